@@ -1,0 +1,90 @@
+#include "commands.h"
+
+#include "initfiles.h"
+#include "settings.h"
+
+#include <QFileInfo>
+
+namespace tarn::cli {
+
+int cmdInit(Context &c)
+{
+    bool sample = false;
+    for (const QString &arg : c.args) {
+        if (arg == QLatin1String("--sample"))
+            sample = true;
+        else
+            return c.usage(QStringLiteral("init takes only --sample"));
+    }
+    AppState paths(c.dataDir);
+    for (const QString &path : {paths.dataPath(), paths.refPath()})
+        if (QFileInfo::exists(path))
+            return c.fail(QStringLiteral("%1 exists already; nothing was created").arg(path));
+    if (Status s = createDataFile(paths.dataPath(), sample); !s)
+        return c.fail(s.message());
+    if (Status s = createRefFile(paths.refPath(), sample); !s) {
+        QFile::remove(paths.dataPath());
+        return c.fail(s.message());
+    }
+    c.out << "Created " << paths.dataPath() << " and " << paths.refPath()
+          << (sample ? " with sample rows\n" : "\n");
+    return Success;
+}
+
+int cmdList(Context &c)
+{
+    if (!c.args.isEmpty())
+        return c.usage(QStringLiteral("list takes no arguments"));
+    Result<QStringList> names = c.state->data().packageNames();
+    if (!names)
+        return c.fail(names.message());
+    for (const QString &name : *names)
+        c.out << name << '\n';
+    return Success;
+}
+
+int cmdNew(Context &c)
+{
+    if (c.args.size() != 1)
+        return c.usage(QStringLiteral("new takes one NAME"));
+    if (Status s = c.state->data().createPackage(c.args.first()); !s)
+        return c.fail(s.message());
+    return Success;
+}
+
+int cmdDelete(Context &c)
+{
+    if (c.args.size() != 1)
+        return c.usage(QStringLiteral("delete takes one NAME"));
+    if (Status s = c.state->data().deletePackage(c.args.first()); !s)
+        return c.fail(s.message());
+    return Success;
+}
+
+int cmdCopy(Context &c)
+{
+    if (c.args.size() != 2)
+        return c.usage(QStringLiteral("copy takes SOURCE and NEW"));
+    if (Status s = c.state->data().copyPackage(c.args.at(0), c.args.at(1)); !s)
+        return c.fail(s.message());
+    return Success;
+}
+
+int cmdModId(Context &c)
+{
+    if (c.args.size() > 1)
+        return c.usage(QStringLiteral("mod-id takes at most one VALUE"));
+    if (c.args.isEmpty()) {
+        c.out << c.state->modId() << '\n';
+        return Success;
+    }
+    const QString value = c.args.first();
+    if (value.isEmpty())
+        return c.fail(QStringLiteral("the Mod ID given is empty; nothing was changed"));
+    if (Status s = settings::WriteModID(c.state->settingsPath(), value); !s)
+        return c.fail(s.message());
+    c.state->setModId(value);
+    return Success;
+}
+
+} // namespace tarn::cli

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "cli.h"
+
+#include "appstate.h"
+
+namespace tarn::cli {
+
+// What a command gets: its own arguments, the streams and the data directory.
+// The state is started up (databases open, upgrade done) for commands that
+// need it, and null for the others.
+struct Context
+{
+    QStringList args;
+    QTextStream &out;
+    QTextStream &err;
+    QString dataDir;
+    AppState *state = nullptr;
+
+    int fail(const QString &message) const;
+    int usage(const QString &message) const;
+};
+
+using Handler = int (*)(Context &);
+
+struct Command
+{
+    const char *name;
+    const char *synopsis;
+    const char *help;
+    bool needsStartup;
+    Handler handler;
+};
+
+// Commands on configurations and settings.
+int cmdInit(Context &);
+int cmdList(Context &);
+int cmdNew(Context &);
+int cmdDelete(Context &);
+int cmdCopy(Context &);
+int cmdModId(Context &);
+
+} // namespace tarn::cli

@@ -1,0 +1,71 @@
+#include "settings.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+namespace tarn::settings {
+
+std::optional<QString> parseModId(const QByteArray &content)
+{
+    qsizetype pos = 0;
+    const qsizetype size = content.size();
+    // Blank lines before the field are skipped too, as input would.
+    while (pos < size && (content[pos] == ' ' || content[pos] == '\r' || content[pos] == '\n'))
+        ++pos;
+    if (pos == size)
+        return std::nullopt;
+    QByteArray field;
+    if (content[pos] == '"') {
+        const qsizetype start = pos + 1;
+        qsizetype end = start;
+        while (end < size && content[end] != '"' && content[end] != '\r' && content[end] != '\n')
+            ++end;
+        field = content.mid(start, end - start);
+    } else {
+        qsizetype end = pos;
+        while (end < size && content[end] != ',' && content[end] != '\r' && content[end] != '\n')
+            ++end;
+        field = content.mid(pos, end - pos);
+    }
+    qsizetype first = 0;
+    qsizetype last = field.size();
+    while (first < last && field[first] == ' ')
+        ++first;
+    while (last > first && field[last - 1] == ' ')
+        --last;
+    return QString::fromLatin1(field.mid(first, last - first));
+}
+
+QString ReadModID(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("0");
+    return parseModId(file.readAll()).value_or(QStringLiteral("0"));
+}
+
+Status WriteModID(const QString &path, const QString &modId)
+{
+    for (QChar c : modId) {
+        if (c.unicode() > 0xFF)
+            return Status::failure(
+                QStringLiteral("The Mod ID was not saved: the character '%1' cannot be stored in %2.")
+                    .arg(c, path));
+    }
+    const QByteArray bytes = '"' + modId.toLatin1() + "\"\r\n";
+    QSaveFile file(path);
+    auto failed = [&](const QString &cause) {
+        file.cancelWriting();
+        return Status::failure(QStringLiteral("The Mod ID was not saved.\n%1: %2").arg(path, cause));
+    };
+    if (!file.open(QIODevice::WriteOnly))
+        return failed(file.errorString());
+    // commit() can report success after a failed write: check every step.
+    if (file.write(bytes) != bytes.size() || file.error() != QFileDevice::NoError)
+        return failed(file.errorString());
+    if (!file.commit())
+        return failed(file.errorString());
+    return Status::success();
+}
+
+} // namespace tarn::settings

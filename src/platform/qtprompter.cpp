@@ -1,0 +1,149 @@
+#include "qtprompter.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QProgressDialog>
+
+namespace tarn {
+
+namespace {
+
+QWidget *dialogParent()
+{
+    if (QWidget *modal = QApplication::activeModalWidget())
+        return modal;
+    return QApplication::activeWindow();
+}
+
+// Qt's dialogs would inherit the busy pointer; the user must be able to answer.
+class CursorPause
+{
+public:
+    CursorPause()
+    {
+        while (QApplication::overrideCursor()) {
+            QApplication::restoreOverrideCursor();
+            ++mDepth;
+        }
+    }
+    ~CursorPause()
+    {
+        for (int i = 0; i < mDepth; ++i)
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+    }
+
+private:
+    int mDepth = 0;
+};
+
+class DialogProgress : public Progress
+{
+public:
+    DialogProgress(const QString &label, qint64 maximum) : mMaximum(maximum)
+    {
+        mDialog.setLabelText(label);
+        mDialog.setWindowTitle(Prompter::applicationTitle());
+        mDialog.setWindowModality(Qt::ApplicationModal);
+        mDialog.setRange(0, 1000);
+        mDialog.setMinimumDuration(400);
+        mDialog.setAutoClose(false);
+        mDialog.setAutoReset(false);
+    }
+    bool update(qint64 done) override
+    {
+        const int scaled = mMaximum > 0 ? int(qMin<qint64>(1000, done * 1000 / mMaximum)) : 0;
+        if (scaled != mDialog.value())
+            mDialog.setValue(scaled);
+        QCoreApplication::processEvents();
+        return !mDialog.wasCanceled();
+    }
+
+private:
+    QProgressDialog mDialog{dialogParent()};
+    qint64 mMaximum;
+};
+
+} // namespace
+
+QString QtPrompter::input(const QString &prompt, const QString &title, const QString &defaultText)
+{
+    CursorPause pause;
+    bool ok = false;
+    const QString text = QInputDialog::getText(dialogParent(), title, prompt, QLineEdit::Normal,
+                                               defaultText, &ok);
+    return ok ? text : QString();
+}
+
+Prompter::Answer QtPrompter::message(const QString &text, Buttons buttons, Icon icon,
+                                     Answer defaultAnswer, const QString &title)
+{
+    CursorPause pause;
+    QMessageBox box(dialogParent());
+    box.setWindowTitle(title.isEmpty() ? applicationTitle() : title);
+    box.setText(text);
+    switch (icon) {
+    case Icon::None:
+        box.setIcon(QMessageBox::NoIcon);
+        break;
+    case Icon::Information:
+        box.setIcon(QMessageBox::Information);
+        break;
+    case Icon::Warning:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case Icon::Critical:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    case Icon::Question:
+        box.setIcon(QMessageBox::Question);
+        break;
+    }
+    if (buttons == Buttons::YesNo) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(defaultAnswer == Answer::Yes ? QMessageBox::Yes : QMessageBox::No);
+        box.setEscapeButton(QMessageBox::No);
+    } else {
+        box.setStandardButtons(QMessageBox::Ok);
+    }
+    const int pressed = box.exec();
+    if (buttons == Buttons::YesNo)
+        return pressed == QMessageBox::Yes ? Answer::Yes : Answer::No;
+    return Answer::Ok;
+}
+
+QString QtPrompter::openFileName(const QString &filter)
+{
+    CursorPause pause;
+    const QString file = QFileDialog::getOpenFileName(dialogParent(), QString(), mLastFile, filter);
+    if (!file.isEmpty())
+        mLastFile = file;
+    return file;
+}
+
+QString QtPrompter::saveFileName(const QString &filter)
+{
+    CursorPause pause;
+    const QString file = QFileDialog::getSaveFileName(dialogParent(), QString(), mLastFile, filter);
+    if (!file.isEmpty())
+        mLastFile = file;
+    return file;
+}
+
+std::unique_ptr<Progress> QtPrompter::progress(const QString &label, qint64 maximum)
+{
+    return std::make_unique<DialogProgress>(label, maximum);
+}
+
+void QtPrompter::beginBusy()
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+void QtPrompter::endBusy()
+{
+    QApplication::restoreOverrideCursor();
+}
+
+} // namespace tarn

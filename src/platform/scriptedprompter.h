@@ -1,0 +1,69 @@
+#pragma once
+
+#include "prompter.h"
+
+#include <QList>
+#include <QStringList>
+
+#include <deque>
+
+namespace tarn {
+
+// A Prompter for tests: answers come from queues filled beforehand and every
+// call is recorded. A call with no answer queued is recorded as unexpected and
+// answered with Cancel (empty text, No).
+class ScriptedPrompter : public Prompter
+{
+public:
+    struct Call
+    {
+        enum Kind { Input, Message, OpenFile, SaveFile, Progress } kind;
+        QString text; // prompt, message text or filter
+        QString title;
+        QString defaultText;
+        Buttons buttons = Buttons::Ok;
+        Icon icon = Icon::None;
+        Answer defaultAnswer = Answer::Ok;
+    };
+
+    void answerInput(const QString &text) { mInputs.push_back(text); }
+    void answerMessage(Answer answer) { mAnswers.push_back(answer); }
+    void answerFile(const QString &path) { mFiles.push_back(path); }
+    // The progress reports cancel once it reaches this value (-1: never).
+    void cancelProgressAt(qint64 value) { mCancelAt = value; }
+
+    QString input(const QString &prompt, const QString &title, const QString &defaultText) override;
+    Answer message(const QString &text, Buttons buttons, Icon icon, Answer defaultAnswer,
+                   const QString &title) override;
+    QString openFileName(const QString &filter) override;
+    QString saveFileName(const QString &filter) override;
+    std::unique_ptr<tarn::Progress> progress(const QString &label, qint64 maximum) override;
+
+    const QList<Call> &calls() const { return mCalls; }
+    QStringList messages() const; // texts of the message boxes, in order
+    QString lastMessage() const;
+    int unexpectedCalls() const { return mUnexpected; }
+    bool allAnswersUsed() const { return mInputs.empty() && mAnswers.empty() && mFiles.empty(); }
+    void clear();
+
+    int busyDepth() const { return mBusyDepth; }
+    int busyCount() const { return mBusyCount; } // how many times busy was shown
+    qint64 lastProgress() const { return mLastProgress; }
+
+protected:
+    void beginBusy() override;
+    void endBusy() override;
+
+private:
+    std::deque<QString> mInputs;
+    std::deque<Answer> mAnswers;
+    std::deque<QString> mFiles;
+    QList<Call> mCalls;
+    int mUnexpected = 0;
+    int mBusyDepth = 0;
+    int mBusyCount = 0;
+    qint64 mCancelAt = -1;
+    qint64 mLastProgress = -1;
+};
+
+} // namespace tarn

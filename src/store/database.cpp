@@ -1,0 +1,190 @@
+#include "database.h"
+
+#include <QAtomicInteger>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QUrl>
+
+namespace tarn {
+
+namespace {
+
+QString nextConnectionName()
+{
+    static QAtomicInteger<int> counter;
+    return QStringLiteral("tarn-%1").arg(counter.fetchAndAddRelaxed(1));
+}
+
+QString causeOf(const QSqlError &error)
+{
+    QString text = error.databaseText().trimmed();
+    if (text.isEmpty())
+        text = error.driverText().trimmed();
+    if (text.isEmpty())
+        text = QStringLiteral("unknown database error");
+    return text;
+}
+
+} // namespace
+
+Database::Database() : mConnectionName(nextConnectionName()) {}
+
+Database::~Database()
+{
+    close();
+}
+
+Status Database::open(const QString &path)
+{
+    return openConnection(path, false);
+}
+
+Status Database::create(const QString &path)
+{
+    if (QFileInfo::exists(path))
+        return Status::failure(QStringLiteral("%1: the file exists already").arg(path));
+    return openConnection(path, true);
+}
+
+Status Database::openConnection(const QString &path, bool create)
+{
+    close();
+    mPath = path;
+    if (!create) {
+        QFileInfo info(path);
+        if (!info.exists())
+            return Status::failure(QStringLiteral("%1: the file does not exist").arg(path));
+        if (!info.isFile())
+            return Status::failure(QStringLiteral("%1: not a file").arg(path));
+    }
+    mDb = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), mConnectionName);
+    // A URI with mode=rw (or rwc) so that the mode is explicit; the path is
+    // percent-encoded so that '?', '#' and '%' in directory names survive.
+    QUrl url = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
+    url.setQuery(create ? QStringLiteral("mode=rwc") : QStringLiteral("mode=rw"));
+    mDb.setDatabaseName(url.toString(QUrl::FullyEncoded));
+    mDb.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1")
+                              .arg(qEnvironmentVariableIntValue("TARN_BUSY_TIMEOUT_MS") > 0
+                                       ? qEnvironmentVariableIntValue("TARN_BUSY_TIMEOUT_MS")
+                                       : 3000));
+    if (!mDb.open()) {
+        Status status = Status::failure(QStringLiteral("%1: %2").arg(path, causeOf(mDb.lastError())));
+        close();
+        return status;
+    }
+    // Opening is lazy in SQLite: read the schema now so that a file that is not
+    // a database is refused here and not at the first command.
+    QSqlQuery probe(mDb);
+    if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
+        Status status = Status::failure(QStringLiteral("%1: %2").arg(path, causeOf(probe.lastError())));
+        probe = QSqlQuery();
+        close();
+        return status;
+    }
+    return Status::success();
+}
+
+void Database::close()
+{
+    if (mDb.isValid()) {
+        mDb.close();
+        mDb = QSqlDatabase();
+        QSqlDatabase::removeDatabase(mConnectionName);
+    }
+}
+
+Status Database::failure(const QString &what, const QSqlError &error) const
+{
+    const QString cause = QStringLiteral("%1: %2").arg(mPath, causeOf(error));
+    return Status::failure(what.isEmpty() ? cause : what + QLatin1Char('\n') + cause);
+}
+
+Status Database::failure(const QString &what, const QSqlQuery &query) const
+{
+    return failure(what, query.lastError());
+}
+
+Status Database::exec(QSqlQuery &query, const QString &sql, const QVariantList &values,
+                      const QString &what) const
+{
+    query = QSqlQuery(mDb);
+    query.setForwardOnly(true);
+    if (!query.prepare(sql))
+        return failure(what, query);
+    for (qsizetype i = 0; i < values.size(); ++i)
+        query.bindValue(int(i), values.at(i));
+    if (!query.exec())
+        return failure(what, query);
+    return Status::success();
+}
+
+Status Database::exec(const QString &sql, const QVariantList &values, const QString &what) const
+{
+    QSqlQuery query;
+    return exec(query, sql, values, what);
+}
+
+Result<bool> Database::hasTable(const QString &table) const
+{
+    QSqlQuery query;
+    if (Status s = exec(query,
+                        QStringLiteral("SELECT count(*) FROM sqlite_master "
+                                       "WHERE type = 'table' AND name = ? COLLATE NOCASE"),
+                        {table});
+        !s)
+        return s;
+    return query.next() && query.value(0).toInt() > 0;
+}
+
+Result<QStringList> Database::columns(const QString &table) const
+{
+    QSqlQuery query;
+    if (Status s = exec(query, QStringLiteral("SELECT name FROM pragma_table_info(?)"), {table}); !s)
+        return s;
+    QStringList names;
+    while (query.next())
+        names << query.value(0).toString();
+    return names;
+}
+
+Transaction::~Transaction()
+{
+    rollback();
+}
+
+Status Transaction::begin(const QString &what)
+{
+    if (Status s = mDb.exec(QStringLiteral("BEGIN IMMEDIATE"), {}, what); !s)
+        return s;
+    mActive = true;
+    return Status::success();
+}
+
+Status Transaction::commit(const QString &what)
+{
+    if (Status s = mDb.exec(QStringLiteral("COMMIT"), {}, what); !s)
+        return s; // still active: the destructor rolls back
+    mActive = false;
+    return Status::success();
+}
+
+void Transaction::rollback()
+{
+    if (mActive) {
+        mDb.exec(QStringLiteral("ROLLBACK"));
+        mActive = false;
+    }
+}
+
+bool isJetFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray head = file.read(32);
+    return head.size() >= 19 && head.at(0) == 0 &&
+           (head.mid(4, 15) == "Standard Jet DB" || head.mid(4, 15) == "Standard ACE DB");
+}
+
+} // namespace tarn

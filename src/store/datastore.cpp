@@ -1,0 +1,188 @@
+#include "datastore.h"
+
+#include "schema.h"
+
+namespace tarn {
+
+Status DataStore::open(const QString &path)
+{
+    if (Status s = mDb.open(path); !s)
+        return s;
+    QStringList required = schema::classdefColumnNames();
+    for (const QString &column : schema::upgradeColumns())
+        required.removeOne(column);
+    struct Need
+    {
+        QString table;
+        QStringList columns;
+    };
+    for (const Need &need : {Need{QStringLiteral("package"), {QStringLiteral("package_name")}},
+                             Need{QStringLiteral("classdef"), required}}) {
+        Result<QStringList> present = mDb.columns(need.table);
+        if (!present)
+            return present.status();
+        if (present->isEmpty())
+            return Status::failure(
+                QStringLiteral("%1: the table %2 is missing").arg(path, need.table));
+        for (const QString &column : need.columns) {
+            if (!present->contains(column, Qt::CaseInsensitive))
+                return Status::failure(QStringLiteral("%1: the table %2 has no column %3")
+                                           .arg(path, need.table, column));
+        }
+    }
+    return Status::success();
+}
+
+Result<QStringList> DataStore::packageNames() const
+{
+    QSqlQuery query;
+    if (Status s = mDb.exec(query,
+                            QStringLiteral("SELECT package_name FROM package ORDER BY package_name"),
+                            {}, QStringLiteral("Could not read the list of configurations."));
+        !s)
+        return s;
+    QStringList names;
+    while (query.next())
+        names << query.value(0).toString();
+    return names;
+}
+
+Result<bool> DataStore::packageExists(const QString &name) const
+{
+    QSqlQuery query;
+    if (Status s = mDb.exec(query,
+                            QStringLiteral("SELECT count(*) FROM package WHERE package_name = ?"),
+                            {name}, QStringLiteral("Could not look up the configuration '%1'.").arg(name));
+        !s)
+        return s;
+    return query.next() && query.value(0).toLongLong() > 0;
+}
+
+Status DataStore::checkNewName(const QString &name)
+{
+    if (name.isEmpty())
+        return Status::failure(QStringLiteral("The configuration name is empty."));
+    return Status::success();
+}
+
+Status DataStore::refuseExisting(const QString &name) const
+{
+    Result<bool> exists = packageExists(name);
+    if (!exists)
+        return exists.status();
+    if (*exists)
+        return Status::failure(
+            QStringLiteral("A configuration named '%1' exists already. Choose another name.").arg(name));
+    return Status::success();
+}
+
+Status DataStore::createPackage(const QString &name)
+{
+    if (Status s = checkNewName(name); !s)
+        return s;
+    const QString what = QStringLiteral("Could not add the configuration '%1'.").arg(name);
+    Transaction tx(mDb);
+    if (Status s = tx.begin(what); !s)
+        return s;
+    if (Status s = refuseExisting(name); !s)
+        return s;
+    if (Status s = mDb.exec(QStringLiteral("INSERT INTO package (package_name) VALUES (?)"), {name},
+                            what);
+        !s)
+        return s;
+    return tx.commit(what);
+}
+
+Status DataStore::deletePackage(const QString &name)
+{
+    const QString what = QStringLiteral("Could not delete the configuration '%1'.").arg(name);
+    Transaction tx(mDb);
+    if (Status s = tx.begin(what); !s)
+        return s;
+    // One package row goes (the first of duplicates an older file may hold),
+    // then every class filed under the name.
+    QSqlQuery query;
+    if (Status s = mDb.exec(query,
+                            QStringLiteral("DELETE FROM package WHERE rowid = "
+                                           "(SELECT rowid FROM package WHERE package_name = ? "
+                                           "ORDER BY rowid LIMIT 1)"),
+                            {name}, what);
+        !s)
+        return s;
+    if (query.numRowsAffected() < 1)
+        return Status::failure(QStringLiteral("There is no configuration named '%1'.").arg(name));
+    if (Status s = mDb.exec(QStringLiteral("DELETE FROM classdef WHERE package_name = ?"), {name},
+                            what);
+        !s)
+        return s;
+    return tx.commit(what);
+}
+
+Status DataStore::copyPackage(const QString &source, const QString &target)
+{
+    if (Status s = checkNewName(target); !s)
+        return s;
+    const QString what =
+        QStringLiteral("Could not copy the configuration '%1' to '%2'.").arg(source, target);
+    Transaction tx(mDb);
+    if (Status s = tx.begin(what); !s)
+        return s;
+    Result<bool> sourceExists = packageExists(source);
+    if (!sourceExists)
+        return sourceExists.status();
+    if (!*sourceExists)
+        return Status::failure(QStringLiteral("There is no configuration named '%1'.").arg(source));
+    if (Status s = refuseExisting(target); !s)
+        return s;
+    if (Status s = mDb.exec(QStringLiteral("INSERT INTO package (package_name) VALUES (?)"),
+                            {target}, what);
+        !s)
+        return s;
+    const QStringList columns = schema::classdefColumnNames();
+    const QStringList carried = columns.mid(1);
+    const QString sql = QStringLiteral("INSERT INTO classdef (%1) SELECT ?, %2 FROM classdef "
+                                       "WHERE package_name = ? ORDER BY rowid")
+                            .arg(schema::joined(columns), schema::joined(carried));
+    if (Status s = mDb.exec(sql, {target, source}, what); !s)
+        return s;
+    return tx.commit(what);
+}
+
+Result<QStringList> DataStore::ensureFields()
+{
+    const QString what = QStringLiteral("Could not add the missing flag columns to classdef.");
+    auto missing = [this]() -> Result<QStringList> {
+        Result<QStringList> present = mDb.columns(QStringLiteral("classdef"));
+        if (!present)
+            return present.status();
+        QStringList names;
+        for (const QString &column : schema::upgradeColumns())
+            if (!present->contains(column, Qt::CaseInsensitive))
+                names << column;
+        return names;
+    };
+    // An up-to-date file is only read, so that it may be read-only or busy.
+    Result<QStringList> first = missing();
+    if (!first || first->isEmpty())
+        return first;
+    Transaction tx(mDb);
+    if (Status s = tx.begin(what); !s)
+        return s;
+    Result<QStringList> added = missing();
+    if (!added)
+        return added;
+    for (const QString &column : *added) {
+        // Existing rows read false in the new column.
+        if (Status s = mDb.exec(QStringLiteral("ALTER TABLE classdef ADD COLUMN %1 "
+                                               "INTEGER NOT NULL DEFAULT 0")
+                                    .arg(column),
+                                {}, what);
+            !s)
+            return s;
+    }
+    if (Status s = tx.commit(what); !s)
+        return s;
+    return added;
+}
+
+} // namespace tarn

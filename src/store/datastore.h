@@ -1,0 +1,41 @@
+#pragma once
+
+#include "database.h"
+
+namespace tarn {
+
+// The data database: configurations (package) and their classes (classdef).
+class DataStore
+{
+public:
+    // Opens an existing file and checks that it holds package and classdef
+    // with the columns every command names.
+    Status open(const QString &path);
+
+    Database &database() { return mDb; }
+    const Database &database() const { return mDb; }
+    const QString &path() const { return mDb.path(); }
+
+    // Names in list order (by name, without regard to ASCII case).
+    Result<QStringList> packageNames() const;
+    Result<bool> packageExists(const QString &name) const;
+
+    // Each is one transaction; names are taken exactly as given and refused
+    // when a configuration of that name (in any ASCII case) exists.
+    Status createPackage(const QString &name);
+    Status deletePackage(const QString &name);
+    Status copyPackage(const QString &source, const QString &target);
+
+    // Adds the flag columns s22..s31 that are missing, in that order, and
+    // returns their names.
+    Result<QStringList> ensureFields();
+
+    // Refusals shared with the commands that create configurations elsewhere.
+    static Status checkNewName(const QString &name);
+    Status refuseExisting(const QString &name) const;
+
+private:
+    Database mDb;
+};
+
+} // namespace tarn

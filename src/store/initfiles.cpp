@@ -1,0 +1,200 @@
+#include "initfiles.h"
+
+#include "database.h"
+#include "schema.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+
+#include <functional>
+
+namespace tarn {
+
+namespace {
+
+using Fill = std::function<Status(const Database &)>;
+
+// Builds the file under a temporary name and renames it into place, so that an
+// interrupted init leaves nothing a later start would take for a database.
+Status createFile(const QString &path, const Fill &fill)
+{
+    if (QFileInfo::exists(path))
+        return Status::failure(QStringLiteral("%1: the file exists already; it was left as it is").arg(path));
+    const QString temp = QStringLiteral("%1.%2.tmp").arg(path).arg(QCoreApplication::applicationPid());
+    QFile::remove(temp);
+    Status status = [&] {
+        Database db;
+        if (Status s = db.create(temp); !s)
+            return s;
+        Transaction tx(db);
+        const QString what = QStringLiteral("Could not create %1.").arg(path);
+        if (Status s = tx.begin(what); !s)
+            return s;
+        if (Status s = fill(db); !s)
+            return s;
+        return tx.commit(what);
+    }();
+    if (status && !QFile::rename(temp, path))
+        status = Status::failure(QStringLiteral("%1: could not move the new file into place").arg(path));
+    if (!status)
+        QFile::remove(temp);
+    return status;
+}
+
+Status insertRow(const Database &db, const QString &table, const QStringList &columns,
+                 const QVariantList &values)
+{
+    return db.exec(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                       .arg(table, schema::joined(columns), schema::placeholders(columns.size())),
+                   values);
+}
+
+struct SampleClass
+{
+    QString name;
+    int number;
+    QString model, skin1, skin2;
+    int decoy;
+    QList<int> weapons; // w1..w10
+    QList<int> grenades; // g1..g3
+    int speed, health, armor;
+    QList<int> items; // k of every true i_k
+    QList<int> specials; // k of every true s_k
+    QList<int> ammo; // bullets, shells, rockets, grenades, cells, slugs
+};
+
+Status insertSampleClass(const Database &db, const QString &package, const SampleClass &c)
+{
+    QStringList columns{QStringLiteral("package_name"), QStringLiteral("class_name"),
+                        QStringLiteral("class_num"),    QStringLiteral("skin_name1"),
+                        QStringLiteral("skin_name2"),   QStringLiteral("model_name"),
+                        QStringLiteral("decoyskin"),    QStringLiteral("max_speed"),
+                        QStringLiteral("max_health"),   QStringLiteral("max_armor")};
+    QVariantList values{package, c.name, c.number, c.skin1, c.skin2, c.model,
+                        c.decoy, c.speed, c.health, c.armor};
+    for (int k = 1; k <= 10; ++k) {
+        columns << QStringLiteral("w%1").arg(k);
+        values << c.weapons.value(k - 1, 0);
+    }
+    for (int k = 1; k <= 3; ++k) {
+        columns << QStringLiteral("g%1").arg(k);
+        values << c.grenades.value(k - 1, 0);
+    }
+    for (int k : c.items) {
+        columns << QStringLiteral("i%1").arg(k);
+        values << 1;
+    }
+    for (int k : c.specials) {
+        columns << QStringLiteral("s%1").arg(k);
+        values << 1;
+    }
+    const char *ammo[] = {"maxbullets", "maxshells", "maxrockets", "maxgrenades", "maxcells", "maxslugs"};
+    for (int i = 0; i < 6; ++i) {
+        columns << QString::fromLatin1(ammo[i]);
+        values << c.ammo.value(i, 0);
+    }
+    return insertRow(db, QStringLiteral("classdef"), columns, values);
+}
+
+Status fillDataSample(const Database &db)
+{
+    const QString package = QStringLiteral("Sample Config");
+    if (Status s = insertRow(db, QStringLiteral("package"), {QStringLiteral("package_name")}, {package});
+        !s)
+        return s;
+    const SampleClass classes[] = {
+        {QStringLiteral("Scout"), 1, QStringLiteral("male"), QStringLiteral("scout_r"),
+         QStringLiteral("scout_b"), 1, {1, 2, 3}, {1, 2, 0}, 400, 75, 50, {1}, {1, 6},
+         {100, 25, 0, 2, 0, 0}},
+        {QStringLiteral("Soldier"), 2, QStringLiteral("male"), QStringLiteral("soldier_r"),
+         QStringLiteral("soldier_b"), 2, {1, 2, 4, 7}, {1, 4, 0}, 240, 100, 200, {2, 3}, {2, 3},
+         {200, 50, 20, 4, 0, 0}},
+    };
+    for (const SampleClass &c : classes)
+        if (Status s = insertSampleClass(db, package, c); !s)
+            return s;
+    return Status::success();
+}
+
+struct SampleRef
+{
+    int id;
+    const char *name;
+    QVariant damage, speed, enabled;
+};
+
+Status fillRefSample(const Database &db)
+{
+    const QVariant null;
+    const SampleRef weapons[] = {
+        {1, "Blaster", 15, 1000, 1},      {2, "Scattergun", 6, 900, 1},
+        {3, "Nail Driver", 9, 1500, 1},   {4, "Rocket Tube", 100, 650, 1},
+        {5, "Rail Lance", 80, 3000, 0},   {6, "Flame Projector", 12.5, 600, 1},
+        {7, "Pulse Rifle", 20, 1200, 1},
+    };
+    const SampleRef grenades[] = {
+        {1, "Frag Grenade", 100, 600, 1},
+        {2, "Concussion Grenade", 0, 500, 1},
+        {3, "Napalm Grenade", 60, 550, 0},
+        {4, "Gas Grenade", 20, 450, 1},
+    };
+    const SampleRef items[] = {
+        {1, "Jetpack", null, null, 1},        {2, "Medikit", null, null, 1},
+        {4, "Armor Patch", null, null, 1},    {8, "Night Goggles", null, null, 1},
+        {16, "Detpack", null, null, 0},       {32, "Motion Tracker", null, null, null},
+    };
+    const SampleRef specials[] = {
+        {1, "Double Jump", null, null, 1},    {2, "Fast Reload", null, null, 1},
+        {4, "Regeneration", null, null, 1},   {8, "Stealth", null, null, 1},
+        {16, "Wall Climb", null, null, 1},    {32, "Sprint", null, null, 1},
+        {64, "Heal Others", null, null, 1},   {128, "Build Sentry", null, null, 0},
+        {256, "Spot Enemies", null, null, 1}, {512, "Fall Immunity", null, null, null},
+    };
+    auto fill = [&](schema::RefKind kind, std::span<const SampleRef> rows) {
+        const schema::RefTable &t = schema::refTable(kind);
+        QStringList columns;
+        for (const schema::Column &c : t.columns)
+            columns << QString::fromLatin1(c.name);
+        for (const SampleRef &r : rows) {
+            QVariantList values{r.id, QString::fromLatin1(r.name)};
+            if (columns.size() == 5)
+                values << r.damage << r.speed;
+            values << r.enabled;
+            if (Status s = insertRow(db, QString::fromLatin1(t.table), columns, values); !s)
+                return s;
+        }
+        return Status::success();
+    };
+    for (auto [kind, rows] : {std::pair{schema::RefKind::Weapon, std::span<const SampleRef>(weapons)},
+                              std::pair{schema::RefKind::Grenade, std::span<const SampleRef>(grenades)},
+                              std::pair{schema::RefKind::Item, std::span<const SampleRef>(items)},
+                              std::pair{schema::RefKind::Special, std::span<const SampleRef>(specials)}})
+        if (Status s = fill(kind, rows); !s)
+            return s;
+    return Status::success();
+}
+
+} // namespace
+
+Status createDataFile(const QString &path, bool sample)
+{
+    return createFile(path, [sample](const Database &db) {
+        for (const QString &sql : {schema::createPackageSql(), schema::createClassdefSql()})
+            if (Status s = db.exec(sql); !s)
+                return s;
+        return sample ? fillDataSample(db) : Status::success();
+    });
+}
+
+Status createRefFile(const QString &path, bool sample)
+{
+    return createFile(path, [sample](const Database &db) {
+        for (schema::RefKind kind : schema::refKinds())
+            if (Status s = db.exec(schema::createRefSql(kind)); !s)
+                return s;
+        return sample ? fillRefSample(db) : Status::success();
+    });
+}
+
+} // namespace tarn

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <span>
+
+namespace tarn::schema {
+
+enum class Kind {
+    Text,    // TEXT, NULL when unset
+    Whole16, // INTEGER in the 16-bit signed range, DEFAULT 0
+    YesNo,   // INTEGER 0/1, NOT NULL DEFAULT 0
+    Id32,    // INTEGER in the 32-bit signed range (reference ids)
+    Number,  // NUMERIC: whole or fractional (damage, speed, enabled)
+};
+
+struct Column
+{
+    const char *name;
+    Kind kind;
+};
+
+// classdef's columns in the order that copies and imports write them.
+std::span<const Column> classdefColumns();
+QStringList classdefColumnNames();
+// The flag columns that start-up adds where an older file lacks them.
+QStringList upgradeColumns();
+
+// The four reference tables share two shapes.
+enum class RefKind { Weapon, Grenade, Item, Special };
+
+struct RefTable
+{
+    RefKind kind;
+    const char *table;
+    const char *idColumn;
+    const char *nameColumn;
+    std::span<const Column> columns; // in stored order
+};
+
+const RefTable &refTable(RefKind kind);
+std::span<const RefKind> refKinds();
+
+// CREATE TABLE statements.
+QString createPackageSql();
+QString createClassdefSql();
+QString createRefSql(RefKind kind);
+
+// "a, b, c" and "?, ?, ?" for statements that name their columns.
+QString joined(const QStringList &names);
+QString placeholders(qsizetype count);
+
+// The range a column's values must lie in; false when the column is text.
+bool rangeOf(Kind kind, double *low, double *high);
+
+} // namespace tarn::schema

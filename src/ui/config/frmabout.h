@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QDialog>
+
+namespace tarn {
+
+// The about box.
+class frmAbout : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit frmAbout(QWidget *parent = nullptr);
+};
+
+} // namespace tarn

@@ -1,0 +1,218 @@
+#include "frmconfig.h"
+
+#include "appstate.h"
+#include "frmabout.h"
+#include "prompter.h"
+#include "settings.h"
+#include "windowicon.h"
+
+#include <QCoreApplication>
+#include <QGridLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace tarn {
+
+namespace {
+
+const QString kSelectFirst = QStringLiteral("You must select a class configuration");
+
+} // namespace
+
+frmConfig::frmConfig(AppState &state, Prompter &prompter, QWidget *parent)
+    : QMainWindow(parent), mState(state), mPrompter(prompter)
+{
+    setObjectName(QStringLiteral("frmConfig"));
+    setWindowTitle(QStringLiteral("QZ Fabrikon (TARN) - Version 1.4a"));
+    setWindowIcon(programIcon());
+
+    auto *central = new QWidget(this);
+    setCentralWidget(central);
+
+    auto button = [central](const char *name, const QString &caption) {
+        auto *b = new QPushButton(caption, central);
+        b->setObjectName(QLatin1String(name));
+        b->setAutoDefault(false);
+        return b;
+    };
+    QPushButton *btNew = button("btNew", QStringLiteral("New"));
+    QPushButton *btDelete = button("btDelete", QStringLiteral("Delete"));
+    QPushButton *btEdit = button("btEdit", QStringLiteral("Edit..."));
+    mBtCopy = button("btCopy", QStringLiteral("Make Copy"));
+
+    mClassList = new QListWidget(central);
+    mClassList->setObjectName(QStringLiteral("classlist"));
+    mClassList->setSelectionMode(QAbstractItemView::SingleSelection);
+    mClassList->setSortingEnabled(false);
+
+    auto *label1 = new QLabel(QStringLiteral("Class Configurations"), central);
+    label1->setObjectName(QStringLiteral("Label1"));
+    QFont bold = label1->font();
+    bold.setBold(true);
+    bold.setPointSize(12);
+    label1->setFont(bold);
+    label1->setAlignment(Qt::AlignCenter);
+    label1->setBuddy(mClassList);
+
+    auto *buttons = new QVBoxLayout;
+    buttons->addWidget(btNew);
+    buttons->addWidget(btDelete);
+    buttons->addWidget(btEdit);
+    buttons->addSpacing(16);
+    buttons->addWidget(mBtCopy);
+    buttons->addStretch(1);
+
+    auto *grid = new QGridLayout(central);
+    grid->addWidget(label1, 0, 0);
+    grid->addWidget(mClassList, 1, 0);
+    grid->addLayout(buttons, 1, 1);
+    grid->setColumnStretch(0, 1);
+    grid->setRowStretch(1, 1);
+    mClassList->setMinimumSize(233, 147);
+
+    setTabOrder(btNew, btDelete);
+    setTabOrder(btDelete, btEdit);
+    setTabOrder(btEdit, mClassList);
+    setTabOrder(mClassList, mBtCopy);
+
+    connect(btNew, &QPushButton::clicked, this, &frmConfig::btNew_Click);
+    connect(btDelete, &QPushButton::clicked, this, &frmConfig::btDelete_Click);
+    connect(btEdit, &QPushButton::clicked, this, &frmConfig::btEdit_Click);
+    connect(mBtCopy, &QPushButton::clicked, this, &frmConfig::btCopy_Click);
+    connect(mClassList, &QListWidget::itemSelectionChanged, this, &frmConfig::classlist_Click);
+
+    mMnuFile = menuBar()->addMenu(QStringLiteral("File"));
+    mMnuFile->setObjectName(QStringLiteral("mnuFile"));
+    QAction *setModId = mMnuFile->addAction(QStringLiteral("Set Mod ID..."), this,
+                                            &frmConfig::mnuSetModID_Click);
+    setModId->setObjectName(QStringLiteral("mnuSetModID"));
+    QAction *exit = mMnuFile->addAction(QStringLiteral("Exit"), this, &frmConfig::mnuExit_Click);
+    exit->setObjectName(QStringLiteral("mnuExit"));
+
+    mMnuHelp = menuBar()->addMenu(QStringLiteral("Help"));
+    mMnuHelp->setObjectName(QStringLiteral("mnuHelp"));
+    QAction *about =
+        mMnuHelp->addAction(QStringLiteral("About TARN1..."), this, &frmConfig::mnuAbout_Click);
+    about->setObjectName(QStringLiteral("mnuAbout"));
+
+    RefreshList();
+}
+
+void frmConfig::RefreshList()
+{
+    mState.setCurrentPackage(QString());
+    Result<QStringList> names = mState.data().packageNames();
+    const QSignalBlocker blocker(mClassList);
+    mClassList->clear();
+    mPackageNames.clear();
+    if (!report(names.status()))
+        return;
+    mPackageNames = *names;
+    mClassList->addItems(mPackageNames);
+    mClassList->setCurrentRow(-1);
+    mState.setCurrentPackage(QString());
+}
+
+void frmConfig::classlist_Click()
+{
+    const QList<QListWidgetItem *> selected = mClassList->selectedItems();
+    const int row = selected.isEmpty() ? -1 : mClassList->row(selected.first());
+    mState.setCurrentPackage(row >= 0 && row < mPackageNames.size() ? mPackageNames.at(row)
+                                                                     : QString());
+}
+
+bool frmConfig::report(const Status &status)
+{
+    if (status)
+        return true;
+    mPrompter.message(status.message(), Prompter::Buttons::Ok, Prompter::Icon::Warning);
+    return false;
+}
+
+void frmConfig::btNew_Click()
+{
+    const QString name =
+        mPrompter.input(QStringLiteral("Enter the Configuration Name"), QStringLiteral("Enter Config Name"));
+    if (name.isEmpty())
+        return;
+    if (report(mState.data().createPackage(name)))
+        RefreshList();
+}
+
+void frmConfig::btDelete_Click()
+{
+    const QString name = mState.currentPackage();
+    if (name.isEmpty()) {
+        mPrompter.message(kSelectFirst);
+        return;
+    }
+    const Prompter::Answer answer =
+        mPrompter.message(QStringLiteral("Are you sure you want to delete the '%1' Config?").arg(name),
+                          Prompter::Buttons::YesNo, Prompter::Icon::Critical, Prompter::Answer::No,
+                          QStringLiteral("Delete Confirmation"));
+    if (answer != Prompter::Answer::Yes)
+        return;
+    const Status status = [&] {
+        BusyCursor busy(mPrompter);
+        return mState.data().deletePackage(name);
+    }();
+    report(status);
+    RefreshList();
+}
+
+void frmConfig::btEdit_Click()
+{
+    if (mState.currentPackage().isEmpty()) {
+        mPrompter.message(kSelectFirst);
+        return;
+    }
+}
+
+void frmConfig::btCopy_Click()
+{
+    const QString source = mState.currentPackage();
+    if (source.isEmpty()) {
+        mPrompter.message(kSelectFirst);
+        return;
+    }
+    const QString target = mPrompter.input(QStringLiteral("Enter the name of the config you wish to copy to"),
+                                           QStringLiteral("Copy Config"));
+    if (target.isEmpty())
+        return;
+    Status status = Status::success();
+    {
+        BusyCursor busy(mPrompter);
+        status = mState.data().copyPackage(source, target);
+        if (status)
+            RefreshList();
+    }
+    report(status);
+}
+
+void frmConfig::mnuSetModID_Click()
+{
+    const QString answer = mPrompter.input(
+        QStringLiteral("Enter Your Mod ID (not required). Current ID = ") + mState.modId(),
+        QStringLiteral("Mod ID"));
+    if (answer.isEmpty())
+        return;
+    // The Mod ID in use is always the one on disk: a failed save keeps the old one.
+    if (report(settings::WriteModID(mState.settingsPath(), answer)))
+        mState.setModId(answer);
+}
+
+void frmConfig::mnuExit_Click()
+{
+    QCoreApplication::exit(0);
+}
+
+void frmConfig::mnuAbout_Click()
+{
+    frmAbout about(this);
+    about.exec();
+}
+
+} // namespace tarn

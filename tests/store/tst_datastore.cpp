@@ -1,0 +1,238 @@
+#include "schema.h"
+#include "testsupport.h"
+
+#include <QTest>
+
+using namespace tarn;
+using namespace tarn::test;
+
+class tst_DataStore : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void namesRoundTrip_data();
+    void namesRoundTrip();
+    void duplicateNamesRefused_data();
+    void duplicateNamesRefused();
+    void listOrderIgnoresCase();
+    void deleteRemovesPackageAndClasses();
+    void deleteUnknownName();
+    void copyCarriesEveryColumn_data();
+    void copyCarriesEveryColumn();
+    void copyFailingPartWayLeavesNothing();
+    void copyIntoExistingNameRefused();
+};
+
+namespace {
+
+// Fills one class with a distinct value in every listed column; NULL where asked.
+void insertFullClass(const Peek &peek, const QString &package, int number, bool withNulls)
+{
+    QStringList columns;
+    QVariantList values;
+    int seed = number * 100;
+    for (const schema::Column &c : schema::classdefColumns()) {
+        columns << QLatin1String(c.name);
+        const QString name = QLatin1String(c.name);
+        if (name == QLatin1String("package_name")) {
+            values << package;
+            continue;
+        }
+        if (name == QLatin1String("class_num")) {
+            values << number;
+            continue;
+        }
+        ++seed;
+        if (withNulls && c.kind != schema::Kind::YesNo && seed % 3 == 0) {
+            values << QVariant();
+            continue;
+        }
+        switch (c.kind) {
+        case schema::Kind::Text:
+            values << QStringLiteral("%1 '%2'").arg(name).arg(seed);
+            break;
+        case schema::Kind::YesNo:
+            values << (seed % 2);
+            break;
+        default:
+            values << (seed % 2 ? -seed : seed);
+        }
+    }
+    peek.exec(QStringLiteral("INSERT INTO classdef (%1) VALUES (%2)")
+                  .arg(columns.join(QLatin1Char(',')), schema::placeholders(columns.size())),
+              values);
+}
+
+QList<QVariantMap> classesOf(const Peek &peek, const QString &package)
+{
+    QList<QVariantMap> rows = peek.rows(QStringLiteral("SELECT * FROM classdef WHERE package_name = ? "
+                                                       "ORDER BY class_num"),
+                                        {package});
+    for (QVariantMap &row : rows)
+        row.remove(QStringLiteral("package_name"));
+    return rows;
+}
+
+} // namespace
+
+void tst_DataStore::namesRoundTrip_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("apostrophe") << QStringLiteral("O'Neil's Squad");
+    QTest::newRow("percent") << QStringLiteral("100% Fire");
+    QTest::newRow("underscore") << QStringLiteral("a_b");
+    QTest::newRow("spaces around") << QStringLiteral("  padded  ");
+    QTest::newRow("only spaces") << QStringLiteral("   ");
+    QTest::newRow("quotes and brackets") << QStringLiteral("\"x\" [y] ; --");
+    QTest::newRow("latin-1 and beyond") << QStringLiteral("Équipe Ω");
+}
+
+void tst_DataStore::namesRoundTrip()
+{
+    QFETCH(QString, name);
+    DataDir dir;
+    AppState &state = dir.start();
+    QVERIFY(state.data().createPackage(name));
+    QVERIFY(state.data().packageNames()->contains(name));
+    // Look-alikes must not be taken for the name (LIKE wildcards, trimming).
+    QVERIFY(state.data().createPackage(name + QStringLiteral("x")));
+    QCOMPARE(*state.data().packageExists(QStringLiteral("a%b")), false);
+
+    Peek peek(dir.dataPath());
+    insertFullClass(peek, name, 1, false);
+    const QString copy = name + QStringLiteral(" copy");
+    QVERIFY(state.data().copyPackage(name, copy));
+    QCOMPARE(classesOf(peek, copy), classesOf(peek, name));
+
+    QVERIFY(state.data().deletePackage(name));
+    QCOMPARE(peek.scalar(QStringLiteral("SELECT count(*) FROM classdef WHERE package_name = ?"), {name})
+                 .toInt(),
+             0);
+    QVERIFY(!state.data().packageNames()->contains(name));
+    QVERIFY(state.data().packageNames()->contains(copy));
+    QCOMPARE(classesOf(peek, copy).size(), 1);
+}
+
+void tst_DataStore::duplicateNamesRefused_data()
+{
+    QTest::addColumn<QString>("existing");
+    QTest::addColumn<QString>("typed");
+    QTest::newRow("same") << QStringLiteral("Alpha") << QStringLiteral("Alpha");
+    QTest::newRow("other case") << QStringLiteral("Alpha") << QStringLiteral("aLPHA");
+    QTest::newRow("apostrophe") << QStringLiteral("It's") << QStringLiteral("IT'S");
+}
+
+void tst_DataStore::duplicateNamesRefused()
+{
+    QFETCH(QString, existing);
+    QFETCH(QString, typed);
+    DataDir dir(false);
+    AppState &state = dir.start();
+    QVERIFY(state.data().createPackage(existing));
+    const Status status = state.data().createPackage(typed);
+    QVERIFY(!status);
+    QVERIFY2(status.message().contains(typed), qPrintable(status.message()));
+    QCOMPARE(Peek(dir.dataPath()).count(QStringLiteral("package")), 1);
+    // Trailing spaces make another name: names are taken as typed.
+    QVERIFY(state.data().createPackage(typed + QLatin1Char(' ')));
+}
+
+void tst_DataStore::listOrderIgnoresCase()
+{
+    DataDir dir(false);
+    AppState &state = dir.start();
+    for (const char *name : {"beta", "Alpha", "gamma", "Delta"})
+        QVERIFY(state.data().createPackage(QLatin1String(name)));
+    QCOMPARE(*state.data().packageNames(),
+             (QStringList{"Alpha", "beta", "Delta", "gamma"}));
+}
+
+void tst_DataStore::deleteRemovesPackageAndClasses()
+{
+    DataDir dir;
+    AppState &state = dir.start();
+    Peek peek(dir.dataPath());
+    QVERIFY(state.data().createPackage(QStringLiteral("Keep")));
+    insertFullClass(peek, QStringLiteral("Keep"), 1, false);
+    QVERIFY(state.data().deletePackage(QStringLiteral("sample config"))); // any case
+    QCOMPARE(*state.data().packageNames(), QStringList{"Keep"});
+    QCOMPARE(peek.count(QStringLiteral("classdef")), 1);
+}
+
+void tst_DataStore::deleteUnknownName()
+{
+    DataDir dir;
+    AppState &state = dir.start();
+    const Status status = state.data().deletePackage(QStringLiteral("Nope"));
+    QVERIFY(!status);
+    QVERIFY(status.message().contains(QStringLiteral("Nope")));
+    QCOMPARE(Peek(dir.dataPath()).count(QStringLiteral("classdef")), 2);
+}
+
+void tst_DataStore::copyCarriesEveryColumn_data()
+{
+    QTest::addColumn<int>("classes");
+    QTest::addColumn<bool>("withNulls");
+    QTest::newRow("none") << 0 << false;
+    QTest::newRow("three") << 3 << false;
+    QTest::newRow("three with nulls") << 3 << true;
+}
+
+void tst_DataStore::copyCarriesEveryColumn()
+{
+    QFETCH(int, classes);
+    QFETCH(bool, withNulls);
+    DataDir dir(false);
+    AppState &state = dir.start();
+    Peek peek(dir.dataPath());
+    const QString source = QStringLiteral("Source");
+    QVERIFY(state.data().createPackage(source));
+    const int numbers[] = {5, 2, 9}; // stored out of number order on purpose
+    for (int i = 0; i < classes; ++i)
+        insertFullClass(peek, source, numbers[i], withNulls);
+    const QList<QVariantMap> before = classesOf(peek, source);
+    QCOMPARE(before.size(), classes);
+
+    QVERIFY(state.data().copyPackage(source, QStringLiteral("Target")));
+    const QList<QVariantMap> copied = classesOf(peek, QStringLiteral("Target"));
+    QCOMPARE(copied.size(), classes);
+    for (int i = 0; i < classes; ++i) {
+        QCOMPARE(copied.at(i).size(), 68);
+        for (auto it = before.at(i).cbegin(); it != before.at(i).cend(); ++it) {
+            const QVariant value = copied.at(i).value(it.key());
+            QVERIFY2(value == it.value() && value.isNull() == it.value().isNull(),
+                     qPrintable(QStringLiteral("class %1 column %2").arg(i).arg(it.key())));
+        }
+    }
+    QCOMPARE(classesOf(peek, source), before);
+    QCOMPARE(peek.count(QStringLiteral("package")), 2);
+}
+
+void tst_DataStore::copyFailingPartWayLeavesNothing()
+{
+    DataDir dir;
+    AppState &state = dir.start();
+    Peek peek(dir.dataPath());
+    // The second class row of the copy is refused by the database.
+    peek.exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON classdef "
+                             "WHEN (SELECT count(*) FROM classdef WHERE package_name = NEW.package_name) >= 1 "
+                             "BEGIN SELECT RAISE(ABORT, 'disk trouble'); END"));
+    const Status status = state.data().copyPackage(QStringLiteral("Sample Config"), QStringLiteral("Copy"));
+    QVERIFY(!status);
+    QVERIFY2(status.message().contains(QStringLiteral("disk trouble")), qPrintable(status.message()));
+    QVERIFY2(status.message().contains(dir.dataPath()), qPrintable(status.message()));
+    QCOMPARE(peek.count(QStringLiteral("package")), 1);
+    QCOMPARE(peek.count(QStringLiteral("classdef")), 2);
+}
+
+void tst_DataStore::copyIntoExistingNameRefused()
+{
+    DataDir dir;
+    AppState &state = dir.start();
+    QVERIFY(!state.data().copyPackage(QStringLiteral("Sample Config"), QStringLiteral("SAMPLE CONFIG")));
+    QCOMPARE(Peek(dir.dataPath()).count(QStringLiteral("classdef")), 2);
+}
+
+QTEST_GUILESS_MAIN(tst_DataStore)
+#include "tst_datastore.moc"

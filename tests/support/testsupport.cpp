@@ -1,0 +1,122 @@
+#include "testsupport.h"
+
+#include "initfiles.h"
+#include "startup.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTest>
+
+namespace tarn::test {
+
+DataDir::DataDir(bool sample)
+{
+    const Status data = createDataFile(dataPath(), sample);
+    const Status ref = createRefFile(refPath(), sample);
+    if (!data || !ref)
+        qFatal("could not create test data: %s %s", qPrintable(data.message()), qPrintable(ref.message()));
+}
+
+QString DataDir::dataPath() const
+{
+    return file(QStringLiteral("tarn_dat.mdb"));
+}
+
+QString DataDir::refPath() const
+{
+    return file(QStringLiteral("tarn_ref.mdb"));
+}
+
+QString DataDir::file(const QString &name) const
+{
+    return QDir(mDir.path()).filePath(name);
+}
+
+AppState &DataDir::start()
+{
+    mState = std::make_unique<AppState>(mDir.path());
+    const StartupResult started = startUp(*mState);
+    if (!started.status)
+        qFatal("start-up failed: %s", qPrintable(started.status.message()));
+    return *mState;
+}
+
+Peek::Peek(const QString &path) : mName(QStringLiteral("peek-%1").arg(quintptr(this)))
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), mName);
+    db.setDatabaseName(path);
+    if (!db.open())
+        qFatal("cannot open %s", qPrintable(path));
+}
+
+Peek::~Peek()
+{
+    {
+        QSqlDatabase db = QSqlDatabase::database(mName, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(mName);
+}
+
+QList<QVariantMap> Peek::rows(const QString &sql, const QVariantList &values) const
+{
+    QSqlQuery query(QSqlDatabase::database(mName));
+    query.prepare(sql);
+    for (int i = 0; i < values.size(); ++i)
+        query.bindValue(i, values.at(i));
+    if (!query.exec())
+        qFatal("%s: %s", qPrintable(sql), qPrintable(query.lastError().text()));
+    QList<QVariantMap> result;
+    while (query.next()) {
+        QVariantMap row;
+        const QSqlRecord record = query.record();
+        for (int i = 0; i < record.count(); ++i)
+            row.insert(record.fieldName(i), query.value(i));
+        result << row;
+    }
+    return result;
+}
+
+QVariant Peek::scalar(const QString &sql, const QVariantList &values) const
+{
+    const QList<QVariantMap> result = rows(sql, values);
+    return result.isEmpty() || result.first().isEmpty() ? QVariant() : result.first().first();
+}
+
+void Peek::exec(const QString &sql, const QVariantList &values) const
+{
+    rows(sql, values);
+}
+
+QStringList Peek::columns(const QString &table) const
+{
+    QStringList names;
+    for (const QVariantMap &row : rows(QStringLiteral("SELECT name FROM pragma_table_info(?)"), {table}))
+        names << row.value(QStringLiteral("name")).toString();
+    return names;
+}
+
+qint64 Peek::count(const QString &table) const
+{
+    return scalar(QStringLiteral("SELECT count(*) FROM ") + table).toLongLong();
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+} // namespace tarn::test

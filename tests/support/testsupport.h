@@ -1,0 +1,57 @@
+#pragma once
+
+#include "appstate.h"
+
+#include <QSqlDatabase>
+#include <QTemporaryDir>
+#include <QVariantMap>
+
+#include <memory>
+
+namespace tarn::test {
+
+// A temporary data directory with both databases created (with sample rows or
+// empty) and, on request, started up into an AppState.
+class DataDir
+{
+public:
+    explicit DataDir(bool sample = true);
+    QString path() const { return mDir.path(); }
+    QString dataPath() const;
+    QString refPath() const;
+    QString file(const QString &name) const;
+
+    // A fresh AppState on this directory, started up; fails the test on error.
+    AppState &start();
+    AppState &state() { return *mState; }
+
+private:
+    QTemporaryDir mDir;
+    std::unique_ptr<AppState> mState;
+};
+
+// A second connection to a database file, to check what the program stored.
+class Peek
+{
+public:
+    explicit Peek(const QString &path);
+    ~Peek();
+    Peek(const Peek &) = delete;
+    Peek &operator=(const Peek &) = delete;
+
+    QList<QVariantMap> rows(const QString &sql, const QVariantList &values = {}) const;
+    QVariant scalar(const QString &sql, const QVariantList &values = {}) const;
+    // Runs a statement; fails the test when it fails.
+    void exec(const QString &sql, const QVariantList &values = {}) const;
+    QStringList columns(const QString &table) const;
+    qint64 count(const QString &table) const;
+
+private:
+    QString mName;
+};
+
+// Writes bytes to a file, replacing it.
+void writeFile(const QString &path, const QByteArray &bytes);
+QByteArray readFile(const QString &path);
+
+} // namespace tarn::test
