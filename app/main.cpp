@@ -21,10 +21,11 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("TARN: build the player classes of a mod."));
     parser.addHelpOption();
-    QCommandLineOption dataDir(QStringLiteral("data-dir"),
-                               QStringLiteral("Directory of tarn_dat.mdb, tarn_ref.mdb and tarn.ini "
-                                              "(default: the program's directory)."),
-                               QStringLiteral("DIR"));
+    QCommandLineOption dataDir(
+        QStringLiteral("data-dir"),
+        QStringLiteral("Directory of tarn_dat.mdb, tarn_ref.mdb and tarn.ini "
+                       "(default: the program's directory)."),
+        QStringLiteral("DIR"));
     QCommandLineOption screenshot(QStringLiteral("screenshot"),
                                   QStringLiteral("Save pictures of the windows into DIR and quit."),
                                   QStringLiteral("DIR"));

@@ -5,9 +5,11 @@
 
 #include <array>
 
-namespace tarn::cli {
+namespace tarn::cli
+{
 
-namespace {
+namespace
+{
 
 const std::array kCommands{
     Command{"init", "init [--sample]",
@@ -16,8 +18,7 @@ const std::array kCommands{
     Command{"list", "list", "print the configuration names, one a line, in list order", true,
             cmdList},
     Command{"new", "new NAME", "add an empty configuration", true, cmdNew},
-    Command{"delete", "delete NAME", "delete a configuration and all its classes", true,
-            cmdDelete},
+    Command{"delete", "delete NAME", "delete a configuration and all its classes", true, cmdDelete},
     Command{"copy", "copy SOURCE NEW", "copy a configuration and its classes under a new name",
             true, cmdCopy},
     Command{"mod-id", "mod-id [VALUE]", "print the Mod ID, or set it", true, cmdModId},
@@ -29,7 +30,9 @@ void printHelp(QTextStream &out)
            "The data files tarn_dat.mdb, tarn_ref.mdb and tarn.ini live in DIR\n"
            "(default: the directory of the program).\n\nCommands:\n";
     for (const Command &c : kCommands)
-        out << QStringLiteral("  %1%2\n").arg(QLatin1String(c.synopsis), -26).arg(QLatin1String(c.help));
+        out << QStringLiteral("  %1%2\n")
+                   .arg(QLatin1String(c.synopsis), -26)
+                   .arg(QLatin1String(c.help));
     out << "\nExit status: 0 success, 1 failure, 2 usage error.\n";
 }
 

@@ -3,7 +3,8 @@
 #include <QStringList>
 #include <QTextStream>
 
-namespace tarn::cli {
+namespace tarn::cli
+{
 
 enum ExitCode { Success = 0, Failure = 1, Usage = 2 };
 

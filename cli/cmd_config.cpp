@@ -5,7 +5,8 @@
 
 #include <QFileInfo>
 
-namespace tarn::cli {
+namespace tarn::cli
+{
 
 int cmdInit(Context &c)
 {

@@ -4,13 +4,13 @@
 
 #include "appstate.h"
 
-namespace tarn::cli {
+namespace tarn::cli
+{
 
 // What a command gets: its own arguments, the streams and the data directory.
 // The state is started up (databases open, upgrade done) for commands that
 // need it, and null for the others.
-struct Context
-{
+struct Context {
     QStringList args;
     QTextStream &out;
     QTextStream &err;
@@ -23,8 +23,7 @@ struct Context
 
 using Handler = int (*)(Context &);
 
-struct Command
-{
+struct Command {
     const char *name;
     const char *synopsis;
     const char *help;

@@ -4,7 +4,8 @@
 
 #include <QDir>
 
-namespace tarn {
+namespace tarn
+{
 
 AppState::AppState(QString dataDir) : mDataDir(std::move(dataDir)) {}
 

@@ -5,7 +5,8 @@
 
 #include <QString>
 
-namespace tarn {
+namespace tarn
+{
 
 // The state every window reads: the open databases, the Mod ID, the selected
 // configuration and the scrambling flag of the last class-file command.

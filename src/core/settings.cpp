@@ -3,7 +3,8 @@
 #include <QFile>
 #include <QSaveFile>
 
-namespace tarn::settings {
+namespace tarn::settings
+{
 
 std::optional<QString> parseModId(const QByteArray &content)
 {
@@ -49,14 +50,16 @@ Status WriteModID(const QString &path, const QString &modId)
     for (QChar c : modId) {
         if (c.unicode() > 0xFF)
             return Status::failure(
-                QStringLiteral("The Mod ID was not saved: the character '%1' cannot be stored in %2.")
+                QStringLiteral(
+                    "The Mod ID was not saved: the character '%1' cannot be stored in %2.")
                     .arg(c, path));
     }
     const QByteArray bytes = '"' + modId.toLatin1() + "\"\r\n";
     QSaveFile file(path);
     auto failed = [&](const QString &cause) {
         file.cancelWriting();
-        return Status::failure(QStringLiteral("The Mod ID was not saved.\n%1: %2").arg(path, cause));
+        return Status::failure(
+            QStringLiteral("The Mod ID was not saved.\n%1: %2").arg(path, cause));
     };
     if (!file.open(QIODevice::WriteOnly))
         return failed(file.errorString());

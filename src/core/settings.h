@@ -5,10 +5,12 @@
 #include <QByteArray>
 #include <QString>
 
-namespace tarn {
+namespace tarn
+{
 
 // The Mod ID lives in tarn.ini as one quoted Latin-1 line ending in CR LF.
-namespace settings {
+namespace settings
+{
 
 inline constexpr char kFileName[] = "tarn.ini";
 

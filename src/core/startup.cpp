@@ -4,7 +4,8 @@
 
 #include <QCoreApplication>
 
-namespace tarn {
+namespace tarn
+{
 
 StartupResult startUp(AppState &state)
 {

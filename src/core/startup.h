@@ -2,10 +2,10 @@
 
 #include "appstate.h"
 
-namespace tarn {
-
-struct StartupResult
+namespace tarn
 {
+
+struct StartupResult {
     Status status = Status::success();
     // Data files found in the Jet format, which must be converted first.
     QStringList jetFiles;

@@ -4,7 +4,8 @@
 
 #include <memory>
 
-namespace tarn {
+namespace tarn
+{
 
 // Progress of a long command; update() answers false once the user cancelled.
 class Progress
@@ -40,7 +41,10 @@ public:
 
     static QString applicationTitle() { return QStringLiteral("QZ Fabrikon (TARN)"); }
     // The filter of the class file dialogs.
-    static QString classFileFilter() { return QStringLiteral("Class Config (*.class);;All Files (*)"); }
+    static QString classFileFilter()
+    {
+        return QStringLiteral("Class Config (*.class);;All Files (*)");
+    }
 
 protected:
     friend class BusyCursor;

@@ -6,9 +6,11 @@
 #include <QMessageBox>
 #include <QProgressDialog>
 
-namespace tarn {
+namespace tarn
+{
 
-namespace {
+namespace
+{
 
 QWidget *dialogParent()
 {
@@ -71,8 +73,8 @@ QString QtPrompter::input(const QString &prompt, const QString &title, const QSt
 {
     CursorPause pause;
     bool ok = false;
-    const QString text = QInputDialog::getText(dialogParent(), title, prompt, QLineEdit::Normal,
-                                               defaultText, &ok);
+    const QString text =
+        QInputDialog::getText(dialogParent(), title, prompt, QLineEdit::Normal, defaultText, &ok);
     return ok ? text : QString();
 }
 

@@ -2,14 +2,14 @@
 
 #include "prompter.h"
 
-namespace tarn {
+namespace tarn
+{
 
 // The Prompter of the running program: Qt's dialogs over the active window.
 class QtPrompter : public Prompter
 {
 public:
-    QString input(const QString &prompt, const QString &title,
-                  const QString &defaultText) override;
+    QString input(const QString &prompt, const QString &title, const QString &defaultText) override;
     Answer message(const QString &text, Buttons buttons, Icon icon, Answer defaultAnswer,
                    const QString &title) override;
     QString openFileName(const QString &filter) override;

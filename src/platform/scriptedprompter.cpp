@@ -1,11 +1,12 @@
 #include "scriptedprompter.h"
 
-namespace tarn {
+namespace tarn
+{
 
-namespace {
+namespace
+{
 
-template<typename T>
-bool take(std::deque<T> &queue, T *out)
+template<typename T> bool take(std::deque<T> &queue, T *out)
 {
     if (queue.empty())
         return false;

@@ -7,7 +7,8 @@
 
 #include <deque>
 
-namespace tarn {
+namespace tarn
+{
 
 // A Prompter for tests: answers come from queues filled beforehand and every
 // call is recorded. A call with no answer queued is recorded as unexpected and
@@ -15,8 +16,7 @@ namespace tarn {
 class ScriptedPrompter : public Prompter
 {
 public:
-    struct Call
-    {
+    struct Call {
         enum Kind { Input, Message, OpenFile, SaveFile, Progress } kind;
         QString text; // prompt, message text or filter
         QString title;

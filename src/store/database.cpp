@@ -6,9 +6,11 @@
 #include <QSqlError>
 #include <QUrl>
 
-namespace tarn {
+namespace tarn
+{
 
-namespace {
+namespace
+{
 
 QString nextConnectionName()
 {
@@ -69,7 +71,8 @@ Status Database::openConnection(const QString &path, bool create)
                                        ? qEnvironmentVariableIntValue("TARN_BUSY_TIMEOUT_MS")
                                        : 3000));
     if (!mDb.open()) {
-        Status status = Status::failure(QStringLiteral("%1: %2").arg(path, causeOf(mDb.lastError())));
+        Status status =
+            Status::failure(QStringLiteral("%1: %2").arg(path, causeOf(mDb.lastError())));
         close();
         return status;
     }
@@ -77,7 +80,8 @@ Status Database::openConnection(const QString &path, bool create)
     // a database is refused here and not at the first command.
     QSqlQuery probe(mDb);
     if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
-        Status status = Status::failure(QStringLiteral("%1: %2").arg(path, causeOf(probe.lastError())));
+        Status status =
+            Status::failure(QStringLiteral("%1: %2").arg(path, causeOf(probe.lastError())));
         probe = QSqlQuery();
         close();
         return status;
@@ -140,7 +144,8 @@ Result<bool> Database::hasTable(const QString &table) const
 Result<QStringList> Database::columns(const QString &table) const
 {
     QSqlQuery query;
-    if (Status s = exec(query, QStringLiteral("SELECT name FROM pragma_table_info(?)"), {table}); !s)
+    if (Status s = exec(query, QStringLiteral("SELECT name FROM pragma_table_info(?)"), {table});
+        !s)
         return s;
     QStringList names;
     while (query.next())

@@ -7,7 +7,8 @@
 #include <QStringList>
 #include <QVariant>
 
-namespace tarn {
+namespace tarn
+{
 
 // One SQLite file, one connection. Opening never creates a file: a plain open
 // of a missing path would silently make an empty database.

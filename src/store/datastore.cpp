@@ -2,7 +2,8 @@
 
 #include "schema.h"
 
-namespace tarn {
+namespace tarn
+{
 
 Status DataStore::open(const QString &path)
 {
@@ -11,8 +12,7 @@ Status DataStore::open(const QString &path)
     QStringList required = schema::classdefColumnNames();
     for (const QString &column : schema::upgradeColumns())
         required.removeOne(column);
-    struct Need
-    {
+    struct Need {
         QString table;
         QStringList columns;
     };
@@ -36,9 +36,9 @@ Status DataStore::open(const QString &path)
 Result<QStringList> DataStore::packageNames() const
 {
     QSqlQuery query;
-    if (Status s = mDb.exec(query,
-                            QStringLiteral("SELECT package_name FROM package ORDER BY package_name"),
-                            {}, QStringLiteral("Could not read the list of configurations."));
+    if (Status s = mDb.exec(
+            query, QStringLiteral("SELECT package_name FROM package ORDER BY package_name"), {},
+            QStringLiteral("Could not read the list of configurations."));
         !s)
         return s;
     QStringList names;
@@ -50,9 +50,9 @@ Result<QStringList> DataStore::packageNames() const
 Result<bool> DataStore::packageExists(const QString &name) const
 {
     QSqlQuery query;
-    if (Status s = mDb.exec(query,
-                            QStringLiteral("SELECT count(*) FROM package WHERE package_name = ?"),
-                            {name}, QStringLiteral("Could not look up the configuration '%1'.").arg(name));
+    if (Status s =
+            mDb.exec(query, QStringLiteral("SELECT count(*) FROM package WHERE package_name = ?"),
+                     {name}, QStringLiteral("Could not look up the configuration '%1'.").arg(name));
         !s)
         return s;
     return query.next() && query.value(0).toLongLong() > 0;
@@ -72,7 +72,8 @@ Status DataStore::refuseExisting(const QString &name) const
         return exists.status();
     if (*exists)
         return Status::failure(
-            QStringLiteral("A configuration named '%1' exists already. Choose another name.").arg(name));
+            QStringLiteral("A configuration named '%1' exists already. Choose another name.")
+                .arg(name));
     return Status::success();
 }
 
@@ -86,8 +87,8 @@ Status DataStore::createPackage(const QString &name)
         return s;
     if (Status s = refuseExisting(name); !s)
         return s;
-    if (Status s = mDb.exec(QStringLiteral("INSERT INTO package (package_name) VALUES (?)"), {name},
-                            what);
+    if (Status s =
+            mDb.exec(QStringLiteral("INSERT INTO package (package_name) VALUES (?)"), {name}, what);
         !s)
         return s;
     return tx.commit(what);
@@ -111,8 +112,8 @@ Status DataStore::deletePackage(const QString &name)
         return s;
     if (query.numRowsAffected() < 1)
         return Status::failure(QStringLiteral("There is no configuration named '%1'.").arg(name));
-    if (Status s = mDb.exec(QStringLiteral("DELETE FROM classdef WHERE package_name = ?"), {name},
-                            what);
+    if (Status s =
+            mDb.exec(QStringLiteral("DELETE FROM classdef WHERE package_name = ?"), {name}, what);
         !s)
         return s;
     return tx.commit(what);

@@ -2,7 +2,8 @@
 
 #include "database.h"
 
-namespace tarn {
+namespace tarn
+{
 
 // The data database: configurations (package) and their classes (classdef).
 class DataStore

@@ -9,9 +9,11 @@
 
 #include <functional>
 
-namespace tarn {
+namespace tarn
+{
 
-namespace {
+namespace
+{
 
 using Fill = std::function<Status(const Database &)>;
 
@@ -20,8 +22,10 @@ using Fill = std::function<Status(const Database &)>;
 Status createFile(const QString &path, const Fill &fill)
 {
     if (QFileInfo::exists(path))
-        return Status::failure(QStringLiteral("%1: the file exists already; it was left as it is").arg(path));
-    const QString temp = QStringLiteral("%1.%2.tmp").arg(path).arg(QCoreApplication::applicationPid());
+        return Status::failure(
+            QStringLiteral("%1: the file exists already; it was left as it is").arg(path));
+    const QString temp =
+        QStringLiteral("%1.%2.tmp").arg(path).arg(QCoreApplication::applicationPid());
     QFile::remove(temp);
     Status status = [&] {
         Database db;
@@ -36,7 +40,8 @@ Status createFile(const QString &path, const Fill &fill)
         return tx.commit(what);
     }();
     if (status && !QFile::rename(temp, path))
-        status = Status::failure(QStringLiteral("%1: could not move the new file into place").arg(path));
+        status =
+            Status::failure(QStringLiteral("%1: could not move the new file into place").arg(path));
     if (!status)
         QFile::remove(temp);
     return status;
@@ -50,18 +55,17 @@ Status insertRow(const Database &db, const QString &table, const QStringList &co
                    values);
 }
 
-struct SampleClass
-{
+struct SampleClass {
     QString name;
     int number;
     QString model, skin1, skin2;
     int decoy;
-    QList<int> weapons; // w1..w10
+    QList<int> weapons;  // w1..w10
     QList<int> grenades; // g1..g3
     int speed, health, armor;
-    QList<int> items; // k of every true i_k
+    QList<int> items;    // k of every true i_k
     QList<int> specials; // k of every true s_k
-    QList<int> ammo; // bullets, shells, rockets, grenades, cells, slugs
+    QList<int> ammo;     // bullets, shells, rockets, grenades, cells, slugs
 };
 
 Status insertSampleClass(const Database &db, const QString &package, const SampleClass &c)
@@ -71,8 +75,8 @@ Status insertSampleClass(const Database &db, const QString &package, const Sampl
                         QStringLiteral("skin_name2"),   QStringLiteral("model_name"),
                         QStringLiteral("decoyskin"),    QStringLiteral("max_speed"),
                         QStringLiteral("max_health"),   QStringLiteral("max_armor")};
-    QVariantList values{package, c.name, c.number, c.skin1, c.skin2, c.model,
-                        c.decoy, c.speed, c.health, c.armor};
+    QVariantList values{package, c.name,  c.number, c.skin1,  c.skin2,
+                        c.model, c.decoy, c.speed,  c.health, c.armor};
     for (int k = 1; k <= 10; ++k) {
         columns << QStringLiteral("w%1").arg(k);
         values << c.weapons.value(k - 1, 0);
@@ -89,7 +93,8 @@ Status insertSampleClass(const Database &db, const QString &package, const Sampl
         columns << QStringLiteral("s%1").arg(k);
         values << 1;
     }
-    const char *ammo[] = {"maxbullets", "maxshells", "maxrockets", "maxgrenades", "maxcells", "maxslugs"};
+    const char *ammo[] = {"maxbullets",  "maxshells", "maxrockets",
+                          "maxgrenades", "maxcells",  "maxslugs"};
     for (int i = 0; i < 6; ++i) {
         columns << QString::fromLatin1(ammo[i]);
         values << c.ammo.value(i, 0);
@@ -100,15 +105,38 @@ Status insertSampleClass(const Database &db, const QString &package, const Sampl
 Status fillDataSample(const Database &db)
 {
     const QString package = QStringLiteral("Sample Config");
-    if (Status s = insertRow(db, QStringLiteral("package"), {QStringLiteral("package_name")}, {package});
+    if (Status s =
+            insertRow(db, QStringLiteral("package"), {QStringLiteral("package_name")}, {package});
         !s)
         return s;
     const SampleClass classes[] = {
-        {QStringLiteral("Scout"), 1, QStringLiteral("male"), QStringLiteral("scout_r"),
-         QStringLiteral("scout_b"), 1, {1, 2, 3}, {1, 2, 0}, 400, 75, 50, {1}, {1, 6},
+        {QStringLiteral("Scout"),
+         1,
+         QStringLiteral("male"),
+         QStringLiteral("scout_r"),
+         QStringLiteral("scout_b"),
+         1,
+         {1, 2, 3},
+         {1, 2, 0},
+         400,
+         75,
+         50,
+         {1},
+         {1, 6},
          {100, 25, 0, 2, 0, 0}},
-        {QStringLiteral("Soldier"), 2, QStringLiteral("male"), QStringLiteral("soldier_r"),
-         QStringLiteral("soldier_b"), 2, {1, 2, 4, 7}, {1, 4, 0}, 240, 100, 200, {2, 3}, {2, 3},
+        {QStringLiteral("Soldier"),
+         2,
+         QStringLiteral("male"),
+         QStringLiteral("soldier_r"),
+         QStringLiteral("soldier_b"),
+         2,
+         {1, 2, 4, 7},
+         {1, 4, 0},
+         240,
+         100,
+         200,
+         {2, 3},
+         {2, 3},
          {200, 50, 20, 4, 0, 0}},
     };
     for (const SampleClass &c : classes)
@@ -117,8 +145,7 @@ Status fillDataSample(const Database &db)
     return Status::success();
 }
 
-struct SampleRef
-{
+struct SampleRef {
     int id;
     const char *name;
     QVariant damage, speed, enabled;
@@ -128,9 +155,9 @@ Status fillRefSample(const Database &db)
 {
     const QVariant null;
     const SampleRef weapons[] = {
-        {1, "Blaster", 15, 1000, 1},      {2, "Scattergun", 6, 900, 1},
-        {3, "Nail Driver", 9, 1500, 1},   {4, "Rocket Tube", 100, 650, 1},
-        {5, "Rail Lance", 80, 3000, 0},   {6, "Flame Projector", 12.5, 600, 1},
+        {1, "Blaster", 15, 1000, 1},     {2, "Scattergun", 6, 900, 1},
+        {3, "Nail Driver", 9, 1500, 1},  {4, "Rocket Tube", 100, 650, 1},
+        {5, "Rail Lance", 80, 3000, 0},  {6, "Flame Projector", 12.5, 600, 1},
         {7, "Pulse Rifle", 20, 1200, 1},
     };
     const SampleRef grenades[] = {
@@ -140,9 +167,9 @@ Status fillRefSample(const Database &db)
         {4, "Gas Grenade", 20, 450, 1},
     };
     const SampleRef items[] = {
-        {1, "Jetpack", null, null, 1},        {2, "Medikit", null, null, 1},
-        {4, "Armor Patch", null, null, 1},    {8, "Night Goggles", null, null, 1},
-        {16, "Detpack", null, null, 0},       {32, "Motion Tracker", null, null, null},
+        {1, "Jetpack", null, null, 1},     {2, "Medikit", null, null, 1},
+        {4, "Armor Patch", null, null, 1}, {8, "Night Goggles", null, null, 1},
+        {16, "Detpack", null, null, 0},    {32, "Motion Tracker", null, null, null},
     };
     const SampleRef specials[] = {
         {1, "Double Jump", null, null, 1},    {2, "Fast Reload", null, null, 1},
@@ -166,10 +193,11 @@ Status fillRefSample(const Database &db)
         }
         return Status::success();
     };
-    for (auto [kind, rows] : {std::pair{schema::RefKind::Weapon, std::span<const SampleRef>(weapons)},
-                              std::pair{schema::RefKind::Grenade, std::span<const SampleRef>(grenades)},
-                              std::pair{schema::RefKind::Item, std::span<const SampleRef>(items)},
-                              std::pair{schema::RefKind::Special, std::span<const SampleRef>(specials)}})
+    for (auto [kind, rows] :
+         {std::pair{schema::RefKind::Weapon, std::span<const SampleRef>(weapons)},
+          std::pair{schema::RefKind::Grenade, std::span<const SampleRef>(grenades)},
+          std::pair{schema::RefKind::Item, std::span<const SampleRef>(items)},
+          std::pair{schema::RefKind::Special, std::span<const SampleRef>(specials)}})
         if (Status s = fill(kind, rows); !s)
             return s;
     return Status::success();

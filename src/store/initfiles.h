@@ -2,7 +2,8 @@
 
 #include "status.h"
 
-namespace tarn {
+namespace tarn
+{
 
 // Create a new data or reference database with the schema, and with sample
 // rows when asked. An existing file is never overwritten; a failure leaves no

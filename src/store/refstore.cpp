@@ -1,6 +1,7 @@
 #include "refstore.h"
 
-namespace tarn {
+namespace tarn
+{
 
 Status RefStore::open(const QString &path)
 {
@@ -16,8 +17,9 @@ Status RefStore::open(const QString &path)
                 QStringLiteral("%1: the table %2 is missing").arg(path, QLatin1String(t.table)));
         for (const schema::Column &c : t.columns) {
             if (!present->contains(QLatin1String(c.name), Qt::CaseInsensitive))
-                return Status::failure(QStringLiteral("%1: the table %2 has no column %3")
-                                           .arg(path, QLatin1String(t.table), QLatin1String(c.name)));
+                return Status::failure(
+                    QStringLiteral("%1: the table %2 has no column %3")
+                        .arg(path, QLatin1String(t.table), QLatin1String(c.name)));
         }
     }
     return Status::success();
@@ -36,13 +38,14 @@ Result<QList<RefEntry>> RefStore::all(schema::RefKind kind) const
 Result<QList<RefEntry>> RefStore::select(schema::RefKind kind, bool enabledOnly) const
 {
     const schema::RefTable &t = schema::refTable(kind);
-    const QString sql = QStringLiteral("SELECT %1, %2, qz_enabled FROM %3 %4 ORDER BY %1")
-                            .arg(QLatin1String(t.idColumn), QLatin1String(t.nameColumn),
-                                 QLatin1String(t.table),
-                                 enabledOnly ? QStringLiteral("WHERE qz_enabled = 1") : QString());
+    const QString sql =
+        QStringLiteral("SELECT %1, %2, qz_enabled FROM %3 %4 ORDER BY %1")
+            .arg(QLatin1String(t.idColumn), QLatin1String(t.nameColumn), QLatin1String(t.table),
+                 enabledOnly ? QStringLiteral("WHERE qz_enabled = 1") : QString());
     QSqlQuery query;
-    if (Status s = mDb.exec(query, sql, {},
-                            QStringLiteral("Could not read the table %1.").arg(QLatin1String(t.table)));
+    if (Status s =
+            mDb.exec(query, sql, {},
+                     QStringLiteral("Could not read the table %1.").arg(QLatin1String(t.table)));
         !s)
         return s;
     QList<RefEntry> rows;

@@ -5,11 +5,11 @@
 
 #include <QList>
 
-namespace tarn {
+namespace tarn
+{
 
 // One row of a reference table as the class editor shows it.
-struct RefEntry
-{
+struct RefEntry {
     QVariant id; // the stored id, NULL when the row has none
     QString name;
     QVariant enabled; // qz_enabled as stored

@@ -3,36 +3,84 @@
 #include <array>
 #include <limits>
 
-namespace tarn::schema {
+namespace tarn::schema
+{
 
-namespace {
+namespace
+{
 
 using K = Kind;
 
 constexpr std::array<Column, 69> kClassdef{{
-    {"package_name", K::Text}, {"class_name", K::Text},  {"class_num", K::Whole16},
-    {"skin_name1", K::Text},   {"skin_name2", K::Text},  {"model_name", K::Text},
-    {"w1", K::Whole16},        {"w2", K::Whole16},       {"w3", K::Whole16},
-    {"w4", K::Whole16},        {"w5", K::Whole16},       {"w6", K::Whole16},
-    {"w7", K::Whole16},        {"w8", K::Whole16},       {"w9", K::Whole16},
-    {"w10", K::Whole16},       {"g1", K::Whole16},       {"g2", K::Whole16},
-    {"g3", K::Whole16},        {"max_speed", K::Whole16}, {"max_health", K::Whole16},
-    {"max_armor", K::Whole16}, {"i1", K::YesNo},         {"i2", K::YesNo},
-    {"i3", K::YesNo},          {"i4", K::YesNo},         {"i5", K::YesNo},
-    {"i6", K::YesNo},          {"i7", K::YesNo},         {"i8", K::YesNo},
-    {"i9", K::YesNo},          {"s1", K::YesNo},         {"s2", K::YesNo},
-    {"s3", K::YesNo},          {"s4", K::YesNo},         {"s5", K::YesNo},
-    {"s6", K::YesNo},          {"s7", K::YesNo},         {"s8", K::YesNo},
-    {"s9", K::YesNo},          {"s10", K::YesNo},        {"s11", K::YesNo},
-    {"s12", K::YesNo},         {"s13", K::YesNo},        {"s14", K::YesNo},
-    {"s15", K::YesNo},         {"s16", K::YesNo},        {"s17", K::YesNo},
-    {"s18", K::YesNo},         {"s19", K::YesNo},        {"s20", K::YesNo},
-    {"s21", K::YesNo},         {"s22", K::YesNo},        {"s23", K::YesNo},
-    {"s24", K::YesNo},         {"s25", K::YesNo},        {"s26", K::YesNo},
-    {"s27", K::YesNo},         {"s28", K::YesNo},        {"s29", K::YesNo},
-    {"s30", K::YesNo},         {"s31", K::YesNo},        {"decoyskin", K::Whole16},
-    {"maxbullets", K::Whole16}, {"maxshells", K::Whole16}, {"maxrockets", K::Whole16},
-    {"maxgrenades", K::Whole16}, {"maxcells", K::Whole16}, {"maxslugs", K::Whole16},
+    {"package_name", K::Text},
+    {"class_name", K::Text},
+    {"class_num", K::Whole16},
+    {"skin_name1", K::Text},
+    {"skin_name2", K::Text},
+    {"model_name", K::Text},
+    {"w1", K::Whole16},
+    {"w2", K::Whole16},
+    {"w3", K::Whole16},
+    {"w4", K::Whole16},
+    {"w5", K::Whole16},
+    {"w6", K::Whole16},
+    {"w7", K::Whole16},
+    {"w8", K::Whole16},
+    {"w9", K::Whole16},
+    {"w10", K::Whole16},
+    {"g1", K::Whole16},
+    {"g2", K::Whole16},
+    {"g3", K::Whole16},
+    {"max_speed", K::Whole16},
+    {"max_health", K::Whole16},
+    {"max_armor", K::Whole16},
+    {"i1", K::YesNo},
+    {"i2", K::YesNo},
+    {"i3", K::YesNo},
+    {"i4", K::YesNo},
+    {"i5", K::YesNo},
+    {"i6", K::YesNo},
+    {"i7", K::YesNo},
+    {"i8", K::YesNo},
+    {"i9", K::YesNo},
+    {"s1", K::YesNo},
+    {"s2", K::YesNo},
+    {"s3", K::YesNo},
+    {"s4", K::YesNo},
+    {"s5", K::YesNo},
+    {"s6", K::YesNo},
+    {"s7", K::YesNo},
+    {"s8", K::YesNo},
+    {"s9", K::YesNo},
+    {"s10", K::YesNo},
+    {"s11", K::YesNo},
+    {"s12", K::YesNo},
+    {"s13", K::YesNo},
+    {"s14", K::YesNo},
+    {"s15", K::YesNo},
+    {"s16", K::YesNo},
+    {"s17", K::YesNo},
+    {"s18", K::YesNo},
+    {"s19", K::YesNo},
+    {"s20", K::YesNo},
+    {"s21", K::YesNo},
+    {"s22", K::YesNo},
+    {"s23", K::YesNo},
+    {"s24", K::YesNo},
+    {"s25", K::YesNo},
+    {"s26", K::YesNo},
+    {"s27", K::YesNo},
+    {"s28", K::YesNo},
+    {"s29", K::YesNo},
+    {"s30", K::YesNo},
+    {"s31", K::YesNo},
+    {"decoyskin", K::Whole16},
+    {"maxbullets", K::Whole16},
+    {"maxshells", K::Whole16},
+    {"maxrockets", K::Whole16},
+    {"maxgrenades", K::Whole16},
+    {"maxcells", K::Whole16},
+    {"maxslugs", K::Whole16},
 }};
 
 constexpr std::array<Column, 5> kWeapon{{{"w_id", K::Id32},
@@ -65,8 +113,9 @@ QString columnDefinition(const Column &column)
     const QString name = QString::fromLatin1(column.name);
     switch (column.kind) {
     case K::Text:
-        return name + (name == QLatin1String("package_name") ? QStringLiteral(" TEXT COLLATE NOCASE")
-                                                              : QStringLiteral(" TEXT"));
+        return name + (name == QLatin1String("package_name")
+                           ? QStringLiteral(" TEXT COLLATE NOCASE")
+                           : QStringLiteral(" TEXT"));
     case K::Whole16:
         return name + QStringLiteral(" INTEGER DEFAULT 0");
     case K::YesNo:
@@ -84,7 +133,8 @@ QString createSql(const char *table, std::span<const Column> columns)
     QStringList defs;
     for (const Column &c : columns)
         defs << columnDefinition(c);
-    return QStringLiteral("CREATE TABLE %1 (%2)").arg(QLatin1String(table), defs.join(QStringLiteral(", ")));
+    return QStringLiteral("CREATE TABLE %1 (%2)")
+        .arg(QLatin1String(table), defs.join(QStringLiteral(", ")));
 }
 
 } // namespace

@@ -5,7 +5,8 @@
 
 #include <span>
 
-namespace tarn::schema {
+namespace tarn::schema
+{
 
 enum class Kind {
     Text,    // TEXT, NULL when unset
@@ -15,8 +16,7 @@ enum class Kind {
     Number,  // NUMERIC: whole or fractional (damage, speed, enabled)
 };
 
-struct Column
-{
+struct Column {
     const char *name;
     Kind kind;
 };
@@ -30,8 +30,7 @@ QStringList upgradeColumns();
 // The four reference tables share two shapes.
 enum class RefKind { Weapon, Grenade, Item, Special };
 
-struct RefTable
-{
+struct RefTable {
     RefKind kind;
     const char *table;
     const char *idColumn;

@@ -5,7 +5,8 @@
 #include <optional>
 #include <utility>
 
-namespace tarn {
+namespace tarn
+{
 
 // The outcome of a store or core operation: success, or a message for the user.
 class Status
@@ -27,8 +28,7 @@ private:
 };
 
 // A value, or the message that says why there is none.
-template<typename T>
-class Result
+template<typename T> class Result
 {
 public:
     Result(T value) : mValue(std::move(value)) {}

@@ -10,9 +10,11 @@
 #include <QListWidget>
 #include <QPixmap>
 
-namespace tarn {
+namespace tarn
+{
 
-namespace {
+namespace
+{
 
 bool save(QWidget *window, const QString &dir, const QString &name)
 {
@@ -31,7 +33,8 @@ int takeScreenshots(AppState &state, const QString &dir)
     ScriptedPrompter prompter;
     int written = 0;
     frmConfig main(state, prompter);
-    if (auto *list = main.findChild<QListWidget *>(QStringLiteral("classlist")); list && list->count())
+    if (auto *list = main.findChild<QListWidget *>(QStringLiteral("classlist"));
+        list && list->count())
         list->setCurrentRow(0);
     written += save(&main, dir, QStringLiteral("main-window.png"));
     frmAbout about(&main);

@@ -2,7 +2,8 @@
 
 #include <QString>
 
-namespace tarn {
+namespace tarn
+{
 
 class AppState;
 

@@ -1,6 +1,7 @@
 #include "windowicon.h"
 
-namespace tarn {
+namespace tarn
+{
 
 QIcon programIcon()
 {

@@ -2,7 +2,8 @@
 
 #include <QIcon>
 
-namespace tarn {
+namespace tarn
+{
 
 // The program's icon, used by every window.
 QIcon programIcon();

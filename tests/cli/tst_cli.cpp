@@ -17,8 +17,7 @@ private slots:
     void upgradeOnFirstStartOnly();
 
 private:
-    struct Run
-    {
+    struct Run {
         int code;
         QString out;
         QString err;
@@ -43,21 +42,30 @@ void tst_Cli::commands_data()
     QTest::addColumn<QStringList>("list");
     using L = QList<QStringList>;
     const QStringList sample{"Sample Config"};
-    QTest::newRow("list") << L{{"list"}} << 0 << "Sample Config\n" << "" << sample;
-    QTest::newRow("new") << L{{"new", "O'Brien"}} << 0 << "" << "" << QStringList{"O'Brien", "Sample Config"};
+    QTest::newRow("list") << L{{"list"}} << 0 << "Sample Config\n"
+                          << "" << sample;
+    QTest::newRow("new") << L{{"new", "O'Brien"}} << 0 << ""
+                         << "" << QStringList{"O'Brien", "Sample Config"};
     QTest::newRow("new duplicate") << L{{"new", "sample config"}} << 1 << ""
                                    << "exists already" << sample;
-    QTest::newRow("copy") << L{{"copy", "Sample Config", "B"}} << 0 << "" << ""
-                          << QStringList{"B", "Sample Config"};
-    QTest::newRow("copy missing source") << L{{"copy", "Nope", "B"}} << 1 << "" << "no configuration named 'Nope'"
-                                         << sample;
-    QTest::newRow("delete") << L{{"delete", "Sample Config"}} << 0 << "" << "" << QStringList();
-    QTest::newRow("delete missing") << L{{"delete", "Nope"}} << 1 << "" << "Nope" << sample;
-    QTest::newRow("mod-id default") << L{{"mod-id"}} << 0 << "0\n" << "" << sample;
-    QTest::newRow("mod-id set") << L{{"mod-id", " x "}, {"mod-id"}} << 0 << "x\n" << "" << sample;
-    QTest::newRow("unknown command") << L{{"frobnicate"}} << 2 << "" << "unknown command" << sample;
-    QTest::newRow("missing argument") << L{{"new"}} << 2 << "" << "new takes one NAME" << sample;
-    QTest::newRow("help") << L{{"--help"}} << 0 << "" << "" << sample;
+    QTest::newRow("copy") << L{{"copy", "Sample Config", "B"}} << 0 << ""
+                          << "" << QStringList{"B", "Sample Config"};
+    QTest::newRow("copy missing source") << L{{"copy", "Nope", "B"}} << 1 << ""
+                                         << "no configuration named 'Nope'" << sample;
+    QTest::newRow("delete") << L{{"delete", "Sample Config"}} << 0 << ""
+                            << "" << QStringList();
+    QTest::newRow("delete missing") << L{{"delete", "Nope"}} << 1 << ""
+                                    << "Nope" << sample;
+    QTest::newRow("mod-id default") << L{{"mod-id"}} << 0 << "0\n"
+                                    << "" << sample;
+    QTest::newRow("mod-id set") << L{{"mod-id", " x "}, {"mod-id"}} << 0 << "x\n"
+                                << "" << sample;
+    QTest::newRow("unknown command") << L{{"frobnicate"}} << 2 << ""
+                                     << "unknown command" << sample;
+    QTest::newRow("missing argument") << L{{"new"}} << 2 << ""
+                                      << "new takes one NAME" << sample;
+    QTest::newRow("help") << L{{"--help"}} << 0 << ""
+                          << "" << sample;
 }
 
 void tst_Cli::commands()
@@ -111,8 +119,8 @@ void tst_Cli::upgradeOnFirstStartOnly()
     QCOMPARE(run(dir.path(), {"list"}).code, 0);
     Peek peek(dir.dataPath());
     const QStringList columns = peek.columns(QStringLiteral("classdef"));
-    QCOMPARE(columns.mid(columns.size() - 10), (QStringList{"s22", "s23", "s24", "s25", "s26", "s27",
-                                                            "s28", "s29", "s30", "s31"}));
+    QCOMPARE(columns.mid(columns.size() - 10),
+             (QStringList{"s22", "s23", "s24", "s25", "s26", "s27", "s28", "s29", "s30", "s31"}));
     QCOMPARE(columns.size(), 69);
     QCOMPARE(run(dir.path(), {"list"}).code, 0);
     QCOMPARE(peek.columns(QStringLiteral("classdef")), columns);

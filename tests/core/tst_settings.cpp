@@ -60,7 +60,8 @@ void tst_Settings::writeThenRead_data()
     QTest::newRow("plain") << "42" << QByteArray("\"42\"\r\n") << "42";
     QTest::newRow("spaces kept on disk") << " 7 " << QByteArray("\" 7 \"\r\n") << "7";
     QTest::newRow("quote written unchanged") << "ab\"cd" << QByteArray("\"ab\"cd\"\r\n") << "ab";
-    QTest::newRow("latin-1") << QStringLiteral("é") << QByteArray("\"\xe9\"\r\n") << QStringLiteral("é");
+    QTest::newRow("latin-1") << QStringLiteral("é") << QByteArray("\"\xe9\"\r\n")
+                             << QStringLiteral("é");
 }
 
 void tst_Settings::writeThenRead()
@@ -90,7 +91,8 @@ void tst_Settings::failedWriteKeepsEarlierFile()
 {
     DataDir dir;
     // A directory that does not exist cannot take the file.
-    const Status status = settings::WriteModID(dir.file(QStringLiteral("nowhere/tarn.ini")), QStringLiteral("1"));
+    const Status status =
+        settings::WriteModID(dir.file(QStringLiteral("nowhere/tarn.ini")), QStringLiteral("1"));
     QVERIFY(!status);
     QVERIFY(status.message().contains(QStringLiteral("nowhere/tarn.ini")));
 }

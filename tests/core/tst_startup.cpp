@@ -21,7 +21,8 @@ private slots:
     void modIdDefaultsWithoutSettingsFile();
 };
 
-namespace {
+namespace
+{
 
 // Replaces the data file with one whose classdef has the flag columns up to s<last>.
 void makeOlderDataFile(const DataDir &dir, int last)
@@ -33,7 +34,8 @@ void makeOlderDataFile(const DataDir &dir, int last)
         const QString name = QLatin1String(c.name);
         if (name.startsWith(QLatin1Char('s')) && name.mid(1).toInt() > last)
             continue;
-        defs << name + (c.kind == schema::Kind::Text ? QStringLiteral(" TEXT") : QStringLiteral(" INTEGER"));
+        defs << name + (c.kind == schema::Kind::Text ? QStringLiteral(" TEXT")
+                                                     : QStringLiteral(" INTEGER"));
     }
     defs << QStringLiteral("notes TEXT");
     peek.exec(QStringLiteral("CREATE TABLE package (package_name TEXT)"));
@@ -79,10 +81,12 @@ void tst_Startup::upgradeAddsOnlyMissingColumns()
     if (added.isEmpty())
         QCOMPARE(readFile(dir.dataPath()), bytesBefore);
     for (const QString &column : added)
-        QCOMPARE(peek.scalar(QStringLiteral("SELECT count(*) FROM classdef WHERE %1 = 0").arg(column))
-                     .toInt(),
-                 3);
-    QCOMPARE(peek.scalar(QStringLiteral("SELECT count(*) FROM classdef WHERE notes = 'keep me' AND s1 = 1"))
+        QCOMPARE(
+            peek.scalar(QStringLiteral("SELECT count(*) FROM classdef WHERE %1 = 0").arg(column))
+                .toInt(),
+            3);
+    QCOMPARE(peek.scalar(QStringLiteral(
+                             "SELECT count(*) FROM classdef WHERE notes = 'keep me' AND s1 = 1"))
                  .toInt(),
              3);
 
@@ -105,8 +109,8 @@ void tst_Startup::refusedDataFiles_data()
     QTest::newRow("data empty") << "tarn_dat.mdb" << QByteArray("") << "table package is missing";
     QTest::newRow("ref empty") << "tarn_ref.mdb" << QByteArray("") << "table weapon is missing";
     QTest::newRow("data garbage") << "tarn_dat.mdb" << QByteArray(4096, 'x') << "not a database";
-    QTest::newRow("data truncated") << "tarn_dat.mdb" << QByteArray("SQLite format 3\0", 16)
-                                    << "tarn_dat.mdb";
+    QTest::newRow("data truncated")
+        << "tarn_dat.mdb" << QByteArray("SQLite format 3\0", 16) << "tarn_dat.mdb";
 }
 
 void tst_Startup::refusedDataFiles()

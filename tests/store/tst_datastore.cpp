@@ -24,7 +24,8 @@ private slots:
     void copyIntoExistingNameRefused();
 };
 
-namespace {
+namespace
+{
 
 // Fills one class with a distinct value in every listed column; NULL where asked.
 void insertFullClass(const Peek &peek, const QString &package, int number, bool withNulls)
@@ -66,9 +67,10 @@ void insertFullClass(const Peek &peek, const QString &package, int number, bool 
 
 QList<QVariantMap> classesOf(const Peek &peek, const QString &package)
 {
-    QList<QVariantMap> rows = peek.rows(QStringLiteral("SELECT * FROM classdef WHERE package_name = ? "
-                                                       "ORDER BY class_num"),
-                                        {package});
+    QList<QVariantMap> rows =
+        peek.rows(QStringLiteral("SELECT * FROM classdef WHERE package_name = ? "
+                                 "ORDER BY class_num"),
+                  {package});
     for (QVariantMap &row : rows)
         row.remove(QStringLiteral("package_name"));
     return rows;
@@ -106,9 +108,10 @@ void tst_DataStore::namesRoundTrip()
     QCOMPARE(classesOf(peek, copy), classesOf(peek, name));
 
     QVERIFY(state.data().deletePackage(name));
-    QCOMPARE(peek.scalar(QStringLiteral("SELECT count(*) FROM classdef WHERE package_name = ?"), {name})
-                 .toInt(),
-             0);
+    QCOMPARE(
+        peek.scalar(QStringLiteral("SELECT count(*) FROM classdef WHERE package_name = ?"), {name})
+            .toInt(),
+        0);
     QVERIFY(!state.data().packageNames()->contains(name));
     QVERIFY(state.data().packageNames()->contains(copy));
     QCOMPARE(classesOf(peek, copy).size(), 1);
@@ -144,8 +147,7 @@ void tst_DataStore::listOrderIgnoresCase()
     AppState &state = dir.start();
     for (const char *name : {"beta", "Alpha", "gamma", "Delta"})
         QVERIFY(state.data().createPackage(QLatin1String(name)));
-    QCOMPARE(*state.data().packageNames(),
-             (QStringList{"Alpha", "beta", "Delta", "gamma"}));
+    QCOMPARE(*state.data().packageNames(), (QStringList{"Alpha", "beta", "Delta", "gamma"}));
 }
 
 void tst_DataStore::deleteRemovesPackageAndClasses()
@@ -215,12 +217,15 @@ void tst_DataStore::copyFailingPartWayLeavesNothing()
     AppState &state = dir.start();
     Peek peek(dir.dataPath());
     // The second class row of the copy is refused by the database.
-    peek.exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON classdef "
-                             "WHEN (SELECT count(*) FROM classdef WHERE package_name = NEW.package_name) >= 1 "
-                             "BEGIN SELECT RAISE(ABORT, 'disk trouble'); END"));
-    const Status status = state.data().copyPackage(QStringLiteral("Sample Config"), QStringLiteral("Copy"));
+    peek.exec(QStringLiteral(
+        "CREATE TRIGGER refuse BEFORE INSERT ON classdef "
+        "WHEN (SELECT count(*) FROM classdef WHERE package_name = NEW.package_name) >= 1 "
+        "BEGIN SELECT RAISE(ABORT, 'disk trouble'); END"));
+    const Status status =
+        state.data().copyPackage(QStringLiteral("Sample Config"), QStringLiteral("Copy"));
     QVERIFY(!status);
-    QVERIFY2(status.message().contains(QStringLiteral("disk trouble")), qPrintable(status.message()));
+    QVERIFY2(status.message().contains(QStringLiteral("disk trouble")),
+             qPrintable(status.message()));
     QVERIFY2(status.message().contains(dir.dataPath()), qPrintable(status.message()));
     QCOMPARE(peek.count(QStringLiteral("package")), 1);
     QCOMPARE(peek.count(QStringLiteral("classdef")), 2);
@@ -230,7 +235,8 @@ void tst_DataStore::copyIntoExistingNameRefused()
 {
     DataDir dir;
     AppState &state = dir.start();
-    QVERIFY(!state.data().copyPackage(QStringLiteral("Sample Config"), QStringLiteral("SAMPLE CONFIG")));
+    QVERIFY(!state.data().copyPackage(QStringLiteral("Sample Config"),
+                                      QStringLiteral("SAMPLE CONFIG")));
     QCOMPARE(Peek(dir.dataPath()).count(QStringLiteral("classdef")), 2);
 }
 

@@ -10,14 +10,16 @@
 #include <QSqlRecord>
 #include <QTest>
 
-namespace tarn::test {
+namespace tarn::test
+{
 
 DataDir::DataDir(bool sample)
 {
     const Status data = createDataFile(dataPath(), sample);
     const Status ref = createRefFile(refPath(), sample);
     if (!data || !ref)
-        qFatal("could not create test data: %s %s", qPrintable(data.message()), qPrintable(ref.message()));
+        qFatal("could not create test data: %s %s", qPrintable(data.message()),
+               qPrintable(ref.message()));
 }
 
 QString DataDir::dataPath() const
@@ -94,7 +96,8 @@ void Peek::exec(const QString &sql, const QVariantList &values) const
 QStringList Peek::columns(const QString &table) const
 {
     QStringList names;
-    for (const QVariantMap &row : rows(QStringLiteral("SELECT name FROM pragma_table_info(?)"), {table}))
+    for (const QVariantMap &row :
+         rows(QStringLiteral("SELECT name FROM pragma_table_info(?)"), {table}))
         names << row.value(QStringLiteral("name")).toString();
     return names;
 }

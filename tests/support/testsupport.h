@@ -8,7 +8,8 @@
 
 #include <memory>
 
-namespace tarn::test {
+namespace tarn::test
+{
 
 // A temporary data directory with both databases created (with sample rows or
 // empty) and, on request, started up into an AppState.

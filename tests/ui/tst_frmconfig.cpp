@@ -29,16 +29,21 @@ private slots:
     void listHasNoLimit();
 
 private:
-    struct Fixture
-    {
-        explicit Fixture(bool sample = true) : dir(sample), state(dir.start()), window(state, prompter) {}
+    struct Fixture {
+        explicit Fixture(bool sample = true)
+            : dir(sample), state(dir.start()), window(state, prompter)
+        {
+        }
         DataDir dir;
         AppState &state;
         ScriptedPrompter prompter;
         frmConfig window;
 
         QListWidget *list() { return window.findChild<QListWidget *>(QStringLiteral("classlist")); }
-        QPushButton *button(const char *name) { return window.findChild<QPushButton *>(QLatin1String(name)); }
+        QPushButton *button(const char *name)
+        {
+            return window.findChild<QPushButton *>(QLatin1String(name));
+        }
         QStringList names()
         {
             QStringList n;
@@ -72,9 +77,12 @@ void tst_frmConfig::captionsAndTabOrder()
         menus << a->menu()->objectName() + QLatin1Char('=') + a->text();
     QVERIFY(menus.startsWith(QStringLiteral("mnuFile=File")));
     QVERIFY(menus.endsWith(QStringLiteral("mnuHelp=Help")));
-    QCOMPARE(f.window.findChild<QAction *>(QStringLiteral("mnuSetModID"))->text(), QStringLiteral("Set Mod ID..."));
-    QCOMPARE(f.window.findChild<QAction *>(QStringLiteral("mnuExit"))->text(), QStringLiteral("Exit"));
-    QCOMPARE(f.window.findChild<QAction *>(QStringLiteral("mnuAbout"))->text(), QStringLiteral("About TARN1..."));
+    QCOMPARE(f.window.findChild<QAction *>(QStringLiteral("mnuSetModID"))->text(),
+             QStringLiteral("Set Mod ID..."));
+    QCOMPARE(f.window.findChild<QAction *>(QStringLiteral("mnuExit"))->text(),
+             QStringLiteral("Exit"));
+    QCOMPARE(f.window.findChild<QAction *>(QStringLiteral("mnuAbout"))->text(),
+             QStringLiteral("About TARN1..."));
 
     QStringList order;
     QWidget *w = f.button("btNew");
@@ -113,7 +121,8 @@ void tst_frmConfig::newKeepsNameAsTyped_data()
                                 << QString();
     QTest::newRow("duplicate in other case")
         << QStringLiteral("SAMPLE config") << QStringList{"Sample Config"}
-        << QStringLiteral("A configuration named 'SAMPLE config' exists already. Choose another name.");
+        << QStringLiteral(
+               "A configuration named 'SAMPLE config' exists already. Choose another name.");
 }
 
 void tst_frmConfig::newKeepsNameAsTyped()
@@ -171,7 +180,8 @@ void tst_frmConfig::deleteAnsweredNoAndYes()
     f.prompter.answerMessage(Prompter::Answer::No);
     f.button("btDelete")->click();
     const auto ask = f.prompter.calls().last();
-    QCOMPARE(ask.text, QStringLiteral("Are you sure you want to delete the 'Sample Config' Config?"));
+    QCOMPARE(ask.text,
+             QStringLiteral("Are you sure you want to delete the 'Sample Config' Config?"));
     QCOMPARE(ask.title, QStringLiteral("Delete Confirmation"));
     QCOMPARE(ask.buttons, Prompter::Buttons::YesNo);
     QCOMPARE(ask.icon, Prompter::Icon::Critical);
@@ -248,7 +258,8 @@ void tst_frmConfig::listHasNoLimit()
 {
     Fixture f(false);
     for (int i = 0; i < 60; ++i)
-        QVERIFY(f.state.data().createPackage(QStringLiteral("cfg %1").arg(i, 2, 10, QLatin1Char('0'))));
+        QVERIFY(
+            f.state.data().createPackage(QStringLiteral("cfg %1").arg(i, 2, 10, QLatin1Char('0'))));
     f.window.RefreshList();
     QCOMPARE(f.list()->count(), 60);
     f.select(QStringLiteral("cfg 59"));

@@ -6,7 +6,8 @@
 #include <QLabel>
 #include <QPushButton>
 
-namespace tarn {
+namespace tarn
+{
 
 frmAbout::frmAbout(QWidget *parent) : QDialog(parent)
 {

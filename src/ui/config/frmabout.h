@@ -2,7 +2,8 @@
 
 #include <QDialog>
 
-namespace tarn {
+namespace tarn
+{
 
 // The about box.
 class frmAbout : public QDialog

@@ -14,9 +14,11 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-namespace tarn {
+namespace tarn
+{
 
-namespace {
+namespace
+{
 
 const QString kSelectFirst = QStringLiteral("You must select a class configuration");
 
@@ -86,8 +88,8 @@ frmConfig::frmConfig(AppState &state, Prompter &prompter, QWidget *parent)
 
     mMnuFile = menuBar()->addMenu(QStringLiteral("File"));
     mMnuFile->setObjectName(QStringLiteral("mnuFile"));
-    QAction *setModId = mMnuFile->addAction(QStringLiteral("Set Mod ID..."), this,
-                                            &frmConfig::mnuSetModID_Click);
+    QAction *setModId =
+        mMnuFile->addAction(QStringLiteral("Set Mod ID..."), this, &frmConfig::mnuSetModID_Click);
     setModId->setObjectName(QStringLiteral("mnuSetModID"));
     QAction *exit = mMnuFile->addAction(QStringLiteral("Exit"), this, &frmConfig::mnuExit_Click);
     exit->setObjectName(QStringLiteral("mnuExit"));
@@ -121,7 +123,7 @@ void frmConfig::classlist_Click()
     const QList<QListWidgetItem *> selected = mClassList->selectedItems();
     const int row = selected.isEmpty() ? -1 : mClassList->row(selected.first());
     mState.setCurrentPackage(row >= 0 && row < mPackageNames.size() ? mPackageNames.at(row)
-                                                                     : QString());
+                                                                    : QString());
 }
 
 bool frmConfig::report(const Status &status)
@@ -134,8 +136,8 @@ bool frmConfig::report(const Status &status)
 
 void frmConfig::btNew_Click()
 {
-    const QString name =
-        mPrompter.input(QStringLiteral("Enter the Configuration Name"), QStringLiteral("Enter Config Name"));
+    const QString name = mPrompter.input(QStringLiteral("Enter the Configuration Name"),
+                                         QStringLiteral("Enter Config Name"));
     if (name.isEmpty())
         return;
     if (report(mState.data().createPackage(name)))
@@ -149,10 +151,10 @@ void frmConfig::btDelete_Click()
         mPrompter.message(kSelectFirst);
         return;
     }
-    const Prompter::Answer answer =
-        mPrompter.message(QStringLiteral("Are you sure you want to delete the '%1' Config?").arg(name),
-                          Prompter::Buttons::YesNo, Prompter::Icon::Critical, Prompter::Answer::No,
-                          QStringLiteral("Delete Confirmation"));
+    const Prompter::Answer answer = mPrompter.message(
+        QStringLiteral("Are you sure you want to delete the '%1' Config?").arg(name),
+        Prompter::Buttons::YesNo, Prompter::Icon::Critical, Prompter::Answer::No,
+        QStringLiteral("Delete Confirmation"));
     if (answer != Prompter::Answer::Yes)
         return;
     const Status status = [&] {
@@ -178,8 +180,9 @@ void frmConfig::btCopy_Click()
         mPrompter.message(kSelectFirst);
         return;
     }
-    const QString target = mPrompter.input(QStringLiteral("Enter the name of the config you wish to copy to"),
-                                           QStringLiteral("Copy Config"));
+    const QString target =
+        mPrompter.input(QStringLiteral("Enter the name of the config you wish to copy to"),
+                        QStringLiteral("Copy Config"));
     if (target.isEmpty())
         return;
     Status status = Status::success();

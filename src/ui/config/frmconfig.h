@@ -8,7 +8,8 @@ class QListWidget;
 class QMenu;
 class QPushButton;
 
-namespace tarn {
+namespace tarn
+{
 
 class AppState;
 class Prompter;

@@ -1,0 +1,138 @@
+#pragma once
+
+#include "schema.h"
+
+#include <QList>
+#include <QPointer>
+#include <QVariant>
+#include <QWidget>
+
+#include <optional>
+#include <vector>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QToolButton;
+
+namespace tarn
+{
+
+class Database;
+class Prompter;
+
+// The record navigator of the editing windows: first/previous/next/last
+// buttons around a caption, over the ordered rows of one table. It shows the
+// current row in its bound controls and writes the changed columns back, by
+// row id, before another row becomes current and when the window closes.
+// A write that the column cannot hold is refused: the move (or close, or
+// command) is cancelled and the user stays on the row with the edit.
+class DataControl : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit DataControl(QWidget *parent = nullptr);
+    ~DataControl() override;
+
+    void setCaption(const QString &caption);
+    QString caption() const;
+
+    void setDatabase(const Database *db) { mDb = db; }
+    void setPrompter(Prompter *prompter) { mPrompter = prompter; }
+    // The rows of table that match filter (an SQL condition with ? for each
+    // bound value, or empty), in the given order; ties go by row id.
+    void setRecordSource(const QString &table, const QString &filter = QString(),
+                         const QVariantList &filterValues = {}, const QString &order = QString());
+
+    // field names the value in messages ("Max Speed").
+    void bind(QLineEdit *edit, const QString &column, schema::Kind kind, const QString &field);
+    void bind(QLabel *label, const QString &column);
+    void bind(QCheckBox *box, const QString &column, const QString &field);
+    // A column with no control of its own: read and set through value().
+    void bindValue(const QString &column, schema::Kind kind, const QString &field);
+
+    QVariant value(const QString &column) const;
+    void setValue(const QString &column, const QVariant &value);
+
+    // Writes back, re-runs the record source and shows its first row.
+    bool refresh();
+    bool moveFirst();
+    bool movePrevious();
+    bool moveNext();
+    bool moveLast();
+    bool moveTo(int index);
+
+    int recordCount() const { return int(mRowIds.size()); }
+    // -1 when no row is current (empty source, or a pending new row).
+    int currentIndex() const { return mIndex; }
+    qint64 currentRowId() const;
+    bool isAddingNew() const { return mAddingNew; }
+    // True when a bound control or value differs from the stored row.
+    bool isDirty() const;
+
+    // Stores the pending edits of the current row, or the pending new row.
+    // False (after telling the user) when the database or a column refused.
+    bool writeBack();
+    // Starts a pending new row with empty controls; stored by the next
+    // write-back, dropped when nothing was typed.
+    bool addNew();
+    // Writes back, inserts a row with the given column values at once and
+    // makes it current.
+    bool insertRow(const QStringList &columns, const QVariantList &values);
+    // Deletes the current row at once (its pending edits go with it) and
+    // shows the first remaining row. A pending new row is dropped instead.
+    bool deleteCurrent();
+    // Re-reads the current row into the controls, dropping pending edits.
+    void reload();
+
+signals:
+    // The controls show another row (or none).
+    void repositioned();
+
+private:
+    struct Binding {
+        QString column;
+        schema::Kind kind;
+        QString field;
+        QPointer<QWidget> widget; // null for a value binding
+        enum Type { Edit, Label, Check, Value } type;
+        QVariant loaded;  // as stored
+        QVariant current; // value bindings only
+    };
+
+    QString selectIdsSql() const;
+    bool requery(std::optional<qint64> keepRowId);
+    void show(int index);
+    void showEmpty(bool enabled);
+    bool loadRow(qint64 rowId);
+    void updateButtons();
+    // The value to store for a binding, or a refusal naming the field.
+    std::optional<QVariant> edited(const Binding &b, QString *problem) const;
+    bool changed(const Binding &b) const;
+    void tell(const QString &message) const;
+
+    const Database *mDb = nullptr;
+    Prompter *mPrompter = nullptr;
+    QString mTable;
+    QString mFilter;
+    QVariantList mFilterValues;
+    QString mOrder;
+    std::vector<Binding> mBindings;
+    QList<qint64> mRowIds;
+    int mIndex = -1;
+    bool mAddingNew = false;
+    int mIndexBeforeNew = 0;
+
+    QLabel *mCaption = nullptr;
+    QToolButton *mFirst = nullptr;
+    QToolButton *mPrevious = nullptr;
+    QToolButton *mNext = nullptr;
+    QToolButton *mLast = nullptr;
+};
+
+// Parses a number as typed into a number field or written in a class file:
+// optional sign, digits, optional fraction and exponent.
+std::optional<double> parseNumber(const QString &text);
+
+} // namespace tarn
