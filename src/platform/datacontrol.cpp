@@ -133,22 +133,22 @@ void DataControl::setRecordSource(const QString &table, const QString &filter,
 void DataControl::bind(QLineEdit *edit, const QString &column, schema::Kind kind,
                        const QString &field)
 {
-    mBindings.push_back({column, kind, field, edit, Binding::Edit, {}, {}});
+    mBindings.push_back({column, kind, field, edit, Binding::Edit, {}, {}, true});
 }
 
 void DataControl::bind(QLabel *label, const QString &column)
 {
-    mBindings.push_back({column, schema::Kind::Text, column, label, Binding::Label, {}, {}});
+    mBindings.push_back({column, schema::Kind::Text, column, label, Binding::Label, {}, {}, true});
 }
 
 void DataControl::bind(QCheckBox *box, const QString &column, const QString &field)
 {
-    mBindings.push_back({column, schema::Kind::YesNo, field, box, Binding::Check, {}, {}});
+    mBindings.push_back({column, schema::Kind::YesNo, field, box, Binding::Check, {}, {}, true});
 }
 
 void DataControl::bindValue(const QString &column, schema::Kind kind, const QString &field)
 {
-    mBindings.push_back({column, kind, field, nullptr, Binding::Value, {}, {}});
+    mBindings.push_back({column, kind, field, nullptr, Binding::Value, {}, {}, true});
 }
 
 QVariant DataControl::value(const QString &column) const
@@ -254,9 +254,8 @@ void DataControl::show(int index)
         showEmpty(false);
     } else {
         mIndex = index;
+        setControlsEnabled(true);
         for (Binding &b : mBindings) {
-            if (b.widget)
-                b.widget->setEnabled(true);
             switch (b.type) {
             case Binding::Edit: {
                 auto *edit = static_cast<QLineEdit *>(b.widget.data());
@@ -294,7 +293,22 @@ void DataControl::showEmpty(bool enabled)
             label->clear();
         else if (auto *box = qobject_cast<QCheckBox *>(b.widget))
             box->setChecked(false);
-        b.widget->setEnabled(enabled);
+    }
+    setControlsEnabled(enabled);
+}
+
+void DataControl::setControlsEnabled(bool enabled)
+{
+    if (enabled == mControlsEnabled)
+        return;
+    mControlsEnabled = enabled;
+    // Controls the window greyed for reasons of its own stay greyed.
+    for (Binding &b : mBindings) {
+        if (!b.widget)
+            continue;
+        if (!enabled)
+            b.wasEnabled = !b.widget->testAttribute(Qt::WA_ForceDisabled);
+        b.widget->setEnabled(enabled && b.wasEnabled);
     }
 }
 

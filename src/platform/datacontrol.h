@@ -26,7 +26,8 @@ class Prompter;
 // current row in its bound controls and writes the changed columns back, by
 // row id, before another row becomes current and when the window closes.
 // A write that the column cannot hold is refused: the move (or close, or
-// command) is cancelled and the user stays on the row with the edit.
+// command) is cancelled and the user stays on the row with the edit. Bound
+// controls are greyed while no row is current.
 class DataControl : public QWidget
 {
     Q_OBJECT
@@ -99,12 +100,14 @@ private:
         enum Type { Edit, Label, Check, Value } type;
         QVariant loaded;  // as stored
         QVariant current; // value bindings only
+        bool wasEnabled = true;
     };
 
     QString selectIdsSql() const;
     bool requery(std::optional<qint64> keepRowId);
     void show(int index);
     void showEmpty(bool enabled);
+    void setControlsEnabled(bool enabled);
     bool loadRow(qint64 rowId);
     void updateButtons();
     // The value to store for a binding, or a refusal naming the field.
@@ -123,6 +126,7 @@ private:
     int mIndex = -1;
     bool mAddingNew = false;
     int mIndexBeforeNew = 0;
+    bool mControlsEnabled = true;
 
     QLabel *mCaption = nullptr;
     QToolButton *mFirst = nullptr;

@@ -149,6 +149,24 @@ Status DataStore::copyPackage(const QString &source, const QString &target)
     return tx.commit(what);
 }
 
+Result<int> DataStore::nextClassNumber(const QString &package) const
+{
+    QSqlQuery query;
+    if (Status s = mDb.exec(
+            query, QStringLiteral("SELECT max(class_num) FROM classdef WHERE package_name = ?"),
+            {package}, QStringLiteral("Could not number the new class."));
+        !s)
+        return s;
+    const QVariant highest = query.next() ? query.value(0) : QVariant();
+    if (highest.isNull())
+        return 1;
+    if (highest.toLongLong() >= 32767)
+        return Status::failure(QStringLiteral("No class number is left: the highest class number "
+                                              "of '%1' is already 32767.")
+                                   .arg(package));
+    return int(highest.toLongLong()) + 1;
+}
+
 Result<QStringList> DataStore::ensureFields()
 {
     const QString what = QStringLiteral("Could not add the missing flag columns to classdef.");

@@ -27,6 +27,10 @@ public:
     Status deletePackage(const QString &name);
     Status copyPackage(const QString &source, const QString &target);
 
+    // The number a new class of the configuration takes: the highest plus 1
+    // (1 for the first); refused when the highest is already 32767.
+    Result<int> nextClassNumber(const QString &package) const;
+
     // Adds the flag columns s22..s31 that are missing, in that order, and
     // returns their names.
     Result<QStringList> ensureFields();

@@ -2,6 +2,7 @@
 
 #include "appstate.h"
 #include "frmabout.h"
+#include "frmclasses.h"
 #include "frmconfig.h"
 #include "scriptedprompter.h"
 
@@ -39,6 +40,13 @@ int takeScreenshots(AppState &state, const QString &dir)
     written += save(&main, dir, QStringLiteral("main-window.png"));
     frmAbout about(&main);
     written += save(&about, dir, QStringLiteral("about.png"));
+    about.hide();
+    if (Result<QStringList> names = state.data().packageNames(); names && !names->isEmpty()) {
+        state.setCurrentPackage(names->first());
+        frmClasses editor(state, prompter, &main);
+        written += save(&editor, dir, QStringLiteral("class-editor.png"));
+        editor.reject();
+    }
     return written;
 }
 

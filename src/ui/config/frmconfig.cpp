@@ -2,6 +2,7 @@
 
 #include "appstate.h"
 #include "frmabout.h"
+#include "frmclasses.h"
 #include "prompter.h"
 #include "settings.h"
 #include "windowicon.h"
@@ -171,6 +172,12 @@ void frmConfig::btEdit_Click()
         mPrompter.message(kSelectFirst);
         return;
     }
+    std::unique_ptr<frmClasses> editor;
+    {
+        BusyCursor busy(mPrompter);
+        editor = std::make_unique<frmClasses>(mState, mPrompter, this);
+    }
+    editor->exec();
 }
 
 void frmConfig::btCopy_Click()

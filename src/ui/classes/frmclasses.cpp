@@ -1,0 +1,430 @@
+#include "frmclasses.h"
+
+#include "appstate.h"
+#include "datacontrol.h"
+#include "prompter.h"
+#include "windowicon.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace tarn
+{
+
+namespace
+{
+
+using schema::Kind;
+using schema::RefKind;
+
+QLabel *boldLabel(const QString &text, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    QFont font = label->font();
+    font.setBold(true);
+    label->setFont(font);
+    return label;
+}
+
+void makeBlue(QLabel *label)
+{
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, QColor(0, 0, 192));
+    label->setPalette(palette);
+}
+
+bool isWeapon(RefKind kind)
+{
+    return kind == RefKind::Weapon;
+}
+
+const QString kAddFirst = QStringLiteral("You should add a new class before changing any fields");
+
+} // namespace
+
+frmClasses::frmClasses(AppState &state, Prompter &prompter, QWidget *parent)
+    : RecordDialog(parent), mState(state), mPrompter(prompter), mPackage(state.currentPackage())
+{
+    setObjectName(QStringLiteral("frmClasses"));
+    setWindowTitle(QStringLiteral("QZ TARN 1 - Class Configuration"));
+    setWindowIcon(programIcon());
+    buildWindow();
+    Form_Load();
+}
+
+QLineEdit *frmClasses::addField(QGridLayout *grid, int row, int column, const QString &label,
+                                const char *name, const QString &dbColumn, Kind kind)
+{
+    QLabel *caption = boldLabel(label, this);
+    auto *edit = new QLineEdit(this);
+    edit->setObjectName(QLatin1String(name));
+    caption->setBuddy(edit);
+    grid->addWidget(caption, row, column, Qt::AlignRight | Qt::AlignVCenter);
+    grid->addWidget(edit, row, column + 1);
+    QString field = label;
+    if (field.endsWith(QLatin1Char(':')))
+        field.chop(1);
+    mNavigator->bind(edit, dbColumn, kind, field);
+    return edit;
+}
+
+void frmClasses::buildWindow()
+{
+    mMenuBar = new QMenuBar(this);
+    mNavigator = new DataControl(this);
+    mNavigator->setObjectName(QStringLiteral("dbClassDef"));
+    mNavigator->setCaption(QStringLiteral("Class Def"));
+    mNavigator->setDatabase(&mState.data().database());
+    mNavigator->setPrompter(&mPrompter);
+    setDataControl(mNavigator);
+
+    // Identity: names and skins on the left, numbers to their right.
+    auto *identity = new QGridLayout;
+    QLabel *configCaption = boldLabel(QStringLiteral("Config Name:"), this);
+    auto *label31 = new QLabel(this);
+    label31->setObjectName(QStringLiteral("Label31"));
+    label31->setFont(configCaption->font());
+    makeBlue(label31);
+    label31->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    identity->addWidget(configCaption, 0, 0, Qt::AlignRight | Qt::AlignVCenter);
+    identity->addWidget(label31, 0, 1);
+    mNavigator->bind(label31, QStringLiteral("package_name"));
+    addField(identity, 1, 0, QStringLiteral("Class Name:"), "fldClassName",
+             QStringLiteral("class_name"), Kind::Text);
+    addField(identity, 2, 0, QStringLiteral("Model Name:"), "fldModel",
+             QStringLiteral("model_name"), Kind::Text);
+    addField(identity, 3, 0, QStringLiteral("Red Skin:"), "fldSkin1", QStringLiteral("skin_name1"),
+             Kind::Text);
+    addField(identity, 4, 0, QStringLiteral("Blue Skin:"), "fldSkin2", QStringLiteral("skin_name2"),
+             Kind::Text);
+    const struct {
+        const char *label, *name, *column;
+    } numbers[] = {{"Class Num:", "Text1", "class_num"},
+                   {"Max Armor:", "fldArmor", "max_armor"},
+                   {"Max Speed:", "fldSpeed", "max_speed"},
+                   {"Max Health:", "fldHealth", "max_health"}};
+    int row = 0;
+    for (const auto &n : numbers) {
+        QLineEdit *edit = addField(identity, row++, 2, QLatin1String(n.label), n.name,
+                                   QLatin1String(n.column), Kind::Whole16);
+        edit->setMaximumWidth(80);
+    }
+    identity->setColumnStretch(1, 1);
+    identity->setColumnMinimumWidth(1, 150);
+
+    // Decoy skin, navigator and the class commands at the top right.
+    auto *label32 =
+        boldLabel(QStringLiteral("(Note: Use File Menu To Export to Class File)"), this);
+    label32->setObjectName(QStringLiteral("Label32"));
+    makeBlue(label32);
+    auto *decoy = new QGridLayout;
+    addField(decoy, 0, 0, QStringLiteral("Decoy Skin # (blue):"), "fldDecoySkin",
+             QStringLiteral("decoyskin"), Kind::Whole16)
+        ->setMaximumWidth(80);
+    auto *addClass = new QPushButton(QStringLiteral("Add  Class"), this);
+    addClass->setObjectName(QStringLiteral("AddClass"));
+    auto *deleteClass = new QPushButton(QStringLiteral("Delete Class"), this);
+    deleteClass->setObjectName(QStringLiteral("Command1"));
+    connect(addClass, &QPushButton::clicked, this, &frmClasses::AddClass_Click);
+    connect(deleteClass, &QPushButton::clicked, this, &frmClasses::Command1_Click);
+    auto *commands = new QHBoxLayout;
+    commands->addWidget(addClass);
+    commands->addWidget(deleteClass);
+    auto *topRight = new QVBoxLayout;
+    topRight->addWidget(label32, 0, Qt::AlignRight);
+    topRight->addLayout(decoy);
+    topRight->addWidget(mNavigator);
+    topRight->addLayout(commands);
+    topRight->addStretch(1);
+
+    auto *top = new QHBoxLayout;
+    top->addLayout(identity, 3);
+    top->addSpacing(24);
+    top->addLayout(topRight, 2);
+
+    // Weapons over grenades, items over ammunition, and the special abilities.
+    auto *left = new QVBoxLayout;
+    left->addWidget(buildSlotFrame(RefKind::Weapon));
+    left->addWidget(buildSlotFrame(RefKind::Grenade));
+    left->addStretch(1);
+
+    auto *ammoFrame = new QGroupBox(QStringLiteral("Ammo Limits"), this);
+    ammoFrame->setObjectName(QStringLiteral("frameAmmo"));
+    auto *ammo = new QGridLayout(ammoFrame);
+    const struct {
+        const char *label, *name;
+    } limits[] = {{"Bullets", "maxbullets"},   {"Shells", "maxshells"}, {"Rockets", "maxrockets"},
+                  {"Grenades", "maxgrenades"}, {"Cells", "maxcells"},   {"Slugs", "maxslugs"}};
+    row = 0;
+    for (const auto &l : limits)
+        addField(ammo, row++, 0, QLatin1String(l.label), l.name, QLatin1String(l.name),
+                 Kind::Whole16)
+            ->setMaximumWidth(80);
+
+    auto *middle = new QVBoxLayout;
+    middle->addWidget(buildFlagFrame(RefKind::Item));
+    middle->addWidget(ammoFrame);
+    middle->addStretch(1);
+
+    auto *bottom = new QHBoxLayout;
+    bottom->addLayout(left);
+    bottom->addLayout(middle);
+    bottom->addWidget(buildFlagFrame(RefKind::Special), 1, Qt::AlignTop);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setMenuBar(mMenuBar);
+    layout->addLayout(top);
+    layout->addLayout(bottom, 1);
+
+    // The hidden slot boxes are the slot columns themselves.
+    for (int k = 1; k <= 10; ++k)
+        mNavigator->bindValue(QStringLiteral("w%1").arg(k), Kind::Whole16,
+                              QStringLiteral("Weapon %1").arg(k));
+    for (int k = 1; k <= 3; ++k)
+        mNavigator->bindValue(QStringLiteral("g%1").arg(k), Kind::Whole16,
+                              QStringLiteral("Grenade %1").arg(k));
+    connect(mNavigator, &DataControl::repositioned, this, &frmClasses::dbClassDef_Reposition);
+}
+
+QWidget *frmClasses::buildSlotFrame(RefKind kind)
+{
+    const bool weapons = isWeapon(kind);
+    auto *frame =
+        new QGroupBox(weapons ? QStringLiteral("Weapons") : QStringLiteral("Grenades"), this);
+    frame->setObjectName(weapons ? QStringLiteral("frameWeapons")
+                                 : QStringLiteral("frameGrenades"));
+    auto *grid = new QGridLayout(frame);
+    const int rows = weapons ? 10 : 3;
+    for (int k = 1; k <= rows; ++k) {
+        QLabel *number = boldLabel(QStringLiteral("%1.").arg(k), frame);
+        grid->addWidget(number, k - 1, 0, Qt::AlignRight | Qt::AlignVCenter);
+        if (weapons && k == 1) {
+            // Slot 1 always holds weapon 1.
+            auto *blaster = new QLabel(QStringLiteral("Blaster"), frame);
+            blaster->setObjectName(QStringLiteral("Label12"));
+            grid->addWidget(blaster, 0, 1);
+            continue;
+        }
+        const QString name = (weapons ? QStringLiteral("w%1") : QStringLiteral("g%1")).arg(k);
+        auto *list = new QComboBox(frame);
+        list->setObjectName(name);
+        list->setMinimumContentsLength(14);
+        list->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        number->setBuddy(list);
+        grid->addWidget(list, k - 1, 1);
+        mSlots.push_back({list, name, kind});
+    }
+    grid->setColumnStretch(1, 1);
+    return frame;
+}
+
+QWidget *frmClasses::buildFlagFrame(RefKind kind)
+{
+    const bool items = kind == RefKind::Item;
+    auto *frame = new QGroupBox(items ? QStringLiteral("Items") : QStringLiteral("Special"), this);
+    frame->setObjectName(items ? QStringLiteral("frameItems") : QStringLiteral("frameSpecial"));
+    auto *grid = new QGridLayout(frame);
+    grid->setVerticalSpacing(2);
+    const int count = items ? 8 : 31;
+    QList<QCheckBox *> &boxes = items ? mItemBoxes : mSpecialBoxes;
+    for (int k = 0; k < count; ++k) {
+        auto *box = new QCheckBox(frame);
+        box->setObjectName(
+            (items ? QStringLiteral("Check1(%1)") : QStringLiteral("special(%1)")).arg(k));
+        // Specials: the first 21 in one column, the other ten beside them.
+        grid->addWidget(box, items ? k : k % 21, items ? 0 : k / 21);
+        boxes << box;
+        mNavigator->bind(box, (items ? QStringLiteral("i%1") : QStringLiteral("s%1")).arg(k + 1),
+                         QStringLiteral("%1 %2")
+                             .arg(items ? QStringLiteral("Item") : QStringLiteral("Special"))
+                             .arg(k + 1));
+    }
+    grid->setRowStretch(items ? count : 21, 1);
+    return frame;
+}
+
+void frmClasses::Form_Load()
+{
+    for (RefKind kind : schema::refKinds()) {
+        Result<QList<RefEntry>> rows = mState.ref().all(kind);
+        if (!rows)
+            mPrompter.message(rows.message(), Prompter::Buttons::Ok, Prompter::Icon::Warning);
+        else
+            mAll[int(kind)] = *rows;
+    }
+    fillSlots(RefKind::Weapon);
+    fillSlots(RefKind::Grenade);
+    fillFlags(RefKind::Item);
+    fillFlags(RefKind::Special);
+
+    mNavigator->setRecordSource(QStringLiteral("classdef"), QStringLiteral("package_name = ?"),
+                                {mPackage}, QStringLiteral("class_num"));
+    mNavigator->refresh();
+    if (mNavigator->recordCount() == 0)
+        AddClass_Click();
+}
+
+void frmClasses::fillSlots(RefKind kind)
+{
+    QList<RefEntry> &offeredRows = mOffered[isWeapon(kind) ? 0 : 1];
+    Result<QList<RefEntry>> rows = mState.ref().offered(kind);
+    if (rows)
+        offeredRows = *rows;
+    else
+        mPrompter.message(rows.message(), Prompter::Buttons::Ok, Prompter::Icon::Warning);
+    for (Slot &slot : mSlots) {
+        if (slot.kind != kind)
+            continue;
+        for (const RefEntry &row : offeredRows)
+            slot.list->addItem(row.name, row.id);
+        connect(slot.list, &QComboBox::activated, this,
+                [this, &slot](int index) { slotChosen(slot, index); });
+    }
+}
+
+void frmClasses::fillFlags(RefKind kind)
+{
+    const QList<RefEntry> &rows = allRows(kind);
+    const QList<QCheckBox *> &boxes = kind == RefKind::Item ? mItemBoxes : mSpecialBoxes;
+    const QString what = kind == RefKind::Item ? tr("item") : tr("special ability");
+    for (int k = 0; k < boxes.size(); ++k) {
+        QCheckBox *box = boxes.at(k);
+        if (k >= rows.size()) {
+            box->hide();
+            box->setProperty("tag", QStringLiteral("0"));
+            continue;
+        }
+        const RefEntry &row = rows.at(k);
+        box->setText(row.name);
+        box->setProperty("tag", row.id.toString());
+        box->setEnabled(tickable(row.enabled));
+        if (!followsPowerOfTwoRule(k, row.id)) {
+            QPalette palette = box->palette();
+            palette.setColor(QPalette::WindowText, QColor(192, 64, 0));
+            box->setPalette(palette);
+            box->setToolTip(tr("The id of this %1 (%2) should be %3, its place in id order: "
+                               "this flag will not survive export and import.")
+                                .arg(what, row.id.toString(), QString::number(qint64(1) << k)));
+        }
+    }
+}
+
+const QList<RefEntry> &frmClasses::offered(RefKind kind) const
+{
+    return mOffered[isWeapon(kind) ? 0 : 1];
+}
+
+const QList<RefEntry> &frmClasses::allRows(RefKind kind) const
+{
+    return mAll[int(kind)];
+}
+
+int frmClasses::findPos(RefKind kind, const QVariant &id) const
+{
+    if (id.isNull())
+        return -1;
+    int pos = -1;
+    const QList<RefEntry> &rows = offered(kind);
+    for (int i = 0; i < rows.size(); ++i)
+        if (!rows.at(i).id.isNull() && rows.at(i).id.toDouble() == id.toDouble())
+            pos = i;
+    return pos;
+}
+
+int frmClasses::FindWeaponPos(const QVariant &id) const
+{
+    return findPos(RefKind::Weapon, id);
+}
+
+int frmClasses::FindGrenadePos(const QVariant &id) const
+{
+    return findPos(RefKind::Grenade, id);
+}
+
+QString frmClasses::extraEntryText(RefKind kind, const QVariant &id) const
+{
+    if (id.isNull())
+        return tr("(no value)");
+    if (id.toDouble() == 0.0)
+        return tr("(none)");
+    for (const RefEntry &row : allRows(kind))
+        if (!row.id.isNull() && row.id.toDouble() == id.toDouble())
+            return tr("%1 (%2, not offered)").arg(row.name, id.toString());
+    return isWeapon(kind) ? tr("%1 (no such weapon)").arg(id.toString())
+                          : tr("%1 (no such grenade)").arg(id.toString());
+}
+
+void frmClasses::dbClassDef_Reposition()
+{
+    const bool current = mNavigator->currentIndex() >= 0;
+    for (Slot &slot : mSlots) {
+        // Only a choice of the user stores a slot: showing a class never
+        // changes it, so an id that is not offered is shown as it is.
+        if (slot.hasExtra) {
+            slot.list->removeItem(slot.list->count() - 1);
+            slot.hasExtra = false;
+        }
+        const QVariant id = mNavigator->value(slot.column);
+        int pos = findPos(slot.kind, id);
+        if (current && pos < 0) {
+            slot.list->addItem(extraEntryText(slot.kind, id), id);
+            slot.hasExtra = true;
+            pos = slot.list->count() - 1;
+        }
+        slot.list->setCurrentIndex(current ? pos : -1);
+        slot.list->setEnabled(current && !offered(slot.kind).isEmpty());
+    }
+}
+
+void frmClasses::slotChosen(Slot &slot, int index)
+{
+    if (mNavigator->currentIndex() >= 0 && index >= 0)
+        mNavigator->setValue(slot.column, slot.list->itemData(index));
+}
+
+void frmClasses::AddClass_Click()
+{
+    BusyCursor busy(mPrompter);
+    // A pending edit (a renumbered class, say) is stored before numbering.
+    if (!mNavigator->writeBack())
+        return;
+    Result<int> number = mState.data().nextClassNumber(mPackage);
+    if (!number) {
+        mPrompter.message(number.message(), Prompter::Buttons::Ok, Prompter::Icon::Warning);
+        return;
+    }
+    const int n = *number;
+    QStringList columns{QStringLiteral("package_name"), QStringLiteral("class_num"),
+                        QStringLiteral("class_name")};
+    // The blank after the hash sign is where the sign of the number goes.
+    QVariantList values{mPackage, n,
+                        QStringLiteral("Class #") + (n >= 0 ? QStringLiteral(" ") : QString()) +
+                            QString::number(n)};
+    // A new class holds what its lists first offer.
+    for (const Slot &slot : mSlots) {
+        const QList<RefEntry> &rows = offered(slot.kind);
+        if (!rows.isEmpty()) {
+            columns << slot.column;
+            values << rows.first().id;
+        }
+    }
+    mNavigator->insertRow(columns, values);
+}
+
+void frmClasses::Command1_Click()
+{
+    if (mNavigator->currentIndex() >= 0 && !mNavigator->deleteCurrent())
+        return;
+    if (mNavigator->recordCount() == 0)
+        mPrompter.message(kAddFirst);
+}
+
+} // namespace tarn

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "recorddialog.h"
+#include "refstore.h"
+
+#include <QList>
+
+#include <vector>
+
+class QCheckBox;
+class QComboBox;
+class QGridLayout;
+class QLabel;
+class QLineEdit;
+class QMenuBar;
+
+namespace tarn
+{
+
+class AppState;
+class DataControl;
+class Prompter;
+
+// The class editor: one class of the selected configuration at a time.
+class frmClasses : public RecordDialog
+{
+    Q_OBJECT
+
+public:
+    frmClasses(AppState &state, Prompter &prompter, QWidget *parent = nullptr);
+
+    // The list position that shows a weapon (grenade) id; the last of equal
+    // ids wins. -1 when the id is not offered.
+    int FindWeaponPos(const QVariant &id) const;
+    int FindGrenadePos(const QVariant &id) const;
+
+    void AddClass_Click();
+    void Command1_Click();
+
+    DataControl *navigator() const { return mNavigator; }
+    QMenuBar *menuBar() const { return mMenuBar; }
+
+private:
+    // A weapon or grenade slot: a list that mirrors the id in its column.
+    struct Slot {
+        QComboBox *list;
+        QString column;
+        schema::RefKind kind;
+        bool hasExtra = false; // the last entry shows an id that is not offered
+    };
+
+    void Form_Load();
+    void buildWindow();
+    QWidget *buildSlotFrame(schema::RefKind kind);
+    QWidget *buildFlagFrame(schema::RefKind kind);
+    QLineEdit *addField(QGridLayout *grid, int row, int column, const QString &label,
+                        const char *name, const QString &dbColumn, schema::Kind kind);
+    void fillSlots(schema::RefKind kind);
+    void fillFlags(schema::RefKind kind);
+    void dbClassDef_Reposition();
+    void slotChosen(Slot &slot, int index);
+    int findPos(schema::RefKind kind, const QVariant &id) const;
+    QString extraEntryText(schema::RefKind kind, const QVariant &id) const;
+    const QList<RefEntry> &offered(schema::RefKind kind) const;
+    const QList<RefEntry> &allRows(schema::RefKind kind) const;
+
+    AppState &mState;
+    Prompter &mPrompter;
+    QString mPackage;
+    DataControl *mNavigator = nullptr;
+    QMenuBar *mMenuBar = nullptr;
+    std::vector<Slot> mSlots;
+    QList<QCheckBox *> mItemBoxes;
+    QList<QCheckBox *> mSpecialBoxes;
+    QList<RefEntry> mOffered[2]; // weapons, grenades
+    QList<RefEntry> mAll[4];     // by RefKind
+};
+
+} // namespace tarn
