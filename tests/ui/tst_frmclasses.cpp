@@ -139,6 +139,24 @@ void tst_frmClasses::loadsFirstClassWithLabelsAsBuddies()
     }
     QCOMPARE(unlabelled, QStringList());
     QCOMPARE(f.prompter.busyDepth(), 0);
+
+    // Tab goes down each column of fields, then through the frames in reading order.
+    QStringList chain;
+    QWidget *at = f.edit("fldClassName");
+    do {
+        if ((at->focusPolicy() & Qt::TabFocus) && at->isVisibleTo(&w) &&
+            !at->objectName().isEmpty())
+            chain << at->objectName();
+        at = at->nextInFocusChain();
+    } while (at != f.edit("fldClassName"));
+    QCOMPARE(chain.mid(0, 13), (QStringList{"fldClassName", "fldModel", "fldSkin1", "fldSkin2",
+                                            "Text1", "fldArmor", "fldSpeed", "fldHealth",
+                                            "fldDecoySkin", "AddClass", "Command1", "w2", "w3"}));
+    QCOMPARE(chain.indexOf(QStringLiteral("g3")) + 1, chain.indexOf(QStringLiteral("Check1(0)")));
+    QCOMPARE(chain.indexOf(QStringLiteral("Check1(5)")) + 1,
+             chain.indexOf(QStringLiteral("maxbullets")));
+    QCOMPARE(chain.indexOf(QStringLiteral("maxslugs")) + 1,
+             chain.indexOf(QStringLiteral("special(0)")));
 }
 
 void tst_frmClasses::editsSurviveMoveAndClose()

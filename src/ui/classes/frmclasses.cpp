@@ -156,6 +156,8 @@ void frmClasses::buildWindow()
     left->addWidget(buildSlotFrame(RefKind::Grenade));
     left->addStretch(1);
 
+    // Created in the order of the tab chain: items, then the ammunition limits.
+    QWidget *itemFrame = buildFlagFrame(RefKind::Item);
     auto *ammoFrame = new QGroupBox(QStringLiteral("Ammo Limits"), this);
     ammoFrame->setObjectName(QStringLiteral("frameAmmo"));
     auto *ammo = new QGridLayout(ammoFrame);
@@ -170,7 +172,7 @@ void frmClasses::buildWindow()
             ->setMaximumWidth(80);
 
     auto *middle = new QVBoxLayout;
-    middle->addWidget(buildFlagFrame(RefKind::Item));
+    middle->addWidget(itemFrame);
     middle->addWidget(ammoFrame);
     middle->addStretch(1);
 
