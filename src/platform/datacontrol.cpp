@@ -441,20 +441,8 @@ bool DataControl::writeBack()
             show(qMin(mIndexBeforeNew, int(mRowIds.size()) - 1));
             return true;
         }
-        QSqlQuery query;
-        if (Status s = mDb->exec(
-                query,
-                QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                    .arg(mTable, schema::joined(columns), schema::placeholders(columns.size())),
-                values, tr("The new record could not be stored."));
-            !s) {
-            tell(s.message());
-            return false;
-        }
-        const qint64 rowId = query.lastInsertId().toLongLong();
-        requery(rowId);
-        show(mIndex);
-        return true;
+        // On failure the row stays pending with what was typed.
+        return storeNewRow(columns, values);
     }
     if (columns.isEmpty())
         return true;
@@ -497,8 +485,11 @@ bool DataControl::addNew()
 
 bool DataControl::insertRow(const QStringList &columns, const QVariantList &values)
 {
-    if (!writeBack())
-        return false;
+    return writeBack() && storeNewRow(columns, values);
+}
+
+bool DataControl::storeNewRow(const QStringList &columns, const QVariantList &values)
+{
     QSqlQuery query;
     if (Status s = mDb->exec(
             query,

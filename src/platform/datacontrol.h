@@ -109,6 +109,8 @@ private:
     void showEmpty(bool enabled);
     void setControlsEnabled(bool enabled);
     bool loadRow(qint64 rowId);
+    // Inserts a row and makes it current.
+    bool storeNewRow(const QStringList &columns, const QVariantList &values);
     void updateButtons();
     // The value to store for a binding, or a refusal naming the field.
     std::optional<QVariant> edited(const Binding &b, QString *problem) const;
