@@ -106,6 +106,7 @@ private slots:
     void checkBoxStoresZeroOrOne();
     void pendingNewRow_data();
     void pendingNewRow();
+    void refusedNewRowStaysPending();
     void deleteShowsFirstThenEmpty();
     void rowDeletedElsewhereIsNotRecreated();
 };
@@ -286,6 +287,22 @@ void tst_DataControl::pendingNewRow()
         // The stored row takes its place in the order: class_num 0 comes first.
         QCOMPARE(c->recordCount(), 3); // the filter does not match the new row's NULL package
     }
+}
+
+void tst_DataControl::refusedNewRowStaysPending()
+{
+    Fixture f;
+    Peek(f.dir.dataPath())
+        .exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON classdef "
+                             "BEGIN SELECT RAISE(ABORT, 'disk full'); END"));
+    DataControl *c = f.editor->control;
+    QVERIFY(c->addNew());
+    f.editor->name->setText(QStringLiteral("typed"));
+    QVERIFY(!c->moveFirst());
+    QVERIFY(f.prompter.lastMessage().contains(QStringLiteral("disk full")));
+    QVERIFY(c->isAddingNew());
+    QCOMPARE(f.editor->name->text(), QStringLiteral("typed"));
+    QVERIFY(!f.editor->close());
 }
 
 void tst_DataControl::deleteShowsFirstThenEmpty()
