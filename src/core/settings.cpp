@@ -64,7 +64,8 @@ Status WriteModID(const QString &path, const QString &modId)
     if (!file.open(QIODevice::WriteOnly))
         return failed(file.errorString());
     // commit() can report success after a failed write: check every step.
-    if (file.write(bytes) != bytes.size() || file.error() != QFileDevice::NoError)
+    // The write is buffered: only flush() reaches the disk and can fail there.
+    if (file.write(bytes) != bytes.size() || !file.flush() || file.error() != QFileDevice::NoError)
         return failed(file.errorString());
     if (!file.commit())
         return failed(file.errorString());
