@@ -22,6 +22,12 @@ const std::array kCommands{
     Command{"copy", "copy SOURCE NEW", "copy a configuration and its classes under a new name",
             true, cmdCopy},
     Command{"mod-id", "mod-id [VALUE]", "print the Mod ID, or set it", true, cmdModId},
+    Command{"export", "export [--plain] NAME FILE",
+            "write a configuration as a class file, scrambled unless --plain", true, cmdExport},
+    Command{"import", "import NAME FILE", "read a class file into a new configuration", true,
+            cmdImport},
+    Command{"check", "check FILE", "read a class file without storing it; print its classes",
+            false, cmdCheck},
 };
 
 void printHelp(QTextStream &out)

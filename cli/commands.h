@@ -39,4 +39,9 @@ int cmdDelete(Context &);
 int cmdCopy(Context &);
 int cmdModId(Context &);
 
+// Class files.
+int cmdExport(Context &);
+int cmdImport(Context &);
+int cmdCheck(Context &);
+
 } // namespace tarn::cli

@@ -1,5 +1,8 @@
 #include "refstore.h"
 
+#include <cmath>
+#include <limits>
+
 namespace tarn
 {
 
@@ -70,6 +73,30 @@ bool followsPowerOfTwoRule(qsizetype position, const QVariant &id)
     bool ok = false;
     const double value = id.toDouble(&ok);
     return ok && value == double(qint64(1) << position);
+}
+
+Result<qint32> flagSum(const QList<RefEntry> &rows, std::span<const bool> flags)
+{
+    const qsizetype inUse = qMin<qsizetype>(rows.size(), qsizetype(flags.size()));
+    qint64 sum = 0;
+    for (qsizetype k = 0; k < inUse; ++k) {
+        if (!flags[size_t(k)])
+            continue;
+        const RefEntry &row = rows.at(k);
+        bool ok = !row.id.isNull();
+        const double id = ok ? row.id.toDouble(&ok) : 0;
+        if (!ok || !std::isfinite(id) || id != std::floor(id) ||
+            id < std::numeric_limits<qint32>::min() || id > std::numeric_limits<qint32>::max())
+            return Status::failure(QStringLiteral("the id '%1' of '%2' (box %3) is not a whole "
+                                                  "32-bit number")
+                                       .arg(row.id.toString(), row.name)
+                                       .arg(k + 1));
+        sum += qint64(id);
+    }
+    if (sum < std::numeric_limits<qint32>::min() || sum > std::numeric_limits<qint32>::max())
+        return Status::failure(
+            QStringLiteral("the sum of the ticked ids, %1, lies beyond the 32-bit range").arg(sum));
+    return qint32(sum);
 }
 
 } // namespace tarn

@@ -5,6 +5,8 @@
 
 #include <QList>
 
+#include <span>
+
 namespace tarn
 {
 
@@ -42,5 +44,16 @@ bool tickable(const QVariant &enabled);
 // Flag k (counted from 0) stands for the k-th row by id in the class editor and
 // for bit k in a class file; the two agree only when that row's id is 2^k.
 bool followsPowerOfTwoRule(qsizetype position, const QVariant &id);
+
+// The class editor's check boxes: 8 for items, 31 for special abilities.
+inline constexpr qsizetype kItemBoxes = 8;
+inline constexpr qsizetype kSpecialBoxes = 31;
+
+// The sum a class file carries for a class's flags, as the class editor's boxes
+// show them: box k (from 0) shows rows[k] (rows in id order) while there is
+// one, and the ids of the boxes in use whose flag is set are added, whether or
+// not their row is enabled. Fails on an id added that is not a whole 32-bit
+// number and on a sum beyond 32 bits.
+Result<qint32> flagSum(const QList<RefEntry> &rows, std::span<const bool> flags);
 
 } // namespace tarn

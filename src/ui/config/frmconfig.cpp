@@ -1,6 +1,7 @@
 #include "frmconfig.h"
 
 #include "appstate.h"
+#include "classfileio.h"
 #include "frmabout.h"
 #include "frmclasses.h"
 #include "prompter.h"
@@ -45,6 +46,7 @@ frmConfig::frmConfig(AppState &state, Prompter &prompter, QWidget *parent)
     QPushButton *btDelete = button("btDelete", QStringLiteral("Delete"));
     QPushButton *btEdit = button("btEdit", QStringLiteral("Edit..."));
     mBtCopy = button("btCopy", QStringLiteral("Make Copy"));
+    mBtImport = button("btImport", QStringLiteral("Import from Class File..."));
 
     mClassList = new QListWidget(central);
     mClassList->setObjectName(QStringLiteral("classlist"));
@@ -66,6 +68,7 @@ frmConfig::frmConfig(AppState &state, Prompter &prompter, QWidget *parent)
     buttons->addWidget(btEdit);
     buttons->addSpacing(16);
     buttons->addWidget(mBtCopy);
+    buttons->addWidget(mBtImport);
     buttons->addStretch(1);
 
     auto *grid = new QGridLayout(central);
@@ -80,11 +83,13 @@ frmConfig::frmConfig(AppState &state, Prompter &prompter, QWidget *parent)
     setTabOrder(btDelete, btEdit);
     setTabOrder(btEdit, mClassList);
     setTabOrder(mClassList, mBtCopy);
+    setTabOrder(mBtCopy, mBtImport);
 
     connect(btNew, &QPushButton::clicked, this, &frmConfig::btNew_Click);
     connect(btDelete, &QPushButton::clicked, this, &frmConfig::btDelete_Click);
     connect(btEdit, &QPushButton::clicked, this, &frmConfig::btEdit_Click);
     connect(mBtCopy, &QPushButton::clicked, this, &frmConfig::btCopy_Click);
+    connect(mBtImport, &QPushButton::clicked, this, &frmConfig::btImport_Click);
     connect(mClassList, &QListWidget::itemSelectionChanged, this, &frmConfig::classlist_Click);
 
     mMnuFile = menuBar()->addMenu(QStringLiteral("File"));
@@ -200,6 +205,40 @@ void frmConfig::btCopy_Click()
             RefreshList();
     }
     report(status);
+}
+
+void frmConfig::btImport_Click()
+{
+    mState.setProtect(true);
+    const QString name =
+        mPrompter.input(QStringLiteral("Enter the name of the config you wish to copy to"),
+                        QStringLiteral("Copy Config"));
+    if (name.isEmpty())
+        return;
+    // Refused before the file is chosen, and again inside the import's transaction.
+    if (!report(mState.data().refuseExisting(name)))
+        return;
+    const QString path = mPrompter.openFileName(Prompter::classFileFilter());
+    if (path.isEmpty())
+        return;
+    Status status = Status::success();
+    bool cancelled = false;
+    {
+        BusyCursor busy(mPrompter);
+        std::unique_ptr<Progress> progress;
+        status = importClassFile(mState, name, path, [&](qint64 done, qint64 total) {
+            if (!progress)
+                progress = mPrompter.progress(QStringLiteral("Importing %1...").arg(path), total);
+            cancelled = !progress->update(done);
+            return !cancelled;
+        });
+    }
+    if (!status && cancelled)
+        return; // nothing was stored, as the user asked
+    if (!report(status))
+        return;
+    RefreshList();
+    mPrompter.message(QStringLiteral("Import Complete"));
 }
 
 void frmConfig::mnuSetModID_Click()

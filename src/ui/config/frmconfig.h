@@ -29,6 +29,7 @@ public:
     void btDelete_Click();
     void btEdit_Click();
     void btCopy_Click();
+    void btImport_Click();
     void mnuSetModID_Click();
     void mnuExit_Click();
     void mnuAbout_Click();
@@ -43,6 +44,7 @@ private:
     QStringList mPackageNames; // parallel to the list's rows
     QListWidget *mClassList = nullptr;
     QPushButton *mBtCopy = nullptr;
+    QPushButton *mBtImport = nullptr;
     QMenu *mMnuFile = nullptr;
     QMenu *mMnuHelp = nullptr;
 };

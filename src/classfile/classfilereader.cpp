@@ -1,0 +1,232 @@
+#include "classfilereader.h"
+
+#include "linecodec.h"
+
+#include <cstring>
+
+namespace tarn::classfile
+{
+
+namespace
+{
+
+constexpr bool kProtect = true; // unscrambling leaves a plain file as it is
+constexpr std::size_t kChunk = 64 * 1024;
+
+std::string quoted(std::string_view text)
+{
+    return '"' + std::string(text) + '"';
+}
+
+} // namespace
+
+ClassFileReader::ClassFileReader(std::istream &in) : mIn(in), mBuffer(kChunk) {}
+
+bool ClassFileReader::fill()
+{
+    if (mPos < mLen)
+        return true;
+    if (!mIn.good())
+        return false;
+    mIn.read(mBuffer.data(), std::streamsize(mBuffer.size()));
+    mPos = 0;
+    mLen = std::size_t(mIn.gcount());
+    return mLen > 0;
+}
+
+bool ClassFileReader::atEnd()
+{
+    return !fill();
+}
+
+ClassFileReader::Line ClassFileReader::readLine(std::string &line)
+{
+    line.clear();
+    bool any = false;
+    while (fill()) {
+        any = true;
+        const char *start = mBuffer.data() + mPos;
+        const std::size_t available = mLen - mPos;
+        const void *found = std::memchr(start, '\n', available);
+        const std::size_t take =
+            found ? std::size_t(static_cast<const char *>(found) - start) : available;
+        // One more than the limit for the CR of a CR LF.
+        if (line.size() + take > kMaxLineLength + 1) {
+            ++mLineNumber;
+            return Line::TooLong;
+        }
+        line.append(start, take);
+        mPos += found ? take + 1 : take;
+        mConsumed += found ? take + 1 : take;
+        if (found)
+            break;
+    }
+    if (mIn.bad())
+        return Line::Unreadable;
+    if (!any)
+        return Line::End;
+    ++mLineNumber;
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    if (line.size() > kMaxLineLength)
+        return Line::TooLong;
+    return Line::Ok;
+}
+
+ClassFileReader::Step ClassFileReader::fail(std::int64_t line, std::string cause)
+{
+    mError = {line, std::move(cause)};
+    mState = State::Failed;
+    return Step::Error;
+}
+
+bool ClassFileReader::require(std::string &line, const std::string &missing)
+{
+    switch (readLine(line)) {
+    case Line::Ok:
+        return true;
+    case Line::End:
+        fail(mLineNumber + 1, missing);
+        return false;
+    case Line::TooLong:
+        fail(mLineNumber,
+             "the line is longer than " + std::to_string(kMaxLineLength) + " characters");
+        return false;
+    case Line::Unreadable:
+        fail(mLineNumber + 1, "the file could not be read");
+        return false;
+    }
+    return false;
+}
+
+bool ClassFileReader::readBlock(ClassRecord &r)
+{
+    const std::int64_t start = mLineNumber;
+    if (mCurrent.size() < 2) {
+        fail(start, "the class line holds only \"[\"");
+        return false;
+    }
+    if (mClasses >= kMaxClasses) {
+        fail(start, "the file holds more than " + std::to_string(kMaxClasses) + " classes");
+        return false;
+    }
+    r.name = mCurrent.substr(1, mCurrent.size() - 2);
+
+    Tokens tokens;
+    auto split = [&]() {
+        if (!require(mLine, "the file ends inside the class block that begins on line " +
+                                std::to_string(start)))
+            return false;
+        std::optional<Tokens> t = SplitTokens(mLine, kProtect);
+        if (!t) {
+            fail(mLineNumber, "the line holds more than " + std::to_string(kMaxTokens) + " fields");
+            return false;
+        }
+        tokens = std::move(*t);
+        return true;
+    };
+    auto number = [&](std::size_t field, const std::string &name, Number::Kind kind,
+                      const char *range) {
+        const std::string &text = tokens[field];
+        const std::string where = name + " (field " + std::to_string(field + 1) + ")";
+        switch (kind) {
+        case Number::Ok:
+            return true;
+        case Number::NotANumber:
+            fail(mLineNumber, text.empty() ? where + " is empty"
+                                           : where + ": " + quoted(text) + " is not a number");
+            return false;
+        case Number::OutOfRange:
+            fail(mLineNumber, where + ": " + quoted(text) + " lies outside " + range);
+            return false;
+        }
+        return false;
+    };
+    constexpr const char *k16 = "the range -32768 to 32767";
+    constexpr const char *k32 = "the 32-bit range";
+    auto whole = [&](std::size_t field, const std::string &name, std::int16_t &out) {
+        return number(field, name, toWhole16(tokens[field], &out), k16);
+    };
+    auto wholes = [&](auto &values, const char *prefix) {
+        for (std::size_t i = 0; i < values.size(); ++i)
+            if (!whole(i, prefix + std::to_string(i + 1), values[i]))
+                return false;
+        return true;
+    };
+
+    if (!split())
+        return false;
+    r.model = tokens[0];
+    r.skin1 = tokens[1];
+    r.skin2 = tokens[2];
+    if (!whole(3, "decoyskin", r.decoySkin))
+        return false;
+    if (!split() || !wholes(r.weapons, "w"))
+        return false;
+    if (!split() || !wholes(r.grenades, "g"))
+        return false;
+    if (!split() || !whole(0, "max_armor", r.armor) || !whole(1, "max_speed", r.speed) ||
+        !whole(2, "max_health", r.health) ||
+        !number(3, "the special sum", toSum32(tokens[3], &r.specialSum), k32) ||
+        !number(4, "the item sum", toSum32(tokens[4], &r.itemSum), k32))
+        return false;
+    if (!split())
+        return false;
+    static const char *const ammo[] = {"maxbullets",  "maxshells", "maxrockets",
+                                       "maxgrenades", "maxcells",  "maxslugs"};
+    for (std::size_t i = 0; i < r.ammo.size(); ++i)
+        if (!whole(i, ammo[i], r.ammo[i]))
+            return false;
+    ++mClasses;
+    return true;
+}
+
+ClassFileReader::Step ClassFileReader::next(ClassRecord &record)
+{
+    switch (mState) {
+    case State::Failed:
+        return Step::Error;
+    case State::Done:
+        return Step::End;
+    case State::Start:
+        if (!require(mLine, "the file is empty") ||
+            !require(mLine, "the file ends after line 1; a class file has at least two lines"))
+            return Step::Error;
+        if (atEnd()) { // the two header lines alone: no class
+            mState = State::Done;
+            return Step::End;
+        }
+        if (!require(mLine, {}))
+            return Step::Error;
+        mCurrent = UnprotectLine(mLine, kProtect);
+        mState = State::Reading;
+        break;
+    case State::Reading:
+        break;
+    }
+
+    // The current line is examined only while another line follows it.
+    while (!atEnd()) {
+        bool gotClass = false;
+        if (!mCurrent.empty()) {
+            if (mCurrent.front() != '[')
+                return fail(mLineNumber, "Bad Class Record: " + mCurrent);
+            if (!readBlock(record))
+                return Step::Error;
+            gotClass = true;
+            if (atEnd()) {
+                mState = State::Done;
+                return Step::Class;
+            }
+        }
+        if (!require(mLine, {}))
+            return Step::Error;
+        mCurrent = UnprotectLine(mLine, kProtect);
+        if (gotClass)
+            return Step::Class;
+    }
+    mState = State::Done;
+    return Step::End;
+}
+
+} // namespace tarn::classfile

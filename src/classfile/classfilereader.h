@@ -1,0 +1,66 @@
+#pragma once
+
+#include "classrecord.h"
+
+#include <cstdint>
+#include <istream>
+#include <string>
+#include <vector>
+
+namespace tarn::classfile
+{
+
+// Why a class file cannot be read: the 1-based line and the cause.
+struct ReadError {
+    std::int64_t line = 0;
+    std::string cause; // Latin-1, as the file's own text may be quoted
+};
+
+// Reads a class file block by block, plain or scrambled alike, with the loose
+// rules the game's own tools follow: line 1 is skipped, line 2 ignored, any
+// number of empty lines (none included) may stand between blocks, a line of
+// spaces is not empty, and the last line of the file is never examined. Lines
+// end in LF or CR LF; text after the last line end is a last line. A file of
+// just the two header lines holds no class.
+class ClassFileReader
+{
+public:
+    enum class Step { Class, End, Error };
+
+    explicit ClassFileReader(std::istream &in);
+
+    // The next class into record; End after the last, Error on a problem
+    // (and on every call after it).
+    Step next(ClassRecord &record);
+
+    const ReadError &error() const { return mError; }
+    std::uint64_t bytesRead() const { return mConsumed; }
+    int classCount() const { return mClasses; }
+
+private:
+    enum class State { Start, Reading, Done, Failed };
+    enum class Line { Ok, End, TooLong, Unreadable };
+
+    Line readLine(std::string &line);
+    bool atEnd();
+    bool fill();
+    Step fail(std::int64_t line, std::string cause);
+    // Reads the next line; false (after fail) when it is missing, too long or
+    // unreadable.
+    bool require(std::string &line, const std::string &missing);
+    bool readBlock(ClassRecord &record);
+
+    std::istream &mIn;
+    std::vector<char> mBuffer;
+    std::size_t mPos = 0;
+    std::size_t mLen = 0;
+    std::uint64_t mConsumed = 0;
+    std::int64_t mLineNumber = 0; // of the line read last
+    State mState = State::Start;
+    std::string mCurrent; // unprotected
+    std::string mLine;
+    int mClasses = 0;
+    ReadError mError;
+};
+
+} // namespace tarn::classfile

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Lines of a class file are bytes, one Latin-1 character each.
+namespace tarn::classfile
+{
+
+// The longest line the format allows.
+inline constexpr std::size_t kMaxLineLength = 32767;
+inline constexpr int kMaxTokens = 30;
+
+// Scrambles a line: with protect set, codes 31 and above are stored 128
+// higher (only codes up to 127 survive this; the writer refuses the others).
+std::string ProtectLine(std::string_view line, bool protect);
+// The reverse: with protect set, codes above 128 are lowered by 128, so a plain
+// line of codes up to 128 passes unchanged.
+std::string UnprotectLine(std::string_view line, bool protect);
+
+// Tokens 1 to 30 of a line at index 0 to 29; positions a line does not reach
+// are empty.
+using Tokens = std::array<std::string, kMaxTokens>;
+
+// Unprotects the line and cuts it at spaces. A run of spaces is one separator,
+// and a space at the start counts, leaving token 1 empty. Empty when the line
+// holds more than 30 tokens.
+std::optional<Tokens> SplitTokens(std::string_view line, bool protect);
+
+} // namespace tarn::classfile

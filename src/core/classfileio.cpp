@@ -1,0 +1,399 @@
+#include "classfileio.h"
+
+#include "classfilereader.h"
+#include "classfilewriter.h"
+#include "schema.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QSqlError>
+
+#include <array>
+#include <cmath>
+#include <istream>
+#include <limits>
+#include <optional>
+#include <streambuf>
+
+namespace tarn
+{
+
+namespace
+{
+
+using classfile::ClassRecord;
+
+// Progress is reported (and a cancel noticed) every this many classes.
+constexpr int kProgressStep = 256;
+
+const QString kCancelled = QStringLiteral("Cancelled: nothing was written or stored.");
+
+// Class files hold Latin-1, one byte a character.
+QString fromFile(const std::string &bytes)
+{
+    return QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
+}
+
+// The text as Latin-1 bytes; empty with the reason when a character is not Latin-1.
+std::optional<std::string> toFile(const QString &text, QString *why)
+{
+    for (const QChar c : text) {
+        if (c.unicode() > 0xFF) {
+            *why =
+                QStringLiteral("holds the character '%1' (U+%2), which a class file cannot carry")
+                    .arg(c)
+                    .arg(c.unicode(), 4, 16, QLatin1Char('0'));
+            return std::nullopt;
+        }
+    }
+    const QByteArray bytes = text.toLatin1();
+    return std::string(bytes.constData(), size_t(bytes.size()));
+}
+
+// Lets the reader stream a QIODevice; a failed read makes the stream bad.
+class DeviceBuffer : public std::streambuf
+{
+public:
+    explicit DeviceBuffer(QIODevice &device) : mDevice(device) {}
+
+protected:
+    int_type underflow() override
+    {
+        const qint64 n = mDevice.read(mBuffer.data(), qint64(mBuffer.size()));
+        if (n < 0)
+            throw std::ios_base::failure("read failed"); // the istream turns this into badbit
+        if (n == 0)
+            return traits_type::eof();
+        setg(mBuffer.data(), mBuffer.data(), mBuffer.data() + n);
+        return traits_type::to_int_type(*gptr());
+    }
+
+private:
+    QIODevice &mDevice;
+    std::array<char, 64 * 1024> mBuffer{};
+};
+
+struct ReadProblem {
+    qint64 line = 0; // 0: the file could not be opened
+    QString cause;
+};
+
+// Streams the classes of a file to onClass, which may refuse one with a
+// failure. Returns the problem with the file, if any; a failure of onClass or
+// a cancel comes back in *status.
+std::optional<ReadProblem> readClasses(const QString &path,
+                                       const std::function<Status(const ClassRecord &)> &onClass,
+                                       const ClassFileProgress &progress, Status *status)
+{
+    QFile file(path);
+    if (QFileInfo(path).isDir())
+        return ReadProblem{0, QStringLiteral("this is a folder, not a file")};
+    if (!file.open(QIODevice::ReadOnly))
+        return ReadProblem{0, file.errorString()};
+    const qint64 total = file.size();
+    DeviceBuffer buffer(file);
+    std::istream in(&buffer);
+    classfile::ClassFileReader reader(in);
+    ClassRecord record;
+    for (;;) {
+        switch (reader.next(record)) {
+        case classfile::ClassFileReader::Step::Error:
+            return ReadProblem{qint64(reader.error().line), fromFile(reader.error().cause)};
+        case classfile::ClassFileReader::Step::End:
+            if (progress)
+                progress(total, total);
+            return std::nullopt;
+        case classfile::ClassFileReader::Step::Class:
+            if (*status = onClass(record); !*status)
+                return std::nullopt;
+            if (progress && reader.classCount() % kProgressStep == 0 &&
+                !progress(qint64(reader.bytesRead()), total)) {
+                *status = Status::failure(kCancelled);
+                return std::nullopt;
+            }
+            break;
+        }
+    }
+}
+
+// Binds a class read from a file in the order of schema::classdefColumns().
+void bindClass(QSqlQuery &query, const QString &package, int number, const ClassRecord &r)
+{
+    int i = 0;
+    auto bind = [&](const QVariant &value) {
+        query.bindValue(i++, value);
+    };
+    bind(package);
+    bind(fromFile(r.name));
+    bind(number);
+    bind(fromFile(r.skin1));
+    bind(fromFile(r.skin2));
+    bind(fromFile(r.model));
+    for (qint16 w : r.weapons)
+        bind(w);
+    for (qint16 g : r.grenades)
+        bind(g);
+    bind(r.speed);
+    bind(r.health);
+    bind(r.armor);
+    for (int k = 1; k <= classfile::kItemFlags; ++k)
+        bind(int(r.item(k)));
+    for (int k = 1; k <= classfile::kSpecialFlags; ++k)
+        bind(int(r.special(k)));
+    bind(r.decoySkin);
+    for (qint16 a : r.ammo)
+        bind(a);
+}
+
+// The columns an export reads, in this order.
+QStringList exportColumns()
+{
+    QStringList columns{QStringLiteral("class_name"), QStringLiteral("model_name"),
+                        QStringLiteral("skin_name1"), QStringLiteral("skin_name2"),
+                        QStringLiteral("decoyskin")};
+    for (int k = 2; k <= 10; ++k) // slot 1 is always written as 1
+        columns << QStringLiteral("w%1").arg(k);
+    for (int k = 1; k <= 3; ++k)
+        columns << QStringLiteral("g%1").arg(k);
+    columns << QStringLiteral("max_armor") << QStringLiteral("max_speed")
+            << QStringLiteral("max_health");
+    for (int k = 1; k <= kItemBoxes; ++k)
+        columns << QStringLiteral("i%1").arg(k);
+    for (int k = 1; k <= kSpecialBoxes; ++k)
+        columns << QStringLiteral("s%1").arg(k);
+    columns << QStringLiteral("maxbullets") << QStringLiteral("maxshells")
+            << QStringLiteral("maxrockets") << QStringLiteral("maxgrenades")
+            << QStringLiteral("maxcells") << QStringLiteral("maxslugs");
+    return columns;
+}
+
+// Builds the record of the current row; the reason naming the field otherwise.
+std::optional<ClassRecord> classFromRow(const QSqlQuery &query, const QStringList &columns,
+                                        const QList<RefEntry> &items,
+                                        const QList<RefEntry> &specials, QString *why)
+{
+    ClassRecord r;
+    int i = 0;
+    QString field;
+    auto text = [&](std::string &out) {
+        field = columns.at(i);
+        QString reason;
+        std::optional<std::string> bytes = toFile(query.value(i++).toString(), &reason);
+        if (!bytes)
+            *why = field + QLatin1Char(' ') + reason;
+        else
+            out = std::move(*bytes);
+        return bool(bytes);
+    };
+    auto whole = [&](std::int16_t &out) {
+        field = columns.at(i);
+        const QVariant value = query.value(i++);
+        if (value.isNull() || value.toString().isEmpty()) {
+            *why = field + QStringLiteral(" is empty");
+            return false;
+        }
+        bool ok = false;
+        const double d = value.toDouble(&ok);
+        if (!ok || d != std::floor(d) || d < std::numeric_limits<qint16>::min() ||
+            d > std::numeric_limits<qint16>::max()) {
+            *why = QStringLiteral("%1 holds '%2', not a whole number from -32768 to 32767")
+                       .arg(field, value.toString());
+            return false;
+        }
+        out = std::int16_t(d);
+        return true;
+    };
+    if (!text(r.name) || !text(r.model) || !text(r.skin1) || !text(r.skin2) || !whole(r.decoySkin))
+        return std::nullopt;
+    r.weapons[0] = 1;
+    for (size_t k = 1; k < r.weapons.size(); ++k)
+        if (!whole(r.weapons[k]))
+            return std::nullopt;
+    for (std::int16_t &g : r.grenades)
+        if (!whole(g))
+            return std::nullopt;
+    if (!whole(r.armor) || !whole(r.speed) || !whole(r.health))
+        return std::nullopt;
+    std::array<bool, kItemBoxes> itemFlags{};
+    for (bool &flag : itemFlags)
+        flag = query.value(i++).toBool();
+    std::array<bool, kSpecialBoxes> specialFlags{};
+    for (bool &flag : specialFlags)
+        flag = query.value(i++).toBool();
+    for (std::int16_t &a : r.ammo)
+        if (!whole(a))
+            return std::nullopt;
+    const Result<qint32> itemSum = flagSum(items, itemFlags);
+    if (!itemSum) {
+        *why = QStringLiteral("item sum: ") + itemSum.message();
+        return std::nullopt;
+    }
+    const Result<qint32> specialSum = flagSum(specials, specialFlags);
+    if (!specialSum) {
+        *why = QStringLiteral("special sum: ") + specialSum.message();
+        return std::nullopt;
+    }
+    r.itemSum = *itemSum;
+    r.specialSum = *specialSum;
+    return r;
+}
+
+} // namespace
+
+Status exportClassFile(AppState &state, const QString &configName, const QString &path,
+                       bool protect, const ClassFileProgress &progress)
+{
+    const QString what =
+        QStringLiteral("Could not export the configuration '%1' to %2.").arg(configName, path);
+    auto fail = [&what](const QString &cause) {
+        return Status::failure(what + QLatin1Char('\n') + cause);
+    };
+
+    QString why;
+    const std::optional<std::string> modId = toFile(state.modId(), &why);
+    if (!modId)
+        return fail(QStringLiteral("The Mod ID ") + why);
+    const std::optional<std::string> name = toFile(configName, &why);
+    if (!name)
+        return fail(QStringLiteral("The configuration name ") + why);
+
+    const Database &db = state.data().database();
+    Result<bool> exists = state.data().packageExists(configName);
+    if (!exists)
+        return exists.status();
+    if (!*exists)
+        return fail(QStringLiteral("There is no configuration named '%1'.").arg(configName));
+    const Result<QList<RefEntry>> items = state.ref().all(schema::RefKind::Item);
+    if (!items)
+        return items.status();
+    const Result<QList<RefEntry>> specials = state.ref().all(schema::RefKind::Special);
+    if (!specials)
+        return specials.status();
+    QSqlQuery query;
+    if (Status s =
+            db.exec(query, QStringLiteral("SELECT count(*) FROM classdef WHERE package_name = ?"),
+                    {configName}, what);
+        !s)
+        return s;
+    const qint64 total = query.next() ? query.value(0).toLongLong() : 0;
+
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return fail(QStringLiteral("%1: %2").arg(path, file.errorString()));
+    auto abandon = [&file, &fail](const QString &cause) {
+        file.cancelWriting();
+        return fail(cause);
+    };
+    classfile::ClassFileWriter writer(
+        [&file](std::string_view bytes) {
+            return file.write(bytes.data(), qint64(bytes.size())) == qint64(bytes.size());
+        },
+        protect);
+    auto writeFailure = [&]() {
+        return writer.sinkFailed() ? QStringLiteral("%1: %2").arg(path, file.errorString())
+                                   : fromFile(writer.error());
+    };
+    if (!writer.writeHeader(*modId, *name))
+        return abandon(writeFailure());
+
+    const QStringList columns = exportColumns();
+    if (Status s = db.exec(query,
+                           QStringLiteral("SELECT %1 FROM classdef WHERE package_name = ? "
+                                          "ORDER BY class_num, rowid")
+                               .arg(schema::joined(columns)),
+                           {configName}, what);
+        !s) {
+        file.cancelWriting();
+        return s;
+    }
+    qint64 done = 0;
+    while (query.next()) {
+        std::optional<ClassRecord> record = classFromRow(query, columns, *items, *specials, &why);
+        if (!record)
+            return abandon(QStringLiteral("class \"%1\": %2").arg(query.value(0).toString(), why));
+        if (!writer.writeClass(*record))
+            return abandon(writeFailure());
+        if (progress && ++done % kProgressStep == 0 && !progress(done, total))
+            return abandon(kCancelled);
+    }
+    if (query.lastError().isValid()) {
+        file.cancelWriting();
+        return db.failure(what, query);
+    }
+    if (progress)
+        progress(total, total);
+    if (file.error() != QFileDevice::NoError)
+        return abandon(QStringLiteral("%1: %2").arg(path, file.errorString()));
+    if (!file.commit())
+        return fail(QStringLiteral("%1: %2").arg(path, file.errorString()));
+    return Status::success();
+}
+
+Status importClassFile(AppState &state, const QString &newName, const QString &path,
+                       const ClassFileProgress &progress)
+{
+    if (Status s = DataStore::checkNewName(newName); !s)
+        return s;
+    const QString what = QStringLiteral("Could not import %1 as '%2'.").arg(path, newName);
+    const Database &db = state.data().database();
+    Transaction tx(db);
+    if (Status s = tx.begin(what); !s)
+        return s;
+    if (Status s = state.data().refuseExisting(newName); !s)
+        return s;
+
+    QSqlQuery insert(db.connection());
+    insert.setForwardOnly(true);
+    const QStringList columns = schema::classdefColumnNames();
+    if (!insert.prepare(QStringLiteral("INSERT INTO classdef (%1) VALUES (%2)")
+                            .arg(schema::joined(columns), schema::placeholders(columns.size()))))
+        return db.failure(what, insert);
+    int number = 0;
+    Status status = Status::success();
+    const std::optional<ReadProblem> problem = readClasses(
+        path,
+        [&](const ClassRecord &record) {
+            bindClass(insert, newName, ++number, record);
+            return insert.exec() ? Status::success() : db.failure(what, insert);
+        },
+        progress, &status);
+    if (problem) {
+        QString cause = problem->cause;
+        if (!cause.isEmpty())
+            cause[0] = cause[0].toUpper();
+        const QString where =
+            problem->line > 0 ? QStringLiteral("%1, line %2").arg(path).arg(problem->line) : path;
+        return Status::failure(QStringLiteral("%1\n%2\nNothing was imported.").arg(cause, where));
+    }
+    if (!status)
+        return status;
+    if (Status s = db.exec(QStringLiteral("INSERT INTO package (package_name) VALUES (?)"),
+                           {newName}, what);
+        !s)
+        return s;
+    return tx.commit(what);
+}
+
+Result<int> checkClassFile(const QString &path)
+{
+    int classes = 0;
+    Status status = Status::success();
+    const std::optional<ReadProblem> problem = readClasses(
+        path,
+        [&classes](const ClassRecord &) {
+            ++classes;
+            return Status::success();
+        },
+        {}, &status);
+    if (problem)
+        return Status::failure(
+            problem->line > 0
+                ? QStringLiteral("%1:%2: %3").arg(path).arg(problem->line).arg(problem->cause)
+                : QStringLiteral("%1: %2").arg(path, problem->cause));
+    if (!status)
+        return status;
+    return classes;
+}
+
+} // namespace tarn

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "appstate.h"
+
+#include <functional>
+
+namespace tarn
+{
+
+// Progress of a class-file command: done and total (classes when exporting,
+// bytes when reading). Returning false cancels the command, which then leaves
+// nothing behind.
+using ClassFileProgress = std::function<bool(qint64 done, qint64 total)>;
+
+// Writes the configuration as a class file, scrambled when protect is set:
+// the header with the Mod ID, then the classes in class_num order. The file is
+// replaced only when everything was written; anything that would not read back
+// as written is refused, naming the class and the field.
+Status exportClassFile(AppState &state, const QString &configName, const QString &path,
+                       bool protect, const ClassFileProgress &progress = {});
+
+// Reads a class file, plain or scrambled, into a new configuration of that
+// name, in one transaction: every class and the package row, or nothing.
+// Failures name the file, the line and the cause.
+Status importClassFile(AppState &state, const QString &newName, const QString &path,
+                       const ClassFileProgress &progress = {});
+
+// Reads a class file without storing it: the number of classes, or the first
+// problem as "FILE:LINE: cause".
+Result<int> checkClassFile(const QString &path);
+
+} // namespace tarn
