@@ -146,7 +146,7 @@ void bindClass(QSqlQuery &query, const QString &package, int number, const Class
         bind(a);
 }
 
-// The columns an export reads, in this order.
+// The columns an export reads, in this order; the flags follow as two masks.
 QStringList exportColumns()
 {
     QStringList columns{QStringLiteral("class_name"), QStringLiteral("model_name"),
@@ -157,15 +157,32 @@ QStringList exportColumns()
     for (int k = 1; k <= 3; ++k)
         columns << QStringLiteral("g%1").arg(k);
     columns << QStringLiteral("max_armor") << QStringLiteral("max_speed")
-            << QStringLiteral("max_health");
-    for (int k = 1; k <= kItemBoxes; ++k)
-        columns << QStringLiteral("i%1").arg(k);
-    for (int k = 1; k <= kSpecialBoxes; ++k)
-        columns << QStringLiteral("s%1").arg(k);
-    columns << QStringLiteral("maxbullets") << QStringLiteral("maxshells")
-            << QStringLiteral("maxrockets") << QStringLiteral("maxgrenades")
-            << QStringLiteral("maxcells") << QStringLiteral("maxslugs");
+            << QStringLiteral("max_health") << QStringLiteral("maxbullets")
+            << QStringLiteral("maxshells") << QStringLiteral("maxrockets")
+            << QStringLiteral("maxgrenades") << QStringLiteral("maxcells")
+            << QStringLiteral("maxslugs");
     return columns;
+}
+
+// The flag columns i1..iN (or s1..sN) as one number, bit k - 1 for flag k:
+// two values a row instead of 39 keeps a long export close to the engine's speed.
+QString flagMask(char prefix, qsizetype count)
+{
+    QStringList bits;
+    for (qsizetype k = 1; k <= count; ++k)
+        bits << QStringLiteral("(ifnull(%1%2 <> 0, 0) << %3)")
+                    .arg(QLatin1Char(prefix))
+                    .arg(k)
+                    .arg(k - 1);
+    return bits.join(QStringLiteral(" | "));
+}
+
+template<std::size_t N> std::array<bool, N> flagsOf(qlonglong mask)
+{
+    std::array<bool, N> flags{};
+    for (std::size_t k = 0; k < N; ++k)
+        flags[k] = (mask >> k) & 1;
+    return flags;
 }
 
 // Builds the record of the current row; the reason naming the field otherwise.
@@ -175,23 +192,31 @@ std::optional<ClassRecord> classFromRow(const QSqlQuery &query, const QStringLis
 {
     ClassRecord r;
     int i = 0;
-    QString field;
     auto text = [&](std::string &out) {
-        field = columns.at(i);
         QString reason;
-        std::optional<std::string> bytes = toFile(query.value(i++).toString(), &reason);
+        std::optional<std::string> bytes = toFile(query.value(i).toString(), &reason);
         if (!bytes)
-            *why = field + QLatin1Char(' ') + reason;
+            *why = columns.at(i) + QLatin1Char(' ') + reason;
         else
             out = std::move(*bytes);
+        ++i;
         return bool(bytes);
     };
     auto whole = [&](std::int16_t &out) {
-        field = columns.at(i);
+        const QString &field = columns.at(i);
         const QVariant value = query.value(i++);
-        if (value.isNull() || value.toString().isEmpty()) {
+        const bool isText = value.typeId() == QMetaType::QString;
+        if (value.isNull() || (isText && value.toString().isEmpty())) {
             *why = field + QStringLiteral(" is empty");
             return false;
+        }
+        if (value.typeId() == QMetaType::LongLong) { // the usual case, without a conversion
+            const qlonglong n = value.toLongLong();
+            if (n >= std::numeric_limits<qint16>::min() &&
+                n <= std::numeric_limits<qint16>::max()) {
+                out = std::int16_t(n);
+                return true;
+            }
         }
         bool ok = false;
         const double d = value.toDouble(&ok);
@@ -215,15 +240,11 @@ std::optional<ClassRecord> classFromRow(const QSqlQuery &query, const QStringLis
             return std::nullopt;
     if (!whole(r.armor) || !whole(r.speed) || !whole(r.health))
         return std::nullopt;
-    std::array<bool, kItemBoxes> itemFlags{};
-    for (bool &flag : itemFlags)
-        flag = query.value(i++).toBool();
-    std::array<bool, kSpecialBoxes> specialFlags{};
-    for (bool &flag : specialFlags)
-        flag = query.value(i++).toBool();
     for (std::int16_t &a : r.ammo)
         if (!whole(a))
             return std::nullopt;
+    const auto itemFlags = flagsOf<kItemBoxes>(query.value(i++).toLongLong());
+    const auto specialFlags = flagsOf<kSpecialBoxes>(query.value(i++).toLongLong());
     const Result<qint32> itemSum = flagSum(items, itemFlags);
     if (!itemSum) {
         *why = QStringLiteral("item sum: ") + itemSum.message();
@@ -299,9 +320,10 @@ Status exportClassFile(AppState &state, const QString &configName, const QString
 
     const QStringList columns = exportColumns();
     if (Status s = db.exec(query,
-                           QStringLiteral("SELECT %1 FROM classdef WHERE package_name = ? "
+                           QStringLiteral("SELECT %1, %2, %3 FROM classdef WHERE package_name = ? "
                                           "ORDER BY class_num, rowid")
-                               .arg(schema::joined(columns)),
+                               .arg(schema::joined(columns), flagMask('i', kItemBoxes),
+                                    flagMask('s', kSpecialBoxes)),
                            {configName}, what);
         !s) {
         file.cancelWriting();

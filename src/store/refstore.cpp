@@ -83,6 +83,13 @@ Result<qint32> flagSum(const QList<RefEntry> &rows, std::span<const bool> flags)
         if (!flags[size_t(k)])
             continue;
         const RefEntry &row = rows.at(k);
+        if (row.id.typeId() == QMetaType::LongLong) { // the usual case, without a conversion
+            const qlonglong id = row.id.toLongLong();
+            if (id >= std::numeric_limits<qint32>::min() && id <= std::numeric_limits<qint32>::max()) {
+                sum += id;
+                continue;
+            }
+        }
         bool ok = !row.id.isNull();
         const double id = ok ? row.id.toDouble(&ok) : 0;
         if (!ok || !std::isfinite(id) || id != std::floor(id) ||
