@@ -60,6 +60,16 @@ QStringList readAll(const QByteArray &file)
 const QByteArray kBlock =
     "[A]\r\nm s1 s2 3\r\n1 2 3 4 5 6 7 8 9 10\r\n1 2 3\r\n50 340 90  5  3\r\n1 2 3 4 5 6\r\n";
 
+ClassFileWriter writerInto(std::string &out, bool protect)
+{
+    return ClassFileWriter(
+        [&out](std::string_view b) {
+            out += b;
+            return true;
+        },
+        protect);
+}
+
 ClassRecord scout()
 {
     ClassRecord r;
@@ -245,12 +255,7 @@ void tst_ClassFile::writerLines()
     QFETCH(QByteArray, expected);
     for (bool protect : {false, true}) {
         std::string out;
-        ClassFileWriter writer(
-            [&out](std::string_view b) {
-                out += b;
-                return true;
-            },
-            protect);
+        ClassFileWriter writer = writerInto(out, protect);
         ClassRecord r = scout();
         r.specialSum = specialSum;
         r.itemSum = itemSum;
@@ -316,12 +321,7 @@ void tst_ClassFile::writerRefusals()
     QFETCH(bool, protect);
     QFETCH(QString, error);
     std::string out;
-    ClassFileWriter writer(
-        [&out](std::string_view b) {
-            out += b;
-            return true;
-        },
-        protect);
+    ClassFileWriter writer = writerInto(out, protect);
     ClassRecord r = scout();
     std::string modId = "1", config = "C";
     std::string *target = field == "model"   ? &r.model
@@ -472,12 +472,7 @@ void tst_ClassFile::readsWhatItWrites()
 {
     QFETCH(bool, protect);
     std::string out;
-    ClassFileWriter writer(
-        [&out](std::string_view b) {
-            out += b;
-            return true;
-        },
-        protect);
+    ClassFileWriter writer = writerInto(out, protect);
     QVERIFY(writer.writeHeader("", "Every code"));
     // Every code a variant can carry, in a class name.
     ClassRecord r = scout();

@@ -1,5 +1,5 @@
 #include "classfileio.h"
-#include "cli.h"
+#include "clirun.h"
 #include "testsupport.h"
 
 #include <QTest>
@@ -15,20 +15,6 @@ private slots:
     void commands_data();
     void commands();
     void exportMatchesTheWindows();
-
-private:
-    struct Run {
-        int code;
-        QString out;
-        QString err;
-    };
-    static Run run(const QString &dataDir, const QStringList &args)
-    {
-        QString out, err;
-        QTextStream o(&out), e(&err);
-        const int code = cli::run(QStringList{"--data-dir", dataDir} + args, o, e);
-        return {code, out, err};
-    }
 };
 
 void tst_CliClassFile::commands_data()
@@ -75,29 +61,29 @@ void tst_CliClassFile::commands()
     const QString file = dir.file("out.class");
     const QString bad = dir.file("bad.class");
     writeFile(bad, "V3\r\nx\r\noops\r\n\r\n");
-    Run last{};
+    CliRun last{};
     for (QStringList command : commands) {
         command.replaceInStrings(QStringLiteral("FILE"), file);
         command.replaceInStrings(QStringLiteral("BAD"), bad);
-        last = run(dir.path(), command);
+        last = runCli(dir.path(), command);
     }
     QCOMPARE(last.code, code);
     QCOMPARE(last.out, output);
     error.replace(QStringLiteral("BAD"), bad);
     QVERIFY2(last.err.contains(error), qPrintable(last.err));
-    QCOMPARE(run(dir.path(), {"list"}).out, list.join('\n') + '\n');
+    QCOMPARE(runCli(dir.path(), {"list"}).out, list.join('\n') + '\n');
 }
 
 void tst_CliClassFile::exportMatchesTheWindows()
 {
     DataDir dir;
-    QCOMPARE(run(dir.path(), {"mod-id", "My Mod"}).code, 0);
+    QCOMPARE(runCli(dir.path(), {"mod-id", "My Mod"}).code, 0);
     for (bool plain : {false, true}) {
         const QString viaCli = dir.file("cli.class");
         QStringList args{"export", "Sample Config", viaCli};
         if (plain)
             args.insert(1, "--plain");
-        QCOMPARE(run(dir.path(), args).code, 0);
+        QCOMPARE(runCli(dir.path(), args).code, 0);
         AppState &state = dir.start();
         const QString direct = dir.file("direct.class");
         QVERIFY(exportClassFile(state, "Sample Config", direct, !plain));
