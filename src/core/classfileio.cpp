@@ -275,16 +275,15 @@ Status exportClassFile(AppState &state, const QString &configName, const QString
     const std::optional<std::string> modId = toFile(state.modId(), &why);
     if (!modId)
         return fail(QStringLiteral("The Mod ID ") + why);
-    const std::optional<std::string> name = toFile(configName, &why);
+    // The header carries the name as stored, whatever its case was as typed.
+    const Result<QString> stored = state.data().storedPackageName(configName);
+    if (!stored)
+        return fail(stored.message());
+    const std::optional<std::string> name = toFile(*stored, &why);
     if (!name)
         return fail(QStringLiteral("The configuration name ") + why);
 
     const Database &db = state.data().database();
-    Result<bool> exists = state.data().packageExists(configName);
-    if (!exists)
-        return exists.status();
-    if (!*exists)
-        return fail(QStringLiteral("There is no configuration named '%1'.").arg(configName));
     const Result<QList<RefEntry>> items = state.ref().all(schema::RefKind::Item);
     if (!items)
         return items.status();
@@ -345,7 +344,8 @@ Status exportClassFile(AppState &state, const QString &configName, const QString
     }
     if (progress)
         progress(total, total);
-    if (file.error() != QFileDevice::NoError)
+    // The writes are buffered: a full disk shows only when they reach it.
+    if (!file.flush() || file.error() != QFileDevice::NoError)
         return abandon(QStringLiteral("%1: %2").arg(path, file.errorString()));
     if (!file.commit())
         return fail(QStringLiteral("%1: %2").arg(path, file.errorString()));

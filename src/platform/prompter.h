@@ -52,6 +52,32 @@ protected:
     virtual void endBusy() = 0;
 };
 
+// A long command's progress callback (done, total; false cancels) shown in
+// the Prompter's progress dialog, which opens on the first report. Pass it by
+// std::ref so that it keeps its state.
+class ProgressReporter
+{
+public:
+    ProgressReporter(Prompter &prompter, QString label)
+        : mPrompter(prompter), mLabel(std::move(label))
+    {
+    }
+    bool operator()(qint64 done, qint64 total)
+    {
+        if (!mProgress)
+            mProgress = mPrompter.progress(mLabel, total);
+        mCancelled = !mProgress->update(done);
+        return !mCancelled;
+    }
+    bool cancelled() const { return mCancelled; }
+
+private:
+    Prompter &mPrompter;
+    QString mLabel;
+    std::unique_ptr<Progress> mProgress;
+    bool mCancelled = false;
+};
+
 // Shows the busy pointer for its lifetime, so every way out restores it.
 class BusyCursor
 {

@@ -58,6 +58,20 @@ Result<bool> DataStore::packageExists(const QString &name) const
     return query.next() && query.value(0).toLongLong() > 0;
 }
 
+Result<QString> DataStore::storedPackageName(const QString &name) const
+{
+    QSqlQuery query;
+    if (Status s = mDb.exec(query,
+                            QStringLiteral("SELECT package_name FROM package WHERE package_name = ? "
+                                           "ORDER BY rowid LIMIT 1"),
+                            {name}, QStringLiteral("Could not look up the configuration '%1'.").arg(name));
+        !s)
+        return s;
+    if (!query.next())
+        return Status::failure(QStringLiteral("There is no configuration named '%1'.").arg(name));
+    return query.value(0).toString();
+}
+
 Status DataStore::checkNewName(const QString &name)
 {
     if (name.isEmpty())

@@ -20,6 +20,8 @@ public:
     // Names in list order (by name, without regard to ASCII case).
     Result<QStringList> packageNames() const;
     Result<bool> packageExists(const QString &name) const;
+    // The name as stored of the configuration that name matches.
+    Result<QString> storedPackageName(const QString &name) const;
 
     // Each is one transaction; names are taken exactly as given and refused
     // when a configuration of that name (in any ASCII case) exists.

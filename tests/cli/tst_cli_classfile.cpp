@@ -15,7 +15,16 @@ private slots:
     void commands_data();
     void commands();
     void exportMatchesTheWindows();
+    void exportNamesConfigurationAsStored();
 };
+
+void tst_CliClassFile::exportNamesConfigurationAsStored()
+{
+    DataDir dir;
+    const QString file = dir.file("case.class");
+    QCOMPARE(runCli(dir.path(), {"export", "--plain", "SAMPLE config", file}).code, 0);
+    QVERIFY(readFile(file).startsWith("V3 0\r\nSample Config\r\n\r\n[Scout]\r\n"));
+}
 
 void tst_CliClassFile::commands_data()
 {

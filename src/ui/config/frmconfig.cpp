@@ -221,19 +221,13 @@ void frmConfig::btImport_Click()
     const QString path = mPrompter.openFileName(Prompter::classFileFilter());
     if (path.isEmpty())
         return;
+    ProgressReporter progress(mPrompter, QStringLiteral("Importing %1...").arg(path));
     Status status = Status::success();
-    bool cancelled = false;
     {
         BusyCursor busy(mPrompter);
-        std::unique_ptr<Progress> progress;
-        status = importClassFile(mState, name, path, [&](qint64 done, qint64 total) {
-            if (!progress)
-                progress = mPrompter.progress(QStringLiteral("Importing %1...").arg(path), total);
-            cancelled = !progress->update(done);
-            return !cancelled;
-        });
+        status = importClassFile(mState, name, path, std::ref(progress));
     }
-    if (!status && cancelled)
+    if (!status && progress.cancelled())
         return; // nothing was stored, as the user asked
     if (!report(status))
         return;
