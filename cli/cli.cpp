@@ -22,6 +22,9 @@ const std::array kCommands{
     Command{"copy", "copy SOURCE NEW", "copy a configuration and its classes under a new name",
             true, cmdCopy},
     Command{"mod-id", "mod-id [VALUE]", "print the Mod ID, or set it", true, cmdModId},
+    Command{"migrate", "migrate",
+            "convert tarn_dat.mdb and tarn_ref.mdb from the older Jet format (keeps the Jet files)",
+            false, cmdMigrate},
 };
 
 void printHelp(QTextStream &out)

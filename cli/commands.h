@@ -38,5 +38,7 @@ int cmdNew(Context &);
 int cmdDelete(Context &);
 int cmdCopy(Context &);
 int cmdModId(Context &);
+// Conversion of Jet data files.
+int cmdMigrate(Context &);
 
 } // namespace tarn::cli

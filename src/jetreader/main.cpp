@@ -27,15 +27,15 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
 constexpr int kOffsetMask = 0x1fff;
 constexpr int kDeletedRow = 0x4000;
 // A memo or OLE value longer than this is taken for damage, not data.
 constexpr std::uint32_t kMaxLongValue = 256u << 20;
 
-struct Failure
-{
+struct Failure {
     std::string message;
 };
 
@@ -47,21 +47,36 @@ struct Failure
 const char *typeName(int type)
 {
     switch (type) {
-    case MDB_BOOL: return "bool";
-    case MDB_BYTE: return "byte";
-    case MDB_INT: return "int";
-    case MDB_LONGINT: return "long";
-    case MDB_MONEY: return "money";
-    case MDB_FLOAT: return "float";
-    case MDB_DOUBLE: return "double";
-    case MDB_DATETIME: return "datetime";
-    case MDB_BINARY: return "binary";
-    case MDB_TEXT: return "text";
-    case MDB_OLE: return "ole";
-    case MDB_MEMO: return "memo";
-    case MDB_REPID: return "repid";
-    case MDB_NUMERIC: return "numeric";
-    default: return nullptr;
+    case MDB_BOOL:
+        return "bool";
+    case MDB_BYTE:
+        return "byte";
+    case MDB_INT:
+        return "int";
+    case MDB_LONGINT:
+        return "long";
+    case MDB_MONEY:
+        return "money";
+    case MDB_FLOAT:
+        return "float";
+    case MDB_DOUBLE:
+        return "double";
+    case MDB_DATETIME:
+        return "datetime";
+    case MDB_BINARY:
+        return "binary";
+    case MDB_TEXT:
+        return "text";
+    case MDB_OLE:
+        return "ole";
+    case MDB_MEMO:
+        return "memo";
+    case MDB_REPID:
+        return "repid";
+    case MDB_NUMERIC:
+        return "numeric";
+    default:
+        return nullptr;
     }
 }
 
@@ -69,16 +84,23 @@ const char *typeName(int type)
 int fixedSize(int type)
 {
     switch (type) {
-    case MDB_BYTE: return 1;
-    case MDB_INT: return 2;
+    case MDB_BYTE:
+        return 1;
+    case MDB_INT:
+        return 2;
     case MDB_LONGINT:
-    case MDB_FLOAT: return 4;
+    case MDB_FLOAT:
+        return 4;
     case MDB_MONEY:
     case MDB_DOUBLE:
-    case MDB_DATETIME: return 8;
-    case MDB_REPID: return 16;
-    case MDB_NUMERIC: return 17;
-    default: return 0;
+    case MDB_DATETIME:
+        return 8;
+    case MDB_REPID:
+        return 16;
+    case MDB_NUMERIC:
+        return 17;
+    default:
+        return 0;
     }
 }
 
@@ -300,7 +322,8 @@ void Reader::value(Writer &out, const MdbColumn &col, const MdbField &field) con
         return;
     case MDB_MEMO: {
         const std::string raw = longValue(p, field.siz);
-        out.str('S', "", decodeText(reinterpret_cast<const unsigned char *>(raw.data()), raw.size()));
+        out.str('S', "",
+                decodeText(reinterpret_cast<const unsigned char *>(raw.data()), raw.size()));
         return;
     }
     case MDB_OLE:
@@ -319,8 +342,7 @@ void Reader::dumpTable(MdbCatalogEntry *entry, Writer &out)
     MdbTableDef *table = mdb_read_table(entry);
     if (!table)
         fail(mWhere + ": its definition cannot be read");
-    struct Free
-    {
+    struct Free {
         MdbTableDef *t;
         ~Free() { mdb_free_tabledef(t); }
     } freeTable{table};
@@ -344,8 +366,8 @@ void Reader::dumpTable(MdbCatalogEntry *entry, Writer &out)
     while (mdb_read_next_dpg(table)) {
         const int onPage = int(littleEndian(mMdb->pg_buf + mMdb->fmt->row_count_offset, 2));
         for (int r = 0; r < onPage; ++r) {
-            mWhere = std::string("table ") + entry->object_name + ", row " +
-                     std::to_string(rows + 1);
+            mWhere =
+                std::string("table ") + entry->object_name + ", row " + std::to_string(rows + 1);
             int start = 0;
             size_t size = 0;
             if (mdb_find_row(mMdb, r, &start, &size) == -1)
@@ -371,8 +393,8 @@ void Reader::dumpTable(MdbCatalogEntry *entry, Writer &out)
     // Pages that could not be read end the scan early; the table's own row
     // count tells.
     if (rows != table->num_rows)
-        fail(mWhere + ": " + std::to_string(rows) + " of its " +
-             std::to_string(table->num_rows) + " rows could be read");
+        fail(mWhere + ": " + std::to_string(rows) + " of its " + std::to_string(table->num_rows) +
+             " rows could be read");
     out.line("E " + std::to_string(rows));
 }
 
