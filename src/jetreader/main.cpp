@@ -398,6 +398,25 @@ void Reader::dumpTable(MdbCatalogEntry *entry, Writer &out)
     out.line("E " + std::to_string(rows));
 }
 
+// libmdb reads the catalog leaving out rows it cannot read: compare it with
+// the row count of the catalog table itself.
+void checkCatalog(MdbHandle *mdb)
+{
+    for (unsigned i = 0; i < mdb->num_catalog; ++i) {
+        auto *entry = static_cast<MdbCatalogEntry *>(g_ptr_array_index(mdb->catalog, i));
+        if (std::strcmp(entry->object_name, "MSysObjects") != 0)
+            continue;
+        MdbTableDef *table = mdb_read_table(entry);
+        const bool complete = table && table->num_rows == mdb->num_catalog;
+        if (table)
+            mdb_free_tabledef(table);
+        if (complete)
+            return;
+        break;
+    }
+    fail("the list of tables is incomplete");
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -416,9 +435,9 @@ int main(int argc, char *argv[])
     Writer out;
     int status = 0;
     try {
-        GPtrArray *catalog = mdb_read_catalog(mdb, MDB_TABLE);
-        if (!catalog)
+        if (!mdb_read_catalog(mdb, MDB_ANY))
             fail("the list of tables cannot be read");
+        checkCatalog(mdb);
         out.line("TARNJET 1");
         Reader reader(mdb);
         unsigned tables = 0;
