@@ -25,6 +25,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace
@@ -127,10 +128,15 @@ public:
     }
     // Everything is written at the end, so that a failure leaves no partial
     // dump that could be taken for a whole one.
-    bool flush()
+    bool flush(int fd)
     {
-        return std::fwrite(mOut.data(), 1, mOut.size(), stdout) == mOut.size() &&
-               std::fflush(stdout) == 0;
+        for (size_t done = 0; done < mOut.size();) {
+            const ssize_t n = write(fd, mOut.data() + done, mOut.size() - done);
+            if (n <= 0)
+                return false;
+            done += size_t(n);
+        }
+        return true;
     }
 
 private:
@@ -425,6 +431,13 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "usage: tarn-jet-reader FILE\n");
         return 2;
     }
+    // libmdb prints its warnings where it likes: only the dump goes to the
+    // real stdout.
+    const int dumpFd = dup(STDOUT_FILENO);
+    if (dumpFd < 0 || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+        std::fprintf(stderr, "cannot set up the output\n");
+        return 1;
+    }
     // Text comes out as UTF-8 whatever the environment says.
     setenv("MDBICONV", "UTF-8", 1);
     MdbHandle *mdb = mdb_open(argv[1], MDB_NOFLAGS);
@@ -449,7 +462,7 @@ int main(int argc, char *argv[])
             ++tables;
         }
         out.line("Z " + std::to_string(tables));
-        if (!out.flush())
+        if (!out.flush(dumpFd))
             fail("the dump could not be written");
     } catch (const Failure &f) {
         std::fprintf(stderr, "%s\n", f.message.c_str());
