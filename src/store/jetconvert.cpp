@@ -195,6 +195,7 @@ Result<QList<JetConversion>> convertJetFiles(const QStringList &paths, const Jet
     };
     for (qsizetype i = 0; i < paths.size(); ++i) {
         const QString temp = temporaryPath(paths.at(i));
+        QFile::remove(temp); // left by an earlier run that was cut off
         Status built = buildDatabaseFile(temp, [&](const Database &db) {
             for (const jet::Table &table : std::as_const(contents.at(i)))
                 if (Status s = writeTable(db, table); !s)

@@ -1,4 +1,4 @@
-#include "cli.h"
+#include "clirun.h"
 #include "testsupport.h"
 
 #include <QTest>
@@ -16,19 +16,6 @@ private slots:
     void initRefusesToOverwrite();
     void upgradeOnFirstStartOnly();
 
-private:
-    struct Run {
-        int code;
-        QString out;
-        QString err;
-    };
-    static Run run(const QString &dataDir, const QStringList &args)
-    {
-        QString out, err;
-        QTextStream o(&out), e(&err);
-        const int code = cli::run(QStringList{"--data-dir", dataDir} + args, o, e);
-        return {code, out, err};
-    }
 };
 
 void tst_Cli::commands_data()
@@ -76,9 +63,9 @@ void tst_Cli::commands()
     QFETCH(QString, error);
     QFETCH(QStringList, list);
     DataDir dir;
-    Run last{};
+    CliRun last{};
     for (const QStringList &command : commands)
-        last = run(dir.path(), command);
+        last = runCli(dir.path(), command);
     QCOMPARE(last.code, code);
     if (QTest::currentDataTag() != QByteArray("help"))
         QCOMPARE(last.out, output);
@@ -86,23 +73,23 @@ void tst_Cli::commands()
         QVERIFY(last.out.contains(QStringLiteral("copy SOURCE NEW")));
     QVERIFY2(last.err.contains(error), qPrintable(last.err));
     QCOMPARE(error.isEmpty(), last.err.isEmpty());
-    QCOMPARE(run(dir.path(), {"list"}).out, list.isEmpty() ? QString() : list.join('\n') + '\n');
+    QCOMPARE(runCli(dir.path(), {"list"}).out, list.isEmpty() ? QString() : list.join('\n') + '\n');
 }
 
 void tst_Cli::initRefusesToOverwrite()
 {
     QTemporaryDir dir;
-    Run first = run(dir.path(), {"init"});
+    CliRun first = runCli(dir.path(), {"init"});
     QCOMPARE(first.code, 0);
-    QCOMPARE(run(dir.path(), {"list"}).out, QString());
+    QCOMPARE(runCli(dir.path(), {"list"}).out, QString());
     const QByteArray before = readFile(dir.filePath("tarn_dat.mdb"));
-    Run second = run(dir.path(), {"init", "--sample"});
+    CliRun second = runCli(dir.path(), {"init", "--sample"});
     QCOMPARE(second.code, 1);
     QVERIFY(second.err.contains(QStringLiteral("exists already")));
     QCOMPARE(readFile(dir.filePath("tarn_dat.mdb")), before);
 
     QTemporaryDir empty;
-    Run noFiles = run(empty.path(), {"list"});
+    CliRun noFiles = runCli(empty.path(), {"list"});
     QCOMPARE(noFiles.code, 1);
     QVERIFY(noFiles.err.contains(QStringLiteral("does not exist")));
     QVERIFY(!QFile::exists(empty.filePath("tarn_dat.mdb")));
@@ -116,13 +103,13 @@ void tst_Cli::upgradeOnFirstStartOnly()
         for (int k = 22; k <= 31; ++k)
             peek.exec(QStringLiteral("ALTER TABLE classdef DROP COLUMN s%1").arg(k));
     }
-    QCOMPARE(run(dir.path(), {"list"}).code, 0);
+    QCOMPARE(runCli(dir.path(), {"list"}).code, 0);
     Peek peek(dir.dataPath());
     const QStringList columns = peek.columns(QStringLiteral("classdef"));
     QCOMPARE(columns.mid(columns.size() - 10),
              (QStringList{"s22", "s23", "s24", "s25", "s26", "s27", "s28", "s29", "s30", "s31"}));
     QCOMPARE(columns.size(), 69);
-    QCOMPARE(run(dir.path(), {"list"}).code, 0);
+    QCOMPARE(runCli(dir.path(), {"list"}).code, 0);
     QCOMPARE(peek.columns(QStringLiteral("classdef")), columns);
 }
 

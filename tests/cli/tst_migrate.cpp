@@ -1,4 +1,4 @@
-#include "cli.h"
+#include "clirun.h"
 #include "testsupport.h"
 
 #include <QTemporaryDir>
@@ -17,20 +17,6 @@ private slots:
     void otherCommandsPointToMigrate();
     void damagedFileChangesNothing();
     void oneFileConvertedOtherAlready();
-
-private:
-    struct Run {
-        int code;
-        QString out;
-        QString err;
-    };
-    static Run run(const QString &dataDir, const QStringList &args)
-    {
-        QString out, err;
-        QTextStream o(&out), e(&err);
-        const int code = cli::run(QStringList{"--data-dir", dataDir} + args, o, e);
-        return {code, out, err};
-    }
 };
 
 void tst_Migrate::initTestCase()
@@ -46,7 +32,7 @@ void tst_Migrate::convertsBothThenLeavesThem()
     copyLegacyFile(QStringLiteral("tarn_ref.mdb"), paths.refPath());
     const QByteArray jetData = readFile(paths.dataPath());
 
-    const Run first = run(dir.path(), {"migrate"});
+    const CliRun first = runCli(dir.path(), {"migrate"});
     QCOMPARE(first.code, 0);
     QVERIFY2(first.err.isEmpty(), qPrintable(first.err));
     const QString data = paths.dataPath(), ref = paths.refPath();
@@ -55,11 +41,11 @@ void tst_Migrate::convertsBothThenLeavesThem()
                             ": added the columns s22, s23, s24, s25, s26, s27, s28, s29, s30, s31 "
                             "to classdef\n");
     QCOMPARE(readFile(data + ".jet"), jetData);
-    QCOMPARE(run(dir.path(), {"list"}).out,
+    QCOMPARE(runCli(dir.path(), {"list"}).out,
              QStringLiteral("Harbor Defense\nO'Neil Squad\nZulu Reserve\nÉquipe Rouge\n"));
 
     const QMap<QString, QByteArray> converted = snapshot(dir.path());
-    const Run second = run(dir.path(), {"migrate"});
+    const CliRun second = runCli(dir.path(), {"migrate"});
     QCOMPARE(second.code, 0);
     QCOMPARE(second.out, data + ": already an SQLite file, left as it is\n" + ref +
                              ": already an SQLite file, left as it is\n");
@@ -74,15 +60,15 @@ void tst_Migrate::otherCommandsPointToMigrate()
     copyLegacyFile(QStringLiteral("tarn_ref.mdb"), paths.refPath());
     const QMap<QString, QByteArray> before = snapshot(dir.path());
     for (const QStringList &command : {QStringList{"list"}, QStringList{"new", "X"}}) {
-        const Run refused = run(dir.path(), command);
+        const CliRun refused = runCli(dir.path(), command);
         QCOMPARE(refused.code, 1);
         QVERIFY2(refused.err.contains(paths.dataPath()) && refused.err.contains(paths.refPath()) &&
                      refused.err.contains("Run 'tarn-cli migrate' to convert them."),
                  qPrintable(refused.err));
     }
     QCOMPARE(snapshot(dir.path()), before);
-    QCOMPARE(run(dir.path(), {"migrate"}).code, 0);
-    QCOMPARE(run(dir.path(), {"new", "X"}).code, 0);
+    QCOMPARE(runCli(dir.path(), {"migrate"}).code, 0);
+    QCOMPARE(runCli(dir.path(), {"new", "X"}).code, 0);
 }
 
 void tst_Migrate::damagedFileChangesNothing()
@@ -94,7 +80,7 @@ void tst_Migrate::damagedFileChangesNothing()
     writeFile(paths.refPath(), readFile(paths.refPath()).left(65536));
     const QMap<QString, QByteArray> before = snapshot(dir.path());
 
-    const Run refused = run(dir.path(), {"migrate"});
+    const CliRun refused = runCli(dir.path(), {"migrate"});
     QCOMPARE(refused.code, 1);
     QVERIFY2(refused.err.contains(paths.refPath() + " could not be converted"),
              qPrintable(refused.err));
@@ -106,7 +92,7 @@ void tst_Migrate::oneFileConvertedOtherAlready()
 {
     DataDir dir;
     copyLegacyFile(QStringLiteral("tarn_ref.mdb"), dir.refPath());
-    const Run done = run(dir.path(), {"migrate"});
+    const CliRun done = runCli(dir.path(), {"migrate"});
     QCOMPARE(done.code, 0);
     QCOMPARE(done.out, dir.dataPath() + ": already an SQLite file, left as it is\n" +
                            dir.refPath() + ": converted; the Jet file is kept as " + dir.refPath() +
