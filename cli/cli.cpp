@@ -22,9 +22,8 @@ const std::array kCommands{
     Command{"copy", "copy SOURCE NEW", "copy a configuration and its classes under a new name",
             true, cmdCopy},
     Command{"mod-id", "mod-id [VALUE]", "print the Mod ID, or set it", true, cmdModId},
-    Command{"migrate", "migrate",
-            "convert tarn_dat.mdb and tarn_ref.mdb from the older Jet format (keeps the Jet files)",
-            false, cmdMigrate},
+    Command{"migrate", "migrate", "convert Jet data files to SQLite; keeps the Jet files", false,
+            cmdMigrate},
 };
 
 void printHelp(QTextStream &out)
