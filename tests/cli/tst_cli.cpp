@@ -15,7 +15,6 @@ private slots:
     void commands();
     void initRefusesToOverwrite();
     void upgradeOnFirstStartOnly();
-
 };
 
 void tst_Cli::commands_data()

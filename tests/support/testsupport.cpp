@@ -126,7 +126,8 @@ QByteArray readFile(const QString &path)
 
 void copyLegacyFile(const QString &name, const QString &target)
 {
-    const QString source = qEnvironmentVariable("TARN_SHARED_TESTDATA") + QStringLiteral("/legacy/") + name;
+    const QString source =
+        qEnvironmentVariable("TARN_SHARED_TESTDATA") + QStringLiteral("/legacy/") + name;
     const QByteArray bytes = readFile(source);
     if (bytes.isEmpty())
         qFatal("cannot read %s", qPrintable(source));
