@@ -21,6 +21,7 @@ private slots:
     void everyValueKept_data();
     void everyValueKept();
     void olderDataFileGainsFlagsAtStartUp();
+    void knownAndOtherTablesMapped();
     void refusedLeavesEverything_data();
     void refusedLeavesEverything();
     void backupNeverOverwrites();
@@ -191,6 +192,75 @@ void tst_JetConvert::olderDataFileGainsFlagsAtStartUp()
              (QStringList{"Harbor Defense", "O'Neil Squad", "Zulu Reserve", "Équipe Rouge"}));
     QVERIFY(state.data().packageExists(QStringLiteral("harbor DEFENSE")).value());
     QCOMPARE(state.ref().all(schema::RefKind::Special).value().size(), 24);
+}
+
+void tst_JetConvert::knownAndOtherTablesMapped()
+{
+    // A reader that prints a prepared dump: tables the program knows, in
+    // another case and column order and with a flag column that is not
+    // Yes/No, and a table it does not know, with awkward names.
+    const QByteArray other = "Odd \"name\" [x]'s";
+    const QByteArray dump = "TARNJET 1\n"
+                            "T 4:ITEM\nC text 6:I_Name\nC memo 5:notes\nC long 4:I_ID\n"
+                            "C bool 10:qz_enabled\nR\nS 4:Jump\nS 3:a\"b\nI 1\nI 1\nE 1\n"
+                            "T 8:classdef\nC text 12:package_name\nC int 2:i1\nC bool 2:s1\n"
+                            "R\nS 1:x\nN\nI 1\nR\nS 1:X\nI -1\nI 0\nE 2\n"
+                            "T " +
+                            QByteArray::number(other.size()) + ":" + other +
+                            "\nC int 5:a \"b\"\nC double 1:d\nC datetime 1:t\nC ole 1:o\n"
+                            "C money 1:m\nC bool 1:f\n"
+                            "R\nI -5\nF 0.5\nF 36925.5\nX 2:" +
+                            QByteArray("\0\n", 2) +
+                            "\nD 1.2500\nI 0\n"
+                            "R\nN\nN\nN\nN\nN\nI 1\nE 2\nZ 3\n";
+    QTemporaryDir dir;
+    JetOptions options;
+    options.reader = dir.filePath(QStringLiteral("reader.sh"));
+    writeFile(dir.filePath(QStringLiteral("dump")), dump);
+    writeScript(options.reader, "cat \"$(dirname \"$0\")/dump\"");
+    const QString path = dir.filePath(QStringLiteral("tarn_ref.mdb"));
+    QByteArray jet(4096, '\0');
+    jet.replace(4, 15, "Standard Jet DB");
+    writeFile(path, jet);
+
+    const Result<QList<JetConversion>> converted = convertJetFiles({path}, options);
+    QVERIFY2(converted, qPrintable(converted.message()));
+    Peek peek(path);
+    const QString types = QStringLiteral("SELECT name || ' ' || type FROM pragma_table_info(?)");
+    auto declared = [&](const QString &table) {
+        QStringList list;
+        for (const QVariantMap &row : peek.rows(types, {table}))
+            list << row.first().toString();
+        return list;
+    };
+    QCOMPARE(declared(QStringLiteral("item")),
+             (QStringList{"i_id INTEGER", "i_name TEXT", "qz_enabled NUMERIC", "notes TEXT"}));
+    QCOMPARE(
+        peek.rows(QStringLiteral("SELECT i_id, i_name, qz_enabled, notes FROM item")).first(),
+        (QVariantMap{{"i_id", 1LL}, {"i_name", "Jump"}, {"qz_enabled", 1LL}, {"notes", "a\"b"}}));
+
+    QCOMPARE(declared(QStringLiteral("classdef")),
+             (QStringList{"package_name TEXT", "i1 INTEGER", "s1 INTEGER"}));
+    QCOMPARE(
+        peek.scalar(QStringLiteral("SELECT group_concat(coalesce(i1, 'NULL') || '/' || s1, ' ') "
+                                   "FROM classdef WHERE package_name = 'x'")),
+        QVariant(QStringLiteral("NULL/1 -1/0")));
+
+    QCOMPARE(declared(QString::fromUtf8(other)),
+             (QStringList{"a \"b\" INTEGER", "d REAL", "t DATETIME", "o BLOB", "m NUMERIC",
+                          "f INTEGER"}));
+    const QList<QVariantMap> rows =
+        peek.rows(QStringLiteral("SELECT \"a \"\"b\"\"\" AS a, d, t, o, m, f "
+                                 "FROM \"Odd \"\"name\"\" [x]'s\" ORDER BY rowid"));
+    QCOMPARE(rows.size(), 2);
+    QCOMPARE(rows.first(), (QVariantMap{{"a", -5LL},
+                                        {"d", 0.5},
+                                        {"t", "2001-02-03 12:00:00"},
+                                        {"o", QByteArray("\0\n", 2)},
+                                        {"m", 1.25},
+                                        {"f", 0LL}}));
+    QCOMPARE(rows.last().value("f"), QVariant(1LL));
+    QVERIFY(rows.last().value("a").isNull() && rows.last().value("o").isNull());
 }
 
 void tst_JetConvert::refusedLeavesEverything_data()
