@@ -1,5 +1,6 @@
 #include "appstate.h"
 #include "frmconfig.h"
+#include "jetconversion.h"
 #include "qtprompter.h"
 #include "screenshots.h"
 #include "startup.h"
@@ -37,6 +38,8 @@ int main(int argc, char *argv[])
     QtPrompter qtPrompter;
     Prompter &prompter = qtPrompter;
     StartupResult started = startUp(state);
+    if (!started.jetFiles.isEmpty())
+        started = offerJetConversion(state, prompter, started.jetFiles);
     if (!started.status) {
         prompter.message(started.status.message(), Prompter::Buttons::Ok, Prompter::Icon::Critical);
         return 1;

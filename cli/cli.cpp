@@ -28,6 +28,8 @@ const std::array kCommands{
             cmdImport},
     Command{"check", "check FILE", "read a class file without storing it; print its classes",
             false, cmdCheck},
+    Command{"migrate", "migrate", "convert Jet data files to SQLite; keeps the Jet files", false,
+            cmdMigrate},
 };
 
 void printHelp(QTextStream &out)

@@ -38,6 +38,8 @@ int cmdNew(Context &);
 int cmdDelete(Context &);
 int cmdCopy(Context &);
 int cmdModId(Context &);
+// Conversion of Jet data files.
+int cmdMigrate(Context &);
 
 // Class files.
 int cmdExport(Context &);

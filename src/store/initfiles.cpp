@@ -7,43 +7,27 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <functional>
-
 namespace tarn
 {
 
 namespace
 {
 
-using Fill = std::function<Status(const Database &)>;
-
 // Builds the file under a temporary name and renames it into place, so that an
 // interrupted init leaves nothing a later start would take for a database.
-Status createFile(const QString &path, const Fill &fill)
+Status createFile(const QString &path, const FillDatabase &fill)
 {
     if (QFileInfo::exists(path))
         return Status::failure(
             QStringLiteral("%1: the file exists already; it was left as it is").arg(path));
-    const QString temp =
-        QStringLiteral("%1.%2.tmp").arg(path).arg(QCoreApplication::applicationPid());
+    const QString temp = temporaryPath(path);
     QFile::remove(temp);
-    Status status = [&] {
-        Database db;
-        if (Status s = db.create(temp); !s)
-            return s;
-        Transaction tx(db);
-        const QString what = QStringLiteral("Could not create %1.").arg(path);
-        if (Status s = tx.begin(what); !s)
-            return s;
-        if (Status s = fill(db); !s)
-            return s;
-        return tx.commit(what);
-    }();
-    if (status && !QFile::rename(temp, path))
+    Status status = buildDatabaseFile(temp, fill);
+    if (status && !QFile::rename(temp, path)) {
         status =
             Status::failure(QStringLiteral("%1: could not move the new file into place").arg(path));
-    if (!status)
         QFile::remove(temp);
+    }
     return status;
 }
 
@@ -204,6 +188,32 @@ Status fillRefSample(const Database &db)
 }
 
 } // namespace
+
+Status buildDatabaseFile(const QString &path, const FillDatabase &fill)
+{
+    if (QFileInfo::exists(path))
+        return Status::failure(QStringLiteral("%1: the file exists already").arg(path));
+    Status status = [&] {
+        Database db;
+        if (Status s = db.create(path); !s)
+            return s;
+        Transaction tx(db);
+        const QString what = QStringLiteral("Could not create %1.").arg(path);
+        if (Status s = tx.begin(what); !s)
+            return s;
+        if (Status s = fill(db); !s)
+            return s;
+        return tx.commit(what);
+    }();
+    if (!status)
+        QFile::remove(path);
+    return status;
+}
+
+QString temporaryPath(const QString &path)
+{
+    return QStringLiteral("%1.%2.tmp").arg(path).arg(QCoreApplication::applicationPid());
+}
 
 Status createDataFile(const QString &path, bool sample)
 {

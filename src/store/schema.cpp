@@ -105,8 +105,21 @@ const std::array<RefTable, 4> kRefTables{{
     {RefKind::Special, "special", "s_id", "s_name", kSpecial},
 }};
 
+constexpr std::array<Column, 1> kPackage{{{"package_name", K::Text}}};
+
 constexpr std::array<RefKind, 4> kRefKinds{RefKind::Weapon, RefKind::Grenade, RefKind::Item,
                                            RefKind::Special};
+
+QString createSql(const char *table, std::span<const Column> columns)
+{
+    QStringList defs;
+    for (const Column &c : columns)
+        defs << columnDefinition(c);
+    return QStringLiteral("CREATE TABLE %1 (%2)")
+        .arg(QLatin1String(table), defs.join(QStringLiteral(", ")));
+}
+
+} // namespace
 
 QString columnDefinition(const Column &column)
 {
@@ -128,16 +141,10 @@ QString columnDefinition(const Column &column)
     return name;
 }
 
-QString createSql(const char *table, std::span<const Column> columns)
+std::span<const Column> packageColumns()
 {
-    QStringList defs;
-    for (const Column &c : columns)
-        defs << columnDefinition(c);
-    return QStringLiteral("CREATE TABLE %1 (%2)")
-        .arg(QLatin1String(table), defs.join(QStringLiteral(", ")));
+    return kPackage;
 }
-
-} // namespace
 
 std::span<const Column> classdefColumns()
 {
@@ -172,8 +179,7 @@ std::span<const RefKind> refKinds()
 
 QString createPackageSql()
 {
-    static constexpr Column package[] = {{"package_name", K::Text}};
-    return createSql("package", package);
+    return createSql("package", kPackage);
 }
 
 QString createClassdefSql()

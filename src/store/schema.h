@@ -21,6 +21,8 @@ struct Column {
     Kind kind;
 };
 
+// package's one column.
+std::span<const Column> packageColumns();
 // classdef's columns in the order that copies and imports write them.
 std::span<const Column> classdefColumns();
 QStringList classdefColumnNames();
@@ -40,6 +42,9 @@ struct RefTable {
 
 const RefTable &refTable(RefKind kind);
 std::span<const RefKind> refKinds();
+
+// "name TYPE ..." as CREATE TABLE gives it.
+QString columnDefinition(const Column &column);
 
 // CREATE TABLE statements.
 QString createPackageSql();

@@ -124,4 +124,22 @@ QByteArray readFile(const QString &path)
     return file.readAll();
 }
 
+void copyLegacyFile(const QString &name, const QString &target)
+{
+    const QString source =
+        qEnvironmentVariable("TARN_SHARED_TESTDATA") + QStringLiteral("/legacy/") + name;
+    const QByteArray bytes = readFile(source);
+    if (bytes.isEmpty())
+        qFatal("cannot read %s", qPrintable(source));
+    writeFile(target, bytes);
+}
+
+QMap<QString, QByteArray> snapshot(const QString &dir)
+{
+    QMap<QString, QByteArray> files;
+    for (const QString &name : QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System))
+        files.insert(name, readFile(QDir(dir).filePath(name)));
+    return files;
+}
+
 } // namespace tarn::test

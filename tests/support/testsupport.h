@@ -55,4 +55,9 @@ private:
 void writeFile(const QString &path, const QByteArray &bytes);
 QByteArray readFile(const QString &path);
 
+// Copies a file of the shared Jet test data (the originals are never touched).
+void copyLegacyFile(const QString &name, const QString &target);
+// Every file of a directory with its bytes, to show that nothing changed.
+QMap<QString, QByteArray> snapshot(const QString &dir);
+
 } // namespace tarn::test
