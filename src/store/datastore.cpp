@@ -61,10 +61,11 @@ Result<bool> DataStore::packageExists(const QString &name) const
 Result<QString> DataStore::storedPackageName(const QString &name) const
 {
     QSqlQuery query;
-    if (Status s = mDb.exec(query,
-                            QStringLiteral("SELECT package_name FROM package WHERE package_name = ? "
-                                           "ORDER BY rowid LIMIT 1"),
-                            {name}, QStringLiteral("Could not look up the configuration '%1'.").arg(name));
+    if (Status s =
+            mDb.exec(query,
+                     QStringLiteral("SELECT package_name FROM package WHERE package_name = ? "
+                                    "ORDER BY rowid LIMIT 1"),
+                     {name}, QStringLiteral("Could not look up the configuration '%1'.").arg(name));
         !s)
         return s;
     if (!query.next())

@@ -1,6 +1,7 @@
 #include "frmclasses.h"
 
 #include "appstate.h"
+#include "classfileio.h"
 #include "datacontrol.h"
 #include "prompter.h"
 #include "windowicon.h"
@@ -12,6 +13,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -79,6 +81,13 @@ QLineEdit *frmClasses::addField(QGridLayout *grid, int row, int column, const QS
 void frmClasses::buildWindow()
 {
     mMenuBar = new QMenuBar(this);
+    QMenu *file = mMenuBar->addMenu(QStringLiteral("File"));
+    file->setObjectName(QStringLiteral("mnuFile"));
+    file->addAction(QStringLiteral("Save As..."), this, &frmClasses::mnuSaveAs_Click)
+        ->setObjectName(QStringLiteral("mnuSaveAs"));
+    file->addAction(QStringLiteral("Save Unprotected..."), this,
+                    &frmClasses::mnuSaveUnprotected_Click)
+        ->setObjectName(QStringLiteral("mnuSaveUnprotected"));
     mNavigator = new DataControl(this);
     mNavigator->setObjectName(QStringLiteral("dbClassDef"));
     mNavigator->setCaption(QStringLiteral("Class Def"));
@@ -419,6 +428,37 @@ void frmClasses::AddClass_Click()
         }
     }
     mNavigator->insertRow(columns, values);
+}
+
+void frmClasses::mnuSaveAs_Click()
+{
+    mState.setProtect(true);
+    DoSave();
+}
+
+void frmClasses::mnuSaveUnprotected_Click()
+{
+    mState.setProtect(false);
+    DoSave();
+}
+
+void frmClasses::DoSave()
+{
+    // The file is written from the database, so the edits on screen go there first.
+    if (!mNavigator->writeBack())
+        return;
+    const QString path = mPrompter.saveFileName(Prompter::classFileFilter());
+    if (path.isEmpty())
+        return;
+    ProgressReporter progress(mPrompter, tr("Exporting to %1...").arg(path));
+    Status status = Status::success();
+    {
+        BusyCursor busy(mPrompter);
+        status = exportClassFile(mState, mPackage, path, mState.protect(), std::ref(progress));
+        mNavigator->refresh();
+    }
+    if (!status && !progress.cancelled())
+        mPrompter.message(status.message(), Prompter::Buttons::Ok, Prompter::Icon::Warning);
 }
 
 void frmClasses::Command1_Click()

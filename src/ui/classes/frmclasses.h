@@ -36,6 +36,10 @@ public:
 
     void AddClass_Click();
     void Command1_Click();
+    void mnuSaveAs_Click();
+    void mnuSaveUnprotected_Click();
+    // Writes the configuration as a class file, scrambled as the last command set.
+    void DoSave();
 
     DataControl *navigator() const { return mNavigator; }
     QMenuBar *menuBar() const { return mMenuBar; }
