@@ -1,5 +1,6 @@
 #include "datacontrol.h"
 
+#include "classrecord.h"
 #include "database.h"
 #include "prompter.h"
 
@@ -7,7 +8,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QRegularExpression>
 #include <QShortcut>
 #include <QSqlQuery>
 #include <QToolButton>
@@ -55,19 +55,6 @@ QToolButton *navButton(QWidget *parent, const char *name, const QString &text, c
 }
 
 } // namespace
-
-std::optional<double> parseNumber(const QString &text)
-{
-    static const QRegularExpression number(
-        QStringLiteral("^[+-]?(\\d+\\.?\\d*|\\.\\d+)([eE][+-]?\\d+)?$"));
-    if (!number.match(text).hasMatch())
-        return std::nullopt;
-    bool ok = false;
-    const double value = text.toDouble(&ok);
-    if (!ok || !std::isfinite(value))
-        return std::nullopt;
-    return value;
-}
 
 DataControl::DataControl(QWidget *parent) : QWidget(parent)
 {
@@ -385,9 +372,16 @@ std::optional<QVariant> DataControl::edited(const Binding &b, QString *problem) 
     const QString trimmed = text.trimmed();
     if (trimmed.isEmpty())
         return QVariant();
-    const std::optional<double> number = parseNumber(trimmed);
+    // Number fields follow the grammar of numbers in class files.
+    const classfile::Number parsed = classfile::parseNumber(trimmed.toStdString());
+    const std::optional<double> number =
+        parsed.kind == classfile::Number::Ok ? std::optional<double>(parsed.value) : std::nullopt;
     const bool whole = b.kind == schema::Kind::Whole16 || b.kind == schema::Kind::Id32 ||
                        b.kind == schema::Kind::YesNo;
+    if (parsed.kind == classfile::Number::OutOfRange) {
+        *problem = tr("%1: %2 is out of range.").arg(b.field, trimmed);
+        return std::nullopt;
+    }
     if (!number || (whole && std::floor(*number) != *number)) {
         *problem = tr("%1: '%2' is not a %3.")
                        .arg(b.field, text, whole ? tr("whole number") : tr("number"));

@@ -137,8 +137,4 @@ private:
     QToolButton *mLast = nullptr;
 };
 
-// Parses a number as typed into a number field or written in a class file:
-// optional sign, digits, optional fraction and exponent.
-std::optional<double> parseNumber(const QString &text);
-
 } // namespace tarn
