@@ -211,6 +211,7 @@ void tst_DataControl::refusedWriteKeepsUserOnRow_data()
     QTest::newRow("too small")
         << "-32769"
         << "Max Speed: -32769 is out of range; it must lie between -32768 and 32767.";
+    QTest::newRow("beyond any number") << "1e999" << "Max Speed: 1e999 is out of range.";
 }
 
 void tst_DataControl::refusedWriteKeepsUserOnRow()
