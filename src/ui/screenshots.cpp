@@ -1,15 +1,20 @@
 #include "screenshots.h"
 
 #include "appstate.h"
+#include "datacontrol.h"
 #include "frmabout.h"
 #include "frmclasses.h"
 #include "frmconfig.h"
+#include "recorddialog.h"
+#include "refeditors.h"
 #include "scriptedprompter.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPixmap>
+#include <QPushButton>
 
 namespace tarn
 {
@@ -46,6 +51,21 @@ int takeScreenshots(AppState &state, const QString &dir)
         frmClasses editor(state, prompter, &main);
         written += save(&editor, dir, QStringLiteral("class-editor.png"));
         editor.reject();
+    }
+    const std::pair<schema::RefKind, const char *> editors[] = {
+        {schema::RefKind::Weapon, "weapons.png"},
+        {schema::RefKind::Grenade, "grenades.png"},
+        {schema::RefKind::Item, "items.png"},
+        {schema::RefKind::Special, "special.png"},
+    };
+    for (const auto &[kind, file] : editors) {
+        std::unique_ptr<RecordDialog> editor = makeRefEditor(kind, state, prompter, &main);
+        editor->findChild<DataControl *>()->moveTo(3);
+        if (auto *bitNum = editor->findChild<QLineEdit *>(QStringLiteral("fldBitNum"))) {
+            bitNum->setText(QStringLiteral("3"));
+            editor->findChild<QPushButton *>(QStringLiteral("btnCalc"))->click();
+        }
+        written += save(editor.get(), dir, QLatin1String(file));
     }
     return written;
 }

@@ -5,6 +5,8 @@
 #include "frmabout.h"
 #include "frmclasses.h"
 #include "prompter.h"
+#include "recorddialog.h"
+#include "refeditors.h"
 #include "settings.h"
 #include "windowicon.h"
 
@@ -15,6 +17,8 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+#include <tuple>
 
 namespace tarn
 {
@@ -99,6 +103,18 @@ frmConfig::frmConfig(AppState &state, Prompter &prompter, QWidget *parent)
     setModId->setObjectName(QStringLiteral("mnuSetModID"));
     QAction *exit = mMnuFile->addAction(QStringLiteral("Exit"), this, &frmConfig::mnuExit_Click);
     exit->setObjectName(QStringLiteral("mnuExit"));
+
+    QMenu *update = menuBar()->addMenu(QStringLiteral("Update"));
+    update->setObjectName(QStringLiteral("mnuUpdate"));
+    const std::tuple<const char *, const char *, schema::RefKind> editors[] = {
+        {"mnuUpdateWeapons", "Weapons...", schema::RefKind::Weapon},
+        {"mnuUpdateGrenades", "Grenades...", schema::RefKind::Grenade},
+        {"mnuEditSpecial", "Special Abilities...", schema::RefKind::Special},
+        {"mnuEditItems", "Items...", schema::RefKind::Item},
+    };
+    for (const auto &[name, caption, kind] : editors)
+        update->addAction(QLatin1String(caption), this, [this, k = kind] { showRefEditor(k); })
+            ->setObjectName(QLatin1String(name));
 
     mMnuHelp = menuBar()->addMenu(QStringLiteral("Help"));
     mMnuHelp->setObjectName(QStringLiteral("mnuHelp"));
@@ -250,6 +266,11 @@ void frmConfig::mnuSetModID_Click()
 void frmConfig::mnuExit_Click()
 {
     QCoreApplication::exit(0);
+}
+
+void frmConfig::showRefEditor(schema::RefKind kind)
+{
+    makeRefEditor(kind, mState, mPrompter, this)->exec();
 }
 
 void frmConfig::mnuAbout_Click()

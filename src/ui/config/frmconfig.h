@@ -1,5 +1,7 @@
 #pragma once
 
+#include "schema.h"
+
 #include <QMainWindow>
 #include <QStringList>
 
@@ -33,6 +35,8 @@ public:
     void mnuSetModID_Click();
     void mnuExit_Click();
     void mnuAbout_Click();
+    // The Update menu: one reference table's editor, modal.
+    void showRefEditor(schema::RefKind kind);
 
 private:
     void classlist_Click();

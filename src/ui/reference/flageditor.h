@@ -1,0 +1,38 @@
+#pragma once
+
+#include "refeditor.h"
+
+class QLabel;
+
+namespace tarn
+{
+
+// The item and special-ability editors: the record part of RefEditor, the
+// bit number of the current id, a calculator from bit number to id, and a
+// warning when the current id would not carry its flag through a class file.
+class FlagEditor : public RefEditor
+{
+    Q_OBJECT
+
+public:
+    FlagEditor(const EditorNames &names, AppState &state, Prompter &prompter,
+               QWidget *parent = nullptr);
+
+    void Command1_Click() override;
+    // Calculate: the id whose bit number is typed.
+    void btnCalc_Click();
+
+private:
+    // Run each time the data control shows another row (or none).
+    void db_Reposition();
+    void updateWarning();
+
+    QLineEdit *mText1 = nullptr;
+    QLineEdit *mCalcBit = nullptr;
+    QLineEdit *mBitNum = nullptr;
+    QLineEdit *mResult = nullptr;
+    QLabel *mWarning = nullptr;
+    QString mNoun; // "item", "special ability"
+};
+
+} // namespace tarn

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "recorddialog.h"
+#include "schema.h"
+
+#include <QString>
+
+#include <vector>
+
+class QGridLayout;
+class QLineEdit;
+
+namespace tarn
+{
+
+class AppState;
+class Prompter;
+
+// What tells the twin windows of one shape apart.
+struct EditorNames {
+    schema::RefKind kind;
+    const char *window;  // objectName of the window
+    const char *title;   // its caption
+    const char *control; // objectName of the data control
+    const char *caption; // the data control's caption
+    const char *idCaption;
+    const char *nameCaption;
+};
+
+// One line of the record part: a right-aligned label, its field, and a note
+// after the field.
+struct EditorRow {
+    QString label; // objectNames of the label and the field
+    QString caption;
+    QString field;
+    QString column; // the bound column; empty for a field of the window's own
+    int twips;      // the field's width in the original window
+    QString note = {};
+    QString noteText = {};
+};
+
+// Edits one reference table a row at a time: fields bound to a DataControl
+// over the table in id order, with Add Record and Delete Record below them.
+// The weapon and grenade editors are this window as it stands.
+class RefEditor : public RecordDialog
+{
+    Q_OBJECT
+
+public:
+    RefEditor(const EditorNames &names, const std::vector<EditorRow> &rows, AppState &state,
+              Prompter &prompter, QWidget *parent = nullptr);
+
+    // The rows of a weapon or grenade editor.
+    static std::vector<EditorRow> weaponRows(const EditorNames &names);
+
+    // Shows the row with the lowest id.
+    void Form_Load();
+    // Add Record: a pending new row, stored by the next move or by closing.
+    virtual void Command1_Click();
+    // Delete Record: the current row at once, then the lowest id again.
+    void Command2_Click();
+
+protected:
+    QLineEdit *field(const QString &name) const;
+    // Rows below the record part go from here down; columns: label, field,
+    // note, and a fourth to the right of the notes.
+    QGridLayout *grid() const { return mGrid; }
+    int nextRow() const { return mNextRow; }
+
+    AppState &mState;
+    Prompter &mPrompter;
+    const schema::RefKind mKind;
+
+private:
+    QGridLayout *mGrid = nullptr;
+    int mNextRow = 0;
+};
+
+// The width of an original window's twips in the current font: its digits
+// took 90 twips, so a box shows here as many digits as it did there.
+int twipsWide(const QWidget *widget, int twips);
+// A field that holds as many digits as its original of the given width.
+void setFieldWidth(QLineEdit *edit, int twips);
+
+} // namespace tarn

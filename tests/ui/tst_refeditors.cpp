@@ -1,0 +1,404 @@
+#include "datacontrol.h"
+#include "recorddialog.h"
+#include "refeditors.h"
+#include "scriptedprompter.h"
+#include "testsupport.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+using namespace tarn;
+using namespace tarn::test;
+using schema::RefKind;
+
+Q_DECLARE_METATYPE(RefKind)
+
+namespace
+{
+
+const RefKind kAll[] = {RefKind::Weapon, RefKind::Grenade, RefKind::Item, RefKind::Special};
+const RefKind kFlags[] = {RefKind::Item, RefKind::Special};
+
+// An editor over the sample rows, or over rows with just the given ids.
+struct Fixture {
+    explicit Fixture(RefKind kind, const std::optional<QVariantList> &ids = std::nullopt)
+        : t(schema::refTable(kind))
+    {
+        if (ids) {
+            Peek peek(dir.refPath());
+            peek.exec(QStringLiteral("DELETE FROM ") + t.table);
+            for (const QVariant &id : *ids)
+                peek.exec(QStringLiteral("INSERT INTO %1 (%2, %3) VALUES (?, 'Row')")
+                              .arg(t.table, t.idColumn, t.nameColumn),
+                          {id});
+        }
+        state = &dir.start();
+        window = makeRefEditor(kind, *state, prompter);
+        window->show(); // a hidden dialog closes without storing
+    }
+    QLineEdit *edit(const char *name) { return window->findChild<QLineEdit *>(name); }
+    QString text(const char *name) { return edit(name)->text(); }
+    DataControl *control() { return window->findChild<DataControl *>(); }
+    void click(const char *name) { window->findChild<QPushButton *>(name)->click(); }
+    QLabel *warning() { return window->findChild<QLabel *>("lblIdWarning"); }
+    QVariantList storedIds()
+    {
+        QVariantList ids;
+        for (const QVariantMap &row :
+             Peek(dir.refPath())
+                 .rows(QStringLiteral("SELECT %1 FROM %2 ORDER BY %1").arg(t.idColumn, t.table)))
+            ids << row.value(t.idColumn);
+        return ids;
+    }
+
+    const schema::RefTable &t;
+    DataDir dir;
+    AppState *state = nullptr;
+    ScriptedPrompter prompter;
+    std::unique_ptr<RecordDialog> window;
+};
+
+// A row for each kind, named "<table> <name>", for the tests the twins share.
+template<typename... Values>
+void rowPerKind(std::span<const RefKind> kinds, const char *name, Values... values)
+{
+    for (RefKind kind : kinds)
+        ((QTest::newRow(qPrintable(QString::fromLatin1(schema::refTable(kind).table) + ' ' + name))
+          << kind)
+         << ... << values);
+}
+
+void kindColumn(std::span<const RefKind> kinds)
+{
+    QTest::addColumn<RefKind>("kind");
+    rowPerKind(kinds, "");
+}
+
+} // namespace
+
+class tst_RefEditors : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void laidOut_data();
+    void laidOut();
+    void deleteShowsLowestThenEmpty_data() { kindColumn(kAll); }
+    void deleteShowsLowestThenEmpty();
+    void addRecord_data();
+    void addRecord();
+    void refusedWriteKeepsUserOnRow_data();
+    void refusedWriteKeepsUserOnRow();
+    void bitNumber_data();
+    void bitNumber();
+    void bitNumberKeptForEmptyOrNegativeId_data() { kindColumn(kFlags); }
+    void bitNumberKeptForEmptyOrNegativeId();
+    void calculator_data();
+    void calculator();
+    void warning_data();
+    void warning();
+    void warningFollowsStoredId();
+    void disabledWeaponIsNotOffered();
+};
+
+void tst_RefEditors::laidOut_data()
+{
+    QTest::addColumn<RefKind>("kind");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("focus");
+    const QString record = QStringLiteral("Text1 Text2 Text3 Text4 Text5 Command1 Command2");
+    const QString flags = QStringLiteral("Text1 Text2 Text5 Command1 Command2 fldBitNum btnCalc "
+                                         "fldResult");
+    QTest::newRow("weapon") << RefKind::Weapon << "Edit Weapons" << record;
+    QTest::newRow("grenade") << RefKind::Grenade << "Edit Grenades" << record;
+    QTest::newRow("item") << RefKind::Item << "Edit Items" << flags;
+    QTest::newRow("special") << RefKind::Special << "Edit Special" << flags;
+}
+
+void tst_RefEditors::laidOut()
+{
+    QFETCH(RefKind, kind);
+    QFETCH(QString, title);
+    QFETCH(QString, focus);
+    Fixture f(kind);
+    QCOMPARE(f.window->windowTitle(), title);
+    QCOMPARE(f.control()->objectName() + f.control()->caption(), "db" + title.mid(5).repeated(2));
+    QList<QWidget *> shown;
+    for (QWidget *w : f.window->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+        if (!w->isVisible())
+            continue;
+        for (QWidget *other : std::as_const(shown))
+            QVERIFY2(!w->geometry().intersects(other->geometry()),
+                     qPrintable(w->objectName() + " overlaps " + other->objectName()));
+        shown << w;
+        auto *label = qobject_cast<QLabel *>(w);
+        if (!label)
+            continue;
+        QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(label->text()));
+        // A caption names the field to its right, in its row.
+        if (label->text().endsWith(':') && label->objectName() != "Label4")
+            QVERIFY2(label->buddy() && label->buddy()->x() > label->x() &&
+                         label->geometry().contains(label->x(), label->buddy()->y() + 8),
+                     qPrintable(label->text()));
+    }
+    // The longest values in use show whole, without scrolling.
+    const char *id = kind <= RefKind::Grenade ? "-32768" : "1073741824";
+    for (auto [name, value] :
+         {std::pair{"Text1", id}, {"Text2", "Concussion Grenade"}, {"fldResult", "1073741824"}}) {
+        if (QLineEdit *edit = f.edit(name)) {
+            edit->setText(value);
+            edit->setCursorPosition(0);
+            const int start = edit->inputMethodQuery(Qt::ImCursorRectangle).toRect().left();
+            edit->end(false);
+            QCOMPARE(edit->inputMethodQuery(Qt::ImCursorRectangle).toRect().left() - start,
+                     edit->fontMetrics().horizontalAdvance(value));
+        }
+    }
+    f.window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(f.window.get()));
+    f.edit("Text1")->setFocus();
+    QStringList order;
+    for (QWidget *w = f.edit("Text1"); order.size() < focus.count(' ') + 1;
+         w = QApplication::focusWidget()) {
+        order << w->objectName();
+        QTest::keyClick(w, Qt::Key_Tab);
+    }
+    QCOMPARE(order.join(' '), focus);
+}
+
+void tst_RefEditors::deleteShowsLowestThenEmpty()
+{
+    QFETCH(RefKind, kind);
+    Fixture f(kind, QVariantList{5, 2, 9});
+    QCOMPARE(f.text("Text1"), "2");
+    QVERIFY(f.control()->moveLast());
+    f.click("Command2");
+    QCOMPARE(f.text("Text1"), "2");
+    QCOMPARE(f.storedIds(), QVariantList({2, 5}));
+    f.click("Command2");
+    f.click("Command2");
+    QCOMPARE(f.storedIds(), QVariantList());
+    for (const char *name : {"Text1", "Text2", "Text5"})
+        QVERIFY(f.text(name).isEmpty() && !f.edit(name)->isEnabled());
+    f.click("Command2"); // no row: nothing happens
+    QCOMPARE(f.prompter.calls().size(), 0);
+}
+
+void tst_RefEditors::addRecord_data()
+{
+    QTest::addColumn<RefKind>("kind");
+    QTest::addColumn<QString>("then");
+    QTest::addColumn<bool>("typed");
+    for (QString then : {"move", "close", "delete"})
+        for (bool typed : {true, false})
+            rowPerKind(kAll, qPrintable(then + (typed ? "" : " untyped")), then, typed);
+}
+
+void tst_RefEditors::addRecord()
+{
+    QFETCH(RefKind, kind);
+    QFETCH(QString, then);
+    QFETCH(bool, typed);
+    Fixture f(kind);
+    const QVariantList before = f.storedIds();
+    QVERIFY(f.control()->moveLast());
+    f.click("Command1");
+    QVERIFY(f.text("Text1").isEmpty());
+    const QStringList values{"0", "New one", "12.75", "-0.5", "1"}; // Text1 to Text5
+    for (int i = 0; typed && i < values.size(); ++i)
+        if (QLineEdit *edit = f.edit(qPrintable(QStringLiteral("Text%1").arg(i + 1))))
+            QTest::keyClicks(edit, values[i]);
+    if (then == "move")
+        QVERIFY(f.control()->moveFirst());
+    else if (then == "close")
+        QVERIFY(f.window->close());
+    else
+        f.click("Command2"); // drops the pending row, deletes nothing
+    const bool stored = typed && then != "delete";
+    QCOMPARE(f.storedIds(), stored ? QVariantList{0} + before : before);
+    if (then != "close") // the lowest id, the new row's when it was stored
+        QCOMPARE(f.text("Text1"), stored ? "0" : before.first().toString());
+    if (stored) {
+        const QVariantMap row =
+            Peek(f.dir.refPath()).rows(QStringLiteral("SELECT * FROM ") + f.t.table).last();
+        for (size_t i = 1; i < f.t.columns.size(); ++i) // fractions kept as typed
+            QCOMPARE(row.value(f.t.columns[i].name).toString(),
+                     values[i + 1 == f.t.columns.size() ? 4 : i]);
+    }
+}
+
+void tst_RefEditors::refusedWriteKeepsUserOnRow_data()
+{
+    QTest::addColumn<RefKind>("kind");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("letters in damage") << RefKind::Weapon << "Text3"
+                                       << "fast"
+                                       << "Damage: 'fast' is not a number.";
+    QTest::newRow("id out of range") << RefKind::Special << "Text1"
+                                     << "2147483648"
+                                     << "Special ID: 2147483648 is out of range; it must lie "
+                                        "between -2147483648 and 2147483647.";
+}
+
+void tst_RefEditors::refusedWriteKeepsUserOnRow()
+{
+    QFETCH(RefKind, kind);
+    QFETCH(QString, field);
+    QFETCH(QString, typed);
+    QFETCH(QString, message);
+    Fixture f(kind);
+    const QVariantList before = f.storedIds();
+    QVERIFY(f.control()->moveTo(1));
+    f.edit(qPrintable(field))->setText(typed);
+    QVERIFY(!f.control()->moveNext());
+    f.click("Command1");
+    QVERIFY(!f.window->close());
+    QCOMPARE(f.prompter.messages(), QStringList(3, message));
+    QVERIFY(f.window->isVisible() && f.control()->currentIndex() == 1);
+    QCOMPARE(f.text(qPrintable(field)), typed);
+    QCOMPARE(f.storedIds(), before);
+}
+
+void tst_RefEditors::bitNumber_data()
+{
+    QTest::addColumn<RefKind>("kind");
+    QTest::addColumn<qint64>("id");
+    QTest::addColumn<QString>("bit");
+    for (auto [id, bit] : {std::pair{0, "0"},
+                           {1, "0"},
+                           {3, "2"},
+                           {5, "2"},
+                           {6, "3"},
+                           {7, "3"},
+                           {12, "4"},
+                           {64, "6"},
+                           {1073741824, "30"}})
+        rowPerKind(kFlags, qPrintable(QString::number(id)), qint64(id), QString(bit));
+}
+
+void tst_RefEditors::bitNumber()
+{
+    QFETCH(RefKind, kind);
+    QFETCH(qint64, id);
+    QFETCH(QString, bit);
+    QCOMPARE(Fixture(kind, QVariantList{id}).text("fldCalcBit"), bit);
+}
+
+void tst_RefEditors::bitNumberKeptForEmptyOrNegativeId()
+{
+    QFETCH(RefKind, kind);
+    Fixture f(kind, QVariantList{QVariant(), -4, 8});
+    QCOMPARE(f.text("fldCalcBit"), "");
+    QVERIFY(f.control()->moveLast());
+    QVERIFY(f.control()->moveFirst());
+    QVERIFY(f.control()->moveNext());
+    f.click("Command1");
+    QCOMPARE(f.text("fldCalcBit"), "3");
+    QTest::keyClicks(f.edit("Text1"), "16");
+    QVERIFY(f.control()->moveLast());
+    QCOMPARE(f.text("fldCalcBit"), "4");
+}
+
+void tst_RefEditors::calculator_data()
+{
+    QTest::addColumn<RefKind>("kind");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("answer"); // empty: refused
+    for (auto [typed, answer] : {std::pair{"0", "1"},
+                                 {"30", "1073741824"},
+                                 {" 10 ", "1024"},
+                                 {"2.5", "4"},
+                                 {"3.5", "16"},
+                                 {"31", ""},
+                                 {"-1", ""},
+                                 {"", ""},
+                                 {"two", ""},
+                                 {"40000", ""}})
+        rowPerKind(kFlags, typed, QString(typed), QString(answer));
+}
+
+void tst_RefEditors::calculator()
+{
+    QFETCH(RefKind, kind);
+    QFETCH(QString, typed);
+    QFETCH(QString, answer);
+    Fixture f(kind);
+    f.edit("fldBitNum")->setText("1");
+    f.click("btnCalc");
+    f.edit("fldBitNum")->setText(typed);
+    f.click("btnCalc");
+    QCOMPARE(f.text("fldResult"), answer.isEmpty() ? "2" : answer);
+    QCOMPARE(f.prompter.messages(),
+             answer.isEmpty() ? QStringList{"Number must be between 0 and 30"} : QStringList());
+    for (const ScriptedPrompter::Call &call : f.prompter.calls())
+        QVERIFY(call.title == Prompter::applicationTitle() &&
+                call.buttons == Prompter::Buttons::Ok);
+}
+
+void tst_RefEditors::warning_data()
+{
+    QTest::addColumn<RefKind>("kind");
+    QTest::addColumn<QVariantList>("ids");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<QString>("says"); // empty: no warning
+    rowPerKind(kFlags, "powers of two", QVariantList{1, 2, 4, 8}, 3, QString());
+    rowPerKind(kFlags, "gap", QVariantList{1, 2, 8}, 2,
+               QString("3 in id order, so its id should be 4"));
+    rowPerKind(kFlags, "not a power", QVariantList{1, 2, 3}, 2, QString("should be 4"));
+    rowPerKind(kFlags, "no id", QVariantList{QVariant(), 1}, 0, QString("should be 1"));
+    rowPerKind(kFlags, "shared", QVariantList{1, 2, 2}, 2, QString("has this id"));
+}
+
+void tst_RefEditors::warning()
+{
+    QFETCH(RefKind, kind);
+    QFETCH(QVariantList, ids);
+    QFETCH(int, row);
+    QFETCH(QString, says);
+    Fixture f(kind, ids);
+    QVERIFY(f.control()->moveTo(row));
+    QCOMPARE(f.warning()->isVisible(), !says.isEmpty());
+    QVERIFY(f.warning()->text().contains(says));
+    QCOMPARE(f.warning()->text().contains("classes will not survive export and import"),
+             !says.isEmpty());
+}
+
+void tst_RefEditors::warningFollowsStoredId()
+{
+    Fixture f(RefKind::Special, QVariantList{1, 2, 8});
+    QVERIFY(f.control()->moveLast());
+    QVERIFY(f.warning()->isVisible());
+    f.click("Command1"); // the new row has no warning yet
+    QVERIFY(!f.warning()->isVisible());
+    QVERIFY(f.control()->moveLast());
+    f.edit("Text1")->setText("4");
+    QVERIFY(f.control()->moveFirst());
+    QVERIFY(f.control()->moveLast());
+    QVERIFY(!f.warning()->isVisible());
+    f.edit("Text1")->setText("1");
+    QVERIFY(f.control()->moveFirst()); // now shares its id with the row shown
+    QVERIFY(f.warning()->text().contains("has this id"));
+}
+
+void tst_RefEditors::disabledWeaponIsNotOffered()
+{
+    Fixture f(RefKind::Weapon);
+    const auto offered = [&f](int id) {
+        const Result<QList<RefEntry>> rows = f.state->ref().offered(RefKind::Weapon);
+        return std::any_of(rows->begin(), rows->end(), [id](auto &e) { return e.id == id; });
+    };
+    QVERIFY(offered(2) && !offered(5)); // as in the sample data
+    QVERIFY(f.control()->moveTo(1));
+    f.edit("Text5")->setText("0");
+    QVERIFY(f.control()->moveTo(4));
+    f.edit("Text5")->setText("1");
+    QVERIFY(f.window->close());
+    QVERIFY(!offered(2) && offered(5));
+}
+
+QTEST_MAIN(tst_RefEditors)
+#include "tst_refeditors.moc"
