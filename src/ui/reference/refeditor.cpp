@@ -69,7 +69,7 @@ RefEditor::RefEditor(const EditorNames &names, const std::vector<EditorRow> &row
     control->setDatabase(&state.ref().database());
     control->setPrompter(&prompter);
     control->setRecordSource(QLatin1String(table.table), {}, {}, QLatin1String(table.idColumn));
-    control->setMinimumWidth(twipsWide(control, 2055));
+    control->setMinimumWidth(twipsWide(control, 2415));
     setDataControl(control);
 
     mGrid = new QGridLayout(this);
