@@ -84,9 +84,14 @@ FlagEditor::FlagEditor(const EditorNames &names, AppState &state, Prompter &prom
     grey.setColor(QPalette::Base, grey.color(QPalette::Window));
     mCalcBit->setPalette(grey);
 
-    QGridLayout *g = grid();
-    int row = nextRow();
+    addWarning();
+    addCalculator();
+    connect(dataControl(), &DataControl::repositioned, this, &FlagEditor::db_Reposition);
+}
 
+// Beside the id, over the rows of the record part.
+void FlagEditor::addWarning()
+{
     mWarning = new QLabel(this);
     mWarning->setObjectName(QStringLiteral("lblIdWarning"));
     mWarning->setWordWrap(true);
@@ -99,8 +104,14 @@ FlagEditor::FlagEditor(const EditorNames &names, AppState &state, Prompter &prom
     keep.setRetainSizeWhenHidden(true);
     mWarning->setSizePolicy(keep);
     mWarning->hide();
-    g->addWidget(mWarning, 0, 3, 4, 1, Qt::AlignTop);
+    grid()->addWidget(mWarning, 0, 3, nextRow() - 1, 1, Qt::AlignTop);
+}
 
+// Below the record part, under a line.
+void FlagEditor::addCalculator()
+{
+    QGridLayout *g = grid();
+    int row = nextRow();
     auto *line1 = new QFrame(this);
     line1->setObjectName(QStringLiteral("Line1"));
     line1->setFrameShape(QFrame::HLine);
@@ -156,7 +167,6 @@ FlagEditor::FlagEditor(const EditorNames &names, AppState &state, Prompter &prom
 
     connect(btnCalc, &QPushButton::clicked, this, &FlagEditor::btnCalc_Click);
     connect(mBitNum, &QLineEdit::returnPressed, this, &FlagEditor::btnCalc_Click);
-    connect(dataControl(), &DataControl::repositioned, this, &FlagEditor::db_Reposition);
 }
 
 void FlagEditor::db_Reposition()

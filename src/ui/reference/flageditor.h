@@ -23,6 +23,8 @@ public:
     void btnCalc_Click();
 
 private:
+    void addWarning();
+    void addCalculator();
     // Run each time the data control shows another row (or none).
     void db_Reposition();
     void updateWarning();

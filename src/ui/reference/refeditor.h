@@ -62,8 +62,9 @@ public:
 
 protected:
     QLineEdit *field(const QString &name) const;
-    // Rows below the record part go from here down; columns: label, field,
-    // note, and a fourth to the right of the notes.
+    // Columns: label, field, note, and a fourth to the right of the notes.
+    // Rows: one for each EditorRow, then the buttons; more may go below from
+    // nextRow() on.
     QGridLayout *grid() const { return mGrid; }
     int nextRow() const { return mNextRow; }
 
