@@ -1,6 +1,7 @@
 #include "flageditor.h"
 
 #include "appstate.h"
+#include "classrecord.h"
 #include "datacontrol.h"
 #include "prompter.h"
 
@@ -36,26 +37,23 @@ std::vector<EditorRow> flagRows(const EditorNames &names)
     };
 }
 
-// A number as typed, rounded to the nearest whole number (halves to the even
-// one, the default rounding mode); nothing when it is not a number.
-std::optional<double> roundedNumber(const QString &text)
+std::string typed(const QLineEdit *edit)
 {
-    const std::optional<double> number = parseNumber(text.trimmed());
-    if (!number)
-        return std::nullopt;
-    return std::nearbyint(*number);
+    return edit->text().trimmed().toStdString();
 }
 
 // How often the id halves (each half rounded) until it is 1 or less: the bit
 // number of a power of two. Nothing for an empty, negative or non-32-bit id.
-std::optional<int> bitNumber(const QString &idText)
+std::optional<int> bitNumber(const QLineEdit *id)
 {
-    std::optional<double> n = roundedNumber(idText);
-    if (!n || *n < 0 || *n > std::numeric_limits<qint32>::max())
+    const classfile::Number number = classfile::parseNumber(typed(id));
+    // The default rounding mode rounds a half to the even neighbour.
+    double n = std::nearbyint(number.value);
+    if (number.kind != classfile::Number::Ok || n < 0 || n > std::numeric_limits<qint32>::max())
         return std::nullopt;
     int count = 0;
-    while (*n > 1) {
-        *n = std::nearbyint(*n / 2);
+    while (n > 1) {
+        n = std::nearbyint(n / 2);
         ++count;
     }
     return count;
@@ -171,7 +169,7 @@ void FlagEditor::addCalculator()
 
 void FlagEditor::db_Reposition()
 {
-    if (const std::optional<int> bit = bitNumber(mText1->text()))
+    if (const std::optional<int> bit = bitNumber(mText1))
         mCalcBit->setText(QString::number(*bit));
     updateWarning();
 }
@@ -185,12 +183,13 @@ void FlagEditor::Command1_Click()
 
 void FlagEditor::btnCalc_Click()
 {
-    const std::optional<double> bit = roundedNumber(mBitNum->text());
-    if (!bit || *bit < 0 || *bit > 30) {
+    std::int16_t bit = -1;
+    if (classfile::toWhole16(typed(mBitNum), &bit) != classfile::Number::Ok || bit < 0 ||
+        bit > 30) {
         mPrompter.message(QStringLiteral("Number must be between 0 and 30"));
         return;
     }
-    mResult->setText(QString::number(qint32(1) << int(*bit)));
+    mResult->setText(QString::number(qint32(1) << bit));
 }
 
 void FlagEditor::updateWarning()
