@@ -109,6 +109,11 @@ qint64 Peek::count(const QString &table) const
     return scalar(QStringLiteral("SELECT count(*) FROM ") + table).toLongLong();
 }
 
+QSqlDatabase Peek::connection() const
+{
+    return QSqlDatabase::database(mName);
+}
+
 void writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);

@@ -46,6 +46,8 @@ public:
     void exec(const QString &sql, const QVariantList &values = {}) const;
     QStringList columns(const QString &table) const;
     qint64 count(const QString &table) const;
+    // For queries too large to gather as rows.
+    QSqlDatabase connection() const;
 
 private:
     QString mName;
