@@ -1,7 +1,8 @@
 #include "settings.h"
 
+#include "atomicfile.h"
+
 #include <QFile>
-#include <QSaveFile>
 
 namespace tarn::settings
 {
@@ -54,21 +55,9 @@ Status WriteModID(const QString &path, const QString &modId)
                     "The Mod ID was not saved: the character '%1' cannot be stored in %2.")
                     .arg(c, path));
     }
-    const QByteArray bytes = '"' + modId.toLatin1() + "\"\r\n";
-    QSaveFile file(path);
-    auto failed = [&](const QString &cause) {
-        file.cancelWriting();
-        return Status::failure(
-            QStringLiteral("The Mod ID was not saved.\n%1: %2").arg(path, cause));
-    };
-    if (!file.open(QIODevice::WriteOnly))
-        return failed(file.errorString());
-    // commit() can report success after a failed write: check every step.
-    // The write is buffered: only flush() reaches the disk and can fail there.
-    if (file.write(bytes) != bytes.size() || !file.flush() || file.error() != QFileDevice::NoError)
-        return failed(file.errorString());
-    if (!file.commit())
-        return failed(file.errorString());
+    AtomicFile file(path);
+    if (!file.open() || !file.write('"' + modId.toLatin1() + "\"\r\n") || !file.commit())
+        return Status::failure(QStringLiteral("The Mod ID was not saved.\n") + file.errorString());
     return Status::success();
 }
 

@@ -1,6 +1,7 @@
 #include "datacontrol.h"
 #include "frmclasses.h"
 #include "frmconfig.h"
+#include "schema.h"
 #include "scriptedprompter.h"
 #include "testsupport.h"
 
@@ -27,6 +28,8 @@ private slots:
     void initTestCase();
     void modIdNotWritten_data();
     void modIdNotWritten();
+    void exportNotWritten_data();
+    void exportNotWritten();
     void lockedDataFile_data();
     void lockedDataFile();
     void lockedDuringClassEditorWriteBack();
@@ -61,6 +64,42 @@ private:
     QProcess mProcess;
 };
 
+// Wrappers that run tarn-cli under a restriction.
+const QStringList kAsNobody{"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"};
+// The shell ignores SIGXFSZ so that a write beyond the limit fails instead.
+QStringList fileSizeLimit(int bytes)
+{
+    return {"sh", "-c", QStringLiteral("trap '' XFSZ; exec prlimit --fsize=%1 \"$@\"").arg(bytes),
+            "sh"};
+}
+
+// Lets everyone read the directory and the given files; only the owner (root) writes.
+void readOnlyForOthers(const QString &dir, const QStringList &files)
+{
+    QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                   QFile::ReadOther | QFile::ExeOther | QFile::ReadGroup |
+                                   QFile::ExeGroup);
+    for (const QString &file : files)
+        QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther |
+                                        QFile::ReadGroup);
+}
+
+struct CliRun {
+    int code;
+    QString err;
+};
+
+CliRun runCliUnder(const QStringList &wrapper, const QString &dataDir, const QStringList &args)
+{
+    QProcess cli;
+    cli.start(wrapper.first(),
+              wrapper.mid(1) + QStringList{TARN_CLI, "--data-dir", dataDir} + args);
+    if (!cli.waitForFinished(60000))
+        return {-1, QStringLiteral("tarn-cli did not finish")};
+    return {cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1,
+            QString::fromLocal8Bit(cli.readAllStandardError())};
+}
+
 } // namespace
 
 void tst_Faults::initTestCase()
@@ -72,13 +111,8 @@ void tst_Faults::modIdNotWritten_data()
 {
     QTest::addColumn<QStringList>("wrapper"); // runs tarn-cli under a restriction
     QTest::addColumn<QString>("cause");
-    QTest::newRow("directory not writable")
-        << QStringList{"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"}
-        << QStringLiteral("not writable");
-    // The shell ignores SIGXFSZ so that a write beyond the limit fails instead.
-    QTest::newRow("disk full") << QStringList{"sh", "-c",
-                                              "trap '' XFSZ; exec prlimit --fsize=2 \"$@\"", "sh"}
-                               << QStringLiteral("tarn.ini");
+    QTest::newRow("directory not writable") << kAsNobody << QStringLiteral("not writable");
+    QTest::newRow("disk full") << fileSizeLimit(2) << QStringLiteral("File too large");
 }
 
 void tst_Faults::modIdNotWritten()
@@ -90,23 +124,60 @@ void tst_Faults::modIdNotWritten()
     DataDir dir;
     const QString ini = dir.file(QStringLiteral("tarn.ini"));
     writeFile(ini, "\"old\"\r\n");
-    // Readable by anyone, writable by the owner (root) only.
-    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                          QFile::ReadOther | QFile::ExeOther | QFile::ReadGroup |
-                                          QFile::ExeGroup);
-    for (const QString &file : {dir.dataPath(), dir.refPath(), ini})
-        QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther |
-                                        QFile::ReadGroup);
-    QProcess cli;
-    cli.start(wrapper.first(), wrapper.mid(1) + QStringList{TARN_CLI, "--data-dir", dir.path(),
-                                                            "mod-id", "new value"});
-    QVERIFY(cli.waitForFinished(20000));
-    const QString err = QString::fromLocal8Bit(cli.readAllStandardError());
-    QCOMPARE(cli.exitCode(), 1);
-    QVERIFY2(err.contains(QStringLiteral("The Mod ID was not saved")), qPrintable(err));
-    QVERIFY2(err.contains(ini) && err.contains(cause), qPrintable(err));
+    readOnlyForOthers(dir.path(), {dir.dataPath(), dir.refPath(), ini});
+    const CliRun run = runCliUnder(wrapper, dir.path(), {"mod-id", "new value"});
+    QCOMPARE(run.code, 1);
+    QVERIFY2(run.err.contains(QStringLiteral("The Mod ID was not saved")), qPrintable(run.err));
+    QVERIFY2(run.err.contains(ini) && run.err.contains(cause), qPrintable(run.err));
     QCOMPARE(readFile(ini), QByteArray("\"old\"\r\n"));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 3); // no temporary file left
+}
+
+void tst_Faults::exportNotWritten_data()
+{
+    QTest::addColumn<QStringList>("wrapper");
+    QTest::addColumn<bool>("fileWritable"); // by anyone; the directory is not
+    QTest::addColumn<int>("doublings");     // of the sample configuration's classes
+    QTest::addColumn<QString>("cause");
+    QTest::newRow("file not writable") << kAsNobody << false << 0 << "is not writable";
+    QTest::newRow("directory not writable") << kAsNobody << true << 0 << "Permission denied";
+    // The whole file fits the write buffer: the failure shows only when it is flushed.
+    QTest::newRow("disk full at the end") << fileSizeLimit(64) << false << 0 << "File too large";
+    QTest::newRow("disk full midway") << fileSizeLimit(4096) << false << 12 << "File too large";
+}
+
+void tst_Faults::exportNotWritten()
+{
+    QFETCH(QStringList, wrapper);
+    QFETCH(bool, fileWritable);
+    QFETCH(int, doublings);
+    QFETCH(QString, cause);
+    if (wrapper.first() == QLatin1String("setpriv") && getuid() != 0)
+        QSKIP("only root can run a command as another user");
+    DataDir dir;
+    {
+        Peek peek(dir.dataPath());
+        const QStringList columns = schema::classdefColumnNames();
+        for (int i = 0; i < doublings; ++i)
+            peek.exec(QStringLiteral("INSERT INTO classdef (%1) SELECT %1 FROM classdef")
+                          .arg(schema::joined(columns)));
+    }
+    const QString earlier = dir.file(QStringLiteral("earlier.class"));
+    writeFile(earlier, "earlier export\r\n");
+    readOnlyForOthers(dir.path(), {dir.dataPath(), dir.refPath(), earlier});
+    if (fileWritable)
+        QFile::setPermissions(earlier, QFile::permissions(earlier) | QFile::WriteOther);
+    const QStringList files = QDir(dir.path()).entryList(QDir::Files);
+
+    const CliRun run = runCliUnder(wrapper, dir.path(), {"export", "Sample Config", earlier});
+    QCOMPARE(run.code, 1);
+    QVERIFY2(run.err.contains(
+                 QStringLiteral("Could not export the configuration 'Sample Config' to %1.\n%1: ")
+                     .arg(earlier)) &&
+                 run.err.contains(cause),
+             qPrintable(run.err));
+    QCOMPARE(readFile(earlier), QByteArray("earlier export\r\n"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), files); // no temporary file left
 }
 
 void tst_Faults::lockedDataFile_data()
@@ -115,6 +186,7 @@ void tst_Faults::lockedDataFile_data()
     QTest::newRow("new") << "btNew";
     QTest::newRow("make copy") << "btCopy";
     QTest::newRow("delete") << "btDelete";
+    QTest::newRow("import") << "btImport";
 }
 
 void tst_Faults::lockedDataFile()
@@ -127,6 +199,10 @@ void tst_Faults::lockedDataFile()
     window.findChild<QListWidget *>(QStringLiteral("classlist"))->setCurrentRow(0);
     prompter.answerInput(QStringLiteral("Another"));
     prompter.answerMessage(Prompter::Answer::Yes);
+    const QString classFile = dir.file(QStringLiteral("one.class"));
+    writeFile(classFile, "V3 1\r\nC\r\n\r\n[Scout]\r\nmale grunt blue 3\r\n1 2 5 0 0 0 0 0 0 0\r\n"
+                         "1 0 0\r\n50 340 90  5  3\r\n100 25 10 2 50 5\r\n");
+    prompter.answerFile(classFile);
     {
         LockHolder lock(dir.dataPath());
         QVERIFY(lock.holding());
