@@ -6,6 +6,7 @@
 # a 30,000-class import against a 10-class one.
 set -euo pipefail
 build=$1
+source "$(dirname "$0")/common.sh"
 cli="$build/bin/tarn-cli"
 N=${TARN_BENCH_CLASSES:-30000}
 RUNS=3
@@ -89,7 +90,6 @@ best() {
     echo "$b"
 }
 
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
 
 imp_tarn=$(best "$cli" --data-dir "$work/d" import Bench "$work/big.class")
 imp_sql=$(best sh -c "sqlite3 '$work/d/tarn_dat.mdb' <'$work/big.sql'")
@@ -112,3 +112,6 @@ printf '%-8s %11ss %11ss %8s\n' import "$imp_tarn" "$imp_sql" "$(ratio "$imp_tar
 printf '%-8s %11ss %11ss %8s\n' export "$exp_tarn" "$exp_sql" "$(ratio "$exp_tarn" "$exp_sql")"
 echo "Peak RSS of tarn-cli import: $rss_big KiB for $N classes, $rss_small KiB for 10" \
     "(ratio $(ratio "$rss_big" "$rss_small"))"
+goal "import: tarn-cli / sqlite3 shell" "$(ratio "$imp_tarn" "$imp_sql")" 1
+goal "export: tarn-cli / sqlite3 shell" "$(ratio "$exp_tarn" "$exp_sql")" 1
+goal "peak memory: $N-class import / 10-class import" "$(ratio "$rss_big" "$rss_small")" 1.2
