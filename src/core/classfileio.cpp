@@ -1,12 +1,12 @@
 #include "classfileio.h"
 
+#include "atomicfile.h"
 #include "classfilereader.h"
 #include "classfilewriter.h"
 #include "schema.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QSqlError>
 
 #include <array>
@@ -298,21 +298,20 @@ Status exportClassFile(AppState &state, const QString &configName, const QString
         return s;
     const qint64 total = query.next() ? query.value(0).toLongLong() : 0;
 
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(QStringLiteral("%1: %2").arg(path, file.errorString()));
+    AtomicFile file(path);
+    if (!file.open())
+        return fail(file.errorString());
     auto abandon = [&file, &fail](const QString &cause) {
-        file.cancelWriting();
+        file.cancel();
         return fail(cause);
     };
     classfile::ClassFileWriter writer(
         [&file](std::string_view bytes) {
-            return file.write(bytes.data(), qint64(bytes.size())) == qint64(bytes.size());
+            return file.write(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
         },
         protect);
     auto writeFailure = [&]() {
-        return writer.sinkFailed() ? QStringLiteral("%1: %2").arg(path, file.errorString())
-                                   : fromFile(writer.error());
+        return writer.sinkFailed() ? file.errorString() : fromFile(writer.error());
     };
     if (!writer.writeHeader(*modId, *name))
         return abandon(writeFailure());
@@ -325,7 +324,7 @@ Status exportClassFile(AppState &state, const QString &configName, const QString
                                     flagMask('s', kSpecialBoxes)),
                            {configName}, what);
         !s) {
-        file.cancelWriting();
+        file.cancel();
         return s;
     }
     qint64 done = 0;
@@ -339,16 +338,14 @@ Status exportClassFile(AppState &state, const QString &configName, const QString
             return abandon(kCancelled);
     }
     if (query.lastError().isValid()) {
-        file.cancelWriting();
+        file.cancel();
         return db.failure(what, query);
     }
     if (progress)
         progress(total, total);
-    // The writes are buffered: a full disk shows only when they reach it.
-    if (!file.flush() || file.error() != QFileDevice::NoError)
-        return abandon(QStringLiteral("%1: %2").arg(path, file.errorString()));
+    // The writes are buffered: a full disk may show only here.
     if (!file.commit())
-        return fail(QStringLiteral("%1: %2").arg(path, file.errorString()));
+        return fail(file.errorString());
     return Status::success();
 }
 
