@@ -36,11 +36,10 @@ int cmdList(Context &c)
 {
     if (!c.args.isEmpty())
         return c.usage(QStringLiteral("list takes no arguments"));
-    Result<QStringList> names = c.state->data().packageNames();
-    if (!names)
-        return c.fail(names.message());
-    for (const QString &name : *names)
-        c.out << name << '\n';
+    if (Status s = c.state->data().forEachPackageName(
+            [&c](const QString &name) { c.out << name << '\n'; });
+        !s)
+        return c.fail(s.message());
     return Success;
 }
 

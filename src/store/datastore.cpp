@@ -2,6 +2,8 @@
 
 #include "schema.h"
 
+#include <QSqlError>
+
 namespace tarn
 {
 
@@ -33,17 +35,27 @@ Status DataStore::open(const QString &path)
     return Status::success();
 }
 
-Result<QStringList> DataStore::packageNames() const
+Status DataStore::forEachPackageName(const std::function<void(const QString &)> &onName) const
 {
     QSqlQuery query;
+    const QString what = QStringLiteral("Could not read the list of configurations.");
     if (Status s = mDb.exec(
             query, QStringLiteral("SELECT package_name FROM package ORDER BY package_name"), {},
-            QStringLiteral("Could not read the list of configurations."));
+            what);
         !s)
         return s;
-    QStringList names;
     while (query.next())
-        names << query.value(0).toString();
+        onName(query.value(0).toString());
+    if (query.lastError().isValid())
+        return mDb.failure(what, query);
+    return Status::success();
+}
+
+Result<QStringList> DataStore::packageNames() const
+{
+    QStringList names;
+    if (Status s = forEachPackageName([&names](const QString &name) { names << name; }); !s)
+        return s;
     return names;
 }
 

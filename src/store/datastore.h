@@ -2,6 +2,8 @@
 
 #include "database.h"
 
+#include <functional>
+
 namespace tarn
 {
 
@@ -19,6 +21,8 @@ public:
 
     // Names in list order (by name, without regard to ASCII case).
     Result<QStringList> packageNames() const;
+    // The same, one at a time, without holding them all.
+    Status forEachPackageName(const std::function<void(const QString &)> &onName) const;
     Result<bool> packageExists(const QString &name) const;
     // The name as stored of the configuration that name matches.
     Result<QString> storedPackageName(const QString &name) const;
