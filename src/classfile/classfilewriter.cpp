@@ -2,6 +2,7 @@
 
 #include "linecodec.h"
 
+#include <charconv>
 #include <utility>
 
 namespace tarn::classfile
@@ -15,21 +16,29 @@ std::string quoted(std::string_view text)
     return '"' + std::string(text) + '"';
 }
 
-// A sum keeps a blank for its sign, so two spaces stand before a positive one.
-std::string sumText(std::int32_t sum)
+void appendNumber(std::string &out, std::int32_t value)
 {
-    return sum < 0 ? std::to_string(sum) : ' ' + std::to_string(sum);
+    char digits[12];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    out.append(digits, end);
 }
 
-template<std::size_t N> std::string joinedNumbers(const std::array<std::int16_t, N> &values)
+// A sum keeps a blank for its sign, so two spaces stand before a positive one.
+void appendSum(std::string &out, std::int32_t sum)
 {
-    std::string line;
+    if (sum >= 0)
+        out += ' ';
+    appendNumber(out, sum);
+}
+
+template<std::size_t N>
+void appendNumbers(std::string &out, const std::array<std::int16_t, N> &values)
+{
     for (std::size_t i = 0; i < N; ++i) {
         if (i)
-            line += ' ';
-        line += std::to_string(values[i]);
+            out += ' ';
+        appendNumber(out, values[i]);
     }
-    return line;
 }
 
 } // namespace
@@ -70,7 +79,11 @@ std::string ClassFileWriter::checkText(std::string_view text, bool mayBeEmpty,
 
 void ClassFileWriter::addLine(std::string_view line)
 {
-    mBuffer += ProtectLine(line, mProtect);
+    const std::size_t start = mBuffer.size();
+    mBuffer += line;
+    if (mProtect)
+        for (std::size_t i = start; i < mBuffer.size(); ++i)
+            mBuffer[i] = ProtectChar(mBuffer[i]);
     mBuffer += "\r\n";
 }
 
@@ -104,7 +117,9 @@ bool ClassFileWriter::writeHeader(std::string_view modId, std::string_view confi
 
 bool ClassFileWriter::writeClass(const ClassRecord &r)
 {
-    const std::string prefix = "class " + quoted(r.name) + ": ";
+    auto prefix = [&r]() {
+        return "class " + quoted(r.name) + ": ";
+    };
     struct Text {
         const char *field;
         const std::string &value;
@@ -118,26 +133,55 @@ bool ClassFileWriter::writeClass(const ClassRecord &r)
                           {"skin_name2", r.skin2, false, false}};
     for (const Text &t : texts)
         if (std::string why = checkText(t.value, t.mayBeEmpty, t.mayHoldSpace); !why.empty())
-            return refuse(prefix + t.field + ' ' + why);
+            return refuse(prefix() + t.field + ' ' + why);
+
+    // Only the two lines with texts can grow long; nothing reaches the sink
+    // before flush(), and a refusal drops the buffer.
+    auto tooLong = [&]() {
+        return refuse(prefix() + "a line of the class would be longer than " +
+                      std::to_string(kMaxLineLength) + " characters");
+    };
+    mBuffer += "\r\n";
+    std::string &line = mLine;
+    line.assign(1, '[');
+    line += r.name;
+    line += ']';
+    if (line.size() > kMaxLineLength)
+        return tooLong();
+    addLine(line);
+
+    line = r.model;
+    line += ' ';
+    line += r.skin1;
+    line += ' ';
+    line += r.skin2;
+    line += ' ';
+    appendNumber(line, r.decoySkin);
+    if (line.size() > kMaxLineLength)
+        return tooLong();
+    addLine(line);
 
     std::array<std::int16_t, 10> weapons = r.weapons;
     weapons[0] = 1; // slot 1 always holds weapon 1
-    const std::string lines[] = {
-        '[' + r.name + ']',
-        r.model + ' ' + r.skin1 + ' ' + r.skin2 + ' ' + std::to_string(r.decoySkin),
-        joinedNumbers(weapons),
-        joinedNumbers(r.grenades),
-        std::to_string(r.armor) + ' ' + std::to_string(r.speed) + ' ' + std::to_string(r.health) +
-            ' ' + sumText(r.specialSum) + ' ' + sumText(r.itemSum),
-        joinedNumbers(r.ammo),
-    };
-    for (const std::string &line : lines)
-        if (line.size() > kMaxLineLength)
-            return refuse(prefix + "a line of the class would be longer than " +
-                          std::to_string(kMaxLineLength) + " characters");
-    mBuffer += "\r\n";
-    for (const std::string &line : lines)
-        addLine(line);
+    line.clear();
+    appendNumbers(line, weapons);
+    addLine(line);
+
+    line.clear();
+    appendNumbers(line, r.grenades);
+    addLine(line);
+
+    line.clear();
+    appendNumbers(line, std::array<std::int16_t, 3>{r.armor, r.speed, r.health});
+    line += ' ';
+    appendSum(line, r.specialSum);
+    line += ' ';
+    appendSum(line, r.itemSum);
+    addLine(line);
+
+    line.clear();
+    appendNumbers(line, r.ammo);
+    addLine(line);
     return flush();
 }
 

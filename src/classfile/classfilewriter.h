@@ -42,6 +42,7 @@ private:
     Sink mSink;
     bool mProtect;
     std::string mBuffer;
+    std::string mLine; // the line being built, kept for its capacity
     std::string mError;
     bool mSinkFailed = false;
 };

@@ -8,11 +8,8 @@ std::string ProtectLine(std::string_view line, bool protect)
     std::string out(line);
     if (!protect)
         return out;
-    for (char &c : out) {
-        const unsigned code = static_cast<unsigned char>(c);
-        if (code > 30)
-            c = static_cast<char>((code + 128) & 0xFF);
-    }
+    for (char &c : out)
+        c = ProtectChar(c);
     return out;
 }
 

@@ -16,6 +16,12 @@ inline constexpr int kMaxTokens = 30;
 // Scrambles a line: with protect set, codes 31 and above are stored 128
 // higher (only codes up to 127 survive this; the writer refuses the others).
 std::string ProtectLine(std::string_view line, bool protect);
+// The same for one character, protect set.
+inline char ProtectChar(char c)
+{
+    const unsigned code = static_cast<unsigned char>(c);
+    return code > 30 ? static_cast<char>((code + 128) & 0xFF) : c;
+}
 // The reverse: with protect set, codes above 128 are lowered by 128, so a plain
 // line of codes up to 128 passes unchanged.
 std::string UnprotectLine(std::string_view line, bool protect);

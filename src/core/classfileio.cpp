@@ -291,12 +291,16 @@ Status exportClassFile(AppState &state, const QString &configName, const QString
     if (!specials)
         return specials.status();
     QSqlQuery query;
-    if (Status s =
-            db.exec(query, QStringLiteral("SELECT count(*) FROM classdef WHERE package_name = ?"),
-                    {configName}, what);
-        !s)
-        return s;
-    const qint64 total = query.next() ? query.value(0).toLongLong() : 0;
+    // Only progress needs the total, and counting reads every row once more.
+    qint64 total = 0;
+    if (progress) {
+        if (Status s = db.exec(
+                query, QStringLiteral("SELECT count(*) FROM classdef WHERE package_name = ?"),
+                {configName}, what);
+            !s)
+            return s;
+        total = query.next() ? query.value(0).toLongLong() : 0;
+    }
 
     AtomicFile file(path);
     if (!file.open())
