@@ -8,7 +8,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/common.sh"
 cli="$build/bin/tarn-cli"
 N=${TARN_BENCH_CONFIGS:-10000}
-RUNS=21
+RUNS=31
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -20,9 +20,19 @@ if ! cmp -s <("$cli" --data-dir "$work/d" list) <(sqlite3 "$data" "$select"); th
     exit 1
 fi
 
-t_cli=$(median_ms $RUNS "$cli" --data-dir "$work/d" list)
-t_sql=$(median_ms $RUNS sqlite3 "$data" "$select")
-t_qt=$(median_ms $RUNS "$build/bin/bench_listfloor" "$data")
+# Interleaved, so that the load of a shared machine weighs on all three alike;
+# the first round only warms the caches.
+cli_runs=() sql_runs=() qt_runs=()
+for ((i = 0; i <= RUNS; i++)); do
+    a=$(time_ms "$cli" --data-dir "$work/d" list)
+    b=$(time_ms sqlite3 "$data" "$select")
+    c=$(time_ms "$build/bin/bench_listfloor" "$data")
+    ((i)) || continue
+    cli_runs+=("$a") sql_runs+=("$b") qt_runs+=("$c")
+done
+t_cli=$(median "${cli_runs[@]}")
+t_sql=$(median "${sql_runs[@]}")
+t_qt=$(median "${qt_runs[@]}")
 
 echo "Listing $((N + 2)) configurations, median of $RUNS runs"
 printf '%-24s %9s %16s\n' "" "time" "tarn-cli ratio"

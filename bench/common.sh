@@ -1,19 +1,16 @@
 # Helpers shared by the bench_*.sh scripts (sourced, not run).
 
-# median_ms RUNS CMD...: the median wall time of RUNS runs of CMD, in
-# milliseconds, output discarded; one run first to warm the caches.
-median_ms() {
-    local runs=$1 i start end
-    shift
+# time_ms CMD...: the wall time of one run of CMD in milliseconds, output
+# discarded.
+time_ms() {
+    local start=$EPOCHREALTIME
     "$@" >/dev/null
-    local times=()
-    for ((i = 0; i < runs; i++)); do
-        start=$EPOCHREALTIME
-        "$@" >/dev/null
-        end=$EPOCHREALTIME
-        times+=("$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", (b - a) * 1000 }')")
-    done
-    printf '%s\n' "${times[@]}" | sort -g | awk '{ v[NR] = $1 } END {
+    awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.3f", (b - a) * 1000 }'
+}
+
+# median NUMBERS...: their median, one decimal.
+median() {
+    printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END {
         if (NR % 2) printf "%.1f", v[(NR + 1) / 2]; else printf "%.1f", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 
