@@ -22,21 +22,6 @@ DataDir::DataDir(bool sample)
                qPrintable(ref.message()));
 }
 
-QString DataDir::dataPath() const
-{
-    return file(QStringLiteral("tarn_dat.mdb"));
-}
-
-QString DataDir::refPath() const
-{
-    return file(QStringLiteral("tarn_ref.mdb"));
-}
-
-QString DataDir::file(const QString &name) const
-{
-    return QDir(mDir.path()).filePath(name);
-}
-
 AppState &DataDir::start()
 {
     mState = std::make_unique<AppState>(mDir.path());
@@ -58,16 +43,13 @@ Peek::Peek(const QString &path) : mName(QStringLiteral("peek-%1").arg(quintptr(t
 
 Peek::~Peek()
 {
-    {
-        QSqlDatabase db = QSqlDatabase::database(mName, false);
-        db.close();
-    }
+    QSqlDatabase::database(mName, false).close();
     QSqlDatabase::removeDatabase(mName);
 }
 
 QList<QVariantMap> Peek::rows(const QString &sql, const QVariantList &values) const
 {
-    QSqlQuery query(QSqlDatabase::database(mName));
+    QSqlQuery query(connection());
     query.prepare(sql);
     for (int i = 0; i < values.size(); ++i)
         query.bindValue(i, values.at(i));
@@ -90,11 +72,6 @@ QVariant Peek::scalar(const QString &sql, const QVariantList &values) const
     return result.isEmpty() || result.first().isEmpty() ? QVariant() : result.first().first();
 }
 
-void Peek::exec(const QString &sql, const QVariantList &values) const
-{
-    rows(sql, values);
-}
-
 QStringList Peek::columns(const QString &table) const
 {
     QStringList names;
@@ -102,16 +79,6 @@ QStringList Peek::columns(const QString &table) const
          rows(QStringLiteral("SELECT name FROM pragma_table_info(?)"), {table}))
         names << row.value(QStringLiteral("name")).toString();
     return names;
-}
-
-qint64 Peek::count(const QString &table) const
-{
-    return scalar(QStringLiteral("SELECT count(*) FROM ") + table).toLongLong();
-}
-
-QSqlDatabase Peek::connection() const
-{
-    return QSqlDatabase::database(mName);
 }
 
 void writeFile(const QString &path, const QByteArray &bytes)

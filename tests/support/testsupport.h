@@ -18,9 +18,9 @@ class DataDir
 public:
     explicit DataDir(bool sample = true);
     QString path() const { return mDir.path(); }
-    QString dataPath() const;
-    QString refPath() const;
-    QString file(const QString &name) const;
+    QString dataPath() const { return file(QStringLiteral("tarn_dat.mdb")); }
+    QString refPath() const { return file(QStringLiteral("tarn_ref.mdb")); }
+    QString file(const QString &name) const { return mDir.filePath(name); }
 
     // A fresh AppState on this directory, started up; fails the test on error.
     AppState &start();
@@ -43,11 +43,14 @@ public:
     QList<QVariantMap> rows(const QString &sql, const QVariantList &values = {}) const;
     QVariant scalar(const QString &sql, const QVariantList &values = {}) const;
     // Runs a statement; fails the test when it fails.
-    void exec(const QString &sql, const QVariantList &values = {}) const;
+    void exec(const QString &sql, const QVariantList &values = {}) const { rows(sql, values); }
     QStringList columns(const QString &table) const;
-    qint64 count(const QString &table) const;
+    qint64 count(const QString &table) const
+    {
+        return scalar(QStringLiteral("SELECT count(*) FROM ") + table).toLongLong();
+    }
     // For queries too large to gather as rows.
-    QSqlDatabase connection() const;
+    QSqlDatabase connection() const { return QSqlDatabase::database(mName); }
 
 private:
     QString mName;
