@@ -51,14 +51,18 @@ void insertFullClass(const Peek &peek, const QString &package, int number, bool 
               values);
 }
 
+// The classes of a configuration without their configuration name, NULL told
+// apart from 0 and the empty text.
 QList<QVariantMap> classesOf(const Peek &peek, const QString &package)
 {
     QList<QVariantMap> rows =
-        peek.rows(QStringLiteral("SELECT * FROM classdef WHERE package_name = ? "
-                                 "ORDER BY class_num"),
-                  {package});
-    for (QVariantMap &row : rows)
+        peek.rows("SELECT * FROM classdef WHERE package_name = ? ORDER BY class_num", {package});
+    for (QVariantMap &row : rows) {
         row.remove("package_name");
+        for (QVariant &value : row)
+            if (value.isNull())
+                value = "NULL";
+    }
     return rows;
 }
 
@@ -163,16 +167,7 @@ void tst_DataStore::copyCarriesEveryColumn()
     QCOMPARE(before.size(), classes);
 
     QVERIFY(state.data().copyPackage(source, "Target"));
-    const QList<QVariantMap> copied = classesOf(peek, "Target");
-    QCOMPARE(copied.size(), classes);
-    for (int i = 0; i < classes; ++i) {
-        QCOMPARE(copied.at(i).size(), 68);
-        for (auto it = before.at(i).cbegin(); it != before.at(i).cend(); ++it) {
-            const QVariant value = copied.at(i).value(it.key());
-            QVERIFY2(value == it.value() && value.isNull() == it.value().isNull(),
-                     qPrintable(QStringLiteral("class %1 column %2").arg(i).arg(it.key())));
-        }
-    }
+    QCOMPARE(classesOf(peek, "Target"), before);
     QCOMPARE(classesOf(peek, source), before);
     QCOMPARE(peek.count("package"), 2);
 }
@@ -183,10 +178,9 @@ void tst_DataStore::copyFailingPartWayLeavesNothing()
     AppState &state = dir.start();
     Peek peek(dir.dataPath());
     // The second class row of the copy is refused by the database.
-    peek.exec(QStringLiteral(
-        "CREATE TRIGGER refuse BEFORE INSERT ON classdef "
-        "WHEN (SELECT count(*) FROM classdef WHERE package_name = NEW.package_name) >= 1 "
-        "BEGIN SELECT RAISE(ABORT, 'disk trouble'); END"));
+    peek.exec("CREATE TRIGGER refuse BEFORE INSERT ON classdef "
+              "WHEN (SELECT count(*) FROM classdef WHERE package_name = NEW.package_name) >= 1 "
+              "BEGIN SELECT RAISE(ABORT, 'disk trouble'); END");
     const Status status = state.data().copyPackage("Sample Config", "Copy");
     QVERIFY2(!status && status.message().contains("disk trouble") &&
                  status.message().contains(dir.dataPath()),

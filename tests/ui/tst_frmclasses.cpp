@@ -136,24 +136,18 @@ void tst_frmClasses::editsSurviveMoveAndClose()
 {
     Fixture f;
     f.open();
-    const QList<std::tuple<const char *, const char *, QString>> typed{
-        {"fldClassName", "class_name", "Sniper"},
-        {"fldModel", "model_name", "female"},
-        {"fldSkin1", "skin_name1", "red"},
-        {"fldSkin2", "skin_name2", "blue"},
-        {"fldArmor", "max_armor", "-5"},
-        {"fldSpeed", "max_speed", "32767"},
-        {"fldHealth", "max_health", "0"},
-        {"fldDecoySkin", "decoyskin", "7"},
-        {"maxbullets", "maxbullets", "1"},
-        {"maxshells", "maxshells", "2"},
-        {"maxrockets", "maxrockets", "3"},
-        {"maxgrenades", "maxgrenades", "4"},
-        {"maxcells", "maxcells", "5"},
-        {"maxslugs", "maxslugs", "6"}};
-    for (const auto &[field, column, text] : typed) {
-        f.edit(field)->selectAll();
-        QTest::keyClicks(f.edit(field), text);
+    const QStringList fields{"fldClassName", "fldModel",  "fldSkin1",   "fldSkin2",
+                             "fldArmor",     "fldSpeed",  "fldHealth",  "fldDecoySkin",
+                             "maxbullets",   "maxshells", "maxrockets", "maxgrenades",
+                             "maxcells",     "maxslugs"};
+    const QStringList columns = QStringList{"class_name", "model_name", "skin_name1", "skin_name2",
+                                            "max_armor",  "max_speed",  "max_health", "decoyskin"} +
+                                fields.mid(8); // the ammunition fields are named as their columns
+    const QStringList typed{"Sniper", "female", "red", "blue", "-5", "32767", "0",
+                            "7",      "1",      "2",   "3",    "4",  "5",     "6"};
+    for (int i = 0; i < fields.size(); ++i) {
+        f.edit(qPrintable(fields[i]))->selectAll();
+        QTest::keyClicks(f.edit(qPrintable(fields[i])), typed[i]);
     }
     // Click near the left edge: a wide check box is not toggled in its middle.
     auto *medikit = f.child<QCheckBox>("Check1(1)");
@@ -161,8 +155,8 @@ void tst_frmClasses::editsSurviveMoveAndClose()
     f.child<QCheckBox>("special(9)")->setChecked(true);
     QVERIFY(f.nav()->moveNext());
     QCOMPARE(f.edit("fldClassName")->text(), "Class 2");
-    for (const auto &[field, column, text] : typed)
-        QCOMPARE(f.stored(column, 1).toString(), text);
+    for (int i = 0; i < fields.size(); ++i)
+        QCOMPARE(f.stored(columns[i], 1).toString(), typed[i]);
     // Check boxes store 0 or 1 in the column of their row.
     for (auto [column, value] : {std::pair{"i2", 1}, {"s10", 1}, {"i1", 0}, {"s1", 0}})
         QCOMPARE(f.stored(column, 1), QVariant(value));

@@ -23,23 +23,29 @@ private slots:
     void flagSumsAgreeWithTheBoxes();
 
 private:
+    // The class editor on the sample configuration, opened once the data is set up.
     struct Fixture {
-        Fixture()
+        frmClasses &open()
         {
+            AppState &state = dir.start();
             state.setCurrentPackage("Sample Config");
             editor = std::make_unique<frmClasses>(state, prompter);
             editor->show();
+            return *editor;
         }
-        void trigger(const char *action)
+        // Exports through the menu item to a file of the data directory.
+        QString exportTo(const char *action, const QString &name)
         {
+            const QString path = name.isEmpty() ? QString() : dir.file(name);
+            prompter.answerFile(path);
             editor->findChild<QAction *>(QLatin1String(action))->trigger();
+            return path;
         }
         QLineEdit *edit(const char *name)
         {
             return editor->findChild<QLineEdit *>(QLatin1String(name));
         }
         DataDir dir;
-        AppState &state = dir.start();
         ScriptedPrompter prompter;
         std::unique_ptr<frmClasses> editor;
     };
@@ -58,21 +64,19 @@ void tst_frmClassesExport::fileMenu()
     QFETCH(QString, action);
     QFETCH(bool, scrambled);
     Fixture f;
-    f.state.setProtect(!scrambled);
+    f.open();
+    f.dir.state().setProtect(!scrambled);
     QVERIFY(f.editor->navigator()->moveNext());
     f.edit("fldClassName")->setText("Edited Soldier"); // stored before export
-    const QString path = f.dir.file("out.class");
-    f.prompter.answerFile(path);
-    f.trigger(action.toLatin1());
+    QByteArray bytes = readFile(f.exportTo(qPrintable(action), "out.class"));
 
     QCOMPARE(f.prompter.calls().first().kind, ScriptedPrompter::Call::SaveFile);
     QCOMPARE(f.prompter.calls().first().text, "Class Config (*.class);;All Files (*)");
     QCOMPARE(f.prompter.messages(), QStringList());
-    QCOMPARE(f.state.protect(), scrambled);
+    QCOMPARE(f.dir.state().protect(), scrambled);
     QCOMPARE(f.edit("fldClassName")->text(), "Scout"); // the first class again
     QCOMPARE(f.prompter.busyDepth(), 0);
 
-    QByteArray bytes = readFile(path);
     QCOMPARE(bytes.contains("[Scout]"), !scrambled);
     for (char &c : bytes)
         if (uchar(c) >= 159)
@@ -85,15 +89,14 @@ void tst_frmClassesExport::fileMenu()
 void tst_frmClassesExport::cancelOrRefusalWritesNothing()
 {
     Fixture f;
+    f.open();
     const QString path = f.dir.file("earlier.class");
     writeFile(path, "earlier contents");
-    f.prompter.answerFile(QString());
-    f.trigger("mnuSaveAs");
+    f.exportTo("mnuSaveAs", QString());
     QCOMPARE(f.prompter.calls().size(), 1);
 
     f.edit("fldModel")->setText("two words");
-    f.prompter.answerFile(path);
-    f.trigger("mnuSaveAs");
+    f.exportTo("mnuSaveAs", "earlier.class");
     const QString message = f.prompter.lastMessage();
     QVERIFY2(message.contains("Scout") && message.contains("model"), qPrintable(message));
     QCOMPARE(readFile(path), QByteArray("earlier contents"));
@@ -103,42 +106,27 @@ void tst_frmClassesExport::cancelOrRefusalWritesNothing()
 void tst_frmClassesExport::flagSumsAgreeWithTheBoxes()
 {
     Fixture f;
-    Peek ref(f.dir.refPath());
     // Ids off the powers of two, and more flags ticked than rows to show them.
+    Peek ref(f.dir.refPath());
     ref.exec("UPDATE item SET i_id = 12 WHERE i_id = 8");
     ref.exec("UPDATE special SET qz_enabled = 0");
     Peek(f.dir.dataPath())
-        .exec(QStringLiteral(
-            "UPDATE classdef SET i1 = 1, i4 = 1, i5 = 1, i8 = 1, i9 = 1, s3 = 1, s8 = 1, "
-            "s20 = 1, s31 = 1 WHERE class_num = 2"));
-    f.editor.reset();
-    f.editor = std::make_unique<frmClasses>(f.state, f.prompter);
-
-    // What the boxes on screen add up to, class by class.
-    QList<QPair<qint64, qint64>> shown;
-    DataControl *nav = f.editor->navigator();
-    for (int i = 0; i < nav->recordCount(); ++i) {
-        QVERIFY(nav->moveTo(i));
-        qint64 items = 0, specials = 0;
-        for (QCheckBox *box : f.editor->findChildren<QCheckBox *>()) {
-            if (!box->isVisibleTo(f.editor.get()) || !box->isChecked())
-                continue;
-            (box->objectName().startsWith(QLatin1String("Check1")) ? items : specials) +=
+        .exec("UPDATE classdef SET i1 = 1, i4 = 1, i5 = 1, i8 = 1, i9 = 1, s3 = 1, s8 = 1, "
+              "s20 = 1, s31 = 1 WHERE class_num = 2");
+    frmClasses &w = f.open();
+    QVERIFY(w.navigator()->moveNext());
+    qint64 items = 0, specials = 0; // what the boxes on screen add up to
+    for (QCheckBox *box : w.findChildren<QCheckBox *>())
+        if (box->isVisibleTo(&w) && box->isChecked())
+            (box->objectName().startsWith("Check1") ? items : specials) +=
                 box->property("tag").toLongLong();
-        }
-        shown << qMakePair(specials, items);
-    }
-    const QString path = f.dir.file("sums.class");
-    f.prompter.answerFile(path);
-    f.trigger("mnuSaveUnprotected");
-    QList<QPair<qint64, qint64>> written;
-    const QList<QByteArray> lines = readFile(path).split('\n');
-    for (int i = 7; i < lines.size(); i += 7) {
-        const QList<QByteArray> fields = lines.at(i).trimmed().split(' ');
-        written << qMakePair(fields.at(fields.size() - 3).toLongLong(), fields.last().toLongLong());
-    }
-    QCOMPARE(written, shown);
-    QCOMPARE(shown.at(1), qMakePair(qint64(2 + 4 + 128), qint64(1 + 2 + 4 + 12 + 16)));
+    QCOMPARE(items, 1 + 2 + 4 + 12 + 16);
+    QCOMPARE(specials, 2 + 4 + 128);
+    // The second class's line of flags: specials, ..., items.
+    const QList<QByteArray> flags =
+        readFile(f.exportTo("mnuSaveUnprotected", "sums.class")).split('\n').at(14).split(' ');
+    QCOMPARE(flags.at(flags.size() - 3).toLongLong(), specials);
+    QCOMPARE(flags.last().trimmed().toLongLong(), items);
 }
 
 QTEST_MAIN(tst_frmClassesExport)
