@@ -50,16 +50,9 @@ private:
                 n << list()->item(i)->text();
             return n;
         }
-        // Clicks the name in the list, as the user selects it.
         void select(const QString &name)
         {
-            const QList<QListWidgetItem *> items = list()->findItems(name, Qt::MatchExactly);
-            QVERIFY(!items.isEmpty());
-            window.show();
-            QVERIFY(QTest::qWaitForWindowExposed(&window));
-            list()->scrollToItem(items.first());
-            QTest::mouseClick(list()->viewport(), Qt::LeftButton, {},
-                              list()->visualItemRect(items.first()).center());
+            list()->setCurrentItem(list()->findItems(name, Qt::MatchExactly).value(0));
             QCOMPARE(state.currentPackage(), name);
         }
     };
