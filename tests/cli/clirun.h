@@ -17,10 +17,10 @@ struct CliRun {
 
 inline CliRun runCli(const QString &dataDir, const QStringList &args)
 {
-    QString out, err;
-    QTextStream o(&out), e(&err);
-    const int code = cli::run(QStringList{"--data-dir", dataDir} + args, o, e);
-    return {code, out, err};
+    CliRun run{};
+    QTextStream out(&run.out), err(&run.err);
+    run.code = cli::run(QStringList{"--data-dir", dataDir} + args, out, err);
+    return run;
 }
 
 } // namespace tarn::test
