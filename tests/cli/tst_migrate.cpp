@@ -1,4 +1,5 @@
 #include "clirun.h"
+#include "schema.h"
 #include "testsupport.h"
 
 #include <QTemporaryDir>
@@ -14,8 +15,8 @@ class tst_Migrate : public QObject
 private slots:
     void initTestCase();
     void convertsBothThenLeavesThem();
-    void otherCommandsPointToMigrate();
-    void damagedFileChangesNothing();
+    void refusedChangesNothing_data();
+    void refusedChangesNothing();
     void oneFileConvertedOtherAlready();
 };
 
@@ -28,23 +29,32 @@ void tst_Migrate::convertsBothThenLeavesThem()
 {
     QTemporaryDir dir;
     AppState paths(dir.path());
-    copyLegacyFile(QStringLiteral("tarn_dat_s21.mdb"), paths.dataPath());
-    copyLegacyFile(QStringLiteral("tarn_ref.mdb"), paths.refPath());
-    const QByteArray jetData = readFile(paths.dataPath());
+    const QString data = paths.dataPath(), ref = paths.refPath();
+    copyLegacyFile(QStringLiteral("tarn_dat_s21.mdb"), data);
+    copyLegacyFile(QStringLiteral("tarn_ref.mdb"), ref);
+    const QByteArray jetData = readFile(data);
 
     const CliRun first = runCli(dir.path(), {"migrate"});
     QCOMPARE(first.code, 0);
     QVERIFY2(first.err.isEmpty(), qPrintable(first.err));
-    const QString data = paths.dataPath(), ref = paths.refPath();
     QCOMPARE(first.out, data + ": converted; the Jet file is kept as " + data + ".jet\n" + ref +
                             ": converted; the Jet file is kept as " + ref + ".jet\n" + data +
                             ": added the columns s22, s23, s24, s25, s26, s27, s28, s29, s30, s31 "
                             "to classdef\n");
     QCOMPARE(readFile(data + ".jet"), jetData);
+    // The older file's own columns keep their place; the new flags follow, false.
+    Peek peek(data);
+    const QStringList columns = peek.columns(QStringLiteral("classdef"));
+    QCOMPARE(columns.mid(columns.indexOf("notes")),
+             (QStringList{"notes"} + schema::upgradeColumns()));
+    for (const QString &flag : schema::upgradeColumns())
+        QCOMPARE(peek.scalar(QStringLiteral("SELECT sum(%1 = 0) FROM classdef").arg(flag)), 9);
     QCOMPARE(runCli(dir.path(), {"list"}).out,
              QStringLiteral("Harbor Defense\nO'Neil Squad\nZulu Reserve\nÉquipe Rouge\n"));
 
+    // Names match without regard to case in the converted file too.
     const QMap<QString, QByteArray> converted = snapshot(dir.path());
+    QVERIFY(runCli(dir.path(), {"new", "harbor DEFENSE"}).err.contains("exists already"));
     const CliRun second = runCli(dir.path(), {"migrate"});
     QCOMPARE(second.code, 0);
     QCOMPARE(second.out, data + ": already an SQLite file, left as it is\n" + ref +
@@ -52,39 +62,37 @@ void tst_Migrate::convertsBothThenLeavesThem()
     QCOMPARE(snapshot(dir.path()), converted);
 }
 
-void tst_Migrate::otherCommandsPointToMigrate()
+void tst_Migrate::refusedChangesNothing_data()
 {
-    QTemporaryDir dir;
-    AppState paths(dir.path());
-    copyLegacyFile(QStringLiteral("tarn_dat.mdb"), paths.dataPath());
-    copyLegacyFile(QStringLiteral("tarn_ref.mdb"), paths.refPath());
-    const QMap<QString, QByteArray> before = snapshot(dir.path());
-    for (const QStringList &command : {QStringList{"list"}, QStringList{"new", "X"}}) {
-        const CliRun refused = runCli(dir.path(), command);
-        QCOMPARE(refused.code, 1);
-        QVERIFY2(refused.err.contains(paths.dataPath()) && refused.err.contains(paths.refPath()) &&
-                     refused.err.contains("Run 'tarn-cli migrate' to convert them."),
-                 qPrintable(refused.err));
-    }
-    QCOMPARE(snapshot(dir.path()), before);
-    QCOMPARE(runCli(dir.path(), {"migrate"}).code, 0);
-    QCOMPARE(runCli(dir.path(), {"new", "X"}).code, 0);
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<bool>("refCut");
+    QTest::addColumn<QStringList>("says"); // %1: the data file, %2: the reference file
+    const QStringList migrateFirst{"%1", "%2", "Run 'tarn-cli migrate' to convert them."};
+    QTest::newRow("list") << QStringList{"list"} << false << migrateFirst;
+    QTest::newRow("new") << QStringList{"new", "X"} << false << migrateFirst;
+    QTest::newRow("migrate, damaged")
+        << QStringList{"migrate"} << true
+        << QStringList{"%2 could not be converted", "The file was left as it is."};
 }
 
-void tst_Migrate::damagedFileChangesNothing()
+void tst_Migrate::refusedChangesNothing()
 {
+    QFETCH(QStringList, args);
+    QFETCH(bool, refCut);
+    QFETCH(QStringList, says);
     QTemporaryDir dir;
     AppState paths(dir.path());
     copyLegacyFile(QStringLiteral("tarn_dat.mdb"), paths.dataPath());
     copyLegacyFile(QStringLiteral("tarn_ref.mdb"), paths.refPath());
-    writeFile(paths.refPath(), readFile(paths.refPath()).left(65536));
+    if (refCut)
+        writeFile(paths.refPath(), readFile(paths.refPath()).left(65536));
     const QMap<QString, QByteArray> before = snapshot(dir.path());
-
-    const CliRun refused = runCli(dir.path(), {"migrate"});
+    const CliRun refused = runCli(dir.path(), args);
     QCOMPARE(refused.code, 1);
-    QVERIFY2(refused.err.contains(paths.refPath() + " could not be converted"),
-             qPrintable(refused.err));
-    QVERIFY(refused.err.contains("The file was left as it is."));
+    for (const QString &text : says)
+        QVERIFY2(refused.err.contains(
+                     QString(text).replace("%1", paths.dataPath()).replace("%2", paths.refPath())),
+                 qPrintable(refused.err));
     QCOMPARE(snapshot(dir.path()), before);
 }
 

@@ -26,10 +26,8 @@ class tst_Faults : public QObject
 
 private slots:
     void initTestCase();
-    void modIdNotWritten_data();
-    void modIdNotWritten();
-    void exportNotWritten_data();
-    void exportNotWritten();
+    void notWritten_data();
+    void notWritten();
     void lockedDataFile_data();
     void lockedDataFile();
     void lockedDuringClassEditorWriteBack();
@@ -39,29 +37,20 @@ namespace
 {
 
 // Holds an exclusive lock on a database file from another process.
-class LockHolder
-{
-public:
+struct LockHolder {
     explicit LockHolder(const QString &path)
     {
-        mProcess.start(QStringLiteral("sqlite3"), {path});
-        mProcess.waitForStarted();
-        mProcess.write("BEGIN EXCLUSIVE; SELECT 'locked';\n");
-        mProcess.waitForReadyRead(5000);
+        process.start(QStringLiteral("sqlite3"), {path});
+        process.write("BEGIN EXCLUSIVE; SELECT 'locked';\n");
+        process.waitForReadyRead(5000);
     }
-    ~LockHolder() { release(); }
-    void release()
+    ~LockHolder()
     {
-        if (mProcess.state() == QProcess::NotRunning)
-            return;
-        mProcess.write("COMMIT;\n.quit\n");
-        mProcess.closeWriteChannel();
-        mProcess.waitForFinished(5000);
+        process.write("COMMIT;\n.quit\n");
+        process.closeWriteChannel();
+        process.waitForFinished(5000);
     }
-    bool holding() const { return mProcess.state() == QProcess::Running; }
-
-private:
-    QProcess mProcess;
+    QProcess process;
 };
 
 // Wrappers that run tarn-cli under a restriction.
@@ -107,76 +96,57 @@ void tst_Faults::initTestCase()
     qputenv("TARN_BUSY_TIMEOUT_MS", "100");
 }
 
-void tst_Faults::modIdNotWritten_data()
+void tst_Faults::notWritten_data()
 {
     QTest::addColumn<QStringList>("wrapper"); // runs tarn-cli under a restriction
-    QTest::addColumn<QString>("cause");
-    QTest::newRow("directory not writable") << kAsNobody << QStringLiteral("not writable");
-    QTest::newRow("disk full") << fileSizeLimit(2) << QStringLiteral("File too large");
-}
-
-void tst_Faults::modIdNotWritten()
-{
-    QFETCH(QStringList, wrapper);
-    QFETCH(QString, cause);
-    if (wrapper.first() == QLatin1String("setpriv") && getuid() != 0)
-        QSKIP("only root can run a command as another user");
-    DataDir dir;
-    const QString ini = dir.file(QStringLiteral("tarn.ini"));
-    writeFile(ini, "\"old\"\r\n");
-    readOnlyForOthers(dir.path(), {dir.dataPath(), dir.refPath(), ini});
-    const CliRun run = runCliUnder(wrapper, dir.path(), {"mod-id", "new value"});
-    QCOMPARE(run.code, 1);
-    QVERIFY2(run.err.contains(QStringLiteral("The Mod ID was not saved")), qPrintable(run.err));
-    QVERIFY2(run.err.contains(ini) && run.err.contains(cause), qPrintable(run.err));
-    QCOMPARE(readFile(ini), QByteArray("\"old\"\r\n"));
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 3); // no temporary file left
-}
-
-void tst_Faults::exportNotWritten_data()
-{
-    QTest::addColumn<QStringList>("wrapper");
-    QTest::addColumn<bool>("fileWritable"); // by anyone; the directory is not
-    QTest::addColumn<int>("doublings");     // of the sample configuration's classes
-    QTest::addColumn<QString>("cause");
-    QTest::newRow("file not writable") << kAsNobody << false << 0 << "is not writable";
-    QTest::newRow("directory not writable") << kAsNobody << true << 0 << "Permission denied";
+    QTest::addColumn<QStringList>("args");    // %1: the file it writes
+    QTest::addColumn<bool>("fileWritable");   // by anyone; the directory is not
+    QTest::addColumn<int>("doublings");       // of the sample configuration's classes
+    QTest::addColumn<QStringList>("says");
+    const QStringList modId{"mod-id", "new value"}, exportTo{"export", "Sample Config", "%1"};
+    const QString notSaved = "The Mod ID was not saved.\n%1",
+                  notExported = "Could not export the configuration 'Sample Config' to %1.\n%1: ";
+    QTest::newRow("Mod ID, directory not writable")
+        << kAsNobody << modId << false << 0 << QStringList{notSaved, "not writable"};
+    QTest::newRow("Mod ID, disk full")
+        << fileSizeLimit(2) << modId << false << 0 << QStringList{notSaved, "File too large"};
+    QTest::newRow("export, file not writable")
+        << kAsNobody << exportTo << false << 0 << QStringList{notExported, "is not writable"};
+    QTest::newRow("export, directory not writable")
+        << kAsNobody << exportTo << true << 0 << QStringList{notExported, "Permission denied"};
     // The whole file fits the write buffer: the failure shows only when it is flushed.
-    QTest::newRow("disk full at the end") << fileSizeLimit(64) << false << 0 << "File too large";
-    QTest::newRow("disk full midway") << fileSizeLimit(4096) << false << 12 << "File too large";
+    QTest::newRow("export, disk full at the end") << fileSizeLimit(64) << exportTo << false << 0
+                                                  << QStringList{notExported, "File too large"};
+    QTest::newRow("export, disk full midway") << fileSizeLimit(4096) << exportTo << false << 12
+                                              << QStringList{notExported, "File too large"};
 }
 
-void tst_Faults::exportNotWritten()
+void tst_Faults::notWritten()
 {
     QFETCH(QStringList, wrapper);
+    QFETCH(QStringList, args);
     QFETCH(bool, fileWritable);
     QFETCH(int, doublings);
-    QFETCH(QString, cause);
+    QFETCH(QStringList, says);
     if (wrapper.first() == QLatin1String("setpriv") && getuid() != 0)
         QSKIP("only root can run a command as another user");
     DataDir dir;
-    {
-        Peek peek(dir.dataPath());
-        const QStringList columns = schema::classdefColumnNames();
-        for (int i = 0; i < doublings; ++i)
-            peek.exec(QStringLiteral("INSERT INTO classdef (%1) SELECT %1 FROM classdef")
-                          .arg(schema::joined(columns)));
-    }
-    const QString earlier = dir.file(QStringLiteral("earlier.class"));
-    writeFile(earlier, "earlier export\r\n");
-    readOnlyForOthers(dir.path(), {dir.dataPath(), dir.refPath(), earlier});
+    for (int i = 0; i < doublings; ++i)
+        Peek(dir.dataPath())
+            .exec(QStringLiteral("INSERT INTO classdef (%1) SELECT %1 FROM classdef")
+                      .arg(schema::joined(schema::classdefColumnNames())));
+    const QString file = dir.file(args.first() == "mod-id" ? "tarn.ini" : "earlier.class");
+    writeFile(file, "\"old\"\r\n");
+    readOnlyForOthers(dir.path(), {dir.dataPath(), dir.refPath(), file});
     if (fileWritable)
-        QFile::setPermissions(earlier, QFile::permissions(earlier) | QFile::WriteOther);
+        QFile::setPermissions(file, QFile::permissions(file) | QFile::WriteOther);
     const QStringList files = QDir(dir.path()).entryList(QDir::Files);
 
-    const CliRun run = runCliUnder(wrapper, dir.path(), {"export", "Sample Config", earlier});
+    const CliRun run = runCliUnder(wrapper, dir.path(), args.replaceInStrings("%1", file));
     QCOMPARE(run.code, 1);
-    QVERIFY2(run.err.contains(
-                 QStringLiteral("Could not export the configuration 'Sample Config' to %1.\n%1: ")
-                     .arg(earlier)) &&
-                 run.err.contains(cause),
-             qPrintable(run.err));
-    QCOMPARE(readFile(earlier), QByteArray("earlier export\r\n"));
+    for (const QString &text : says)
+        QVERIFY2(run.err.contains(QString(text).replace("%1", file)), qPrintable(run.err));
+    QCOMPARE(readFile(file), QByteArray("\"old\"\r\n"));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), files); // no temporary file left
 }
 
@@ -205,7 +175,7 @@ void tst_Faults::lockedDataFile()
     prompter.answerFile(classFile);
     {
         LockHolder lock(dir.dataPath());
-        QVERIFY(lock.holding());
+        QCOMPARE(lock.process.state(), QProcess::Running);
         window.findChild<QPushButton *>(command)->click();
     }
     const QString message = prompter.lastMessage();

@@ -15,25 +15,8 @@ class tst_JetConversion : public QObject
 
 private slots:
     void initTestCase();
-    void answeredNo();
-    void answeredYes();
-    void failureReported();
-
-private:
-    struct Fixture {
-        Fixture()
-        {
-            copyLegacyFile(QStringLiteral("tarn_dat_s21.mdb"), state.dataPath());
-            copyLegacyFile(QStringLiteral("tarn_ref.mdb"), state.refPath());
-            jetFiles = startUp(state).jetFiles;
-            before = snapshot(dir.path());
-        }
-        QTemporaryDir dir;
-        AppState state{dir.path()};
-        ScriptedPrompter prompter;
-        QStringList jetFiles;
-        QMap<QString, QByteArray> before;
-    };
+    void offered_data();
+    void offered();
 };
 
 void tst_JetConversion::initTestCase()
@@ -41,54 +24,58 @@ void tst_JetConversion::initTestCase()
     qputenv("TARN_JET_READER", TARN_JET_READER_PATH);
 }
 
-void tst_JetConversion::answeredNo()
+void tst_JetConversion::offered_data()
 {
-    Fixture f;
-    QCOMPARE(f.jetFiles.size(), 2);
-    f.prompter.answerMessage(Prompter::Answer::No);
-    const StartupResult result = offerJetConversion(f.state, f.prompter, f.jetFiles);
-    QVERIFY(!result.status);
-    QVERIFY(result.status.message().contains("tarn-cli migrate"));
-    QVERIFY(result.status.message().contains(f.state.refPath()));
-    const ScriptedPrompter::Call &question = f.prompter.calls().first();
-    QCOMPARE(question.buttons, Prompter::Buttons::YesNo);
-    QVERIFY(question.text.contains(f.state.dataPath()) &&
-            question.text.contains(f.state.refPath()));
-    QCOMPARE(f.prompter.calls().size(), 1);
-    QCOMPARE(snapshot(f.dir.path()), f.before);
+    QTest::addColumn<bool>("yes");
+    QTest::addColumn<QByteArray>("reader"); // a script in place of the reader
+    QTest::addColumn<QString>("refused");   // what the failure says; empty: converted
+    QTest::newRow("answered No") << false << QByteArray() << "or run 'tarn-cli migrate'.";
+    QTest::newRow("answered Yes") << true << QByteArray() << QString();
+    QTest::newRow("reader crashes")
+        << true << QByteArray("kill -SEGV $$") << "could not be converted: the Jet reader crashed";
 }
 
-void tst_JetConversion::answeredYes()
+void tst_JetConversion::offered()
 {
-    Fixture f;
-    f.prompter.answerMessage(Prompter::Answer::Yes);
-    const StartupResult result = offerJetConversion(f.state, f.prompter, f.jetFiles);
-    QVERIFY2(result.status, qPrintable(result.status.message()));
-    QCOMPARE(result.addedColumns.size(), 10);
-    QCOMPARE(f.state.data().packageNames().value().size(), 4);
-    QVERIFY(f.prompter.lastMessage().contains(f.state.dataPath() + ".jet"));
-    QCOMPARE(f.prompter.busyDepth(), 0);
-    QVERIFY(f.prompter.busyCount() > 0);
-    QCOMPARE(readFile(f.state.dataPath() + ".jet"), f.before.value("tarn_dat.mdb"));
-    QCOMPARE(f.prompter.unexpectedCalls(), 0);
-}
-
-void tst_JetConversion::failureReported()
-{
-    Fixture f;
-    QTemporaryDir tools;
+    QFETCH(bool, yes);
+    QFETCH(QByteArray, reader);
+    QFETCH(QString, refused);
+    QTemporaryDir dir, tools;
+    AppState state(dir.path());
+    copyLegacyFile(QStringLiteral("tarn_dat_s21.mdb"), state.dataPath());
+    copyLegacyFile(QStringLiteral("tarn_ref.mdb"), state.refPath());
+    const QStringList jetFiles = startUp(state).jetFiles;
+    QCOMPARE(jetFiles.size(), 2);
+    const QMap<QString, QByteArray> before = snapshot(dir.path());
     JetOptions options;
-    options.reader = tools.filePath("reader.sh");
-    writeFile(options.reader, "#!/bin/sh\nkill -SEGV $$\n");
-    QFile::setPermissions(options.reader, QFile::ReadOwner | QFile::ExeOwner);
-    f.prompter.answerMessage(Prompter::Answer::Yes);
-    const StartupResult result = offerJetConversion(f.state, f.prompter, f.jetFiles, options);
-    QVERIFY(!result.status);
-    QVERIFY2(result.status.message().contains(f.state.dataPath() + " could not be converted"),
-             qPrintable(result.status.message()));
-    QVERIFY(result.status.message().contains("crashed"));
-    QCOMPARE(f.prompter.busyDepth(), 0);
-    QCOMPARE(snapshot(f.dir.path()), f.before);
+    if (!reader.isEmpty()) {
+        options.reader = tools.filePath("reader.sh");
+        writeFile(options.reader, "#!/bin/sh\n" + reader + "\n");
+        QFile::setPermissions(options.reader, QFile::ReadOwner | QFile::ExeOwner);
+    }
+    ScriptedPrompter prompter;
+    prompter.answerMessage(yes ? Prompter::Answer::Yes : Prompter::Answer::No);
+    const StartupResult result = offerJetConversion(state, prompter, jetFiles, options);
+
+    const ScriptedPrompter::Call &question = prompter.calls().first();
+    QCOMPARE(question.buttons, Prompter::Buttons::YesNo);
+    QVERIFY(question.text.contains(state.dataPath()) && question.text.contains(state.refPath()));
+    QCOMPARE(prompter.busyDepth(), 0);
+    QCOMPARE(prompter.unexpectedCalls(), 0);
+    if (!refused.isEmpty()) {
+        QVERIFY(!result.status);
+        QVERIFY2(result.status.message().contains(state.dataPath()) &&
+                     result.status.message().contains(refused),
+                 qPrintable(result.status.message()));
+        QCOMPARE(snapshot(dir.path()), before);
+        return;
+    }
+    QVERIFY2(result.status, qPrintable(result.status.message()));
+    QCOMPARE(result.addedColumns, schema::upgradeColumns());
+    QCOMPARE(state.data().packageNames().value().size(), 4);
+    QVERIFY(prompter.lastMessage().contains(state.dataPath() + ".jet"));
+    QVERIFY(prompter.busyCount() > 0);
+    QCOMPARE(readFile(state.dataPath() + ".jet"), before.value("tarn_dat.mdb"));
 }
 
 QTEST_MAIN(tst_JetConversion)

@@ -70,12 +70,6 @@ void rowPerKind(std::span<const RefKind> kinds, const char *name, Values... valu
          << ... << values);
 }
 
-void kindColumn(std::span<const RefKind> kinds)
-{
-    QTest::addColumn<RefKind>("kind");
-    rowPerKind(kinds, "");
-}
-
 } // namespace
 
 class tst_RefEditors : public QObject
@@ -85,7 +79,7 @@ class tst_RefEditors : public QObject
 private slots:
     void laidOut_data();
     void laidOut();
-    void deleteShowsLowestThenEmpty_data() { kindColumn(kAll); }
+    void deleteShowsLowestThenEmpty_data();
     void deleteShowsLowestThenEmpty();
     void addRecord_data();
     void addRecord();
@@ -93,13 +87,11 @@ private slots:
     void refusedWriteKeepsUserOnRow();
     void bitNumber_data();
     void bitNumber();
-    void bitNumberKeptForEmptyOrNegativeId_data() { kindColumn(kFlags); }
-    void bitNumberKeptForEmptyOrNegativeId();
     void calculator_data();
     void calculator();
     void warning_data();
     void warning();
-    void warningFollowsStoredId();
+    void warningFollowsStoredIds();
     void disabledWeaponIsNotOffered();
 };
 
@@ -107,7 +99,7 @@ void tst_RefEditors::laidOut_data()
 {
     QTest::addColumn<RefKind>("kind");
     QTest::addColumn<QString>("title");
-    QTest::addColumn<QString>("focus");
+    QTest::addColumn<QString>("focus"); // the tab order from Text1
     const QString record = QStringLiteral("Text1 Text2 Text3 Text4 Text5 Command1 Command2");
     const QString flags = QStringLiteral("Text1 Text2 Text5 Command1 Command2 fldBitNum btnCalc "
                                          "fldResult");
@@ -124,7 +116,6 @@ void tst_RefEditors::laidOut()
     QFETCH(QString, focus);
     Fixture f(kind);
     QCOMPARE(f.window->windowTitle(), title);
-    QCOMPARE(f.control()->objectName() + f.control()->caption(), "db" + title.mid(5).repeated(2));
     QList<QWidget *> shown;
     for (QWidget *w : f.window->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
         if (!w->isVisible())
@@ -168,11 +159,16 @@ void tst_RefEditors::laidOut()
     QCOMPARE(order.join(' '), focus);
 }
 
+void tst_RefEditors::deleteShowsLowestThenEmpty_data()
+{
+    QTest::addColumn<RefKind>("kind");
+    rowPerKind(kAll, "");
+}
+
 void tst_RefEditors::deleteShowsLowestThenEmpty()
 {
     QFETCH(RefKind, kind);
     Fixture f(kind, QVariantList{5, 2, 9});
-    QCOMPARE(f.text("Text1"), "2");
     QVERIFY(f.control()->moveLast());
     f.click("Command2");
     QCOMPARE(f.text("Text1"), "2");
@@ -182,8 +178,6 @@ void tst_RefEditors::deleteShowsLowestThenEmpty()
     QCOMPARE(f.storedIds(), QVariantList());
     for (const char *name : {"Text1", "Text2", "Text5"})
         QVERIFY(f.text(name).isEmpty() && !f.edit(name)->isEnabled());
-    f.click("Command2"); // no row: nothing happens
-    QCOMPARE(f.prompter.calls().size(), 0);
 }
 
 void tst_RefEditors::addRecord_data()
@@ -229,6 +223,7 @@ void tst_RefEditors::addRecord()
     }
 }
 
+// The reference columns' ranges: 32-bit ids, decimal numbers.
 void tst_RefEditors::refusedWriteKeepsUserOnRow_data()
 {
     QTest::addColumn<RefKind>("kind");
@@ -267,17 +262,12 @@ void tst_RefEditors::bitNumber_data()
 {
     QTest::addColumn<RefKind>("kind");
     QTest::addColumn<qint64>("id");
-    QTest::addColumn<QString>("bit");
-    for (auto [id, bit] : {std::pair{0, "0"},
-                           {1, "0"},
-                           {3, "2"},
-                           {5, "2"},
-                           {6, "3"},
-                           {7, "3"},
-                           {12, "4"},
-                           {64, "6"},
-                           {1073741824, "30"}})
-        rowPerKind(kFlags, qPrintable(QString::number(id)), qint64(id), QString(bit));
+    QTest::addColumn<QString>("bit"); // empty: none shown
+    for (const char *pair :
+         {"0:0", "1:0", "3:2", "5:2", "6:3", "7:3", "12:4", "64:6", "1073741824:30", "-4:"}) {
+        const QStringList idBit = QString::fromLatin1(pair).split(':');
+        rowPerKind(kFlags, pair, idBit[0].toLongLong(), idBit[1]);
+    }
 }
 
 void tst_RefEditors::bitNumber()
@@ -285,22 +275,12 @@ void tst_RefEditors::bitNumber()
     QFETCH(RefKind, kind);
     QFETCH(qint64, id);
     QFETCH(QString, bit);
-    QCOMPARE(Fixture(kind, QVariantList{id}).text("fldCalcBit"), bit);
-}
-
-void tst_RefEditors::bitNumberKeptForEmptyOrNegativeId()
-{
-    QFETCH(RefKind, kind);
-    Fixture f(kind, QVariantList{QVariant(), -4, 8});
-    QCOMPARE(f.text("fldCalcBit"), "");
+    Fixture f(kind, QVariantList{QVariant(), id});
     QVERIFY(f.control()->moveLast());
-    QVERIFY(f.control()->moveFirst());
-    QVERIFY(f.control()->moveNext());
+    QCOMPARE(f.text("fldCalcBit"), bit);
+    QVERIFY(f.control()->moveFirst()); // an empty id keeps the last bit number shown
     f.click("Command1");
-    QCOMPARE(f.text("fldCalcBit"), "3");
-    QTest::keyClicks(f.edit("Text1"), "16");
-    QVERIFY(f.control()->moveLast());
-    QCOMPARE(f.text("fldCalcBit"), "4");
+    QCOMPARE(f.text("fldCalcBit"), bit);
 }
 
 void tst_RefEditors::calculator_data()
@@ -308,17 +288,11 @@ void tst_RefEditors::calculator_data()
     QTest::addColumn<RefKind>("kind");
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("answer"); // empty: refused
-    for (auto [typed, answer] : {std::pair{"0", "1"},
-                                 {"30", "1073741824"},
-                                 {" 10 ", "1024"},
-                                 {"2.5", "4"},
-                                 {"3.5", "16"},
-                                 {"31", ""},
-                                 {"-1", ""},
-                                 {"", ""},
-                                 {"two", ""},
-                                 {"40000", ""}})
-        rowPerKind(kFlags, typed, QString(typed), QString(answer));
+    for (const char *pair : {"0:1", "30:1073741824", " 10 :1024", "2.5:4", "3.5:16",
+                             "31:", "-1:", ":", "two:", "40000:"}) {
+        const QStringList typedAnswer = QString::fromLatin1(pair).split(':');
+        rowPerKind(kFlags, pair, typedAnswer[0], typedAnswer[1]);
+    }
 }
 
 void tst_RefEditors::calculator()
@@ -334,9 +308,6 @@ void tst_RefEditors::calculator()
     QCOMPARE(f.text("fldResult"), answer.isEmpty() ? "2" : answer);
     QCOMPARE(f.prompter.messages(),
              answer.isEmpty() ? QStringList{"Number must be between 0 and 30"} : QStringList());
-    for (const ScriptedPrompter::Call &call : f.prompter.calls())
-        QVERIFY(call.title == Prompter::applicationTitle() &&
-                call.buttons == Prompter::Buttons::Ok);
 }
 
 void tst_RefEditors::warning_data()
@@ -367,18 +338,13 @@ void tst_RefEditors::warning()
              !says.isEmpty());
 }
 
-void tst_RefEditors::warningFollowsStoredId()
+void tst_RefEditors::warningFollowsStoredIds()
 {
     Fixture f(RefKind::Special, QVariantList{1, 2, 8});
     QVERIFY(f.control()->moveLast());
-    QVERIFY(f.warning()->isVisible());
     f.click("Command1"); // the new row has no warning yet
     QVERIFY(!f.warning()->isVisible());
     QVERIFY(f.control()->moveLast());
-    f.edit("Text1")->setText("4");
-    QVERIFY(f.control()->moveFirst());
-    QVERIFY(f.control()->moveLast());
-    QVERIFY(!f.warning()->isVisible());
     f.edit("Text1")->setText("1");
     QVERIFY(f.control()->moveFirst()); // now shares its id with the row shown
     QVERIFY(f.warning()->text().contains("has this id"));
