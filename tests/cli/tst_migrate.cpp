@@ -30,8 +30,8 @@ void tst_Migrate::convertsBothThenLeavesThem()
     QTemporaryDir dir;
     AppState paths(dir.path());
     const QString data = paths.dataPath(), ref = paths.refPath();
-    copyLegacyFile(QStringLiteral("tarn_dat_s21.mdb"), data);
-    copyLegacyFile(QStringLiteral("tarn_ref.mdb"), ref);
+    copyLegacyFile("tarn_dat_s21.mdb", data);
+    copyLegacyFile("tarn_ref.mdb", ref);
     const QByteArray jetData = readFile(data);
 
     const CliRun first = runCli(dir.path(), {"migrate"});
@@ -44,13 +44,13 @@ void tst_Migrate::convertsBothThenLeavesThem()
     QCOMPARE(readFile(data + ".jet"), jetData);
     // The older file's own columns keep their place; the new flags follow, false.
     Peek peek(data);
-    const QStringList columns = peek.columns(QStringLiteral("classdef"));
+    const QStringList columns = peek.columns("classdef");
     QCOMPARE(columns.mid(columns.indexOf("notes")),
              (QStringList{"notes"} + schema::upgradeColumns()));
     for (const QString &flag : schema::upgradeColumns())
         QCOMPARE(peek.scalar(QStringLiteral("SELECT sum(%1 = 0) FROM classdef").arg(flag)), 9);
     QCOMPARE(runCli(dir.path(), {"list"}).out,
-             QStringLiteral("Harbor Defense\nO'Neil Squad\nZulu Reserve\nÉquipe Rouge\n"));
+             "Harbor Defense\nO'Neil Squad\nZulu Reserve\nÉquipe Rouge\n");
 
     // Names match without regard to case in the converted file too.
     const QMap<QString, QByteArray> converted = snapshot(dir.path());
@@ -82,8 +82,8 @@ void tst_Migrate::refusedChangesNothing()
     QFETCH(QStringList, says);
     QTemporaryDir dir;
     AppState paths(dir.path());
-    copyLegacyFile(QStringLiteral("tarn_dat.mdb"), paths.dataPath());
-    copyLegacyFile(QStringLiteral("tarn_ref.mdb"), paths.refPath());
+    copyLegacyFile("tarn_dat.mdb", paths.dataPath());
+    copyLegacyFile("tarn_ref.mdb", paths.refPath());
     if (refCut)
         writeFile(paths.refPath(), readFile(paths.refPath()).left(65536));
     const QMap<QString, QByteArray> before = snapshot(dir.path());
@@ -99,7 +99,7 @@ void tst_Migrate::refusedChangesNothing()
 void tst_Migrate::oneFileConvertedOtherAlready()
 {
     DataDir dir;
-    copyLegacyFile(QStringLiteral("tarn_ref.mdb"), dir.refPath());
+    copyLegacyFile("tarn_ref.mdb", dir.refPath());
     const CliRun done = runCli(dir.path(), {"migrate"});
     QCOMPARE(done.code, 0);
     QCOMPARE(done.out, dir.dataPath() + ": already an SQLite file, left as it is\n" +

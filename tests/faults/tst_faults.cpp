@@ -40,7 +40,7 @@ namespace
 struct LockHolder {
     explicit LockHolder(const QString &path)
     {
-        process.start(QStringLiteral("sqlite3"), {path});
+        process.start("sqlite3", {path});
         process.write("BEGIN EXCLUSIVE; SELECT 'locked';\n");
         process.waitForReadyRead(5000);
     }
@@ -84,7 +84,7 @@ CliRun runCliUnder(const QStringList &wrapper, const QString &dataDir, const QSt
     cli.start(wrapper.first(),
               wrapper.mid(1) + QStringList{TARN_CLI, "--data-dir", dataDir} + args);
     if (!cli.waitForFinished(60000))
-        return {-1, QStringLiteral("tarn-cli did not finish")};
+        return {-1, "tarn-cli did not finish"};
     return {cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1,
             QString::fromLocal8Bit(cli.readAllStandardError())};
 }
@@ -128,7 +128,7 @@ void tst_Faults::notWritten()
     QFETCH(bool, fileWritable);
     QFETCH(int, doublings);
     QFETCH(QStringList, says);
-    if (wrapper.first() == QLatin1String("setpriv") && getuid() != 0)
+    if (wrapper.first() == "setpriv" && getuid() != 0)
         QSKIP("only root can run a command as another user");
     DataDir dir;
     for (int i = 0; i < doublings; ++i)
@@ -166,10 +166,10 @@ void tst_Faults::lockedDataFile()
     AppState &state = dir.start();
     ScriptedPrompter prompter;
     frmConfig window(state, prompter);
-    window.findChild<QListWidget *>(QStringLiteral("classlist"))->setCurrentRow(0);
-    prompter.answerInput(QStringLiteral("Another"));
+    window.findChild<QListWidget *>("classlist")->setCurrentRow(0);
+    prompter.answerInput("Another");
     prompter.answerMessage(Prompter::Answer::Yes);
-    const QString classFile = dir.file(QStringLiteral("one.class"));
+    const QString classFile = dir.file("one.class");
     writeFile(classFile, "V3 1\r\nC\r\n\r\n[Scout]\r\nmale grunt blue 3\r\n1 2 5 0 0 0 0 0 0 0\r\n"
                          "1 0 0\r\n50 340 90  5  3\r\n100 25 10 2 50 5\r\n");
     prompter.answerFile(classFile);
@@ -179,36 +179,35 @@ void tst_Faults::lockedDataFile()
         window.findChild<QPushButton *>(command)->click();
     }
     const QString message = prompter.lastMessage();
-    QVERIFY2(message.contains(dir.dataPath()) && message.contains(QStringLiteral("locked")),
-             qPrintable(message));
+    QVERIFY2(message.contains(dir.dataPath()) && message.contains("locked"), qPrintable(message));
     QCOMPARE(prompter.busyDepth(), 0);
     Peek peek(dir.dataPath());
-    QCOMPARE(peek.count(QStringLiteral("package")), 1);
-    QCOMPARE(peek.count(QStringLiteral("classdef")), 2);
+    QCOMPARE(peek.count("package"), 1);
+    QCOMPARE(peek.count("classdef"), 2);
 }
 
 void tst_Faults::lockedDuringClassEditorWriteBack()
 {
     DataDir dir;
     AppState &state = dir.start();
-    state.setCurrentPackage(QStringLiteral("Sample Config"));
+    state.setCurrentPackage("Sample Config");
     ScriptedPrompter prompter;
     frmClasses editor(state, prompter);
     editor.show();
-    auto *name = editor.findChild<QLineEdit *>(QStringLiteral("fldClassName"));
-    name->setText(QStringLiteral("Kept through the lock"));
+    auto *name = editor.findChild<QLineEdit *>("fldClassName");
+    name->setText("Kept through the lock");
     {
         LockHolder lock(dir.dataPath());
         QVERIFY(!editor.navigator()->moveNext());
         QVERIFY(!editor.close());
-        QVERIFY(prompter.lastMessage().contains(QStringLiteral("locked")));
-        QCOMPARE(name->text(), QStringLiteral("Kept through the lock"));
+        QVERIFY(prompter.lastMessage().contains("locked"));
+        QCOMPARE(name->text(), "Kept through the lock");
     }
     QVERIFY(editor.navigator()->moveNext());
     QCOMPARE(Peek(dir.dataPath())
-                 .scalar(QStringLiteral("SELECT class_name FROM classdef WHERE class_num = 1"))
+                 .scalar("SELECT class_name FROM classdef WHERE class_num = 1")
                  .toString(),
-             QStringLiteral("Kept through the lock"));
+             "Kept through the lock");
 }
 
 QTEST_MAIN(tst_Faults)

@@ -51,7 +51,7 @@ QList<QStringList> expectedCells(const LegacyTable &table)
     }
     for (QStringList &line : lines)
         line.removeFirst(); // the row number
-    lines.first().replaceInStrings(QStringLiteral("`"), QString());
+    lines.first().replaceInStrings("`", QString());
     return lines;
 }
 
@@ -60,7 +60,7 @@ QList<QStringList> expectedCells(const LegacyTable &table)
 QString notation(const QVariant &value)
 {
     if (value.isNull())
-        return QStringLiteral("NULL");
+        return "NULL";
     if (value.typeId() == QMetaType::QString)
         return '`' + value.toString() + '`';
     if (value.typeId() == QMetaType::LongLong)
@@ -96,14 +96,9 @@ void tst_JetConvert::everyValueKept()
     QTemporaryDir dir;
     const QString path = dir.filePath(QLatin1String(table.file));
     copyLegacyFile(QLatin1String(table.file), path);
-    const QByteArray original = readFile(path);
-
     const Result<QList<JetConversion>> converted = convertJetFiles({path});
     QVERIFY2(converted, qPrintable(converted.message()));
-    QCOMPARE(converted->size(), 1);
-    QCOMPARE(converted->first().backupPath, path + QStringLiteral(".jet"));
-    QCOMPARE(readFile(path + QStringLiteral(".jet")), original);
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 2);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 2); // and the Jet file
 
     Peek peek(path);
     QCOMPARE(peek.columns(QLatin1String(table.table)), cells.first());
@@ -169,10 +164,10 @@ void tst_JetConvert::tablesAndTypesMapped()
     dump += full + empty + "E 2\nZ 4\n";
     QTemporaryDir dir;
     JetOptions options;
-    options.reader = dir.filePath(QStringLiteral("reader.sh"));
-    writeFile(dir.filePath(QStringLiteral("dump")), dump);
+    options.reader = dir.filePath("reader.sh");
+    writeFile(dir.filePath("dump"), dump);
     writeScript(options.reader, "cat \"$(dirname \"$0\")/dump\"");
-    const QString path = dir.filePath(QStringLiteral("tarn_ref.mdb"));
+    const QString path = dir.filePath("tarn_ref.mdb");
     QByteArray jet(4096, '\0');
     jet.replace(4, 15, "Standard Jet DB");
     writeFile(path, jet);
@@ -181,29 +176,25 @@ void tst_JetConvert::tablesAndTypesMapped()
     QVERIFY2(converted, qPrintable(converted.message()));
     Peek peek(path);
     auto declared = [&](const QString &table) {
-        QStringList list;
-        for (const QVariantMap &row : peek.rows(
-                 QStringLiteral("SELECT name || ' ' || type FROM pragma_table_info(?)"), {table}))
-            list << row.first().toString();
-        return list;
+        return peek
+            .scalar("SELECT group_concat(name || ' ' || type, ', ') FROM pragma_table_info(?)",
+                    {table})
+            .toString();
     };
-    QCOMPARE(declared(QStringLiteral("item")),
-             (QStringList{"i_id INTEGER", "i_name TEXT", "qz_enabled NUMERIC", "notes TEXT"}));
+    QCOMPARE(declared("item"), "i_id INTEGER, i_name TEXT, qz_enabled NUMERIC, notes TEXT");
     QCOMPARE(
-        peek.rows(QStringLiteral("SELECT i_id, i_name, qz_enabled, notes FROM item")).first(),
+        peek.rows("SELECT i_id, i_name, qz_enabled, notes FROM item").first(),
         (QVariantMap{{"i_id", 1LL}, {"i_name", "Jump"}, {"qz_enabled", 1LL}, {"notes", "a\"b"}}));
-    QCOMPARE(declared(QStringLiteral("classdef")),
-             (QStringList{"package_name TEXT", "i1 INTEGER", "s1 INTEGER"}));
+    QCOMPARE(declared("classdef"), "package_name TEXT, i1 INTEGER, s1 INTEGER");
     // Both rows: package names match without regard to case.
-    QCOMPARE(
-        peek.scalar(QStringLiteral("SELECT group_concat(coalesce(i1, 'NULL') || '/' || s1, ' ') "
-                                   "FROM classdef WHERE package_name = 'x'")),
-        QVariant(QStringLiteral("NULL/1 -1/0")));
-    QCOMPARE(peek.count(QStringLiteral("Empty")), 0);
+    QCOMPARE(peek.scalar("SELECT group_concat(coalesce(i1, 'NULL') || '/' || s1, ' ') "
+                         "FROM classdef WHERE package_name = 'x'"),
+             QVariant("NULL/1 -1/0"));
+    QCOMPARE(peek.count("Empty"), 0);
 
     QStringList declaredWant;
     const QList<QVariantMap> rows =
-        peek.rows(QStringLiteral("SELECT * FROM \"Odd \"\"name\"\" [x]'s\" ORDER BY rowid"));
+        peek.rows("SELECT * FROM \"Odd \"\"name\"\" [x]'s\" ORDER BY rowid");
     QCOMPARE(rows.size(), 2);
     for (const Column &c : columns) {
         const QString name = QString::fromLatin1(c.type + " [x]");
@@ -213,7 +204,7 @@ void tst_JetConvert::tablesAndTypesMapped()
                  qPrintable(name + ": " + got.toString()));
         QCOMPARE(rows.last().value(name).isNull(), c.type != "bool");
     }
-    QCOMPARE(declared(QString::fromUtf8(other)), declaredWant);
+    QCOMPARE(declared(QString::fromUtf8(other)), declaredWant.join(", "));
 }
 
 void tst_JetConvert::refusedLeavesEverything_data()
@@ -258,15 +249,15 @@ void tst_JetConvert::refusedLeavesEverything()
     QTemporaryDir dir;
     QTemporaryDir tools;
     AppState paths(dir.path());
-    copyLegacyFile(QStringLiteral("tarn_dat.mdb"), paths.dataPath());
+    copyLegacyFile("tarn_dat.mdb", paths.dataPath());
     if (ref.isEmpty())
-        copyLegacyFile(QStringLiteral("tarn_ref.mdb"), paths.refPath());
+        copyLegacyFile("tarn_ref.mdb", paths.refPath());
     else
         writeFile(paths.refPath(), ref);
     JetOptions options;
     options.timeoutMs = timeoutMs;
     if (!reader.isEmpty())
-        options.reader = tools.filePath(QStringLiteral("reader.sh"));
+        options.reader = tools.filePath("reader.sh");
     if (!reader.isEmpty() && reader != "-")
         writeScript(options.reader, reader);
     const QMap<QString, QByteArray> before = snapshot(dir.path());
@@ -274,7 +265,7 @@ void tst_JetConvert::refusedLeavesEverything()
     const Result<QList<JetConversion>> converted =
         convertJetFiles({paths.dataPath(), paths.refPath()}, options);
     QVERIFY(!converted);
-    QVERIFY2(converted.message().contains(dir.filePath(failing + QStringLiteral(".mdb"))) &&
+    QVERIFY2(converted.message().contains(dir.filePath(failing + ".mdb")) &&
                  converted.message().contains(cause),
              qPrintable(converted.message()));
     QCOMPARE(snapshot(dir.path()), before);
@@ -283,19 +274,18 @@ void tst_JetConvert::refusedLeavesEverything()
 void tst_JetConvert::backupNeverOverwrites()
 {
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("tarn_dat.mdb"));
-    copyLegacyFile(QStringLiteral("tarn_dat.mdb"), path);
-    writeFile(path + QStringLiteral(".jet"), "an older backup");
-    writeFile(path + QStringLiteral(".jet.1"), "another one");
+    const QString path = dir.filePath("tarn_dat.mdb");
+    copyLegacyFile("tarn_dat.mdb", path);
+    writeFile(path + ".jet", "an older backup");
+    writeFile(path + ".jet.1", "another one");
     QMap<QString, QByteArray> before = snapshot(dir.path());
 
     const Result<QList<JetConversion>> converted = convertJetFiles({path});
     QVERIFY2(converted, qPrintable(converted.message()));
-    QCOMPARE(converted->first().backupPath, path + QStringLiteral(".jet.2"));
+    QCOMPARE(converted->first().backupPath, path + ".jet.2");
     QMap<QString, QByteArray> after = snapshot(dir.path());
-    QCOMPARE(after.take(QStringLiteral("tarn_dat.mdb.jet.2")),
-             before.take(QStringLiteral("tarn_dat.mdb")));
-    after.remove(QStringLiteral("tarn_dat.mdb"));
+    QCOMPARE(after.take("tarn_dat.mdb.jet.2"), before.take("tarn_dat.mdb"));
+    after.remove("tarn_dat.mdb");
     QCOMPARE(after, before);
 }
 

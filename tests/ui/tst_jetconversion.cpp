@@ -42,8 +42,8 @@ void tst_JetConversion::offered()
     QFETCH(QString, refused);
     QTemporaryDir dir, tools;
     AppState state(dir.path());
-    copyLegacyFile(QStringLiteral("tarn_dat_s21.mdb"), state.dataPath());
-    copyLegacyFile(QStringLiteral("tarn_ref.mdb"), state.refPath());
+    copyLegacyFile("tarn_dat_s21.mdb", state.dataPath());
+    copyLegacyFile("tarn_ref.mdb", state.refPath());
     const QStringList jetFiles = startUp(state).jetFiles;
     QCOMPARE(jetFiles.size(), 2);
     const QMap<QString, QByteArray> before = snapshot(dir.path());
