@@ -56,7 +56,7 @@ int takeScreenshots(AppState &state, const QString &dir)
         {schema::RefKind::Weapon, "weapons.png"},
         {schema::RefKind::Grenade, "grenades.png"},
         {schema::RefKind::Item, "items.png"},
-        {schema::RefKind::Special, "special-abilities.png"},
+        {schema::RefKind::Special, "abilities.png"},
     };
     for (const auto &[kind, file] : editors) {
         std::unique_ptr<RecordDialog> editor = makeRefEditor(kind, state, prompter, &main);
