@@ -81,6 +81,15 @@ QStringList Peek::columns(const QString &table) const
     return names;
 }
 
+void Peek::countWrites(const QString &table) const
+{
+    exec("CREATE TABLE writes (n INTEGER)");
+    exec("INSERT INTO writes VALUES (0)");
+    exec(QStringLiteral("CREATE TRIGGER counted AFTER UPDATE ON %1 BEGIN "
+                        "UPDATE writes SET n = n + 1; END")
+             .arg(table));
+}
+
 void writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);

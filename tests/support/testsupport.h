@@ -45,6 +45,9 @@ public:
     // Runs a statement; fails the test when it fails.
     void exec(const QString &sql, const QVariantList &values = {}) const { rows(sql, values); }
     QStringList columns(const QString &table) const;
+    // Counts the rows of a table updated from now on, as writes() tells.
+    void countWrites(const QString &table) const;
+    int writes() const { return scalar("SELECT n FROM writes").toInt(); }
     qint64 count(const QString &table) const
     {
         return scalar(QStringLiteral("SELECT count(*) FROM ") + table).toLongLong();
@@ -55,6 +58,15 @@ public:
 private:
     QString mName;
 };
+
+// The child of that name; fails the test when there is none.
+template<typename T> T *child(const QObject *parent, const char *name)
+{
+    T *found = parent->findChild<T *>(QLatin1String(name));
+    if (!found)
+        qFatal("no control %s", name);
+    return found;
+}
 
 // Writes bytes to a file, replacing it.
 void writeFile(const QString &path, const QByteArray &bytes);
