@@ -33,18 +33,14 @@ private:
             editor->show();
             return *editor;
         }
-        // Exports through the menu item to a file of the data directory.
-        QString exportTo(const char *action, const QString &name)
+        // Exports through the menu item to a file of the data directory; returns its bytes.
+        QByteArray exportTo(const char *action, const QString &name)
         {
-            const QString path = name.isEmpty() ? QString() : dir.file(name);
-            prompter.answerFile(path);
-            editor->findChild<QAction *>(QLatin1String(action))->trigger();
-            return path;
+            prompter.answerFile(name.isEmpty() ? QString() : dir.file(name));
+            child<QAction>(editor.get(), action)->trigger();
+            return readFile(dir.file(name));
         }
-        QLineEdit *edit(const char *name)
-        {
-            return editor->findChild<QLineEdit *>(QLatin1String(name));
-        }
+        QLineEdit *edit(const char *name) { return child<QLineEdit>(editor.get(), name); }
         DataDir dir;
         ScriptedPrompter prompter;
         std::unique_ptr<frmClasses> editor;
@@ -68,10 +64,7 @@ void tst_frmClassesExport::fileMenu()
     f.dir.state().setProtect(!scrambled);
     QVERIFY(f.editor->navigator()->moveNext());
     f.edit("fldClassName")->setText("Edited Soldier"); // stored before export
-    QByteArray bytes = readFile(f.exportTo(qPrintable(action), "out.class"));
-
-    QCOMPARE(f.prompter.calls().first().kind, ScriptedPrompter::Call::SaveFile);
-    QCOMPARE(f.prompter.calls().first().text, "Class Config (*.class);;All Files (*)");
+    QByteArray bytes = f.exportTo(qPrintable(action), "out.class");
     QCOMPARE(f.prompter.messages(), QStringList());
     QCOMPARE(f.dir.state().protect(), scrambled);
     QCOMPARE(f.edit("fldClassName")->text(), "Scout"); // the first class again
@@ -90,16 +83,14 @@ void tst_frmClassesExport::cancelOrRefusalWritesNothing()
 {
     Fixture f;
     f.open();
-    const QString path = f.dir.file("earlier.class");
-    writeFile(path, "earlier contents");
+    writeFile(f.dir.file("earlier.class"), "earlier contents");
     f.exportTo("mnuSaveAs", QString());
     QCOMPARE(f.prompter.calls().size(), 1);
 
     f.edit("fldModel")->setText("two words");
-    f.exportTo("mnuSaveAs", "earlier.class");
+    QCOMPARE(f.exportTo("mnuSaveAs", "earlier.class"), QByteArray("earlier contents"));
     const QString message = f.prompter.lastMessage();
     QVERIFY2(message.contains("Scout") && message.contains("model"), qPrintable(message));
-    QCOMPARE(readFile(path), QByteArray("earlier contents"));
     QCOMPARE(QDir(f.dir.path()).entryList(QDir::Files).size(), 3); // nothing left behind
 }
 
@@ -124,7 +115,7 @@ void tst_frmClassesExport::flagSumsAgreeWithTheBoxes()
     QCOMPARE(specials, 2 + 4 + 128);
     // The second class's line of flags: specials, ..., items.
     const QList<QByteArray> flags =
-        readFile(f.exportTo("mnuSaveUnprotected", "sums.class")).split('\n').at(14).split(' ');
+        f.exportTo("mnuSaveUnprotected", "sums.class").split('\n').at(14).split(' ');
     QCOMPARE(flags.at(flags.size() - 3).toLongLong(), specials);
     QCOMPARE(flags.last().trimmed().toLongLong(), items);
 }
