@@ -19,16 +19,15 @@ private slots:
 void tst_Settings::readWrite_data()
 {
     // Rows without typed text read the file as given (null: no file). Rows with
-    // it write over an earlier file and expect these bytes (null: refused).
+    // it write over an earlier file and expect these bytes (null: refused); what
+    // they wrote is read back as well.
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("modId"); // as read back, by itself and at start-up
     QTest::newRow("no file") << QString() << QByteArray() << "0";
     QTest::newRow("empty file") << QString() << QByteArray("") << "0";
     QTest::newRow("blank lines") << QString() << QByteArray("\r\n  \r\n") << "0";
-    QTest::newRow("quoted") << QString() << QByteArray("\"42\"\r\n") << "42";
     QTest::newRow("spaces round quotes") << QString() << QByteArray("   \"abc\"   \r\n") << "abc";
-    QTest::newRow("spaces inside quotes trimmed") << QString() << QByteArray("\"  7 \"\r\n") << "7";
     QTest::newRow("unquoted stops at comma") << QString() << QByteArray("abc,def\r\n") << "abc";
     QTest::newRow("quoted keeps comma") << QString() << QByteArray("\"a,b\",c\r\n") << "a,b";
     QTest::newRow("unquoted trimmed") << QString() << QByteArray("  x y  \r\n") << "x y";
@@ -36,8 +35,6 @@ void tst_Settings::readWrite_data()
     QTest::newRow("LF only") << QString() << QByteArray("\"lf\"\n") << "lf";
     QTest::newRow("no line end") << QString() << QByteArray("\"bare\"") << "bare";
     QTest::newRow("only first line") << QString() << QByteArray("\"one\"\r\n\"two\"\r\n") << "one";
-    QTest::newRow("latin-1 byte") << QString() << QByteArray("\"caf\xe9\"\r\n") << "café";
-    QTest::newRow("quote inside ends field") << QString() << QByteArray("\"ab\"cd\"\r\n") << "ab";
     QTest::newRow("write") << "42" << QByteArray("\"42\"\r\n") << "42";
     QTest::newRow("write keeps spaces on disk") << " 7 " << QByteArray("\" 7 \"\r\n") << "7";
     QTest::newRow("write quote unchanged") << "ab\"cd" << QByteArray("\"ab\"cd\"\r\n") << "ab";
