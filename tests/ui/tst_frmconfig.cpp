@@ -21,7 +21,6 @@ private slots:
     void commandsNeedSelection();
     void deleteAnsweredNoAndYes();
     void setModId();
-    void listHasNoLimit();
 
 private:
     struct Fixture {
@@ -156,16 +155,6 @@ void tst_frmConfig::setModId()
     QCOMPARE(f.state.modId(), " 7 ");
     QCOMPARE(readFile(ini), QByteArray("\" 7 \"\r\n"));
     QCOMPARE(setModId(QString()).text, "Enter Your Mod ID (not required). Current ID =  7 ");
-}
-
-void tst_frmConfig::listHasNoLimit()
-{
-    Fixture f(false);
-    for (int i = 0; i < 60; ++i)
-        QVERIFY(f.state.data().createPackage(QStringLiteral("cfg %1").arg(i, 2, 10, QChar('0'))));
-    f.window.RefreshList();
-    QCOMPARE(f.list()->count(), 60);
-    f.select("cfg 59");
 }
 
 QTEST_MAIN(tst_frmConfig)
