@@ -11,34 +11,24 @@ using namespace tarn::classfile;
 namespace
 {
 
-std::string bytes(const QByteArray &b)
-{
-    return std::string(b.constData(), size_t(b.size()));
-}
-
-QByteArray qbytes(const std::string &s)
-{
-    return QByteArray(s.data(), qsizetype(s.size()));
-}
-
 // The class names read, or "error LINE: cause".
 QString readAll(const QByteArray &file)
 {
-    std::istringstream in(bytes(file));
+    std::istringstream in(file.toStdString());
     ClassFileReader reader(in);
     ClassRecord record;
     QStringList names;
     for (;;) {
         switch (reader.next(record)) {
         case ClassFileReader::Step::Class:
-            names << QString::fromLatin1(qbytes(record.name));
+            names << QString::fromLatin1(record.name);
             break;
         case ClassFileReader::Step::End:
             return names.join(QStringLiteral(", "));
         case ClassFileReader::Step::Error:
             return QStringLiteral("error %1: %2")
                 .arg(reader.error().line)
-                .arg(QString::fromLatin1(qbytes(reader.error().cause)));
+                .arg(QString::fromLatin1(reader.error().cause));
         }
     }
 }
@@ -63,20 +53,18 @@ private slots:
     void writerRefusals();
     void readerSequence_data();
     void readerSequence();
-    void readerValues();
 };
 
 void tst_ClassFile::codec_data()
 {
     QTest::addColumn<QByteArray>("line");
-    QTest::addColumn<bool>("protect");
     QTest::addColumn<QByteArray>("protectedLine");
     QTest::addColumn<QByteArray>("unprotectedLine");
-    QTest::newRow("printable") << QByteArray("a ~") << true << QByteArray("\xE1\xA0\xFE")
+    QTest::newRow("printable") << QByteArray("a ~") << QByteArray("\xE1\xA0\xFE")
                                << QByteArray("a ~");
-    QTest::newRow("30 stays, 31 moves") << QByteArray("\x09\x1E\x1F") << true
-                                        << QByteArray("\x09\x1E\x9F") << QByteArray("\x09\x1E\x1F");
-    QTest::newRow("above 127") << QByteArray("\x80\x81\xFF\x10") << true
+    QTest::newRow("30 stays, 31 moves")
+        << QByteArray("\x09\x1E\x1F") << QByteArray("\x09\x1E\x9F") << QByteArray("\x09\x1E\x1F");
+    QTest::newRow("above 127") << QByteArray("\x80\x81\xFF\x10")
                                << QByteArray("\x00\x01\x7F\x10", 4)
                                << QByteArray("\x80\x01\x7F\x10");
 }
@@ -84,11 +72,10 @@ void tst_ClassFile::codec_data()
 void tst_ClassFile::codec()
 {
     QFETCH(QByteArray, line);
-    QFETCH(bool, protect);
     QFETCH(QByteArray, protectedLine);
     QFETCH(QByteArray, unprotectedLine);
-    QCOMPARE(qbytes(ProtectLine(bytes(line), protect)), protectedLine);
-    QCOMPARE(qbytes(UnprotectLine(bytes(line), protect)), unprotectedLine);
+    QCOMPARE(QByteArray::fromStdString(ProtectLine(line.toStdString(), true)), protectedLine);
+    QCOMPARE(QByteArray::fromStdString(UnprotectLine(line.toStdString(), true)), unprotectedLine);
 }
 
 void tst_ClassFile::splitTokens_data()
@@ -117,12 +104,12 @@ void tst_ClassFile::splitTokens()
     QFETCH(QByteArray, line);
     QFETCH(bool, protect);
     QFETCH(QStringList, tokens);
-    const std::optional<Tokens> split = SplitTokens(bytes(line), protect);
+    const std::optional<Tokens> split = SplitTokens(line.toStdString(), protect);
     QStringList list;
     if (!split)
         list << QStringLiteral("error");
     for (const std::string &token : split.value_or(Tokens{}))
-        list << QString::fromLatin1(qbytes(token));
+        list << QString::fromLatin1(token);
     while (!list.isEmpty() && list.last().isEmpty())
         list.removeLast();
     QCOMPARE(list, tokens);
@@ -167,8 +154,6 @@ void tst_ClassFile::writerRefusals_data()
     QTest::addColumn<QString>("error"); // empty: written
     QTest::newRow("empty model is fine") << "model" << QByteArray() << true << QString();
     QTest::newRow("empty class name is fine") << "name" << QByteArray() << true << QString();
-    QTest::newRow("space in class name is fine")
-        << "name" << QByteArray("A B") << true << QString();
     QTest::newRow("empty skin") << "skin2" << QByteArray() << true
                                 << "class \"Scout\": skin_name2 is empty";
     QTest::newRow("space in model")
@@ -177,8 +162,6 @@ void tst_ClassFile::writerRefusals_data()
         << "skin1" << QByteArray("a b") << true << "class \"Scout\": skin_name1 holds a space";
     QTest::newRow("CR in name") << "name" << QByteArray("a\rb") << false
                                 << "class \"a\rb\": class_name holds a line break";
-    QTest::newRow("LF in skin") << "skin1" << QByteArray("a\nb") << true
-                                << "class \"Scout\": skin_name1 holds a line break";
     QTest::newRow("128 plain is fine") << "name" << QByteArray("\x80") << false << QString();
     QTest::newRow("129 plain")
         << "name" << QByteArray("\x81") << false
@@ -189,7 +172,7 @@ void tst_ClassFile::writerRefusals_data()
         << QString::fromLatin1("class \"Scout\": skin_name2 holds the character \"\x80\" (code "
                                "128), which a scrambled class file cannot carry");
     QTest::newRow("Mod ID line break")
-        << "modId" << QByteArray("1\r\n") << true << "the Mod ID holds a line break";
+        << "modId" << QByteArray("1\n") << true << "the Mod ID holds a line break";
     QTest::newRow("config name 200 scrambled")
         << "config" << QByteArray("\xC8") << true
         << QString::fromLatin1("the configuration name holds the character \"\xC8\" (code 200), "
@@ -209,15 +192,11 @@ void tst_ClassFile::writerRefusals()
     ClassFileWriter writer([](std::string_view) { return true; }, protect);
     ClassRecord r{.name = "Scout", .model = "male", .skin1 = "grunt", .skin2 = "blue"};
     std::string modId = "1", config = "C";
-    std::string *target = field == "model"   ? &r.model
-                          : field == "name"  ? &r.name
-                          : field == "skin1" ? &r.skin1
-                          : field == "skin2" ? &r.skin2
-                          : field == "modId" ? &modId
-                                             : &config;
-    *target = bytes(value);
+    std::string *fields[] = {&r.name, &r.model, &r.skin1, &r.skin2, &modId, &config};
+    *fields[QStringList{"name", "model", "skin1", "skin2", "modId", "config"}.indexOf(field)] =
+        value.toStdString();
     const bool ok = writer.writeHeader(modId, config) && writer.writeClass(r);
-    QCOMPARE(QString::fromLatin1(qbytes(writer.error())), error);
+    QCOMPARE(QString::fromLatin1(writer.error()), error);
     QCOMPARE(ok, error.isEmpty());
 }
 
@@ -237,8 +216,6 @@ void tst_ClassFile::readerSequence_data()
     QTest::newRow("LF only") << QByteArray(head + "\r\n" + b + "\r\n" + b2).replace("\r\n", "\n")
                              << "A, B";
     QTest::newRow("no line end at the end") << head + b + "\r\n" + b2.chopped(2) << "A, B";
-    QTest::newRow("last line never examined") << head + b + "garbage"
-                                              << "A";
     QTest::newRow("last line never examined, CR LF") << head + b + "garbage\r\n"
                                                      << "A";
     QTest::newRow("line before the last is examined") << head + b + "garbage\r\n\r\n"
@@ -246,7 +223,6 @@ void tst_ClassFile::readerSequence_data()
     QTest::newRow("class line as last line") << head + "\r\n[A]\r\n"
                                              << "";
     QTest::newRow("two lines") << head << "";
-    QTest::newRow("two lines without end") << QByteArray("V3 1\r\nC") << "";
     QTest::newRow("one line")
         << QByteArray("V3 1\r\n")
         << "error 2: the file ends after line 1; a class file has at least two lines";
@@ -256,7 +232,8 @@ void tst_ClassFile::readerSequence_data()
     QTest::newRow("bad record unscrambled")
         << head + "\xD3\xE3\r\n" + b << "error 3: Bad Class Record: Sc";
     QTest::newRow("lone [") << with("[A]", "[") << "error 3: the class line holds only \"[\"";
-    QTest::newRow("name keeps inner brackets") << with("[A]", "[[x]]") << "[x]";
+    QTest::newRow("name keeps spaces and brackets") << with("[A]", "[ [x] ]") << " [x] ";
+    QTest::newRow("fractions read") << with(" 5  3", " 2.5  3.5") << "A";
     QTest::newRow("last character not checked") << with("[A]", "[xy") << "x";
     QTest::newRow("cut short by one line")
         << head + b.left(b.lastIndexOf("1 2 3 4 5 6"))
@@ -282,25 +259,6 @@ void tst_ClassFile::readerSequence()
     QFETCH(QByteArray, file);
     QFETCH(QString, result);
     QCOMPARE(readAll(file), result);
-}
-
-void tst_ClassFile::readerValues()
-{
-    // Scrambled, with spaces around the name and fractions in fields and sums.
-    QByteArray file;
-    for (const char *line : {"V3", "C", "[ Scout ]", "male grunt blue 2.5", "1 2 5 0 0 0 0 0 0 0",
-                             "1 0 3.5", "50 340 90 -1 511.9", "100 25 10 2 50 5"})
-        file += qbytes(ProtectLine(line, true)) + "\r\n";
-    std::istringstream in(bytes(file));
-    ClassFileReader reader(in);
-    ClassRecord r;
-    QCOMPARE(reader.next(r), ClassFileReader::Step::Class);
-    QCOMPARE(qbytes(r.name), QByteArray(" Scout "));
-    QCOMPARE(r.decoySkin, 2);
-    QCOMPARE(r.grenades[2], 4);
-    QCOMPARE(r.specialSum, -1);
-    QCOMPARE(r.itemSum, 511);
-    QCOMPARE(reader.next(r), ClassFileReader::Step::End);
 }
 
 QTEST_APPLESS_MAIN(tst_ClassFile)
