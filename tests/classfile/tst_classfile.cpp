@@ -45,8 +45,6 @@ class tst_ClassFile : public QObject
 private slots:
     void codec_data();
     void codec();
-    void splitTokens_data();
-    void splitTokens();
     void numbers_data();
     void numbers();
     void writerRefusals_data();
@@ -76,43 +74,6 @@ void tst_ClassFile::codec()
     QFETCH(QByteArray, unprotectedLine);
     QCOMPARE(QByteArray::fromStdString(ProtectLine(line.toStdString(), true)), protectedLine);
     QCOMPARE(QByteArray::fromStdString(UnprotectLine(line.toStdString(), true)), unprotectedLine);
-}
-
-void tst_ClassFile::splitTokens_data()
-{
-    QTest::addColumn<QByteArray>("line");
-    QTest::addColumn<bool>("protect");
-    QTest::addColumn<QStringList>("tokens"); // up to the last non-empty one; "error": too many
-    QTest::newRow("leading spaces") << QByteArray("  x  y ") << true << QStringList{"", "x", "y"};
-    QTest::newRow("scrambled, not unprotected")
-        << QByteArray("\xF8\xA0\xF9") << false << QStringList{QString::fromLatin1("\xF8\xA0\xF9")};
-    QByteArray thirty;
-    QStringList numbers;
-    for (int i = 0; i < 30; ++i) {
-        thirty += QByteArray::number(i) + ' ';
-        numbers << QString::number(i);
-    }
-    QTest::newRow("30 and trailing spaces") << thirty + "   " << true << numbers;
-    QTest::newRow("31 tokens") << thirty + "x" << true << QStringList{"error"};
-    // A leading space leaves token 1 empty: 30 numbers then need 31 positions.
-    QTest::newRow("31 tokens after leading space")
-        << " " + thirty.trimmed() << true << QStringList{"error"};
-}
-
-void tst_ClassFile::splitTokens()
-{
-    QFETCH(QByteArray, line);
-    QFETCH(bool, protect);
-    QFETCH(QStringList, tokens);
-    const std::optional<Tokens> split = SplitTokens(line.toStdString(), protect);
-    QStringList list;
-    if (!split)
-        list << QStringLiteral("error");
-    for (const std::string &token : split.value_or(Tokens{}))
-        list << QString::fromLatin1(token);
-    while (!list.isEmpty() && list.last().isEmpty())
-        list.removeLast();
-    QCOMPARE(list, tokens);
 }
 
 void tst_ClassFile::numbers_data()
@@ -248,8 +209,15 @@ void tst_ClassFile::readerSequence_data()
     QTest::newRow("sum beyond 32 bits")
         << with(" 5  3", " 5  4294967296")
         << "error 7: the item sum (field 5): \"4294967296\" lies outside the 32-bit range";
-    QTest::newRow("31 fields") << with("1 2 3 4 5 6\r\n", QByteArray("1 ").repeated(31) + "\r\n")
-                               << "error 8: the line holds more than 30 fields";
+    // Fields are cut at runs of spaces; a space at the start leaves field 1 empty.
+    const QByteArray thirty = QByteArray("1 ").repeated(30);
+    QTest::newRow("30 fields, trailing spaces")
+        << with("1 2 3 4 5 6\r\n", thirty + "  \r\n") << "A";
+    QTest::newRow("31 fields after a leading space")
+        << with("1 2 3 4 5 6\r\n", " " + thirty.trimmed() + "\r\n")
+        << "error 8: the line holds more than 30 fields";
+    QTest::newRow("leading space") << with("m s1 s2 3", " m  s1 s2 3")
+                                   << "error 4: decoyskin (field 4): \"s2\" is not a number";
     QTest::newRow("too long") << with("[A]", "[" + QByteArray(32767, 'x') + "]")
                               << "error 3: the line is longer than 32767 characters";
 }
