@@ -1,3 +1,4 @@
+#include "schema.h"
 #include "testsupport.h"
 
 #include <QDir>
@@ -6,8 +7,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QSqlQuery>
-#include <QSqlRecord>
+#include <QRegularExpression>
 #include <QTest>
 #include <QThread>
 
@@ -38,26 +38,20 @@ namespace
 constexpr int kClasses = 10000;
 constexpr int kKillsPerCommand = 24;
 
-// Each configuration's package rows and classes (every column but
-// package_name, in class order) as text; classes without a package row show
-// under their name without one.
+// Each configuration's package row and its classes in class order, one line a
+// class with every column quoted (NULL told apart from '' and 0).
 QMap<QString, QString> contents(const QString &dataPath)
 {
-    Peek peek(dataPath);
+    QStringList columns = schema::classdefColumnNames();
+    columns.replaceInStrings(QRegularExpression("(.+)"), "quote(\\1)");
     QMap<QString, QString> result;
-    for (const QVariantMap &row : peek.rows("SELECT package_name FROM package"))
-        result[row.first().toString()] += "package row\n";
-    QSqlQuery query(peek.connection());
-    query.setForwardOnly(true);
-    if (!query.exec("SELECT * FROM classdef ORDER BY class_num, rowid"))
-        qFatal("cannot read classdef");
-    const int columns = query.record().count();
-    while (query.next()) { // a line a class
-        QString &text = result[query.value(0).toString()];
-        for (int i = 1; i < columns; ++i)
-            text += (query.isNull(i) ? "\x01" : query.value(i).toString()) + '|';
-        text += '\n';
-    }
+    for (const QVariantMap &row : Peek(dataPath).rows(
+             "SELECT package_name AS name, 'package row' AS text FROM package UNION ALL "
+             "SELECT package_name, group_concat(" +
+             columns.join("||'|'||") +
+             ", char(10)) FROM (SELECT * FROM classdef ORDER BY class_num, rowid) "
+             "GROUP BY package_name"))
+        result[row["name"].toString()] += row["text"].toString() + '\n';
     return result;
 }
 
@@ -66,20 +60,6 @@ void copyFiles(const DataDir &from, const QString &to)
 {
     for (const QString &file : {from.dataPath(), from.refPath()})
         QVERIFY(QFile::copy(file, QDir(to).filePath(QFileInfo(file).fileName())));
-}
-
-QByteArray largeClassFile()
-{
-    QByteArray file = "V3 crash\r\nLarge\r\n";
-    for (int i = 1; i <= kClasses; ++i)
-        file += QStringLiteral("\r\n[Class %1]\r\nmodel red blue 3\r\n1 2 3 4 5 6 7 0 0 0\r\n"
-                               "1 2 3\r\n%2 300 100  %3  %4\r\n100 25 10 2 50 5\r\n")
-                    .arg(i)
-                    .arg(i % 200)
-                    .arg(i * 7919)
-                    .arg(i % 512)
-                    .toLatin1();
-    return file;
 }
 
 struct Timing {
@@ -125,8 +105,14 @@ Timing timedRun(const QString &dataDir, const QStringList &args, qint64 delayUs 
 
 void tst_CrashSafety::initTestCase()
 {
+    QByteArray file = "V3 crash\r\nLarge\r\n";
+    for (int i = 1; i <= kClasses; ++i)
+        file += QString::asprintf("\r\n[Class %d]\r\nmodel red blue 3\r\n1 2 3 4 5 6 7 0 0 0\r\n"
+                                  "1 2 3\r\n%d 300 100  %d  %d\r\n100 25 10 2 50 5\r\n",
+                                  i, i % 200, i * 7919, i % 512)
+                    .toLatin1();
     mClassFile = mTemplate.file("large.class");
-    writeFile(mClassFile, largeClassFile());
+    writeFile(mClassFile, file);
     QCOMPARE(timedRun(mTemplate.path(), {"import", "Large", mClassFile}).exitCode, 0);
     QCOMPARE(contents(mTemplate.dataPath()).value("Large").count('\n'), kClasses + 1);
 }
