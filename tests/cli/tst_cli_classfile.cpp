@@ -40,11 +40,6 @@ void tst_CliClassFile::commands_data()
     QTest::newRow("check bad") << L{{"check", "BAD"}} << 1 << ""
                                << "BAD:3: Bad Class Record: oops\n"
                                << sample;
-    QTest::newRow("import bad") << L{{"import", "C", "BAD"}} << 1 << ""
-                                << "Bad Class Record: oops\nBAD, line 3\nNothing was imported."
-                                << sample;
-    QTest::newRow("usage") << L{{"export", "Sample Config"}} << 2 << ""
-                           << "export takes [--plain] NAME FILE" << sample;
 }
 
 void tst_CliClassFile::commands()
