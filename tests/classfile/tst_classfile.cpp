@@ -218,6 +218,11 @@ void tst_ClassFile::readerSequence_data()
         << "error 8: the line holds more than 30 fields";
     QTest::newRow("leading space") << with("m s1 s2 3", " m  s1 s2 3")
                                    << "error 4: decoyskin (field 4): \"s2\" is not a number";
+    QByteArray many = head;
+    for (int i = 0; i <= 32767; ++i)
+        many += "[c]\nm a b 0\n0 0 0 0 0 0 0 0 0 0\n0 0 0\n0 0 0 0 0\n0 0 0 0 0 0\n";
+    QTest::newRow("32768 classes") << many + "\n"
+                                   << "error 196605: the file holds more than 32767 classes";
     QTest::newRow("too long") << with("[A]", "[" + QByteArray(32767, 'x') + "]")
                               << "error 3: the line is longer than 32767 characters";
 }
