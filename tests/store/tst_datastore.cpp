@@ -25,28 +25,21 @@ namespace
 // Fills one class with a distinct value in every column; NULL in some when asked.
 void insertFullClass(const Peek &peek, const QString &package, int number, bool withNulls)
 {
-    QVariantList values;
+    QVariantMap row;
     int seed = number * 100;
     for (const schema::Column &c : schema::classdefColumns()) {
-        const QString name = QLatin1String(c.name);
         ++seed;
-        if (name == QLatin1String("package_name"))
-            values << package;
-        else if (name == QLatin1String("class_num"))
-            values << number;
-        else if (withNulls && c.kind != schema::Kind::YesNo && seed % 3 == 0)
-            values << QVariant();
+        if (withNulls && c.kind != schema::Kind::YesNo && seed % 3 == 0)
+            row[c.name] = QVariant();
         else if (c.kind == schema::Kind::Text)
-            values << QStringLiteral("%1 '%2'").arg(name).arg(seed);
-        else if (c.kind == schema::Kind::YesNo)
-            values << seed % 2;
+            row[c.name] = QStringLiteral("%1 '%2'").arg(c.name).arg(seed);
         else
-            values << (seed % 2 ? -seed : seed);
+            row[c.name] = c.kind == schema::Kind::YesNo ? seed % 2 : seed % 2 ? -seed : seed;
     }
-    const QStringList columns = schema::classdefColumnNames();
+    row.insert({{"package_name", package}, {"class_num", number}});
     peek.exec(QStringLiteral("INSERT INTO classdef (%1) VALUES (%2)")
-                  .arg(schema::joined(columns), schema::placeholders(columns.size())),
-              values);
+                  .arg(schema::joined(row.keys()), schema::placeholders(row.size())),
+              row.values());
 }
 
 // The classes of a configuration without their configuration name, NULL told
