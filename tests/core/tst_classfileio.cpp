@@ -88,8 +88,6 @@ private slots:
     void roundTrip();
     void exportRefusals_data();
     void exportRefusals();
-    void importRefusals_data();
-    void importRefusals();
     void flagSum_data();
     void flagSum();
 };
@@ -227,33 +225,6 @@ void tst_ClassFileIo::exportRefusals()
     QCOMPARE(readFile(path), QByteArray("earlier export\r\n"));
     QCOMPARE(QDir(f.dir.path()).entryList(QDir::Files).filter(".class"),
              QStringList{"earlier.class"});
-}
-
-void tst_ClassFileIo::importRefusals_data()
-{
-    QTest::addColumn<QByteArray>("file"); // "none": there is no file
-    QTest::addColumn<QString>("message"); // %1: the file
-    const QByteArray head = "V3 17\r\nTest Config\r\n";
-    const QByteArray block = kExample.mid(head.size());
-    QTest::newRow("no file") << QByteArray("none")
-                             << "No such file or directory\n%1\nNothing was imported.";
-    // The reader's refusals are tested with it: here, that one after a class stores none.
-    QTest::newRow("cut short") << head + block + block.left(30)
-                               << "The file ends inside the class block that begins on line "
-                                  "11\n%1, line 13\nNothing was imported.";
-}
-
-void tst_ClassFileIo::importRefusals()
-{
-    QFETCH(QByteArray, file);
-    QFETCH(QString, message);
-    Fixture f;
-    const QString path = f.dir.file("bad.class");
-    if (file != "none")
-        writeFile(path, file);
-    QCOMPARE(importClassFile(*f.state, "New", path).message(), message.replace("%1", path));
-    Peek peek(f.dir.dataPath());
-    QCOMPARE(peek.count("classdef") + peek.count("package"), 2);
 }
 
 void tst_ClassFileIo::flagSum_data()

@@ -49,7 +49,7 @@ void tst_frmConfigImport::flow_data()
 {
     // The configuration is imported when the window ends with "Import Complete".
     QTest::addColumn<QString>("name");
-    QTest::addColumn<QByteArray>("file"); // "none": the dialog is cancelled
+    QTest::addColumn<QByteArray>("file"); // "none": the dialog is cancelled; "missing": no file
     QTest::addColumn<qint64>("cancelAt");
     QTest::addColumn<QString>("message"); // %1: the file
     QByteArray many = kHead;
@@ -67,6 +67,12 @@ void tst_frmConfigImport::flow_data()
                                        QByteArray(kBlock).replace("[Scout]", "Scout]") + "\r\n"
                                 << qint64(-1)
                                 << "Bad Class Record: Scout]\n%1, line 11\nNothing was imported.";
+    QTest::newRow("cut short")
+        << "X" << kHead + kBlock + kBlock.left(30) << qint64(-1)
+        << "The file ends inside the class block that begins on line 11\n%1, line 13\nNothing was "
+           "imported.";
+    QTest::newRow("missing file") << "X" << QByteArray("missing") << qint64(-1)
+                                  << "No such file or directory\n%1\nNothing was imported.";
     QTest::newRow("cancelled") << "X" << many << qint64(1) << "";
 }
 
@@ -84,7 +90,8 @@ void tst_frmConfigImport::flow()
     const QString path = dir.file("in.class");
     prompter.answerInput(name);
     if (file != "none") {
-        writeFile(path, file);
+        if (file != "missing")
+            writeFile(path, file);
         prompter.answerFile(path);
     } else if (!name.isEmpty() && message.isEmpty()) {
         prompter.answerFile(QString());
