@@ -64,10 +64,8 @@ struct Fixture {
             data.exec("INSERT INTO package (package_name) VALUES ('Test Config')");
             insertClass(data, exampleClass());
             Peek ref(dir.refPath());
-            ref.exec("BEGIN");
             insertRefs(ref, "item", powersOfTwo(8));
             insertRefs(ref, "special", powersOfTwo(31));
-            ref.exec("COMMIT");
         }
         state = &dir.start();
         state->setModId("17");
