@@ -143,7 +143,6 @@ void tst_Faults::lockedDataFile()
     frmConfig window(state, prompter);
     window.findChild<QListWidget *>("classlist")->setCurrentRow(0);
     prompter.answerInput("Another");
-    prompter.answerMessage(Prompter::Answer::Yes);
     const QString classFile = dir.file("one.class");
     writeFile(classFile, "V3 1\r\nC\r\n\r\n[Scout]\r\nmale grunt blue 3\r\n1 2 5 0 0 0 0 0 0 0\r\n"
                          "1 0 0\r\n50 340 90  5  3\r\n100 25 10 2 50 5\r\n");

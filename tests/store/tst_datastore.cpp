@@ -131,7 +131,6 @@ void tst_DataStore::copyCarriesEveryColumn()
     for (int i = 0; i < classes; ++i)
         insertFullClass(peek, source, numbers[i], withNulls);
     const QList<QVariantMap> before = classesOf(peek, source);
-    QCOMPARE(before.size(), classes);
 
     QVERIFY(state.data().copyPackage(source, "Target"));
     QCOMPARE(classesOf(peek, "Target"), before);
