@@ -1,4 +1,5 @@
 #include "datacontrol.h"
+#include "focuschain.h"
 #include "frmclasses.h"
 #include "frmconfig.h"
 #include "scriptedprompter.h"
@@ -101,6 +102,10 @@ void tst_frmClasses::showsFirstClassWithLabels()
     for (QWidget *field : w.findChildren<QWidget *>())
         if (qobject_cast<QLineEdit *>(field) || qobject_cast<QComboBox *>(field))
             QVERIFY2(buddies.contains(field), qPrintable(field->objectName()));
+    // Tab goes down each column of fields, then through the frames in reading order.
+    QCOMPARE(tabChain(f.edit("fldClassName"), 13),
+             "fldClassName fldModel fldSkin1 fldSkin2 Text1 fldArmor fldSpeed fldHealth "
+             "fldDecoySkin AddClass Command1 w2 w3");
 }
 
 void tst_frmClasses::editsSurviveMoveAndClose()

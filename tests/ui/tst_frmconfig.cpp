@@ -1,3 +1,4 @@
+#include "focuschain.h"
 #include "frmconfig.h"
 #include "scriptedprompter.h"
 #include "testsupport.h"
@@ -19,6 +20,7 @@ private slots:
     void newAndCopyKeepNameAsTyped();
     void commandsNeedSelection_data();
     void commandsNeedSelection();
+    void tabOrder();
     void deleteAnsweredNoAndYes();
     void setModId();
 
@@ -117,6 +119,13 @@ void tst_frmConfig::commandsNeedSelection()
     f.click(qPrintable(button));
     QCOMPARE(f.prompter.messages(), QStringList{"You must select a class configuration"});
     QCOMPARE(f.peek.count("package"), 1);
+}
+
+void tst_frmConfig::tabOrder()
+{
+    Fixture f;
+    QCOMPARE(tabChain(child<QPushButton>(&f.window, "btNew"), 6),
+             "btNew btDelete btEdit classlist btCopy btImport");
 }
 
 void tst_frmConfig::deleteAnsweredNoAndYes()

@@ -1,4 +1,5 @@
 #include "datacontrol.h"
+#include "focuschain.h"
 #include "recorddialog.h"
 #include "refeditors.h"
 #include "scriptedprompter.h"
@@ -19,6 +20,7 @@ namespace
 {
 
 const RefKind kAll[] = {RefKind::Weapon, RefKind::Grenade, RefKind::Item, RefKind::Special};
+const RefKind kRecords[] = {RefKind::Weapon, RefKind::Grenade};
 const RefKind kFlags[] = {RefKind::Item, RefKind::Special};
 
 // An editor over the sample rows, or over rows with just the given ids.
@@ -97,13 +99,18 @@ private slots:
 void tst_RefEditors::laidOut_data()
 {
     QTest::addColumn<RefKind>("kind");
-    rowPerKind(kAll, "");
+    QTest::addColumn<QString>("tabOrder");
+    rowPerKind(kRecords, "", QString("Text1 Text2 Text3 Text4 Text5 Command1 Command2"));
+    rowPerKind(kFlags, "",
+               QString("Text1 Text2 Text5 Command1 Command2 fldBitNum btnCalc fldResult"));
 }
 
 void tst_RefEditors::laidOut()
 {
     QFETCH(RefKind, kind);
+    QFETCH(QString, tabOrder);
     Fixture f(kind);
+    QCOMPARE(tabChain(f.edit("Text1"), int(tabOrder.count(' ')) + 1), tabOrder);
     QList<QWidget *> shown;
     for (QWidget *w : f.window->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
         if (!w->isVisible())
