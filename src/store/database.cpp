@@ -71,8 +71,7 @@ Status Database::openConnection(const QString &path, bool create)
                                        ? qEnvironmentVariableIntValue("TARN_BUSY_TIMEOUT_MS")
                                        : 3000));
     if (!mDb.open()) {
-        Status status =
-            Status::failure(QStringLiteral("%1: %2").arg(path, causeOf(mDb.lastError())));
+        Status status = failure({}, mDb.lastError());
         close();
         return status;
     }
@@ -80,8 +79,7 @@ Status Database::openConnection(const QString &path, bool create)
     // a database is refused here and not at the first command.
     QSqlQuery probe(mDb);
     if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
-        Status status =
-            Status::failure(QStringLiteral("%1: %2").arg(path, causeOf(probe.lastError())));
+        Status status = failure({}, probe);
         probe = QSqlQuery();
         close();
         return status;
@@ -127,18 +125,6 @@ Status Database::exec(const QString &sql, const QVariantList &values, const QStr
 {
     QSqlQuery query;
     return exec(query, sql, values, what);
-}
-
-Result<bool> Database::hasTable(const QString &table) const
-{
-    QSqlQuery query;
-    if (Status s = exec(query,
-                        QStringLiteral("SELECT count(*) FROM sqlite_master "
-                                       "WHERE type = 'table' AND name = ? COLLATE NOCASE"),
-                        {table});
-        !s)
-        return s;
-    return query.next() && query.value(0).toInt() > 0;
 }
 
 Result<QStringList> Database::columns(const QString &table) const

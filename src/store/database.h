@@ -41,7 +41,6 @@ public:
     Status exec(const QString &sql, const QVariantList &values = {},
                 const QString &what = {}) const;
 
-    Result<bool> hasTable(const QString &table) const;
     // Column names of a table in stored order.
     Result<QStringList> columns(const QString &table) const;
 
