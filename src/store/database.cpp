@@ -139,6 +139,20 @@ Result<QStringList> Database::columns(const QString &table) const
     return names;
 }
 
+Status Database::requireColumns(const QString &table, const QStringList &needed) const
+{
+    Result<QStringList> present = columns(table);
+    if (!present)
+        return present.status();
+    if (present->isEmpty())
+        return Status::failure(QStringLiteral("%1: the table %2 is missing").arg(mPath, table));
+    for (const QString &column : needed)
+        if (!present->contains(column, Qt::CaseInsensitive))
+            return Status::failure(
+                QStringLiteral("%1: the table %2 has no column %3").arg(mPath, table, column));
+    return Status::success();
+}
+
 Transaction::~Transaction()
 {
     rollback();

@@ -43,6 +43,8 @@ public:
 
     // Column names of a table in stored order.
     Result<QStringList> columns(const QString &table) const;
+    // Refuses a table that is missing or lacks one of the columns (any case).
+    Status requireColumns(const QString &table, const QStringList &needed) const;
 
 private:
     Status openConnection(const QString &path, bool create);

@@ -14,25 +14,10 @@ Status DataStore::open(const QString &path)
     QStringList required = schema::classdefColumnNames();
     for (const QString &column : schema::upgradeColumns())
         required.removeOne(column);
-    struct Need {
-        QString table;
-        QStringList columns;
-    };
-    for (const Need &need : {Need{QStringLiteral("package"), {QStringLiteral("package_name")}},
-                             Need{QStringLiteral("classdef"), required}}) {
-        Result<QStringList> present = mDb.columns(need.table);
-        if (!present)
-            return present.status();
-        if (present->isEmpty())
-            return Status::failure(
-                QStringLiteral("%1: the table %2 is missing").arg(path, need.table));
-        for (const QString &column : need.columns) {
-            if (!present->contains(column, Qt::CaseInsensitive))
-                return Status::failure(QStringLiteral("%1: the table %2 has no column %3")
-                                           .arg(path, need.table, column));
-        }
-    }
-    return Status::success();
+    if (Status s = mDb.requireColumns(QStringLiteral("package"), {QStringLiteral("package_name")});
+        !s)
+        return s;
+    return mDb.requireColumns(QStringLiteral("classdef"), required);
 }
 
 Status DataStore::forEachPackageName(const std::function<void(const QString &)> &onName) const

@@ -164,9 +164,7 @@ Status fillRefSample(const Database &db)
     };
     auto fill = [&](schema::RefKind kind, std::span<const SampleRef> rows) {
         const schema::RefTable &t = schema::refTable(kind);
-        QStringList columns;
-        for (const schema::Column &c : t.columns)
-            columns << QString::fromLatin1(c.name);
+        const QStringList columns = schema::names(t.columns);
         for (const SampleRef &r : rows) {
             QVariantList values{r.id, QString::fromLatin1(r.name)};
             if (columns.size() == 5)

@@ -12,18 +12,8 @@ Status RefStore::open(const QString &path)
         return s;
     for (schema::RefKind kind : schema::refKinds()) {
         const schema::RefTable &t = schema::refTable(kind);
-        Result<QStringList> present = mDb.columns(QString::fromLatin1(t.table));
-        if (!present)
-            return present.status();
-        if (present->isEmpty())
-            return Status::failure(
-                QStringLiteral("%1: the table %2 is missing").arg(path, QLatin1String(t.table)));
-        for (const schema::Column &c : t.columns) {
-            if (!present->contains(QLatin1String(c.name), Qt::CaseInsensitive))
-                return Status::failure(
-                    QStringLiteral("%1: the table %2 has no column %3")
-                        .arg(path, QLatin1String(t.table), QLatin1String(c.name)));
-        }
+        if (Status s = mDb.requireColumns(QLatin1String(t.table), schema::names(t.columns)); !s)
+            return s;
     }
     return Status::success();
 }
@@ -85,7 +75,8 @@ Result<qint32> flagSum(const QList<RefEntry> &rows, std::span<const bool> flags)
         const RefEntry &row = rows.at(k);
         if (row.id.typeId() == QMetaType::LongLong) { // the usual case, without a conversion
             const qlonglong id = row.id.toLongLong();
-            if (id >= std::numeric_limits<qint32>::min() && id <= std::numeric_limits<qint32>::max()) {
+            if (id >= std::numeric_limits<qint32>::min() &&
+                id <= std::numeric_limits<qint32>::max()) {
                 sum += id;
                 continue;
             }

@@ -151,12 +151,17 @@ std::span<const Column> classdefColumns()
     return kClassdef;
 }
 
+QStringList names(std::span<const Column> columns)
+{
+    QStringList result;
+    for (const Column &c : columns)
+        result << QString::fromLatin1(c.name);
+    return result;
+}
+
 QStringList classdefColumnNames()
 {
-    QStringList names;
-    for (const Column &c : kClassdef)
-        names << QString::fromLatin1(c.name);
-    return names;
+    return names(kClassdef);
 }
 
 QStringList upgradeColumns()

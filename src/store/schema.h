@@ -21,6 +21,9 @@ struct Column {
     Kind kind;
 };
 
+// The names of the columns, in order.
+QStringList names(std::span<const Column> columns);
+
 // package's one column.
 std::span<const Column> packageColumns();
 // classdef's columns in the order that copies and imports write them.
