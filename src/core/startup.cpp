@@ -10,7 +10,6 @@ namespace tarn
 StartupResult startUp(AppState &state)
 {
     StartupResult result;
-    state.setModId(QStringLiteral("0"));
     state.setModId(settings::ReadModID(state.settingsPath()));
     state.setCurrentPackage(QString());
     state.setProtect(true);
