@@ -305,10 +305,8 @@ Status exportClassFile(AppState &state, const QString &configName, const QString
     AtomicFile file(path);
     if (!file.open())
         return fail(file.errorString());
-    auto abandon = [&file, &fail](const QString &cause) {
-        file.cancel();
-        return fail(cause);
-    };
+    // Every early return leaves the earlier file as it was: AtomicFile drops
+    // what was written unless committed.
     classfile::ClassFileWriter writer(
         [&file](std::string_view bytes) {
             return file.write(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
@@ -318,7 +316,7 @@ Status exportClassFile(AppState &state, const QString &configName, const QString
         return writer.sinkFailed() ? file.errorString() : fromFile(writer.error());
     };
     if (!writer.writeHeader(*modId, *name))
-        return abandon(writeFailure());
+        return fail(writeFailure());
 
     const QStringList columns = exportColumns();
     if (Status s = db.exec(query,
@@ -327,24 +325,20 @@ Status exportClassFile(AppState &state, const QString &configName, const QString
                                .arg(schema::joined(columns), flagMask('i', kItemBoxes),
                                     flagMask('s', kSpecialBoxes)),
                            {configName}, what);
-        !s) {
-        file.cancel();
+        !s)
         return s;
-    }
     qint64 done = 0;
     while (query.next()) {
         std::optional<ClassRecord> record = classFromRow(query, columns, *items, *specials, &why);
         if (!record)
-            return abandon(QStringLiteral("class \"%1\": %2").arg(query.value(0).toString(), why));
+            return fail(QStringLiteral("class \"%1\": %2").arg(query.value(0).toString(), why));
         if (!writer.writeClass(*record))
-            return abandon(writeFailure());
+            return fail(writeFailure());
         if (progress && ++done % kProgressStep == 0 && !progress(done, total))
-            return abandon(kCancelled);
+            return fail(kCancelled);
     }
-    if (query.lastError().isValid()) {
-        file.cancel();
+    if (query.lastError().isValid())
         return db.failure(what, query);
-    }
     if (progress)
         progress(total, total);
     // The writes are buffered: a full disk may show only here.
