@@ -15,7 +15,6 @@ class AppState
 public:
     explicit AppState(QString dataDir);
 
-    const QString &dataDir() const { return mDataDir; }
     QString dataPath() const;
     QString refPath() const;
     QString settingsPath() const;

@@ -26,9 +26,7 @@ public:
     Status create(const QString &path);
     void close();
 
-    bool isOpen() const { return mDb.isOpen(); }
     QSqlDatabase connection() const { return mDb; }
-    const QString &path() const { return mPath; }
 
     // "what\nFILE: cause", the engine's own text as the cause.
     Status failure(const QString &what, const QSqlError &error) const;

@@ -17,7 +17,6 @@ public:
 
     Database &database() { return mDb; }
     const Database &database() const { return mDb; }
-    const QString &path() const { return mDb.path(); }
 
     // Names in list order (by name, without regard to ASCII case).
     Result<QStringList> packageNames() const;

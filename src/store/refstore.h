@@ -25,7 +25,6 @@ public:
 
     Database &database() { return mDb; }
     const Database &database() const { return mDb; }
-    const QString &path() const { return mDb.path(); }
 
     // Weapons or grenades whose qz_enabled is 1, by id.
     Result<QList<RefEntry>> offered(schema::RefKind kind) const;
