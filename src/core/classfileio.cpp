@@ -380,7 +380,9 @@ Status importClassFile(AppState &state, const QString &newName, const QString &p
         if (!cause.isEmpty())
             cause[0] = cause[0].toUpper();
         const QString where =
-            problem->line > 0 ? QStringLiteral("%1, line %2").arg(path).arg(problem->line) : path;
+            problem->line > 0
+                ? QStringLiteral("%1, line %2").arg(path, QString::number(problem->line))
+                : path;
         return Status::failure(QStringLiteral("%1\n%2\nNothing was imported.").arg(cause, where));
     }
     if (!status)
@@ -404,10 +406,10 @@ Result<int> checkClassFile(const QString &path)
         },
         {}, &status);
     if (problem)
-        return Status::failure(
-            problem->line > 0
-                ? QStringLiteral("%1:%2: %3").arg(path).arg(problem->line).arg(problem->cause)
-                : QStringLiteral("%1: %2").arg(path, problem->cause));
+        return Status::failure(problem->line > 0
+                                   ? QStringLiteral("%1:%2: %3")
+                                         .arg(path, QString::number(problem->line), problem->cause)
+                                   : QStringLiteral("%1: %2").arg(path, problem->cause));
     if (!status)
         return status;
     return classes;

@@ -210,7 +210,8 @@ Status buildDatabaseFile(const QString &path, const FillDatabase &fill)
 
 QString temporaryPath(const QString &path)
 {
-    return QStringLiteral("%1.%2.tmp").arg(path).arg(QCoreApplication::applicationPid());
+    return QStringLiteral("%1.%2.tmp")
+        .arg(path, QString::number(QCoreApplication::applicationPid()));
 }
 
 Status createDataFile(const QString &path, bool sample)

@@ -266,10 +266,9 @@ Result<QList<Table>> Parser::parse()
             for (const Column &column : std::as_const(table.columns)) {
                 Result<QVariant> v = value(column);
                 if (!v)
-                    return Status::failure(QStringLiteral("table %1, row %2: %3")
-                                               .arg(table.name)
-                                               .arg(table.rows.size() + 1)
-                                               .arg(v.message()));
+                    return Status::failure(
+                        QStringLiteral("table %1, row %2: %3")
+                            .arg(table.name, QString::number(table.rows.size() + 1), v.message()));
                 row.append(*v);
             }
             table.rows.append(row);

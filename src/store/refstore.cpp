@@ -87,8 +87,7 @@ Result<qint32> flagSum(const QList<RefEntry> &rows, std::span<const bool> flags)
             id < std::numeric_limits<qint32>::min() || id > std::numeric_limits<qint32>::max())
             return Status::failure(QStringLiteral("the id '%1' of '%2' (box %3) is not a whole "
                                                   "32-bit number")
-                                       .arg(row.id.toString(), row.name)
-                                       .arg(k + 1));
+                                       .arg(row.id.toString(), row.name, QString::number(k + 1)));
         sum += qint64(id);
     }
     if (sum < std::numeric_limits<qint32>::min() || sum > std::numeric_limits<qint32>::max())

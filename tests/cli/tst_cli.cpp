@@ -13,6 +13,7 @@ class tst_Cli : public QObject
 private slots:
     void commands_data();
     void commands();
+    void initCreatesEmptyFiles_data();
     void initCreatesEmptyFiles();
 };
 
@@ -61,9 +62,17 @@ void tst_Cli::commands()
     QCOMPARE(runCli(dir.path(), {"list"}).out, list.isEmpty() ? QString() : list.join('\n') + '\n');
 }
 
+void tst_Cli::initCreatesEmptyFiles_data()
+{
+    QTest::addColumn<QString>("pattern");
+    QTest::newRow("plain directory") << "tarn-XXXXXX";
+    QTest::newRow("'%1' in the directory name") << "tarn 50%1-XXXXXX";
+}
+
 void tst_Cli::initCreatesEmptyFiles()
 {
-    QTemporaryDir dir;
+    QFETCH(QString, pattern);
+    QTemporaryDir dir(QDir::tempPath() + '/' + pattern);
     QCOMPARE(runCli(dir.path(), {"init"}).code, 0);
     const CliRun list = runCli(dir.path(), {"list"});
     QCOMPARE(list.code, 0);

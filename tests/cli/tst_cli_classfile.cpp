@@ -20,8 +20,9 @@ private slots:
 void tst_CliClassFile::commands_data()
 {
     // Each row runs its commands in order on a fresh sample directory (FILE
-    // stands for a file in it, BAD for a file that does not read); the last
-    // one's status and output are compared, then the list.
+    // stands for a file in it, BAD and ODD for files that do not read, ODD with
+    // a '%1' in its name); the last one's status and output are compared, then
+    // the list.
     QTest::addColumn<QList<QStringList>>("commands");
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("output");
@@ -40,6 +41,12 @@ void tst_CliClassFile::commands_data()
     QTest::newRow("check bad") << L{{"check", "BAD"}} << 1 << ""
                                << "BAD:3: Bad Class Record: oops\n"
                                << sample;
+    QTest::newRow("check, '%1' in the name") << L{{"check", "ODD"}} << 1 << ""
+                                             << "ODD:3: Bad Class Record: oops\n"
+                                             << sample;
+    QTest::newRow("import, '%1' in the name") << L{{"import", "C", "ODD"}} << 1 << ""
+                                              << "ODD, line 3\n"
+                                              << sample;
 }
 
 void tst_CliClassFile::commands()
@@ -52,14 +59,18 @@ void tst_CliClassFile::commands()
     DataDir dir;
     const QString file = dir.file("out.class");
     const QString bad = dir.file("bad.class");
+    const QString odd = dir.file("50%1 off.class");
     writeFile(bad, "V3\r\nx\r\noops\r\n\r\n");
+    QFile::copy(bad, odd);
     CliRun last{};
     for (QStringList command : commands)
-        last =
-            runCli(dir.path(), command.replaceInStrings("FILE", file).replaceInStrings("BAD", bad));
+        last = runCli(dir.path(), command.replaceInStrings("FILE", file)
+                                      .replaceInStrings("BAD", bad)
+                                      .replaceInStrings("ODD", odd));
     QCOMPARE(last.code, code);
     QCOMPARE(last.out, output);
-    QVERIFY2(last.err.contains(error.replace("BAD", bad)), qPrintable(last.err));
+    QVERIFY2(last.err.contains(error.replace("BAD", bad).replace("ODD", odd)),
+             qPrintable(last.err));
     QCOMPARE(runCli(dir.path(), {"list"}).out, list.join('\n') + '\n');
 }
 
