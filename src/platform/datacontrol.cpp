@@ -198,14 +198,7 @@ bool DataControl::refresh()
 
 bool DataControl::moveTo(int index)
 {
-    if (!writeBack())
-        return false;
-    if (mRowIds.isEmpty())
-        return true;
-    index = qBound(0, index, int(mRowIds.size()) - 1);
-    if (index != mIndex)
-        show(index);
-    return true;
+    return writeBack() && go(index);
 }
 
 bool DataControl::moveFirst()
@@ -213,25 +206,31 @@ bool DataControl::moveFirst()
     return moveTo(0);
 }
 
+// The target of a relative move is taken after the write-back, which may
+// have stored or dropped a pending new row.
 bool DataControl::movePrevious()
 {
-    if (!writeBack())
-        return false;
-    return moveTo(mIndex < 0 ? 0 : mIndex - 1);
+    return writeBack() && go(mIndex < 0 ? 0 : mIndex - 1);
 }
 
 bool DataControl::moveNext()
 {
-    if (!writeBack())
-        return false;
-    return moveTo(mIndex < 0 ? 0 : mIndex + 1);
+    return writeBack() && go(mIndex < 0 ? 0 : mIndex + 1);
 }
 
 bool DataControl::moveLast()
 {
-    if (!writeBack())
-        return false;
-    return moveTo(int(mRowIds.size()) - 1);
+    return writeBack() && go(int(mRowIds.size()) - 1);
+}
+
+bool DataControl::go(int index)
+{
+    if (mRowIds.isEmpty())
+        return true;
+    index = qBound(0, index, int(mRowIds.size()) - 1);
+    if (index != mIndex)
+        show(index);
+    return true;
 }
 
 void DataControl::show(int index)

@@ -105,6 +105,8 @@ private:
 
     QString selectIdsSql() const;
     bool requery(std::optional<qint64> keepRowId);
+    // Shows the row at index (kept in range) without writing back.
+    bool go(int index);
     void show(int index);
     void showEmpty(bool enabled);
     void setControlsEnabled(bool enabled);

@@ -206,8 +206,8 @@ void tst_DataControl::rowDeletedElsewhereIsNotRecreated()
     f.peek.exec("DELETE FROM classdef WHERE class_num = 1");
     f.editor->name->setText("ghost");
     QVERIFY(f.editor->control->moveNext());
-    QCOMPARE(f.prompter.lastMessage(),
-             "This record no longer exists; the changes to it were not stored.");
+    QCOMPARE(f.prompter.messages(),
+             QStringList{"This record no longer exists; the changes to it were not stored."});
     QCOMPARE(f.peek.count("classdef"), 2); // no row brought back
 }
 
