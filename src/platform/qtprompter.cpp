@@ -50,12 +50,12 @@ public:
         mDialog.setWindowModality(Qt::ApplicationModal);
         mDialog.setRange(0, 1000);
         mDialog.setMinimumDuration(400);
-        mDialog.setAutoClose(false);
-        mDialog.setAutoReset(false);
     }
     bool update(qint64 done) override
     {
-        const int scaled = mMaximum > 0 ? int(qMin<qint64>(1000, done * 1000 / mMaximum)) : 0;
+        // The last report closes the dialog (and stops its timer), so that it
+        // neither stays up nor comes up late over the message that follows.
+        const int scaled = done >= mMaximum ? 1000 : int(done * 1000 / mMaximum);
         if (scaled != mDialog.value())
             mDialog.setValue(scaled);
         QCoreApplication::processEvents();
