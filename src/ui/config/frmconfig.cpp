@@ -49,8 +49,8 @@ frmConfig::frmConfig(AppState &state, Prompter &prompter, QWidget *parent)
     QPushButton *btNew = button("btNew", QStringLiteral("New"));
     QPushButton *btDelete = button("btDelete", QStringLiteral("Delete"));
     QPushButton *btEdit = button("btEdit", QStringLiteral("Edit..."));
-    mBtCopy = button("btCopy", QStringLiteral("Make Copy"));
-    mBtImport = button("btImport", QStringLiteral("Import from Class File..."));
+    QPushButton *btCopy = button("btCopy", QStringLiteral("Make Copy"));
+    QPushButton *btImport = button("btImport", QStringLiteral("Import from Class File..."));
 
     mClassList = new QListWidget(central);
     mClassList->setObjectName(QStringLiteral("classlist"));
@@ -71,8 +71,8 @@ frmConfig::frmConfig(AppState &state, Prompter &prompter, QWidget *parent)
     buttons->addWidget(btDelete);
     buttons->addWidget(btEdit);
     buttons->addSpacing(16);
-    buttons->addWidget(mBtCopy);
-    buttons->addWidget(mBtImport);
+    buttons->addWidget(btCopy);
+    buttons->addWidget(btImport);
     buttons->addStretch(1);
 
     auto *grid = new QGridLayout(central);
@@ -86,22 +86,22 @@ frmConfig::frmConfig(AppState &state, Prompter &prompter, QWidget *parent)
     setTabOrder(btNew, btDelete);
     setTabOrder(btDelete, btEdit);
     setTabOrder(btEdit, mClassList);
-    setTabOrder(mClassList, mBtCopy);
-    setTabOrder(mBtCopy, mBtImport);
+    setTabOrder(mClassList, btCopy);
+    setTabOrder(btCopy, btImport);
 
     connect(btNew, &QPushButton::clicked, this, &frmConfig::btNew_Click);
     connect(btDelete, &QPushButton::clicked, this, &frmConfig::btDelete_Click);
     connect(btEdit, &QPushButton::clicked, this, &frmConfig::btEdit_Click);
-    connect(mBtCopy, &QPushButton::clicked, this, &frmConfig::btCopy_Click);
-    connect(mBtImport, &QPushButton::clicked, this, &frmConfig::btImport_Click);
+    connect(btCopy, &QPushButton::clicked, this, &frmConfig::btCopy_Click);
+    connect(btImport, &QPushButton::clicked, this, &frmConfig::btImport_Click);
     connect(mClassList, &QListWidget::itemSelectionChanged, this, &frmConfig::classlist_Click);
 
-    mMnuFile = menuBar()->addMenu(QStringLiteral("File"));
-    mMnuFile->setObjectName(QStringLiteral("mnuFile"));
+    QMenu *file = menuBar()->addMenu(QStringLiteral("File"));
+    file->setObjectName(QStringLiteral("mnuFile"));
     QAction *setModId =
-        mMnuFile->addAction(QStringLiteral("Set Mod ID..."), this, &frmConfig::mnuSetModID_Click);
+        file->addAction(QStringLiteral("Set Mod ID..."), this, &frmConfig::mnuSetModID_Click);
     setModId->setObjectName(QStringLiteral("mnuSetModID"));
-    QAction *exit = mMnuFile->addAction(QStringLiteral("Exit"), this, &frmConfig::mnuExit_Click);
+    QAction *exit = file->addAction(QStringLiteral("Exit"), this, &frmConfig::mnuExit_Click);
     exit->setObjectName(QStringLiteral("mnuExit"));
 
     QMenu *update = menuBar()->addMenu(QStringLiteral("Update"));
@@ -116,10 +116,10 @@ frmConfig::frmConfig(AppState &state, Prompter &prompter, QWidget *parent)
         update->addAction(QLatin1String(caption), this, [this, k = kind] { showRefEditor(k); })
             ->setObjectName(QLatin1String(name));
 
-    mMnuHelp = menuBar()->addMenu(QStringLiteral("Help"));
-    mMnuHelp->setObjectName(QStringLiteral("mnuHelp"));
+    QMenu *help = menuBar()->addMenu(QStringLiteral("Help"));
+    help->setObjectName(QStringLiteral("mnuHelp"));
     QAction *about =
-        mMnuHelp->addAction(QStringLiteral("About TARN1..."), this, &frmConfig::mnuAbout_Click);
+        help->addAction(QStringLiteral("About TARN1..."), this, &frmConfig::mnuAbout_Click);
     about->setObjectName(QStringLiteral("mnuAbout"));
 
     RefreshList();
@@ -137,7 +137,6 @@ void frmConfig::RefreshList()
     mPackageNames = *names;
     mClassList->addItems(mPackageNames);
     mClassList->setCurrentRow(-1);
-    mState.setCurrentPackage(QString());
 }
 
 void frmConfig::classlist_Click()

@@ -5,10 +5,7 @@
 #include <QMainWindow>
 #include <QStringList>
 
-class QLabel;
 class QListWidget;
-class QMenu;
-class QPushButton;
 
 namespace tarn
 {
@@ -47,10 +44,6 @@ private:
     Prompter &mPrompter;
     QStringList mPackageNames; // parallel to the list's rows
     QListWidget *mClassList = nullptr;
-    QPushButton *mBtCopy = nullptr;
-    QPushButton *mBtImport = nullptr;
-    QMenu *mMnuFile = nullptr;
-    QMenu *mMnuHelp = nullptr;
 };
 
 } // namespace tarn
