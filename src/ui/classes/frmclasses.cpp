@@ -244,7 +244,7 @@ QWidget *frmClasses::buildFlagFrame(RefKind kind)
     frame->setObjectName(items ? QStringLiteral("frameItems") : QStringLiteral("frameSpecial"));
     auto *grid = new QGridLayout(frame);
     grid->setVerticalSpacing(2);
-    const int count = items ? 8 : 31;
+    const int count = int(items ? kItemBoxes : kSpecialBoxes);
     QList<QCheckBox *> &boxes = items ? mItemBoxes : mSpecialBoxes;
     for (int k = 0; k < count; ++k) {
         auto *box = new QCheckBox(frame);
