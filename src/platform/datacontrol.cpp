@@ -103,11 +103,6 @@ void DataControl::setCaption(const QString &caption)
     mCaption->setText(caption);
 }
 
-QString DataControl::caption() const
-{
-    return mCaption->text();
-}
-
 void DataControl::setRecordSource(const QString &table, const QString &filter,
                                   const QVariantList &filterValues, const QString &order)
 {
@@ -319,15 +314,6 @@ bool DataControl::loadRow(qint64 rowId)
     return true;
 }
 
-void DataControl::reload()
-{
-    if (mAddingNew) {
-        showEmpty(true);
-        return;
-    }
-    show(mIndex);
-}
-
 void DataControl::updateButtons()
 {
     const int count = int(mRowIds.size());
@@ -397,14 +383,6 @@ std::optional<QVariant> DataControl::edited(const Binding &b, QString *problem) 
     if (std::floor(*number) == *number && std::fabs(*number) < 9007199254740992.0)
         return QVariant(qint64(*number));
     return QVariant(*number);
-}
-
-bool DataControl::isDirty() const
-{
-    for (const Binding &b : mBindings)
-        if ((mIndex >= 0 || mAddingNew) && changed(b))
-            return true;
-    return false;
 }
 
 bool DataControl::writeBack()

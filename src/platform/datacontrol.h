@@ -37,7 +37,6 @@ public:
     ~DataControl() override;
 
     void setCaption(const QString &caption);
-    QString caption() const;
 
     void setDatabase(const Database *db) { mDb = db; }
     void setPrompter(Prompter *prompter) { mPrompter = prompter; }
@@ -69,8 +68,6 @@ public:
     int currentIndex() const { return mIndex; }
     qint64 currentRowId() const;
     bool isAddingNew() const { return mAddingNew; }
-    // True when a bound control or value differs from the stored row.
-    bool isDirty() const;
 
     // Stores the pending edits of the current row, or the pending new row.
     // False (after telling the user) when the database or a column refused.
@@ -84,8 +81,6 @@ public:
     // Deletes the current row at once (its pending edits go with it) and
     // shows the first remaining row. A pending new row is dropped instead.
     bool deleteCurrent();
-    // Re-reads the current row into the controls, dropping pending edits.
-    void reload();
 
 signals:
     // The controls show another row (or none).

@@ -94,18 +94,6 @@ QString ScriptedPrompter::lastMessage() const
     return texts.isEmpty() ? QString() : texts.last();
 }
 
-void ScriptedPrompter::clear()
-{
-    mInputs.clear();
-    mAnswers.clear();
-    mFiles.clear();
-    mCalls.clear();
-    mUnexpected = 0;
-    mBusyCount = 0;
-    mCancelAt = -1;
-    mLastProgress = -1;
-}
-
 void ScriptedPrompter::beginBusy()
 {
     ++mBusyDepth;

@@ -44,7 +44,6 @@ public:
     QString lastMessage() const;
     int unexpectedCalls() const { return mUnexpected; }
     bool allAnswersUsed() const { return mInputs.empty() && mAnswers.empty() && mFiles.empty(); }
-    void clear();
 
     int busyDepth() const { return mBusyDepth; }
     int busyCount() const { return mBusyCount; } // how many times busy was shown
