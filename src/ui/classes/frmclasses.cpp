@@ -80,8 +80,8 @@ QLineEdit *frmClasses::addField(QGridLayout *grid, int row, int column, const QS
 
 void frmClasses::buildWindow()
 {
-    mMenuBar = new QMenuBar(this);
-    QMenu *file = mMenuBar->addMenu(QStringLiteral("File"));
+    auto *menuBar = new QMenuBar(this);
+    QMenu *file = menuBar->addMenu(QStringLiteral("File"));
     file->setObjectName(QStringLiteral("mnuFile"));
     file->addAction(QStringLiteral("Save As..."), this, &frmClasses::mnuSaveAs_Click)
         ->setObjectName(QStringLiteral("mnuSaveAs"));
@@ -191,7 +191,7 @@ void frmClasses::buildWindow()
     bottom->addWidget(buildFlagFrame(RefKind::Special), 1, Qt::AlignTop);
 
     auto *layout = new QVBoxLayout(this);
-    layout->setMenuBar(mMenuBar);
+    layout->setMenuBar(menuBar);
     layout->addLayout(top);
     layout->addLayout(bottom, 1);
 

@@ -12,7 +12,6 @@ class QComboBox;
 class QGridLayout;
 class QLabel;
 class QLineEdit;
-class QMenuBar;
 
 namespace tarn
 {
@@ -42,7 +41,6 @@ public:
     void DoSave();
 
     DataControl *navigator() const { return mNavigator; }
-    QMenuBar *menuBar() const { return mMenuBar; }
 
 private:
     // A weapon or grenade slot: a list that mirrors the id in its column.
@@ -72,7 +70,6 @@ private:
     Prompter &mPrompter;
     QString mPackage;
     DataControl *mNavigator = nullptr;
-    QMenuBar *mMenuBar = nullptr;
     std::vector<Slot> mSlots;
     QList<QCheckBox *> mItemBoxes;
     QList<QCheckBox *> mSpecialBoxes;
