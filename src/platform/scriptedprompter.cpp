@@ -6,15 +6,6 @@ namespace tarn
 namespace
 {
 
-template<typename T> bool take(std::deque<T> &queue, T *out)
-{
-    if (queue.empty())
-        return false;
-    *out = queue.front();
-    queue.pop_front();
-    return true;
-}
-
 class ScriptedProgress : public Progress
 {
 public:
@@ -32,14 +23,22 @@ private:
 
 } // namespace
 
+template<typename T> T ScriptedPrompter::next(std::deque<T> &queue, T cancel)
+{
+    if (queue.empty()) {
+        ++mUnexpected;
+        return cancel;
+    }
+    T answer = queue.front();
+    queue.pop_front();
+    return answer;
+}
+
 QString ScriptedPrompter::input(const QString &prompt, const QString &title,
                                 const QString &defaultText)
 {
     mCalls.append({Call::Input, prompt, title, defaultText});
-    QString answer;
-    if (!take(mInputs, &answer))
-        ++mUnexpected;
-    return answer;
+    return next(mInputs, QString());
 }
 
 Prompter::Answer ScriptedPrompter::message(const QString &text, Buttons buttons, Icon icon,
@@ -49,28 +48,19 @@ Prompter::Answer ScriptedPrompter::message(const QString &text, Buttons buttons,
                    buttons, icon, defaultAnswer});
     if (buttons == Buttons::Ok)
         return Answer::Ok;
-    Answer answer = Answer::No;
-    if (!take(mAnswers, &answer))
-        ++mUnexpected;
-    return answer;
+    return next(mAnswers, Answer::No);
 }
 
 QString ScriptedPrompter::openFileName(const QString &filter)
 {
     mCalls.append({Call::OpenFile, filter, QString(), QString()});
-    QString file;
-    if (!take(mFiles, &file))
-        ++mUnexpected;
-    return file;
+    return next(mFiles, QString());
 }
 
 QString ScriptedPrompter::saveFileName(const QString &filter)
 {
     mCalls.append({Call::SaveFile, filter, QString(), QString()});
-    QString file;
-    if (!take(mFiles, &file))
-        ++mUnexpected;
-    return file;
+    return next(mFiles, QString());
 }
 
 std::unique_ptr<Progress> ScriptedPrompter::progress(const QString &label, qint64)

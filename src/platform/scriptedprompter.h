@@ -54,6 +54,9 @@ protected:
     void endBusy() override;
 
 private:
+    // The next queued answer, or cancel (counted as unexpected) when none is left.
+    template<typename T> T next(std::deque<T> &queue, T cancel);
+
     std::deque<QString> mInputs;
     std::deque<Answer> mAnswers;
     std::deque<QString> mFiles;
