@@ -236,25 +236,7 @@ void DataControl::show(int index)
     } else {
         mIndex = index;
         setControlsEnabled(true);
-        for (Binding &b : mBindings) {
-            switch (b.type) {
-            case Binding::Edit: {
-                auto *edit = static_cast<QLineEdit *>(b.widget.data());
-                edit->setText(display(b.loaded));
-                edit->setCursorPosition(0);
-                break;
-            }
-            case Binding::Label:
-                static_cast<QLabel *>(b.widget.data())->setText(display(b.loaded));
-                break;
-            case Binding::Check:
-                static_cast<QCheckBox *>(b.widget.data())->setChecked(truthy(b.loaded));
-                break;
-            case Binding::Value:
-                b.current = b.loaded;
-                break;
-            }
-        }
+        showLoaded();
     }
     updateButtons();
     emit repositioned();
@@ -263,19 +245,33 @@ void DataControl::show(int index)
 void DataControl::showEmpty(bool enabled)
 {
     mIndex = -1;
-    for (Binding &b : mBindings) {
+    for (Binding &b : mBindings)
         b.loaded = QVariant();
-        b.current = QVariant();
-        if (!b.widget)
-            continue;
-        if (auto *edit = qobject_cast<QLineEdit *>(b.widget))
-            edit->clear();
-        else if (auto *label = qobject_cast<QLabel *>(b.widget))
-            label->clear();
-        else if (auto *box = qobject_cast<QCheckBox *>(b.widget))
-            box->setChecked(false);
-    }
+    showLoaded();
     setControlsEnabled(enabled);
+}
+
+void DataControl::showLoaded()
+{
+    for (Binding &b : mBindings) {
+        switch (b.type) {
+        case Binding::Edit: {
+            auto *edit = static_cast<QLineEdit *>(b.widget.data());
+            edit->setText(display(b.loaded));
+            edit->setCursorPosition(0);
+            break;
+        }
+        case Binding::Label:
+            static_cast<QLabel *>(b.widget.data())->setText(display(b.loaded));
+            break;
+        case Binding::Check:
+            static_cast<QCheckBox *>(b.widget.data())->setChecked(truthy(b.loaded));
+            break;
+        case Binding::Value:
+            b.current = b.loaded;
+            break;
+        }
+    }
 }
 
 void DataControl::setControlsEnabled(bool enabled)

@@ -104,6 +104,8 @@ private:
     bool go(int index);
     void show(int index);
     void showEmpty(bool enabled);
+    // Puts each binding's stored value into its control.
+    void showLoaded();
     void setControlsEnabled(bool enabled);
     bool loadRow(qint64 rowId);
     // Inserts a row and makes it current.
