@@ -58,7 +58,10 @@ public:
         const int scaled = done >= mMaximum ? 1000 : int(done * 1000 / mMaximum);
         if (scaled != mDialog.value())
             mDialog.setValue(scaled);
-        QCoreApplication::processEvents();
+        // Until the modal dialog shows, a click elsewhere (Delete, say) would
+        // run inside the work under way; it waits until the dialog blocks it.
+        QCoreApplication::processEvents(mDialog.isVisible() ? QEventLoop::AllEvents
+                                                            : QEventLoop::ExcludeUserInputEvents);
         return !mDialog.wasCanceled();
     }
 
