@@ -271,6 +271,12 @@ Status exportClassFile(AppState &state, const QString &configName, const QString
         return Status::failure(what + QLatin1Char('\n') + cause);
     };
 
+    // Replacing a data file in use with a class file would lose every configuration.
+    const QString target = QFileInfo(path).canonicalFilePath();
+    for (const QString &own : {state.dataPath(), state.refPath(), state.settingsPath()})
+        if (!target.isEmpty() && target == QFileInfo(own).canonicalFilePath())
+            return fail(QStringLiteral("That file holds TARN's own data; choose another file."));
+
     QString why;
     const std::optional<std::string> modId = toFile(state.modId(), &why);
     if (!modId)

@@ -21,8 +21,8 @@ void tst_CliClassFile::commands_data()
 {
     // Each row runs its commands in order on a fresh sample directory (FILE
     // stands for a file in it, BAD and ODD for files that do not read, ODD with
-    // a '%1' in its name); the last one's status and output are compared, then
-    // the list.
+    // a '%1' in its name, DATA for the data file under another spelling); the
+    // last one's status and output are compared, then the list.
     QTest::addColumn<QList<QStringList>>("commands");
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("output");
@@ -38,6 +38,8 @@ void tst_CliClassFile::commands_data()
         << "" << QStringList{"B", "Sample Config"};
     QTest::newRow("export missing") << L{{"export", "Nope", "FILE"}} << 1 << ""
                                     << "There is no configuration named 'Nope'." << sample;
+    QTest::newRow("export onto the data file") << L{{"export", "Sample Config", "DATA"}} << 1 << ""
+                                               << "holds TARN's own data" << sample;
     QTest::newRow("check bad") << L{{"check", "BAD"}} << 1 << ""
                                << "BAD:3: Bad Class Record: oops\n"
                                << sample;
@@ -66,7 +68,8 @@ void tst_CliClassFile::commands()
     for (QStringList command : commands)
         last = runCli(dir.path(), command.replaceInStrings("FILE", file)
                                       .replaceInStrings("BAD", bad)
-                                      .replaceInStrings("ODD", odd));
+                                      .replaceInStrings("ODD", odd)
+                                      .replaceInStrings("DATA", dir.path() + "/./tarn_dat.mdb"));
     QCOMPARE(last.code, code);
     QCOMPARE(last.out, output);
     QVERIFY2(last.err.contains(error.replace("BAD", bad).replace("ODD", odd)),
