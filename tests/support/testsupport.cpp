@@ -108,7 +108,7 @@ QByteArray readFile(const QString &path)
 void copyLegacyFile(const QString &name, const QString &target)
 {
     const QString source =
-        qEnvironmentVariable("TARN_SHARED_TESTDATA") + QStringLiteral("/legacy/") + name;
+        qEnvironmentVariable("TARN_TEST_DATA") + QStringLiteral("/legacy/") + name;
     const QByteArray bytes = readFile(source);
     if (bytes.isEmpty())
         qFatal("cannot read %s", qPrintable(source));
