@@ -3,6 +3,10 @@
 #include "commands.h"
 #include "startup.h"
 
+#include <QCommandLineParser>
+#include <QIODevice>
+#include <QRegularExpression>
+
 #include <array>
 
 namespace tarn::cli
@@ -26,22 +30,162 @@ const std::array kCommands{
             "write a configuration as a class file, scrambled unless --plain", true, cmdExport},
     Command{"import", "import NAME FILE", "read a class file into a new configuration", true,
             cmdImport},
-    Command{"check", "check FILE", "read a class file without storing it; print its classes",
-            false, cmdCheck},
+    Command{"check", "check FILE", "read a class file without storing it; print its classes", false,
+            cmdCheck},
     Command{"migrate", "migrate", "convert Jet data files to SQLite; keeps the Jet files", false,
             cmdMigrate},
 };
 
+// The options a command takes are the ones its synopsis shows ("[--plain]"),
+// so the two cannot disagree.
+QStringList flagsOf(const Command &command)
+{
+    static const QRegularExpression flag(QStringLiteral("\\[--([a-z-]+)\\]"));
+    QStringList flags;
+    for (const QRegularExpressionMatch &match : flag.globalMatch(QLatin1String(command.synopsis)))
+        flags << match.captured(1);
+    return flags;
+}
+
+const QString kDataDir = QStringLiteral("data-dir");
+const QString kHelp = QStringLiteral("help");
+
+// Before the command and after it.
+QCommandLineOption helpOption()
+{
+    return {{QStringLiteral("h"), kHelp},
+            QStringLiteral("print this help; after a command, that command's")};
+}
+
+// The options before the command, in the order the help lists them. Add an
+// option here and both the parser and the help know it.
+const QList<QCommandLineOption> &globalOptions()
+{
+    static const QList<QCommandLineOption> list{
+        {kDataDir, QStringLiteral("the directory of the data files"), QStringLiteral("DIR")},
+        helpOption(),
+    };
+    return list;
+}
+
+QString dashed(const QString &name)
+{
+    return (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+}
+
+// "-h, --help" or "--data-dir DIR".
+QString synopsis(const QCommandLineOption &option)
+{
+    QStringList names;
+    for (const QString &name : option.names())
+        names << dashed(name);
+    const QString value = option.valueName();
+    return names.join(QStringLiteral(", ")) + (value.isEmpty() ? QString() : u' ' + value);
+}
+
+// One line of a two-column list. The gap is never empty, however long the
+// left column grows.
+void printEntry(QTextStream &out, const QString &left, const QString &right, qsizetype width)
+{
+    out << "  " << left.leftJustified(width) << "  " << right << '\n';
+}
+
 void printHelp(QTextStream &out)
 {
+    qsizetype width = 0;
+    for (const QCommandLineOption &option : globalOptions())
+        width = std::max(width, synopsis(option).size());
+    for (const Command &c : kCommands)
+        width = std::max(width, qsizetype(qstrlen(c.synopsis)));
     out << "Usage: tarn-cli [--data-dir DIR] COMMAND [ARGS]\n\n"
            "The data files tarn_dat.mdb, tarn_ref.mdb and tarn.ini live in DIR\n"
-           "(default: the directory of the program).\n\nCommands:\n";
+           "(default: the directory of the program).\n\nOptions:\n";
+    for (const QCommandLineOption &option : globalOptions())
+        printEntry(out, synopsis(option), option.description(), width);
+    out << "\nCommands:\n";
     for (const Command &c : kCommands)
-        out << QStringLiteral("  %1%2\n")
-                   .arg(QLatin1String(c.synopsis), -26)
-                   .arg(QLatin1String(c.help));
-    out << "\nExit status: 0 success, 1 failure, 2 usage error.\n";
+        printEntry(out, QLatin1String(c.synopsis), QLatin1String(c.help), width);
+    out << "\nAn argument -- ends the options: 'export -- --plain FILE' exports the\n"
+           "configuration named --plain.\n"
+           "\nExit status: 0 success, 1 failure, 2 usage error.\n";
+}
+
+// Parses arguments (without the program name); on a usage error returns its
+// message. The parser's own error handling would print and exit the process.
+QString parse(QCommandLineParser &parser, const QStringList &arguments)
+{
+    if (parser.parse(QStringList{QStringLiteral("tarn-cli")} + arguments))
+        return {};
+    const QStringList unknown = parser.unknownOptionNames();
+    if (!unknown.isEmpty())
+        return QStringLiteral("unknown option %1").arg(dashed(unknown.first()));
+    // The only other mistakes: a value missing at the end, or one given to a flag.
+    if (!arguments.isEmpty() && arguments.constLast() == dashed(kDataDir))
+        return QStringLiteral("--data-dir needs a directory");
+    QString text = parser.errorText();
+    if (text.endsWith(u'.'))
+        text.chop(1);
+    return text.left(1).toLower() + text.mid(1);
+}
+
+int runCommand(const Command &command, const QStringList &arguments, QTextStream &out,
+               QTextStream &err, const QString &dataDir)
+{
+    Context context{{}, {}, out, err, dataDir};
+    QCommandLineParser parser;
+    parser.addOption(helpOption());
+    const QStringList flags = flagsOf(command);
+    for (const QString &flag : flags)
+        parser.addOption(QCommandLineOption(flag));
+    if (const QString wrong = parse(parser, arguments); !wrong.isEmpty())
+        return context.usage(wrong);
+    if (parser.isSet(kHelp)) {
+        out << "Usage: tarn-cli [--data-dir DIR] " << command.synopsis << "\n  " << command.help
+            << '\n';
+        return Success;
+    }
+    context.args = parser.positionalArguments();
+    for (const QString &flag : flags)
+        if (parser.isSet(flag))
+            context.flags << flag;
+    AppState state(dataDir);
+    if (command.needsStartup) {
+        StartupResult started = startUp(state);
+        if (!started.jetFiles.isEmpty())
+            return context.fail(started.status.message() +
+                                QStringLiteral("\nRun 'tarn-cli migrate' to convert them."));
+        if (!started.status)
+            return context.fail(started.status.message());
+        context.state = &state;
+    }
+    return command.handler(context);
+}
+
+int runLine(const QStringList &arguments, QTextStream &out, QTextStream &err)
+{
+    Context c{{}, {}, out, err, {}};
+    QCommandLineParser parser;
+    for (const QCommandLineOption &option : globalOptions())
+        parser.addOption(option);
+    // Everything after the command name is the command's to parse.
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+    if (const QString wrong = parse(parser, arguments); !wrong.isEmpty())
+        return c.usage(wrong);
+    if (parser.isSet(kHelp)) {
+        printHelp(out);
+        return Success;
+    }
+    const QString dataDir = parser.isSet(kDataDir) ? parser.value(kDataDir) : defaultDataDir();
+    if (dataDir.isEmpty())
+        return c.usage(QStringLiteral("--data-dir needs a directory"));
+    QStringList args = parser.positionalArguments();
+    if (args.isEmpty())
+        return c.usage(QStringLiteral("no command given"));
+    const QString name = args.takeFirst();
+    for (const Command &command : kCommands)
+        if (name == QLatin1String(command.name))
+            return runCommand(command, args, out, err, dataDir);
+    return c.usage(QStringLiteral("unknown command %1").arg(name));
 }
 
 } // namespace
@@ -62,65 +206,17 @@ int Context::usage(const QString &message) const
 
 int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
 {
-    QStringList args = arguments;
-    QString dataDir;
-    bool dataDirSet = false;
-    while (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))) {
-        const QString option = args.takeFirst();
-        if (option == QLatin1String("--help")) {
-            printHelp(out);
-            return Success;
-        }
-        if (option == QLatin1String("--data-dir") && !args.isEmpty()) {
-            dataDir = args.takeFirst();
-            dataDirSet = true;
-        } else if (option.startsWith(QLatin1String("--data-dir="))) {
-            dataDir = option.mid(11);
-            dataDirSet = true;
-        } else {
-            Context c{{}, out, err, {}};
-            return c.usage(option == QLatin1String("--data-dir")
-                               ? QStringLiteral("--data-dir needs a directory")
-                               : QStringLiteral("unknown option %1").arg(option));
-        }
-    }
-    if (!dataDirSet)
-        dataDir = defaultDataDir();
-    if (dataDir.isEmpty()) {
-        Context c{{}, out, err, {}};
-        return c.usage(QStringLiteral("--data-dir needs a directory"));
-    }
-    if (args.isEmpty()) {
-        Context c{{}, out, err, dataDir};
-        return c.usage(QStringLiteral("no command given"));
-    }
-    const QString name = args.takeFirst();
-    for (const Command &command : kCommands) {
-        if (name != QLatin1String(command.name))
-            continue;
-        Context context{args, out, err, dataDir};
-        if (args.contains(QLatin1String("--help"))) {
-            out << "Usage: tarn-cli [--data-dir DIR] " << command.synopsis << "\n  " << command.help
-                << '\n';
-            return Success;
-        }
-        AppState state(dataDir);
-        if (command.needsStartup) {
-            StartupResult started = startUp(state);
-            if (!started.jetFiles.isEmpty())
-                return context.fail(started.status.message() +
-                                    QStringLiteral("\nRun 'tarn-cli migrate' to convert them."));
-            if (!started.status)
-                return context.fail(started.status.message());
-            context.state = &state;
-        }
-        const int code = command.handler(context);
-        out.flush();
-        err.flush();
+    const int code = runLine(arguments, out, err);
+    // Output cut short (a full disk, a closed standard output) is a failure,
+    // or a script would go on with half a list.
+    out.flush();
+    if (out.status() == QTextStream::Ok)
         return code;
-    }
-    Context c{{}, out, err, dataDir};
-    return c.usage(QStringLiteral("unknown command %1").arg(name));
+    Context c{{}, {}, out, err, {}};
+    const QIODevice *device = out.device();
+    c.fail(QStringLiteral("the output could not be written: %1")
+               .arg(device ? device->errorString() : QStringLiteral("write error")));
+    return code == Success ? Failure : code;
 }
 
 } // namespace tarn::cli

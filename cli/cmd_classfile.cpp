@@ -7,11 +7,10 @@ namespace tarn::cli
 
 int cmdExport(Context &c)
 {
-    QStringList args = c.args;
-    const bool plain = args.removeAll(QStringLiteral("--plain")) > 0;
-    if (args.size() != 2)
+    if (c.args.size() != 2)
         return c.usage(QStringLiteral("export takes [--plain] NAME FILE"));
-    if (Status s = exportClassFile(*c.state, args.at(0), args.at(1), !plain); !s)
+    const bool plain = c.flags.contains(QStringLiteral("plain"));
+    if (Status s = exportClassFile(*c.state, c.args.at(0), c.args.at(1), !plain); !s)
         return c.fail(s.message());
     return Success;
 }

@@ -10,13 +10,9 @@ namespace tarn::cli
 
 int cmdInit(Context &c)
 {
-    bool sample = false;
-    for (const QString &arg : c.args) {
-        if (arg == QLatin1String("--sample"))
-            sample = true;
-        else
-            return c.usage(QStringLiteral("init takes only --sample"));
-    }
+    if (!c.args.isEmpty())
+        return c.usage(QStringLiteral("init takes only --sample"));
+    const bool sample = c.flags.contains(QStringLiteral("sample"));
     AppState paths(c.dataDir);
     for (const QString &path : {paths.dataPath(), paths.refPath()})
         if (QFileInfo::exists(path))

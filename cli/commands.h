@@ -7,11 +7,13 @@
 namespace tarn::cli
 {
 
-// What a command gets: its own arguments, the streams and the data directory.
-// The state is started up (databases open, upgrade done) for commands that
-// need it, and null for the others.
+// What a command gets: its own arguments (options taken out), the options it
+// was given, the streams and the data directory. The state is started up
+// (databases open, upgrade done) for commands that need it, and null for the
+// others.
 struct Context {
     QStringList args;
+    QStringList flags; // names of the command's options given, without dashes
     QTextStream &out;
     QTextStream &err;
     QString dataDir;
@@ -25,7 +27,7 @@ using Handler = int (*)(Context &);
 
 struct Command {
     const char *name;
-    const char *synopsis;
+    const char *synopsis; // names the command's options, as "[--plain]"
     const char *help;
     bool needsStartup;
     Handler handler;

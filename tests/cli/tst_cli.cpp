@@ -1,7 +1,13 @@
 #include "clirun.h"
 #include "testsupport.h"
 
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <unistd.h>
 
 using namespace tarn;
 using namespace tarn::test;
@@ -15,6 +21,9 @@ private slots:
     void commands();
     void initCreatesEmptyFiles_data();
     void initCreatesEmptyFiles();
+    void helpSeparatesColumns();
+    void outputNotWritten_data();
+    void outputNotWritten();
 };
 
 void tst_Cli::commands_data()
@@ -42,6 +51,25 @@ void tst_Cli::commands_data()
     QTest::newRow("mod-id set") << L{{"mod-id", " x "}, {"mod-id"}} << 0 << "x\n" << sample << "";
     QTest::newRow("unknown command") << L{{"frobnicate"}} << 2 << "" << sample << "unknown command";
     QTest::newRow("missing argument") << L{{"new"}} << 2 << "" << sample << "new takes one NAME";
+    QTest::newRow("unknown option") << L{{"--frob", "list"}} << 2 << "" << sample
+                                    << "unknown option --frob\nTry 'tarn-cli --help'.";
+    QTest::newRow("unknown option of a command")
+        << L{{"list", "-x"}} << 2 << "" << sample << "unknown option -x";
+    QTest::newRow("option that takes no value")
+        << L{{"init", "--sample=1"}} << 2 << "" << sample << "unexpected value after '--sample'";
+    QTest::newRow("no directory") << L{{"--data-dir"}} << 2 << "" << sample
+                                  << "--data-dir needs a directory";
+    QTest::newRow("option-like name")
+        << L{{"new", "--plain"}} << 2 << "" << sample << "unknown option --plain";
+    QTest::newRow("-- ends the options")
+        << L{{"new", "--", "--plain"}} << 0 << "" << QStringList{"--plain", "Sample Config"} << "";
+    QTest::newRow("-- ends the options, also before a value")
+        << L{{"mod-id", "--", "-1"}, {"mod-id"}} << 0 << "-1\n"
+        << sample << "";
+    QTest::newRow("command help") << L{{"copy", "A", "--help"}} << 0
+                                  << "Usage: tarn-cli [--data-dir DIR] copy SOURCE NEW\n"
+                                     "  copy a configuration and its classes under a new name\n"
+                                  << sample << "";
 }
 
 void tst_Cli::commands()
@@ -77,6 +105,73 @@ void tst_Cli::initCreatesEmptyFiles()
     const CliRun list = runCli(dir.path(), {"list"});
     QCOMPARE(list.code, 0);
     QCOMPARE(list.out, QString());
+}
+
+void tst_Cli::helpSeparatesColumns()
+{
+    DataDir dir;
+    const CliRun help = runCli(dir.path(), {"--help"});
+    QCOMPARE(help.code, 0);
+    QVERIFY(help.err.isEmpty());
+    // Every option and command line: two spaces, the synopsis, a gap of two
+    // or more spaces, the description; descriptions start in one column.
+    static const QRegularExpression entry("^  (\\S.*?\\S)  +(\\S)");
+    QSet<qsizetype> columns;
+    QStringList synopses;
+    for (const QString &line : help.out.split('\n')) {
+        if (!line.startsWith("  "))
+            continue;
+        const QRegularExpressionMatch match = entry.match(line);
+        QVERIFY2(match.hasMatch(), qPrintable(line));
+        columns << match.capturedStart(2);
+        synopses << match.captured(1);
+    }
+    QCOMPARE(columns.size(), 1);
+    for (const char *wanted : {"--data-dir DIR", "-h, --help", "init [--sample]",
+                               "export [--plain] NAME FILE", "check FILE", "migrate"})
+        QVERIFY2(synopses.contains(wanted), qPrintable(help.out));
+}
+
+void tst_Cli::outputNotWritten_data()
+{
+    // tarn-cli itself, its standard output broken in one of three ways.
+    QTest::addColumn<QStringList>("args"); // FILE: a class file
+    QTest::addColumn<QString>("how");
+    for (const char *how : {"full disk", "closed", "file-size limit"}) {
+        QTest::addRow("list, %s", how) << QStringList{"list"} << how;
+        QTest::addRow("check, %s", how) << QStringList{"check", "FILE"} << how;
+        QTest::addRow("mod-id, %s", how) << QStringList{"mod-id"} << how;
+    }
+    QTest::newRow("help, full disk") << QStringList{"--help"} << "full disk";
+}
+
+void tst_Cli::outputNotWritten()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, how);
+    DataDir dir;
+    const QString file = dir.file("sample.class");
+    QCOMPARE(runCli(dir.path(), {"export", "Sample Config", file}).code, 0);
+    QProcess cli;
+    if (how == "full disk") {
+        cli.setStandardOutputFile("/dev/full");
+    } else if (how == "closed") {
+        cli.setChildProcessModifier([] { close(STDOUT_FILENO); });
+    } else {
+        cli.setStandardOutputFile(dir.file("out.txt"));
+        cli.setChildProcessModifier([] {
+            signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{1, 1};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        });
+    }
+    cli.start(TARN_CLI,
+              QStringList{"--data-dir", dir.path()} + args.replaceInStrings("FILE", file));
+    QVERIFY(cli.waitForFinished(60000));
+    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+    const QString err = QString::fromLocal8Bit(cli.readAllStandardError());
+    QVERIFY2(err.startsWith("tarn-cli: the output could not be written: "), qPrintable(err));
+    QCOMPARE(cli.exitCode(), 1);
 }
 
 QTEST_GUILESS_MAIN(tst_Cli)

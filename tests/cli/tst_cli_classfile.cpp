@@ -36,6 +36,15 @@ void tst_CliClassFile::commands_data()
     QTest::newRow("export plain, import")
         << L{{"export", "--plain", "Sample Config", "FILE"}, {"import", "B", "FILE"}} << 0 << ""
         << "" << QStringList{"B", "Sample Config"};
+    QTest::newRow("export a configuration named --plain")
+        << L{{"new", "--", "--plain"},
+             {"export", "--plain", "--", "--plain", "FILE"},
+             {"check", "FILE"}}
+        << 0 << "0\n"
+        << "" << QStringList{"--plain", "Sample Config"};
+    QTest::newRow("export, unknown option")
+        << L{{"export", "--plane", "Sample Config", "FILE"}} << 2 << ""
+        << "unknown option --plane" << sample;
     QTest::newRow("export missing") << L{{"export", "Nope", "FILE"}} << 1 << ""
                                     << "There is no configuration named 'Nope'." << sample;
     QTest::newRow("export onto the data file") << L{{"export", "Sample Config", "DATA"}} << 1 << ""
