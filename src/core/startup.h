@@ -1,6 +1,7 @@
 #pragma once
 
 #include "appstate.h"
+#include "jetconvert.h"
 
 namespace tarn
 {
@@ -17,6 +18,11 @@ struct StartupResult {
 // (never created), and the upgrade of classdef. Nothing is written but the
 // missing columns.
 StartupResult startUp(AppState &state);
+
+// Converts the given Jet files among the state's data files; each new file
+// must hold what start-up asks of it, or no file changes.
+Result<QList<JetConversion>> convertJetDataFiles(const AppState &state, const QStringList &jetFiles,
+                                                 const JetOptions &options = {});
 
 // Where the data files live when no --data-dir is given.
 QString defaultDataDir();

@@ -139,17 +139,28 @@ Result<QStringList> Database::columns(const QString &table) const
     return names;
 }
 
-Status Database::requireColumns(const QString &table, const QStringList &needed) const
+Result<QString> Database::lacking(const QList<schema::TableNeed> &needs) const
 {
-    Result<QStringList> present = columns(table);
-    if (!present)
-        return present.status();
-    if (present->isEmpty())
-        return Status::failure(QStringLiteral("%1: the table %2 is missing").arg(mPath, table));
-    for (const QString &column : needed)
-        if (!present->contains(column, Qt::CaseInsensitive))
-            return Status::failure(
-                QStringLiteral("%1: the table %2 has no column %3").arg(mPath, table, column));
+    for (const schema::TableNeed &need : needs) {
+        Result<QStringList> present = columns(need.table);
+        if (!present)
+            return present.status();
+        if (present->isEmpty())
+            return QStringLiteral("the table %1 is missing").arg(need.table);
+        for (const QString &column : need.columns)
+            if (!present->contains(column, Qt::CaseInsensitive))
+                return QStringLiteral("the table %1 has no column %2").arg(need.table, column);
+    }
+    return QString();
+}
+
+Status Database::requireTables(const QList<schema::TableNeed> &needs) const
+{
+    Result<QString> lacks = lacking(needs);
+    if (!lacks)
+        return lacks.status();
+    if (!lacks->isEmpty())
+        return Status::failure(QStringLiteral("%1: %2").arg(mPath, *lacks));
     return Status::success();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "schema.h"
 #include "status.h"
 
 #include <QSqlDatabase>
@@ -41,8 +42,12 @@ public:
 
     // Column names of a table in stored order.
     Result<QStringList> columns(const QString &table) const;
-    // Refuses a table that is missing or lacks one of the columns (any case).
-    Status requireColumns(const QString &table, const QStringList &needed) const;
+    // What the file lacks of the tables and columns (columns in any case):
+    // "the table T is missing" or "the table T has no column C"; empty when
+    // it lacks nothing.
+    Result<QString> lacking(const QList<schema::TableNeed> &needs) const;
+    // The same as a failure that names the file.
+    Status requireTables(const QList<schema::TableNeed> &needs) const;
 
 private:
     Status openConnection(const QString &path, bool create);

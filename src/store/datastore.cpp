@@ -11,13 +11,7 @@ Status DataStore::open(const QString &path)
 {
     if (Status s = mDb.open(path); !s)
         return s;
-    QStringList required = schema::classdefColumnNames();
-    for (const QString &column : schema::upgradeColumns())
-        required.removeOne(column);
-    if (Status s = mDb.requireColumns(QStringLiteral("package"), {QStringLiteral("package_name")});
-        !s)
-        return s;
-    return mDb.requireColumns(QStringLiteral("classdef"), required);
+    return mDb.requireTables(schema::dataFileNeeds());
 }
 
 Status DataStore::forEachPackageName(const std::function<void(const QString &)> &onName) const

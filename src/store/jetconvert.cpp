@@ -176,10 +176,13 @@ QString jetReaderProgram()
     return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("tarn-jet-reader"));
 }
 
-Result<QList<JetConversion>> convertJetFiles(const QStringList &paths, const JetOptions &options)
+Result<QList<JetConversion>> convertJetFiles(const QList<JetFile> &files, const JetOptions &options)
 {
+    QStringList paths;
+    for (const JetFile &file : files)
+        paths << file.path;
     QList<QList<jet::Table>> contents;
-    for (const QString &path : paths) {
+    for (const QString &path : std::as_const(paths)) {
         if (!isJetFile(path))
             return failed(path, QStringLiteral("it is not a Jet database"));
         Result<QList<jet::Table>> tables = readJetFile(path, options);
@@ -200,7 +203,12 @@ Result<QList<JetConversion>> convertJetFiles(const QStringList &paths, const Jet
             for (const jet::Table &table : std::as_const(contents.at(i)))
                 if (Status s = writeTable(db, table); !s)
                     return s;
-            return Status::success();
+            // What start-up will ask of the file, asked now: once it is in
+            // place, a file that fails is too late to refuse.
+            Result<QString> lacks = db.lacking(files.at(i).needs);
+            if (!lacks)
+                return lacks.status();
+            return lacks->isEmpty() ? Status::success() : Status::failure(*lacks);
         });
         if (!built) {
             removeTemps();

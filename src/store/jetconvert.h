@@ -1,5 +1,6 @@
 #pragma once
 
+#include "schema.h"
 #include "status.h"
 
 #include <QList>
@@ -11,6 +12,13 @@ namespace tarn
 struct JetOptions {
     QString reader; // empty: jetReaderProgram()
     int timeoutMs = 5 * 60 * 1000;
+};
+
+struct JetFile {
+    QString path;
+    // The tables and columns the new file must hold, checked before any file
+    // is renamed.
+    QList<schema::TableNeed> needs;
 };
 
 struct JetConversion {
@@ -25,8 +33,10 @@ QString jetReaderProgram();
 // Converts Jet data files into SQLite files of the same name, every table, row
 // and column kept; each Jet file is kept beside its new file under a free
 // backup name (FILE.jet, FILE.jet.1, ...). Every file is read before anything
-// is changed, so a file that cannot be read leaves all of them as they were.
-Result<QList<JetConversion>> convertJetFiles(const QStringList &paths,
+// is changed, and every new file is built and checked before any is renamed:
+// a file that cannot be read or lacks what it needs leaves all of them as
+// they were.
+Result<QList<JetConversion>> convertJetFiles(const QList<JetFile> &files,
                                              const JetOptions &options = {});
 
 } // namespace tarn

@@ -10,12 +10,7 @@ Status RefStore::open(const QString &path)
 {
     if (Status s = mDb.open(path); !s)
         return s;
-    for (schema::RefKind kind : schema::refKinds()) {
-        const schema::RefTable &t = schema::refTable(kind);
-        if (Status s = mDb.requireColumns(QLatin1String(t.table), schema::names(t.columns)); !s)
-            return s;
-    }
-    return Status::success();
+    return mDb.requireTables(schema::refFileNeeds());
 }
 
 Result<QList<RefEntry>> RefStore::offered(schema::RefKind kind) const

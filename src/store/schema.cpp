@@ -172,6 +172,23 @@ QStringList upgradeColumns()
     return names;
 }
 
+QList<TableNeed> dataFileNeeds()
+{
+    QStringList classdef = classdefColumnNames();
+    for (const QString &column : upgradeColumns())
+        classdef.removeOne(column);
+    return {{QStringLiteral("package"), {QStringLiteral("package_name")}},
+            {QStringLiteral("classdef"), classdef}};
+}
+
+QList<TableNeed> refFileNeeds()
+{
+    QList<TableNeed> needs;
+    for (RefKind kind : refKinds())
+        needs.append({QLatin1String(refTable(kind).table), names(refTable(kind).columns)});
+    return needs;
+}
+
 const RefTable &refTable(RefKind kind)
 {
     return kRefTables[static_cast<size_t>(kind)];

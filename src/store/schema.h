@@ -32,6 +32,16 @@ QStringList classdefColumnNames();
 // The flag columns that start-up adds where an older file lacks them.
 QStringList upgradeColumns();
 
+// A table and the columns the program names in it.
+struct TableNeed {
+    QString table;
+    QStringList columns;
+};
+// What a data file and a reference file must hold for the program to open
+// them (the flag columns that start-up adds are not needed).
+QList<TableNeed> dataFileNeeds();
+QList<TableNeed> refFileNeeds();
+
 // The four reference tables share two shapes.
 enum class RefKind { Weapon, Grenade, Item, Special };
 

@@ -1,5 +1,6 @@
 #include "jetconvert.h"
 #include "legacyexpected.h"
+#include "schema.h"
 #include "testsupport.h"
 
 #include <QFile>
@@ -86,7 +87,7 @@ void tst_JetConvert::everyValueKept()
     copyLegacyFile(name, path);
     writeFile(path + ".jet", "an older backup");
     QMap<QString, QByteArray> before = snapshot(dir.path());
-    const Result<QList<JetConversion>> converted = convertJetFiles({path});
+    const Result<QList<JetConversion>> converted = convertJetFiles({{path, {}}});
     QVERIFY2(converted, qPrintable(converted.message()));
     QCOMPARE(converted->first().backupPath, path + ".jet.1");
     QMap<QString, QByteArray> after = snapshot(dir.path());
@@ -158,7 +159,7 @@ void tst_JetConvert::tablesAndTypesMapped()
     jet.replace(4, 15, "Standard Jet DB");
     writeFile(path, jet);
 
-    const Result<QList<JetConversion>> converted = convertJetFiles({path}, options);
+    const Result<QList<JetConversion>> converted = convertJetFiles({{path, {}}}, options);
     QVERIFY2(converted, qPrintable(converted.message()));
     Peek peek(path);
     auto declared = [&](const QString &table) {
@@ -192,7 +193,8 @@ void tst_JetConvert::refusedLeavesEverything_data()
 {
     // The data file is always a sound Jet file and is read first; the
     // reference file or the reader is what fails, so nothing may change in
-    // either file.
+    // either file. A reader that renames a table or column in what the real
+    // one reads makes a file that converts but lacks what the program needs.
     QTest::addColumn<QByteArray>("ref");    // empty: a sound copy
     QTest::addColumn<QByteArray>("reader"); // a script in place of the reader
     QTest::addColumn<int>("timeoutMs");
@@ -204,9 +206,16 @@ void tst_JetConvert::refusedLeavesEverything_data()
     QRandomGenerator(12345).fillRange(reinterpret_cast<quint32 *>(garbage.data()),
                                       garbage.size() / 4);
     auto row = [](const char *name, const QByteArray &ref, const QByteArray &reader,
-                  const char *cause, int timeoutMs = 60000) {
+                  const char *cause, int timeoutMs = 60000, const char *failing = nullptr) {
         QTest::newRow(name) << ref << reader << timeoutMs
-                            << (ref.isEmpty() ? "tarn_dat" : "tarn_ref") << cause;
+                            << (failing         ? failing
+                                : ref.isEmpty() ? "tarn_dat"
+                                                : "tarn_ref")
+                            << cause;
+    };
+    auto renaming = [](const QByteArray &from, const QByteArray &to) {
+        return "'" TARN_JET_READER_PATH "' \"$1\" | sed 's/^\\([CT] .*:\\)" + from + "$/\\1" + to +
+               "/'";
     };
     row("truncated", ref.left(ref.size() / 2), {}, "could not read");
     row("catalog cut off", ref.left(32768), {}, "incomplete");
@@ -215,6 +224,9 @@ void tst_JetConvert::refusedLeavesEverything_data()
     row("reader crashes", {}, "kill -SEGV $$", "crashed");
     row("reader fails", {}, "echo 'page 7 is bad' >&2; exit 3", "(status 3): page 7 is bad");
     row("reader hangs", {}, "exec sleep 60", "stopped", 300);
+    row("a column damaged", {}, renaming("w_name", "w_n?me"),
+        "the table weapon has no column w_name", 60000, "tarn_ref");
+    row("a table missing", {}, renaming("package", "packag?"), "the table package is missing");
 }
 
 void tst_JetConvert::refusedLeavesEverything()
@@ -240,8 +252,9 @@ void tst_JetConvert::refusedLeavesEverything()
     }
     const QMap<QString, QByteArray> before = snapshot(dir.path());
 
-    const Result<QList<JetConversion>> converted =
-        convertJetFiles({paths.dataPath(), paths.refPath()}, options);
+    const Result<QList<JetConversion>> converted = convertJetFiles(
+        {{paths.dataPath(), schema::dataFileNeeds()}, {paths.refPath(), schema::refFileNeeds()}},
+        options);
     QVERIFY(!converted);
     QVERIFY2(converted.message().contains(dir.filePath(failing + ".mdb")) &&
                  converted.message().contains(cause),
