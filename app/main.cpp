@@ -1,4 +1,5 @@
 #include "appstate.h"
+#include "firstrun.h"
 #include "frmconfig.h"
 #include "jetconversion.h"
 #include "qtprompter.h"
@@ -9,35 +10,46 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QMessageBox>
+#include <QTextStream>
 
 using namespace tarn;
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("tarn"));
+    setApplicationIdentity();
     QApplication::setApplicationDisplayName(Prompter::applicationTitle());
     QApplication::setWindowIcon(programIcon());
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("TARN: build the player classes of a mod."));
     parser.addHelpOption();
+    QCommandLineOption version(QStringLiteral("version"),
+                               QStringLiteral("Print the version and quit."));
     QCommandLineOption dataDir(
         QStringLiteral("data-dir"),
-        QStringLiteral("Directory of tarn_dat.mdb, tarn_ref.mdb and tarn.ini "
-                       "(default: the program's directory)."),
+        QStringLiteral("Folder of tarn_dat.mdb, tarn_ref.mdb and tarn.ini (default: the "
+                       "program's folder when a data file is there, else %1).")
+            .arg(userDataDir()),
         QStringLiteral("DIR"));
     QCommandLineOption screenshot(QStringLiteral("screenshot"),
                                   QStringLiteral("Save pictures of the windows into DIR and quit."),
                                   QStringLiteral("DIR"));
+    parser.addOption(version);
     parser.addOption(dataDir);
     parser.addOption(screenshot);
     parser.process(app);
+    if (parser.isSet(version)) {
+        QTextStream(stdout) << versionText(QStringLiteral("tarn")) << '\n';
+        return 0;
+    }
 
     AppState state(parser.isSet(dataDir) ? parser.value(dataDir) : defaultDataDir());
     QtPrompter qtPrompter;
     Prompter &prompter = qtPrompter;
     StartupResult started = startUp(state);
+    if (started.noDataFiles && !offerDataFiles(state, prompter, started))
+        return 1;
     if (!started.jetFiles.isEmpty())
         started = offerJetConversion(state, prompter, started.jetFiles);
     if (!started.status) {

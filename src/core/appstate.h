@@ -15,6 +15,7 @@ class AppState
 public:
     explicit AppState(QString dataDir);
 
+    const QString &dataDir() const { return mDataDir; }
     QString dataPath() const;
     QString refPath() const;
     QString settingsPath() const;

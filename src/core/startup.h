@@ -12,6 +12,8 @@ struct StartupResult {
     QStringList jetFiles;
     // The flag columns that the upgrade added to classdef.
     QStringList addedColumns;
+    // Neither data file exists: a first run, not a damaged folder.
+    bool noDataFiles = false;
 };
 
 // The start-up sequence shared by both programs: the Mod ID, both databases
@@ -24,7 +26,24 @@ StartupResult startUp(AppState &state);
 Result<QList<JetConversion>> convertJetDataFiles(const AppState &state, const QStringList &jetFiles,
                                                  const JetOptions &options = {});
 
-// Where the data files live when no --data-dir is given.
+// Creates both data files (with the sample rows, or empty) in the state's
+// folder, making the folder when it is missing. Refuses when either file
+// exists; a failure leaves neither file behind.
+Status createDataFiles(const AppState &files, bool sample);
+
+// Names the program after the package, so that the user's data folder is
+// ~/.local/share/tarn for both programs, and sets the version.
+void setApplicationIdentity();
+// "tarn-cli (tarn) 1.4": the program, its package and the version.
+QString versionText(const QString &program);
+
+// The folder of the data files when no --data-dir is given: the program's own
+// folder when a data file is there (a copy that travels with its data), else
+// the user's data folder.
 QString defaultDataDir();
+QString chooseDataDir(const QString &programDir, const QString &userDir);
+QString userDataDir();
+// True when tarn_dat.mdb or tarn_ref.mdb exists in dir.
+bool hasDataFile(const QString &dir);
 
 } // namespace tarn

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -33,6 +34,10 @@ public:
     virtual Answer message(const QString &text, Buttons buttons = Buttons::Ok,
                            Icon icon = Icon::None, Answer defaultAnswer = Answer::Ok,
                            const QString &title = QString()) = 0;
+    // A question answered by one of several named buttons: the index of the
+    // chosen one, or -1 when the box is closed. Escape picks the last one.
+    virtual int choose(const QString &text, const QStringList &choices, int defaultChoice,
+                       Icon icon = Icon::Question) = 0;
     // The chosen file, or an empty text on Cancel.
     virtual QString openFileName(const QString &filter) = 0;
     virtual QString saveFileName(const QString &filter) = 0;

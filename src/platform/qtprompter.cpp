@@ -5,6 +5,7 @@
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QProgressDialog>
+#include <QPushButton>
 
 namespace tarn
 {
@@ -70,6 +71,31 @@ private:
     qint64 mMaximum;
 };
 
+void setUpBox(QMessageBox &box, const QString &text, Prompter::Icon icon, const QString &title)
+{
+    box.setWindowTitle(title.isEmpty() ? Prompter::applicationTitle() : title);
+    // Paths and names are shown as they are, never read as markup.
+    box.setTextFormat(Qt::PlainText);
+    box.setText(text);
+    switch (icon) {
+    case Prompter::Icon::None:
+        box.setIcon(QMessageBox::NoIcon);
+        break;
+    case Prompter::Icon::Information:
+        box.setIcon(QMessageBox::Information);
+        break;
+    case Prompter::Icon::Warning:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case Prompter::Icon::Critical:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    case Prompter::Icon::Question:
+        box.setIcon(QMessageBox::Question);
+        break;
+    }
+}
+
 } // namespace
 
 QString QtPrompter::input(const QString &prompt, const QString &title, const QString &defaultText)
@@ -86,25 +112,7 @@ Prompter::Answer QtPrompter::message(const QString &text, Buttons buttons, Icon 
 {
     CursorPause pause;
     QMessageBox box(dialogParent());
-    box.setWindowTitle(title.isEmpty() ? applicationTitle() : title);
-    box.setText(text);
-    switch (icon) {
-    case Icon::None:
-        box.setIcon(QMessageBox::NoIcon);
-        break;
-    case Icon::Information:
-        box.setIcon(QMessageBox::Information);
-        break;
-    case Icon::Warning:
-        box.setIcon(QMessageBox::Warning);
-        break;
-    case Icon::Critical:
-        box.setIcon(QMessageBox::Critical);
-        break;
-    case Icon::Question:
-        box.setIcon(QMessageBox::Question);
-        break;
-    }
+    setUpBox(box, text, icon, title);
     if (buttons == Buttons::YesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box.setDefaultButton(defaultAnswer == Answer::Yes ? QMessageBox::Yes : QMessageBox::No);
@@ -116,6 +124,24 @@ Prompter::Answer QtPrompter::message(const QString &text, Buttons buttons, Icon 
     if (buttons == Buttons::YesNo)
         return pressed == QMessageBox::Yes ? Answer::Yes : Answer::No;
     return Answer::Ok;
+}
+
+int QtPrompter::choose(const QString &text, const QStringList &choices, int defaultChoice,
+                       Icon icon)
+{
+    CursorPause pause;
+    QMessageBox box(dialogParent());
+    setUpBox(box, text, icon, QString());
+    QList<QAbstractButton *> buttons;
+    for (qsizetype i = 0; i < choices.size(); ++i)
+        buttons << box.addButton(choices[i], i + 1 == choices.size() ? QMessageBox::RejectRole
+                                                                     : QMessageBox::AcceptRole);
+    if (defaultChoice >= 0 && defaultChoice < buttons.size())
+        box.setDefaultButton(qobject_cast<QPushButton *>(buttons[defaultChoice]));
+    if (!buttons.isEmpty())
+        box.setEscapeButton(buttons.last());
+    box.exec();
+    return int(buttons.indexOf(box.clickedButton()));
 }
 
 QString QtPrompter::openFileName(const QString &filter)

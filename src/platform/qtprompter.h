@@ -12,6 +12,8 @@ public:
     QString input(const QString &prompt, const QString &title, const QString &defaultText) override;
     Answer message(const QString &text, Buttons buttons, Icon icon, Answer defaultAnswer,
                    const QString &title) override;
+    int choose(const QString &text, const QStringList &choices, int defaultChoice,
+               Icon icon) override;
     QString openFileName(const QString &filter) override;
     QString saveFileName(const QString &filter) override;
     std::unique_ptr<Progress> progress(const QString &label, qint64 maximum) override;

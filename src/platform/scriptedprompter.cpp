@@ -51,6 +51,16 @@ Prompter::Answer ScriptedPrompter::message(const QString &text, Buttons buttons,
     return next(mAnswers, Answer::No);
 }
 
+int ScriptedPrompter::choose(const QString &text, const QStringList &choices, int defaultChoice,
+                             Icon icon)
+{
+    Call call{Call::Choice, text, applicationTitle(), QString(), Buttons::Ok, icon};
+    call.choices = choices;
+    call.defaultChoice = defaultChoice;
+    mCalls.append(call);
+    return next(mChoices, -1);
+}
+
 QString ScriptedPrompter::openFileName(const QString &filter)
 {
     mCalls.append({Call::OpenFile, filter, QString(), QString()});

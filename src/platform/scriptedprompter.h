@@ -17,24 +17,29 @@ class ScriptedPrompter : public Prompter
 {
 public:
     struct Call {
-        enum Kind { Input, Message, OpenFile, SaveFile, Progress } kind;
+        enum Kind { Input, Message, Choice, OpenFile, SaveFile, Progress } kind;
         QString text; // prompt, message text or filter
         QString title;
         QString defaultText;
         Buttons buttons = Buttons::Ok;
         Icon icon = Icon::None;
         Answer defaultAnswer = Answer::Ok;
+        QStringList choices{};
+        int defaultChoice = -1;
     };
 
     void answerInput(const QString &text) { mInputs.push_back(text); }
     void answerMessage(Answer answer) { mAnswers.push_back(answer); }
     void answerFile(const QString &path) { mFiles.push_back(path); }
+    void answerChoice(int index) { mChoices.push_back(index); }
     // The progress reports cancel once it reaches this value (-1: never).
     void cancelProgressAt(qint64 value) { mCancelAt = value; }
 
     QString input(const QString &prompt, const QString &title, const QString &defaultText) override;
     Answer message(const QString &text, Buttons buttons, Icon icon, Answer defaultAnswer,
                    const QString &title) override;
+    int choose(const QString &text, const QStringList &choices, int defaultChoice,
+               Icon icon) override;
     QString openFileName(const QString &filter) override;
     QString saveFileName(const QString &filter) override;
     std::unique_ptr<tarn::Progress> progress(const QString &label, qint64 maximum) override;
@@ -43,7 +48,10 @@ public:
     QStringList messages() const; // texts of the message boxes, in order
     QString lastMessage() const;
     int unexpectedCalls() const { return mUnexpected; }
-    bool allAnswersUsed() const { return mInputs.empty() && mAnswers.empty() && mFiles.empty(); }
+    bool allAnswersUsed() const
+    {
+        return mInputs.empty() && mAnswers.empty() && mFiles.empty() && mChoices.empty();
+    }
 
     int busyDepth() const { return mBusyDepth; }
     int busyCount() const { return mBusyCount; } // how many times busy was shown
@@ -60,6 +68,7 @@ private:
     std::deque<QString> mInputs;
     std::deque<Answer> mAnswers;
     std::deque<QString> mFiles;
+    std::deque<int> mChoices;
     QList<Call> mCalls;
     int mUnexpected = 0;
     int mBusyDepth = 0;

@@ -173,7 +173,13 @@ QString jetReaderProgram()
     const QString chosen = qEnvironmentVariable("TARN_JET_READER");
     if (!chosen.isEmpty())
         return chosen;
-    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("tarn-jet-reader"));
+    // Beside the program in the build folder; in an installed tree the programs
+    // are in bin/ and the reader in the private folder next to it.
+    const QDir programDir(QCoreApplication::applicationDirPath());
+    const QString beside = programDir.filePath(QStringLiteral("tarn-jet-reader"));
+    const QString installed = QDir::cleanPath(
+        programDir.filePath(QStringLiteral("../" TARN_PRIVATE_DIR "/tarn-jet-reader")));
+    return QFileInfo::exists(beside) || !QFileInfo::exists(installed) ? beside : installed;
 }
 
 Result<QList<JetConversion>> convertJetFiles(const QList<JetFile> &files, const JetOptions &options)

@@ -26,8 +26,9 @@ struct JetConversion {
     QString backupPath; // the Jet file, kept
 };
 
-// tarn-jet-reader beside the running program; TARN_JET_READER names another
-// (the tests use it to put a failing reader in its place).
+// tarn-jet-reader beside the running program, else in lib/tarn/ of the tree the
+// program is installed in; TARN_JET_READER names another (the tests use it to
+// put a failing reader in its place).
 QString jetReaderProgram();
 
 // Converts Jet data files into SQLite files of the same name, every table, row

@@ -2,7 +2,9 @@
 #include "startup.h"
 #include "testsupport.h"
 
+#include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace tarn;
@@ -17,6 +19,10 @@ private slots:
     void upgradeAddsOnlyMissingColumns();
     void refusedDataFiles_data();
     void refusedDataFiles();
+    void dataFolderRule_data();
+    void dataFolderRule();
+    void createDataFiles_data();
+    void createDataFiles();
 };
 
 void tst_Startup::upgradeAddsOnlyMissingColumns_data()
@@ -69,6 +75,7 @@ void tst_Startup::refusedDataFiles_data()
     QTest::addColumn<QByteArray>("content"); // null: the file is removed
     QTest::addColumn<QString>("cause");
     QTest::newRow("data missing") << "tarn_dat.mdb" << QByteArray() << "does not exist";
+    QTest::newRow("both missing") << "" << QByteArray() << "There are no data files in";
     QTest::newRow("ref missing") << "tarn_ref.mdb" << QByteArray() << "does not exist";
     QTest::newRow("data empty") << "tarn_dat.mdb" << QByteArray("") << "table package is missing";
     QTest::newRow("ref empty") << "tarn_ref.mdb" << QByteArray("") << "table weapon is missing";
@@ -83,19 +90,93 @@ void tst_Startup::refusedDataFiles()
     QFETCH(QByteArray, content);
     QFETCH(QString, cause);
     DataDir dir;
-    const QString path = dir.file(file);
-    if (content.isNull())
+    const bool both = file.isEmpty();
+    const QString path = both ? dir.path() : dir.file(file);
+    if (both)
+        QVERIFY(QFile::remove(dir.dataPath()) && QFile::remove(dir.refPath()));
+    else if (content.isNull())
         QVERIFY(QFile::remove(path));
     else
         writeFile(path, content);
 
     AppState state(dir.path());
-    const QString message = startUp(state).status.message();
+    const StartupResult started = startUp(state);
+    const QString message = started.status.message();
     QVERIFY2(message.contains(path) && message.contains(cause), qPrintable(message));
+    // Only a folder with neither file is a first run; one file missing is a fault.
+    QCOMPARE(started.noDataFiles, both);
+    if (both) {
+        QVERIFY(snapshot(dir.path()).isEmpty());
+        return;
+    }
     // Nothing is created or changed by a failed start.
     QCOMPARE(QFile::exists(path), !content.isNull());
     if (!content.isNull())
         QCOMPARE(readFile(path), content);
+}
+
+void tst_Startup::dataFolderRule_data()
+{
+    QTest::addColumn<QStringList>("inProgramDir"); // data files beside the program
+    QTest::addColumn<bool>("own");                 // the program's folder is chosen
+    QTest::newRow("both files") << QStringList{"tarn_dat.mdb", "tarn_ref.mdb"} << true;
+    // Half a data folder is still the program's: its start-up reports what is missing.
+    QTest::newRow("data file only") << QStringList{"tarn_dat.mdb"} << true;
+    QTest::newRow("ref file only") << QStringList{"tarn_ref.mdb"} << true;
+    QTest::newRow("settings only") << QStringList{"tarn.ini"} << false;
+    QTest::newRow("none") << QStringList() << false;
+}
+
+void tst_Startup::dataFolderRule()
+{
+    QFETCH(QStringList, inProgramDir);
+    QFETCH(bool, own);
+    QTemporaryDir program, user;
+    for (const QString &name : inProgramDir)
+        writeFile(QDir(program.path()).filePath(name), "x");
+    QCOMPARE(chooseDataDir(program.path(), user.path()), own ? program.path() : user.path());
+}
+
+void tst_Startup::createDataFiles_data()
+{
+    QTest::addColumn<QString>("folder");   // below a temporary folder
+    QTest::addColumn<QString>("existing"); // a file there already; empty: none
+    QTest::addColumn<bool>("sample");
+    QTest::newRow("sample rows") << ""
+                                 << "" << true;
+    QTest::newRow("empty") << ""
+                           << "" << false;
+    QTest::newRow("folders made") << "share/tarn"
+                                  << "" << true;
+    QTest::newRow("data file there") << ""
+                                     << "tarn_dat.mdb" << true;
+    QTest::newRow("ref file there") << ""
+                                    << "tarn_ref.mdb" << false;
+}
+
+void tst_Startup::createDataFiles()
+{
+    QFETCH(QString, folder);
+    QFETCH(QString, existing);
+    QFETCH(bool, sample);
+    QTemporaryDir root;
+    AppState state(QDir(root.path()).filePath(folder));
+    if (!existing.isEmpty())
+        writeFile(QDir(root.path()).filePath(existing), "keep");
+    const QMap<QString, QByteArray> before = snapshot(root.path());
+
+    const Status created = tarn::createDataFiles(state, sample);
+    if (!existing.isEmpty()) {
+        QVERIFY(!created && created.message().contains(existing));
+        QCOMPARE(snapshot(root.path()), before);
+        return;
+    }
+    QVERIFY2(created, qPrintable(created.message()));
+    QVERIFY2(startUp(state).status, "the new files start up");
+    QCOMPARE(Peek(state.dataPath()).count("package") > 0, sample);
+    QCOMPARE(Peek(state.refPath()).count("weapon") > 0, sample);
+    QCOMPARE(QDir(state.dataDir()).entryList(QDir::Files),
+             (QStringList{"tarn_dat.mdb", "tarn_ref.mdb"}));
 }
 
 QTEST_GUILESS_MAIN(tst_Startup)

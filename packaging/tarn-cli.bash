@@ -1,0 +1,60 @@
+# bash completion for tarn-cli: commands, options, configuration names and files.
+_tarn_cli() {
+    local cur prev words cword
+    _init_completion || return
+
+    local commands='init list new delete copy mod-id export import check migrate'
+    local i command='' datadir=() nargs=0
+    for ((i = 1; i < cword; i++)); do
+        case ${words[i]} in
+        --data-dir) datadir=(--data-dir "${words[i + 1]}"); ((i++)) ;;
+        --data-dir=*) datadir=("${words[i]}") ;;
+        -*) ;;
+        *)
+            if [[ -z $command ]]; then
+                command=${words[i]}
+            else
+                ((nargs++))
+            fi
+            ;;
+        esac
+    done
+
+    if [[ $prev == --data-dir ]]; then
+        _filedir -d
+        return
+    fi
+    if [[ -z $command ]]; then
+        if [[ $cur == -* ]]; then
+            COMPREPLY=($(compgen -W '--data-dir --help --version' -- "$cur"))
+        else
+            COMPREPLY=($(compgen -W "$commands" -- "$cur"))
+        fi
+        return
+    fi
+
+    local options='--help'
+    case $command in
+    init) options+=' --sample' ;;
+    export) options+=' --plain' ;;
+    esac
+    if [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W "$options" -- "$cur"))
+        return
+    fi
+
+    # The configurations, one a line, as tarn-cli list prints them.
+    local names
+    case $command:$nargs in
+    delete:0 | copy:0 | export:0)
+        names=$(tarn-cli "${datadir[@]}" list 2>/dev/null)
+        local IFS=$'\n'
+        COMPREPLY=($(compgen -W "$names" -- "$cur"))
+        COMPREPLY=("${COMPREPLY[@]// /\\ }")
+        ;;
+    export:1 | import:1 | check:0)
+        _filedir class
+        ;;
+    esac
+} &&
+    complete -F _tarn_cli tarn-cli

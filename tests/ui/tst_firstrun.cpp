@@ -1,0 +1,68 @@
+#include "firstrun.h"
+#include "scriptedprompter.h"
+#include "testsupport.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace tarn;
+using namespace tarn::test;
+
+class tst_FirstRun : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void offered_data();
+    void offered();
+};
+
+void tst_FirstRun::offered_data()
+{
+    QTest::addColumn<int>("choice");     // -1: the box is closed
+    QTest::addColumn<QString>("folder"); // below a temporary folder
+    QTest::addColumn<int>("packages");   // configurations after; -1: nothing created
+    QTest::newRow("sample rows") << 0 << "" << 1;
+    QTest::newRow("empty") << 1 << "" << 0;
+    QTest::newRow("folder made") << 0 << ".local/share/tarn" << 1;
+    QTest::newRow("quit") << 2 << "" << -1;
+    QTest::newRow("quit, no folder made") << 2 << ".local/share/tarn" << -1;
+    QTest::newRow("closed") << -1 << "" << -1;
+}
+
+void tst_FirstRun::offered()
+{
+    QFETCH(int, choice);
+    QFETCH(QString, folder);
+    QFETCH(int, packages);
+    QTemporaryDir root;
+    AppState state(QDir(root.path()).filePath(folder));
+    StartupResult started = startUp(state);
+    QVERIFY(started.noDataFiles);
+    ScriptedPrompter prompter;
+    prompter.answerChoice(choice);
+
+    const bool accepted = offerDataFiles(state, prompter, started);
+
+    QCOMPARE(prompter.unexpectedCalls(), 0);
+    QCOMPARE(prompter.calls().size(), 1);
+    const ScriptedPrompter::Call &asked = prompter.calls().first();
+    QVERIFY2(asked.text.contains(QDir::toNativeSeparators(state.dataDir())),
+             qPrintable(asked.text));
+    QCOMPARE(asked.choices.size(), 3);
+    QCOMPARE(accepted, packages >= 0);
+    if (packages < 0) {
+        // Declined: not a file or folder more than before.
+        QCOMPARE(QDir(root.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList());
+        return;
+    }
+    // Started up on the new files, ready for the main window.
+    QVERIFY2(started.status, qPrintable(started.status.message()));
+    QVERIFY(!started.noDataFiles);
+    QCOMPARE(Peek(state.dataPath()).count("package"), packages);
+}
+
+QTEST_MAIN(tst_FirstRun)
+#include "tst_firstrun.moc"
