@@ -1,11 +1,12 @@
 #include "cli.h"
+#include "startup.h"
 
 #include <QCoreApplication>
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("tarn-cli"));
+    tarn::setApplicationIdentity();
     QTextStream out(stdout);
     QTextStream err(stderr);
     return tarn::cli::run(QCoreApplication::arguments().mid(1), out, err);
