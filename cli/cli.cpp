@@ -4,6 +4,8 @@
 #include "startup.h"
 
 #include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
 #include <QIODevice>
 #include <QRegularExpression>
 
@@ -49,6 +51,7 @@ QStringList flagsOf(const Command &command)
 
 const QString kDataDir = QStringLiteral("data-dir");
 const QString kHelp = QStringLiteral("help");
+const QString kVersionOption = QStringLiteral("version");
 
 // Before the command and after it.
 QCommandLineOption helpOption()
@@ -64,6 +67,7 @@ const QList<QCommandLineOption> &globalOptions()
     static const QList<QCommandLineOption> list{
         {kDataDir, QStringLiteral("the directory of the data files"), QStringLiteral("DIR")},
         helpOption(),
+        {kVersionOption, QStringLiteral("print the program, its package and the version")},
     };
     return list;
 }
@@ -90,7 +94,7 @@ void printEntry(QTextStream &out, const QString &left, const QString &right, qsi
     out << "  " << left.leftJustified(width) << "  " << right << '\n';
 }
 
-void printHelp(QTextStream &out)
+void printHelp(QTextStream &out, const QString &dataDir)
 {
     qsizetype width = 0;
     for (const QCommandLineOption &option : globalOptions())
@@ -98,8 +102,10 @@ void printHelp(QTextStream &out)
     for (const Command &c : kCommands)
         width = std::max(width, qsizetype(qstrlen(c.synopsis)));
     out << "Usage: tarn-cli [--data-dir DIR] COMMAND [ARGS]\n\n"
-           "The data files tarn_dat.mdb, tarn_ref.mdb and tarn.ini live in DIR\n"
-           "(default: the directory of the program).\n\nOptions:\n";
+           "The data files tarn_dat.mdb, tarn_ref.mdb and tarn.ini live in DIR; without\n"
+           "--data-dir, in the program's folder when a data file is there, else in\n"
+        << QDir::toNativeSeparators(userDataDir()) << ".\nData folder in use: "
+        << QDir::toNativeSeparators(QFileInfo(dataDir).absoluteFilePath()) << "\n\nOptions:\n";
     for (const QCommandLineOption &option : globalOptions())
         printEntry(out, synopsis(option), option.description(), width);
     out << "\nCommands:\n";
@@ -128,8 +134,9 @@ QString parse(QCommandLineParser &parser, const QStringList &arguments)
     return text.left(1).toLower() + text.mid(1);
 }
 
+// initCommand: how to run init on the same folder, for the first-run hint.
 int runCommand(const Command &command, const QStringList &arguments, QTextStream &out,
-               QTextStream &err, const QString &dataDir)
+               QTextStream &err, const QString &dataDir, const QString &initCommand)
 {
     Context context{{}, {}, out, err, dataDir};
     QCommandLineParser parser;
@@ -151,6 +158,11 @@ int runCommand(const Command &command, const QStringList &arguments, QTextStream
     AppState state(dataDir);
     if (command.needsStartup) {
         StartupResult started = startUp(state);
+        if (started.noDataFiles)
+            return context.fail(started.status.message() +
+                                QStringLiteral("\nRun '%1' to create them (add --sample for "
+                                               "sample rows to start from).")
+                                    .arg(initCommand));
         if (!started.jetFiles.isEmpty())
             return context.fail(started.status.message() +
                                 QStringLiteral("\nRun 'tarn-cli migrate' to convert them."));
@@ -171,20 +183,27 @@ int runLine(const QStringList &arguments, QTextStream &out, QTextStream &err)
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
     if (const QString wrong = parse(parser, arguments); !wrong.isEmpty())
         return c.usage(wrong);
-    if (parser.isSet(kHelp)) {
-        printHelp(out);
+    if (parser.isSet(kVersionOption)) {
+        out << versionText(QStringLiteral("tarn-cli")) << '\n';
         return Success;
     }
     const QString dataDir = parser.isSet(kDataDir) ? parser.value(kDataDir) : defaultDataDir();
     if (dataDir.isEmpty())
         return c.usage(QStringLiteral("--data-dir needs a directory"));
+    if (parser.isSet(kHelp)) {
+        printHelp(out, dataDir);
+        return Success;
+    }
+    const QString initCommand = parser.isSet(kDataDir)
+                                    ? QStringLiteral("tarn-cli --data-dir %1 init").arg(dataDir)
+                                    : QStringLiteral("tarn-cli init");
     QStringList args = parser.positionalArguments();
     if (args.isEmpty())
         return c.usage(QStringLiteral("no command given"));
     const QString name = args.takeFirst();
     for (const Command &command : kCommands)
         if (name == QLatin1String(command.name))
-            return runCommand(command, args, out, err, dataDir);
+            return runCommand(command, args, out, err, dataDir, initCommand);
     return c.usage(QStringLiteral("unknown command %1").arg(name));
 }
 

@@ -1,9 +1,7 @@
 #include "commands.h"
 
-#include "initfiles.h"
 #include "settings.h"
-
-#include <QFileInfo>
+#include "startup.h"
 
 namespace tarn::cli
 {
@@ -14,15 +12,8 @@ int cmdInit(Context &c)
         return c.usage(QStringLiteral("init takes only --sample"));
     const bool sample = c.flags.contains(QStringLiteral("sample"));
     AppState paths(c.dataDir);
-    for (const QString &path : {paths.dataPath(), paths.refPath()})
-        if (QFileInfo::exists(path))
-            return c.fail(QStringLiteral("%1 exists already; nothing was created").arg(path));
-    if (Status s = createDataFile(paths.dataPath(), sample); !s)
+    if (Status s = createDataFiles(paths, sample); !s)
         return c.fail(s.message());
-    if (Status s = createRefFile(paths.refPath(), sample); !s) {
-        QFile::remove(paths.dataPath());
-        return c.fail(s.message());
-    }
     c.out << "Created " << paths.dataPath() << " and " << paths.refPath()
           << (sample ? " with sample rows\n" : "\n");
     return Success;

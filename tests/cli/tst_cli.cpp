@@ -1,5 +1,6 @@
 #include "clirun.h"
 #include "testsupport.h"
+#include "version.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -22,6 +23,8 @@ private slots:
     void initCreatesEmptyFiles_data();
     void initCreatesEmptyFiles();
     void helpSeparatesColumns();
+    void dataFolder_data();
+    void dataFolder();
     void outputNotWritten_data();
     void outputNotWritten();
 };
@@ -130,6 +133,47 @@ void tst_Cli::helpSeparatesColumns()
     for (const char *wanted : {"--data-dir DIR", "-h, --help", "init [--sample]",
                                "export [--plain] NAME FILE", "check FILE", "migrate"})
         QVERIFY2(synopses.contains(wanted), qPrintable(help.out));
+}
+
+void tst_Cli::dataFolder_data()
+{
+    // Each row runs in an empty temporary folder; DIR stands for the data folder.
+    QTest::addColumn<QString>("folder"); // the data folder, below the temporary one
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("output"); // a part of stdout and stderr
+    QTest::addColumn<bool>("created");   // both data files are there after
+    QTest::newRow("none: says to run init")
+        << "" << QStringList{"list"} << 1 << "Run 'tarn-cli --data-dir DIR init'" << false;
+    QTest::newRow("none, folder missing")
+        << "a/b" << QStringList{"new", "X"} << 1 << "There are no data files in DIR" << false;
+    QTest::newRow("init makes the folder")
+        << "a/b" << QStringList{"init"} << 0 << "Created DIR/tarn_dat.mdb" << true;
+    QTest::newRow("help names the folder in use")
+        << "a" << QStringList{"--help"} << 0 << "Data folder in use: DIR\n"
+        << false;
+    QTest::newRow("version") << "" << QStringList{"--version"} << 0
+                             << QStringLiteral("tarn-cli (tarn) %1\n").arg(kVersion) << false;
+}
+
+void tst_Cli::dataFolder()
+{
+    QFETCH(QString, folder);
+    QFETCH(QStringList, args);
+    QFETCH(int, code);
+    QFETCH(QString, output);
+    QFETCH(bool, created);
+    QTemporaryDir root;
+    const QString dir = QDir(root.path()).filePath(folder);
+    const CliRun run = runCli(QDir::cleanPath(dir), args);
+    QCOMPARE(run.code, code);
+    const QString printed = run.out + run.err;
+    QVERIFY2(printed.contains(QString(output).replace("DIR", QDir::cleanPath(dir))),
+             qPrintable(printed));
+    QCOMPARE(QFile::exists(QDir(dir).filePath("tarn_dat.mdb")), created);
+    QCOMPARE(QFile::exists(QDir(dir).filePath("tarn_ref.mdb")), created);
+    if (!created && args.first() != "--help")
+        QCOMPARE(QDir(root.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size(), 0);
 }
 
 void tst_Cli::outputNotWritten_data()
