@@ -1,5 +1,6 @@
 #include "classfilewriter.h"
 
+#include "characters.h"
 #include "linecodec.h"
 
 #include <charconv>
@@ -10,11 +11,6 @@ namespace tarn::classfile
 
 namespace
 {
-
-std::string quoted(std::string_view text)
-{
-    return '"' + std::string(text) + '"';
-}
 
 void appendNumber(std::string &out, std::int32_t value)
 {
@@ -48,21 +44,24 @@ ClassFileWriter::ClassFileWriter(Sink sink, bool protect)
 {
 }
 
-bool ClassFileWriter::refuse(std::string message)
+bool ClassFileWriter::refuse(std::string field, std::string cause)
 {
-    mError = std::move(message);
+    mError = {std::move(field), std::move(cause)};
     mSinkFailed = false;
     mBuffer.clear();
     return false;
 }
 
-std::string ClassFileWriter::checkText(std::string_view text, bool mayBeEmpty,
-                                       bool mayHoldSpace) const
+std::string ClassFileWriter::error() const
+{
+    return mError.field.empty() ? mError.cause : mError.field + ' ' + mError.cause;
+}
+
+std::string ClassFileWriter::checkText(std::string_view text, bool mayBeEmpty, bool mayHoldSpace,
+                                       unsigned limit) const
 {
     if (text.empty() && !mayBeEmpty)
         return "is empty";
-    // Code 128 reads back unchanged from a plain file only.
-    const unsigned limit = mProtect ? 127 : 128;
     for (char c : text) {
         const unsigned code = static_cast<unsigned char>(c);
         if (c == '\r' || c == '\n')
@@ -70,8 +69,7 @@ std::string ClassFileWriter::checkText(std::string_view text, bool mayBeEmpty,
         if (c == ' ' && !mayHoldSpace)
             return "holds a space";
         if (code > limit)
-            return "holds the character " + quoted(std::string_view(&c, 1)) + " (code " +
-                   std::to_string(code) + "), which " +
+            return "holds the character " + describeCharacter(code) + ", which " +
                    (mProtect ? "a scrambled class file" : "a plain class file") + " cannot carry";
     }
     return {};
@@ -91,7 +89,7 @@ bool ClassFileWriter::flush()
 {
     if (!mSink(mBuffer)) {
         mBuffer.clear();
-        mError = "the file could not be written";
+        mError = {{}, "the file could not be written"};
         mSinkFailed = true;
         return false;
     }
@@ -101,15 +99,17 @@ bool ClassFileWriter::flush()
 
 bool ClassFileWriter::writeHeader(std::string_view modId, std::string_view configName)
 {
-    if (std::string why = checkText(modId, true, true); !why.empty())
-        return refuse("the Mod ID " + why);
-    if (std::string why = checkText(configName, true, true); !why.empty())
-        return refuse("the configuration name " + why);
+    const char *const modIdField = "Mod ID", *const nameField = "configuration name";
+    if (std::string why = checkText(modId, true, true, 255); !why.empty())
+        return refuse(modIdField, why);
+    if (std::string why = checkText(configName, true, true, 255); !why.empty())
+        return refuse(nameField, why);
     const std::string first = "V3 " + std::string(modId);
+    const std::string tooLong = "is longer than a line of a class file may be";
     if (first.size() > kMaxLineLength)
-        return refuse("the Mod ID is longer than a line of a class file may be");
+        return refuse(modIdField, tooLong);
     if (configName.size() > kMaxLineLength)
-        return refuse("the configuration name is longer than a line of a class file may be");
+        return refuse(nameField, tooLong);
     addLine(first);
     addLine(configName);
     return flush();
@@ -117,9 +117,6 @@ bool ClassFileWriter::writeHeader(std::string_view modId, std::string_view confi
 
 bool ClassFileWriter::writeClass(const ClassRecord &r)
 {
-    auto prefix = [&r]() {
-        return "class " + quoted(r.name) + ": ";
-    };
     struct Text {
         const char *field;
         const std::string &value;
@@ -131,15 +128,17 @@ bool ClassFileWriter::writeClass(const ClassRecord &r)
                           {"model_name", r.model, true, false},
                           {"skin_name1", r.skin1, false, false},
                           {"skin_name2", r.skin2, false, false}};
+    // Code 128 reads back unchanged from a plain file only.
+    const unsigned limit = mProtect ? 127 : 128;
     for (const Text &t : texts)
-        if (std::string why = checkText(t.value, t.mayBeEmpty, t.mayHoldSpace); !why.empty())
-            return refuse(prefix() + t.field + ' ' + why);
+        if (std::string why = checkText(t.value, t.mayBeEmpty, t.mayHoldSpace, limit); !why.empty())
+            return refuse(t.field, why);
 
     // Only the two lines with texts can grow long; nothing reaches the sink
     // before flush(), and a refusal drops the buffer.
     auto tooLong = [&]() {
-        return refuse(prefix() + "a line of the class would be longer than " +
-                      std::to_string(kMaxLineLength) + " characters");
+        return refuse({}, "a line of the class would be longer than " +
+                              std::to_string(kMaxLineLength) + " characters");
     };
     mBuffer += "\r\n";
     std::string &line = mLine;

@@ -13,7 +13,9 @@ namespace tarn::classfile
 // class. It refuses, before writing it, any line that would not read back as
 // written: a line break in a text, an empty field (the model name may be
 // empty), a space in the model or a skin, a character the variant cannot carry
-// (above 127 scrambled, above 128 plain) or a line too long.
+// (above 127 scrambled, above 128 plain) or a line too long. The two header
+// lines are never read back as data: they carry any Latin-1 character, as the
+// earlier program wrote them, and are not scrambled above 127.
 class ClassFileWriter
 {
 public:
@@ -27,15 +29,25 @@ public:
     // The empty line, the class line and the five lines of values.
     bool writeClass(const ClassRecord &record);
 
-    // Why the last call returned false.
-    const std::string &error() const { return mError; }
+    // Why the last call returned false: the field (a classdef column, "Mod ID"
+    // or "configuration name"; empty for the class as a whole) and the cause,
+    // UTF-8, to follow the field's name ("holds a space").
+    struct Refusal {
+        std::string field;
+        std::string cause;
+    };
+    const Refusal &refusal() const { return mError; }
+    // The field and the cause in one text.
+    std::string error() const;
     // True when the sink failed, not a refusal.
     bool sinkFailed() const { return mSinkFailed; }
 
 private:
-    bool refuse(std::string message);
-    // Empty when the text may stand in a line, else why not.
-    std::string checkText(std::string_view text, bool mayBeEmpty, bool mayHoldSpace) const;
+    bool refuse(std::string field, std::string cause);
+    // Empty when the text may stand in a line, else why not; limit is the
+    // highest character code the line may carry.
+    std::string checkText(std::string_view text, bool mayBeEmpty, bool mayHoldSpace,
+                          unsigned limit) const;
     void addLine(std::string_view line);
     bool flush();
 
@@ -43,7 +55,7 @@ private:
     bool mProtect;
     std::string mBuffer;
     std::string mLine; // the line being built, kept for its capacity
-    std::string mError;
+    Refusal mError;
     bool mSinkFailed = false;
 };
 

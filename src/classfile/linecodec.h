@@ -13,14 +13,15 @@ namespace tarn::classfile
 inline constexpr std::size_t kMaxLineLength = 32767;
 inline constexpr int kMaxTokens = 30;
 
-// Scrambles a line: with protect set, codes 31 and above are stored 128
-// higher (only codes up to 127 survive this; the writer refuses the others).
+// Scrambles a line: with protect set, codes 31 to 127 are stored 128 higher.
+// Codes of 128 and more pass unchanged: the header lines keep them as the
+// earlier program wrote them, and the writer refuses them in class lines.
 std::string ProtectLine(std::string_view line, bool protect);
 // The same for one character, protect set.
 inline char ProtectChar(char c)
 {
     const unsigned code = static_cast<unsigned char>(c);
-    return code > 30 ? static_cast<char>((code + 128) & 0xFF) : c;
+    return code > 30 && code < 128 ? static_cast<char>(code + 128) : c;
 }
 // The reverse: with protect set, codes above 128 are lowered by 128, so a plain
 // line of codes up to 128 passes unchanged.

@@ -1,10 +1,59 @@
 #include "atomicfile.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 namespace tarn
 {
 
+namespace
+{
+
+// Why a file that exists cannot be replaced; empty for a regular file.
+QString notRegular(const QString &path)
+{
+    const QFileInfo info(path); // follows symbolic links
+    if (!info.exists() || info.isFile())
+        return {};
+    if (info.isDir())
+        return QStringLiteral("this is a folder, not a file");
+#ifdef Q_OS_UNIX
+    struct stat st {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0) {
+        if (S_ISFIFO(st.st_mode))
+            return QStringLiteral("this is a named pipe (FIFO), not a regular file");
+        if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))
+            return QStringLiteral("this is a device, not a regular file");
+        if (S_ISSOCK(st.st_mode))
+            return QStringLiteral("this is a socket, not a regular file");
+    }
+#endif
+    return QStringLiteral("this is not a regular file");
+}
+
+} // namespace
+
+QString AtomicFile::targetPath(const QString &path)
+{
+    QFileInfo info(path);
+    for (int depth = 0; depth < 128 && info.isSymLink(); ++depth)
+        info.setFile(info.symLinkTarget());
+    const QString folder = info.dir().canonicalPath();
+    return folder.isEmpty() ? info.absoluteFilePath() : QDir(folder).filePath(info.fileName());
+}
+
 bool AtomicFile::open()
 {
+    if (const QString why = notRegular(mFile.fileName()); !why.isEmpty()) {
+        mError = why;
+        return false;
+    }
     if (mFile.open(QIODevice::WriteOnly))
         return true;
     mError = mFile.errorString();

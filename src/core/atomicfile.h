@@ -20,6 +20,8 @@ public:
     AtomicFile(const AtomicFile &) = delete;
     AtomicFile &operator=(const AtomicFile &) = delete;
 
+    // Refuses a target that exists and is not a regular file (a folder, a
+    // FIFO, a device): the rename at the end would replace it with one.
     bool open();
     bool write(QByteArrayView bytes);
     // Flushes, checks and renames the file into place; false leaves the
@@ -29,6 +31,10 @@ public:
     void cancel();
     // "PATH: cause" of the failure.
     QString errorString() const;
+
+    // The file a save to path replaces, as QSaveFile finds it: symbolic links
+    // followed even when the last one dangles, the folder in canonical form.
+    static QString targetPath(const QString &path);
 
 private:
     bool failed();

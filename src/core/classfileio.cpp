@@ -1,6 +1,7 @@
 #include "classfileio.h"
 
 #include "atomicfile.h"
+#include "characters.h"
 #include "classfilereader.h"
 #include "classfilewriter.h"
 #include "schema.h"
@@ -38,12 +39,10 @@ QString fromFile(const std::string &bytes)
 // The text as Latin-1 bytes; empty with the reason when a character is not Latin-1.
 std::optional<std::string> toFile(const QString &text, QString *why)
 {
-    for (const QChar c : text) {
-        if (c.unicode() > 0xFF) {
-            *why =
-                QStringLiteral("holds the character '%1' (U+%2), which a class file cannot carry")
-                    .arg(c)
-                    .arg(c.unicode(), 4, 16, QLatin1Char('0'));
+    for (const char32_t c : text.toUcs4()) {
+        if (c > 0xFF) {
+            *why = QStringLiteral("holds the character %1, which a class file cannot carry")
+                       .arg(QString::fromStdString(classfile::describeCharacter(c)));
             return std::nullopt;
         }
     }
@@ -196,14 +195,14 @@ std::optional<ClassRecord> classFromRow(const QSqlQuery &query, const QStringLis
         QString reason;
         std::optional<std::string> bytes = toFile(query.value(i).toString(), &reason);
         if (!bytes)
-            *why = columns.at(i) + QLatin1Char(' ') + reason;
+            *why = schema::fieldLabel(columns.at(i)) + QLatin1Char(' ') + reason;
         else
             out = std::move(*bytes);
         ++i;
         return bool(bytes);
     };
     auto whole = [&](std::int16_t &out) {
-        const QString &field = columns.at(i);
+        const QString field = schema::fieldLabel(columns.at(i));
         const QVariant value = query.value(i++);
         const bool isText = value.typeId() == QMetaType::QString;
         if (value.isNull() || (isText && value.toString().isEmpty())) {
@@ -260,6 +259,28 @@ std::optional<ClassRecord> classFromRow(const QSqlQuery &query, const QStringLis
     return r;
 }
 
+// Whether the export would write over one of the program's files or the side
+// files SQLite keeps beside a database, whether it exists yet or not.
+bool isOwnFile(const AppState &state, const QString &path)
+{
+    QStringList own{state.settingsPath()};
+    for (const QString &db : {state.dataPath(), state.refPath()})
+        for (const QString &suffix : {QString(), QStringLiteral("-journal"), QStringLiteral("-wal"),
+                                      QStringLiteral("-shm")})
+            own << db + suffix;
+#if defined(Q_OS_WIN) || defined(Q_OS_MACOS)
+    const Qt::CaseSensitivity cs = Qt::CaseInsensitive;
+#else
+    const Qt::CaseSensitivity cs = Qt::CaseSensitive;
+#endif
+    const QString target = AtomicFile::targetPath(path);
+    for (const QString &file : own)
+        if (target.compare(AtomicFile::targetPath(file), cs) == 0 ||
+            target.compare(QFileInfo(file).absoluteFilePath(), cs) == 0)
+            return true;
+    return false;
+}
+
 } // namespace
 
 Status exportClassFile(AppState &state, const QString &configName, const QString &path,
@@ -271,16 +292,28 @@ Status exportClassFile(AppState &state, const QString &configName, const QString
         return Status::failure(what + QLatin1Char('\n') + cause);
     };
 
-    // Replacing a data file in use with a class file would lose every configuration.
-    const QString target = QFileInfo(path).canonicalFilePath();
-    for (const QString &own : {state.dataPath(), state.refPath(), state.settingsPath()})
-        if (!target.isEmpty() && target == QFileInfo(own).canonicalFilePath())
-            return fail(QStringLiteral("That file holds TARN's own data; choose another file."));
+    // Replacing a data file, or a journal SQLite would take for one, loses data.
+    if (isOwnFile(state, path))
+        return fail(QStringLiteral("TARN keeps its own data in that file; choose another file."));
 
     QString why;
     const std::optional<std::string> modId = toFile(state.modId(), &why);
     if (!modId)
         return fail(QStringLiteral("The Mod ID ") + why);
+
+    const Result<QList<RefEntry>> items = state.ref().all(schema::RefKind::Item);
+    if (!items)
+        return items.status();
+    const Result<QList<RefEntry>> specials = state.ref().all(schema::RefKind::Special);
+    if (!specials)
+        return specials.status();
+
+    // One snapshot from the name to the last class: a configuration that
+    // another program deletes or changes meanwhile is written whole or not at all.
+    const Database &db = state.data().database();
+    Transaction snapshot(db);
+    if (Status s = snapshot.beginRead(what); !s)
+        return s;
     // The header carries the name as stored, whatever its case was as typed.
     const Result<QString> stored = state.data().storedPackageName(configName);
     if (!stored)
@@ -288,24 +321,18 @@ Status exportClassFile(AppState &state, const QString &configName, const QString
     const std::optional<std::string> name = toFile(*stored, &why);
     if (!name)
         return fail(QStringLiteral("The configuration name ") + why);
-
-    const Database &db = state.data().database();
-    const Result<QList<RefEntry>> items = state.ref().all(schema::RefKind::Item);
-    if (!items)
-        return items.status();
-    const Result<QList<RefEntry>> specials = state.ref().all(schema::RefKind::Special);
-    if (!specials)
-        return specials.status();
     QSqlQuery query;
     // Only progress needs the total, and counting reads every row once more.
     qint64 total = 0;
     if (progress) {
         if (Status s = db.exec(
                 query, QStringLiteral("SELECT count(*) FROM classdef WHERE package_name = ?"),
-                {configName}, what);
+                {*stored}, what);
             !s)
             return s;
         total = query.next() ? query.value(0).toLongLong() : 0;
+        if (!progress(0, total))
+            return fail(kCancelled);
     }
 
     AtomicFile file(path);
@@ -318,11 +345,18 @@ Status exportClassFile(AppState &state, const QString &configName, const QString
             return file.write(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
         },
         protect);
-    auto writeFailure = [&]() {
-        return writer.sinkFailed() ? file.errorString() : fromFile(writer.error());
+    // Why the writer stopped, its field named as the class editor labels it.
+    auto writeFailure = [&](const QString &prefix) {
+        if (writer.sinkFailed())
+            return fail(file.errorString());
+        const classfile::ClassFileWriter::Refusal &r = writer.refusal();
+        QString field = schema::fieldLabel(QString::fromStdString(r.field));
+        if (!field.isEmpty())
+            field += QLatin1Char(' ');
+        return fail(prefix + field + QString::fromStdString(r.cause));
     };
     if (!writer.writeHeader(*modId, *name))
-        return fail(writeFailure());
+        return writeFailure(QStringLiteral("The "));
 
     const QStringList columns = exportColumns();
     if (Status s = db.exec(query,
@@ -330,16 +364,17 @@ Status exportClassFile(AppState &state, const QString &configName, const QString
                                           "ORDER BY class_num, rowid")
                                .arg(schema::joined(columns), flagMask('i', kItemBoxes),
                                     flagMask('s', kSpecialBoxes)),
-                           {configName}, what);
+                           {*stored}, what);
         !s)
         return s;
     qint64 done = 0;
     while (query.next()) {
+        const QString ofClass = QStringLiteral("class \"%1\": ").arg(query.value(0).toString());
         std::optional<ClassRecord> record = classFromRow(query, columns, *items, *specials, &why);
         if (!record)
-            return fail(QStringLiteral("class \"%1\": %2").arg(query.value(0).toString(), why));
+            return fail(ofClass + why);
         if (!writer.writeClass(*record))
-            return fail(writeFailure());
+            return writeFailure(ofClass);
         if (progress && ++done % kProgressStep == 0 && !progress(done, total))
             return fail(kCancelled);
     }

@@ -177,6 +177,14 @@ Status Transaction::begin(const QString &what)
     return Status::success();
 }
 
+Status Transaction::beginRead(const QString &what)
+{
+    if (Status s = mDb.exec(QStringLiteral("BEGIN"), {}, what); !s)
+        return s;
+    mActive = true;
+    return Status::success();
+}
+
 Status Transaction::commit(const QString &what)
 {
     if (Status s = mDb.exec(QStringLiteral("COMMIT"), {}, what); !s)

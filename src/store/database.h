@@ -57,7 +57,9 @@ private:
     QSqlDatabase mDb;
 };
 
-// BEGIN IMMEDIATE in begin(); rolled back on destruction unless committed.
+// BEGIN IMMEDIATE in begin(), a plain BEGIN in beginRead() (one snapshot for
+// several reads, from the first of them on); rolled back on destruction unless
+// committed.
 class Transaction
 {
 public:
@@ -67,6 +69,7 @@ public:
     Transaction &operator=(const Transaction &) = delete;
 
     Status begin(const QString &what);
+    Status beginRead(const QString &what);
     Status commit(const QString &what);
     void rollback();
 

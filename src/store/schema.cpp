@@ -254,4 +254,46 @@ bool rangeOf(Kind kind, double *low, double *high)
     return false;
 }
 
+QString fieldLabel(const QString &column)
+{
+    static const struct {
+        const char *column, *label;
+    } fixed[] = {{"package_name", "Config Name"},
+                 {"class_name", "Class Name"},
+                 {"class_num", "Class Num"},
+                 {"model_name", "Model Name"},
+                 {"skin_name1", "Red Skin"},
+                 {"skin_name2", "Blue Skin"},
+                 {"decoyskin", "Decoy Skin # (blue)"},
+                 {"max_armor", "Max Armor"},
+                 {"max_speed", "Max Speed"},
+                 {"max_health", "Max Health"},
+                 {"maxbullets", "Bullets (Ammo Limits)"},
+                 {"maxshells", "Shells (Ammo Limits)"},
+                 {"maxrockets", "Rockets (Ammo Limits)"},
+                 {"maxgrenades", "Grenades (Ammo Limits)"},
+                 {"maxcells", "Cells (Ammo Limits)"},
+                 {"maxslugs", "Slugs (Ammo Limits)"}};
+    for (const auto &f : fixed)
+        if (column == QLatin1String(f.column))
+            return QLatin1String(f.label);
+    // The numbered columns: slots and the boxes of the Items and Special frames.
+    static const struct {
+        QLatin1Char prefix;
+        int last;
+        const char *label;
+    } numbered[] = {{QLatin1Char('w'), 10, "weapon slot %1"},
+                    {QLatin1Char('g'), 3, "grenade slot %1"},
+                    {QLatin1Char('i'), 9, "item %1"},
+                    {QLatin1Char('s'), 31, "special ability %1"}};
+    for (const auto &n : numbered) {
+        bool ok = false;
+        const int k = column.mid(1).toInt(&ok);
+        if (column.startsWith(n.prefix) && ok && k >= 1 && k <= n.last &&
+            column.mid(1) == QString::number(k))
+            return QString::fromLatin1(n.label).arg(k);
+    }
+    return column;
+}
+
 } // namespace tarn::schema

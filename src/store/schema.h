@@ -71,4 +71,9 @@ QString placeholders(qsizetype count);
 // The range a column's values must lie in; false when the column is text.
 bool rangeOf(Kind kind, double *low, double *high);
 
+// A classdef column's field as the class editor labels it, for messages:
+// "Red Skin", "weapon slot 5", "Bullets (Ammo Limits)". Other names come back
+// unchanged.
+QString fieldLabel(const QString &column);
+
 } // namespace tarn::schema

@@ -91,18 +91,35 @@ void tst_ClassFileIo::roundTrip_data()
 {
     QTest::addColumn<bool>("protect");
     QTest::addColumn<int>("classes"); // 1: the worked example; else as many with every column set
-    QTest::newRow("worked example, plain") << false << 1;
-    QTest::newRow("worked example, scrambled") << true << 1;
-    QTest::newRow("every column, plain") << false << 3;
-    QTest::newRow("every column, scrambled") << true << 3;
-    QTest::newRow("no class") << false << 0;
+    QTest::addColumn<QByteArray>("header"); // set: the Mod ID "café", a Latin-1 name, these bytes
+    QTest::newRow("worked example, plain") << false << 1 << QByteArray();
+    QTest::newRow("worked example, scrambled") << true << 1 << QByteArray();
+    QTest::newRow("every column, plain") << false << 3 << QByteArray();
+    QTest::newRow("every column, scrambled") << true << 3 << QByteArray();
+    QTest::newRow("no class") << false << 0 << QByteArray();
+    // The earlier program wrote the header as Latin-1; codes above 127 are not scrambled.
+    QTest::newRow("Latin-1 header, plain")
+        << false << 1 << QByteArray("V3 caf\xE9\r\nGar\xE7ons Sauvages\r\n");
+    QTest::newRow("Latin-1 header, scrambled")
+        << true << 1
+        << QByteArray("\xD6\xB3\xA0\xE3\xE1\xE6\xE9\r\n"
+                      "\xC7\xE1\xF2\xE7\xEF\xEE\xF3\xA0\xD3\xE1\xF5\xF6\xE1\xE7\xE5\xF3\r\n");
 }
 
 void tst_ClassFileIo::roundTrip()
 {
     QFETCH(bool, protect);
     QFETCH(int, classes);
+    QFETCH(QByteArray, header);
     Fixture f;
+    QString config = "Test Config";
+    if (!header.isEmpty()) {
+        config = QString::fromUtf8("Gar\u00E7ons Sauvages");
+        Peek data(f.dir.dataPath());
+        data.exec("UPDATE package SET package_name = ?", {config});
+        data.exec("UPDATE classdef SET package_name = ?", {config});
+        f.state->setModId(QString::fromUtf8("caf\u00E9"));
+    }
     if (classes != 1) { // classes numbered 5, 2, 9 with a different value in every column
         Peek data(f.dir.dataPath());
         data.exec("DELETE FROM classdef");
@@ -125,18 +142,24 @@ void tst_ClassFileIo::roundTrip()
         }
     }
     const QString path = f.dir.file("out.class");
-    QVERIFY(exportClassFile(*f.state, "Test Config", path, protect));
+    const Status exported = exportClassFile(*f.state, config, path, protect);
+    QVERIFY2(exported, qPrintable(exported.message()));
     // Line ends (codes below 31) are never scrambled, so the whole file scrambles as one line.
-    if (classes < 2)
-        QCOMPARE(readFile(path),
-                 QByteArray::fromStdString(classfile::ProtectLine(
-                     (classes ? kExample : kExample.left(20)).toStdString(), protect)));
+    if (classes < 2) {
+        const QByteArray body = (classes ? kExample : kExample.left(20)).mid(20);
+        QCOMPARE(
+            readFile(path),
+            (header.isEmpty() ? QByteArray::fromStdString(classfile::ProtectLine(
+                                    kExample.left(20).toStdString(), protect))
+                              : header) +
+                QByteArray::fromStdString(classfile::ProtectLine(body.toStdString(), protect)));
+    }
     const Status status = importClassFile(*f.state, "Back", path);
     QVERIFY2(status, qPrintable(status.message()));
     Peek peek(f.dir.dataPath());
     QCOMPARE(peek.count("package"), 2);
     const QString select = "SELECT * FROM classdef WHERE package_name = ? ORDER BY class_num";
-    QList<QVariantMap> before = peek.rows(select, {"Test Config"});
+    QList<QVariantMap> before = peek.rows(select, {config});
     const QList<QVariantMap> after = peek.rows(select, {"Back"});
     QCOMPARE(after.size(), classes);
     for (int i = 0; i < classes; ++i) {
@@ -154,27 +177,38 @@ void tst_ClassFileIo::exportRefusals_data()
     QTest::addColumn<QVariant>("value");
     QTest::addColumn<bool>("protect");
     QTest::addColumn<QString>("cause");
-    // The writer's own refusals are tested with it: one of them here.
+    // The writer's own refusals are tested with it: each kind once here, the
+    // field named as the class editor labels it.
     QTest::newRow("scrambled é")
         << "skin_name1" << QVariant(QString::fromUtf8("\u00E9")) << true
-        << QString::fromUtf8("class \"Second\": skin_name1 holds the character \"\u00E9\" (code "
-                             "233), which a scrambled class file cannot carry");
-    QTest::newRow("not Latin-1") << "skin_name1" << QVariant(QString::fromUtf8("\u20AC")) << false
+        << QString::fromUtf8("class \"Second\": Red Skin holds the character '\u00E9' (U+00E9), "
+                             "which a scrambled class file cannot carry");
+    QTest::newRow("space") << "skin_name2" << QVariant("a b") << false
+                           << "class \"Second\": Blue Skin holds a space";
+    QTest::newRow("not Latin-1") << "model_name" << QVariant(QString::fromUtf8("\u20AC")) << false
                                  << QString::fromUtf8(
-                                        "class \"Second\": skin_name1 holds the character '\u20AC' "
-                                        "(U+20ac), which a class file cannot carry");
+                                        "class \"Second\": Model Name holds the character '\u20AC' "
+                                        "(U+20AC), which a class file cannot carry");
+    QTest::newRow("beyond the BMP")
+        << "class_name" << QVariant(QString::fromUtf8("A\U0001F600")) << false
+        << QString::fromUtf8("class \"A\U0001F600\": Class Name holds the character "
+                             "'\U0001F600' (U+1F600), which a class file cannot carry");
     QTest::newRow("Mod ID not Latin-1")
-        << "modid" << QVariant(QString::fromUtf8("\u20AC")) << true
-        << QString::fromUtf8(
-               "The Mod ID holds the character '\u20AC' (U+20ac), which a class file cannot carry");
+        << "modid" << QVariant(QString::fromUtf8("\U0001F600")) << true
+        << QString::fromUtf8("The Mod ID holds the character '\U0001F600' (U+1F600), which a "
+                             "class file cannot carry");
+    QTest::newRow("Mod ID line break")
+        << "modid" << QVariant("a\nb") << false << "The Mod ID holds a line break";
     QTest::newRow("empty number") << "decoyskin" << QVariant() << false
-                                  << "class \"Second\": decoyskin is empty";
-    QTest::newRow("fraction")
-        << "w3" << QVariant(2.5) << false
-        << "class \"Second\": w3 holds '2.5', not a whole number from -32768 to 32767";
-    QTest::newRow("out of range")
-        << "maxslugs" << QVariant(40000) << true
-        << "class \"Second\": maxslugs holds '40000', not a whole number from -32768 to 32767";
+                                  << "class \"Second\": Decoy Skin # (blue) is empty";
+    QTest::newRow("empty slot") << "w5" << QVariant() << false
+                                << "class \"Second\": weapon slot 5 is empty";
+    QTest::newRow("fraction") << "g3" << QVariant(2.5) << false
+                              << "class \"Second\": grenade slot 3 holds '2.5', not a whole "
+                                 "number from -32768 to 32767";
+    QTest::newRow("out of range") << "maxslugs" << QVariant(40000) << true
+                                  << "class \"Second\": Slugs (Ammo Limits) holds '40000', not a "
+                                     "whole number from -32768 to 32767";
     QTest::newRow("cancelled") << "" << QVariant(10) << true
                                << "Cancelled: nothing was written or stored.";
     QTest::newRow("id not whole") << "i3" << QVariant(1) << true
