@@ -4,6 +4,8 @@
 
 #include <QTest>
 
+#include <sys/stat.h>
+
 using namespace tarn;
 using namespace tarn::test;
 
@@ -21,8 +23,9 @@ void tst_CliClassFile::commands_data()
 {
     // Each row runs its commands in order on a fresh sample directory (FILE
     // stands for a file in it, BAD and ODD for files that do not read, ODD with
-    // a '%1' in its name, DATA for the data file under another spelling); the
-    // last one's status and output are compared, then the list.
+    // a '%1' in its name, DATA for the data file under another spelling, PIPE
+    // for a named pipe); the last one's status and output are compared, then
+    // the list.
     QTest::addColumn<QList<QStringList>>("commands");
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("output");
@@ -48,7 +51,10 @@ void tst_CliClassFile::commands_data()
     QTest::newRow("export missing") << L{{"export", "Nope", "FILE"}} << 1 << ""
                                     << "There is no configuration named 'Nope'." << sample;
     QTest::newRow("export onto the data file") << L{{"export", "Sample Config", "DATA"}} << 1 << ""
-                                               << "holds TARN's own data" << sample;
+                                               << "TARN keeps its own data in that file" << sample;
+    QTest::newRow("export onto a FIFO")
+        << L{{"export", "--plain", "Sample Config", "PIPE"}} << 1 << ""
+        << "PIPE: this is a named pipe (FIFO), not a regular file" << sample;
     QTest::newRow("check bad") << L{{"check", "BAD"}} << 1 << ""
                                << "BAD:3: Bad Class Record: oops\n"
                                << sample;
@@ -73,15 +79,18 @@ void tst_CliClassFile::commands()
     const QString odd = dir.file("50%1 off.class");
     writeFile(bad, "V3\r\nx\r\noops\r\n\r\n");
     QFile::copy(bad, odd);
+    const QString fifo = dir.file("pipe");
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     CliRun last{};
     for (QStringList command : commands)
         last = runCli(dir.path(), command.replaceInStrings("FILE", file)
                                       .replaceInStrings("BAD", bad)
                                       .replaceInStrings("ODD", odd)
+                                      .replaceInStrings("PIPE", fifo)
                                       .replaceInStrings("DATA", dir.path() + "/./tarn_dat.mdb"));
     QCOMPARE(last.code, code);
     QCOMPARE(last.out, output);
-    QVERIFY2(last.err.contains(error.replace("BAD", bad).replace("ODD", odd)),
+    QVERIFY2(last.err.contains(error.replace("BAD", bad).replace("ODD", odd).replace("PIPE", fifo)),
              qPrintable(last.err));
     QCOMPARE(runCli(dir.path(), {"list"}).out, list.join('\n') + '\n');
 }

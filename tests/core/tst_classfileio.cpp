@@ -4,7 +4,10 @@
 #include "testsupport.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTest>
+
+#include <sys/stat.h>
 
 using namespace tarn;
 using namespace tarn::test;
@@ -72,6 +75,24 @@ struct Fixture {
     AppState *state = nullptr;
 };
 
+// What stands at a path, without opening it (a FIFO would block): its kind,
+// and the bytes of a regular file or the target of a link.
+QString entryAt(const QString &path)
+{
+    struct stat st {
+    };
+    const QByteArray name = QFile::encodeName(path);
+    if (::lstat(name.constData(), &st) != 0)
+        return "nothing";
+    if (S_ISLNK(st.st_mode))
+        return "link to " + QFile::symLinkTarget(path);
+    if (S_ISFIFO(st.st_mode))
+        return "fifo";
+    if (S_ISDIR(st.st_mode))
+        return "folder";
+    return "file " + readFile(path).toHex();
+}
+
 } // namespace
 
 class tst_ClassFileIo : public QObject
@@ -85,6 +106,9 @@ private slots:
     void exportRefusals();
     void flagSum_data();
     void flagSum();
+    void exportTargets_data();
+    void exportTargets();
+    void configurationDeletedMidway();
 };
 
 void tst_ClassFileIo::roundTrip_data()
@@ -289,6 +313,123 @@ void tst_ClassFileIo::flagSum()
     const Result<qint32> sum =
         tarn::flagSum(rows, std::span<const bool>(flags.constData(), size_t(flags.size())));
     QCOMPARE(sum ? QString::number(*sum) : sum.message(), result);
+}
+
+void tst_ClassFileIo::exportTargets_data()
+{
+    // The target, a name in the data folder, and what stands there first: nothing, a
+    // "file", a "fifo", a "folder", or a "link" to the next word (made as "fifo" or "file"
+    // when named so, left dangling otherwise); an empty cause: the export replaces it.
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("cause");
+    const QString own = "TARN keeps its own data in that file; choose another file.";
+    QTest::newRow("new file") << "new.class"
+                              << ""
+                              << "";
+    QTest::newRow("file replaced") << "old.class"
+                                   << "file"
+                                   << "";
+    QTest::newRow("FIFO") << "f.class"
+                          << "fifo"
+                          << "f.class: this is a named pipe (FIFO), not a regular file";
+    QTest::newRow("folder") << "d.class"
+                            << "folder"
+                            << "d.class: this is a folder, not a file";
+    QTest::newRow("link to a FIFO") << "l.class"
+                                    << "link fifo"
+                                    << "l.class: this is a named pipe (FIFO), not a regular file";
+    QTest::newRow("link to the data file") << "l.class"
+                                           << "link tarn_dat.mdb" << own;
+    QTest::newRow("dangling link to the settings") << "l.class"
+                                                   << "link tarn.ini" << own;
+    QTest::newRow("settings") << "tarn.ini"
+                              << "file" << own;
+    QTest::newRow("settings not there yet") << "tarn.ini"
+                                            << "" << own;
+    QTest::newRow("data file") << "tarn_dat.mdb"
+                               << "database" << own;
+    QTest::newRow("reference file") << "tarn_ref.mdb"
+                                    << "database" << own;
+    QTest::newRow("through a linked folder") << "alias/tarn.ini"
+                                             << "" << own;
+    // Side files are refused whether they exist or not; a stray one would change how
+    // SQLite opens the database, so only their names are tried.
+    for (const char *db : {"tarn_dat.mdb", "tarn_ref.mdb"})
+        for (const char *side : {"-journal", "-wal", "-shm"})
+            QTest::newRow(qPrintable(QString(db) + side)) << QString(db) + side << "" << own;
+}
+
+void tst_ClassFileIo::exportTargets()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, first);
+    QFETCH(QString, cause);
+    Fixture f;
+    const QDir dir(f.dir.path());
+    QFile::link(dir.path(), dir.filePath("alias"));
+    auto make = [&dir](const QString &name, const QString &kind) {
+        const QString path = dir.filePath(name);
+        if (kind == "file")
+            writeFile(path, "earlier\r\n");
+        else if (kind == "fifo")
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        else if (kind == "folder")
+            QVERIFY(dir.mkdir(name));
+    };
+    const QString path = dir.filePath(target);
+    if (first.startsWith("link ")) {
+        const QString to = first.section(' ', 1);
+        make(to, to);
+        QVERIFY(QFile::link(to, path));
+    } else {
+        make(target, first);
+    }
+    QFile::remove(dir.filePath("tarn.ini")); // unless the row made it
+    if (target == "tarn.ini" && first == "file")
+        make(target, first);
+    const QString before = entryAt(path);
+    const QStringList entries = dir.entryList(QDir::AllEntries | QDir::System | QDir::Hidden);
+
+    const Status status = exportClassFile(*f.state, "Test Config", path, false);
+    if (cause.isEmpty()) {
+        QVERIFY2(status, qPrintable(status.message()));
+        QCOMPARE(readFile(path), kExample);
+        return;
+    }
+    QCOMPARE(status.message(),
+             QStringLiteral("Could not export the configuration 'Test Config' to %1.\n%2")
+                 .arg(path, cause.contains(':') ? dir.filePath(cause) : cause));
+    QCOMPARE(entryAt(path), before);
+    QCOMPARE(dir.entryList(QDir::AllEntries | QDir::System | QDir::Hidden), entries);
+}
+
+void tst_ClassFileIo::configurationDeletedMidway()
+{
+    // Another program deletes the configuration once the export has begun: the
+    // file holds the configuration as it was when the export began.
+    Fixture f;
+    Peek(f.dir.dataPath()).exec("PRAGMA journal_mode = WAL"); // so that the deletion gets through
+    const QString path = f.dir.file("out.class");
+    bool deleted = false;
+    auto deleteOnce = [&](qint64, qint64) {
+        if (!deleted) {
+            Peek other(f.dir.dataPath());
+            other.exec("DELETE FROM classdef");
+            other.exec("DELETE FROM package");
+            deleted = true;
+        }
+        return true;
+    };
+    const Status status = exportClassFile(*f.state, "Test Config", path, false, deleteOnce);
+    QVERIFY2(status, qPrintable(status.message()));
+    QVERIFY(deleted);
+    QCOMPARE(readFile(path), kExample);
+    // Once gone, the configuration is refused by name.
+    QCOMPARE(exportClassFile(*f.state, "Test Config", path, false).message(),
+             QStringLiteral("Could not export the configuration 'Test Config' to %1.\nThere is no "
+                            "configuration named 'Test Config'.")
+                 .arg(path));
 }
 
 QTEST_GUILESS_MAIN(tst_ClassFileIo)

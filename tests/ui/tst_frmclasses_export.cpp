@@ -90,7 +90,7 @@ void tst_frmClassesExport::cancelOrRefusalWritesNothing()
     f.edit("fldModel")->setText("two words");
     QCOMPARE(f.exportTo("mnuSaveAs", "earlier.class"), QByteArray("earlier contents"));
     const QString message = f.prompter.lastMessage();
-    QVERIFY2(message.contains("Scout") && message.contains("model"), qPrintable(message));
+    QVERIFY2(message.contains("class \"Scout\": Model Name holds a space"), qPrintable(message));
     QCOMPARE(QDir(f.dir.path()).entryList(QDir::Files).size(), 3); // nothing left behind
 }
 
