@@ -2,6 +2,10 @@
 
 #include "classfileio.h"
 
+#include <csignal>
+
+#include <unistd.h>
+
 namespace tarn::cli
 {
 
@@ -15,12 +19,46 @@ int cmdExport(Context &c)
     return Success;
 }
 
+namespace
+{
+
+constexpr int kInterrupted = 128 + SIGINT;
+volatile std::sig_atomic_t gStoring = 0;
+volatile std::sig_atomic_t gInterrupted = 0;
+
+// Ctrl+C while the file is read (perhaps waiting on a pipe) ends the program
+// at once: nothing is stored yet and the temporary copy has no name. While
+// storing, it cancels, so that the transaction is rolled back.
+extern "C" void onInterrupt(int)
+{
+    if (!gStoring)
+        _exit(kInterrupted);
+    gInterrupted = 1;
+}
+
+} // namespace
+
 int cmdImport(Context &c)
 {
     if (c.args.size() != 2)
         return c.usage(QStringLiteral("import takes NAME FILE"));
-    if (Status s = importClassFile(*c.state, c.args.at(0), c.args.at(1)); !s)
-        return c.fail(s.message());
+    gStoring = 0;
+    gInterrupted = 0;
+    struct sigaction action = {}, previous = {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &previous);
+    const Status status =
+        importClassFile(*c.state, c.args.at(0), c.args.at(1), [](qint64 done, qint64 total) {
+            if (done >= total / 2)
+                gStoring = 1;
+            return !gInterrupted;
+        });
+    sigaction(SIGINT, &previous, nullptr);
+    if (!status) {
+        c.fail(status.message());
+        return gInterrupted ? kInterrupted : Failure;
+    }
     return Success;
 }
 

@@ -5,11 +5,14 @@
 #include "classfilereader.h"
 #include "classfilewriter.h"
 #include "schema.h"
+#include "textrules.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlError>
+#include <QTemporaryFile>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <istream>
@@ -29,6 +32,10 @@ using classfile::ClassRecord;
 constexpr int kProgressStep = 256;
 
 const QString kCancelled = QStringLiteral("Cancelled: nothing was written or stored.");
+
+// Import progress: reading and checking the file is the first half of the
+// scale, storing it the second.
+constexpr qint64 kImportHalf = kImportProgressHalf;
 
 // Class files hold Latin-1, one byte a character.
 QString fromFile(const std::string &bytes)
@@ -51,10 +58,12 @@ std::optional<std::string> toFile(const QString &text, QString *why)
 }
 
 // Lets the reader stream a QIODevice; a failed read makes the stream bad.
+// With a copy device, every byte read is written there as well.
 class DeviceBuffer : public std::streambuf
 {
 public:
-    explicit DeviceBuffer(QIODevice &device) : mDevice(device) {}
+    DeviceBuffer(QIODevice &device, QIODevice *copy) : mDevice(device), mCopy(copy) {}
+    bool copyFailed() const { return mCopyFailed; }
 
 protected:
     int_type underflow() override
@@ -64,44 +73,60 @@ protected:
             throw std::ios_base::failure("read failed"); // the istream turns this into badbit
         if (n == 0)
             return traits_type::eof();
+        if (mCopy && mCopy->write(mBuffer.data(), n) != n) {
+            mCopyFailed = true;
+            throw std::ios_base::failure("copy failed");
+        }
         setg(mBuffer.data(), mBuffer.data(), mBuffer.data() + n);
         return traits_type::to_int_type(*gptr());
     }
 
 private:
     QIODevice &mDevice;
+    QIODevice *mCopy;
+    bool mCopyFailed = false;
     std::array<char, 64 * 1024> mBuffer{};
 };
 
 struct ReadProblem {
-    qint64 line = 0; // 0: the file could not be opened
-    QString cause;
+    qint64 line = 0; // 0: the file could not be opened or copied
+    QString cause;   // escaped for a message
 };
 
-// Streams the classes of a file to onClass, which may refuse one with a
-// failure. Returns the problem with the file, if any; a failure of onClass or
-// a cancel comes back in *status.
-std::optional<ReadProblem> readClasses(const QString &path,
-                                       const std::function<Status(const ClassRecord &)> &onClass,
-                                       const ClassFileProgress &progress, Status *status)
+std::optional<ReadProblem> openClassFile(QFile &file)
 {
-    QFile file(path);
-    if (QFileInfo(path).isDir())
+    if (QFileInfo(file.fileName()).isDir())
         return ReadProblem{0, QStringLiteral("this is a folder, not a file")};
     if (!file.open(QIODevice::ReadOnly))
         return ReadProblem{0, file.errorString()};
-    const qint64 total = file.size();
-    DeviceBuffer buffer(file);
+    return std::nullopt;
+}
+
+// Streams the classes of an open device to onClass, which may refuse one with
+// a failure; copy, when given, receives every byte read. Progress counts bytes
+// of total. Returns the problem with the file, if any; a failure of onClass or
+// a cancel comes back in *status.
+std::optional<ReadProblem> readClasses(QIODevice &device, qint64 total,
+                                       const std::function<Status(const ClassRecord &)> &onClass,
+                                       const ClassFileProgress &progress, Status *status,
+                                       QIODevice *copy = nullptr)
+{
+    DeviceBuffer buffer(device, copy);
     std::istream in(&buffer);
     classfile::ClassFileReader reader(in);
     ClassRecord record;
     for (;;) {
         switch (reader.next(record)) {
         case classfile::ClassFileReader::Step::Error:
-            return ReadProblem{qint64(reader.error().line), fromFile(reader.error().cause)};
+            if (buffer.copyFailed())
+                return ReadProblem{0, QStringLiteral("could not keep a temporary copy: ") +
+                                          copy->errorString()};
+            // The cause may quote the file, which may hold anything.
+            return ReadProblem{qint64(reader.error().line),
+                               shownText(fromFile(reader.error().cause))};
         case classfile::ClassFileReader::Step::End:
-            if (progress)
-                progress(total, total);
+            if (progress && !progress(total, total))
+                *status = Status::failure(kCancelled);
             return std::nullopt;
         case classfile::ClassFileReader::Step::Class:
             if (*status = onClass(record); !*status)
@@ -394,13 +419,57 @@ Status importClassFile(AppState &state, const QString &newName, const QString &p
     if (Status s = DataStore::checkNewName(newName); !s)
         return s;
     const QString what = QStringLiteral("Could not import %1 as '%2'.").arg(path, newName);
+    auto refuse = [&path](const ReadProblem &problem) {
+        QString cause = problem.cause;
+        if (!cause.isEmpty())
+            cause[0] = cause[0].toUpper();
+        const QString where =
+            problem.line > 0
+                ? QStringLiteral("%1, line %2").arg(path, QString::number(problem.line))
+                : path;
+        return Status::failure(QStringLiteral("%1\n%2\nNothing was imported.").arg(cause, where));
+    };
+    // Reading: the first half of the scale, in bytes of the file where its size is known.
+    auto reading = [&progress](qint64 done, qint64 total) {
+        return !progress || progress(total > 0 ? std::min(done, total) * kImportHalf / total : 0,
+                                     2 * kImportHalf);
+    };
+
+    // The file is read and checked whole before the database is locked, so that
+    // a slow or endless input (a pipe, say) never keeps other programs waiting.
+    // A copy of its bytes is read again to store the classes: memory stays flat.
+    QTemporaryFile copy;
+    if (!copy.open())
+        return Status::failure(what + QStringLiteral("\nCould not make a temporary copy: ") +
+                               copy.errorString());
+    // Nameless while open where the system allows it: an interrupted run leaves no file.
+    if (QFile::remove(copy.fileName()))
+        copy.setAutoRemove(false);
+    Status status = Status::success();
+    {
+        QFile file(path);
+        std::optional<ReadProblem> problem = openClassFile(file);
+        if (!problem)
+            problem = readClasses(
+                file, file.size(), [](const ClassRecord &) { return Status::success(); }, reading,
+                &status, &copy);
+        if (problem)
+            return refuse(*problem);
+        if (!status)
+            return status;
+    }
+    if (!copy.flush() || !copy.seek(0))
+        return Status::failure(what + QStringLiteral("\nCould not read the temporary copy: ") +
+                               copy.errorString());
+    if (progress && !progress(kImportHalf, 2 * kImportHalf))
+        return Status::failure(kCancelled);
+
     const Database &db = state.data().database();
     Transaction tx(db);
     if (Status s = tx.begin(what); !s)
         return s;
-    if (Status s = state.data().refuseExisting(newName); !s)
+    if (Status s = state.data().claimNewName(newName, what); !s)
         return s;
-
     QSqlQuery insert(db.connection());
     insert.setForwardOnly(true);
     const QStringList columns = schema::classdefColumnNames();
@@ -408,24 +477,22 @@ Status importClassFile(AppState &state, const QString &newName, const QString &p
                             .arg(schema::joined(columns), schema::placeholders(columns.size()))))
         return db.failure(what, insert);
     int number = 0;
-    Status status = Status::success();
+    const qint64 copied = copy.size();
     const std::optional<ReadProblem> problem = readClasses(
-        path,
+        copy, copied,
         [&](const ClassRecord &record) {
             bindClass(insert, newName, ++number, record);
             return insert.exec() ? Status::success() : db.failure(what, insert);
         },
-        progress, &status);
-    if (problem) {
-        QString cause = problem->cause;
-        if (!cause.isEmpty())
-            cause[0] = cause[0].toUpper();
-        const QString where =
-            problem->line > 0
-                ? QStringLiteral("%1, line %2").arg(path, QString::number(problem->line))
-                : path;
-        return Status::failure(QStringLiteral("%1\n%2\nNothing was imported.").arg(cause, where));
-    }
+        [&progress](qint64 done, qint64 total) {
+            return !progress ||
+                   progress(kImportHalf + (total > 0 ? done * kImportHalf / total : kImportHalf),
+                            2 * kImportHalf);
+        },
+        &status);
+    if (problem) // the copy changed under us
+        return Status::failure(what + QStringLiteral("\nThe temporary copy could not be read: ") +
+                               problem->cause);
     if (!status)
         return status;
     if (Status s = db.exec(QStringLiteral("INSERT INTO package (package_name) VALUES (?)"),
@@ -439,13 +506,16 @@ Result<int> checkClassFile(const QString &path)
 {
     int classes = 0;
     Status status = Status::success();
-    const std::optional<ReadProblem> problem = readClasses(
-        path,
-        [&classes](const ClassRecord &) {
-            ++classes;
-            return Status::success();
-        },
-        {}, &status);
+    QFile file(path);
+    std::optional<ReadProblem> problem = openClassFile(file);
+    if (!problem)
+        problem = readClasses(
+            file, file.size(),
+            [&classes](const ClassRecord &) {
+                ++classes;
+                return Status::success();
+            },
+            {}, &status);
     if (problem)
         return Status::failure(problem->line > 0
                                    ? QStringLiteral("%1:%2: %3")

@@ -7,10 +7,13 @@
 namespace tarn
 {
 
-// Progress of a class-file command: done and total (classes when exporting,
-// bytes when reading). Returning false cancels the command, which then leaves
-// nothing behind.
+// Progress of a class-file command: done and total (classes when exporting;
+// when importing, a scale of 2 * kImportProgressHalf whose first half is the
+// reading and checking of the file, before the database is touched, and whose
+// second half is storing it). Returning false cancels the command, which then
+// leaves nothing behind.
 using ClassFileProgress = std::function<bool(qint64 done, qint64 total)>;
+inline constexpr qint64 kImportProgressHalf = 1000;
 
 // Writes the configuration as a class file, scrambled when protect is set:
 // the header with the Mod ID, then the classes in class_num order. The file is
@@ -20,8 +23,9 @@ Status exportClassFile(AppState &state, const QString &configName, const QString
                        bool protect, const ClassFileProgress &progress = {});
 
 // Reads a class file, plain or scrambled, into a new configuration of that
-// name, in one transaction: every class and the package row, or nothing.
-// Failures name the file, the line and the cause.
+// name. The whole file is read and checked first, without holding a lock;
+// then every class and the package row are stored in one short transaction,
+// or nothing is. Failures name the file, the line and the cause.
 Status importClassFile(AppState &state, const QString &newName, const QString &path,
                        const ClassFileProgress &progress = {});
 

@@ -1,6 +1,8 @@
 #include "settings.h"
 
 #include "atomicfile.h"
+#include "linecodec.h"
+#include "textrules.h"
 
 #include <QFile>
 
@@ -46,15 +48,17 @@ QString ReadModID(const QString &path)
     return parseModId(file.readAll()).value_or(QStringLiteral("0"));
 }
 
+Status checkModId(const QString &modId)
+{
+    // Line 1 of a class file is "V3 " and the Mod ID.
+    return checkLineText(QStringLiteral("The Mod ID"), modId,
+                         qsizetype(classfile::kMaxLineLength) - 3);
+}
+
 Status WriteModID(const QString &path, const QString &modId)
 {
-    for (QChar c : modId) {
-        if (c.unicode() > 0xFF)
-            return Status::failure(
-                QStringLiteral(
-                    "The Mod ID was not saved: the character '%1' cannot be stored in %2.")
-                    .arg(c, path));
-    }
+    if (Status s = checkModId(modId); !s)
+        return Status::failure(s.message() + QStringLiteral(" It was not saved."));
     AtomicFile file(path);
     if (!file.open() || !file.write('"' + modId.toLatin1() + "\"\r\n") || !file.commit())
         return Status::failure(QStringLiteral("The Mod ID was not saved.\n") + file.errorString());

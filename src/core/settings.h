@@ -23,7 +23,10 @@ std::optional<QString> parseModId(const QByteArray &content);
 // The Mod ID from the file, or "0" when it is missing, unreadable or empty.
 QString ReadModID(const QString &path);
 
-// Writes the quoted value atomically; a value that Latin-1 cannot hold is
+// Refuses a Mod ID that the header of a class file cannot carry.
+Status checkModId(const QString &modId);
+
+// Writes the quoted value atomically; a value that checkModId refuses is
 // refused before anything is written.
 Status WriteModID(const QString &path, const QString &modId);
 

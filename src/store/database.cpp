@@ -1,6 +1,7 @@
 #include "database.h"
 
 #include <QAtomicInteger>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlError>
@@ -17,6 +18,8 @@ QString nextConnectionName()
     static QAtomicInteger<int> counter;
     return QStringLiteral("tarn-%1").arg(counter.fetchAndAddRelaxed(1));
 }
+
+constexpr int kSqliteReadOnly = 8; // SQLITE_READONLY, any extended code
 
 QString causeOf(const QSqlError &error)
 {
@@ -98,7 +101,15 @@ void Database::close()
 
 Status Database::failure(const QString &what, const QSqlError &error) const
 {
-    const QString cause = QStringLiteral("%1: %2").arg(mPath, causeOf(error));
+    QString cause = QStringLiteral("%1: %2").arg(mPath, causeOf(error));
+    // SQLite writes its journal beside the file: a writable file in a folder
+    // that cannot be written reads as a "readonly database".
+    const QFileInfo file(mPath);
+    if (error.nativeErrorCode().toInt() % 256 == kSqliteReadOnly && file.isWritable() &&
+        !QFileInfo(file.absolutePath()).isWritable())
+        cause = QStringLiteral("%1: the folder %2 must be writable, since SQLite keeps the "
+                               "file's journal there")
+                    .arg(mPath, QDir::toNativeSeparators(file.absolutePath()));
     return Status::failure(what.isEmpty() ? cause : what + QLatin1Char('\n') + cause);
 }
 

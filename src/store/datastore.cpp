@@ -1,6 +1,8 @@
 #include "datastore.h"
 
+#include "linecodec.h"
 #include "schema.h"
+#include "textrules.h"
 
 #include <QSqlError>
 
@@ -19,8 +21,9 @@ Status DataStore::forEachPackageName(const std::function<void(const QString &)> 
     QSqlQuery query;
     const QString what = QStringLiteral("Could not read the list of configurations.");
     if (Status s = mDb.exec(
-            query, QStringLiteral("SELECT package_name FROM package ORDER BY package_name"), {},
-            what);
+            query,
+            QStringLiteral("SELECT package_name FROM package ORDER BY package_name COLLATE NOCASE"),
+            {}, what);
         !s)
         return s;
     while (query.next())
@@ -42,7 +45,7 @@ Result<bool> DataStore::packageExists(const QString &name) const
 {
     QSqlQuery query;
     if (Status s =
-            mDb.exec(query, QStringLiteral("SELECT count(*) FROM package WHERE package_name = ?"),
+            mDb.exec(query, QStringLiteral("SELECT count(*) FROM package WHERE ") + nameFilter(),
                      {name}, QStringLiteral("Could not look up the configuration '%1'.").arg(name));
         !s)
         return s;
@@ -54,8 +57,9 @@ Result<QString> DataStore::storedPackageName(const QString &name) const
     QSqlQuery query;
     if (Status s =
             mDb.exec(query,
-                     QStringLiteral("SELECT package_name FROM package WHERE package_name = ? "
-                                    "ORDER BY rowid LIMIT 1"),
+                     QStringLiteral("SELECT package_name FROM package WHERE %1 "
+                                    "ORDER BY rowid LIMIT 1")
+                         .arg(nameFilter()),
                      {name}, QStringLiteral("Could not look up the configuration '%1'.").arg(name));
         !s)
         return s;
@@ -64,11 +68,20 @@ Result<QString> DataStore::storedPackageName(const QString &name) const
     return query.value(0).toString();
 }
 
+QString DataStore::nameFilter()
+{
+    // Stated in the comparison itself: a file made by another tool may lack
+    // the column's collation.
+    return QStringLiteral("package_name = ? COLLATE NOCASE");
+}
+
 Status DataStore::checkNewName(const QString &name)
 {
     if (name.isEmpty())
         return Status::failure(QStringLiteral("The configuration name is empty."));
-    return Status::success();
+    // Line 2 of the class file carries the name.
+    return checkLineText(QStringLiteral("The configuration name"), name,
+                         qsizetype(classfile::kMaxLineLength));
 }
 
 Status DataStore::refuseExisting(const QString &name) const
@@ -83,6 +96,15 @@ Status DataStore::refuseExisting(const QString &name) const
     return Status::success();
 }
 
+Status DataStore::claimNewName(const QString &name, const QString &what) const
+{
+    if (Status s = refuseExisting(name); !s)
+        return s;
+    // Classes left without their configuration by older versions: nothing
+    // reaches them, and they must not join the new configuration.
+    return mDb.exec(QStringLiteral("DELETE FROM classdef WHERE ") + nameFilter(), {name}, what);
+}
+
 Status DataStore::createPackage(const QString &name)
 {
     if (Status s = checkNewName(name); !s)
@@ -91,7 +113,7 @@ Status DataStore::createPackage(const QString &name)
     Transaction tx(mDb);
     if (Status s = tx.begin(what); !s)
         return s;
-    if (Status s = refuseExisting(name); !s)
+    if (Status s = claimNewName(name, what); !s)
         return s;
     if (Status s =
             mDb.exec(QStringLiteral("INSERT INTO package (package_name) VALUES (?)"), {name}, what);
@@ -111,15 +133,16 @@ Status DataStore::deletePackage(const QString &name)
     QSqlQuery query;
     if (Status s = mDb.exec(query,
                             QStringLiteral("DELETE FROM package WHERE rowid = "
-                                           "(SELECT rowid FROM package WHERE package_name = ? "
-                                           "ORDER BY rowid LIMIT 1)"),
+                                           "(SELECT rowid FROM package WHERE %1 "
+                                           "ORDER BY rowid LIMIT 1)")
+                                .arg(nameFilter()),
                             {name}, what);
         !s)
         return s;
     if (query.numRowsAffected() < 1)
         return Status::failure(QStringLiteral("There is no configuration named '%1'.").arg(name));
     if (Status s =
-            mDb.exec(QStringLiteral("DELETE FROM classdef WHERE package_name = ?"), {name}, what);
+            mDb.exec(QStringLiteral("DELETE FROM classdef WHERE ") + nameFilter(), {name}, what);
         !s)
         return s;
     return tx.commit(what);
@@ -139,7 +162,7 @@ Status DataStore::copyPackage(const QString &source, const QString &target)
         return sourceExists.status();
     if (!*sourceExists)
         return Status::failure(QStringLiteral("There is no configuration named '%1'.").arg(source));
-    if (Status s = refuseExisting(target); !s)
+    if (Status s = claimNewName(target, what); !s)
         return s;
     if (Status s = mDb.exec(QStringLiteral("INSERT INTO package (package_name) VALUES (?)"),
                             {target}, what);
@@ -148,8 +171,8 @@ Status DataStore::copyPackage(const QString &source, const QString &target)
     const QStringList columns = schema::classdefColumnNames();
     const QStringList carried = columns.mid(1);
     const QString sql = QStringLiteral("INSERT INTO classdef (%1) SELECT ?, %2 FROM classdef "
-                                       "WHERE package_name = ? ORDER BY rowid")
-                            .arg(schema::joined(columns), schema::joined(carried));
+                                       "WHERE %3 ORDER BY rowid")
+                            .arg(schema::joined(columns), schema::joined(carried), nameFilter());
     if (Status s = mDb.exec(sql, {target, source}, what); !s)
         return s;
     return tx.commit(what);
@@ -159,7 +182,7 @@ Result<int> DataStore::nextClassNumber(const QString &package) const
 {
     QSqlQuery query;
     if (Status s = mDb.exec(
-            query, QStringLiteral("SELECT max(class_num) FROM classdef WHERE package_name = ?"),
+            query, QStringLiteral("SELECT max(class_num) FROM classdef WHERE ") + nameFilter(),
             {package}, QStringLiteral("Could not number the new class."));
         !s)
         return s;

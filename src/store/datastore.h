@@ -40,9 +40,18 @@ public:
     // returns their names.
     Result<QStringList> ensureFields();
 
+    // "package_name = ?", without regard to ASCII case, for every statement
+    // that picks a configuration's rows.
+    static QString nameFilter();
+
     // Refusals shared with the commands that create configurations elsewhere.
+    // A new name must be one that a class file can carry; stored names that
+    // break the rule still work everywhere.
     static Status checkNewName(const QString &name);
     Status refuseExisting(const QString &name) const;
+    // Inside the creating command's transaction: refuses a name that exists and
+    // removes classes filed under it without a configuration.
+    Status claimNewName(const QString &name, const QString &what) const;
 
 private:
     Database mDb;

@@ -276,7 +276,7 @@ void frmClasses::Form_Load()
     fillFlags(RefKind::Item);
     fillFlags(RefKind::Special);
 
-    mNavigator->setRecordSource(QStringLiteral("classdef"), QStringLiteral("package_name = ?"),
+    mNavigator->setRecordSource(QStringLiteral("classdef"), DataStore::nameFilter(),
                                 {mPackage}, QStringLiteral("class_num"));
     mNavigator->refresh();
     if (mNavigator->recordCount() == 0)
