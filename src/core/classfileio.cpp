@@ -350,9 +350,10 @@ Status exportClassFile(AppState &state, const QString &configName, const QString
     // Only progress needs the total, and counting reads every row once more.
     qint64 total = 0;
     if (progress) {
-        if (Status s = db.exec(
-                query, QStringLiteral("SELECT count(*) FROM classdef WHERE package_name = ?"),
-                {*stored}, what);
+        if (Status s = db.exec(query,
+                               QStringLiteral("SELECT count(*) FROM classdef WHERE ") +
+                                   DataStore::nameFilter(),
+                               {*stored}, what);
             !s)
             return s;
         total = query.next() ? query.value(0).toLongLong() : 0;
@@ -385,10 +386,10 @@ Status exportClassFile(AppState &state, const QString &configName, const QString
 
     const QStringList columns = exportColumns();
     if (Status s = db.exec(query,
-                           QStringLiteral("SELECT %1, %2, %3 FROM classdef WHERE package_name = ? "
+                           QStringLiteral("SELECT %1, %2, %3 FROM classdef WHERE %4 "
                                           "ORDER BY class_num, rowid")
                                .arg(schema::joined(columns), flagMask('i', kItemBoxes),
-                                    flagMask('s', kSpecialBoxes)),
+                                    flagMask('s', kSpecialBoxes), DataStore::nameFilter()),
                            {*stored}, what);
         !s)
         return s;
