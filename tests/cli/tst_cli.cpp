@@ -52,6 +52,20 @@ void tst_Cli::commands_data()
         << L{{"new", "B"}, {"init", "--sample"}} << 1 << "" << two << "exists already";
     QTest::newRow("mod-id default") << L{{"mod-id"}} << 0 << "0\n" << sample << "";
     QTest::newRow("mod-id set") << L{{"mod-id", " x "}, {"mod-id"}} << 0 << "x\n" << sample << "";
+    QTest::newRow("new, name with a line break")
+        << L{{"new", "a\nb"}} << 1 << "" << sample
+        << "The configuration name holds the control character \\n at position 2, which a "
+           "class file cannot carry.";
+    QTest::newRow("new, Latin-1 name")
+        << L{{"new", "Garçons"}} << 0 << "" << QStringList{"Garçons", "Sample Config"} << "";
+    QTest::newRow("mod-id with a line break") << L{{"mod-id", "a\nb"}, {"mod-id"}} << 0 << "0\n"
+                                              << sample << "";
+    QTest::newRow("mod-id with a line break refused")
+        << L{{"mod-id", "a\nb"}} << 1 << "" << sample
+        << "The Mod ID holds the control character \\n at position 2, which a class file "
+           "cannot carry. It was not saved.";
+    QTest::newRow("mod-id Latin-1") << L{{"mod-id", "café"}, {"mod-id"}} << 0 << "café\n"
+                                    << sample << "";
     QTest::newRow("unknown command") << L{{"frobnicate"}} << 2 << "" << sample << "unknown command";
     QTest::newRow("missing argument") << L{{"new"}} << 2 << "" << sample << "new takes one NAME";
     QTest::newRow("unknown option") << L{{"--frob", "list"}} << 2 << "" << sample

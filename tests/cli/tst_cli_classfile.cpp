@@ -22,10 +22,10 @@ private slots:
 void tst_CliClassFile::commands_data()
 {
     // Each row runs its commands in order on a fresh sample directory (FILE
-    // stands for a file in it, BAD and ODD for files that do not read, ODD with
-    // a '%1' in its name, DATA for the data file under another spelling, PIPE
-    // for a named pipe); the last one's status and output are compared, then
-    // the list.
+    // stands for a file in it, BAD, ODD and ESC for files that do not read, ODD
+    // with a '%1' in its name, ESC with control characters in its text, DATA
+    // for the data file under another spelling, PIPE for a named pipe); the
+    // last one's status and output are compared, then the list.
     QTest::addColumn<QList<QStringList>>("commands");
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("output");
@@ -61,6 +61,14 @@ void tst_CliClassFile::commands_data()
     QTest::newRow("check, '%1' in the name") << L{{"check", "ODD"}} << 1 << ""
                                              << "ODD:3: Bad Class Record: oops\n"
                                              << sample;
+    QTest::newRow("check, control characters escaped")
+        << L{{"check", "ESC"}} << 1 << ""
+        << "ESC:3: Bad Class Record: \\x1b[2Jred\\rx\\x80\n"
+        << sample;
+    QTest::newRow("import, control characters escaped")
+        << L{{"import", "C", "ESC"}} << 1 << ""
+        << "Bad Class Record: \\x1b[2Jred\\rx\\x80\nESC, line 3\n"
+        << sample;
     QTest::newRow("import, '%1' in the name") << L{{"import", "C", "ODD"}} << 1 << ""
                                               << "ODD, line 3\n"
                                               << sample;
@@ -81,16 +89,22 @@ void tst_CliClassFile::commands()
     QFile::copy(bad, odd);
     const QString fifo = dir.file("pipe");
     QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString esc = dir.file("esc.class");
+    writeFile(esc, "V3\r\nx\r\n\x1b[2Jred\rx\x80\r\n\r\n");
     CliRun last{};
     for (QStringList command : commands)
         last = runCli(dir.path(), command.replaceInStrings("FILE", file)
                                       .replaceInStrings("BAD", bad)
                                       .replaceInStrings("ODD", odd)
                                       .replaceInStrings("PIPE", fifo)
+                                      .replaceInStrings("ESC", esc)
                                       .replaceInStrings("DATA", dir.path() + "/./tarn_dat.mdb"));
     QCOMPARE(last.code, code);
     QCOMPARE(last.out, output);
-    QVERIFY2(last.err.contains(error.replace("BAD", bad).replace("ODD", odd).replace("PIPE", fifo)),
+    QVERIFY2(last.err.contains(error.replace("BAD", bad)
+                                   .replace("ODD", odd)
+                                   .replace("PIPE", fifo)
+                                   .replace("ESC", esc)),
              qPrintable(last.err));
     QCOMPARE(runCli(dir.path(), {"list"}).out, list.join('\n') + '\n');
 }

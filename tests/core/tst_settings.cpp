@@ -40,6 +40,12 @@ void tst_Settings::readWrite_data()
     QTest::newRow("write quote unchanged") << "ab\"cd" << QByteArray("\"ab\"cd\"\r\n") << "ab";
     QTest::newRow("write latin-1") << "é" << QByteArray("\"\xe9\"\r\n") << "é";
     QTest::newRow("write refuses beyond latin-1") << "Ω1" << QByteArray() << "old";
+    QTest::newRow("write refuses a line break") << "a\nb" << QByteArray() << "old";
+    QTest::newRow("write refuses a tab") << "a\tb" << QByteArray() << "old";
+    QTest::newRow("write longest") << QString(32764, 'm') << '"' + QByteArray(32764, 'm') + "\"\r\n"
+                                   << QString(32764, 'm');
+    QTest::newRow("write refuses longer than line 1 holds")
+        << QString(32765, 'm') << QByteArray() << "old";
 }
 
 void tst_Settings::readWrite()
@@ -53,7 +59,8 @@ void tst_Settings::readWrite()
         writeFile(path, "\"old\"\r\n");
         const Status status = settings::WriteModID(path, typed);
         QCOMPARE(bool(status), !bytes.isNull());
-        QVERIFY2(status || status.message().contains(path), qPrintable(status.message()));
+        QVERIFY2(status || status.message().startsWith("The Mod ID "),
+                 qPrintable(status.message()));
         QCOMPARE(readFile(path), bytes.isNull() ? QByteArray("\"old\"\r\n") : bytes);
     } else if (!bytes.isNull()) {
         writeFile(path, bytes);

@@ -14,6 +14,11 @@ private slots:
     void namesRoundTrip_data();
     void namesRoundTrip();
     void listOrderIgnoresCase();
+    void newNames_data();
+    void newNames();
+    void strayClasses_data();
+    void strayClasses();
+    void caseIgnoredWithoutCollation();
     void copyCarriesEveryColumn_data();
     void copyCarriesEveryColumn();
     void copyFailingPartWayLeavesNothing();
@@ -68,7 +73,7 @@ void tst_DataStore::namesRoundTrip_data()
     QTest::newRow("spaces around") << "  padded  ";
     QTest::newRow("same name once more") << "   "; // no letter to change the case of
     QTest::newRow("quotes and brackets") << "\"x\" [y] ; --";
-    QTest::newRow("latin-1 and beyond") << "Équipe Ω";
+    QTest::newRow("latin-1") << "Garçons Sauvages";
 }
 
 void tst_DataStore::namesRoundTrip()
@@ -107,6 +112,109 @@ void tst_DataStore::listOrderIgnoresCase()
     for (const char *name : {"beta", "Alpha", "gamma", "Delta"})
         QVERIFY(state.data().createPackage(QLatin1String(name)));
     QCOMPARE(*state.data().packageNames(), (QStringList{"Alpha", "beta", "Delta", "gamma"}));
+}
+
+void tst_DataStore::newNames_data()
+{
+    // Refused names change nothing, whether created or copied to; a stored
+    // name that breaks the rule still works.
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("refusal"); // empty: accepted
+    const QString cannot = "The configuration name holds the %1 at position %2, which a class "
+                           "file cannot carry.";
+    QTest::newRow("apostrophe") << "Tom's"
+                                << "";
+    QTest::newRow("Latin-1") << "Garçons Sauvages"
+                             << "";
+    QTest::newRow("longest") << QString(32767, 'x') << "";
+    QTest::newRow("line feed") << "a\nb" << cannot.arg("control character \\n", "2");
+    QTest::newRow("CR") << "ab\r" << cannot.arg("control character \\r", "3");
+    QTest::newRow("tab") << "\tx" << cannot.arg("control character \\t", "1");
+    QTest::newRow("escape") << "x\x1b[2J" << cannot.arg("control character \\x1b", "2");
+    QTest::newRow("C1 control") << "x\u0085" << cannot.arg("control character \\x85", "2");
+    QTest::newRow("not Latin-1") << "Équipe Ω" << cannot.arg("character 'Ω' (U+03A9)", "8");
+    QTest::newRow("astral, counted as one") << "😀 😀" << cannot.arg("character '😀' (U+1F600)", "1");
+    QTest::newRow("too long") << QString(32768, 'x')
+                              << "The configuration name is 32768 characters long; a line of a "
+                                 "class file holds at most 32767.";
+}
+
+void tst_DataStore::newNames()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, refusal);
+    DataDir dir;
+    DataStore &data = dir.start().data();
+    for (bool copy : {false, true}) {
+        const Status status =
+            copy ? data.copyPackage("Sample Config", name) : data.createPackage(name);
+        QCOMPARE(status ? QString() : status.message(), refusal);
+        QCOMPARE(*data.packageExists(name), refusal.isEmpty());
+        if (status)
+            QVERIFY(data.deletePackage(name));
+    }
+    if (refusal.isEmpty())
+        return;
+    Peek peek(dir.dataPath());
+    // Stored by an older version: it lists, copies from and deletes.
+    peek.exec("INSERT INTO package (package_name) VALUES (?)", {name});
+    QVERIFY(data.packageNames()->contains(name));
+    QVERIFY(data.copyPackage(name, "Copy"));
+    QVERIFY(data.deletePackage(name));
+    QCOMPARE(*data.packageNames(), (QStringList{"Copy", "Sample Config"}));
+}
+
+void tst_DataStore::strayClasses_data()
+{
+    // Classes of a name without its package row, as older versions left them:
+    // a new configuration of that name (in any case) starts without them.
+    QTest::addColumn<bool>("copy");
+    QTest::newRow("new") << false;
+    QTest::newRow("make copy") << true;
+}
+
+void tst_DataStore::strayClasses()
+{
+    QFETCH(bool, copy);
+    DataDir dir;
+    DataStore &data = dir.start().data();
+    Peek peek(dir.dataPath());
+    for (int number : {1, 2, 7})
+        insertFullClass(peek, "STRAY", number, false);
+    QVERIFY(copy ? data.copyPackage("Sample Config", "Stray") : data.createPackage("Stray"));
+    QCOMPARE(peek.scalar("SELECT group_concat(class_num) FROM classdef WHERE package_name = "
+                         "'Stray' COLLATE NOCASE")
+                 .toString(),
+             copy ? "1,2" : "");
+    QCOMPARE(*data.nextClassNumber("Stray"), copy ? 3 : 1);
+}
+
+void tst_DataStore::caseIgnoredWithoutCollation()
+{
+    // Tables rebuilt without the NOCASE collation, as another tool may make them.
+    DataDir dir;
+    {
+        Peek peek(dir.dataPath());
+        for (const char *table : {"package", "classdef"})
+            for (const char *sql : {"CREATE TABLE copied AS SELECT * FROM %1", "DROP TABLE %1",
+                                    "ALTER TABLE copied RENAME TO %1"})
+                peek.exec(QString(sql).arg(table));
+        QCOMPARE(peek.count("package WHERE package_name = 'SAMPLE CONFIG'"), 0);
+    }
+    DataStore &data = dir.start().data();
+    QVERIFY(data.createPackage("alpha"));
+    QCOMPARE(*data.packageNames(), (QStringList{"alpha", "Sample Config"}));
+    for (const Status &status :
+         {data.createPackage("SAMPLE CONFIG"), data.copyPackage("alpha", "sample config")})
+        QVERIFY2(!status && status.message().contains("exists already"),
+                 qPrintable(status.message()));
+    QCOMPARE(*data.storedPackageName("SAMPLE config"), "Sample Config");
+    QCOMPARE(*data.nextClassNumber("sample CONFIG"), 3);
+    QVERIFY(data.copyPackage("sample config", "Beta"));
+    QVERIFY(data.deletePackage("SAMPLE CONFIG"));
+    Peek peek(dir.dataPath());
+    QCOMPARE(peek.scalar("SELECT group_concat(DISTINCT package_name) FROM classdef").toString(),
+             "Beta");
 }
 
 void tst_DataStore::copyCarriesEveryColumn_data()
