@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <sys/stat.h>
@@ -102,6 +103,8 @@ class tst_ClassFileIo : public QObject
 private slots:
     void roundTrip_data();
     void roundTrip();
+    void importLeavesOnlyTheFile_data();
+    void importLeavesOnlyTheFile();
     void exportRefusals_data();
     void exportRefusals();
     void flagSum_data();
@@ -193,6 +196,57 @@ void tst_ClassFileIo::roundTrip()
             QCOMPARE(column + ' ' + after[i][column].toString(),
                      column + ' ' + before[i][column].toString());
     }
+}
+
+void tst_ClassFileIo::importLeavesOnlyTheFile_data()
+{
+    // 600 classes into "Back", where older versions left classes of "BACK"
+    // without a configuration: exactly the file's classes, or nothing.
+    QTest::addColumn<qint64>("cancelAt"); // on the progress scale; -1: never
+    const qint64 half = kImportProgressHalf;
+    QTest::newRow("imported") << qint64(-1);
+    QTest::newRow("cancelled while reading") << half / 2;
+    QTest::newRow("cancelled while storing") << half + half / 2;
+}
+
+void tst_ClassFileIo::importLeavesOnlyTheFile()
+{
+    QFETCH(qint64, cancelAt);
+    Fixture f;
+    Peek peek(f.dir.dataPath());
+    for (int number : {1, 5}) {
+        QVariantMap stray = exampleClass();
+        stray.insert({{"package_name", "BACK"}, {"class_num", number}});
+        insertClass(peek, stray);
+    }
+    QTemporaryDir tmp;
+    qputenv("TMPDIR", QFile::encodeName(tmp.path()));
+    const QString path = f.dir.file("in.class");
+    QByteArray file = kExample.left(20);
+    for (int i = 0; i < 600; ++i)
+        file += kExample.mid(20).replace("[Scout]", "[C" + QByteArray::number(i + 1) + "]");
+    writeFile(path, file);
+    qint64 last = -1;
+    bool steady = true;
+    const Status status = importClassFile(*f.state, "Back", path, [&](qint64 done, qint64 total) {
+        steady = steady && done >= last && total == 2 * kImportProgressHalf;
+        last = done;
+        return cancelAt < 0 || done < cancelAt;
+    });
+    qunsetenv("TMPDIR");
+    QCOMPARE(status ? QString() : status.message(),
+             cancelAt < 0 ? QString() : "Cancelled: nothing was written or stored.");
+    QVERIFY(steady);
+    // Cancelled in the pass it was asked for (0: reading, 1: storing).
+    QCOMPARE(last / kImportProgressHalf, cancelAt < 0 ? 2 : cancelAt / kImportProgressHalf);
+    QCOMPARE(peek.count("package"), cancelAt < 0 ? 2 : 1);
+    const QList<QVariantMap> classes =
+        peek.rows("SELECT class_num, class_name FROM classdef WHERE package_name = 'back' "
+                  "COLLATE NOCASE ORDER BY rowid");
+    QCOMPARE(classes.size(), cancelAt < 0 ? 600 : 2);
+    if (cancelAt < 0)
+        QCOMPARE(classes.last(), (QVariantMap{{"class_num", 600}, {"class_name", "C600"}}));
+    QCOMPARE(QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
 void tst_ClassFileIo::exportRefusals_data()

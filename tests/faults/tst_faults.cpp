@@ -12,6 +12,10 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <QTemporaryDir>
+
+#include <csignal>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,6 +36,8 @@ private slots:
     void lockedDataFile_data();
     void lockedDataFile();
     void lockedDuringClassEditorWriteBack();
+    void importFromPipe_data();
+    void importFromPipe();
 };
 
 namespace
@@ -77,6 +83,11 @@ void tst_Faults::notWritten_data()
     // The whole file fits the write buffer: the failure shows only when it is flushed.
     QTest::newRow("export, disk full at the end")
         << fileSizeLimit(64) << exportTo << 0 << QStringList{notExported, "File too large"};
+    QTest::newRow("new, directory not writable")
+        << kAsNobody << QStringList{"new", "X"} << 0
+        << QStringList{
+               "Could not add the configuration 'X'.\n%D/tarn_dat.mdb: the folder %D must be "
+               "writable, since SQLite keeps the file's journal there"};
     QTest::newRow("export, disk full midway")
         << fileSizeLimit(4096) << exportTo << 12 << QStringList{notExported, "File too large"};
 }
@@ -96,10 +107,10 @@ void tst_Faults::notWritten()
                       .arg(schema::joined(schema::classdefColumnNames())));
     const QString file = dir.file(args.first() == "mod-id" ? "tarn.ini" : "earlier.class");
     writeFile(file, "\"old\"\r\n");
-    // Only the owner (root) may add files; the file itself may be written by anyone.
+    // Only the owner (root) may add files; the files themselves may be written by anyone.
     chmod(QFile::encodeName(dir.path()).constData(), 0755);
     for (const QString &path : {dir.dataPath(), dir.refPath()})
-        chmod(QFile::encodeName(path).constData(), 0644);
+        chmod(QFile::encodeName(path).constData(), 0666);
     chmod(QFile::encodeName(file).constData(), 0646);
     const QStringList files = QDir(dir.path()).entryList(QDir::Files);
 
@@ -111,7 +122,8 @@ void tst_Faults::notWritten()
     QCOMPARE(cli.exitCode(), 1);
     const QString err = QString::fromLocal8Bit(cli.readAllStandardError());
     for (const QString &text : says)
-        QVERIFY2(err.contains(QString(text).replace("%1", file)), qPrintable(err));
+        QVERIFY2(err.contains(QString(text).replace("%1", file).replace("%D", dir.path())),
+                 qPrintable(err));
     QCOMPARE(readFile(file), QByteArray("\"old\"\r\n"));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), files); // no temporary file left
 }
@@ -171,6 +183,55 @@ void tst_Faults::lockedDuringClassEditorWriteBack()
                  .scalar("SELECT class_name FROM classdef WHERE class_num = 1")
                  .toString(),
              "Kept through the lock");
+}
+
+void tst_Faults::importFromPipe_data()
+{
+    QTest::addColumn<bool>("interrupt"); // Ctrl+C while tarn-cli waits for the rest
+    QTest::newRow("the writer closes") << false;
+    QTest::newRow("interrupted") << true;
+}
+
+void tst_Faults::importFromPipe()
+{
+    QFETCH(bool, interrupt);
+    DataDir dir;
+    const QString fifo = dir.file("in.fifo");
+    QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QStringList files = QDir(dir.path()).entryList(QDir::Files | QDir::System);
+    QTemporaryDir tmp;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TMPDIR", tmp.path());
+    QProcess cli;
+    cli.setProcessEnvironment(env);
+    cli.start(TARN_CLI, {"--data-dir", dir.path(), "import", "Piped", fifo});
+    QVERIFY(cli.waitForStarted());
+    QTest::qWait(200); // tarn-cli now waits for a writer to open the pipe
+    AppState &state = dir.start();
+    QVERIFY(state.data().createPackage("Before"));
+    QCOMPARE(cli.state(), QProcess::Running);
+    QFile writer(fifo);
+    QVERIFY(writer.open(QIODevice::WriteOnly));
+    const QByteArray block = "\r\n[Scout]\r\nmale grunt blue 3\r\n1 2 5 0 0 0 0 0 0 0\r\n1 0 0\r\n"
+                             "50 340 90  5  3\r\n100 25 10 2 50 5\r\n";
+    QVERIFY(writer.write("V3 1\r\nC\r\n" + block) > 0 && writer.flush());
+    QTest::qWait(100); // and now for the rest of the file
+    QVERIFY(state.data().createPackage("Meanwhile"));
+    if (interrupt)
+        kill(pid_t(cli.processId()), SIGINT);
+    else
+        QVERIFY(writer.write(block) > 0 && writer.flush());
+    writer.close();
+    QVERIFY(cli.waitForFinished(10000));
+    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(cli.exitCode(), interrupt ? 130 : 0);
+    Peek peek(dir.dataPath());
+    QCOMPARE(peek.scalar("SELECT count(*) FROM classdef WHERE package_name = 'Piped'").toInt(),
+             interrupt ? 0 : 2);
+    QCOMPARE(peek.count("package"), interrupt ? 3 : 4);
+    // No journal, no temporary copy left.
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::System), files);
+    QCOMPARE(QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
 QTEST_MAIN(tst_Faults)

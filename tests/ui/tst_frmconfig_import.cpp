@@ -61,6 +61,10 @@ void tst_frmConfigImport::flow_data()
     QTest::newRow("name exists")
         << "SAMPLE config" << QByteArray("none") << qint64(-1)
         << "A configuration named 'SAMPLE config' exists already. Choose another name.";
+    QTest::newRow("name a class file cannot carry")
+        << "a\rb" << QByteArray("none") << qint64(-1)
+        << "The configuration name holds the control character \\r at position 2, which a class "
+           "file cannot carry.";
     QTest::newRow("no file") << "X" << QByteArray("none") << qint64(-1) << "";
     QTest::newRow("bad record") << "X"
                                 << kHead + kBlock +
