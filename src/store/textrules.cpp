@@ -1,5 +1,7 @@
 #include "textrules.h"
 
+#include "characters.h"
+
 #include <QList>
 
 namespace tarn
@@ -42,15 +44,6 @@ QString shownText(const QString &text)
     return shown;
 }
 
-QString describeCharacter(char32_t c)
-{
-    if (isControl(c))
-        return escaped(c);
-    return QStringLiteral("'%1' (U+%2)")
-        .arg(QString::fromUcs4(&c, 1),
-             QString::number(uint(c), 16).toUpper().rightJustified(4, '0'));
-}
-
 Status checkLineText(const QString &subject, const QString &text, qsizetype maxLength)
 {
     const QList<uint> codes = text.toUcs4();
@@ -63,7 +56,9 @@ Status checkLineText(const QString &subject, const QString &text, qsizetype maxL
                     .arg(subject,
                          isControl(c) ? QStringLiteral("control character")
                                       : QStringLiteral("character"),
-                         describeCharacter(c), QString::number(i + 1)));
+                         isControl(c) ? escaped(c)
+                                      : QString::fromStdString(classfile::describeCharacter(c)),
+                         QString::number(i + 1)));
     }
     // Latin-1 text is one byte a character in the file.
     if (codes.size() > maxLength)

@@ -10,10 +10,6 @@ namespace tarn
 // or splits the message.
 QString shownText(const QString &text);
 
-// One character for a message: a control character escaped as shownText does,
-// any other quoted with its code point ('é' (U+00E9)).
-QString describeCharacter(char32_t c);
-
 // Refuses text that a line of a class file cannot carry: a control character
 // (line breaks and tabs included), a character outside Latin-1, or more than
 // maxLength characters. subject starts the message ("The Mod ID").
