@@ -170,33 +170,14 @@ void bindClass(QSqlQuery &query, const QString &package, int number, const Class
         bind(a);
 }
 
-// The columns an export reads, in this order; the flags follow as two masks.
-QStringList exportColumns()
-{
-    QStringList columns{QStringLiteral("class_name"), QStringLiteral("model_name"),
-                        QStringLiteral("skin_name1"), QStringLiteral("skin_name2"),
-                        QStringLiteral("decoyskin")};
-    for (int k = 2; k <= 10; ++k) // slot 1 is always written as 1
-        columns << QStringLiteral("w%1").arg(k);
-    for (int k = 1; k <= 3; ++k)
-        columns << QStringLiteral("g%1").arg(k);
-    columns << QStringLiteral("max_armor") << QStringLiteral("max_speed")
-            << QStringLiteral("max_health") << QStringLiteral("maxbullets")
-            << QStringLiteral("maxshells") << QStringLiteral("maxrockets")
-            << QStringLiteral("maxgrenades") << QStringLiteral("maxcells")
-            << QStringLiteral("maxslugs");
-    return columns;
-}
-
 // The flag columns i1..iN (or s1..sN) as one number, bit k - 1 for flag k:
 // two values a row instead of 39 keeps a long export close to the engine's speed.
-QString flagMask(char prefix, qsizetype count)
+QString flagMask(schema::RefKind kind, qsizetype count)
 {
     QStringList bits;
     for (qsizetype k = 1; k <= count; ++k)
-        bits << QStringLiteral("(ifnull(%1%2 <> 0, 0) << %3)")
-                    .arg(QLatin1Char(prefix))
-                    .arg(k)
+        bits << QStringLiteral("(ifnull(%1 <> 0, 0) << %2)")
+                    .arg(schema::flagColumn(kind, int(k)))
                     .arg(k - 1);
     return bits.join(QStringLiteral(" | "));
 }
@@ -384,13 +365,14 @@ Status exportClassFile(AppState &state, const QString &configName, const QString
     if (!writer.writeHeader(*modId, *name))
         return writeFailure(QStringLiteral("The "));
 
-    const QStringList columns = exportColumns();
-    if (Status s = db.exec(query,
-                           QStringLiteral("SELECT %1, %2, %3 FROM classdef WHERE %4 "
-                                          "ORDER BY class_num, rowid")
-                               .arg(schema::joined(columns), flagMask('i', kItemBoxes),
-                                    flagMask('s', kSpecialBoxes), DataStore::nameFilter()),
-                           {*stored}, what);
+    const QStringList columns = schema::exportColumns();
+    if (Status s = db.exec(
+            query,
+            QStringLiteral("SELECT %1, %2, %3 FROM classdef WHERE %4 "
+                           "ORDER BY class_num, rowid")
+                .arg(schema::joined(columns), flagMask(schema::RefKind::Item, kItemBoxes),
+                     flagMask(schema::RefKind::Special, kSpecialBoxes), DataStore::nameFilter()),
+            {*stored}, what);
         !s)
         return s;
     qint64 done = 0;

@@ -61,27 +61,27 @@ Status insertSampleClass(const Database &db, const QString &package, const Sampl
                         QStringLiteral("max_health"),   QStringLiteral("max_armor")};
     QVariantList values{package, c.name,  c.number, c.skin1,  c.skin2,
                         c.model, c.decoy, c.speed,  c.health, c.armor};
-    for (int k = 1; k <= 10; ++k) {
-        columns << QStringLiteral("w%1").arg(k);
+    using schema::RefKind;
+    for (int k = 1; k <= schema::slotCount(RefKind::Weapon); ++k) {
+        columns << schema::slotColumn(RefKind::Weapon, k);
         values << c.weapons.value(k - 1, 0);
     }
-    for (int k = 1; k <= 3; ++k) {
-        columns << QStringLiteral("g%1").arg(k);
+    for (int k = 1; k <= schema::slotCount(RefKind::Grenade); ++k) {
+        columns << schema::slotColumn(RefKind::Grenade, k);
         values << c.grenades.value(k - 1, 0);
     }
     for (int k : c.items) {
-        columns << QStringLiteral("i%1").arg(k);
+        columns << schema::flagColumn(RefKind::Item, k);
         values << 1;
     }
     for (int k : c.specials) {
-        columns << QStringLiteral("s%1").arg(k);
+        columns << schema::flagColumn(RefKind::Special, k);
         values << 1;
     }
-    const char *ammo[] = {"maxbullets",  "maxshells", "maxrockets",
-                          "maxgrenades", "maxcells",  "maxslugs"};
-    for (int i = 0; i < 6; ++i) {
-        columns << QString::fromLatin1(ammo[i]);
-        values << c.ammo.value(i, 0);
+    int i = 0;
+    for (const schema::AmmoColumn &a : schema::ammoColumns()) {
+        columns << QLatin1String(a.name);
+        values << c.ammo.value(i++, 0);
     }
     return insertRow(db, QStringLiteral("classdef"), columns, values);
 }

@@ -107,6 +107,13 @@ const std::array<RefTable, 4> kRefTables{{
 
 constexpr std::array<Column, 1> kPackage{{{"package_name", K::Text}}};
 
+constexpr std::array<AmmoColumn, 6> kAmmo{{{"maxbullets", "Bullets"},
+                                           {"maxshells", "Shells"},
+                                           {"maxrockets", "Rockets"},
+                                           {"maxgrenades", "Grenades"},
+                                           {"maxcells", "Cells"},
+                                           {"maxslugs", "Slugs"}}};
+
 constexpr std::array<RefKind, 4> kRefKinds{RefKind::Weapon, RefKind::Grenade, RefKind::Item,
                                            RefKind::Special};
 
@@ -167,8 +174,8 @@ QStringList classdefColumnNames()
 QStringList upgradeColumns()
 {
     QStringList names;
-    for (int k = 22; k <= 31; ++k)
-        names << QStringLiteral("s%1").arg(k);
+    for (int k = 22; k <= flagCount(RefKind::Special); ++k)
+        names << flagColumn(RefKind::Special, k);
     return names;
 }
 
@@ -197,6 +204,47 @@ const RefTable &refTable(RefKind kind)
 std::span<const RefKind> refKinds()
 {
     return kRefKinds;
+}
+
+int slotCount(RefKind kind)
+{
+    return kind == RefKind::Weapon ? 10 : 3;
+}
+
+QString slotColumn(RefKind kind, int k)
+{
+    return QStringLiteral("%1%2").arg(kind == RefKind::Weapon ? 'w' : 'g').arg(k);
+}
+
+int flagCount(RefKind kind)
+{
+    return kind == RefKind::Item ? 9 : 31;
+}
+
+QString flagColumn(RefKind kind, int k)
+{
+    return QStringLiteral("%1%2").arg(kind == RefKind::Item ? 'i' : 's').arg(k);
+}
+
+std::span<const AmmoColumn> ammoColumns()
+{
+    return kAmmo;
+}
+
+QStringList exportColumns()
+{
+    QStringList columns{QStringLiteral("class_name"), QStringLiteral("model_name"),
+                        QStringLiteral("skin_name1"), QStringLiteral("skin_name2"),
+                        QStringLiteral("decoyskin")};
+    for (int k = 2; k <= slotCount(RefKind::Weapon); ++k)
+        columns << slotColumn(RefKind::Weapon, k);
+    for (int k = 1; k <= slotCount(RefKind::Grenade); ++k)
+        columns << slotColumn(RefKind::Grenade, k);
+    columns << QStringLiteral("max_armor") << QStringLiteral("max_speed")
+            << QStringLiteral("max_health");
+    for (const AmmoColumn &a : kAmmo)
+        columns << QLatin1String(a.name);
+    return columns;
 }
 
 QString createPackageSql()
@@ -258,41 +306,30 @@ QString fieldLabel(const QString &column)
 {
     static const struct {
         const char *column, *label;
-    } fixed[] = {{"package_name", "Config Name"},
-                 {"class_name", "Class Name"},
-                 {"class_num", "Class Num"},
-                 {"model_name", "Model Name"},
-                 {"skin_name1", "Red Skin"},
-                 {"skin_name2", "Blue Skin"},
-                 {"decoyskin", "Decoy Skin # (blue)"},
-                 {"max_armor", "Max Armor"},
-                 {"max_speed", "Max Speed"},
-                 {"max_health", "Max Health"},
-                 {"maxbullets", "Bullets (Ammo Limits)"},
-                 {"maxshells", "Shells (Ammo Limits)"},
-                 {"maxrockets", "Rockets (Ammo Limits)"},
-                 {"maxgrenades", "Grenades (Ammo Limits)"},
-                 {"maxcells", "Cells (Ammo Limits)"},
-                 {"maxslugs", "Slugs (Ammo Limits)"}};
+    } fixed[] = {{"package_name", "Config Name"},      {"class_name", "Class Name"},
+                 {"class_num", "Class Num"},           {"model_name", "Model Name"},
+                 {"skin_name1", "Red Skin"},           {"skin_name2", "Blue Skin"},
+                 {"decoyskin", "Decoy Skin # (blue)"}, {"max_armor", "Max Armor"},
+                 {"max_speed", "Max Speed"},           {"max_health", "Max Health"}};
     for (const auto &f : fixed)
         if (column == QLatin1String(f.column))
             return QLatin1String(f.label);
+    for (const AmmoColumn &a : kAmmo)
+        if (column == QLatin1String(a.name))
+            return QLatin1String(a.label) + QStringLiteral(" (Ammo Limits)");
     // The numbered columns: slots and the boxes of the Items and Special frames.
-    static const struct {
-        QLatin1Char prefix;
-        int last;
-        const char *label;
-    } numbered[] = {{QLatin1Char('w'), 10, "weapon slot %1"},
-                    {QLatin1Char('g'), 3, "grenade slot %1"},
-                    {QLatin1Char('i'), 9, "item %1"},
-                    {QLatin1Char('s'), 31, "special ability %1"}};
-    for (const auto &n : numbered) {
-        bool ok = false;
-        const int k = column.mid(1).toInt(&ok);
-        if (column.startsWith(n.prefix) && ok && k >= 1 && k <= n.last &&
-            column.mid(1) == QString::number(k))
-            return QString::fromLatin1(n.label).arg(k);
-    }
+    for (RefKind kind : {RefKind::Weapon, RefKind::Grenade})
+        for (int k = 1; k <= slotCount(kind); ++k)
+            if (column == slotColumn(kind, k))
+                return (kind == RefKind::Weapon ? QStringLiteral("weapon slot %1")
+                                                : QStringLiteral("grenade slot %1"))
+                    .arg(k);
+    for (RefKind kind : {RefKind::Item, RefKind::Special})
+        for (int k = 1; k <= flagCount(kind); ++k)
+            if (column == flagColumn(kind, k))
+                return (kind == RefKind::Item ? QStringLiteral("item %1")
+                                              : QStringLiteral("special ability %1"))
+                    .arg(k);
     return column;
 }
 

@@ -56,6 +56,28 @@ struct RefTable {
 const RefTable &refTable(RefKind kind);
 std::span<const RefKind> refKinds();
 
+// A class's slots hold ids of weapons (w1..w10) or grenades (g1..g3).
+int slotCount(RefKind kind);
+// Slot k (from 1) of weapons or grenades: "w5", "g2".
+QString slotColumn(RefKind kind, int k);
+// A class's flags for items (i1..i9) or special abilities (s1..s31).
+int flagCount(RefKind kind);
+// Flag k (from 1) of items or specials: "i3", "s22".
+QString flagColumn(RefKind kind, int k);
+
+// The ammunition limits in class-file order (bullets, shells, rockets,
+// grenades, cells, slugs), with the class editor's label of each.
+struct AmmoColumn {
+    const char *name;
+    const char *label;
+};
+std::span<const AmmoColumn> ammoColumns();
+
+// The classdef columns a class file carries, in the order an export reads
+// them: names, decoy skin, slots w2..w10 (slot 1 is always written as 1) and
+// g1..g3, armour, speed, health, ammunition. The flags come separately.
+QStringList exportColumns();
+
 // "name TYPE ..." as CREATE TABLE gives it.
 QString columnDefinition(const Column &column);
 

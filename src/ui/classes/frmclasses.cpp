@@ -170,13 +170,9 @@ void frmClasses::buildWindow()
     auto *ammoFrame = new QGroupBox(QStringLiteral("Ammo Limits"), this);
     ammoFrame->setObjectName(QStringLiteral("frameAmmo"));
     auto *ammo = new QGridLayout(ammoFrame);
-    const struct {
-        const char *label, *name;
-    } limits[] = {{"Bullets", "maxbullets"},   {"Shells", "maxshells"}, {"Rockets", "maxrockets"},
-                  {"Grenades", "maxgrenades"}, {"Cells", "maxcells"},   {"Slugs", "maxslugs"}};
     row = 0;
-    for (const auto &l : limits)
-        addField(ammo, row++, 0, QLatin1String(l.label), l.name, QLatin1String(l.name),
+    for (const schema::AmmoColumn &a : schema::ammoColumns())
+        addField(ammo, row++, 0, QLatin1String(a.label), a.name, QLatin1String(a.name),
                  Kind::Whole16)
             ->setMaximumWidth(80);
 
@@ -196,11 +192,11 @@ void frmClasses::buildWindow()
     layout->addLayout(bottom, 1);
 
     // The hidden slot boxes are the slot columns themselves.
-    for (int k = 1; k <= 10; ++k)
-        mNavigator->bindValue(QStringLiteral("w%1").arg(k), Kind::Whole16,
+    for (int k = 1; k <= schema::slotCount(RefKind::Weapon); ++k)
+        mNavigator->bindValue(schema::slotColumn(RefKind::Weapon, k), Kind::Whole16,
                               QStringLiteral("Weapon %1").arg(k));
-    for (int k = 1; k <= 3; ++k)
-        mNavigator->bindValue(QStringLiteral("g%1").arg(k), Kind::Whole16,
+    for (int k = 1; k <= schema::slotCount(RefKind::Grenade); ++k)
+        mNavigator->bindValue(schema::slotColumn(RefKind::Grenade, k), Kind::Whole16,
                               QStringLiteral("Grenade %1").arg(k));
     connect(mNavigator, &DataControl::repositioned, this, &frmClasses::dbClassDef_Reposition);
 }
@@ -213,7 +209,7 @@ QWidget *frmClasses::buildSlotFrame(RefKind kind)
     frame->setObjectName(weapons ? QStringLiteral("frameWeapons")
                                  : QStringLiteral("frameGrenades"));
     auto *grid = new QGridLayout(frame);
-    const int rows = weapons ? 10 : 3;
+    const int rows = schema::slotCount(kind);
     for (int k = 1; k <= rows; ++k) {
         QLabel *number = boldLabel(QStringLiteral("%1.").arg(k), frame);
         grid->addWidget(number, k - 1, 0, Qt::AlignRight | Qt::AlignVCenter);
@@ -224,7 +220,7 @@ QWidget *frmClasses::buildSlotFrame(RefKind kind)
             grid->addWidget(blaster, 0, 1);
             continue;
         }
-        const QString name = (weapons ? QStringLiteral("w%1") : QStringLiteral("g%1")).arg(k);
+        const QString name = schema::slotColumn(kind, k);
         auto *list = new QComboBox(frame);
         list->setObjectName(name);
         list->setMinimumContentsLength(14);
@@ -253,7 +249,7 @@ QWidget *frmClasses::buildFlagFrame(RefKind kind)
         // Specials: the first 21 in one column, the other ten beside them.
         grid->addWidget(box, items ? k : k % 21, items ? 0 : k / 21);
         boxes << box;
-        mNavigator->bind(box, (items ? QStringLiteral("i%1") : QStringLiteral("s%1")).arg(k + 1),
+        mNavigator->bind(box, schema::flagColumn(kind, k + 1),
                          QStringLiteral("%1 %2")
                              .arg(items ? QStringLiteral("Item") : QStringLiteral("Special"))
                              .arg(k + 1));
@@ -276,8 +272,8 @@ void frmClasses::Form_Load()
     fillFlags(RefKind::Item);
     fillFlags(RefKind::Special);
 
-    mNavigator->setRecordSource(QStringLiteral("classdef"), DataStore::nameFilter(),
-                                {mPackage}, QStringLiteral("class_num"));
+    mNavigator->setRecordSource(QStringLiteral("classdef"), DataStore::nameFilter(), {mPackage},
+                                QStringLiteral("class_num"));
     mNavigator->refresh();
     if (mNavigator->recordCount() == 0)
         AddClass_Click();
