@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <sstream>
 #include <string>
 #include <string_view>
 
@@ -114,8 +113,7 @@ void checkRoundTrip(ClassRecord record)
             protect);
         if (!writer.writeHeader("fuzz", "Round trip") || !writer.writeClass(record))
             continue;
-        std::istringstream in(out);
-        ClassFileReader reader(in);
+        ClassFileReader reader(memorySource(out));
         ClassRecord back;
         require(reader.next(back) == ClassFileReader::Step::Class, "a written class is not read");
         require(sameRecord(record, back), "a written class reads back changed");
@@ -133,8 +131,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         std::string_view(input).substr(0, std::min(input.find('\n'), kMaxLineLength));
     checkCodec(firstLine);
 
-    std::istringstream in(input);
-    ClassFileReader reader(in);
+    ClassFileReader reader(memorySource(input));
     ClassRecord record;
     std::int64_t lines = 1;
     for (char c : input)

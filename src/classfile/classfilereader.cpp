@@ -2,6 +2,7 @@
 
 #include "linecodec.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace tarn::classfile
@@ -20,18 +21,33 @@ std::string quoted(std::string_view text)
 
 } // namespace
 
-ClassFileReader::ClassFileReader(std::istream &in) : mIn(in), mBuffer(kChunk) {}
+ClassFileReader::ClassFileReader(Source source) : mSource(std::move(source)), mBuffer(kChunk) {}
 
 bool ClassFileReader::fill()
 {
     if (mPos < mLen)
         return true;
-    if (!mIn.good())
+    if (mSourceEnded)
         return false;
-    mIn.read(mBuffer.data(), std::streamsize(mBuffer.size()));
+    const std::ptrdiff_t n = mSource(mBuffer.data(), mBuffer.size());
     mPos = 0;
-    mLen = std::size_t(mIn.gcount());
+    mLen = n > 0 ? std::size_t(n) : 0;
+    if (n <= 0) {
+        mSourceEnded = true;
+        mSourceFailed = n < 0;
+    }
     return mLen > 0;
+}
+
+ClassFileReader::Source memorySource(std::string_view bytes)
+{
+    return [bytes](char *data, std::size_t size) mutable {
+        const std::size_t n = std::min(size, bytes.size());
+        if (n > 0)
+            std::memcpy(data, bytes.data(), n);
+        bytes.remove_prefix(n);
+        return std::ptrdiff_t(n);
+    };
 }
 
 bool ClassFileReader::atEnd()
@@ -61,7 +77,7 @@ ClassFileReader::Line ClassFileReader::readLine(std::string &line)
         if (found)
             break;
     }
-    if (mIn.bad())
+    if (mSourceFailed)
         return Line::Unreadable;
     if (!any)
         return Line::End;

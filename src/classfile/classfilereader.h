@@ -2,9 +2,11 @@
 
 #include "classrecord.h"
 
+#include <cstddef>
 #include <cstdint>
-#include <istream>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarn::classfile
@@ -27,7 +29,11 @@ class ClassFileReader
 public:
     enum class Step { Class, End, Error };
 
-    explicit ClassFileReader(std::istream &in);
+    // Fills up to size bytes at data: the number read, 0 at the end of the
+    // file, -1 when it could not be read.
+    using Source = std::function<std::ptrdiff_t(char *data, std::size_t size)>;
+
+    explicit ClassFileReader(Source source);
 
     // The next class into record; End after the last, Error on a problem
     // (and on every call after it).
@@ -50,7 +56,9 @@ private:
     bool require(std::string &line, const std::string &missing);
     bool readBlock(ClassRecord &record);
 
-    std::istream &mIn;
+    Source mSource;
+    bool mSourceEnded = false;
+    bool mSourceFailed = false;
     std::vector<char> mBuffer;
     std::size_t mPos = 0;
     std::size_t mLen = 0;
@@ -62,5 +70,8 @@ private:
     int mClasses = 0;
     ReadError mError;
 };
+
+// A source over bytes in memory, which must outlive the reader.
+ClassFileReader::Source memorySource(std::string_view bytes);
 
 } // namespace tarn::classfile

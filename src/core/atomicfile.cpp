@@ -48,19 +48,24 @@ QString AtomicFile::targetPath(const QString &path)
     return folder.isEmpty() ? info.absoluteFilePath() : QDir(folder).filePath(info.fileName());
 }
 
-bool AtomicFile::open()
+Status AtomicFile::failure() const
+{
+    return Status::failure(mFile.fileName() + QStringLiteral(": ") + mError);
+}
+
+Status AtomicFile::open()
 {
     if (const QString why = notRegular(mFile.fileName()); !why.isEmpty()) {
         mError = why;
-        return false;
+        return failure();
     }
     if (mFile.open(QIODevice::WriteOnly))
-        return true;
+        return Status::success();
     mError = mFile.errorString();
-    return false;
+    return failure();
 }
 
-bool AtomicFile::failed()
+Status AtomicFile::failed()
 {
     // A flush that came up short left the rest in the buffer: trying it
     // again makes the system name the cause in place of "Unknown error".
@@ -68,13 +73,13 @@ bool AtomicFile::failed()
     mError = mFile.errorString();
     // Sets an error text of its own, hence after taking the cause.
     mFile.cancelWriting();
-    return false;
+    return failure();
 }
 
-bool AtomicFile::write(QByteArrayView bytes)
+Status AtomicFile::write(QByteArrayView bytes)
 {
     if (!mError.isEmpty())
-        return false;
+        return failure();
     qint64 done = 0;
     while (done < bytes.size()) {
         const qint64 written = mFile.write(bytes.data() + done, bytes.size() - done);
@@ -82,30 +87,25 @@ bool AtomicFile::write(QByteArrayView bytes)
             return failed();
         done += written;
     }
-    return true;
+    return Status::success();
 }
 
-bool AtomicFile::commit()
+Status AtomicFile::commit()
 {
     if (!mError.isEmpty())
-        return false;
+        return failure();
     if (!mFile.flush() || mFile.error() != QFileDevice::NoError)
         return failed();
     if (mFile.commit())
-        return true;
+        return Status::success();
     mError = mFile.errorString();
-    return false;
+    return failure();
 }
 
 void AtomicFile::cancel()
 {
     if (mFile.isOpen())
         mFile.cancelWriting();
-}
-
-QString AtomicFile::errorString() const
-{
-    return mFile.fileName() + QStringLiteral(": ") + mError;
 }
 
 } // namespace tarn

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "status.h"
+
 #include <QByteArrayView>
 #include <QSaveFile>
 #include <QString>
@@ -22,22 +24,22 @@ public:
 
     // Refuses a target that exists and is not a regular file (a folder, a
     // FIFO, a device): the rename at the end would replace it with one.
-    bool open();
-    bool write(QByteArrayView bytes);
-    // Flushes, checks and renames the file into place; false leaves the
+    // Failures read "PATH: cause"; after one, every call fails the same way.
+    Status open();
+    Status write(QByteArrayView bytes);
+    // Flushes, checks and renames the file into place; a failure leaves the
     // earlier file as it was.
-    bool commit();
+    Status commit();
     // Drops what was written; the earlier file stays.
     void cancel();
-    // "PATH: cause" of the failure.
-    QString errorString() const;
 
     // The file a save to path replaces, as QSaveFile finds it: symbolic links
     // followed even when the last one dangles, the folder in canonical form.
     static QString targetPath(const QString &path);
 
 private:
-    bool failed();
+    Status failed();
+    Status failure() const;
 
     QSaveFile mFile;
     QString mError;

@@ -9,16 +9,10 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSqlError>
 #include <QTemporaryFile>
 
 #include <algorithm>
 #include <array>
-#include <cmath>
-#include <istream>
-#include <limits>
-#include <optional>
-#include <streambuf>
 
 namespace tarn
 {
@@ -26,6 +20,7 @@ namespace tarn
 namespace
 {
 
+using classfile::ClassFileReader;
 using classfile::ClassRecord;
 
 // Progress is reported (and a cancel noticed) every this many classes.
@@ -43,146 +38,103 @@ QString fromFile(const std::string &bytes)
     return QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
 }
 
-// The text as Latin-1 bytes; empty with the reason when a character is not Latin-1.
-std::optional<std::string> toFile(const QString &text, QString *why)
+// The text as Latin-1 bytes; the failure says why it cannot be.
+Result<std::string> toFile(const QString &text)
 {
     for (const char32_t c : text.toUcs4()) {
-        if (c > 0xFF) {
-            *why = QStringLiteral("holds the character %1, which a class file cannot carry")
-                       .arg(QString::fromStdString(classfile::describeCharacter(c)));
-            return std::nullopt;
-        }
+        if (c > 0xFF)
+            return Status::failure(
+                QStringLiteral("holds the character %1, which a class file cannot carry")
+                    .arg(QString::fromStdString(classfile::describeCharacter(c))));
     }
     const QByteArray bytes = text.toLatin1();
     return std::string(bytes.constData(), size_t(bytes.size()));
 }
 
-// Lets the reader stream a QIODevice; a failed read makes the stream bad.
-// With a copy device, every byte read is written there as well.
-class DeviceBuffer : public std::streambuf
+// A class file being read: its device, and a copy that receives every byte
+// read when one is given.
+class FileSource
 {
 public:
-    DeviceBuffer(QIODevice &device, QIODevice *copy) : mDevice(device), mCopy(copy) {}
-    bool copyFailed() const { return mCopyFailed; }
+    FileSource(QIODevice &device, QIODevice *copy) : mDevice(device), mCopy(copy) {}
 
-protected:
-    int_type underflow() override
+    ClassFileReader::Source source()
     {
-        const qint64 n = mDevice.read(mBuffer.data(), qint64(mBuffer.size()));
-        if (n < 0)
-            throw std::ios_base::failure("read failed"); // the istream turns this into badbit
-        if (n == 0)
-            return traits_type::eof();
-        if (mCopy && mCopy->write(mBuffer.data(), n) != n) {
-            mCopyFailed = true;
-            throw std::ios_base::failure("copy failed");
-        }
-        setg(mBuffer.data(), mBuffer.data(), mBuffer.data() + n);
-        return traits_type::to_int_type(*gptr());
+        return [this](char *data, std::size_t size) -> std::ptrdiff_t {
+            const qint64 n = mDevice.read(data, qint64(size));
+            if (n > 0 && mCopy && mCopy->write(data, n) != n) {
+                mCopyFailed = true;
+                return -1;
+            }
+            return std::ptrdiff_t(n);
+        };
     }
+    bool copyFailed() const { return mCopyFailed; }
 
 private:
     QIODevice &mDevice;
     QIODevice *mCopy;
     bool mCopyFailed = false;
-    std::array<char, 64 * 1024> mBuffer{};
 };
 
+// Why a class file cannot be read.
 struct ReadProblem {
     qint64 line = 0; // 0: the file could not be opened or copied
     QString cause;   // escaped for a message
 };
 
-std::optional<ReadProblem> openClassFile(QFile &file)
+// The reader's problem, with the line and the cause as a message shows them.
+ReadProblem problemOf(const ClassFileReader &reader, const FileSource &file, QIODevice *copy)
 {
-    if (QFileInfo(file.fileName()).isDir())
-        return ReadProblem{0, QStringLiteral("this is a folder, not a file")};
-    if (!file.open(QIODevice::ReadOnly))
-        return ReadProblem{0, file.errorString()};
-    return std::nullopt;
+    if (file.copyFailed())
+        return {0, QStringLiteral("could not keep a temporary copy: ") + copy->errorString()};
+    // The cause may quote the file, which may hold anything.
+    return {qint64(reader.error().line), shownText(fromFile(reader.error().cause))};
 }
 
-// Streams the classes of an open device to onClass, which may refuse one with
-// a failure; copy, when given, receives every byte read. Progress counts bytes
-// of total. Returns the problem with the file, if any; a failure of onClass or
-// a cancel comes back in *status.
-std::optional<ReadProblem> readClasses(QIODevice &device, qint64 total,
-                                       const std::function<Status(const ClassRecord &)> &onClass,
-                                       const ClassFileProgress &progress, Status *status,
-                                       QIODevice *copy = nullptr)
+// What reading a class file came to: the number of classes, or the problem.
+struct ReadOutcome {
+    int classes = 0;
+    ReadProblem problem;
+    bool ok() const { return problem.cause.isEmpty(); }
+};
+
+ReadOutcome openClassFile(QFile &file)
 {
-    DeviceBuffer buffer(device, copy);
-    std::istream in(&buffer);
-    classfile::ClassFileReader reader(in);
+    if (QFileInfo(file.fileName()).isDir())
+        return {0, {0, QStringLiteral("this is a folder, not a file")}};
+    if (!file.open(QIODevice::ReadOnly))
+        return {0, {0, file.errorString()}};
+    return {};
+}
+
+// Reads and checks every class of an open device; copy, when given,
+// receives every byte read. Progress counts bytes of total; a cancel is a
+// failure.
+Result<ReadOutcome> readClasses(QIODevice &device, qint64 total, const ClassFileProgress &progress,
+                                QIODevice *copy = nullptr)
+{
+    FileSource file(device, copy);
+    ClassFileReader reader(file.source());
     ClassRecord record;
     for (;;) {
         switch (reader.next(record)) {
-        case classfile::ClassFileReader::Step::Error:
-            if (buffer.copyFailed())
-                return ReadProblem{0, QStringLiteral("could not keep a temporary copy: ") +
-                                          copy->errorString()};
-            // The cause may quote the file, which may hold anything.
-            return ReadProblem{qint64(reader.error().line),
-                               shownText(fromFile(reader.error().cause))};
-        case classfile::ClassFileReader::Step::End:
+        case ClassFileReader::Step::Error:
+            return ReadOutcome{reader.classCount(), problemOf(reader, file, copy)};
+        case ClassFileReader::Step::End:
             if (progress && !progress(total, total))
-                *status = Status::failure(kCancelled);
-            return std::nullopt;
-        case classfile::ClassFileReader::Step::Class:
-            if (*status = onClass(record); !*status)
-                return std::nullopt;
+                return Status::failure(kCancelled);
+            return ReadOutcome{reader.classCount(), {}};
+        case ClassFileReader::Step::Class:
             if (progress && reader.classCount() % kProgressStep == 0 &&
-                !progress(qint64(reader.bytesRead()), total)) {
-                *status = Status::failure(kCancelled);
-                return std::nullopt;
-            }
+                !progress(qint64(reader.bytesRead()), total))
+                return Status::failure(kCancelled);
             break;
         }
     }
 }
 
-// Binds a class read from a file in the order of schema::classdefColumns().
-void bindClass(QSqlQuery &query, const QString &package, int number, const ClassRecord &r)
-{
-    int i = 0;
-    auto bind = [&](const QVariant &value) {
-        query.bindValue(i++, value);
-    };
-    bind(package);
-    bind(fromFile(r.name));
-    bind(number);
-    bind(fromFile(r.skin1));
-    bind(fromFile(r.skin2));
-    bind(fromFile(r.model));
-    for (qint16 w : r.weapons)
-        bind(w);
-    for (qint16 g : r.grenades)
-        bind(g);
-    bind(r.speed);
-    bind(r.health);
-    bind(r.armor);
-    for (int k = 1; k <= classfile::kItemFlags; ++k)
-        bind(int(r.item(k)));
-    for (int k = 1; k <= classfile::kSpecialFlags; ++k)
-        bind(int(r.special(k)));
-    bind(r.decoySkin);
-    for (qint16 a : r.ammo)
-        bind(a);
-}
-
-// The flag columns i1..iN (or s1..sN) as one number, bit k - 1 for flag k:
-// two values a row instead of 39 keeps a long export close to the engine's speed.
-QString flagMask(schema::RefKind kind, qsizetype count)
-{
-    QStringList bits;
-    for (qsizetype k = 1; k <= count; ++k)
-        bits << QStringLiteral("(ifnull(%1 <> 0, 0) << %2)")
-                    .arg(schema::flagColumn(kind, int(k)))
-                    .arg(k - 1);
-    return bits.join(QStringLiteral(" | "));
-}
-
-template<std::size_t N> std::array<bool, N> flagsOf(qlonglong mask)
+template<std::size_t N> std::array<bool, N> flagsOf(quint64 mask)
 {
     std::array<bool, N> flags{};
     for (std::size_t k = 0; k < N; ++k)
@@ -190,76 +142,49 @@ template<std::size_t N> std::array<bool, N> flagsOf(qlonglong mask)
     return flags;
 }
 
-// Builds the record of the current row; the reason naming the field otherwise.
-std::optional<ClassRecord> classFromRow(const QSqlQuery &query, const QStringList &columns,
-                                        const QList<RefEntry> &items,
-                                        const QList<RefEntry> &specials, QString *why)
+// Builds the record of a stored class; the failure names the field.
+Result<ClassRecord> classFromRow(const StoredClass &row, const QList<RefEntry> &items,
+                                 const QList<RefEntry> &specials)
 {
+    const QStringList &columns = StoredClass::columns();
     ClassRecord r;
     int i = 0;
+    Status problem = Status::success();
     auto text = [&](std::string &out) {
-        QString reason;
-        std::optional<std::string> bytes = toFile(query.value(i).toString(), &reason);
+        Result<std::string> bytes = toFile(row.text(i));
         if (!bytes)
-            *why = schema::fieldLabel(columns.at(i)) + QLatin1Char(' ') + reason;
+            problem = Status::failure(schema::fieldLabel(columns.at(i)) + QLatin1Char(' ') +
+                                      bytes.message());
         else
-            out = std::move(*bytes);
+            out = std::move(bytes.value());
         ++i;
-        return bool(bytes);
+        return bytes.ok();
     };
     auto whole = [&](std::int16_t &out) {
-        const QString field = schema::fieldLabel(columns.at(i));
-        const QVariant value = query.value(i++);
-        const bool isText = value.typeId() == QMetaType::QString;
-        if (value.isNull() || (isText && value.toString().isEmpty())) {
-            *why = field + QStringLiteral(" is empty");
-            return false;
-        }
-        if (value.typeId() == QMetaType::LongLong) { // the usual case, without a conversion
-            const qlonglong n = value.toLongLong();
-            if (n >= std::numeric_limits<qint16>::min() &&
-                n <= std::numeric_limits<qint16>::max()) {
-                out = std::int16_t(n);
-                return true;
-            }
-        }
-        bool ok = false;
-        const double d = value.toDouble(&ok);
-        if (!ok || d != std::floor(d) || d < std::numeric_limits<qint16>::min() ||
-            d > std::numeric_limits<qint16>::max()) {
-            *why = QStringLiteral("%1 holds '%2', not a whole number from -32768 to 32767")
-                       .arg(field, value.toString());
-            return false;
-        }
-        out = std::int16_t(d);
-        return true;
+        const Result<qint16> value = row.whole(i++);
+        if (!value)
+            problem = value.status();
+        else
+            out = *value;
+        return value.ok();
     };
-    if (!text(r.name) || !text(r.model) || !text(r.skin1) || !text(r.skin2) || !whole(r.decoySkin))
-        return std::nullopt;
+    auto wholes = [&](auto begin, auto end) {
+        return std::all_of(begin, end, [&](std::int16_t &v) { return whole(v); });
+    };
     r.weapons[0] = 1;
-    for (size_t k = 1; k < r.weapons.size(); ++k)
-        if (!whole(r.weapons[k]))
-            return std::nullopt;
-    for (std::int16_t &g : r.grenades)
-        if (!whole(g))
-            return std::nullopt;
-    if (!whole(r.armor) || !whole(r.speed) || !whole(r.health))
-        return std::nullopt;
-    for (std::int16_t &a : r.ammo)
-        if (!whole(a))
-            return std::nullopt;
-    const auto itemFlags = flagsOf<kItemBoxes>(query.value(i++).toLongLong());
-    const auto specialFlags = flagsOf<kSpecialBoxes>(query.value(i++).toLongLong());
-    const Result<qint32> itemSum = flagSum(items, itemFlags);
-    if (!itemSum) {
-        *why = QStringLiteral("item sum: ") + itemSum.message();
-        return std::nullopt;
-    }
-    const Result<qint32> specialSum = flagSum(specials, specialFlags);
-    if (!specialSum) {
-        *why = QStringLiteral("special sum: ") + specialSum.message();
-        return std::nullopt;
-    }
+    if (!text(r.name) || !text(r.model) || !text(r.skin1) || !text(r.skin2) ||
+        !whole(r.decoySkin) || !wholes(r.weapons.begin() + 1, r.weapons.end()) ||
+        !wholes(r.grenades.begin(), r.grenades.end()) || !whole(r.armor) || !whole(r.speed) ||
+        !whole(r.health) || !wholes(r.ammo.begin(), r.ammo.end()))
+        return problem;
+    const Result<qint32> itemSum =
+        flagSum(items, flagsOf<kItemBoxes>(row.flags(schema::RefKind::Item)));
+    if (!itemSum)
+        return Status::failure(QStringLiteral("item sum: ") + itemSum.message());
+    const Result<qint32> specialSum =
+        flagSum(specials, flagsOf<kSpecialBoxes>(row.flags(schema::RefKind::Special)));
+    if (!specialSum)
+        return Status::failure(QStringLiteral("special sum: ") + specialSum.message());
     r.itemSum = *itemSum;
     r.specialSum = *specialSum;
     return r;
@@ -302,10 +227,9 @@ Status exportClassFile(AppState &state, const QString &configName, const QString
     if (isOwnFile(state, path))
         return fail(QStringLiteral("TARN keeps its own data in that file; choose another file."));
 
-    QString why;
-    const std::optional<std::string> modId = toFile(state.modId(), &why);
+    const Result<std::string> modId = toFile(state.modId());
     if (!modId)
-        return fail(QStringLiteral("The Mod ID ") + why);
+        return fail(QStringLiteral("The Mod ID ") + modId.message());
 
     const Result<QList<RefEntry>> items = state.ref().all(schema::RefKind::Item);
     if (!items)
@@ -314,85 +238,66 @@ Status exportClassFile(AppState &state, const QString &configName, const QString
     if (!specials)
         return specials.status();
 
-    // One snapshot from the name to the last class: a configuration that
-    // another program deletes or changes meanwhile is written whole or not at all.
-    const Database &db = state.data().database();
-    Transaction snapshot(db);
-    if (Status s = snapshot.beginRead(what); !s)
-        return s;
-    // The header carries the name as stored, whatever its case was as typed.
-    const Result<QString> stored = state.data().storedPackageName(configName);
-    if (!stored)
-        return fail(stored.message());
-    const std::optional<std::string> name = toFile(*stored, &why);
-    if (!name)
-        return fail(QStringLiteral("The configuration name ") + why);
-    QSqlQuery query;
-    // Only progress needs the total, and counting reads every row once more.
-    qint64 total = 0;
-    if (progress) {
-        if (Status s = db.exec(query,
-                               QStringLiteral("SELECT count(*) FROM classdef WHERE ") +
-                                   DataStore::nameFilter(),
-                               {*stored}, what);
-            !s)
-            return s;
-        total = query.next() ? query.value(0).toLongLong() : 0;
-        if (!progress(0, total))
-            return fail(kCancelled);
-    }
-
-    AtomicFile file(path);
-    if (!file.open())
-        return fail(file.errorString());
     // Every early return leaves the earlier file as it was: AtomicFile drops
     // what was written unless committed.
+    AtomicFile file(path);
+    Status written = Status::success();
     classfile::ClassFileWriter writer(
-        [&file](std::string_view bytes) {
-            return file.write(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
+        [&file, &written](std::string_view bytes) {
+            written = file.write(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
+            return written.ok();
         },
         protect);
     // Why the writer stopped, its field named as the class editor labels it.
     auto writeFailure = [&](const QString &prefix) {
         if (writer.sinkFailed())
-            return fail(file.errorString());
+            return fail(written.message());
         const classfile::ClassFileWriter::Refusal &r = writer.refusal();
         QString field = schema::fieldLabel(QString::fromStdString(r.field));
         if (!field.isEmpty())
             field += QLatin1Char(' ');
         return fail(prefix + field + QString::fromStdString(r.cause));
     };
-    if (!writer.writeHeader(*modId, *name))
-        return writeFailure(QStringLiteral("The "));
 
-    const QStringList columns = schema::exportColumns();
-    if (Status s = db.exec(
-            query,
-            QStringLiteral("SELECT %1, %2, %3 FROM classdef WHERE %4 "
-                           "ORDER BY class_num, rowid")
-                .arg(schema::joined(columns), flagMask(schema::RefKind::Item, kItemBoxes),
-                     flagMask(schema::RefKind::Special, kSpecialBoxes), DataStore::nameFilter()),
-            {*stored}, what);
-        !s)
-        return s;
+    // Only progress needs the total, and counting reads every row once more.
+    qint64 total = 0;
     qint64 done = 0;
-    while (query.next()) {
-        const QString ofClass = QStringLiteral("class \"%1\": ").arg(query.value(0).toString());
-        std::optional<ClassRecord> record = classFromRow(query, columns, *items, *specials, &why);
-        if (!record)
-            return fail(ofClass + why);
-        if (!writer.writeClass(*record))
-            return writeFailure(ofClass);
-        if (progress && ++done % kProgressStep == 0 && !progress(done, total))
-            return fail(kCancelled);
-    }
-    if (query.lastError().isValid())
-        return db.failure(what, query);
+    // One snapshot from the name to the last class: a configuration that
+    // another program deletes or changes meanwhile is written whole or not at all.
+    const Status read = state.data().readClasses(
+        configName, bool(progress), what,
+        [&](const QString &stored, qint64 classes) {
+            // The header carries the name as stored, whatever its case was as typed.
+            const Result<std::string> name = toFile(stored);
+            if (!name)
+                return fail(QStringLiteral("The configuration name ") + name.message());
+            total = classes;
+            if (progress && !progress(0, total))
+                return fail(kCancelled);
+            if (Status s = file.open(); !s)
+                return fail(s.message());
+            if (!writer.writeHeader(*modId, *name))
+                return writeFailure(QStringLiteral("The "));
+            return Status::success();
+        },
+        [&](const StoredClass &row) {
+            const QString ofClass = QStringLiteral("class \"%1\": ").arg(row.text(0));
+            const Result<ClassRecord> record = classFromRow(row, *items, *specials);
+            if (!record)
+                return fail(ofClass + record.message());
+            if (!writer.writeClass(*record))
+                return writeFailure(ofClass);
+            if (progress && ++done % kProgressStep == 0 && !progress(done, total))
+                return fail(kCancelled);
+            return Status::success();
+        });
+    if (!read)
+        return read;
     if (progress)
         progress(total, total);
     // The writes are buffered: a full disk may show only here.
-    if (!file.commit())
-        return fail(file.errorString());
+    if (Status s = file.commit(); !s)
+        return fail(s.message());
     return Status::success();
 }
 
@@ -428,18 +333,15 @@ Status importClassFile(AppState &state, const QString &newName, const QString &p
     // Nameless while open where the system allows it: an interrupted run leaves no file.
     if (QFile::remove(copy.fileName()))
         copy.setAutoRemove(false);
-    Status status = Status::success();
     {
         QFile file(path);
-        std::optional<ReadProblem> problem = openClassFile(file);
-        if (!problem)
-            problem = readClasses(
-                file, file.size(), [](const ClassRecord &) { return Status::success(); }, reading,
-                &status, &copy);
-        if (problem)
-            return refuse(*problem);
-        if (!status)
-            return status;
+        if (const ReadOutcome opened = openClassFile(file); !opened.ok())
+            return refuse(opened.problem);
+        const Result<ReadOutcome> read = readClasses(file, file.size(), reading, &copy);
+        if (!read)
+            return read.status();
+        if (!read->ok())
+            return refuse(read->problem);
     }
     if (!copy.flush() || !copy.seek(0))
         return Status::failure(what + QStringLiteral("\nCould not read the temporary copy: ") +
@@ -447,66 +349,49 @@ Status importClassFile(AppState &state, const QString &newName, const QString &p
     if (progress && !progress(kImportHalf, 2 * kImportHalf))
         return Status::failure(kCancelled);
 
-    const Database &db = state.data().database();
-    Transaction tx(db);
-    if (Status s = tx.begin(what); !s)
-        return s;
-    if (Status s = state.data().claimNewName(newName, what); !s)
-        return s;
-    QSqlQuery insert(db.connection());
-    insert.setForwardOnly(true);
-    const QStringList columns = schema::classdefColumnNames();
-    if (!insert.prepare(QStringLiteral("INSERT INTO classdef (%1) VALUES (%2)")
-                            .arg(schema::joined(columns), schema::placeholders(columns.size()))))
-        return db.failure(what, insert);
-    int number = 0;
+    // The copy was checked whole: storing it only reads it again.
     const qint64 copied = copy.size();
-    const std::optional<ReadProblem> problem = readClasses(
-        copy, copied,
-        [&](const ClassRecord &record) {
-            bindClass(insert, newName, ++number, record);
-            return insert.exec() ? Status::success() : db.failure(what, insert);
-        },
-        [&progress](qint64 done, qint64 total) {
-            return !progress ||
-                   progress(kImportHalf + (total > 0 ? done * kImportHalf / total : kImportHalf),
-                            2 * kImportHalf);
-        },
-        &status);
-    if (problem) // the copy changed under us
+    FileSource source(copy, nullptr);
+    ClassFileReader reader(source.source());
+    return state.data().createPackage(newName, what, [&](ClassRecord &record) -> Result<bool> {
+        switch (reader.next(record)) {
+        case ClassFileReader::Step::Class:
+            if (progress && reader.classCount() % kProgressStep == 0 &&
+                !progress(kImportHalf + (copied > 0
+                                             ? qint64(reader.bytesRead()) * kImportHalf / copied
+                                             : kImportHalf),
+                          2 * kImportHalf))
+                return Status::failure(kCancelled);
+            return true;
+        case ClassFileReader::Step::End:
+            if (progress && !progress(2 * kImportHalf, 2 * kImportHalf))
+                return Status::failure(kCancelled);
+            return false;
+        case ClassFileReader::Step::Error: // the copy changed under us
+            break;
+        }
         return Status::failure(what + QStringLiteral("\nThe temporary copy could not be read: ") +
-                               problem->cause);
-    if (!status)
-        return status;
-    if (Status s = db.exec(QStringLiteral("INSERT INTO package (package_name) VALUES (?)"),
-                           {newName}, what);
-        !s)
-        return s;
-    return tx.commit(what);
+                               problemOf(reader, source, nullptr).cause);
+    });
 }
 
 Result<int> checkClassFile(const QString &path)
 {
-    int classes = 0;
-    Status status = Status::success();
     QFile file(path);
-    std::optional<ReadProblem> problem = openClassFile(file);
-    if (!problem)
-        problem = readClasses(
-            file, file.size(),
-            [&classes](const ClassRecord &) {
-                ++classes;
-                return Status::success();
-            },
-            {}, &status);
-    if (problem)
-        return Status::failure(problem->line > 0
+    ReadOutcome outcome = openClassFile(file);
+    if (outcome.ok()) {
+        const Result<ReadOutcome> read = readClasses(file, file.size(), {});
+        if (!read)
+            return read.status();
+        outcome = *read;
+    }
+    const ReadProblem &problem = outcome.problem;
+    if (!outcome.ok())
+        return Status::failure(problem.line > 0
                                    ? QStringLiteral("%1:%2: %3")
-                                         .arg(path, QString::number(problem->line), problem->cause)
-                                   : QStringLiteral("%1: %2").arg(path, problem->cause));
-    if (!status)
-        return status;
-    return classes;
+                                         .arg(path, QString::number(problem.line), problem.cause)
+                                   : QStringLiteral("%1: %2").arg(path, problem.cause));
+    return outcome.classes;
 }
 
 } // namespace tarn

@@ -60,8 +60,13 @@ Status WriteModID(const QString &path, const QString &modId)
     if (Status s = checkModId(modId); !s)
         return Status::failure(s.message() + QStringLiteral(" It was not saved."));
     AtomicFile file(path);
-    if (!file.open() || !file.write('"' + modId.toLatin1() + "\"\r\n") || !file.commit())
-        return Status::failure(QStringLiteral("The Mod ID was not saved.\n") + file.errorString());
+    Status s = file.open();
+    if (s)
+        s = file.write('"' + modId.toLatin1() + "\"\r\n");
+    if (s)
+        s = file.commit();
+    if (!s)
+        return Status::failure(QStringLiteral("The Mod ID was not saved.\n") + s.message());
     return Status::success();
 }
 

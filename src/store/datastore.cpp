@@ -6,6 +6,9 @@
 
 #include <QSqlError>
 
+#include <cmath>
+#include <limits>
+
 namespace tarn
 {
 
@@ -107,19 +110,181 @@ Status DataStore::claimNewName(const QString &name, const QString &what) const
 
 Status DataStore::createPackage(const QString &name)
 {
+    return createPackage(name, QStringLiteral("Could not add the configuration '%1'.").arg(name),
+                         [](classfile::ClassRecord &) { return Result<bool>(false); });
+}
+
+namespace
+{
+
+// A class read from a file as classdef values; columns, when given, receives
+// the name of each value in the same order.
+QVariantList classValues(const QString &package, int number, const classfile::ClassRecord &r,
+                         QStringList *columns = nullptr)
+{
+    QVariantList values;
+    auto add = [&](const QString &column, const QVariant &value) {
+        if (columns)
+            *columns << column;
+        values << value;
+    };
+    auto text = [](const std::string &bytes) {
+        return QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
+    };
+    using schema::RefKind;
+    add(QStringLiteral("package_name"), package);
+    add(QStringLiteral("class_name"), text(r.name));
+    add(QStringLiteral("class_num"), number);
+    add(QStringLiteral("skin_name1"), text(r.skin1));
+    add(QStringLiteral("skin_name2"), text(r.skin2));
+    add(QStringLiteral("model_name"), text(r.model));
+    for (int k = 1; k <= schema::slotCount(RefKind::Weapon); ++k)
+        add(schema::slotColumn(RefKind::Weapon, k), r.weapons[size_t(k - 1)]);
+    for (int k = 1; k <= schema::slotCount(RefKind::Grenade); ++k)
+        add(schema::slotColumn(RefKind::Grenade, k), r.grenades[size_t(k - 1)]);
+    add(QStringLiteral("max_speed"), r.speed);
+    add(QStringLiteral("max_health"), r.health);
+    add(QStringLiteral("max_armor"), r.armor);
+    for (int k = 1; k <= schema::flagCount(RefKind::Item); ++k)
+        add(schema::flagColumn(RefKind::Item, k), int(r.item(k)));
+    for (int k = 1; k <= schema::flagCount(RefKind::Special); ++k)
+        add(schema::flagColumn(RefKind::Special, k), int(r.special(k)));
+    add(QStringLiteral("decoyskin"), r.decoySkin);
+    size_t i = 0;
+    for (const schema::AmmoColumn &a : schema::ammoColumns())
+        add(QLatin1String(a.name), r.ammo[i++]);
+    return values;
+}
+
+// The flag columns 1..count of a kind as one number, bit k - 1 for flag k:
+// two values a row instead of 39 keeps a long export close to the engine's speed.
+QString flagMask(schema::RefKind kind, qsizetype count)
+{
+    QStringList bits;
+    for (qsizetype k = 1; k <= count; ++k)
+        bits << QStringLiteral("(ifnull(%1 <> 0, 0) << %2)")
+                    .arg(schema::flagColumn(kind, int(k)))
+                    .arg(k - 1);
+    return bits.join(QStringLiteral(" | "));
+}
+
+} // namespace
+
+Status DataStore::createPackage(const QString &name, const QString &what, const ClassSource &source)
+{
     if (Status s = checkNewName(name); !s)
         return s;
-    const QString what = QStringLiteral("Could not add the configuration '%1'.").arg(name);
     Transaction tx(mDb);
     if (Status s = tx.begin(what); !s)
         return s;
     if (Status s = claimNewName(name, what); !s)
         return s;
+    QSqlQuery insert(mDb.connection());
+    insert.setForwardOnly(true);
+    QStringList columns;
+    classValues(name, 0, {}, &columns);
+    if (!insert.prepare(QStringLiteral("INSERT INTO classdef (%1) VALUES (%2)")
+                            .arg(schema::joined(columns), schema::placeholders(columns.size()))))
+        return mDb.failure(what, insert);
+    classfile::ClassRecord record;
+    for (int number = 1;; ++number) {
+        const Result<bool> more = source(record);
+        if (!more)
+            return more.status();
+        if (!*more)
+            break;
+        const QVariantList values = classValues(name, number, record);
+        for (qsizetype i = 0; i < values.size(); ++i)
+            insert.bindValue(int(i), values[i]);
+        if (!insert.exec())
+            return mDb.failure(what, insert);
+    }
     if (Status s =
             mDb.exec(QStringLiteral("INSERT INTO package (package_name) VALUES (?)"), {name}, what);
         !s)
         return s;
     return tx.commit(what);
+}
+
+const QStringList &StoredClass::columns()
+{
+    static const QStringList columns = schema::exportColumns();
+    return columns;
+}
+
+QString StoredClass::text(int column) const
+{
+    return mQuery.value(column).toString();
+}
+
+Result<qint16> StoredClass::whole(int column) const
+{
+    const QString field = schema::fieldLabel(columns().at(column));
+    const QVariant value = mQuery.value(column);
+    const bool isText = value.typeId() == QMetaType::QString;
+    if (value.isNull() || (isText && value.toString().isEmpty()))
+        return Status::failure(field + QStringLiteral(" is empty"));
+    if (value.typeId() == QMetaType::LongLong) { // the usual case, without a conversion
+        const qlonglong n = value.toLongLong();
+        if (n >= std::numeric_limits<qint16>::min() && n <= std::numeric_limits<qint16>::max())
+            return qint16(n);
+    }
+    bool ok = false;
+    const double d = value.toDouble(&ok);
+    if (!ok || d != std::floor(d) || d < std::numeric_limits<qint16>::min() ||
+        d > std::numeric_limits<qint16>::max())
+        return Status::failure(
+            QStringLiteral("%1 holds '%2', not a whole number from -32768 to 32767")
+                .arg(field, value.toString()));
+    return qint16(d);
+}
+
+quint64 StoredClass::flags(schema::RefKind kind) const
+{
+    return quint64(
+        mQuery.value(int(columns().size()) + (kind == schema::RefKind::Item ? 0 : 1)).toLongLong());
+}
+
+Status
+DataStore::readClasses(const QString &name, bool count, const QString &what,
+                       const std::function<Status(const QString &stored, qint64 classes)> &onStart,
+                       const std::function<Status(const StoredClass &)> &onClass) const
+{
+    Transaction snapshot(mDb);
+    if (Status s = snapshot.beginRead(what); !s)
+        return s;
+    const Result<QString> stored = storedPackageName(name);
+    if (!stored)
+        return Status::failure(what + QLatin1Char('\n') + stored.message());
+    QSqlQuery query;
+    qint64 classes = 0;
+    if (count) {
+        if (Status s = mDb.exec(
+                query, QStringLiteral("SELECT count(*) FROM classdef WHERE ") + nameFilter(),
+                {*stored}, what);
+            !s)
+            return s;
+        classes = query.next() ? query.value(0).toLongLong() : 0;
+    }
+    if (Status s = onStart(*stored, classes); !s)
+        return s;
+    if (Status s =
+            mDb.exec(query,
+                     QStringLiteral("SELECT %1, %2, %3 FROM classdef WHERE %4 "
+                                    "ORDER BY class_num, rowid")
+                         .arg(schema::joined(StoredClass::columns()),
+                              flagMask(schema::RefKind::Item, kItemBoxes),
+                              flagMask(schema::RefKind::Special, kSpecialBoxes), nameFilter()),
+                     {*stored}, what);
+        !s)
+        return s;
+    const StoredClass row(query);
+    while (query.next())
+        if (Status s = onClass(row); !s)
+            return s;
+    if (query.lastError().isValid())
+        return mDb.failure(what, query);
+    return Status::success();
 }
 
 Status DataStore::deletePackage(const QString &name)

@@ -1,11 +1,33 @@
 #pragma once
 
+#include "classrecord.h"
 #include "database.h"
+#include "refstore.h"
 
 #include <functional>
 
 namespace tarn
 {
+
+// One class of a configuration as an export reads it, its columns in the
+// order of columns().
+class StoredClass
+{
+public:
+    explicit StoredClass(const QSqlQuery &query) : mQuery(query) {}
+
+    // schema::exportColumns().
+    static const QStringList &columns();
+    // NULL reads as empty.
+    QString text(int column) const;
+    // A 16-bit whole number; the failure names the field ("Max Armor is empty").
+    Result<qint16> whole(int column) const;
+    // Bit k - 1 for flag k of the items (first kItemBoxes) or specials (first kSpecialBoxes).
+    quint64 flags(schema::RefKind kind) const;
+
+private:
+    const QSqlQuery &mQuery;
+};
 
 // The data database: configurations (package) and their classes (classdef).
 class DataStore
@@ -31,6 +53,24 @@ public:
     Status createPackage(const QString &name);
     Status deletePackage(const QString &name);
     Status copyPackage(const QString &source, const QString &target);
+
+    // Reads a configuration's classes for export in class number order, all
+    // from one snapshot: a configuration that another program deletes or
+    // changes meanwhile is read whole or not at all. onStart gets the name as
+    // stored and, when count is set, the number of classes; then onClass gets
+    // each class. A failure of either ends the read and comes back; a missing
+    // configuration is refused as "what" and the reason.
+    Status readClasses(const QString &name, bool count, const QString &what,
+                       const std::function<Status(const QString &stored, qint64 classes)> &onStart,
+                       const std::function<Status(const StoredClass &)> &onClass) const;
+
+    // Yields the next class to store into record: true, false after the last,
+    // or a failure that ends the command.
+    using ClassSource = std::function<Result<bool>(classfile::ClassRecord &record)>;
+    // Stores a new configuration with the classes of source, numbered from 1,
+    // in one transaction that the source should keep short; refused like
+    // createPackage(name), and "what" leads the store's failures.
+    Status createPackage(const QString &name, const QString &what, const ClassSource &source);
 
     // The number a new class of the configuration takes: the highest plus 1
     // (1 for the first); refused when the highest is already 32767.

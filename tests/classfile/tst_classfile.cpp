@@ -4,8 +4,6 @@
 
 #include <QTest>
 
-#include <sstream>
-
 using namespace tarn::classfile;
 
 namespace
@@ -14,8 +12,7 @@ namespace
 // The class names read, or "error LINE: cause".
 QString readAll(const QByteArray &file)
 {
-    std::istringstream in(file.toStdString());
-    ClassFileReader reader(in);
+    ClassFileReader reader(memorySource(std::string_view(file.constData(), size_t(file.size()))));
     ClassRecord record;
     QStringList names;
     for (;;) {
