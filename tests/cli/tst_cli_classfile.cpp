@@ -4,8 +4,6 @@
 
 #include <QTest>
 
-#include <sys/stat.h>
-
 using namespace tarn;
 using namespace tarn::test;
 
@@ -22,10 +20,10 @@ private slots:
 void tst_CliClassFile::commands_data()
 {
     // Each row runs its commands in order on a fresh sample directory (FILE
-    // stands for a file in it, BAD, ODD and ESC for files that do not read, ODD
-    // with a '%1' in its name, ESC with control characters in its text, DATA
-    // for the data file under another spelling, PIPE for a named pipe); the
-    // last one's status and output are compared, then the list.
+    // stands for a file in it, ODD and ESC for files that do not read, ODD
+    // with a '%1' in its name, ESC with control characters in its text); the
+    // last one's status and output are compared, then the list. Export's own
+    // refusals are tested with exportClassFile.
     QTest::addColumn<QList<QStringList>>("commands");
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("output");
@@ -48,16 +46,6 @@ void tst_CliClassFile::commands_data()
     QTest::newRow("export, unknown option")
         << L{{"export", "--plane", "Sample Config", "FILE"}} << 2 << ""
         << "unknown option --plane" << sample;
-    QTest::newRow("export missing") << L{{"export", "Nope", "FILE"}} << 1 << ""
-                                    << "There is no configuration named 'Nope'." << sample;
-    QTest::newRow("export onto the data file") << L{{"export", "Sample Config", "DATA"}} << 1 << ""
-                                               << "TARN keeps its own data in that file" << sample;
-    QTest::newRow("export onto a FIFO")
-        << L{{"export", "--plain", "Sample Config", "PIPE"}} << 1 << ""
-        << "PIPE: this is a named pipe (FIFO), not a regular file" << sample;
-    QTest::newRow("check bad") << L{{"check", "BAD"}} << 1 << ""
-                               << "BAD:3: Bad Class Record: oops\n"
-                               << sample;
     QTest::newRow("check, '%1' in the name") << L{{"check", "ODD"}} << 1 << ""
                                              << "ODD:3: Bad Class Record: oops\n"
                                              << sample;
@@ -83,28 +71,18 @@ void tst_CliClassFile::commands()
     QFETCH(QStringList, list);
     DataDir dir;
     const QString file = dir.file("out.class");
-    const QString bad = dir.file("bad.class");
     const QString odd = dir.file("50%1 off.class");
-    writeFile(bad, "V3\r\nx\r\noops\r\n\r\n");
-    QFile::copy(bad, odd);
-    const QString fifo = dir.file("pipe");
-    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    writeFile(odd, "V3\r\nx\r\noops\r\n\r\n");
     const QString esc = dir.file("esc.class");
     writeFile(esc, "V3\r\nx\r\n\x1b[2Jred\rx\x80\r\n\r\n");
     CliRun last{};
     for (QStringList command : commands)
         last = runCli(dir.path(), command.replaceInStrings("FILE", file)
-                                      .replaceInStrings("BAD", bad)
                                       .replaceInStrings("ODD", odd)
-                                      .replaceInStrings("PIPE", fifo)
-                                      .replaceInStrings("ESC", esc)
-                                      .replaceInStrings("DATA", dir.path() + "/./tarn_dat.mdb"));
+                                      .replaceInStrings("ESC", esc));
     QCOMPARE(last.code, code);
     QCOMPARE(last.out, output);
-    QVERIFY2(last.err.contains(error.replace("BAD", bad)
-                                   .replace("ODD", odd)
-                                   .replace("PIPE", fifo)
-                                   .replace("ESC", esc)),
+    QVERIFY2(last.err.contains(error.replace("ODD", odd).replace("ESC", esc)),
              qPrintable(last.err));
     QCOMPARE(runCli(dir.path(), {"list"}).out, list.join('\n') + '\n');
 }
