@@ -14,6 +14,15 @@ namespace
 constexpr bool kProtect = true; // unscrambling leaves a plain file as it is
 constexpr std::size_t kChunk = 64 * 1024;
 
+// UnprotectLine into out, keeping its capacity.
+void unprotectInto(std::string_view line, std::string &out)
+{
+    out.assign(line);
+    for (char &c : out)
+        if (static_cast<unsigned char>(c) > 128)
+            c = static_cast<char>(static_cast<unsigned char>(c) - 128);
+}
+
 std::string quoted(std::string_view text)
 {
     return '"' + std::string(text) + '"';
@@ -96,13 +105,16 @@ ClassFileReader::Step ClassFileReader::fail(std::int64_t line, std::string cause
     return Step::Error;
 }
 
-bool ClassFileReader::require(std::string &line, const std::string &missing)
+bool ClassFileReader::require(std::string &line, const char *missing, std::int64_t block)
 {
     switch (readLine(line)) {
     case Line::Ok:
         return true;
     case Line::End:
-        fail(mLineNumber + 1, missing);
+        fail(mLineNumber + 1, block > 0
+                                  ? "the file ends inside the class block that begins on line " +
+                                        std::to_string(block)
+                                  : std::string(missing));
         return false;
     case Line::TooLong:
         fail(mLineNumber,
@@ -126,25 +138,26 @@ bool ClassFileReader::readBlock(ClassRecord &r)
         fail(start, "the file holds more than " + std::to_string(kMaxClasses) + " classes");
         return false;
     }
-    r.name = mCurrent.substr(1, mCurrent.size() - 2);
+    r.name.assign(mCurrent, 1, mCurrent.size() - 2);
 
-    Tokens tokens;
+    Tokens &tokens = mTokens;
     auto split = [&]() {
-        if (!require(mLine, "the file ends inside the class block that begins on line " +
-                                std::to_string(start)))
+        if (!require(mLine, "", start))
             return false;
-        std::optional<Tokens> t = SplitTokens(mLine, kProtect);
-        if (!t) {
+        if (!SplitTokens(mLine, kProtect, tokens)) {
             fail(mLineNumber, "the line holds more than " + std::to_string(kMaxTokens) + " fields");
             return false;
         }
-        tokens = std::move(*t);
         return true;
     };
-    auto number = [&](std::size_t field, const std::string &name, Number::Kind kind,
+    // The field's name is built only for a message: name, then k when set ("w3").
+    auto number = [&](std::size_t field, const char *name, int k, Number::Kind kind,
                       const char *range) {
+        if (kind == Number::Ok)
+            return true;
         const std::string &text = tokens[field];
-        const std::string where = name + " (field " + std::to_string(field + 1) + ")";
+        const std::string where = name + (k > 0 ? std::to_string(k) : std::string()) + " (field " +
+                                  std::to_string(field + 1) + ")";
         switch (kind) {
         case Number::Ok:
             return true;
@@ -160,12 +173,12 @@ bool ClassFileReader::readBlock(ClassRecord &r)
     };
     constexpr const char *k16 = "the range -32768 to 32767";
     constexpr const char *k32 = "the 32-bit range";
-    auto whole = [&](std::size_t field, const std::string &name, std::int16_t &out) {
-        return number(field, name, toWhole16(tokens[field], &out), k16);
+    auto whole = [&](std::size_t field, const char *name, std::int16_t &out, int k = 0) {
+        return number(field, name, k, toWhole16(tokens[field], &out), k16);
     };
     auto wholes = [&](auto &values, const char *prefix) {
         for (std::size_t i = 0; i < values.size(); ++i)
-            if (!whole(i, prefix + std::to_string(i + 1), values[i]))
+            if (!whole(i, prefix, values[i], int(i + 1)))
                 return false;
         return true;
     };
@@ -183,8 +196,8 @@ bool ClassFileReader::readBlock(ClassRecord &r)
         return false;
     if (!split() || !whole(0, "max_armor", r.armor) || !whole(1, "max_speed", r.speed) ||
         !whole(2, "max_health", r.health) ||
-        !number(3, "the special sum", toSum32(tokens[3], &r.specialSum), k32) ||
-        !number(4, "the item sum", toSum32(tokens[4], &r.itemSum), k32))
+        !number(3, "the special sum", 0, toSum32(tokens[3], &r.specialSum), k32) ||
+        !number(4, "the item sum", 0, toSum32(tokens[4], &r.itemSum), k32))
         return false;
     if (!split())
         return false;
@@ -212,9 +225,9 @@ ClassFileReader::Step ClassFileReader::next(ClassRecord &record)
             mState = State::Done;
             return Step::End;
         }
-        if (!require(mLine, {}))
+        if (!require(mLine, ""))
             return Step::Error;
-        mCurrent = UnprotectLine(mLine, kProtect);
+        unprotectInto(mLine, mCurrent);
         mState = State::Reading;
         break;
     case State::Reading:
@@ -235,9 +248,9 @@ ClassFileReader::Step ClassFileReader::next(ClassRecord &record)
                 return Step::Class;
             }
         }
-        if (!require(mLine, {}))
+        if (!require(mLine, ""))
             return Step::Error;
-        mCurrent = UnprotectLine(mLine, kProtect);
+        unprotectInto(mLine, mCurrent);
         if (gotClass)
             return Step::Class;
     }

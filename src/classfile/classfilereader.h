@@ -1,6 +1,7 @@
 #pragma once
 
 #include "classrecord.h"
+#include "linecodec.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -52,8 +53,9 @@ private:
     bool fill();
     Step fail(std::int64_t line, std::string cause);
     // Reads the next line; false (after fail) when it is missing, too long or
-    // unreadable.
-    bool require(std::string &line, const std::string &missing);
+    // unreadable. A missing line is refused as missing says, or inside the
+    // block that begins on line block when that is set.
+    bool require(std::string &line, const char *missing, std::int64_t block = 0);
     bool readBlock(ClassRecord &record);
 
     Source mSource;
@@ -67,6 +69,7 @@ private:
     State mState = State::Start;
     std::string mCurrent; // unprotected
     std::string mLine;
+    Tokens mTokens; // of the line read last, kept for their capacity
     int mClasses = 0;
     ReadError mError;
 };

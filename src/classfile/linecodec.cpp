@@ -28,24 +28,46 @@ std::string UnprotectLine(std::string_view line, bool protect)
 
 std::optional<Tokens> SplitTokens(std::string_view line, bool protect)
 {
-    const std::string plain = UnprotectLine(line, protect);
     Tokens tokens;
+    if (!SplitTokens(line, protect, tokens))
+        return std::nullopt;
+    return tokens;
+}
+
+bool SplitTokens(std::string_view line, bool protect, Tokens &tokens)
+{
+    for (std::string &token : tokens)
+        token.clear();
+    // Scrambled, 160 is a space.
+    auto isSpace = [protect](char c) {
+        return c == ' ' || (protect && static_cast<unsigned char>(c) == 160);
+    };
     std::size_t index = 0; // token 1
     // The start of the line counts as "not a space" before it.
     bool previousWasSpace = false;
-    for (char c : plain) {
-        if (c != ' ') {
-            if (index >= tokens.size())
-                return std::nullopt;
-            tokens[index] += c;
-            previousWasSpace = false;
-        } else {
+    for (std::size_t i = 0; i < line.size();) {
+        if (isSpace(line[i])) {
             if (!previousWasSpace)
                 ++index;
             previousWasSpace = true;
+            ++i;
+            continue;
         }
+        std::size_t end = i;
+        while (end < line.size() && !isSpace(line[end]))
+            ++end;
+        if (index >= tokens.size())
+            return false;
+        std::string &token = tokens[index];
+        token.assign(line.data() + i, end - i);
+        if (protect)
+            for (char &c : token)
+                if (static_cast<unsigned char>(c) > 128)
+                    c = static_cast<char>(static_cast<unsigned char>(c) - 128);
+        previousWasSpace = false;
+        i = end;
     }
-    return tokens;
+    return true;
 }
 
 } // namespace tarn::classfile

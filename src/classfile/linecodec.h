@@ -35,5 +35,7 @@ using Tokens = std::array<std::string, kMaxTokens>;
 // and a space at the start counts, leaving token 1 empty. Empty when the line
 // holds more than 30 tokens.
 std::optional<Tokens> SplitTokens(std::string_view line, bool protect);
+// The same into tokens, reusing their storage; false when the line holds more than 30.
+bool SplitTokens(std::string_view line, bool protect, Tokens &tokens);
 
 } // namespace tarn::classfile
