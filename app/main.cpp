@@ -18,7 +18,6 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     setApplicationIdentity();
-    QApplication::setApplicationDisplayName(Prompter::applicationTitle());
     QApplication::setWindowIcon(programIcon());
 
     QCommandLineParser parser;

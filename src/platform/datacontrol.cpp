@@ -120,6 +120,7 @@ void DataControl::bind(QLineEdit *edit, const QString &column, schema::Kind kind
 
 void DataControl::bind(QLabel *label, const QString &column)
 {
+    label->setTextFormat(Qt::PlainText); // stored text, never markup
     mBindings.push_back({column, schema::Kind::Text, column, label, Binding::Label, {}, {}, true});
 }
 
@@ -335,12 +336,31 @@ bool DataControl::changed(const Binding &b) const
     return false;
 }
 
+bool DataControl::inRange(schema::Kind kind, double value)
+{
+    double low = 0, high = 0;
+    return !schema::rangeOf(kind, &low, &high) || (value >= low && value <= high);
+}
+
+QString DataControl::outOfRange(const Binding &b, const QString &value)
+{
+    double low = 0, high = 0;
+    schema::rangeOf(b.kind, &low, &high);
+    return tr("%1: %2 is out of range; it must lie between %3 and %4.")
+        .arg(b.field, value, QString::number(qint64(low)), QString::number(qint64(high)));
+}
+
 std::optional<QVariant> DataControl::edited(const Binding &b, QString *problem) const
 {
     switch (b.type) {
     case Binding::Check:
         return QVariant(static_cast<QCheckBox *>(b.widget.data())->isChecked() ? 1 : 0);
     case Binding::Value:
+        // Set by the window, not typed; still never more than the column holds.
+        if (!b.current.isNull() && !inRange(b.kind, b.current.toDouble())) {
+            *problem = outOfRange(b, b.current.toString());
+            return std::nullopt;
+        }
         return b.current;
     case Binding::Label:
         return b.loaded;
@@ -357,8 +377,7 @@ std::optional<QVariant> DataControl::edited(const Binding &b, QString *problem) 
     const classfile::Number parsed = classfile::parseNumber(trimmed.toStdString());
     const std::optional<double> number =
         parsed.kind == classfile::Number::Ok ? std::optional<double>(parsed.value) : std::nullopt;
-    const bool whole = b.kind == schema::Kind::Whole16 || b.kind == schema::Kind::Id32 ||
-                       b.kind == schema::Kind::YesNo;
+    const bool whole = b.kind != schema::Kind::Number;
     if (parsed.kind == classfile::Number::OutOfRange) {
         *problem = tr("%1: %2 is out of range.").arg(b.field, trimmed);
         return std::nullopt;
@@ -368,12 +387,8 @@ std::optional<QVariant> DataControl::edited(const Binding &b, QString *problem) 
                        .arg(b.field, text, whole ? tr("whole number") : tr("number"));
         return std::nullopt;
     }
-    double low = 0, high = 0;
-    schema::rangeOf(b.kind, &low, &high);
-    if (*number < low || *number > high) {
-        *problem =
-            tr("%1: %2 is out of range; it must lie between %3 and %4.")
-                .arg(b.field, trimmed, QString::number(qint64(low)), QString::number(qint64(high)));
+    if (!inRange(b.kind, *number)) {
+        *problem = outOfRange(b, trimmed);
         return std::nullopt;
     }
     if (std::floor(*number) == *number && std::fabs(*number) < 9007199254740992.0)

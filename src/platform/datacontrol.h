@@ -114,6 +114,8 @@ private:
     // The value to store for a binding, or a refusal naming the field.
     std::optional<QVariant> edited(const Binding &b, QString *problem) const;
     bool changed(const Binding &b) const;
+    static bool inRange(schema::Kind kind, double value);
+    static QString outOfRange(const Binding &b, const QString &value);
     void tell(const QString &message) const;
 
     const Database *mDb = nullptr;

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QLabel>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -18,6 +19,14 @@ QWidget *dialogParent()
     if (QWidget *modal = QApplication::activeModalWidget())
         return modal;
     return QApplication::activeWindow();
+}
+
+// Names and file paths are shown as typed: a label would otherwise guess that
+// "<b>" is markup and "&amp;" an entity.
+void showPlain(QWidget *dialog)
+{
+    for (QLabel *label : dialog->findChildren<QLabel *>())
+        label->setTextFormat(Qt::PlainText);
 }
 
 // Qt's dialogs would inherit the busy pointer; the user must be able to answer.
@@ -47,6 +56,7 @@ public:
     DialogProgress(const QString &label, qint64 maximum) : mMaximum(maximum)
     {
         mDialog.setLabelText(label);
+        showPlain(&mDialog);
         mDialog.setWindowTitle(Prompter::applicationTitle());
         mDialog.setWindowModality(Qt::ApplicationModal);
         mDialog.setRange(0, 1000);
@@ -101,10 +111,12 @@ void setUpBox(QMessageBox &box, const QString &text, Prompter::Icon icon, const 
 QString QtPrompter::input(const QString &prompt, const QString &title, const QString &defaultText)
 {
     CursorPause pause;
-    bool ok = false;
-    const QString text =
-        QInputDialog::getText(dialogParent(), title, prompt, QLineEdit::Normal, defaultText, &ok);
-    return ok ? text : QString();
+    QInputDialog dialog(dialogParent());
+    dialog.setWindowTitle(title);
+    dialog.setLabelText(prompt);
+    dialog.setTextValue(defaultText);
+    showPlain(&dialog);
+    return dialog.exec() == QDialog::Accepted ? dialog.textValue() : QString();
 }
 
 Prompter::Answer QtPrompter::message(const QString &text, Buttons buttons, Icon icon,

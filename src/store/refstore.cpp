@@ -30,6 +30,8 @@ Result<QList<RefEntry>> RefStore::select(schema::RefKind kind, bool enabledOnly)
         QStringLiteral("SELECT %1, %2, qz_enabled FROM %3 %4 ORDER BY %1")
             .arg(QLatin1String(t.idColumn), QLatin1String(t.nameColumn), QLatin1String(t.table),
                  enabledOnly ? QStringLiteral("WHERE qz_enabled = 1") : QString());
+    double low = 0, high = 0;
+    const bool slotsOnly = enabledOnly && schema::rangeOf(t.columns.front().kind, &low, &high);
     QSqlQuery query;
     if (Status s =
             mDb.exec(query, sql, {},
@@ -37,8 +39,14 @@ Result<QList<RefEntry>> RefStore::select(schema::RefKind kind, bool enabledOnly)
         !s)
         return s;
     QList<RefEntry> rows;
-    while (query.next())
-        rows.append({query.value(0), query.value(1).toString(), query.value(2)});
+    while (query.next()) {
+        const QVariant id = query.value(0);
+        bool whole = false;
+        const double value = id.toDouble(&whole);
+        if (slotsOnly && (!whole || value != std::floor(value) || value < low || value > high))
+            continue;
+        rows.append({id, query.value(1).toString(), query.value(2)});
+    }
     return rows;
 }
 

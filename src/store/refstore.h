@@ -26,7 +26,8 @@ public:
     Database &database() { return mDb; }
     const Database &database() const { return mDb; }
 
-    // Weapons or grenades whose qz_enabled is 1, by id.
+    // Weapons or grenades whose qz_enabled is 1 and whose id a class slot can
+    // hold (16 bits; older files may have larger ids), by id.
     Result<QList<RefEntry>> offered(schema::RefKind kind) const;
     // Every row, by id.
     Result<QList<RefEntry>> all(schema::RefKind kind) const;
@@ -47,6 +48,12 @@ bool followsPowerOfTwoRule(qsizetype position, const QVariant &id);
 // The class editor's check boxes: 8 for items, 31 for special abilities.
 inline constexpr qsizetype kItemBoxes = 8;
 inline constexpr qsizetype kSpecialBoxes = 31;
+// The boxes a class offers for items or special abilities: only the rows of
+// those places in id order can ever be set on a class.
+inline constexpr qsizetype flagBoxes(schema::RefKind kind)
+{
+    return kind == schema::RefKind::Item ? kItemBoxes : kSpecialBoxes;
+}
 
 // The sum a class file carries for a class's flags, as the class editor's boxes
 // show them: box k (from 0) shows rows[k] (rows in id order) while there is

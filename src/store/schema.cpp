@@ -83,12 +83,12 @@ constexpr std::array<Column, 69> kClassdef{{
     {"maxslugs", K::Whole16},
 }};
 
-constexpr std::array<Column, 5> kWeapon{{{"w_id", K::Id32},
+constexpr std::array<Column, 5> kWeapon{{{"w_id", K::Id16},
                                          {"w_name", K::Text},
                                          {"w_damage", K::Number},
                                          {"w_speed", K::Number},
                                          {"qz_enabled", K::Number}}};
-constexpr std::array<Column, 5> kGrenade{{{"g_id", K::Id32},
+constexpr std::array<Column, 5> kGrenade{{{"g_id", K::Id16},
                                           {"g_name", K::Text},
                                           {"g_damage", K::Number},
                                           {"g_speed", K::Number},
@@ -140,6 +140,7 @@ QString columnDefinition(const Column &column)
         return name + QStringLiteral(" INTEGER DEFAULT 0");
     case K::YesNo:
         return name + QStringLiteral(" INTEGER NOT NULL DEFAULT 0");
+    case K::Id16:
     case K::Id32:
         return name + QStringLiteral(" INTEGER");
     case K::Number:
@@ -281,6 +282,7 @@ bool rangeOf(Kind kind, double *low, double *high)
 {
     switch (kind) {
     case K::Whole16:
+    case K::Id16:
         *low = std::numeric_limits<qint16>::min();
         *high = std::numeric_limits<qint16>::max();
         return true;

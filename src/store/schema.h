@@ -12,7 +12,8 @@ enum class Kind {
     Text,    // TEXT, NULL when unset
     Whole16, // INTEGER in the 16-bit signed range, DEFAULT 0
     YesNo,   // INTEGER 0/1, NOT NULL DEFAULT 0
-    Id32,    // INTEGER in the 32-bit signed range (reference ids)
+    Id16,    // INTEGER in the 16-bit signed range, no default (weapon and grenade ids)
+    Id32,    // INTEGER in the 32-bit signed range (item and special ids)
     Number,  // NUMERIC: whole or fractional (damage, speed, enabled)
 };
 

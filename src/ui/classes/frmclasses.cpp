@@ -16,6 +16,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 namespace tarn
@@ -46,6 +47,16 @@ void makeBlue(QLabel *label)
 bool isWeapon(RefKind kind)
 {
     return kind == RefKind::Weapon;
+}
+
+// The characters of a configuration name shown in full (of an average width).
+constexpr int kNameChars = 40;
+
+// A name shown on a check box: '&' would otherwise mark a shortcut key.
+QString buttonText(const QString &name)
+{
+    QString text = name;
+    return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
 const QString kAddFirst = QStringLiteral("You should add a new class before changing any fields");
@@ -81,11 +92,11 @@ QLineEdit *frmClasses::addField(QGridLayout *grid, int row, int column, const QS
 void frmClasses::buildWindow()
 {
     auto *menuBar = new QMenuBar(this);
-    QMenu *file = menuBar->addMenu(QStringLiteral("File"));
+    QMenu *file = menuBar->addMenu(QStringLiteral("&File"));
     file->setObjectName(QStringLiteral("mnuFile"));
-    file->addAction(QStringLiteral("Save As..."), this, &frmClasses::mnuSaveAs_Click)
+    file->addAction(QStringLiteral("&Save As..."), this, &frmClasses::mnuSaveAs_Click)
         ->setObjectName(QStringLiteral("mnuSaveAs"));
-    file->addAction(QStringLiteral("Save Unprotected..."), this,
+    file->addAction(QStringLiteral("Save &Unprotected..."), this,
                     &frmClasses::mnuSaveUnprotected_Click)
         ->setObjectName(QStringLiteral("mnuSaveUnprotected"));
     mNavigator = new DataControl(this);
@@ -98,14 +109,18 @@ void frmClasses::buildWindow()
     // Identity: names and skins on the left, numbers to their right.
     auto *identity = new QGridLayout;
     QLabel *configCaption = boldLabel(QStringLiteral("Config Name:"), this);
-    auto *label31 = new QLabel(this);
-    label31->setObjectName(QStringLiteral("Label31"));
-    label31->setFont(configCaption->font());
-    makeBlue(label31);
-    label31->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    mConfigName = new QLabel(this);
+    mConfigName->setObjectName(QStringLiteral("Label31"));
+    mConfigName->setFont(configCaption->font());
+    makeBlue(mConfigName);
+    mConfigName->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A long name is shortened (see dbClassDef_Reposition), so the window
+    // fits a small screen whatever the name.
+    mConfigName->setMaximumWidth(mConfigName->fontMetrics().horizontalAdvance(QLatin1Char('x')) *
+                                 kNameChars);
     identity->addWidget(configCaption, 0, 0, Qt::AlignRight | Qt::AlignVCenter);
-    identity->addWidget(label31, 0, 1);
-    mNavigator->bind(label31, QStringLiteral("package_name"));
+    identity->addWidget(mConfigName, 0, 1);
+    mNavigator->bind(mConfigName, QStringLiteral("package_name"));
     addField(identity, 1, 0, QStringLiteral("Class Name:"), "fldClassName",
              QStringLiteral("class_name"), Kind::Text);
     addField(identity, 2, 0, QStringLiteral("Model Name:"), "fldModel",
@@ -223,6 +238,8 @@ QWidget *frmClasses::buildSlotFrame(RefKind kind)
         const QString name = schema::slotColumn(kind, k);
         auto *list = new QComboBox(frame);
         list->setObjectName(name);
+        // Screen readers name a combo box by its entry, so it needs a name of its own.
+        list->setAccessibleName((weapons ? tr("Weapon slot %1") : tr("Grenade slot %1")).arg(k));
         list->setMinimumContentsLength(14);
         list->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
         number->setBuddy(list);
@@ -240,7 +257,7 @@ QWidget *frmClasses::buildFlagFrame(RefKind kind)
     frame->setObjectName(items ? QStringLiteral("frameItems") : QStringLiteral("frameSpecial"));
     auto *grid = new QGridLayout(frame);
     grid->setVerticalSpacing(2);
-    const int count = int(items ? kItemBoxes : kSpecialBoxes);
+    const int count = int(flagBoxes(kind));
     QList<QCheckBox *> &boxes = items ? mItemBoxes : mSpecialBoxes;
     for (int k = 0; k < count; ++k) {
         auto *box = new QCheckBox(frame);
@@ -310,7 +327,7 @@ void frmClasses::fillFlags(RefKind kind)
             continue;
         }
         const RefEntry &row = rows.at(k);
-        box->setText(row.name);
+        box->setText(buttonText(row.name));
         box->setProperty("tag", row.id.toString());
         box->setEnabled(tickable(row.enabled));
         if (!followsPowerOfTwoRule(k, row.id)) {
@@ -371,6 +388,13 @@ QString frmClasses::extraEntryText(RefKind kind, const QVariant &id) const
 
 void frmClasses::dbClassDef_Reposition()
 {
+    const QString name = mNavigator->value(QStringLiteral("package_name")).toString();
+    const QString shown =
+        mConfigName->fontMetrics().elidedText(name, Qt::ElideRight, mConfigName->maximumWidth());
+    mConfigName->setText(shown);
+    mConfigName->setToolTip(shown == name ? QString() : Qt::convertFromPlainText(name));
+    mConfigName->setAccessibleName(name);
+
     const bool current = mNavigator->currentIndex() >= 0;
     for (Slot &slot : mSlots) {
         // Only a choice of the user stores a slot: showing a class never

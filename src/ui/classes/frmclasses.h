@@ -70,6 +70,7 @@ private:
     Prompter &mPrompter;
     QString mPackage;
     DataControl *mNavigator = nullptr;
+    QLabel *mConfigName = nullptr; // Label31
     std::vector<Slot> mSlots;
     QList<QCheckBox *> mItemBoxes;
     QList<QCheckBox *> mSpecialBoxes;

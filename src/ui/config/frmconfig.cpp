@@ -65,6 +65,8 @@ frmConfig::frmConfig(AppState &state, Prompter &prompter, QWidget *parent)
     label1->setFont(bold);
     label1->setAlignment(Qt::AlignCenter);
     label1->setBuddy(mClassList);
+    // List views take no name from a buddy label.
+    mClassList->setAccessibleName(label1->text());
 
     auto *buttons = new QVBoxLayout;
     buttons->addWidget(btNew);
@@ -96,30 +98,30 @@ frmConfig::frmConfig(AppState &state, Prompter &prompter, QWidget *parent)
     connect(btImport, &QPushButton::clicked, this, &frmConfig::btImport_Click);
     connect(mClassList, &QListWidget::itemSelectionChanged, this, &frmConfig::classlist_Click);
 
-    QMenu *file = menuBar()->addMenu(QStringLiteral("File"));
+    QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
     file->setObjectName(QStringLiteral("mnuFile"));
     QAction *setModId =
-        file->addAction(QStringLiteral("Set Mod ID..."), this, &frmConfig::mnuSetModID_Click);
+        file->addAction(QStringLiteral("&Set Mod ID..."), this, &frmConfig::mnuSetModID_Click);
     setModId->setObjectName(QStringLiteral("mnuSetModID"));
-    QAction *exit = file->addAction(QStringLiteral("Exit"), this, &frmConfig::mnuExit_Click);
+    QAction *exit = file->addAction(QStringLiteral("E&xit"), this, &frmConfig::mnuExit_Click);
     exit->setObjectName(QStringLiteral("mnuExit"));
 
-    QMenu *update = menuBar()->addMenu(QStringLiteral("Update"));
+    QMenu *update = menuBar()->addMenu(QStringLiteral("&Update"));
     update->setObjectName(QStringLiteral("mnuUpdate"));
     const std::tuple<const char *, const char *, schema::RefKind> editors[] = {
-        {"mnuUpdateWeapons", "Weapons...", schema::RefKind::Weapon},
-        {"mnuUpdateGrenades", "Grenades...", schema::RefKind::Grenade},
-        {"mnuEditSpecial", "Special Abilities...", schema::RefKind::Special},
-        {"mnuEditItems", "Items...", schema::RefKind::Item},
+        {"mnuUpdateWeapons", "&Weapons...", schema::RefKind::Weapon},
+        {"mnuUpdateGrenades", "&Grenades...", schema::RefKind::Grenade},
+        {"mnuEditSpecial", "&Special Abilities...", schema::RefKind::Special},
+        {"mnuEditItems", "&Items...", schema::RefKind::Item},
     };
     for (const auto &[name, caption, kind] : editors)
         update->addAction(QLatin1String(caption), this, [this, k = kind] { showRefEditor(k); })
             ->setObjectName(QLatin1String(name));
 
-    QMenu *help = menuBar()->addMenu(QStringLiteral("Help"));
+    QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("mnuHelp"));
     QAction *about =
-        help->addAction(QStringLiteral("About TARN1..."), this, &frmConfig::mnuAbout_Click);
+        help->addAction(QStringLiteral("&About TARN1..."), this, &frmConfig::mnuAbout_Click);
     about->setObjectName(QStringLiteral("mnuAbout"));
 
     RefreshList();

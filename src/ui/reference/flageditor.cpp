@@ -72,7 +72,9 @@ FlagEditor::FlagEditor(const EditorNames &names, AppState &state, Prompter &prom
                        QWidget *parent)
     : RefEditor(names, flagRows(names), state, prompter, parent),
       mNoun(names.kind == schema::RefKind::Item ? QStringLiteral("item")
-                                                : QStringLiteral("special ability"))
+                                                : QStringLiteral("special ability")),
+      mNouns(names.kind == schema::RefKind::Item ? QStringLiteral("items")
+                                                 : QStringLiteral("special abilities"))
 {
     mText1 = field(QStringLiteral("Text1"));
     mCalcBit = field(QStringLiteral("fldCalcBit"));
@@ -210,8 +212,13 @@ void FlagEditor::updateWarning()
         }
         const QString consequence =
             QStringLiteral("classes will not survive export and import with it.");
-        if (position > 30)
-            text = QStringLiteral("Only the first 31 by id fit in a class file: ") + consequence;
+        const qsizetype boxes = flagBoxes(mKind);
+        if (position >= boxes)
+            text = QStringLiteral("A class has boxes for the first %1 %2 by id only: this is "
+                                  "%3 %4, so no class can have it.")
+                       .arg(boxes)
+                       .arg(mNouns, mNoun)
+                       .arg(position + 1);
         else if (position >= 0 && !followsPowerOfTwoRule(position, id))
             text = QStringLiteral("This is %1 %2 in id order, so its id should be %3: %4")
                        .arg(mNoun)

@@ -34,7 +34,8 @@ private:
     QLineEdit *mBitNum = nullptr;
     QLineEdit *mResult = nullptr;
     QLabel *mWarning = nullptr;
-    QString mNoun; // "item", "special ability"
+    QString mNoun;  // "item", "special ability"
+    QString mNouns; // "items", "special abilities"
 };
 
 } // namespace tarn
