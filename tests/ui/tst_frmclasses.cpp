@@ -151,6 +151,10 @@ void tst_frmClasses::unofferedSlotsAreKeptAndNeverWritten_data()
     QTest::newRow("disabled weapon") << "w6" << QVariant(5) << "Rail Lance (5, not offered)";
     QTest::newRow("deleted weapon") << "w7" << QVariant(99) << "99 (no such weapon)";
     QTest::newRow("disabled grenade") << "g2" << QVariant(3) << "Napalm Grenade (3, not offered)";
+    // An older file may hold ids beyond the 16-bit slots: such rows are never offered.
+    QTest::newRow("weapon id too large") << "w8" << QVariant(40000) << "Big (40000, not offered)";
+    QTest::newRow("grenade id too small")
+        << "g3" << QVariant(-40000) << "Tiny (-40000, not offered)";
 }
 
 void tst_frmClasses::unofferedSlotsAreKeptAndNeverWritten()
@@ -161,7 +165,11 @@ void tst_frmClasses::unofferedSlotsAreKeptAndNeverWritten()
     Fixture f;
     f.peek.exec(QStringLiteral("UPDATE classdef SET %1 = iif(class_num = 2, ?, 1)").arg(list),
                 {stored});
+    f.ref.exec("INSERT INTO weapon (w_id, w_name, qz_enabled) VALUES (40000, 'Big', 1)");
+    f.ref.exec("INSERT INTO grenade (g_id, g_name, qz_enabled) VALUES (-40000, 'Tiny', 1)");
     f.open();
+    QCOMPARE(f.list("w2")->findText("Big"), -1);
+    QCOMPARE(f.list("g1")->findText("Tiny"), -1);
     QComboBox *combo = f.list(qPrintable(list));
     QVERIFY(f.nav()->moveNext());
     QCOMPARE(combo->currentText(), shown);

@@ -207,13 +207,25 @@ void tst_RefEditors::addRecord()
     }
 }
 
-// The reference columns' ranges: 32-bit ids, decimal numbers.
+// The reference columns' ranges: weapon and grenade ids fit the 16-bit class
+// slots, item and special ids 32 bits; other numbers are decimal.
 void tst_RefEditors::refusedWriteKeepsUserOnRow_data()
 {
     QTest::addColumn<RefKind>("kind");
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("typed");
-    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("message"); // empty: stored
+    for (RefKind kind : kRecords) {
+        const QString caption = kind == RefKind::Weapon ? "Weapon ID: " : "Grenade ID: ";
+        const QString range = " is out of range; it must lie between -32768 and 32767.";
+        const char *table = schema::refTable(kind).table;
+        for (const char *id : {"32767", "-32768"})
+            QTest::addRow("%s id %s", table, id) << kind << "Text1" << id << QString();
+        for (const char *id : {"32768", "-32769", "40000"})
+            QTest::addRow("%s id %s", table, id) << kind << "Text1" << id << caption + id + range;
+    }
+    QTest::newRow("item id 40000") << RefKind::Item << "Text1"
+                                   << "40000" << QString();
     QTest::newRow("letters in damage") << RefKind::Weapon << "Text3"
                                        << "fast"
                                        << "Damage: 'fast' is not a number.";
@@ -234,6 +246,12 @@ void tst_RefEditors::refusedWriteKeepsUserOnRow()
     QVERIFY(f.control()->moveTo(1));
     f.edit(qPrintable(field))->setText(typed);
     f.click("Command1");
+    if (message.isEmpty()) {
+        QVERIFY(f.window->close());
+        QVERIFY(f.prompter.messages().isEmpty());
+        QVERIFY(f.storedIds().split(' ').contains(typed));
+        return;
+    }
     QVERIFY(!f.window->close());
     QCOMPARE(f.prompter.messages(), QStringList(2, message));
     QVERIFY(f.window->isVisible() && f.control()->currentIndex() == 1);
@@ -304,6 +322,18 @@ void tst_RefEditors::warning_data()
     rowPerKind(kFlags, "not a power", QVariantList{1, 2, 3}, 2, QString("should be 4"));
     rowPerKind(kFlags, "no id", QVariantList{QVariant(), 1}, 0, QString("should be 1"));
     rowPerKind(kFlags, "shared", QVariantList{1, 2, 2}, 2, QString("has this id"));
+    // Only as many rows as a class has boxes can be set on a class.
+    QVariantList powers;
+    for (int k = 0; k < 32; ++k)
+        powers << (qint64(1) << k);
+    QTest::newRow("item 8 of 8 boxes") << RefKind::Item << powers << 7 << QString();
+    QTest::newRow("item 9") << RefKind::Item << powers << 8
+                            << "A class has boxes for the first 8 items by id only: this is item "
+                               "9, so no class can have it.";
+    QTest::newRow("special 31 of 31 boxes") << RefKind::Special << powers << 30 << QString();
+    QTest::newRow("special 32") << RefKind::Special << powers << 31
+                                << "A class has boxes for the first 31 special abilities by id "
+                                   "only: this is special ability 32, so no class can have it.";
 }
 
 void tst_RefEditors::warning()
