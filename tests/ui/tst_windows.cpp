@@ -8,6 +8,7 @@
 #include "qtprompter.h"
 #include "recorddialog.h"
 #include "refeditors.h"
+#include "startup.h"
 #include "testsupport.h"
 
 #include <QAbstractItemView>
@@ -131,6 +132,7 @@ class tst_Windows : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { setApplicationIdentity(); } // as the program starts
     void titlesOnTheWindowSystem_data();
     void titlesOnTheWindowSystem();
     void userTextShownAsTyped_data();
