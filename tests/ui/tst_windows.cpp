@@ -46,19 +46,40 @@ struct Seen {
     QStringList rich;   // label texts Qt may render as markup
 };
 
-// The title of a shown window as the window manager reads it.
-QString platformTitle(QWidget *window)
+// The title the window manager reads from an X window.
+QString netWmName(const QString &windowId)
 {
-    if (QGuiApplication::platformName() != QLatin1String("xcb"))
-        return window->windowTitle();
     QProcess xprop;
-    xprop.start(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(window->winId()),
-                                          QStringLiteral("_NET_WM_NAME")});
+    xprop.start(QStringLiteral("xprop"),
+                {QStringLiteral("-id"), windowId, QStringLiteral("_NET_WM_NAME")});
     xprop.waitForFinished();
     // _NET_WM_NAME(UTF8_STRING) = "Title"
     const QString out = QString::fromUtf8(xprop.readAllStandardOutput()).trimmed();
     const qsizetype quote = out.indexOf(QLatin1Char('"'));
     return quote < 0 ? out : out.mid(quote + 1).chopped(1);
+}
+
+bool onX11()
+{
+    return QGuiApplication::platformName() == QLatin1String("xcb");
+}
+
+// The title of a shown window as the window manager reads it (xcb), else windowTitle().
+QString platformTitle(QWidget *window)
+{
+    return onX11() ? netWmName(QString::number(window->winId())) : window->windowTitle();
+}
+
+// The X window of the program's main window (its class is "tarn"), or nothing yet.
+QString programWindow()
+{
+    QProcess xwininfo;
+    xwininfo.start(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")});
+    xwininfo.waitForFinished();
+    for (const QString &line : QString::fromUtf8(xwininfo.readAllStandardOutput()).split('\n'))
+        if (line.contains(QLatin1String("(\"tarn\" \"tarn\")")))
+            return line.trimmed().section(QLatin1Char(' '), 0, 0);
+    return {};
 }
 
 // Answers every modal dialog that comes up while `run` runs: input boxes with
@@ -149,6 +170,8 @@ void tst_Windows::titlesOnTheWindowSystem_data()
     QTest::addColumn<QString>("title");
     QTest::newRow("main window") << "main"
                                  << "QZ Fabrikon (TARN) - Version 1.4a";
+    QTest::newRow("the program's main window") << "program"
+                                               << "QZ Fabrikon (TARN) - Version 1.4a";
     QTest::newRow("message without title") << "message"
                                            << "QZ Fabrikon (TARN)";
     QTest::newRow("delete confirmation") << "delete"
@@ -172,9 +195,11 @@ void tst_Windows::titlesOnTheWindowSystem()
 {
     QFETCH(QString, window);
     QFETCH(QString, title);
-    if (QGuiApplication::platformName() == QLatin1String("xcb") &&
-        QStandardPaths::findExecutable(QStringLiteral("xprop")).isEmpty())
-        QSKIP("xprop (x11-utils) is not installed");
+    if (onX11() && (QStandardPaths::findExecutable(QStringLiteral("xprop")).isEmpty() ||
+                    QStandardPaths::findExecutable(QStringLiteral("xwininfo")).isEmpty()))
+        QSKIP("xprop and xwininfo (x11-utils) are not installed");
+    if (window == "program" && !onX11())
+        QSKIP("the program's own window is read from the X server");
     Fixture f;
     frmConfig main(*f.state, f.prompter);
     f.select(main);
@@ -185,7 +210,16 @@ void tst_Windows::titlesOnTheWindowSystem()
         return platformTitle(w);
     };
     QString got;
-    if (window == "main") {
+    if (window == "program") { // started as users start it
+        QProcess program;
+        program.start(QStringLiteral(TARN_PROGRAM_PATH), {"--data-dir", f.dir.path()});
+        QString id;
+        QTRY_VERIFY_WITH_TIMEOUT(!(id = programWindow()).isEmpty(), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(netWmName(id), title, 5000);
+        program.kill();
+        program.waitForFinished();
+        return;
+    } else if (window == "main") {
         got = shown(&main);
     } else if (window == "classes") {
         frmClasses editor(*f.state, f.prompter);
