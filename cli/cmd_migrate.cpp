@@ -39,7 +39,7 @@ int cmdMigrate(Context &c)
                               .arg(path));
     }
     if (!jetFiles.isEmpty()) {
-        Result<QList<JetConversion>> converted = convertJetDataFiles(state, jetFiles);
+        Result<QList<JetConversion>> converted = convertJetDataFiles(state.dataPath(), jetFiles);
         if (!converted)
             return c.fail(converted.message());
         for (const JetConversion &done : *converted)

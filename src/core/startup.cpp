@@ -55,16 +55,6 @@ StartupResult startUp(AppState &state)
     return result;
 }
 
-Result<QList<JetConversion>> convertJetDataFiles(const AppState &state, const QStringList &jetFiles,
-                                                 const JetOptions &options)
-{
-    QList<JetFile> files;
-    for (const QString &path : jetFiles)
-        files.append(
-            {path, path == state.dataPath() ? schema::dataFileNeeds() : schema::refFileNeeds()});
-    return convertJetFiles(files, options);
-}
-
 Status createDataFiles(const AppState &files, bool sample)
 {
     for (const QString &path : {files.dataPath(), files.refPath()})

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "appstate.h"
-#include "jetconvert.h"
+#include "status.h"
+
+#include <QStringList>
 
 namespace tarn
 {
@@ -20,11 +22,6 @@ struct StartupResult {
 // (never created), and the upgrade of classdef. Nothing is written but the
 // missing columns.
 StartupResult startUp(AppState &state);
-
-// Converts the given Jet files among the state's data files; each new file
-// must hold what start-up asks of it, or no file changes.
-Result<QList<JetConversion>> convertJetDataFiles(const AppState &state, const QStringList &jetFiles,
-                                                 const JetOptions &options = {});
 
 // Creates both data files (with the sample rows, or empty) in the state's
 // folder, making the folder when it is missing. Refuses when either file

@@ -25,7 +25,7 @@ StartupResult offerJetConversion(AppState &state, Prompter &prompter, const QStr
     }
     Result<QList<JetConversion>> converted = [&] {
         BusyCursor busy(prompter);
-        return convertJetDataFiles(state, jetFiles, options);
+        return convertJetDataFiles(state.dataPath(), jetFiles, options);
     }();
     if (!converted) {
         result.status = Status::failure(converted.message());

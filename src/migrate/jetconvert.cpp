@@ -4,13 +4,13 @@
 #include "initfiles.h"
 #include "jetdump.h"
 #include "schema.h"
+#include "tablecopy.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QSqlQuery>
 
 #include <optional>
 #include <span>
@@ -38,24 +38,17 @@ std::optional<KnownTable> knownTable(const QString &name)
     return std::nullopt;
 }
 
-QString quoted(QString name)
-{
-    return QLatin1Char('"') + name.replace(QLatin1Char('"'), QStringLiteral("\"\"")) +
-           QLatin1Char('"');
-}
-
-// The SQLite table for a Jet table: a table the program knows gets its names,
-// types and column order for the columns it has, then the rest as they are.
+// The table the program keeps a Jet table as: a table the program knows gets
+// its names, types and column order for the columns it has, then the rest as
+// they are.
 struct Plan {
     QString table;
-    QStringList definitions;
-    QStringList names;        // quoted
-    QList<qsizetype> sources; // column in the Jet table
+    QList<CopiedColumn> columns;
 };
 
 Plan planFor(const jet::Table &table)
 {
-    Plan plan{quoted(table.name), {}, {}, {}};
+    Plan plan{table.name, {}};
     QList<bool> placed(table.columns.size(), false);
     if (const std::optional<KnownTable> known = knownTable(table.name)) {
         plan.table = known->name;
@@ -71,48 +64,15 @@ Plan planFor(const jet::Table &table)
             // A flag column that is not Yes/No in the Jet file may hold other
             // values and NULL: its own type keeps them.
             const bool own = column.kind == schema::Kind::YesNo && type != jet::Type::Bool;
-            plan.definitions << (own ? name + QLatin1Char(' ') + jet::sqliteType(type)
-                                     : schema::columnDefinition(column));
-            plan.names << name;
-            plan.sources << source;
+            plan.columns.append({name, own ? nullptr : &column, jet::storedAs(type), source});
             placed[source] = true;
         }
     }
-    for (qsizetype i = 0; i < table.columns.size(); ++i) {
-        if (placed.at(i))
-            continue;
-        const jet::Column &column = table.columns.at(i);
-        plan.definitions << quoted(column.name) + QLatin1Char(' ') + jet::sqliteType(column.type);
-        plan.names << quoted(column.name);
-        plan.sources << i;
-    }
+    for (qsizetype i = 0; i < table.columns.size(); ++i)
+        if (!placed.at(i))
+            plan.columns.append(
+                {table.columns.at(i).name, nullptr, jet::storedAs(table.columns.at(i).type), i});
     return plan;
-}
-
-Status writeTable(const Database &db, const jet::Table &table)
-{
-    const Plan plan = planFor(table);
-    const QString what = QStringLiteral("Could not copy the table %1.").arg(table.name);
-    if (Status s = db.exec(QStringLiteral("CREATE TABLE %1 (%2)")
-                               .arg(plan.table, plan.definitions.join(QStringLiteral(", "))),
-                           {}, what);
-        !s)
-        return s;
-    QSqlQuery insert(db.connection());
-    if (!insert.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                            .arg(plan.table, schema::joined(plan.names),
-                                 schema::placeholders(plan.names.size()))))
-        return db.failure(what, insert);
-    for (qsizetype r = 0; r < table.rows.size(); ++r) {
-        const QVariantList &row = table.rows.at(r);
-        for (qsizetype i = 0; i < plan.sources.size(); ++i)
-            insert.bindValue(int(i), row.at(plan.sources.at(i)));
-        if (!insert.exec())
-            return db.failure(
-                QStringLiteral("Could not copy row %1 of the table %2.").arg(r + 1).arg(table.name),
-                insert);
-    }
-    return Status::success();
 }
 
 QString readerMessage(QProcess &process)
@@ -206,9 +166,11 @@ Result<QList<JetConversion>> convertJetFiles(const QList<JetFile> &files, const 
         const QString temp = temporaryPath(paths.at(i));
         QFile::remove(temp); // left by an earlier run that was cut off
         Status built = buildDatabaseFile(temp, [&](const Database &db) {
-            for (const jet::Table &table : std::as_const(contents.at(i)))
-                if (Status s = writeTable(db, table); !s)
+            for (const jet::Table &table : std::as_const(contents.at(i))) {
+                const Plan plan = planFor(table);
+                if (Status s = copyTable(db, plan.table, plan.columns, table.rows); !s)
                     return s;
+            }
             // What start-up will ask of the file, asked now: once it is in
             // place, a file that fails is too late to refuse.
             Result<QString> lacks = db.lacking(files.at(i).needs);
@@ -249,6 +211,15 @@ Result<QList<JetConversion>> convertJetFiles(const QList<JetFile> &files, const 
         done.append({path, backup});
     }
     return done;
+}
+
+Result<QList<JetConversion>>
+convertJetDataFiles(const QString &dataPath, const QStringList &jetFiles, const JetOptions &options)
+{
+    QList<JetFile> files;
+    for (const QString &path : jetFiles)
+        files.append({path, path == dataPath ? schema::dataFileNeeds() : schema::refFileNeeds()});
+    return convertJetFiles(files, options);
 }
 
 } // namespace tarn

@@ -20,24 +20,24 @@ struct TypeInfo {
     const char *name;
     Type type;
     char tag; // the value line that carries it ('N' aside)
-    const char *sqlite;
+    CopiedType stored;
 };
 
 constexpr std::array<TypeInfo, 14> kTypes{{
-    {"bool", Type::Bool, 'I', "INTEGER NOT NULL DEFAULT 0"},
-    {"byte", Type::Byte, 'I', "INTEGER"},
-    {"int", Type::Int, 'I', "INTEGER"},
-    {"long", Type::Long, 'I', "INTEGER"},
-    {"money", Type::Money, 'D', "NUMERIC"},
-    {"float", Type::Float, 'F', "REAL"},
-    {"double", Type::Double, 'F', "REAL"},
-    {"datetime", Type::DateTime, 'F', "DATETIME"},
-    {"binary", Type::Binary, 'X', "BLOB"},
-    {"text", Type::Text, 'S', "TEXT"},
-    {"ole", Type::Ole, 'X', "BLOB"},
-    {"memo", Type::Memo, 'S', "TEXT"},
-    {"repid", Type::RepId, 'S', "TEXT"},
-    {"numeric", Type::Numeric, 'D', "NUMERIC"},
+    {"bool", Type::Bool, 'I', CopiedType::YesNo},
+    {"byte", Type::Byte, 'I', CopiedType::Integer},
+    {"int", Type::Int, 'I', CopiedType::Integer},
+    {"long", Type::Long, 'I', CopiedType::Integer},
+    {"money", Type::Money, 'D', CopiedType::Numeric},
+    {"float", Type::Float, 'F', CopiedType::Real},
+    {"double", Type::Double, 'F', CopiedType::Real},
+    {"datetime", Type::DateTime, 'F', CopiedType::DateTime},
+    {"binary", Type::Binary, 'X', CopiedType::Blob},
+    {"text", Type::Text, 'S', CopiedType::Text},
+    {"ole", Type::Ole, 'X', CopiedType::Blob},
+    {"memo", Type::Memo, 'S', CopiedType::Text},
+    {"repid", Type::RepId, 'S', CopiedType::Text},
+    {"numeric", Type::Numeric, 'D', CopiedType::Numeric},
 }};
 
 const TypeInfo &info(Type type)
@@ -350,9 +350,9 @@ Result<QString> dateTimeText(double days)
     return text;
 }
 
-QString sqliteType(Type type)
+CopiedType storedAs(Type type)
 {
-    return QLatin1String(info(type).sqlite);
+    return info(type).stored;
 }
 
 } // namespace tarn::jet

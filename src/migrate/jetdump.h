@@ -1,6 +1,7 @@
 #pragma once
 
 #include "status.h"
+#include "tablecopy.h"
 
 #include <QByteArray>
 #include <QList>
@@ -54,7 +55,7 @@ Result<QVariant> decimalValue(const QByteArray &text);
 // also for days before that) as text, to the millisecond.
 Result<QString> dateTimeText(double days);
 
-// The SQLite type that keeps every value of a Jet column.
-QString sqliteType(Type type);
+// The type that keeps every value of a Jet column.
+CopiedType storedAs(Type type);
 
 } // namespace tarn::jet

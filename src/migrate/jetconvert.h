@@ -40,4 +40,10 @@ QString jetReaderProgram();
 Result<QList<JetConversion>> convertJetFiles(const QList<JetFile> &files,
                                              const JetOptions &options = {});
 
+// The same for the program's data files among jetFiles: dataPath must then
+// hold what a data file needs, any other what a reference file needs.
+Result<QList<JetConversion>> convertJetDataFiles(const QString &dataPath,
+                                                 const QStringList &jetFiles,
+                                                 const JetOptions &options = {});
+
 } // namespace tarn
