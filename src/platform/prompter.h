@@ -58,8 +58,8 @@ protected:
 };
 
 // A long command's progress callback (done, total; false cancels) shown in
-// the Prompter's progress dialog, which opens on the first report. Pass it by
-// std::ref so that it keeps its state.
+// the Prompter's progress dialog, which opens on the first report. Not
+// copyable: a copy would open a dialog of its own and lose the cancel.
 class ProgressReporter
 {
 public:
@@ -67,6 +67,8 @@ public:
         : mPrompter(prompter), mLabel(std::move(label))
     {
     }
+    ProgressReporter(const ProgressReporter &) = delete;
+    ProgressReporter &operator=(const ProgressReporter &) = delete;
     bool operator()(qint64 done, qint64 total)
     {
         if (!mProgress)

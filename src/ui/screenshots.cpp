@@ -5,9 +5,9 @@
 #include "frmabout.h"
 #include "frmclasses.h"
 #include "frmconfig.h"
+#include "prompter.h"
 #include "recorddialog.h"
 #include "refeditors.h"
-#include "scriptedprompter.h"
 
 #include <QApplication>
 #include <QDir>
@@ -21,6 +21,32 @@ namespace tarn
 
 namespace
 {
+
+// The windows are only shown, never used: anything they ask is answered as
+// if cancelled, and nothing is shown.
+class SilentPrompter : public Prompter
+{
+public:
+    QString input(const QString &, const QString &, const QString &) override { return {}; }
+    Answer message(const QString &, Buttons buttons, Icon, Answer, const QString &) override
+    {
+        return buttons == Buttons::YesNo ? Answer::No : Answer::Ok;
+    }
+    int choose(const QString &, const QStringList &, int, Icon) override { return -1; }
+    QString openFileName(const QString &) override { return {}; }
+    QString saveFileName(const QString &) override { return {}; }
+    std::unique_ptr<Progress> progress(const QString &, qint64) override
+    {
+        struct Cancelled : Progress {
+            bool update(qint64) override { return false; }
+        };
+        return std::make_unique<Cancelled>();
+    }
+
+protected:
+    void beginBusy() override {}
+    void endBusy() override {}
+};
 
 bool save(QWidget *window, const QString &dir, const QString &name)
 {
@@ -36,7 +62,7 @@ bool save(QWidget *window, const QString &dir, const QString &name)
 int takeScreenshots(AppState &state, const QString &dir)
 {
     QDir().mkpath(dir);
-    ScriptedPrompter prompter;
+    SilentPrompter prompter;
     int written = 0;
     frmConfig main(state, prompter);
     if (auto *list = main.findChild<QListWidget *>(QStringLiteral("classlist"));

@@ -200,8 +200,7 @@ void tst_JetConvert::refusedLeavesEverything_data()
     QTest::addColumn<int>("timeoutMs");
     QTest::addColumn<QString>("failing"); // the file the message names
     QTest::addColumn<QString>("cause");
-    const QByteArray ref =
-        readFile(qEnvironmentVariable("TARN_TEST_DATA") + "/legacy/tarn_ref.mdb");
+    const QByteArray ref = readFile(TARN_LEGACY_DATA "/tarn_ref.mdb");
     QByteArray garbage(ref.size(), '\0');
     QRandomGenerator(12345).fillRange(reinterpret_cast<quint32 *>(garbage.data()),
                                       garbage.size() / 4);

@@ -107,8 +107,7 @@ QByteArray readFile(const QString &path)
 
 void copyLegacyFile(const QString &name, const QString &target)
 {
-    const QString source =
-        qEnvironmentVariable("TARN_TEST_DATA") + QStringLiteral("/legacy/") + name;
+    const QString source = QStringLiteral(TARN_LEGACY_DATA "/") + name;
     const QByteArray bytes = readFile(source);
     if (bytes.isEmpty())
         qFatal("cannot read %s", qPrintable(source));
