@@ -320,18 +320,18 @@ QString fieldLabel(const QString &column)
         if (column == QLatin1String(a.name))
             return QLatin1String(a.label) + QStringLiteral(" (Ammo Limits)");
     // The numbered columns: slots and the boxes of the Items and Special frames.
-    for (RefKind kind : {RefKind::Weapon, RefKind::Grenade})
-        for (int k = 1; k <= slotCount(kind); ++k)
-            if (column == slotColumn(kind, k))
-                return (kind == RefKind::Weapon ? QStringLiteral("weapon slot %1")
-                                                : QStringLiteral("grenade slot %1"))
-                    .arg(k);
-    for (RefKind kind : {RefKind::Item, RefKind::Special})
-        for (int k = 1; k <= flagCount(kind); ++k)
-            if (column == flagColumn(kind, k))
-                return (kind == RefKind::Item ? QStringLiteral("item %1")
-                                              : QStringLiteral("special ability %1"))
-                    .arg(k);
+    static const struct {
+        RefKind kind;
+        bool slot;
+        const char *label;
+    } numbered[] = {{RefKind::Weapon, true, "weapon slot %1"},
+                    {RefKind::Grenade, true, "grenade slot %1"},
+                    {RefKind::Item, false, "item %1"},
+                    {RefKind::Special, false, "special ability %1"}};
+    for (const auto &n : numbered)
+        for (int k = 1; k <= (n.slot ? slotCount(n.kind) : flagCount(n.kind)); ++k)
+            if (column == (n.slot ? slotColumn(n.kind, k) : flagColumn(n.kind, k)))
+                return QString::fromLatin1(n.label).arg(k);
     return column;
 }
 
