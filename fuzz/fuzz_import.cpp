@@ -113,8 +113,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (!imported) {
         require(after == before, "a refused import changed the database", imported.message());
         require(!imported.message().isEmpty(), "a refusal without a message");
-        // A file that reads cleanly is refused only for its name.
-        require(!checked || imported.message().contains(QLatin1String("exists already")),
+        // A file that reads cleanly is refused only for its name: one a new
+        // configuration may not take, or one that exists.
+        require(!checked || !DataStore::checkNewName(name) ||
+                    imported.message().contains(QLatin1String("exists already")),
                 "a readable file was refused", imported.message());
         return 0;
     }

@@ -191,14 +191,12 @@ Result<ClassRecord> classFromRow(const StoredClass &row, const QList<RefEntry> &
 }
 
 // Whether the export would write over one of the program's files or the side
-// files SQLite keeps beside a database, whether it exists yet or not.
+// files the engine keeps beside a database, whether it exists yet or not.
 bool isOwnFile(const AppState &state, const QString &path)
 {
     QStringList own{state.settingsPath()};
     for (const QString &db : {state.dataPath(), state.refPath()})
-        for (const QString &suffix : {QString(), QStringLiteral("-journal"), QStringLiteral("-wal"),
-                                      QStringLiteral("-shm")})
-            own << db + suffix;
+        own << databaseFiles(db);
 #if defined(Q_OS_WIN) || defined(Q_OS_MACOS)
     const Qt::CaseSensitivity cs = Qt::CaseInsensitive;
 #else
@@ -223,7 +221,7 @@ Status exportClassFile(AppState &state, const QString &configName, const QString
         return Status::failure(what + QLatin1Char('\n') + cause);
     };
 
-    // Replacing a data file, or a journal SQLite would take for one, loses data.
+    // Replacing a data file, or a journal the engine would take for one, loses data.
     if (isOwnFile(state, path))
         return fail(QStringLiteral("TARN keeps its own data in that file; choose another file."));
 

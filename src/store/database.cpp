@@ -222,4 +222,10 @@ bool isJetFile(const QString &path)
            (head.mid(4, 15) == "Standard Jet DB" || head.mid(4, 15) == "Standard ACE DB");
 }
 
+QStringList databaseFiles(const QString &path)
+{
+    return {path, path + QStringLiteral("-journal"), path + QStringLiteral("-wal"),
+            path + QStringLiteral("-shm")};
+}
+
 } // namespace tarn

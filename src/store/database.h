@@ -81,4 +81,8 @@ private:
 // True when the file starts with the header of a Jet (Access) database.
 bool isJetFile(const QString &path);
 
+// The database file and the files the engine keeps beside it (journal, write-ahead
+// log, shared memory), whether they exist or not.
+QStringList databaseFiles(const QString &path);
+
 } // namespace tarn
