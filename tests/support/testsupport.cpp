@@ -105,6 +105,12 @@ QByteArray readFile(const QString &path)
     return file.readAll();
 }
 
+void writeScript(const QString &path, const QByteArray &body)
+{
+    writeFile(path, "#!/bin/sh\n" + body + "\n");
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
 void copyLegacyFile(const QString &name, const QString &target)
 {
     const QString source = QStringLiteral(TARN_LEGACY_DATA "/") + name;

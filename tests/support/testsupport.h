@@ -74,6 +74,8 @@ template<typename T> T *child(const QObject *parent, const char *name)
 
 // Writes bytes to a file, replacing it.
 void writeFile(const QString &path, const QByteArray &bytes);
+// A shell script of that body, to stand in for a program.
+void writeScript(const QString &path, const QByteArray &body);
 QByteArray readFile(const QString &path);
 
 // Copies a file of the shared Jet test data (the originals are never touched).
