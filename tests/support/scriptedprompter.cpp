@@ -34,48 +34,43 @@ template<typename T> T ScriptedPrompter::next(std::deque<T> &queue, T cancel)
     return answer;
 }
 
-QString ScriptedPrompter::input(const QString &prompt, const QString &title,
-                                const QString &defaultText)
+QString ScriptedPrompter::input(const QString &prompt, const QString &title, const QString &)
 {
-    mCalls.append({Call::Input, prompt, title, defaultText});
+    mCalls.append({Call::Input, prompt, title});
     return next(mInputs, QString());
 }
 
-Prompter::Answer ScriptedPrompter::message(const QString &text, Buttons buttons, Icon icon,
+Prompter::Answer ScriptedPrompter::message(const QString &text, Buttons buttons, Icon,
                                            Answer defaultAnswer, const QString &title)
 {
-    mCalls.append({Call::Message, text, title.isEmpty() ? applicationTitle() : title, QString(),
-                   buttons, icon, defaultAnswer});
+    mCalls.append(
+        {Call::Message, text, title.isEmpty() ? applicationTitle() : title, defaultAnswer});
     if (buttons == Buttons::Ok)
         return Answer::Ok;
     return next(mAnswers, Answer::No);
 }
 
-int ScriptedPrompter::choose(const QString &text, const QStringList &choices, int defaultChoice,
-                             Icon icon)
+int ScriptedPrompter::choose(const QString &text, const QStringList &choices, int, Icon)
 {
-    Call call{Call::Choice, text, applicationTitle(), QString(), Buttons::Ok, icon};
-    call.choices = choices;
-    call.defaultChoice = defaultChoice;
-    mCalls.append(call);
+    mCalls.append({Call::Choice, text, applicationTitle(), Answer::Ok, choices});
     return next(mChoices, -1);
 }
 
 QString ScriptedPrompter::openFileName(const QString &filter)
 {
-    mCalls.append({Call::OpenFile, filter, QString(), QString()});
+    mCalls.append({Call::OpenFile, filter});
     return next(mFiles, QString());
 }
 
 QString ScriptedPrompter::saveFileName(const QString &filter)
 {
-    mCalls.append({Call::SaveFile, filter, QString(), QString()});
+    mCalls.append({Call::SaveFile, filter});
     return next(mFiles, QString());
 }
 
 std::unique_ptr<Progress> ScriptedPrompter::progress(const QString &label, qint64)
 {
-    mCalls.append({Call::Progress, label, QString(), QString()});
+    mCalls.append({Call::Progress, label});
     return std::make_unique<ScriptedProgress>(mCancelAt, &mLastProgress);
 }
 

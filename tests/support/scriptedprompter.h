@@ -19,13 +19,9 @@ public:
     struct Call {
         enum Kind { Input, Message, Choice, OpenFile, SaveFile, Progress } kind;
         QString text; // prompt, message text or filter
-        QString title;
-        QString defaultText;
-        Buttons buttons = Buttons::Ok;
-        Icon icon = Icon::None;
+        QString title{};
         Answer defaultAnswer = Answer::Ok;
         QStringList choices{};
-        int defaultChoice = -1;
     };
 
     void answerInput(const QString &text) { mInputs.push_back(text); }
