@@ -119,8 +119,7 @@ void tst_ClassFileIo::roundTrip_data()
     QTest::addColumn<bool>("protect");
     QTest::addColumn<int>("classes"); // 1: the worked example; else as many with every column set
     QTest::addColumn<QByteArray>("header"); // set: the Mod ID "café", a Latin-1 name, these bytes
-    QTest::newRow("worked example, plain") << false << 1 << QByteArray();
-    QTest::newRow("worked example, scrambled") << true << 1 << QByteArray();
+    // The worked example's file is compared byte for byte in the Latin-1 rows.
     QTest::newRow("every column, scrambled") << true << 3 << QByteArray();
     QTest::newRow("no class") << false << 0 << QByteArray();
     // The earlier program wrote the header as Latin-1; codes above 127 are not scrambled.

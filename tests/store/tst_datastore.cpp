@@ -15,7 +15,6 @@ private slots:
     void namesRoundTrip();
     void newNames_data();
     void newNames();
-    void strayClasses_data();
     void strayClasses();
     void caseIgnoredWithoutCollation();
     void copyFailingPartWayLeavesNothing();
@@ -64,13 +63,10 @@ QList<QVariantMap> classesOf(const Peek &peek, const QString &package)
 void tst_DataStore::namesRoundTrip_data()
 {
     QTest::addColumn<QString>("name");
-    QTest::newRow("apostrophe") << "O'Neil's Squad";
-    QTest::newRow("percent") << "100% Fire";
-    QTest::newRow("underscore") << "a_b";
+    // Bound, never spliced; from a to b, so that a LIKE 'a%b' would match it.
+    QTest::newRow("quotes, wildcards, Latin-1") << "a O'Neil's \"x\" [y] ; -- 100% Garçons_b";
     QTest::newRow("spaces around") << "  padded  ";
     QTest::newRow("same name once more") << "   "; // no letter to change the case of
-    QTest::newRow("quotes and brackets") << "\"x\" [y] ; --";
-    QTest::newRow("latin-1") << "Garçons Sauvages";
 }
 
 void tst_DataStore::namesRoundTrip()
@@ -121,7 +117,6 @@ void tst_DataStore::newNames_data()
                              << "";
     QTest::newRow("longest") << QString(32767, 'x') << "";
     QTest::newRow("line feed") << "a\nb" << cannot.arg("control character \\n", "2");
-    QTest::newRow("CR") << "ab\r" << cannot.arg("control character \\r", "3");
     QTest::newRow("tab") << "\tx" << cannot.arg("control character \\t", "1");
     QTest::newRow("escape") << "x\x1b[2J" << cannot.arg("control character \\x1b", "2");
     QTest::newRow("C1 control") << "x\u0085" << cannot.arg("control character \\x85", "2");
@@ -157,29 +152,23 @@ void tst_DataStore::newNames()
     QCOMPARE(*data.packageNames(), (QStringList{"Copy", "Sample Config"}));
 }
 
-void tst_DataStore::strayClasses_data()
+void tst_DataStore::strayClasses()
 {
     // Classes of a name without its package row, as older versions left them:
     // a new configuration of that name (in any case) starts without them.
-    QTest::addColumn<bool>("copy");
-    QTest::newRow("new") << false;
-    QTest::newRow("make copy") << true;
-}
-
-void tst_DataStore::strayClasses()
-{
-    QFETCH(bool, copy);
-    DataDir dir;
-    DataStore &data = dir.start().data();
-    Peek peek(dir.dataPath());
-    for (int number : {1, 2, 7})
-        insertFullClass(peek, "STRAY", number, false);
-    QVERIFY(copy ? data.copyPackage("Sample Config", "Stray") : data.createPackage("Stray"));
-    QCOMPARE(peek.scalar("SELECT group_concat(class_num) FROM classdef WHERE package_name = "
-                         "'Stray' COLLATE NOCASE")
-                 .toString(),
-             copy ? "1,2" : "");
-    QCOMPARE(*data.nextClassNumber("Stray"), copy ? 3 : 1);
+    for (bool copy : {false, true}) {
+        DataDir dir;
+        DataStore &data = dir.start().data();
+        Peek peek(dir.dataPath());
+        for (int number : {1, 2, 7})
+            insertFullClass(peek, "STRAY", number, false);
+        QVERIFY(copy ? data.copyPackage("Sample Config", "Stray") : data.createPackage("Stray"));
+        QCOMPARE(peek.scalar("SELECT group_concat(class_num) FROM classdef WHERE package_name = "
+                             "'Stray' COLLATE NOCASE")
+                     .toString(),
+                 copy ? "1,2" : "");
+        QCOMPARE(*data.nextClassNumber("Stray"), copy ? 3 : 1);
+    }
 }
 
 void tst_DataStore::caseIgnoredWithoutCollation()
