@@ -110,7 +110,6 @@ void tst_ClassFile::writerRefusals_data()
     QTest::addColumn<QByteArray>("value");
     QTest::addColumn<bool>("protect");
     QTest::addColumn<QString>("error"); // empty: written
-    QTest::newRow("empty model is fine") << "model" << QByteArray() << true << QString();
     QTest::newRow("empty class name is fine") << "name" << QByteArray() << true << QString();
     QTest::newRow("empty skin") << "skin2" << QByteArray() << true << "skin_name2 is empty";
     QTest::newRow("space in model")
