@@ -158,10 +158,9 @@ void tst_Cli::dataFolder_data()
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("output"); // a part of stdout and stderr
     QTest::addColumn<bool>("created");   // both data files are there after
+    // The folder is not made, nor the files.
     QTest::newRow("none: says to run init")
-        << "" << QStringList{"list"} << 1 << "Run 'tarn-cli --data-dir DIR init'" << false;
-    QTest::newRow("none, folder missing")
-        << "a/b" << QStringList{"new", "X"} << 1 << "There are no data files in DIR" << false;
+        << "a/b" << QStringList{"list"} << 1 << "Run 'tarn-cli --data-dir DIR init'" << false;
     QTest::newRow("init makes the folder") << "a/50%1 b" << QStringList{"init"} << 0
                                            << "Created DIR/tarn_dat.mdb and DIR/tarn_ref.mdb\n"
                                            << true;

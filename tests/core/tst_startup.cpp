@@ -143,8 +143,6 @@ void tst_Startup::createDataFiles_data()
     QTest::addColumn<QString>("folder");   // below a temporary folder
     QTest::addColumn<QString>("existing"); // a file there already; empty: none
     QTest::addColumn<bool>("sample");
-    QTest::newRow("sample rows") << ""
-                                 << "" << true;
     QTest::newRow("empty") << ""
                            << "" << false;
     QTest::newRow("folders made") << "share/tarn"
