@@ -9,7 +9,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QShortcut>
-#include <QSqlQuery>
 #include <QToolButton>
 
 #include <cmath>
@@ -103,13 +102,9 @@ void DataControl::setCaption(const QString &caption)
     mCaption->setText(caption);
 }
 
-void DataControl::setRecordSource(const QString &table, const QString &filter,
-                                  const QVariantList &filterValues, const QString &order)
+void DataControl::setRecordSource(const Database &db, RecordSource source)
 {
-    mTable = table;
-    mFilter = filter;
-    mFilterValues = filterValues;
-    mOrder = order;
+    mCursor.emplace(db, std::move(source));
 }
 
 void DataControl::bind(QLineEdit *edit, const QString &column, schema::Kind kind,
@@ -149,46 +144,25 @@ void DataControl::setValue(const QString &column, const QVariant &value)
             b.current = value;
 }
 
-qint64 DataControl::currentRowId() const
+RecordCursor::Key DataControl::currentKey() const
 {
-    return mIndex >= 0 && mIndex < mRowIds.size() ? mRowIds.at(mIndex) : -1;
+    return mIndex >= 0 && mIndex < recordCount() ? mCursor->keys().at(mIndex) : -1;
 }
 
-QString DataControl::selectIdsSql() const
+bool DataControl::report(const Status &status) const
 {
-    QString sql = QStringLiteral("SELECT rowid FROM %1").arg(mTable);
-    if (!mFilter.isEmpty())
-        sql += QStringLiteral(" WHERE ") + mFilter;
-    sql += QStringLiteral(" ORDER BY ");
-    if (!mOrder.isEmpty())
-        sql += mOrder + QStringLiteral(", ");
-    return sql + QStringLiteral("rowid");
-}
-
-bool DataControl::requery(std::optional<qint64> keepRowId)
-{
-    mRowIds.clear();
-    mIndex = -1;
-    QSqlQuery query;
-    if (Status s = mDb->exec(query, selectIdsSql(), mFilterValues,
-                             tr("Could not read the records of %1.").arg(mTable));
-        !s) {
-        tell(s.message());
-        return false;
-    }
-    while (query.next())
-        mRowIds.append(query.value(0).toLongLong());
-    if (keepRowId)
-        mIndex = int(mRowIds.indexOf(*keepRowId));
-    return true;
+    if (!status)
+        tell(status.message());
+    return status.ok();
 }
 
 bool DataControl::refresh()
 {
-    if (!writeBack())
+    if (!mCursor || !writeBack())
         return false;
-    const bool ok = requery(std::nullopt);
-    show(mRowIds.isEmpty() ? -1 : 0);
+    mIndex = -1;
+    const bool ok = report(mCursor->reload());
+    show(recordCount() == 0 ? -1 : 0);
     return ok;
 }
 
@@ -216,14 +190,14 @@ bool DataControl::moveNext()
 
 bool DataControl::moveLast()
 {
-    return writeBack() && go(int(mRowIds.size()) - 1);
+    return writeBack() && go(recordCount() - 1);
 }
 
 bool DataControl::go(int index)
 {
-    if (mRowIds.isEmpty())
+    if (recordCount() == 0)
         return true;
-    index = qBound(0, index, int(mRowIds.size()) - 1);
+    index = qBound(0, index, recordCount() - 1);
     if (index != mIndex)
         show(index);
     return true;
@@ -232,7 +206,7 @@ bool DataControl::go(int index)
 void DataControl::show(int index)
 {
     mAddingNew = false;
-    if (index < 0 || index >= mRowIds.size() || !loadRow(mRowIds.at(index))) {
+    if (index < 0 || index >= recordCount() || !loadRow(mCursor->keys().at(index))) {
         showEmpty(false);
     } else {
         mIndex = index;
@@ -290,31 +264,22 @@ void DataControl::setControlsEnabled(bool enabled)
     }
 }
 
-bool DataControl::loadRow(qint64 rowId)
+bool DataControl::loadRow(RecordCursor::Key key)
 {
     QStringList columns;
     for (const Binding &b : mBindings)
         columns << b.column;
-    QSqlQuery query;
-    if (Status s = mDb->exec(query,
-                             QStringLiteral("SELECT %1 FROM %2 WHERE rowid = ?")
-                                 .arg(columns.join(QStringLiteral(", ")), mTable),
-                             {rowId}, tr("Could not read a record of %1.").arg(mTable));
-        !s) {
-        tell(s.message());
-        return false;
-    }
-    if (!query.next())
+    Result<std::optional<QVariantList>> row = mCursor->load(key, columns);
+    if (!report(row.status()) || !*row)
         return false;
     for (size_t i = 0; i < mBindings.size(); ++i)
-        mBindings[i].loaded = query.value(int(i));
+        mBindings[i].loaded = (**row).at(qsizetype(i));
     return true;
 }
 
 void DataControl::updateButtons()
 {
-    const int count = int(mRowIds.size());
-    const bool any = count > 0;
+    const bool any = recordCount() > 0;
     mFirst->setEnabled(any);
     mPrevious->setEnabled(any);
     mNext->setEnabled(any);
@@ -398,7 +363,7 @@ std::optional<QVariant> DataControl::edited(const Binding &b, QString *problem) 
 
 bool DataControl::writeBack()
 {
-    if (!mDb || (mIndex < 0 && !mAddingNew))
+    if (!mCursor || (mIndex < 0 && !mAddingNew))
         return true;
     QStringList columns;
     QVariantList values;
@@ -420,7 +385,7 @@ bool DataControl::writeBack()
         if (columns.isEmpty()) {
             // Nothing was typed: the new row is dropped.
             mAddingNew = false;
-            show(qMin(mIndexBeforeNew, int(mRowIds.size()) - 1));
+            show(qMin(mIndexBeforeNew, recordCount() - 1));
             return true;
         }
         // On failure the row stays pending with what was typed.
@@ -428,20 +393,10 @@ bool DataControl::writeBack()
     }
     if (columns.isEmpty())
         return true;
-    QStringList assignments;
-    for (const QString &column : columns)
-        assignments << column + QStringLiteral(" = ?");
-    QSqlQuery query;
-    if (Status s = mDb->exec(query,
-                             QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?")
-                                 .arg(mTable, assignments.join(QStringLiteral(", "))),
-                             values + QVariantList{currentRowId()},
-                             tr("The changes to this record could not be stored."));
-        !s) {
-        tell(s.message());
+    const Result<bool> stored = mCursor->store(currentKey(), columns, values);
+    if (!report(stored.status()))
         return false;
-    }
-    if (query.numRowsAffected() < 1) {
+    if (!*stored) {
         // Never re-create a row that is gone.
         tell(tr("This record no longer exists; the changes to it were not stored."));
         return true;
@@ -472,18 +427,10 @@ bool DataControl::insertRow(const QStringList &columns, const QVariantList &valu
 
 bool DataControl::storeNewRow(const QStringList &columns, const QVariantList &values)
 {
-    QSqlQuery query;
-    if (Status s = mDb->exec(
-            query,
-            QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                .arg(mTable, schema::joined(columns), schema::placeholders(columns.size())),
-            values, tr("The new record could not be stored."));
-        !s) {
-        tell(s.message());
+    const Result<RecordCursor::Key> key = mCursor->insert(columns, values);
+    if (!report(key.status()))
         return false;
-    }
-    requery(query.lastInsertId().toLongLong());
-    show(mIndex);
+    show(int(mCursor->keys().indexOf(*key)));
     return true;
 }
 
@@ -491,19 +438,14 @@ bool DataControl::deleteCurrent()
 {
     if (mAddingNew) {
         mAddingNew = false;
-        show(mRowIds.isEmpty() ? -1 : 0);
+        show(recordCount() == 0 ? -1 : 0);
         return true;
     }
-    if (mIndex < 0)
+    if (mIndex < 0 || !mCursor)
         return true;
-    if (Status s = mDb->exec(QStringLiteral("DELETE FROM %1 WHERE rowid = ?").arg(mTable),
-                             {currentRowId()}, tr("The record could not be deleted."));
-        !s) {
-        tell(s.message());
+    if (!report(mCursor->remove(currentKey())))
         return false;
-    }
-    requery(std::nullopt);
-    show(mRowIds.isEmpty() ? -1 : 0);
+    show(recordCount() == 0 ? -1 : 0);
     return true;
 }
 

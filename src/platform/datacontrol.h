@@ -1,5 +1,6 @@
 #pragma once
 
+#include "recordcursor.h"
 #include "schema.h"
 
 #include <QList>
@@ -24,7 +25,7 @@ class Prompter;
 // The record navigator of the editing windows: first/previous/next/last
 // buttons around a caption, over the ordered rows of one table. It shows the
 // current row in its bound controls and writes the changed columns back, by
-// row id, before another row becomes current and when the window closes.
+// the row's key, before another row becomes current and when the window closes.
 // A write that the column cannot hold is refused: the move (or close, or
 // command) is cancelled and the user stays on the row with the edit. Bound
 // controls are greyed while no row is current.
@@ -38,12 +39,9 @@ public:
 
     void setCaption(const QString &caption);
 
-    void setDatabase(const Database *db) { mDb = db; }
     void setPrompter(Prompter *prompter) { mPrompter = prompter; }
-    // The rows of table that match filter (an SQL condition with ? for each
-    // bound value, or empty), in the given order; ties go by row id.
-    void setRecordSource(const QString &table, const QString &filter = QString(),
-                         const QVariantList &filterValues = {}, const QString &order = QString());
+    // The rows shown, read when refresh() is called.
+    void setRecordSource(const Database &db, RecordSource source);
 
     // field names the value in messages ("Max Speed").
     void bind(QLineEdit *edit, const QString &column, schema::Kind kind, const QString &field);
@@ -63,10 +61,10 @@ public:
     bool moveLast();
     bool moveTo(int index);
 
-    int recordCount() const { return int(mRowIds.size()); }
+    int recordCount() const { return mCursor ? int(mCursor->keys().size()) : 0; }
     // -1 when no row is current (empty source, or a pending new row).
     int currentIndex() const { return mIndex; }
-    qint64 currentRowId() const;
+    RecordCursor::Key currentKey() const;
     bool isAddingNew() const { return mAddingNew; }
 
     // Stores the pending edits of the current row, or the pending new row.
@@ -98,8 +96,8 @@ private:
         bool wasEnabled = true;
     };
 
-    QString selectIdsSql() const;
-    bool requery(std::optional<qint64> keepRowId);
+    // Tells the user of a failure; true when there was none.
+    bool report(const Status &status) const;
     // Shows the row at index (kept in range) without writing back.
     bool go(int index);
     void show(int index);
@@ -107,7 +105,7 @@ private:
     // Puts each binding's stored value into its control.
     void showLoaded();
     void setControlsEnabled(bool enabled);
-    bool loadRow(qint64 rowId);
+    bool loadRow(RecordCursor::Key key);
     // Inserts a row and makes it current.
     bool storeNewRow(const QStringList &columns, const QVariantList &values);
     void updateButtons();
@@ -118,14 +116,9 @@ private:
     static QString outOfRange(const Binding &b, const QString &value);
     void tell(const QString &message) const;
 
-    const Database *mDb = nullptr;
     Prompter *mPrompter = nullptr;
-    QString mTable;
-    QString mFilter;
-    QVariantList mFilterValues;
-    QString mOrder;
+    std::optional<RecordCursor> mCursor;
     std::vector<Binding> mBindings;
-    QList<qint64> mRowIds;
     int mIndex = -1;
     bool mAddingNew = false;
     int mIndexBeforeNew = 0;

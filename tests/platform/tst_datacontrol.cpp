@@ -24,9 +24,8 @@ public:
         auto *layout = new QVBoxLayout(this);
         for (QWidget *w : std::initializer_list<QWidget *>{name, speed, flag, owner, control})
             layout->addWidget(w);
-        control->setDatabase(&db);
         control->setPrompter(&prompter);
-        control->setRecordSource("classdef", "package_name = ?", {package}, "class_num");
+        control->setRecordSource(db, RecordSource::classesOf(package));
         control->bind(owner, "package_name");
         control->bind(name, "class_name", schema::Kind::Text, "Class Name");
         control->bind(speed, "max_speed", schema::Kind::Whole16, "Max Speed");

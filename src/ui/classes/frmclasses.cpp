@@ -102,7 +102,6 @@ void frmClasses::buildWindow()
     mNavigator = new DataControl(this);
     mNavigator->setObjectName(QStringLiteral("dbClassDef"));
     mNavigator->setCaption(QStringLiteral("Class Def"));
-    mNavigator->setDatabase(&mState.data().database());
     mNavigator->setPrompter(&mPrompter);
     setDataControl(mNavigator);
 
@@ -289,8 +288,7 @@ void frmClasses::Form_Load()
     fillFlags(RefKind::Item);
     fillFlags(RefKind::Special);
 
-    mNavigator->setRecordSource(QStringLiteral("classdef"), DataStore::nameFilter(), {mPackage},
-                                QStringLiteral("class_num"));
+    mNavigator->setRecordSource(mState.data().database(), RecordSource::classesOf(mPackage));
     mNavigator->refresh();
     if (mNavigator->recordCount() == 0)
         AddClass_Click();

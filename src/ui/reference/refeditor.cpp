@@ -66,9 +66,8 @@ RefEditor::RefEditor(const EditorNames &names, const std::vector<EditorRow> &row
     auto *control = new DataControl(this);
     control->setObjectName(QLatin1String(names.control));
     control->setCaption(QLatin1String(names.caption));
-    control->setDatabase(&state.ref().database());
     control->setPrompter(&prompter);
-    control->setRecordSource(QLatin1String(table.table), {}, {}, QLatin1String(table.idColumn));
+    control->setRecordSource(state.ref().database(), RecordSource::referenceRows(mKind));
     control->setMinimumWidth(twipsWide(control, 2415));
     setDataControl(control);
 
