@@ -238,9 +238,9 @@ void tst_Windows::titlesOnTheWindowSystem()
             if (window == "message")
                 static_cast<Prompter &>(f.prompter).message("Import Complete");
             else if (window == "delete")
-                main.btDelete_Click();
+                child<QPushButton>(&main, "btDelete")->click();
             else
-                main.mnuSetModID_Click();
+                child<QAction>(&main, "mnuSetModID")->trigger();
         });
         QCOMPARE(seen.size(), 1);
         got = seen.first().title;
@@ -285,11 +285,11 @@ void tst_Windows::userTextShownAsTyped()
     const QList<Seen> seen = answering(
         [&] {
             if (where == "delete confirmation")
-                main.btDelete_Click();
+                child<QPushButton>(&main, "btDelete")->click();
             else if (where == "name exists message")
-                main.btNew_Click();
+                child<QPushButton>(&main, "btNew")->click();
             else
-                main.mnuSetModID_Click();
+                child<QAction>(&main, "mnuSetModID")->trigger();
         },
         where == "name exists message" ? name : QString());
     QVERIFY(!seen.isEmpty());

@@ -281,7 +281,7 @@ void frmClasses::Form_Load()
         if (!rows)
             mPrompter.message(rows.message(), Prompter::Buttons::Ok, Prompter::Icon::Warning);
         else
-            mAll[int(kind)] = *rows;
+            mRefs.of(kind).all = *rows;
     }
     fillSlots(RefKind::Weapon);
     fillSlots(RefKind::Grenade);
@@ -296,19 +296,20 @@ void frmClasses::Form_Load()
 
 void frmClasses::fillSlots(RefKind kind)
 {
-    QList<RefEntry> &offeredRows = mOffered[isWeapon(kind) ? 0 : 1];
     Result<QList<RefEntry>> rows = mState.ref().offered(kind);
     if (rows)
-        offeredRows = *rows;
+        mRefs.of(kind).offered = *rows;
     else
         mPrompter.message(rows.message(), Prompter::Buttons::Ok, Prompter::Icon::Warning);
-    for (Slot &slot : mSlots) {
+    for (size_t i = 0; i < mSlots.size(); ++i) {
+        const Slot &slot = mSlots[i];
         if (slot.kind != kind)
             continue;
-        for (const RefEntry &row : offeredRows)
+        for (const RefEntry &row : offered(kind))
             slot.list->addItem(row.name, row.id);
+        // By position: the slots are looked up when chosen, never held.
         connect(slot.list, &QComboBox::activated, this,
-                [this, &slot](int index) { slotChosen(slot, index); });
+                [this, i](int index) { slotChosen(mSlots[i], index); });
     }
 }
 
@@ -339,14 +340,34 @@ void frmClasses::fillFlags(RefKind kind)
     }
 }
 
+const frmClasses::RefRows &frmClasses::References::of(RefKind kind) const
+{
+    switch (kind) {
+    case RefKind::Weapon:
+        return weapons;
+    case RefKind::Grenade:
+        return grenades;
+    case RefKind::Item:
+        return items;
+    case RefKind::Special:
+        break;
+    }
+    return specials;
+}
+
+frmClasses::RefRows &frmClasses::References::of(RefKind kind)
+{
+    return const_cast<RefRows &>(std::as_const(*this).of(kind));
+}
+
 const QList<RefEntry> &frmClasses::offered(RefKind kind) const
 {
-    return mOffered[isWeapon(kind) ? 0 : 1];
+    return mRefs.of(kind).offered;
 }
 
 const QList<RefEntry> &frmClasses::allRows(RefKind kind) const
 {
-    return mAll[int(kind)];
+    return mRefs.of(kind).all;
 }
 
 int frmClasses::findPos(RefKind kind, const QVariant &id) const
@@ -413,7 +434,7 @@ void frmClasses::dbClassDef_Reposition()
     }
 }
 
-void frmClasses::slotChosen(Slot &slot, int index)
+void frmClasses::slotChosen(const Slot &slot, int index)
 {
     if (mNavigator->currentIndex() >= 0 && index >= 0)
         mNavigator->setValue(slot.column, slot.list->itemData(index));

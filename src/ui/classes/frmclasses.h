@@ -33,16 +33,30 @@ public:
     int FindWeaponPos(const QVariant &id) const;
     int FindGrenadePos(const QVariant &id) const;
 
-    void AddClass_Click();
-    void Command1_Click();
-    void mnuSaveAs_Click();
-    void mnuSaveUnprotected_Click();
-    // Writes the configuration as a class file, scrambled as the last command set.
-    void DoSave();
-
     DataControl *navigator() const { return mNavigator; }
 
 private:
+    // AddClass is Add Class: stores a new class with the next number at once.
+    void AddClass_Click();
+    // Command1 is Delete Class: removes the class shown, then shows the first.
+    void Command1_Click();
+    // File > Save As: exports the configuration as a scrambled class file.
+    void mnuSaveAs_Click();
+    // File > Save Unprotected: exports it as a plain class file.
+    void mnuSaveUnprotected_Click();
+    // Writes the configuration as a class file, scrambled as the last command set.
+    void DoSave();
+    // The rows of one reference table as the window shows them.
+    struct RefRows {
+        QList<RefEntry> all;     // every row, by id
+        QList<RefEntry> offered; // the weapons or grenades a slot list offers
+    };
+    struct References {
+        RefRows weapons, grenades, items, specials;
+        const RefRows &of(schema::RefKind kind) const;
+        RefRows &of(schema::RefKind kind);
+    };
+
     // A weapon or grenade slot: a list that mirrors the id in its column.
     struct Slot {
         QComboBox *list;
@@ -51,6 +65,8 @@ private:
         bool hasExtra = false; // the last entry shows an id that is not offered
     };
 
+    // On opening: fills the slot lists and flag boxes, shows the first class
+    // (adding one to an empty configuration).
     void Form_Load();
     void buildWindow();
     QWidget *buildSlotFrame(schema::RefKind kind);
@@ -59,8 +75,9 @@ private:
                         const char *name, const QString &dbColumn, schema::Kind kind);
     void fillSlots(schema::RefKind kind);
     void fillFlags(schema::RefKind kind);
+    // dbClassDef moved: shows the configuration name and the slots of the class shown.
     void dbClassDef_Reposition();
-    void slotChosen(Slot &slot, int index);
+    void slotChosen(const Slot &slot, int index);
     int findPos(schema::RefKind kind, const QVariant &id) const;
     QString extraEntryText(schema::RefKind kind, const QVariant &id) const;
     const QList<RefEntry> &offered(schema::RefKind kind) const;
@@ -74,8 +91,7 @@ private:
     std::vector<Slot> mSlots;
     QList<QCheckBox *> mItemBoxes;
     QList<QCheckBox *> mSpecialBoxes;
-    QList<RefEntry> mOffered[2]; // weapons, grenades
-    QList<RefEntry> mAll[4];     // by RefKind
+    References mRefs;
 };
 
 } // namespace tarn

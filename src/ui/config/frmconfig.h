@@ -24,18 +24,26 @@ public:
     // Fills the list from the data database; nothing is selected afterwards.
     void RefreshList();
 
+private:
+    // btNew is New: asks for a name and creates an empty configuration.
     void btNew_Click();
+    // btDelete is Delete: removes the selected configuration after asking.
     void btDelete_Click();
+    // btEdit is Edit: opens the class editor on the selected configuration.
     void btEdit_Click();
+    // btCopy is Make Copy: copies the selected configuration under a new name.
     void btCopy_Click();
+    // btImport is Import: reads a class file into a new configuration.
     void btImport_Click();
+    // File > Set Mod ID: asks for the Mod ID that exports write.
     void mnuSetModID_Click();
+    // File > Exit: ends the program.
     void mnuExit_Click();
+    // Help > About: shows the About box.
     void mnuAbout_Click();
     // The Update menu: one reference table's editor, modal.
     void showRefEditor(schema::RefKind kind);
-
-private:
+    // classlist selection: makes the chosen configuration the current one.
     void classlist_Click();
     // Shows a store failure; true when there was none.
     bool report(const class Status &status);

@@ -18,14 +18,14 @@ public:
     FlagEditor(const EditorNames &names, AppState &state, Prompter &prompter,
                QWidget *parent = nullptr);
 
-    void Command1_Click() override;
-    // Calculate: the id whose bit number is typed.
-    void btnCalc_Click();
-
 private:
+    // Command1 is Add Record: also clears the id warning for the empty row.
+    void Command1_Click() override;
+    // btnCalc is Calculate: shows the id whose bit number is typed.
+    void btnCalc_Click();
     void addWarning();
     void addCalculator();
-    // Run each time the data control shows another row (or none).
+    // db moved: shows the bit number and the warning of the row shown (or none).
     void db_Reposition();
     void updateWarning();
 

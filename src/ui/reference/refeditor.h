@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <memory>
 #include <vector>
 
 class QGridLayout;
@@ -53,14 +54,9 @@ public:
     // The rows of a weapon or grenade editor.
     static std::vector<EditorRow> weaponRows(const EditorNames &names);
 
-    // Shows the row with the lowest id.
-    void Form_Load();
-    // Add Record: a pending new row, stored by the next move or by closing.
-    virtual void Command1_Click();
-    // Delete Record: the current row at once, then the lowest id again.
-    void Command2_Click();
-
 protected:
+    // Command1 is Add Record: a pending new row, stored by the next move or by closing.
+    virtual void Command1_Click();
     QLineEdit *field(const QString &name) const;
     // Columns: label, field, note, and a fourth to the right of the notes.
     // Rows: one for each EditorRow, then the buttons; more may go below from
@@ -73,6 +69,14 @@ protected:
     const schema::RefKind mKind;
 
 private:
+    // On opening: shows the row with the lowest id.
+    void Form_Load();
+    // Command2 is Delete Record: deletes the row shown at once, then shows the lowest id.
+    void Command2_Click();
+
+    friend std::unique_ptr<RecordDialog> makeRefEditor(schema::RefKind, AppState &, Prompter &,
+                                                       QWidget *);
+
     QGridLayout *mGrid = nullptr;
     int mNextRow = 0;
 };
