@@ -93,7 +93,6 @@ private slots:
     void warning_data();
     void warning();
     void warningFollowsStoredIds();
-    void disabledWeaponIsNotOffered();
 };
 
 void tst_RefEditors::laidOut_data()
@@ -221,7 +220,7 @@ void tst_RefEditors::refusedWriteKeepsUserOnRow_data()
         const char *table = schema::refTable(kind).table;
         for (const char *id : {"32767", "-32768"})
             QTest::addRow("%s id %s", table, id) << kind << "Text1" << id << QString();
-        for (const char *id : {"32768", "-32769", "40000"})
+        for (const char *id : {"32768", "-32769"})
             QTest::addRow("%s id %s", table, id) << kind << "Text1" << id << caption + id + range;
     }
     QTest::newRow("item id 40000") << RefKind::Item << "Text1"
@@ -358,22 +357,6 @@ void tst_RefEditors::warningFollowsStoredIds()
     f.edit("Text1")->setText("1");
     QVERIFY(f.control()->moveFirst()); // now shares its id with the row shown
     QVERIFY(f.warning()->text().contains("has this id"));
-}
-
-void tst_RefEditors::disabledWeaponIsNotOffered()
-{
-    Fixture f(RefKind::Weapon);
-    const auto offered = [&f](int id) {
-        const Result<QList<RefEntry>> rows = f.state->ref().offered(RefKind::Weapon);
-        return std::any_of(rows->begin(), rows->end(), [id](auto &e) { return e.id == id; });
-    };
-    QVERIFY(offered(2) && !offered(5)); // as in the sample data
-    QVERIFY(f.control()->moveTo(1));
-    f.edit("Text5")->setText("0");
-    QVERIFY(f.control()->moveTo(4));
-    f.edit("Text5")->setText("1");
-    QVERIFY(f.window->close());
-    QVERIFY(!offered(2) && offered(5));
 }
 
 QTEST_MAIN(tst_RefEditors)
