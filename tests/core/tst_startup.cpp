@@ -193,7 +193,8 @@ void tst_Startup::modIdReadWrite_data()
     QTest::newRow("quoted keeps comma") << QString() << QByteArray("\"a,b\",c\r\n") << "a,b";
     QTest::newRow("unquoted trimmed") << QString() << QByteArray("  x y  \r\n") << "x y";
     QTest::newRow("empty quotes") << QString() << QByteArray("\"\"\r\n") << "";
-    QTest::newRow("LF only") << QString() << QByteArray("\"lf\"\n") << "lf";
+    QTest::newRow("LF, quote not closed") << QString() << QByteArray("\"lf\nx\"\n") << "lf";
+    QTest::newRow("CR, quote not closed") << QString() << QByteArray("\"open\r\nx\"\r\n") << "open";
     QTest::newRow("no line end") << QString() << QByteArray("\"bare\"") << "bare";
     QTest::newRow("only first line") << QString() << QByteArray("\"one\"\r\n\"two\"\r\n") << "one";
     QTest::newRow("write keeps spaces on disk") << " 7 " << QByteArray("\" 7 \"\r\n") << "7";
