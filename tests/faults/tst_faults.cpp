@@ -49,6 +49,10 @@ struct LockHolder : Peek {
     explicit LockHolder(const QString &path) : Peek(path) { exec("BEGIN EXCLUSIVE"); }
 };
 
+// One class of a class file, after its two header lines.
+const QByteArray kBlock = "\r\n[Scout]\r\nmale grunt blue 3\r\n1 2 5 0 0 0 0 0 0 0\r\n1 0 0\r\n"
+                          "50 340 90  5  3\r\n100 25 10 2 50 5\r\n";
+
 // Wrappers that run tarn-cli under a restriction.
 const QStringList kAsNobody{"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"};
 // The shell ignores SIGXFSZ so that a write beyond the limit fails instead.
@@ -146,8 +150,7 @@ void tst_Faults::lockedDataFile()
     window.findChild<QListWidget *>("classlist")->setCurrentRow(0);
     prompter.answerInput("Another");
     const QString classFile = dir.file("one.class");
-    writeFile(classFile, "V3 1\r\nC\r\n\r\n[Scout]\r\nmale grunt blue 3\r\n1 2 5 0 0 0 0 0 0 0\r\n"
-                         "1 0 0\r\n50 340 90  5  3\r\n100 25 10 2 50 5\r\n");
+    writeFile(classFile, "V3 1\r\nC\r\n" + kBlock);
     prompter.answerFile(classFile);
     {
         LockHolder lock(dir.dataPath());
@@ -212,15 +215,13 @@ void tst_Faults::importFromPipe()
     QCOMPARE(cli.state(), QProcess::Running);
     QFile writer(fifo);
     QVERIFY(writer.open(QIODevice::WriteOnly));
-    const QByteArray block = "\r\n[Scout]\r\nmale grunt blue 3\r\n1 2 5 0 0 0 0 0 0 0\r\n1 0 0\r\n"
-                             "50 340 90  5  3\r\n100 25 10 2 50 5\r\n";
-    QVERIFY(writer.write("V3 1\r\nC\r\n" + block) > 0 && writer.flush());
+    QVERIFY(writer.write("V3 1\r\nC\r\n" + kBlock) > 0 && writer.flush());
     QTest::qWait(100); // and now for the rest of the file
     QVERIFY(state.data().createPackage("Meanwhile"));
     if (interrupt)
         kill(pid_t(cli.processId()), SIGINT);
     else
-        QVERIFY(writer.write(block) > 0 && writer.flush());
+        QVERIFY(writer.write(kBlock) > 0 && writer.flush());
     writer.close();
     QVERIFY(cli.waitForFinished(10000));
     QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
