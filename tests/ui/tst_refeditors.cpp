@@ -290,7 +290,8 @@ void tst_RefEditors::calculator_data()
     for (const char *pair : {"0:1", "30:1073741824", " 10 :1024", "2.5:4", "3.5:16",
                              "31:", "-1:", ":", "two:", "40000:"}) {
         const QStringList typedAnswer = QString::fromLatin1(pair).split(':');
-        rowPerKind(kFlags, pair, typedAnswer[0], typedAnswer[1]);
+        // One kind: the calculator does not depend on the table.
+        QTest::newRow(pair) << RefKind::Item << typedAnswer[0] << typedAnswer[1];
     }
 }
 
