@@ -4,7 +4,12 @@
 #include "schema.h"
 #include "textrules.h"
 
+#include <QSqlDriver>
 #include <QSqlError>
+
+#include <sqlite3.h>
+
+#include <array>
 
 #include <cmath>
 #include <limits>
@@ -117,44 +122,137 @@ Status DataStore::createPackage(const QString &name)
 namespace
 {
 
-// A class read from a file as classdef values; columns, when given, receives
-// the name of each value in the same order.
-QVariantList classValues(const QString &package, int number, const classfile::ClassRecord &r,
-                         QStringList *columns = nullptr)
+// The classdef columns a class read from a file fills, in the order
+// ClassInsert binds them.
+const QStringList &importColumns()
 {
-    QVariantList values;
-    auto add = [&](const QString &column, const QVariant &value) {
-        if (columns)
-            *columns << column;
-        values << value;
-    };
-    auto text = [](const std::string &bytes) {
-        return QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
-    };
-    using schema::RefKind;
-    add(QStringLiteral("package_name"), package);
-    add(QStringLiteral("class_name"), text(r.name));
-    add(QStringLiteral("class_num"), number);
-    add(QStringLiteral("skin_name1"), text(r.skin1));
-    add(QStringLiteral("skin_name2"), text(r.skin2));
-    add(QStringLiteral("model_name"), text(r.model));
-    for (int k = 1; k <= schema::slotCount(RefKind::Weapon); ++k)
-        add(schema::slotColumn(RefKind::Weapon, k), r.weapons[size_t(k - 1)]);
-    for (int k = 1; k <= schema::slotCount(RefKind::Grenade); ++k)
-        add(schema::slotColumn(RefKind::Grenade, k), r.grenades[size_t(k - 1)]);
-    add(QStringLiteral("max_speed"), r.speed);
-    add(QStringLiteral("max_health"), r.health);
-    add(QStringLiteral("max_armor"), r.armor);
-    for (int k = 1; k <= schema::flagCount(RefKind::Item); ++k)
-        add(schema::flagColumn(RefKind::Item, k), int(r.item(k)));
-    for (int k = 1; k <= schema::flagCount(RefKind::Special); ++k)
-        add(schema::flagColumn(RefKind::Special, k), int(r.special(k)));
-    add(QStringLiteral("decoyskin"), r.decoySkin);
-    size_t i = 0;
-    for (const schema::AmmoColumn &a : schema::ammoColumns())
-        add(QLatin1String(a.name), r.ammo[i++]);
-    return values;
+    static const QStringList columns = [] {
+        using schema::RefKind;
+        QStringList names{QStringLiteral("package_name"), QStringLiteral("class_name"),
+                          QStringLiteral("class_num"),    QStringLiteral("skin_name1"),
+                          QStringLiteral("skin_name2"),   QStringLiteral("model_name")};
+        for (int k = 1; k <= schema::slotCount(RefKind::Weapon); ++k)
+            names << schema::slotColumn(RefKind::Weapon, k);
+        for (int k = 1; k <= schema::slotCount(RefKind::Grenade); ++k)
+            names << schema::slotColumn(RefKind::Grenade, k);
+        names << QStringLiteral("max_speed") << QStringLiteral("max_health")
+              << QStringLiteral("max_armor");
+        for (int k = 1; k <= schema::flagCount(RefKind::Item); ++k)
+            names << schema::flagColumn(RefKind::Item, k);
+        for (int k = 1; k <= schema::flagCount(RefKind::Special); ++k)
+            names << schema::flagColumn(RefKind::Special, k);
+        names << QStringLiteral("decoyskin");
+        for (const schema::AmmoColumn &a : schema::ammoColumns())
+            names << QLatin1String(a.name);
+        return names;
+    }();
+    return columns;
 }
+
+// Latin-1 bytes (one a character) as UTF-8, the databases' text.
+void latin1ToUtf8(const std::string &latin1, std::string &utf8)
+{
+    utf8.clear();
+    for (const char byte : latin1) {
+        const auto c = static_cast<unsigned char>(byte);
+        if (c < 0x80) {
+            utf8 += byte;
+        } else {
+            utf8 += char(0xC0 | (c >> 6));
+            utf8 += char(0x80 | (c & 0x3F));
+        }
+    }
+}
+
+// The INSERT of an import, run through SQLite's own API on the store's
+// connection (and so inside its transaction): through QtSql each value costs a
+// QVariant and a formatted placeholder name, several times the engine's own
+// work for a row.
+class ClassInsert
+{
+public:
+    explicit ClassInsert(const Database &db) : mDb(db) {}
+    ~ClassInsert() { sqlite3_finalize(mStatement); }
+    ClassInsert(const ClassInsert &) = delete;
+    ClassInsert &operator=(const ClassInsert &) = delete;
+
+    Status prepare(const QString &package, const QString &what)
+    {
+        const QVariant handle = mDb.connection().driver()->handle();
+        if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
+            mEngine = *static_cast<sqlite3 *const *>(handle.constData());
+        if (!mEngine)
+            return mDb.failure(what, QSqlError(QString(),
+                                               QStringLiteral("the database is not open in SQLite"),
+                                               QSqlError::ConnectionError));
+        mPackage = package.toUtf8();
+        const QStringList &columns = importColumns();
+        const QByteArray sql =
+            QStringLiteral("INSERT INTO classdef (%1) VALUES (%2)")
+                .arg(schema::joined(columns), schema::placeholders(columns.size()))
+                .toUtf8();
+        if (sqlite3_prepare_v2(mEngine, sql.constData(), int(sql.size()), &mStatement, nullptr) !=
+            SQLITE_OK)
+            return failure(what);
+        return Status::success();
+    }
+
+    Status insert(int number, const classfile::ClassRecord &r, const QString &what)
+    {
+        using schema::RefKind;
+        int column = 0;
+        auto text = [&](const std::string &latin1, std::string &utf8) {
+            latin1ToUtf8(latin1, utf8);
+            // Never a null pointer: an empty field stores the empty text.
+            sqlite3_bind_text(mStatement, ++column, utf8.data(), int(utf8.size()), SQLITE_STATIC);
+        };
+        auto whole = [&](int value) {
+            sqlite3_bind_int(mStatement, ++column, value);
+        };
+        sqlite3_bind_text(mStatement, ++column, mPackage.constData(), int(mPackage.size()),
+                          SQLITE_STATIC);
+        text(r.name, mText[0]);
+        whole(number);
+        text(r.skin1, mText[1]);
+        text(r.skin2, mText[2]);
+        text(r.model, mText[3]);
+        for (const std::int16_t id : r.weapons)
+            whole(id);
+        for (const std::int16_t id : r.grenades)
+            whole(id);
+        whole(r.speed);
+        whole(r.health);
+        whole(r.armor);
+        for (int k = 1; k <= schema::flagCount(RefKind::Item); ++k)
+            whole(r.item(k));
+        for (int k = 1; k <= schema::flagCount(RefKind::Special); ++k)
+            whole(r.special(k));
+        whole(r.decoySkin);
+        for (const std::int16_t limit : r.ammo)
+            whole(limit);
+        Q_ASSERT(column == importColumns().size());
+        const int stepped = sqlite3_step(mStatement);
+        sqlite3_reset(mStatement);
+        if (stepped != SQLITE_DONE)
+            return failure(what);
+        return Status::success();
+    }
+
+private:
+    // The engine's text, as QtSql would have reported it.
+    Status failure(const QString &what) const
+    {
+        return mDb.failure(what, QSqlError(QString(), QString::fromUtf8(sqlite3_errmsg(mEngine)),
+                                           QSqlError::StatementError,
+                                           QString::number(sqlite3_extended_errcode(mEngine))));
+    }
+
+    const Database &mDb;
+    sqlite3 *mEngine = nullptr;
+    sqlite3_stmt *mStatement = nullptr;
+    QByteArray mPackage;
+    std::array<std::string, 4> mText; // bound in place until the row is stored
+};
 
 // The flag columns 1..count of a kind as one number, bit k - 1 for flag k:
 // two values a row instead of 39 keeps a long export close to the engine's speed.
@@ -179,13 +277,9 @@ Status DataStore::createPackage(const QString &name, const QString &what, const 
         return s;
     if (Status s = claimNewName(name, what); !s)
         return s;
-    QSqlQuery insert(mDb.connection());
-    insert.setForwardOnly(true);
-    QStringList columns;
-    classValues(name, 0, {}, &columns);
-    if (!insert.prepare(QStringLiteral("INSERT INTO classdef (%1) VALUES (%2)")
-                            .arg(schema::joined(columns), schema::placeholders(columns.size()))))
-        return mDb.failure(what, insert);
+    ClassInsert insert(mDb);
+    if (Status s = insert.prepare(name, what); !s)
+        return s;
     classfile::ClassRecord record;
     for (int number = 1;; ++number) {
         const Result<bool> more = source(record);
@@ -193,11 +287,8 @@ Status DataStore::createPackage(const QString &name, const QString &what, const 
             return more.status();
         if (!*more)
             break;
-        const QVariantList values = classValues(name, number, record);
-        for (qsizetype i = 0; i < values.size(); ++i)
-            insert.bindValue(int(i), values[i]);
-        if (!insert.exec())
-            return mDb.failure(what, insert);
+        if (Status s = insert.insert(number, record, what); !s)
+            return s;
     }
     if (Status s =
             mDb.exec(QStringLiteral("INSERT INTO package (package_name) VALUES (?)"), {name}, what);
