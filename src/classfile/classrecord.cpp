@@ -46,6 +46,16 @@ Number parseNumber(std::string_view text)
     }
     if (seenNonZero)
         order = intDigits - 1;
+    // A plain whole number, the usual field, is summed exactly here; the
+    // conversion rounds as from_chars would.
+    if (i == text.size() && digits > 0 && digits <= 18) {
+        if (!seenNonZero)
+            return {Number::Ok, 0.0};
+        std::int64_t whole = 0;
+        for (std::size_t d = mantissaStart; d < i; ++d)
+            whole = whole * 10 + (text[d] - '0');
+        return {Number::Ok, static_cast<double>(negative ? -whole : whole)};
+    }
     if (i < text.size() && text[i] == '.') {
         ++i;
         std::int64_t position = 0;

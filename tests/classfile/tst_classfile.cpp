@@ -84,7 +84,15 @@ void tst_ClassFile::numbers_data()
     QTest::newRow("-2.5") << "-2 -3";
     QTest::newRow("1.5e2") << "150 150";
     QTest::newRow("32767.5") << "out 32767";
+    QTest::newRow("32767") << "32767 32767";
+    QTest::newRow("-32768") << "-32768 -32768";
+    QTest::newRow("32768") << "out 32768";
+    QTest::newRow("-007") << "-7 -7";
+    QTest::newRow("-0") << "0 0";
+    QTest::newRow("2147483647") << "out 2147483647";
     QTest::newRow("2147483648") << "out out";
+    QTest::newRow("-999999999999999999") << "out out";
+    QTest::newRow("99999999999999999999") << "out out";
     QTest::newRow("-2147483648") << "out -2147483648";
     for (const char *text : {"", "0x10", "12a", "-", "1e", "1,5", "inf"})
         QTest::newRow(text) << "nan nan";
