@@ -3,6 +3,8 @@
 
 #include <QTest>
 
+#include <limits>
+
 using namespace tarn;
 using namespace tarn::test;
 
@@ -17,7 +19,10 @@ private slots:
     void newNames();
     void strayClasses();
     void caseIgnoredWithoutCollation();
-    void copyFailingPartWayLeavesNothing();
+    void failingPartWayLeavesNothing_data();
+    void failingPartWayLeavesNothing();
+    void importedRowsAsQtSqlStoresThem_data();
+    void importedRowsAsQtSqlStoresThem();
 };
 
 namespace
@@ -196,21 +201,134 @@ void tst_DataStore::caseIgnoredWithoutCollation()
              "Beta");
 }
 
-void tst_DataStore::copyFailingPartWayLeavesNothing()
+void tst_DataStore::failingPartWayLeavesNothing_data()
 {
+    QTest::addColumn<bool>("import");
+    QTest::newRow("make copy") << false;
+    QTest::newRow("import") << true;
+}
+
+void tst_DataStore::failingPartWayLeavesNothing()
+{
+    QFETCH(bool, import);
     DataDir dir;
     AppState &state = dir.start();
     Peek peek(dir.dataPath());
-    // The second class row of the copy is refused by the database.
+    // The second class row is refused by the database.
     peek.exec("CREATE TRIGGER refuse BEFORE INSERT ON classdef "
               "WHEN (SELECT count(*) FROM classdef WHERE package_name = NEW.package_name) >= 1 "
               "BEGIN SELECT RAISE(ABORT, 'disk trouble'); END");
-    const Status status = state.data().copyPackage("Sample Config", "Copy");
+    int offered = 0;
+    const Status status = import
+                              ? state.data().createPackage("Copy", "Could not import.",
+                                                           [&offered](classfile::ClassRecord &) {
+                                                               return Result<bool>(++offered <= 3);
+                                                           })
+                              : state.data().copyPackage("Sample Config", "Copy");
     QVERIFY2(!status && status.message().contains("disk trouble") &&
                  status.message().contains(dir.dataPath()),
              qPrintable(status.message()));
+    if (import)
+        QCOMPARE(status.message(), "Could not import.\n" + dir.dataPath() + ": disk trouble");
     QCOMPARE(peek.count("package"), 1);
     QCOMPARE(peek.count("classdef"), 2);
+}
+
+void tst_DataStore::importedRowsAsQtSqlStoresThem_data()
+{
+    // Texts as the file's Latin-1 bytes; the numbers in file order: decoy skin,
+    // w1..w10, g1..g3, armour, speed, health, special sum, item sum, six ammo limits.
+    QTest::addColumn<QByteArrayList>("texts"); // name, model, skin 1, skin 2
+    QTest::addColumn<QList<int>>("numbers");
+    auto same = [](int whole, int sum) {
+        QList<int> numbers(25, whole);
+        numbers[17] = numbers[18] = sum;
+        return numbers;
+    };
+    QTest::newRow("worked example") << QByteArrayList{"Scout", "male", "grunt", "blue"}
+                                    << QList<int>{3, 1,  2,   5,  0, 0, 0,   0,  0,  0, 0,  1, 0,
+                                                  0, 50, 340, 90, 5, 3, 100, 25, 10, 2, 50, 5};
+    QTest::newRow("lowest") << QByteArrayList{"[Low]", "m", "s", "t"}
+                            << same(-32768, std::numeric_limits<int>::min());
+    QTest::newRow("highest") << QByteArrayList{"High Class", "m", "s", "t"}
+                             << same(32767, std::numeric_limits<int>::max());
+    QTest::newRow("Latin-1") << QByteArrayList{"Gar\xE7ons \x80\xA0\xFF", "mod\xE8le", "\xE9", "x"}
+                             << same(-1, -1);
+    QTest::newRow("empty texts") << QByteArrayList{"", "", "", ""} << same(0, 0);
+}
+
+void tst_DataStore::importedRowsAsQtSqlStoresThem()
+{
+    QFETCH(QByteArrayList, texts);
+    QFETCH(QList<int>, numbers);
+    classfile::ClassRecord r;
+    std::string *fields[] = {&r.name, &r.model, &r.skin1, &r.skin2};
+    for (int i = 0; i < 4; ++i)
+        *fields[i] = texts[i].toStdString();
+    auto next = numbers.cbegin();
+    r.decoySkin = qint16(*next++);
+    for (std::int16_t &id : r.weapons)
+        id = qint16(*next++);
+    for (std::int16_t &id : r.grenades)
+        id = qint16(*next++);
+    r.armor = qint16(*next++);
+    r.speed = qint16(*next++);
+    r.health = qint16(*next++);
+    r.specialSum = *next++;
+    r.itemSum = *next++;
+    for (std::int16_t &limit : r.ammo)
+        limit = qint16(*next++);
+
+    DataDir dir;
+    DataStore &data = dir.start().data();
+    int offered = 0;
+    QVERIFY(data.createPackage("Imported", "Could not import.", [&](classfile::ClassRecord &out) {
+        out = r;
+        return Result<bool>(++offered <= 2);
+    }));
+    // The same class as QtSql binds it: Latin-1 texts, 16-bit fields as they are, flags as 0/1.
+    Peek peek(dir.dataPath());
+    auto latin1 = [](const std::string &bytes) {
+        return QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
+    };
+    QVariantMap row{{"package_name", "Written"},     {"class_name", latin1(r.name)},
+                    {"model_name", latin1(r.model)}, {"skin_name1", latin1(r.skin1)},
+                    {"skin_name2", latin1(r.skin2)}, {"decoyskin", r.decoySkin},
+                    {"max_armor", r.armor},          {"max_speed", r.speed},
+                    {"max_health", r.health}};
+    for (int k = 1; k <= 10; ++k)
+        row[QStringLiteral("w%1").arg(k)] = r.weapons[size_t(k - 1)];
+    for (int k = 1; k <= 3; ++k)
+        row[QStringLiteral("g%1").arg(k)] = r.grenades[size_t(k - 1)];
+    for (int k = 1; k <= 31; ++k)
+        row[QStringLiteral("s%1").arg(k)] = int(r.special(k));
+    for (int k = 1; k <= 9; ++k)
+        row[QStringLiteral("i%1").arg(k)] = int(r.item(k));
+    int a = 0;
+    for (const char *limit :
+         {"maxbullets", "maxshells", "maxrockets", "maxgrenades", "maxcells", "maxslugs"})
+        row[limit] = r.ammo[size_t(a++)];
+    for (int number : {1, 2}) {
+        row["class_num"] = number;
+        peek.exec(QStringLiteral("INSERT INTO classdef (%1) VALUES (%2)")
+                      .arg(schema::joined(row.keys()), schema::placeholders(row.size())),
+                  row.values());
+    }
+    // Every column by type and value; a column left out above would show as NULL.
+    QStringList shown;
+    for (const QString &column : schema::classdefColumnNames())
+        if (column != "package_name")
+            shown << QStringLiteral("'%1 ' || typeof(%1) || ' ' || quote(%1)").arg(column);
+    const QString select = QStringLiteral("SELECT %1 AS row FROM classdef WHERE package_name = ? "
+                                          "ORDER BY class_num")
+                               .arg(shown.join(" || ' | ' || "));
+    const QList<QVariantMap> written = peek.rows(select, {"Written"});
+    const QList<QVariantMap> imported = peek.rows(select, {"Imported"});
+    QCOMPARE(imported.size(), 2);
+    for (int i = 0; i < 2; ++i)
+        QCOMPARE(imported[i]["row"].toString(), written[i]["row"].toString());
+    QCOMPARE(peek.count("classdef WHERE typeof(class_num) <> 'integer' OR typeof(w1) <> 'integer'"),
+             0);
 }
 
 QTEST_GUILESS_MAIN(tst_DataStore)
