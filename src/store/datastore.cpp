@@ -310,11 +310,14 @@ QString StoredClass::text(int column) const
 
 Result<qint16> StoredClass::whole(int column) const
 {
-    const QString field = schema::fieldLabel(columns().at(column));
     const QVariant value = mQuery.value(column);
+    // Named only on failure: the label costs more than the value.
+    auto field = [column] {
+        return schema::fieldLabel(columns().at(column));
+    };
     const bool isText = value.typeId() == QMetaType::QString;
     if (value.isNull() || (isText && value.toString().isEmpty()))
-        return Status::failure(field + QStringLiteral(" is empty"));
+        return Status::failure(field() + QStringLiteral(" is empty"));
     if (value.typeId() == QMetaType::LongLong) { // the usual case, without a conversion
         const qlonglong n = value.toLongLong();
         if (n >= std::numeric_limits<qint16>::min() && n <= std::numeric_limits<qint16>::max())
@@ -326,7 +329,7 @@ Result<qint16> StoredClass::whole(int column) const
         d > std::numeric_limits<qint16>::max())
         return Status::failure(
             QStringLiteral("%1 holds '%2', not a whole number from -32768 to 32767")
-                .arg(field, value.toString()));
+                .arg(field(), value.toString()));
     return qint16(d);
 }
 
