@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 namespace tarn
 {
@@ -51,43 +52,107 @@ Result<std::string> toFile(const QString &text)
     return std::string(bytes.constData(), size_t(bytes.size()));
 }
 
-// A class file being read: its device, and a copy that receives every byte
-// read when one is given.
-class FileSource
+// A class file being read from its device.
+ClassFileReader::Source sourceOf(QIODevice &device)
+{
+    return [&device](char *data, std::size_t size) -> std::ptrdiff_t {
+        return std::ptrdiff_t(device.read(data, qint64(size)));
+    };
+}
+
+// The checked classes of an import, kept in a temporary file between reading
+// the class file and storing them: the file is parsed once, and memory stays
+// flat whatever its size.
+class RecordSpool
 {
 public:
-    FileSource(QIODevice &device, QIODevice *copy) : mDevice(device), mCopy(copy) {}
+    explicit RecordSpool(QIODevice &device) : mDevice(device) {}
 
-    ClassFileReader::Source source()
+    bool write(const ClassRecord &r)
     {
-        return [this](char *data, std::size_t size) -> std::ptrdiff_t {
-            const qint64 n = mDevice.read(data, qint64(size));
-            if (n > 0 && mCopy && mCopy->write(data, n) != n) {
-                mCopyFailed = true;
-                return -1;
-            }
-            return std::ptrdiff_t(n);
-        };
+        mBuffer.clear();
+        put(r.decoySkin);
+        put(r.weapons);
+        put(r.grenades);
+        put(r.armor);
+        put(r.speed);
+        put(r.health);
+        put(r.specialSum);
+        put(r.itemSum);
+        put(r.ammo);
+        for (const std::string *text : {&r.name, &r.model, &r.skin1, &r.skin2})
+            put(std::uint32_t(text->size()));
+        for (const std::string *text : {&r.name, &r.model, &r.skin1, &r.skin2})
+            mBuffer += *text;
+        return mDevice.write(mBuffer.data(), qint64(mBuffer.size())) == qint64(mBuffer.size());
     }
-    bool copyFailed() const { return mCopyFailed; }
+
+    // False when the record is cut short.
+    bool read(ClassRecord &r)
+    {
+        std::array<std::uint32_t, 4> sizes{};
+        mBuffer.resize(kFixed);
+        if (!fill(kFixed))
+            return false;
+        const char *at = mBuffer.data();
+        take(at, r.decoySkin);
+        take(at, r.weapons);
+        take(at, r.grenades);
+        take(at, r.armor);
+        take(at, r.speed);
+        take(at, r.health);
+        take(at, r.specialSum);
+        take(at, r.itemSum);
+        take(at, r.ammo);
+        take(at, sizes);
+        std::size_t total = 0;
+        for (const std::uint32_t size : sizes)
+            total += size;
+        mBuffer.resize(total);
+        if (!fill(total))
+            return false;
+        at = mBuffer.data();
+        std::size_t i = 0;
+        for (std::string *text : {&r.name, &r.model, &r.skin1, &r.skin2}) {
+            text->assign(at, sizes[i]);
+            at += sizes[i++];
+        }
+        return true;
+    }
 
 private:
+    static constexpr std::size_t kFixed =
+        sizeof(ClassRecord::decoySkin) + sizeof(ClassRecord::weapons) +
+        sizeof(ClassRecord::grenades) + 3 * sizeof(std::int16_t) + 2 * sizeof(std::int32_t) +
+        sizeof(ClassRecord::ammo) + 4 * sizeof(std::uint32_t);
+
+    template<typename T> void put(const T &value)
+    {
+        mBuffer.append(reinterpret_cast<const char *>(&value), sizeof value);
+    }
+    template<typename T> static void take(const char *&at, T &value)
+    {
+        std::memcpy(&value, at, sizeof value);
+        at += sizeof value;
+    }
+    bool fill(std::size_t size)
+    {
+        return size == 0 || mDevice.read(mBuffer.data(), qint64(size)) == qint64(size);
+    }
+
     QIODevice &mDevice;
-    QIODevice *mCopy;
-    bool mCopyFailed = false;
+    std::string mBuffer;
 };
 
 // Why a class file cannot be read.
 struct ReadProblem {
-    qint64 line = 0; // 0: the file could not be opened or copied
+    qint64 line = 0; // 0: the file could not be opened or spooled
     QString cause;   // escaped for a message
 };
 
 // The reader's problem, with the line and the cause as a message shows them.
-ReadProblem problemOf(const ClassFileReader &reader, const FileSource &file, QIODevice *copy)
+ReadProblem problemOf(const ClassFileReader &reader)
 {
-    if (file.copyFailed())
-        return {0, QStringLiteral("could not keep a temporary copy: ") + copy->errorString()};
     // The cause may quote the file, which may hold anything.
     return {qint64(reader.error().line), shownText(fromFile(reader.error().cause))};
 }
@@ -108,24 +173,28 @@ ReadOutcome openClassFile(QFile &file)
     return {};
 }
 
-// Reads and checks every class of an open device; copy, when given,
-// receives every byte read. Progress counts bytes of total; a cancel is a
+// Reads and checks every class of an open device; spool, when given,
+// receives every class read. Progress counts bytes of total; a cancel is a
 // failure.
 Result<ReadOutcome> readClasses(QIODevice &device, qint64 total, const ClassFileProgress &progress,
-                                QIODevice *copy = nullptr)
+                                QIODevice *spool = nullptr)
 {
-    FileSource file(device, copy);
-    ClassFileReader reader(file.source());
+    ClassFileReader reader(sourceOf(device));
+    RecordSpool classes(spool ? *spool : device);
     ClassRecord record;
     for (;;) {
         switch (reader.next(record)) {
         case ClassFileReader::Step::Error:
-            return ReadOutcome{reader.classCount(), problemOf(reader, file, copy)};
+            return ReadOutcome{reader.classCount(), problemOf(reader)};
         case ClassFileReader::Step::End:
             if (progress && !progress(total, total))
                 return Status::failure(kCancelled);
             return ReadOutcome{reader.classCount(), {}};
         case ClassFileReader::Step::Class:
+            if (spool && !classes.write(record))
+                return ReadOutcome{reader.classCount(),
+                                   {0, QStringLiteral("could not keep a temporary copy: ") +
+                                           spool->errorString()}};
             if (progress && reader.classCount() % kProgressStep == 0 &&
                 !progress(qint64(reader.bytesRead()), total))
                 return Status::failure(kCancelled);
@@ -323,7 +392,7 @@ Status importClassFile(AppState &state, const QString &newName, const QString &p
 
     // The file is read and checked whole before the database is locked, so that
     // a slow or endless input (a pipe, say) never keeps other programs waiting.
-    // A copy of its bytes is read again to store the classes: memory stays flat.
+    // The checked classes wait in a temporary file: memory stays flat.
     QTemporaryFile copy;
     if (!copy.open())
         return Status::failure(what + QStringLiteral("\nCould not make a temporary copy: ") +
@@ -331,6 +400,7 @@ Status importClassFile(AppState &state, const QString &newName, const QString &p
     // Nameless while open where the system allows it: an interrupted run leaves no file.
     if (QFile::remove(copy.fileName()))
         copy.setAutoRemove(false);
+    int classes = 0;
     {
         QFile file(path);
         if (const ReadOutcome opened = openClassFile(file); !opened.ok())
@@ -340,6 +410,7 @@ Status importClassFile(AppState &state, const QString &newName, const QString &p
             return read.status();
         if (!read->ok())
             return refuse(read->problem);
+        classes = read->classes;
     }
     if (!copy.flush() || !copy.seek(0))
         return Status::failure(what + QStringLiteral("\nCould not read the temporary copy: ") +
@@ -347,29 +418,25 @@ Status importClassFile(AppState &state, const QString &newName, const QString &p
     if (progress && !progress(kImportHalf, 2 * kImportHalf))
         return Status::failure(kCancelled);
 
-    // The copy was checked whole: storing it only reads it again.
-    const qint64 copied = copy.size();
-    FileSource source(copy, nullptr);
-    ClassFileReader reader(source.source());
+    // The classes were checked whole: storing them only reads them back.
+    RecordSpool spool(copy);
+    int stored = 0;
     return state.data().createPackage(newName, what, [&](ClassRecord &record) -> Result<bool> {
-        switch (reader.next(record)) {
-        case ClassFileReader::Step::Class:
-            if (progress && reader.classCount() % kProgressStep == 0 &&
-                !progress(kImportHalf + (copied > 0
-                                             ? qint64(reader.bytesRead()) * kImportHalf / copied
-                                             : kImportHalf),
-                          2 * kImportHalf))
-                return Status::failure(kCancelled);
-            return true;
-        case ClassFileReader::Step::End:
+        if (stored == classes) {
             if (progress && !progress(2 * kImportHalf, 2 * kImportHalf))
                 return Status::failure(kCancelled);
             return false;
-        case ClassFileReader::Step::Error: // the copy changed under us
-            break;
         }
-        return Status::failure(what + QStringLiteral("\nThe temporary copy could not be read: ") +
-                               problemOf(reader, source, nullptr).cause);
+        if (!spool.read(record)) // the copy changed under us
+            return Status::failure(
+                what + QStringLiteral("\nThe temporary copy could not be read: ") +
+                (copy.error() == QFileDevice::NoError ? QStringLiteral("it is cut short")
+                                                      : copy.errorString()));
+        ++stored;
+        if (progress && stored % kProgressStep == 0 &&
+            !progress(kImportHalf + qint64(stored) * kImportHalf / classes, 2 * kImportHalf))
+            return Status::failure(kCancelled);
+        return true;
     });
 }
 
