@@ -164,37 +164,72 @@ void latin1ToUtf8(const std::string &latin1, std::string &utf8)
     }
 }
 
-// The INSERT of an import, run through SQLite's own API on the store's
-// connection (and so inside its transaction): through QtSql each value costs a
-// QVariant and a formatted placeholder name, several times the engine's own
-// work for a row.
+// The engine under the store's connection, for the bulk paths: through QtSql
+// each value costs a QVariant (and each bound one a formatted placeholder
+// name), several times the engine's own work for a row.
+Result<sqlite3 *> engineOf(const Database &db, const QString &what)
+{
+    const QVariant handle = db.connection().driver()->handle();
+    if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
+        if (sqlite3 *engine = *static_cast<sqlite3 *const *>(handle.constData()))
+            return engine;
+    return db.failure(what,
+                      QSqlError(QString(), QStringLiteral("the database is not open in SQLite"),
+                                QSqlError::ConnectionError));
+}
+
+// The engine's last failure, as QtSql would have reported it.
+Status engineFailure(const Database &db, sqlite3 *engine, const QString &what)
+{
+    return db.failure(what, QSqlError(QString(), QString::fromUtf8(sqlite3_errmsg(engine)),
+                                      QSqlError::StatementError,
+                                      QString::number(sqlite3_extended_errcode(engine))));
+}
+
+// A statement prepared on the engine, finalized when it goes.
+class EngineStatement
+{
+public:
+    EngineStatement() = default;
+    ~EngineStatement() { sqlite3_finalize(mStatement); }
+    EngineStatement(const EngineStatement &) = delete;
+    EngineStatement &operator=(const EngineStatement &) = delete;
+
+    Status prepare(const Database &db, const QString &sql, const QString &what)
+    {
+        Result<sqlite3 *> engine = engineOf(db, what);
+        if (!engine)
+            return engine.status();
+        mEngine = *engine;
+        const QByteArray utf8 = sql.toUtf8();
+        if (sqlite3_prepare_v2(mEngine, utf8.constData(), int(utf8.size()), &mStatement, nullptr) !=
+            SQLITE_OK)
+            return engineFailure(db, mEngine, what);
+        return Status::success();
+    }
+    sqlite3 *engine() const { return mEngine; }
+    sqlite3_stmt *get() const { return mStatement; }
+
+private:
+    sqlite3 *mEngine = nullptr;
+    sqlite3_stmt *mStatement = nullptr;
+};
+
+// The INSERT of an import, on the engine (and so inside the store's transaction).
 class ClassInsert
 {
 public:
     explicit ClassInsert(const Database &db) : mDb(db) {}
-    ~ClassInsert() { sqlite3_finalize(mStatement); }
-    ClassInsert(const ClassInsert &) = delete;
-    ClassInsert &operator=(const ClassInsert &) = delete;
 
     Status prepare(const QString &package, const QString &what)
     {
-        const QVariant handle = mDb.connection().driver()->handle();
-        if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
-            mEngine = *static_cast<sqlite3 *const *>(handle.constData());
-        if (!mEngine)
-            return mDb.failure(what, QSqlError(QString(),
-                                               QStringLiteral("the database is not open in SQLite"),
-                                               QSqlError::ConnectionError));
         mPackage = package.toUtf8();
         const QStringList &columns = importColumns();
-        const QByteArray sql =
+        return mInsert.prepare(
+            mDb,
             QStringLiteral("INSERT INTO classdef (%1) VALUES (%2)")
-                .arg(schema::joined(columns), schema::placeholders(columns.size()))
-                .toUtf8();
-        if (sqlite3_prepare_v2(mEngine, sql.constData(), int(sql.size()), &mStatement, nullptr) !=
-            SQLITE_OK)
-            return failure(what);
-        return Status::success();
+                .arg(schema::joined(columns), schema::placeholders(columns.size())),
+            what);
     }
 
     Status insert(int number, const classfile::ClassRecord &r, const QString &what)
@@ -204,12 +239,13 @@ public:
         auto text = [&](const std::string &latin1, std::string &utf8) {
             latin1ToUtf8(latin1, utf8);
             // Never a null pointer: an empty field stores the empty text.
-            sqlite3_bind_text(mStatement, ++column, utf8.data(), int(utf8.size()), SQLITE_STATIC);
+            sqlite3_bind_text(mInsert.get(), ++column, utf8.data(), int(utf8.size()),
+                              SQLITE_STATIC);
         };
         auto whole = [&](int value) {
-            sqlite3_bind_int(mStatement, ++column, value);
+            sqlite3_bind_int(mInsert.get(), ++column, value);
         };
-        sqlite3_bind_text(mStatement, ++column, mPackage.constData(), int(mPackage.size()),
+        sqlite3_bind_text(mInsert.get(), ++column, mPackage.constData(), int(mPackage.size()),
                           SQLITE_STATIC);
         text(r.name, mText[0]);
         whole(number);
@@ -231,25 +267,16 @@ public:
         for (const std::int16_t limit : r.ammo)
             whole(limit);
         Q_ASSERT(column == importColumns().size());
-        const int stepped = sqlite3_step(mStatement);
-        sqlite3_reset(mStatement);
+        const int stepped = sqlite3_step(mInsert.get());
+        sqlite3_reset(mInsert.get());
         if (stepped != SQLITE_DONE)
-            return failure(what);
+            return engineFailure(mDb, mInsert.engine(), what);
         return Status::success();
     }
 
 private:
-    // The engine's text, as QtSql would have reported it.
-    Status failure(const QString &what) const
-    {
-        return mDb.failure(what, QSqlError(QString(), QString::fromUtf8(sqlite3_errmsg(mEngine)),
-                                           QSqlError::StatementError,
-                                           QString::number(sqlite3_extended_errcode(mEngine))));
-    }
-
     const Database &mDb;
-    sqlite3 *mEngine = nullptr;
-    sqlite3_stmt *mStatement = nullptr;
+    EngineStatement mInsert;
     QByteArray mPackage;
     std::array<std::string, 4> mText; // bound in place until the row is stored
 };
@@ -305,12 +332,31 @@ const QStringList &StoredClass::columns()
 
 QString StoredClass::text(int column) const
 {
-    return mQuery.value(column).toString();
+    // NULL reads as empty.
+    const auto *utf8 = reinterpret_cast<const char *>(sqlite3_column_text(mRow, column));
+    return QString::fromUtf8(utf8, sqlite3_column_bytes(mRow, column));
 }
 
 Result<qint16> StoredClass::whole(int column) const
 {
-    const QVariant value = mQuery.value(column);
+    QVariant value; // as QtSql reads it, where a value is not a plain integer
+    switch (sqlite3_column_type(mRow, column)) {
+    case SQLITE_INTEGER: {
+        const sqlite3_int64 n = sqlite3_column_int64(mRow, column);
+        if (n >= std::numeric_limits<qint16>::min() && n <= std::numeric_limits<qint16>::max())
+            return qint16(n);
+        value = qlonglong(n);
+        break;
+    }
+    case SQLITE_FLOAT:
+        value = sqlite3_column_double(mRow, column);
+        break;
+    case SQLITE_NULL:
+        break;
+    default:
+        value = text(column);
+        break;
+    }
     // Named only on failure: the label costs more than the value.
     auto field = [column] {
         return schema::fieldLabel(columns().at(column));
@@ -318,11 +364,6 @@ Result<qint16> StoredClass::whole(int column) const
     const bool isText = value.typeId() == QMetaType::QString;
     if (value.isNull() || (isText && value.toString().isEmpty()))
         return Status::failure(field() + QStringLiteral(" is empty"));
-    if (value.typeId() == QMetaType::LongLong) { // the usual case, without a conversion
-        const qlonglong n = value.toLongLong();
-        if (n >= std::numeric_limits<qint16>::min() && n <= std::numeric_limits<qint16>::max())
-            return qint16(n);
-    }
     bool ok = false;
     const double d = value.toDouble(&ok);
     if (!ok || d != std::floor(d) || d < std::numeric_limits<qint16>::min() ||
@@ -335,8 +376,8 @@ Result<qint16> StoredClass::whole(int column) const
 
 quint64 StoredClass::flags(schema::RefKind kind) const
 {
-    return quint64(
-        mQuery.value(int(columns().size()) + (kind == schema::RefKind::Item ? 0 : 1)).toLongLong());
+    return quint64(sqlite3_column_int64(mRow, int(columns().size()) +
+                                                  (kind == schema::RefKind::Item ? 0 : 1)));
 }
 
 Status
@@ -362,22 +403,26 @@ DataStore::readClasses(const QString &name, bool count, const QString &what,
     }
     if (Status s = onStart(*stored, classes); !s)
         return s;
-    if (Status s =
-            mDb.exec(query,
-                     QStringLiteral("SELECT %1, %2, %3 FROM classdef WHERE %4 "
-                                    "ORDER BY class_num, rowid")
-                         .arg(schema::joined(StoredClass::columns()),
-                              flagMask(schema::RefKind::Item, kItemBoxes),
-                              flagMask(schema::RefKind::Special, kSpecialBoxes), nameFilter()),
-                     {*stored}, what);
+    // On the engine: the rows of a long export need no QVariant per value.
+    EngineStatement select;
+    if (Status s = select.prepare(
+            mDb,
+            QStringLiteral("SELECT %1, %2, %3 FROM classdef WHERE %4 ORDER BY class_num, rowid")
+                .arg(schema::joined(StoredClass::columns()),
+                     flagMask(schema::RefKind::Item, kItemBoxes),
+                     flagMask(schema::RefKind::Special, kSpecialBoxes), nameFilter()),
+            what);
         !s)
         return s;
-    const StoredClass row(query);
-    while (query.next())
+    const QByteArray package = stored->toUtf8();
+    sqlite3_bind_text(select.get(), 1, package.constData(), int(package.size()), SQLITE_STATIC);
+    const StoredClass row(select.get());
+    int stepped;
+    while ((stepped = sqlite3_step(select.get())) == SQLITE_ROW)
         if (Status s = onClass(row); !s)
             return s;
-    if (query.lastError().isValid())
-        return mDb.failure(what, query);
+    if (stepped != SQLITE_DONE)
+        return engineFailure(mDb, select.engine(), what);
     return Status::success();
 }
 

@@ -6,6 +6,8 @@
 
 #include <functional>
 
+struct sqlite3_stmt;
+
 namespace tarn
 {
 
@@ -14,7 +16,7 @@ namespace tarn
 class StoredClass
 {
 public:
-    explicit StoredClass(const QSqlQuery &query) : mQuery(query) {}
+    explicit StoredClass(sqlite3_stmt *row) : mRow(row) {}
 
     // schema::exportColumns().
     static const QStringList &columns();
@@ -26,7 +28,7 @@ public:
     quint64 flags(schema::RefKind kind) const;
 
 private:
-    const QSqlQuery &mQuery;
+    sqlite3_stmt *mRow;
 };
 
 // The data database: configurations (package) and their classes (classdef).
