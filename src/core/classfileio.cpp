@@ -42,14 +42,18 @@ QString fromFile(const std::string &bytes)
 // The text as Latin-1 bytes; the failure says why it cannot be.
 Result<std::string> toFile(const QString &text)
 {
-    for (const char32_t c : text.toUcs4()) {
-        if (c > 0xFF)
-            return Status::failure(
-                QStringLiteral("holds the character %1, which a class file cannot carry")
-                    .arg(QString::fromStdString(classfile::describeCharacter(c))));
+    std::string bytes(size_t(text.size()), '\0');
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c > 0xFF) // whole characters only on this rare path
+            for (const char32_t ucs : text.toUcs4())
+                if (ucs > 0xFF)
+                    return Status::failure(
+                        QStringLiteral("holds the character %1, which a class file cannot carry")
+                            .arg(QString::fromStdString(classfile::describeCharacter(ucs))));
+        bytes[size_t(i)] = char(c);
     }
-    const QByteArray bytes = text.toLatin1();
-    return std::string(bytes.constData(), size_t(bytes.size()));
+    return bytes;
 }
 
 // A class file being read from its device.
@@ -348,12 +352,14 @@ Status exportClassFile(AppState &state, const QString &configName, const QString
             return Status::success();
         },
         [&](const StoredClass &row) {
-            const QString ofClass = QStringLiteral("class \"%1\": ").arg(row.text(0));
+            auto ofClass = [&row] {
+                return QStringLiteral("class \"%1\": ").arg(row.text(0));
+            };
             const Result<ClassRecord> record = classFromRow(row, *items, *specials);
             if (!record)
-                return fail(ofClass + record.message());
+                return fail(ofClass() + record.message());
             if (!writer.writeClass(*record))
-                return writeFailure(ofClass);
+                return writeFailure(ofClass());
             if (progress && ++done % kProgressStep == 0 && !progress(done, total))
                 return fail(kCancelled);
             return Status::success();
