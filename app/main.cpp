@@ -1,11 +1,11 @@
-#include "appstate.h"
-#include "firstrun.h"
-#include "frmconfig.h"
-#include "jetconversion.h"
-#include "qtprompter.h"
-#include "screenshots.h"
-#include "startup.h"
-#include "windowicon.h"
+#include "core/appstate.h"
+#include "core/startup.h"
+#include "platform/qtprompter.h"
+#include "ui/config/firstrun.h"
+#include "ui/config/frmconfig.h"
+#include "ui/config/jetconversion.h"
+#include "ui/screenshots.h"
+#include "ui/windowicon.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -3,12 +3,12 @@
 // its classes. Prints medians of repeated runs in milliseconds.
 //   bench_windows DATA_DIR CONFIGURATION [RUNS]
 
-#include "appstate.h"
-#include "datacontrol.h"
-#include "frmclasses.h"
-#include "frmconfig.h"
+#include "core/appstate.h"
+#include "core/startup.h"
+#include "platform/datacontrol.h"
 #include "scriptedprompter.h"
-#include "startup.h"
+#include "ui/classes/frmclasses.h"
+#include "ui/config/frmconfig.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 #include "cli.h"
 
 #include "commands.h"
-#include "startup.h"
+#include "core/startup.h"
 
 #include <QCommandLineParser>
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "commands.h"
 
-#include "classfileio.h"
+#include "core/classfileio.h"
 
 #include <csignal>
 

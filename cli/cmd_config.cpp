@@ -1,7 +1,7 @@
 #include "commands.h"
 
-#include "settings.h"
-#include "startup.h"
+#include "core/settings.h"
+#include "core/startup.h"
 
 namespace tarn::cli
 {

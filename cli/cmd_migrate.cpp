@@ -1,7 +1,7 @@
 #include "commands.h"
 
-#include "jetconvert.h"
-#include "startup.h"
+#include "core/startup.h"
+#include "migrate/jetconvert.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -2,7 +2,7 @@
 
 #include "cli.h"
 
-#include "appstate.h"
+#include "core/appstate.h"
 
 namespace tarn::cli
 {

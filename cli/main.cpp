@@ -1,5 +1,5 @@
 #include "cli.h"
-#include "startup.h"
+#include "core/startup.h"
 
 #include <QCoreApplication>
 

@@ -3,9 +3,9 @@
 // agree with the text they came from, and that every class read is written
 // back by the writer (or refused by it) so that it reads back the same.
 
-#include "classfilereader.h"
-#include "classfilewriter.h"
-#include "linecodec.h"
+#include "classfile/classfilereader.h"
+#include "classfile/classfilewriter.h"
+#include "classfile/linecodec.h"
 
 #include <cmath>
 #include <cstdint>

@@ -3,9 +3,9 @@
 // stored: the target aborts on anything else. The name of the new
 // configuration is line 2 of the input, so that odd names are tried too.
 
-#include "classfileio.h"
-#include "initfiles.h"
-#include "startup.h"
+#include "core/classfileio.h"
+#include "core/startup.h"
+#include "store/initfiles.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "characters.h"
+#include "classfile/characters.h"
 
 #include <cstdio>
 

@@ -1,6 +1,6 @@
-#include "classfilereader.h"
+#include "classfile/classfilereader.h"
 
-#include "linecodec.h"
+#include "classfile/linecodec.h"
 
 #include <algorithm>
 #include <cstring>

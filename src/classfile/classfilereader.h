@@ -1,7 +1,7 @@
 #pragma once
 
-#include "classrecord.h"
-#include "linecodec.h"
+#include "classfile/classrecord.h"
+#include "classfile/linecodec.h"
 
 #include <cstddef>
 #include <cstdint>

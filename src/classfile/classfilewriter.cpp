@@ -1,7 +1,7 @@
-#include "classfilewriter.h"
+#include "classfile/classfilewriter.h"
 
-#include "characters.h"
-#include "linecodec.h"
+#include "classfile/characters.h"
+#include "classfile/linecodec.h"
 
 #include <charconv>
 #include <utility>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "classrecord.h"
+#include "classfile/classrecord.h"
 
 #include <functional>
 #include <string>

@@ -1,4 +1,4 @@
-#include "classrecord.h"
+#include "classfile/classrecord.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "linecodec.h"
+#include "classfile/linecodec.h"
 
 namespace tarn::classfile
 {

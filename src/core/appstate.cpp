@@ -1,6 +1,6 @@
-#include "appstate.h"
+#include "core/appstate.h"
 
-#include "settings.h"
+#include "core/settings.h"
 
 #include <QDir>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "datastore.h"
-#include "refstore.h"
+#include "store/datastore.h"
+#include "store/refstore.h"
 
 #include <QString>
 

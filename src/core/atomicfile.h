@@ -1,6 +1,6 @@
 #pragma once
 
-#include "status.h"
+#include "store/status.h"
 
 #include <QByteArrayView>
 #include <QSaveFile>

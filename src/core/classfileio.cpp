@@ -1,11 +1,11 @@
-#include "classfileio.h"
+#include "core/classfileio.h"
 
-#include "atomicfile.h"
-#include "characters.h"
-#include "classfilereader.h"
-#include "classfilewriter.h"
-#include "schema.h"
-#include "textrules.h"
+#include "classfile/characters.h"
+#include "classfile/classfilereader.h"
+#include "classfile/classfilewriter.h"
+#include "core/atomicfile.h"
+#include "store/schema.h"
+#include "store/textrules.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
-#include "settings.h"
+#include "core/settings.h"
 
-#include "atomicfile.h"
-#include "linecodec.h"
-#include "textrules.h"
+#include "classfile/linecodec.h"
+#include "core/atomicfile.h"
+#include "store/textrules.h"
 
 #include <QFile>
 

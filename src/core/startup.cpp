@@ -1,8 +1,8 @@
-#include "startup.h"
+#include "core/startup.h"
 
-#include "initfiles.h"
-#include "settings.h"
-#include "version.h"
+#include "core/settings.h"
+#include "core/version.h"
+#include "store/initfiles.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "appstate.h"
-#include "status.h"
+#include "core/appstate.h"
+#include "store/status.h"
 
 #include <QStringList>
 

@@ -1,10 +1,10 @@
-#include "jetconvert.h"
+#include "migrate/jetconvert.h"
 
-#include "database.h"
-#include "initfiles.h"
-#include "jetdump.h"
-#include "schema.h"
-#include "tablecopy.h"
+#include "migrate/jetdump.h"
+#include "store/database.h"
+#include "store/initfiles.h"
+#include "store/schema.h"
+#include "store/tablecopy.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "jetdump.h"
+#include "migrate/jetdump.h"
 
 #include <QDate>
 #include <QSet>

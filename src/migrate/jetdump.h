@@ -1,7 +1,7 @@
 #pragma once
 
-#include "status.h"
-#include "tablecopy.h"
+#include "store/status.h"
+#include "store/tablecopy.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,8 +1,8 @@
-#include "datacontrol.h"
+#include "platform/datacontrol.h"
 
-#include "classrecord.h"
-#include "database.h"
-#include "prompter.h"
+#include "classfile/classrecord.h"
+#include "platform/prompter.h"
+#include "store/database.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "recordcursor.h"
-#include "schema.h"
+#include "store/recordcursor.h"
+#include "store/schema.h"
 
 #include <QList>
 #include <QPointer>

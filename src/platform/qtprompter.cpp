@@ -1,4 +1,4 @@
-#include "qtprompter.h"
+#include "platform/qtprompter.h"
 
 #include <QApplication>
 #include <QFileDialog>

@@ -1,6 +1,6 @@
-#include "recorddialog.h"
+#include "platform/recorddialog.h"
 
-#include "datacontrol.h"
+#include "platform/datacontrol.h"
 
 #include <QPushButton>
 

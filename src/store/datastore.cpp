@@ -1,8 +1,8 @@
-#include "datastore.h"
+#include "store/datastore.h"
 
-#include "linecodec.h"
-#include "schema.h"
-#include "textrules.h"
+#include "classfile/linecodec.h"
+#include "store/schema.h"
+#include "store/textrules.h"
 
 #include <QSqlDriver>
 #include <QSqlError>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "classrecord.h"
-#include "database.h"
-#include "refstore.h"
+#include "classfile/classrecord.h"
+#include "store/database.h"
+#include "store/refstore.h"
 
 #include <functional>
 

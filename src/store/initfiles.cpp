@@ -1,7 +1,7 @@
-#include "initfiles.h"
+#include "store/initfiles.h"
 
-#include "database.h"
-#include "schema.h"
+#include "store/database.h"
+#include "store/schema.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -1,7 +1,7 @@
-#include "recordcursor.h"
+#include "store/recordcursor.h"
 
-#include "database.h"
-#include "datastore.h"
+#include "store/database.h"
+#include "store/datastore.h"
 
 #include <QSqlQuery>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "schema.h"
-#include "status.h"
+#include "store/schema.h"
+#include "store/status.h"
 
 #include <QList>
 #include <QStringList>

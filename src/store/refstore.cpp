@@ -1,4 +1,4 @@
-#include "refstore.h"
+#include "store/refstore.h"
 
 #include <cmath>
 #include <limits>

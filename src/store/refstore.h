@@ -1,7 +1,7 @@
 #pragma once
 
-#include "database.h"
-#include "schema.h"
+#include "store/database.h"
+#include "store/schema.h"
 
 #include <QList>
 

@@ -1,6 +1,6 @@
-#include "tablecopy.h"
+#include "store/tablecopy.h"
 
-#include "database.h"
+#include "store/database.h"
 
 namespace tarn
 {

@@ -1,6 +1,6 @@
-#include "textrules.h"
+#include "store/textrules.h"
 
-#include "characters.h"
+#include "classfile/characters.h"
 
 #include <QList>
 

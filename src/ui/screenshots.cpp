@@ -1,13 +1,13 @@
-#include "screenshots.h"
+#include "ui/screenshots.h"
 
-#include "appstate.h"
-#include "datacontrol.h"
-#include "frmabout.h"
-#include "frmclasses.h"
-#include "frmconfig.h"
-#include "prompter.h"
-#include "recorddialog.h"
-#include "refeditors.h"
+#include "core/appstate.h"
+#include "platform/datacontrol.h"
+#include "platform/prompter.h"
+#include "platform/recorddialog.h"
+#include "ui/classes/frmclasses.h"
+#include "ui/config/frmabout.h"
+#include "ui/config/frmconfig.h"
+#include "ui/reference/refeditors.h"
 
 #include <QApplication>
 #include <QDir>

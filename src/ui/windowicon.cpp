@@ -1,4 +1,4 @@
-#include "windowicon.h"
+#include "ui/windowicon.h"
 
 namespace tarn
 {

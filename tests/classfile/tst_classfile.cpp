@@ -1,6 +1,6 @@
-#include "classfilereader.h"
-#include "classfilewriter.h"
-#include "linecodec.h"
+#include "classfile/classfilereader.h"
+#include "classfile/classfilewriter.h"
+#include "classfile/linecodec.h"
 
 #include <QTest>
 

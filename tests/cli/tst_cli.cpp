@@ -1,7 +1,7 @@
-#include "classfileio.h"
 #include "clirun.h"
+#include "core/classfileio.h"
+#include "core/version.h"
 #include "testsupport.h"
-#include "version.h"
 
 #include <QProcess>
 #include <QRegularExpression>

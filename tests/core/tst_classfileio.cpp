@@ -1,6 +1,6 @@
-#include "classfileio.h"
-#include "linecodec.h"
-#include "schema.h"
+#include "classfile/linecodec.h"
+#include "core/classfileio.h"
+#include "store/schema.h"
 #include "testsupport.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
-#include "schema.h"
-#include "settings.h"
-#include "startup.h"
+#include "core/settings.h"
+#include "core/startup.h"
+#include "store/schema.h"
 #include "testsupport.h"
 
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "schema.h"
+#include "store/schema.h"
 #include "testsupport.h"
 
 #include <QDir>

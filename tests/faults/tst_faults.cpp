@@ -1,9 +1,9 @@
-#include "datacontrol.h"
-#include "frmclasses.h"
-#include "frmconfig.h"
-#include "schema.h"
+#include "platform/datacontrol.h"
 #include "scriptedprompter.h"
+#include "store/schema.h"
 #include "testsupport.h"
+#include "ui/classes/frmclasses.h"
+#include "ui/config/frmconfig.h"
 
 #include <QFile>
 #include <QLineEdit>

@@ -1,7 +1,7 @@
-#include "jetconvert.h"
-#include "jetdump.h"
 #include "legacyexpected.h"
-#include "schema.h"
+#include "migrate/jetconvert.h"
+#include "migrate/jetdump.h"
+#include "store/schema.h"
 #include "testsupport.h"
 
 #include <QFile>

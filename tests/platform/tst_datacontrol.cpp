@@ -1,5 +1,5 @@
-#include "datacontrol.h"
-#include "recorddialog.h"
+#include "platform/datacontrol.h"
+#include "platform/recorddialog.h"
 #include "scriptedprompter.h"
 #include "testsupport.h"
 

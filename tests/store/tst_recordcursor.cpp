@@ -1,5 +1,5 @@
-#include "appstate.h"
-#include "recordcursor.h"
+#include "core/appstate.h"
+#include "store/recordcursor.h"
 #include "testsupport.h"
 
 #include <QTest>

@@ -1,7 +1,7 @@
 #include "testsupport.h"
 
-#include "initfiles.h"
-#include "startup.h"
+#include "core/startup.h"
+#include "store/initfiles.h"
 
 #include <QDir>
 #include <QFile>

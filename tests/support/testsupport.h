@@ -1,6 +1,6 @@
 #pragma once
 
-#include "appstate.h"
+#include "core/appstate.h"
 
 #include <QSqlDatabase>
 #include <QTemporaryDir>

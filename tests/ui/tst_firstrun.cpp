@@ -1,6 +1,6 @@
-#include "firstrun.h"
 #include "scriptedprompter.h"
 #include "testsupport.h"
+#include "ui/config/firstrun.h"
 
 #include <QDir>
 #include <QTemporaryDir>

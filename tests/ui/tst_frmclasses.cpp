@@ -1,9 +1,9 @@
-#include "datacontrol.h"
 #include "focuschain.h"
-#include "frmclasses.h"
-#include "frmconfig.h"
+#include "platform/datacontrol.h"
 #include "scriptedprompter.h"
 #include "testsupport.h"
+#include "ui/classes/frmclasses.h"
+#include "ui/config/frmconfig.h"
 
 #include <QApplication>
 #include <QCheckBox>

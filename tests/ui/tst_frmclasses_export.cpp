@@ -1,8 +1,8 @@
-#include "appstate.h"
-#include "datacontrol.h"
-#include "frmclasses.h"
+#include "core/appstate.h"
+#include "platform/datacontrol.h"
 #include "scriptedprompter.h"
 #include "testsupport.h"
+#include "ui/classes/frmclasses.h"
 
 #include <QAction>
 #include <QCheckBox>

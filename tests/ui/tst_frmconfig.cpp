@@ -1,7 +1,7 @@
 #include "focuschain.h"
-#include "frmconfig.h"
 #include "scriptedprompter.h"
 #include "testsupport.h"
+#include "ui/config/frmconfig.h"
 
 #include <QAction>
 #include <QListWidget>

@@ -1,7 +1,7 @@
-#include "appstate.h"
-#include "frmconfig.h"
+#include "core/appstate.h"
 #include "scriptedprompter.h"
 #include "testsupport.h"
+#include "ui/config/frmconfig.h"
 
 #include <QListWidget>
 #include <QPushButton>

@@ -1,6 +1,6 @@
-#include "jetconversion.h"
 #include "scriptedprompter.h"
 #include "testsupport.h"
+#include "ui/config/jetconversion.h"
 
 #include <QTemporaryDir>
 #include <QTest>

@@ -1,9 +1,9 @@
-#include "datacontrol.h"
 #include "focuschain.h"
-#include "recorddialog.h"
-#include "refeditors.h"
+#include "platform/datacontrol.h"
+#include "platform/recorddialog.h"
 #include "scriptedprompter.h"
 #include "testsupport.h"
+#include "ui/reference/refeditors.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -2,14 +2,14 @@
 // dialogs of QtPrompter: titles, text from the user shown as typed, names for
 // screen readers, keyboard access to the menus, and a size that fits a small
 // screen.
-#include "frmabout.h"
-#include "frmclasses.h"
-#include "frmconfig.h"
-#include "qtprompter.h"
-#include "recorddialog.h"
-#include "refeditors.h"
-#include "startup.h"
+#include "core/startup.h"
+#include "platform/qtprompter.h"
+#include "platform/recorddialog.h"
 #include "testsupport.h"
+#include "ui/classes/frmclasses.h"
+#include "ui/config/frmabout.h"
+#include "ui/config/frmconfig.h"
+#include "ui/reference/refeditors.h"
 
 #include <QAbstractItemView>
 #include <QAccessible>

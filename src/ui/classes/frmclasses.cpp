@@ -1,10 +1,10 @@
-#include "frmclasses.h"
+#include "ui/classes/frmclasses.h"
 
-#include "appstate.h"
-#include "classfileio.h"
-#include "datacontrol.h"
-#include "prompter.h"
-#include "windowicon.h"
+#include "core/appstate.h"
+#include "core/classfileio.h"
+#include "platform/datacontrol.h"
+#include "platform/prompter.h"
+#include "ui/windowicon.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "recorddialog.h"
-#include "refstore.h"
+#include "platform/recorddialog.h"
+#include "store/refstore.h"
 
 #include <QList>
 

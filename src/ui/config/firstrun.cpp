@@ -1,4 +1,4 @@
-#include "firstrun.h"
+#include "ui/config/firstrun.h"
 
 #include <QDir>
 #include <QFileInfo>

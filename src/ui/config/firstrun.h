@@ -1,7 +1,7 @@
 #pragma once
 
-#include "prompter.h"
-#include "startup.h"
+#include "core/startup.h"
+#include "platform/prompter.h"
 
 namespace tarn
 {

@@ -1,6 +1,6 @@
-#include "frmabout.h"
+#include "ui/config/frmabout.h"
 
-#include "windowicon.h"
+#include "ui/windowicon.h"
 
 #include <QGridLayout>
 #include <QLabel>

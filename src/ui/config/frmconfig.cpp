@@ -1,14 +1,14 @@
-#include "frmconfig.h"
+#include "ui/config/frmconfig.h"
 
-#include "appstate.h"
-#include "classfileio.h"
-#include "frmabout.h"
-#include "frmclasses.h"
-#include "prompter.h"
-#include "recorddialog.h"
-#include "refeditors.h"
-#include "settings.h"
-#include "windowicon.h"
+#include "core/appstate.h"
+#include "core/classfileio.h"
+#include "core/settings.h"
+#include "platform/prompter.h"
+#include "platform/recorddialog.h"
+#include "ui/classes/frmclasses.h"
+#include "ui/config/frmabout.h"
+#include "ui/reference/refeditors.h"
+#include "ui/windowicon.h"
 
 #include <QCoreApplication>
 #include <QGridLayout>

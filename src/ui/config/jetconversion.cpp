@@ -1,4 +1,4 @@
-#include "jetconversion.h"
+#include "ui/config/jetconversion.h"
 
 namespace tarn
 {

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "jetconvert.h"
-#include "prompter.h"
-#include "startup.h"
+#include "core/startup.h"
+#include "migrate/jetconvert.h"
+#include "platform/prompter.h"
 
 namespace tarn
 {

@@ -1,9 +1,9 @@
-#include "flageditor.h"
+#include "ui/reference/flageditor.h"
 
-#include "appstate.h"
-#include "classrecord.h"
-#include "datacontrol.h"
-#include "prompter.h"
+#include "classfile/classrecord.h"
+#include "core/appstate.h"
+#include "platform/datacontrol.h"
+#include "platform/prompter.h"
 
 #include <QFrame>
 #include <QGridLayout>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "refeditor.h"
+#include "ui/reference/refeditor.h"
 
 class QLabel;
 

@@ -1,8 +1,8 @@
-#include "refeditor.h"
+#include "ui/reference/refeditor.h"
 
-#include "appstate.h"
-#include "datacontrol.h"
-#include "windowicon.h"
+#include "core/appstate.h"
+#include "platform/datacontrol.h"
+#include "ui/windowicon.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>

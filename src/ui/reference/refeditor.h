@@ -1,7 +1,7 @@
 #pragma once
 
-#include "recorddialog.h"
-#include "schema.h"
+#include "platform/recorddialog.h"
+#include "store/schema.h"
 
 #include <QString>
 

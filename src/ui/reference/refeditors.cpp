@@ -1,6 +1,6 @@
-#include "refeditors.h"
+#include "ui/reference/refeditors.h"
 
-#include "flageditor.h"
+#include "ui/reference/flageditor.h"
 
 namespace tarn
 {
