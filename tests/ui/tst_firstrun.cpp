@@ -23,10 +23,8 @@ void tst_FirstRun::offered_data()
     QTest::addColumn<int>("choice");     // -1: the box is closed
     QTest::addColumn<QString>("folder"); // below a temporary folder
     QTest::addColumn<int>("packages");   // configurations after; -1: nothing created
-    QTest::newRow("sample rows") << 0 << "" << 1;
     QTest::newRow("empty") << 1 << "" << 0;
     QTest::newRow("folder made") << 0 << ".local/share/tarn" << 1;
-    QTest::newRow("quit") << 2 << "" << -1;
     QTest::newRow("quit, no folder made") << 2 << ".local/share/tarn" << -1;
     QTest::newRow("closed") << -1 << "" << -1;
 }

@@ -5,10 +5,10 @@
 #include "ui/classes/frmclasses.h"
 #include "ui/config/frmconfig.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -24,14 +24,18 @@ namespace
 const QString kPackage = QStringLiteral("Cfg 'A'");
 
 // A data directory whose configuration holds the given classes (number, name),
-// with the reference tables as the sample or as a test sets them up.
+// or the sample configuration as it is, with the reference tables as the
+// sample or as a test sets them up.
 struct Fixture {
-    explicit Fixture(const QList<int> &numbers = {1, 2, 3})
+    explicit Fixture(const std::optional<QList<int>> &numbers = QList<int>{1, 2, 3})
+        : package(numbers ? kPackage : QStringLiteral("Sample Config"))
     {
+        if (!numbers)
+            return;
         peek.exec("DELETE FROM classdef");
         peek.exec("DELETE FROM package");
         peek.exec("INSERT INTO package VALUES (?)", {kPackage});
-        for (int n : numbers)
+        for (int n : *numbers)
             peek.exec("INSERT INTO classdef (package_name, class_num, class_name, max_speed, "
                       "w2, w3, g1) VALUES (?, ?, ?, ?, 2, 3, 1)",
                       {kPackage, n, QStringLiteral("Class %1").arg(n), 300 + n});
@@ -41,7 +45,7 @@ struct Fixture {
     {
         peek.countWrites("classdef");
         AppState &state = dir.start();
-        state.setCurrentPackage(kPackage);
+        state.setCurrentPackage(package);
         editor = std::make_unique<frmClasses>(state, prompter);
         editor->show();
         return *editor;
@@ -60,6 +64,15 @@ struct Fixture {
             .toString();
     }
 
+    // Exports through the menu item to a file of the data directory; returns its bytes.
+    QByteArray exportTo(const char *action, const QString &name)
+    {
+        prompter.answerFile(name.isEmpty() ? QString() : dir.file(name));
+        child<QAction>(editor.get(), action)->trigger();
+        return readFile(dir.file(name));
+    }
+
+    QString package;
     DataDir dir;
     Peek peek{dir.dataPath()};
     Peek ref{dir.refPath()};
@@ -74,7 +87,7 @@ class tst_frmClasses : public QObject
     Q_OBJECT
 
 private slots:
-    void showsFirstClassWithLabels();
+    void showsFirstClassAndTabOrder();
     void editsSurviveMoveAndClose();
     void unofferedSlotsAreKeptAndNeverWritten_data();
     void unofferedSlotsAreKeptAndNeverWritten();
@@ -86,15 +99,17 @@ private slots:
     void flagBoxesFollowReferenceRows_data();
     void flagBoxesFollowReferenceRows();
     void mainWindowEditOpensEditor();
+    void fileMenu_data();
+    void fileMenu();
+    void cancelOrRefusalWritesNothing();
+    void flagSumsAgreeWithTheBoxes();
 };
 
-void tst_frmClasses::showsFirstClassWithLabels()
+void tst_frmClasses::showsFirstClassAndTabOrder()
 {
-    Fixture f({3, 1, 2});
-    frmClasses &w = f.open();
+    Fixture f(QList<int>{3, 1, 2});
+    f.open();
     QCOMPARE(f.edit("fldClassName")->text(), "Class 1");
-    QCOMPARE(child<QLabel>(&w, "Label31")->text(), kPackage);
-    QCOMPARE(f.list("w2")->currentText(), "Scattergun");
     // Tab goes down each column of fields, then through the frames in reading order.
     QCOMPARE(tabChain(f.edit("fldClassName"), 13),
              "fldClassName fldModel fldSkin1 fldSkin2 Text1 fldArmor fldSpeed fldHealth "
@@ -143,7 +158,6 @@ void tst_frmClasses::unofferedSlotsAreKeptAndNeverWritten_data()
     QTest::newRow("zero") << "w5" << QVariant(0) << "(none)";
     QTest::newRow("disabled weapon") << "w6" << QVariant(5) << "Rail Lance (5, not offered)";
     QTest::newRow("deleted weapon") << "w7" << QVariant(99) << "99 (no such weapon)";
-    QTest::newRow("disabled grenade") << "g2" << QVariant(3) << "Napalm Grenade (3, not offered)";
     // An older file may hold ids beyond the 16-bit slots: such rows are never offered.
     QTest::newRow("weapon id too large") << "w8" << QVariant(40000) << "Big (40000, not offered)";
     QTest::newRow("grenade id too small")
@@ -264,7 +278,7 @@ void tst_frmClasses::addClass()
 
 void tst_frmClasses::deleteClass()
 {
-    Fixture f({1, 2, 3, 4, 5});
+    Fixture f(QList<int>{1, 2, 3, 4, 5});
     f.open();
     QVERIFY(f.nav()->moveTo(2));
     f.edit("fldClassName")->setText("dropped");
@@ -346,6 +360,73 @@ void tst_frmClasses::mainWindowEditOpensEditor()
     QCOMPARE(f.stored({"class_name"}, 1), "Via Edit");
     QCOMPARE(state.currentPackage(), kPackage);
     QCOMPARE(list->selectedItems().size(), 1);
+}
+
+void tst_frmClasses::fileMenu_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<bool>("scrambled");
+    QTest::newRow("Save As") << "mnuSaveAs" << true;
+    QTest::newRow("Save Unprotected") << "mnuSaveUnprotected" << false;
+}
+
+void tst_frmClasses::fileMenu()
+{
+    QFETCH(QString, action);
+    QFETCH(bool, scrambled);
+    Fixture f(std::nullopt);
+    f.open();
+    f.dir.state().setProtect(!scrambled);
+    QVERIFY(f.nav()->moveNext());
+    f.edit("fldClassName")->setText("Edited Soldier"); // stored before export
+    const QByteArray bytes = f.exportTo(qPrintable(action), "out.class");
+    QCOMPARE(f.prompter.messages(), QStringList());
+    QCOMPARE(f.dir.state().protect(), scrambled);
+    QCOMPARE(f.edit("fldClassName")->text(), "Scout"); // the first class again
+    QCOMPARE(f.prompter.busyDepth(), 0);
+
+    // The pending edit is exported; the layout of the file is the exporter's own test.
+    QCOMPARE(bytes.contains("[Scout]\r\n"), !scrambled);
+    QCOMPARE(bytes.contains("\r\n[Edited Soldier]\r\n"), !scrambled);
+}
+
+void tst_frmClasses::cancelOrRefusalWritesNothing()
+{
+    Fixture f(std::nullopt);
+    f.open();
+    writeFile(f.dir.file("earlier.class"), "earlier contents");
+    f.exportTo("mnuSaveAs", QString());
+    QCOMPARE(f.prompter.calls().size(), 1);
+
+    f.edit("fldModel")->setText("two words");
+    QCOMPARE(f.exportTo("mnuSaveAs", "earlier.class"), QByteArray("earlier contents"));
+    const QString message = f.prompter.lastMessage();
+    QVERIFY2(message.contains("class \"Scout\": Model Name holds a space"), qPrintable(message));
+    QCOMPARE(QDir(f.dir.path()).entryList(QDir::Files).size(), 3); // nothing left behind
+}
+
+void tst_frmClasses::flagSumsAgreeWithTheBoxes()
+{
+    Fixture f(std::nullopt);
+    // Ids off the powers of two, and more flags ticked than rows to show them.
+    f.ref.exec("UPDATE item SET i_id = 12 WHERE i_id = 8");
+    f.ref.exec("UPDATE special SET qz_enabled = 0");
+    f.peek.exec("UPDATE classdef SET i1 = 1, i4 = 1, i5 = 1, i8 = 1, i9 = 1, s3 = 1, s8 = 1, "
+                "s20 = 1, s31 = 1 WHERE class_num = 2");
+    frmClasses &w = f.open();
+    QVERIFY(f.nav()->moveNext());
+    qint64 items = 0, specials = 0; // what the boxes on screen add up to
+    for (QCheckBox *box : w.findChildren<QCheckBox *>())
+        if (box->isVisibleTo(&w) && box->isChecked())
+            (box->objectName().startsWith("Check1") ? items : specials) +=
+                box->property("tag").toLongLong();
+    QCOMPARE(items, 1 + 2 + 4 + 12 + 16);
+    QCOMPARE(specials, 2 + 4 + 128);
+    // The second class's line of flags: specials, ..., items.
+    const QList<QByteArray> flags =
+        f.exportTo("mnuSaveUnprotected", "sums.class").split('\n').at(14).split(' ');
+    QCOMPARE(flags.at(flags.size() - 3).toLongLong(), specials);
+    QCOMPARE(flags.last().trimmed().toLongLong(), items);
 }
 
 QTEST_MAIN(tst_frmClasses)

@@ -11,6 +11,15 @@
 using namespace tarn;
 using namespace tarn::test;
 
+namespace
+{
+
+const QByteArray kHead = "V3 1\r\nAny name\r\n";
+const QByteArray kBlock = "\r\n[Scout]\r\nmale grunt blue 3\r\n1 2 5 0 0 0 0 0 0 0\r\n1 0 0\r\n"
+                          "50 340 90  5  3\r\n100 25 10 2 50 5\r\n";
+
+} // namespace
+
 class tst_frmConfig : public QObject
 {
     Q_OBJECT
@@ -23,6 +32,8 @@ private slots:
     void tabOrder();
     void deleteAnsweredNoAndYes();
     void setModId();
+    void import_data();
+    void import();
 
 private:
     struct Fixture {
@@ -68,8 +79,6 @@ void tst_frmConfig::newAndCopyKeepNameAsTyped_data()
     QTest::newRow("new cancelled") << "btNew" << true << QString() << sample << 2 << QString();
     QTest::newRow("new keeps spaces")
         << "btNew" << true << "  Spaced  " << QStringList{"  Spaced  "} + sample << 2 << QString();
-    QTest::newRow("new with apostrophe")
-        << "btNew" << true << "Bob's" << QStringList{"Bob's"} + sample << 2 << QString();
     QTest::newRow("new duplicate in other case")
         << "btNew" << true << "SAMPLE config" << sample << 2 << exists.arg("SAMPLE config");
     QTest::newRow("copied") << "btCopy" << true << "A copy" << QStringList{"A copy"} + sample << 4
@@ -164,6 +173,72 @@ void tst_frmConfig::setModId()
     QCOMPARE(f.state.modId(), " 7 ");
     QCOMPARE(readFile(ini), QByteArray("\" 7 \"\r\n"));
     QCOMPARE(setModId(QString()).text, "Enter Your Mod ID (not required). Current ID =  7 ");
+}
+
+void tst_frmConfig::import_data()
+{
+    // The configuration is imported when the window ends with "Import Complete".
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("file"); // "none": the dialog is cancelled; "missing": no file
+    QTest::addColumn<qint64>("cancelAt");
+    QTest::addColumn<QString>("message"); // %1: the file
+    QByteArray many = kHead;
+    for (int i = 0; i < 600; ++i)
+        many += kBlock;
+    QTest::newRow("imported") << "Imported" << kHead + kBlock + kBlock << qint64(-1)
+                              << "Import Complete";
+    QTest::newRow("no name") << "" << QByteArray("none") << qint64(-1) << "";
+    QTest::newRow("name exists")
+        << "SAMPLE config" << QByteArray("none") << qint64(-1)
+        << "A configuration named 'SAMPLE config' exists already. Choose another name.";
+    QTest::newRow("no file") << "X" << QByteArray("none") << qint64(-1) << "";
+    QTest::newRow("bad record") << "X"
+                                << kHead + kBlock +
+                                       QByteArray(kBlock).replace("[Scout]", "Scout]") + "\r\n"
+                                << qint64(-1)
+                                << "Bad Class Record: Scout]\n%1, line 11\nNothing was imported.";
+    QTest::newRow("missing file") << "X" << QByteArray("missing") << qint64(-1)
+                                  << "No such file or directory\n%1\nNothing was imported.";
+    QTest::newRow("cancelled") << "X" << many << qint64(1) << "";
+}
+
+void tst_frmConfig::import()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, file);
+    QFETCH(qint64, cancelAt);
+    QFETCH(QString, message);
+    Fixture f;
+    f.state.setProtect(false);
+    ScriptedPrompter &prompter = f.prompter;
+    const QString path = f.dir.file("in.class");
+    prompter.answerInput(name);
+    if (file != "none") {
+        if (file != "missing")
+            writeFile(path, file);
+        prompter.answerFile(path);
+    } else if (!name.isEmpty() && message.isEmpty()) {
+        prompter.answerFile(QString());
+    }
+    prompter.cancelProgressAt(cancelAt);
+
+    f.click("btImport");
+
+    const auto ask = prompter.calls().first();
+    QCOMPARE(ask.title + ": " + ask.text,
+             "Copy Config: Enter the name of the config you wish to copy to");
+    QCOMPARE(prompter.lastMessage(), message.replace("%1", path));
+    QCOMPARE(prompter.unexpectedCalls(), 0);
+    QVERIFY(prompter.allAnswersUsed());
+    QCOMPARE(prompter.busyDepth(), 0);
+    QVERIFY(f.state.protect());
+    if (cancelAt > 0)
+        QVERIFY(prompter.lastProgress() > 0);
+
+    const bool imported = message == "Import Complete";
+    QCOMPARE(f.names(),
+             (imported ? QStringList{name, "Sample Config"} : QStringList{"Sample Config"}));
+    QCOMPARE(f.peek.count("package") + f.peek.count("classdef"), imported ? 6 : 3);
 }
 
 QTEST_MAIN(tst_frmConfig)

@@ -262,8 +262,7 @@ void tst_RefEditors::bitNumber_data()
     QTest::addColumn<RefKind>("kind");
     QTest::addColumn<qint64>("id");
     QTest::addColumn<QString>("bit"); // empty: none shown
-    for (const char *pair :
-         {"0:0", "1:0", "3:2", "5:2", "6:3", "7:3", "12:4", "64:6", "1073741824:30", "-4:"}) {
+    for (const char *pair : {"0:0", "1:0", "3:2", "5:2", "6:3", "12:4", "1073741824:30", "-4:"}) {
         const QStringList idBit = QString::fromLatin1(pair).split(':');
         rowPerKind(kFlags, pair, idBit[0].toLongLong(), idBit[1]);
     }
@@ -287,8 +286,8 @@ void tst_RefEditors::calculator_data()
     QTest::addColumn<RefKind>("kind");
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("answer"); // empty: refused
-    for (const char *pair : {"0:1", "30:1073741824", " 10 :1024", "2.5:4", "3.5:16",
-                             "31:", "-1:", ":", "two:", "40000:"}) {
+    for (const char *pair :
+         {"0:1", "30:1073741824", " 10 :1024", "2.5:4", "3.5:16", "31:", "-1:", ":", "two:"}) {
         const QStringList typedAnswer = QString::fromLatin1(pair).split(':');
         // One kind: the calculator does not depend on the table.
         QTest::newRow(pair) << RefKind::Item << typedAnswer[0] << typedAnswer[1];
