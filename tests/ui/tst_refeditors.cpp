@@ -118,15 +118,8 @@ void tst_RefEditors::laidOut()
             QVERIFY2(!w->geometry().intersects(other->geometry()),
                      qPrintable(w->objectName() + " overlaps " + other->objectName()));
         shown << w;
-        auto *label = qobject_cast<QLabel *>(w);
-        if (!label)
-            continue;
-        QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(label->text()));
-        // A caption names the field to its right, in its row.
-        if (label->text().endsWith(':') && label->objectName() != "Label4")
-            QVERIFY2(label->buddy() && label->buddy()->x() > label->x() &&
-                         label->geometry().contains(label->x(), label->buddy()->y() + 8),
-                     qPrintable(label->text()));
+        if (auto *label = qobject_cast<QLabel *>(w))
+            QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(label->text()));
     }
     // The longest values in use show whole, without scrolling.
     const char *id = kind <= RefKind::Grenade ? "-32768" : "1073741824";
