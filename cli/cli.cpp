@@ -34,19 +34,27 @@ const std::array kCommands{
             cmdImport},
     Command{"check", "check FILE", "read a class file without storing it; print its classes", false,
             cmdCheck},
+    Command{"show", "show [--format FORMAT] NAME",
+            "print a configuration's classes; FORMAT is text (names, the default), csv or json "
+            "(ids)",
+            true, cmdShow},
+    Command{"diff", "diff A B",
+            "compare two configurations or class files class by class (a configuration's name "
+            "wins; ./FILE for a file); status 0 equal, 1 different, 3 failure",
+            true, cmdDiff},
     Command{"migrate", "migrate", "convert Jet data files to SQLite; keeps the Jet files", false,
             cmdMigrate},
 };
 
-// The options a command takes are the ones its synopsis shows ("[--plain]"),
-// so the two cannot disagree.
-QStringList flagsOf(const Command &command)
+// The options a command takes are the ones its synopsis shows ("[--plain]",
+// "[--format FORMAT]" for one that takes a value), so the two cannot disagree.
+QList<QCommandLineOption> optionsOf(const Command &command)
 {
-    static const QRegularExpression flag(QStringLiteral("\\[--([a-z-]+)\\]"));
-    QStringList flags;
-    for (const QRegularExpressionMatch &match : flag.globalMatch(QLatin1String(command.synopsis)))
-        flags << match.captured(1);
-    return flags;
+    static const QRegularExpression option(QStringLiteral("\\[--([a-z-]+)(?: ([A-Z]+))?\\]"));
+    QList<QCommandLineOption> options;
+    for (const QRegularExpressionMatch &match : option.globalMatch(QLatin1String(command.synopsis)))
+        options << QCommandLineOption(match.captured(1), QString(), match.captured(2));
+    return options;
 }
 
 const QString kDataDir = QStringLiteral("data-dir");
@@ -113,7 +121,8 @@ void printHelp(QTextStream &out, const QString &dataDir)
         printEntry(out, QLatin1String(c.synopsis), QLatin1String(c.help), width);
     out << "\nAn argument -- ends the options: 'export -- --plain FILE' exports the\n"
            "configuration named --plain.\n"
-           "\nExit status: 0 success, 1 failure, 2 usage error.\n";
+           "\nExit status: 0 success, 1 failure, 2 usage error; diff: 0 equal, 1 different,\n"
+           "2 usage error, 3 failure (a configuration or file that cannot be read).\n";
 }
 
 // Parses arguments (without the program name); on a usage error returns its
@@ -141,9 +150,9 @@ int runCommand(const Command &command, const QStringList &arguments, QTextStream
     Context context{{}, {}, out, err, dataDir};
     QCommandLineParser parser;
     parser.addOption(helpOption());
-    const QStringList flags = flagsOf(command);
-    for (const QString &flag : flags)
-        parser.addOption(QCommandLineOption(flag));
+    const QList<QCommandLineOption> options = optionsOf(command);
+    for (const QCommandLineOption &option : options)
+        parser.addOption(option);
     if (const QString wrong = parse(parser, arguments); !wrong.isEmpty())
         return context.usage(wrong);
     if (parser.isSet(kHelp)) {
@@ -152,9 +161,15 @@ int runCommand(const Command &command, const QStringList &arguments, QTextStream
         return Success;
     }
     context.args = parser.positionalArguments();
-    for (const QString &flag : flags)
-        if (parser.isSet(flag))
-            context.flags << flag;
+    for (const QCommandLineOption &option : options) {
+        const QString name = option.names().constFirst();
+        if (!parser.isSet(name))
+            continue;
+        if (option.valueName().isEmpty())
+            context.flags << name;
+        else
+            context.values.insert(name, parser.value(name));
+    }
     AppState state(dataDir);
     if (command.needsStartup) {
         StartupResult started = startUp(state);

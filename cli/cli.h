@@ -6,7 +6,8 @@
 namespace tarn::cli
 {
 
-enum ExitCode { Success = 0, Failure = 1, Usage = 2 };
+// diff answers 1 for "different", so its failures take 3.
+enum ExitCode { Success = 0, Failure = 1, Usage = 2, DiffFailure = 3 };
 
 // Runs one command line (without the program name); output and errors go to
 // the given streams. Returns the exit status.

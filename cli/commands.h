@@ -4,6 +4,8 @@
 
 #include "core/appstate.h"
 
+#include <QHash>
+
 namespace tarn::cli
 {
 
@@ -18,6 +20,7 @@ struct Context {
     QTextStream &err;
     QString dataDir;
     AppState *state = nullptr;
+    QHash<QString, QString> values{}; // options with a value given, by name
 
     int fail(const QString &message) const;
     int usage(const QString &message) const;
@@ -47,5 +50,7 @@ int cmdMigrate(Context &);
 int cmdExport(Context &);
 int cmdImport(Context &);
 int cmdCheck(Context &);
+int cmdShow(Context &);
+int cmdDiff(Context &);
 
 } // namespace tarn::cli

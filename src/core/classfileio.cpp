@@ -7,6 +7,7 @@
 #include "store/schema.h"
 #include "store/textrules.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryFile>
@@ -446,12 +447,16 @@ Status importClassFile(AppState &state, const QString &newName, const QString &p
     });
 }
 
-Result<int> checkClassFile(const QString &path)
+namespace
+{
+
+// Reads a class file whole; spool, when given, receives every class.
+Result<int> readClassFile(const QString &path, QIODevice *spool)
 {
     QFile file(path);
     ReadOutcome outcome = openClassFile(file);
     if (outcome.ok()) {
-        const Result<ReadOutcome> read = readClasses(file, file.size(), {});
+        const Result<ReadOutcome> read = readClasses(file, file.size(), {}, spool);
         if (!read)
             return read.status();
         outcome = *read;
@@ -463,6 +468,54 @@ Result<int> checkClassFile(const QString &path)
                                          .arg(path, QString::number(problem.line), problem.cause)
                                    : QStringLiteral("%1: %2").arg(path, problem.cause));
     return outcome.classes;
+}
+
+} // namespace
+
+Result<int> checkClassFile(const QString &path)
+{
+    return readClassFile(path, nullptr);
+}
+
+Result<ClassRecords> readClassFileRecords(const QString &path)
+{
+    QBuffer buffer;
+    buffer.open(QIODevice::ReadWrite);
+    const Result<int> classes = readClassFile(path, &buffer);
+    if (!classes)
+        return classes.status();
+    buffer.seek(0);
+    RecordSpool spool(buffer);
+    ClassRecords records(static_cast<std::size_t>(*classes));
+    for (ClassRecord &record : records)
+        spool.read(record);
+    return records;
+}
+
+Result<ClassRecords> readConfigurationRecords(AppState &state, const QString &configName)
+{
+    const QString what =
+        QStringLiteral("Could not read the configuration '%1'.").arg(shownText(configName));
+    const Result<QList<RefEntry>> items = state.ref().all(schema::RefKind::Item);
+    if (!items)
+        return items.status();
+    const Result<QList<RefEntry>> specials = state.ref().all(schema::RefKind::Special);
+    if (!specials)
+        return specials.status();
+    ClassRecords records;
+    const Status read = state.data().readClasses(
+        configName, false, what, [](const QString &, qint64) { return Status::success(); },
+        [&](const StoredClass &row) {
+            Result<ClassRecord> record = classFromRow(row, *items, *specials);
+            if (!record)
+                return Status::failure(what + QStringLiteral("\nclass \"%1\": %2")
+                                                  .arg(shownText(row.text(0)), record.message()));
+            records.push_back(std::move(record.value()));
+            return Status::success();
+        });
+    if (!read)
+        return read;
+    return records;
 }
 
 } // namespace tarn

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "classfile/classrecord.h"
 #include "core/appstate.h"
 
 #include <functional>
+#include <vector>
 
 namespace tarn
 {
@@ -32,5 +34,14 @@ Status importClassFile(AppState &state, const QString &newName, const QString &p
 // Reads a class file without storing it: the number of classes, or the first
 // problem as "FILE:LINE: cause".
 Result<int> checkClassFile(const QString &path);
+
+using ClassRecords = std::vector<classfile::ClassRecord>;
+
+// A configuration's classes as its export would write them, in class number
+// order; a class that an export would refuse fails, naming it and the field.
+Result<ClassRecords> readConfigurationRecords(AppState &state, const QString &configName);
+
+// Every class of a class file; the failure as checkClassFile gives it.
+Result<ClassRecords> readClassFileRecords(const QString &path);
 
 } // namespace tarn
