@@ -3,12 +3,13 @@ _tarn_cli() {
     local cur prev words cword
     _init_completion || return
 
-    local commands='init list new delete copy mod-id export import check migrate'
+    local commands='init list new delete copy mod-id export import check show diff migrate'
     local i command='' datadir=() nargs=0
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
         --data-dir) datadir=(--data-dir "${words[i + 1]}"); ((i++)) ;;
         --data-dir=*) datadir=("${words[i]}") ;;
+        --format) ((i++)) ;;
         -*) ;;
         *)
             if [[ -z $command ]]; then
@@ -37,7 +38,12 @@ _tarn_cli() {
     case $command in
     init) options+=' --sample' ;;
     export) options+=' --plain' ;;
+    show) options+=' --format' ;;
     esac
+    if [[ $command == show && $prev == --format ]]; then
+        COMPREPLY=($(compgen -W 'text csv json' -- "$cur"))
+        return
+    fi
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
         return
@@ -46,11 +52,13 @@ _tarn_cli() {
     # The configurations, one a line, as tarn-cli list prints them.
     local names
     case $command:$nargs in
-    delete:0 | copy:0 | export:0)
+    delete:0 | copy:0 | export:0 | show:0 | diff:0 | diff:1)
         names=$(tarn-cli "${datadir[@]}" list 2>/dev/null)
         local IFS=$'\n'
         COMPREPLY=($(compgen -W "$names" -- "$cur"))
         COMPREPLY=("${COMPREPLY[@]// /\\ }")
+        # diff takes class files too.
+        [[ $command == diff ]] && _filedir class
         ;;
     export:1 | import:1 | check:0)
         _filedir class

@@ -217,9 +217,27 @@ template<std::size_t N> std::array<bool, N> flagsOf(quint64 mask)
 }
 
 // Builds the record of a stored class; the failure names the field.
-Result<ClassRecord> classFromRow(const StoredClass &row, const QList<RefEntry> &items,
-                                 const QList<RefEntry> &specials)
+// The item and special-ability rows that turn a class's flags into the sums a
+// class file carries.
+struct FlagRows {
+    QList<RefEntry> items, specials;
+};
+
+Result<FlagRows> flagRowsOf(AppState &state)
 {
+    const Result<QList<RefEntry>> items = state.ref().all(schema::RefKind::Item);
+    if (!items)
+        return items.status();
+    const Result<QList<RefEntry>> specials = state.ref().all(schema::RefKind::Special);
+    if (!specials)
+        return specials.status();
+    return FlagRows{*items, *specials};
+}
+
+Result<ClassRecord> classFromRow(const StoredClass &row, const FlagRows &flagRows)
+{
+    const QList<RefEntry> &items = flagRows.items;
+    const QList<RefEntry> &specials = flagRows.specials;
     const QStringList &columns = StoredClass::columns();
     ClassRecord r;
     int i = 0;
@@ -303,12 +321,9 @@ Status exportClassFile(AppState &state, const QString &configName, const QString
     if (!modId)
         return fail(QStringLiteral("The Mod ID ") + modId.message());
 
-    const Result<QList<RefEntry>> items = state.ref().all(schema::RefKind::Item);
-    if (!items)
-        return items.status();
-    const Result<QList<RefEntry>> specials = state.ref().all(schema::RefKind::Special);
-    if (!specials)
-        return specials.status();
+    const Result<FlagRows> flagRows = flagRowsOf(state);
+    if (!flagRows)
+        return flagRows.status();
 
     // Every early return leaves the earlier file as it was: AtomicFile drops
     // what was written unless committed.
@@ -356,7 +371,7 @@ Status exportClassFile(AppState &state, const QString &configName, const QString
             auto ofClass = [&row] {
                 return QStringLiteral("class \"%1\": ").arg(row.text(0));
             };
-            const Result<ClassRecord> record = classFromRow(row, *items, *specials);
+            const Result<ClassRecord> record = classFromRow(row, *flagRows);
             if (!record)
                 return fail(ofClass() + record.message());
             if (!writer.writeClass(*record))
@@ -496,17 +511,14 @@ Result<ClassRecords> readConfigurationRecords(AppState &state, const QString &co
 {
     const QString what =
         QStringLiteral("Could not read the configuration '%1'.").arg(shownText(configName));
-    const Result<QList<RefEntry>> items = state.ref().all(schema::RefKind::Item);
-    if (!items)
-        return items.status();
-    const Result<QList<RefEntry>> specials = state.ref().all(schema::RefKind::Special);
-    if (!specials)
-        return specials.status();
+    const Result<FlagRows> flagRows = flagRowsOf(state);
+    if (!flagRows)
+        return flagRows.status();
     ClassRecords records;
     const Status read = state.data().readClasses(
         configName, false, what, [](const QString &, qint64) { return Status::success(); },
         [&](const StoredClass &row) {
-            Result<ClassRecord> record = classFromRow(row, *items, *specials);
+            Result<ClassRecord> record = classFromRow(row, *flagRows);
             if (!record)
                 return Status::failure(what + QStringLiteral("\nclass \"%1\": %2")
                                                   .arg(shownText(row.text(0)), record.message()));

@@ -1,8 +1,12 @@
 #include "clirun.h"
 #include "core/classfileio.h"
+#include "core/compare.h"
 #include "core/version.h"
 #include "testsupport.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
@@ -27,6 +31,7 @@ private slots:
     void dataFolder();
     void outputNotWritten_data();
     void outputNotWritten();
+    void showReadsBack();
 };
 
 void tst_Cli::commands_data()
@@ -85,6 +90,21 @@ void tst_Cli::commands_data()
     QTest::newRow("check, the problem alone, escaped")
         << L{{"check", "ODD"}} << 1 << "" << sample
         << "ODD:3: Bad Class Record: \\x1b[2Jred\\rx\\x80\n";
+    QTest::newRow("diff, a configuration and its export")
+        << L{{"export", "Sample Config", "FILE"}, {"diff", "sample config", "FILE"}} << 0 << ""
+        << sample << "";
+    QTest::newRow("diff, different") << L{{"new", "B"}, {"diff", "Sample Config", "B"}} << 1
+                                     << "only in A: Scout\nonly in A: Soldier\n"
+                                     << two << "";
+    QTest::newRow("diff, no such configuration, escaped")
+        << L{{"diff", "Sample Config", "No\x1b[2J"}} << 3 << "" << sample
+        << "There is no configuration named 'No\\x1b[2J'.";
+    QTest::newRow("diff, a file that does not read")
+        << L{{"diff", "ODD", "Sample Config"}} << 3 << "" << sample << "ODD:3: Bad Class Record";
+    QTest::newRow("diff, one argument")
+        << L{{"diff", "A"}} << 2 << "" << sample << "diff takes A B";
+    QTest::newRow("show, unknown format") << L{{"show", "--format", "xml", "Sample Config"}} << 2
+                                          << "" << sample << "unknown format 'xml'";
     QTest::newRow("import, escaped") << L{{"import", "C", "ODD"}} << 1 << "" << sample
                                      << "Bad Class Record: \\x1b[2Jred\\rx\\x80\nODD, line 3\n";
 }
@@ -148,6 +168,38 @@ void tst_Cli::helpSeparatesColumns()
     for (const char *wanted : {"--data-dir DIR", "-h, --help", "init [--sample]",
                                "export [--plain] NAME FILE", "check FILE", "migrate"})
         QVERIFY2(synopses.contains(wanted), qPrintable(help.out));
+}
+
+void tst_Cli::showReadsBack()
+{
+    DataDir dir;
+    const QString hostile = "Sc,\"out\x1b[2J";
+    Peek(dir.dataPath())
+        .exec("UPDATE classdef SET class_name = ? WHERE class_name = 'Scout'", {hostile});
+    const QList<QVariantMap> stored =
+        Peek(dir.dataPath()).rows("SELECT * FROM classdef ORDER BY class_num");
+
+    const CliRun json = runCli(dir.path(), {"show", "--format", "json", "Sample Config"});
+    QCOMPARE(json.code, 0);
+    QJsonParseError error{};
+    const QJsonArray classes = QJsonDocument::fromJson(json.out.toUtf8(), &error).array();
+    QCOMPARE(error.error, QJsonParseError::NoError);
+    QCOMPARE(classes.size(), stored.size());
+    for (qsizetype i = 0; i < classes.size(); ++i) {
+        const QJsonObject read = classes.at(i).toObject();
+        for (const QString &column : classFieldColumns())
+            if (stored[i].contains(column) && column != "w1") // the file carries 1 in slot 1
+                QCOMPARE(read.value(column).toVariant().toString(), stored[i][column].toString());
+    }
+    QCOMPARE(classes.at(0).toObject().value("item_sum").toInt(), 1); // Jetpack
+
+    const CliRun csv = runCli(dir.path(), {"show", "--format", "csv", "Sample Config"});
+    QCOMPARE(csv.out.split("\r\n").at(1).section(',', 0, 2), "\"Sc,\"\"out\\x1b[2J\",male");
+
+    const CliRun text = runCli(dir.path(), {"show", "Sample Config"});
+    QVERIFY(text.out.startsWith("Class Name: Sc,\"out\\x1b[2J\nModel Name: male\n"));
+    QVERIFY(text.out.contains("\nweapon slot 3: Nail Driver\n"));
+    QVERIFY(text.out.contains("\nSpecial Abilities: Double Jump, Sprint\n"));
 }
 
 void tst_Cli::dataFolder_data()

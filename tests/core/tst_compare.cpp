@@ -49,8 +49,9 @@ void tst_Compare::compare_data()
     QTest::addColumn<Edit>("edit");
     QTest::addColumn<QStringList>("lines");
     QTest::newRow("equal") << Edit([](ClassRecords &, ClassRecords &) {}) << QStringList{};
-    QTest::newRow("reordered")
-        << Edit([](ClassRecords &, ClassRecords &b) { std::swap(b[0], b[1]); }) << QStringList{};
+    QTest::newRow("reordered") << Edit([](ClassRecords &, ClassRecords &b) {
+        std::swap(b[0], b[1]);
+    }) << QStringList{};
     QTest::newRow("renamed, with a control character")
         << Edit([](ClassRecords &, ClassRecords &b) { b[0].name = "Scout\x1b[2J"; })
         << QStringList{"A Scout", "B Scout\\x1b[2J"};
@@ -73,14 +74,13 @@ void tst_Compare::compare_data()
                b[0].weapons[3] = 99;
                b[0].itemSum = 1 | 64;
            })
-        << QStringList{"changed Scout", "weapon slot 4:  -> 99", "Items: Jetpack -> Jetpack, item 7"};
-    QTest::newRow("a name twice: matched in order")
-        << Edit([](ClassRecords &a, ClassRecords &b) {
-               a.push_back(a[0]);
-               a.back().health = 1;
-               b.insert(b.begin(), b[0]);
-           })
-        << QStringList{"changed Scout", "Max Health: 1 -> 75"};
+        << QStringList{"changed Scout", "weapon slot 4:  -> 99",
+                       "Items: Jetpack -> Jetpack, item 7"};
+    QTest::newRow("a name twice: matched in order") << Edit([](ClassRecords &a, ClassRecords &b) {
+        a.push_back(a[0]);
+        a.back().health = 1;
+        b.insert(b.begin(), b[0]);
+    }) << QStringList{"changed Scout", "Max Health: 1 -> 75"};
 }
 
 void tst_Compare::compare()
