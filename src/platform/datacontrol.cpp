@@ -29,17 +29,8 @@ QString display(const QVariant &v)
     return v.isNull() ? QString() : v.toString();
 }
 
-// Same value as far as the user can tell: NULL only equals NULL, numbers by value.
-bool sameValue(const QVariant &a, const QVariant &b)
-{
-    if (a.isNull() || b.isNull())
-        return a.isNull() == b.isNull();
-    bool okA = false, okB = false;
-    const double da = a.toDouble(&okA), db = b.toDouble(&okB);
-    if (okA && okB && a.typeId() != QMetaType::QString && b.typeId() != QMetaType::QString)
-        return da == db;
-    return a.toString() == b.toString();
-}
+// The most fields a conflict message lists.
+constexpr int kListedFields = 12;
 
 QToolButton *navButton(QWidget *parent, const char *name, const QString &text, const QString &tip)
 {
@@ -113,10 +104,17 @@ void DataControl::bind(QLineEdit *edit, const QString &column, schema::Kind kind
     mBindings.push_back({column, kind, field, edit, Binding::Edit, {}, {}, true});
 }
 
-void DataControl::bind(QLabel *label, const QString &column)
+void DataControl::bind(QLabel *label, const QString &column, const QString &field)
 {
     label->setTextFormat(Qt::PlainText); // stored text, never markup
-    mBindings.push_back({column, schema::Kind::Text, column, label, Binding::Label, {}, {}, true});
+    mBindings.push_back({column,
+                         schema::Kind::Text,
+                         field.isEmpty() ? column : field,
+                         label,
+                         Binding::Label,
+                         {},
+                         {},
+                         true});
 }
 
 void DataControl::bind(QCheckBox *box, const QString &column, const QString &field)
@@ -206,7 +204,21 @@ bool DataControl::go(int index)
 void DataControl::show(int index)
 {
     mAddingNew = false;
-    if (index < 0 || index >= recordCount() || !loadRow(mCursor->keys().at(index))) {
+    bool loaded = false;
+    // A row that another client deleted since the keys were read is passed
+    // over: the keys are read again and the row now at that place is shown.
+    for (int tries = 0; !loaded && tries < 3 && index >= 0 && index < recordCount(); ++tries) {
+        const std::optional<bool> found = loadRow(mCursor->keys().at(index));
+        if (!found)
+            break;
+        loaded = *found;
+        if (!loaded) {
+            if (!report(mCursor->reload()))
+                break;
+            index = qMin(index, recordCount() - 1);
+        }
+    }
+    if (!loaded) {
         showEmpty(false);
     } else {
         mIndex = index;
@@ -264,13 +276,15 @@ void DataControl::setControlsEnabled(bool enabled)
     }
 }
 
-bool DataControl::loadRow(RecordCursor::Key key)
+std::optional<bool> DataControl::loadRow(RecordCursor::Key key)
 {
     QStringList columns;
     for (const Binding &b : mBindings)
         columns << b.column;
     Result<std::optional<QVariantList>> row = mCursor->load(key, columns);
-    if (!report(row.status()) || !*row)
+    if (!report(row.status()))
+        return std::nullopt;
+    if (!*row)
         return false;
     for (size_t i = 0; i < mBindings.size(); ++i)
         mBindings[i].loaded = (**row).at(qsizetype(i));
@@ -365,8 +379,7 @@ bool DataControl::writeBack()
 {
     if (!mCursor || (mIndex < 0 && !mAddingNew))
         return true;
-    QStringList columns;
-    QVariantList values;
+    RowValues edits;
     for (const Binding &b : mBindings) {
         if (!changed(b))
             continue;
@@ -378,35 +391,178 @@ bool DataControl::writeBack()
                 b.widget->setFocus();
             return false;
         }
-        columns << b.column;
-        values << *value;
+        edits.columns << b.column;
+        edits.values << *value;
     }
     if (mAddingNew) {
-        if (columns.isEmpty()) {
+        if (edits.columns.isEmpty()) {
             // Nothing was typed: the new row is dropped.
             mAddingNew = false;
             show(qMin(mIndexBeforeNew, recordCount() - 1));
             return true;
         }
         // On failure the row stays pending with what was typed.
-        return storeNewRow(columns, values);
+        return storeNewRow(edits.columns, edits.values);
     }
-    if (columns.isEmpty())
+    if (edits.columns.isEmpty())
         return true;
-    const Result<bool> stored = mCursor->store(currentKey(), columns, values);
-    if (!report(stored.status()))
+    return storeEdits(edits);
+}
+
+RowValues DataControl::shownRow() const
+{
+    RowValues row;
+    for (const Binding &b : mBindings)
+        row.set(b.column, b.loaded);
+    return row;
+}
+
+bool DataControl::storeEdits(const RowValues &edits)
+{
+    RowValues shown = shownRow();
+    bool overChange = false;
+    for (;;) {
+        const Result<WriteOutcome> outcome = mCursor->store(currentKey(), edits, shown);
+        if (!report(outcome.status()))
+            return false;
+        switch (outcome->kind) {
+        case WriteOutcome::Done:
+            for (Binding &b : mBindings)
+                if (edits.columns.contains(b.column))
+                    b.loaded = edits.value(b.column);
+            if (overChange) {
+                // Stored over another client's change: show the row as it is now.
+                showLoaded();
+                emit repositioned();
+            }
+            return true;
+        case WriteOutcome::Gone:
+            return resolveGone(edits);
+        case WriteOutcome::Changed:
+            break;
+        }
+        const int choice =
+            mPrompter
+                ? mPrompter->choose(changedText(*outcome, edits),
+                                    {tr("Keep My Changes"), tr("Show Stored Values"), tr("Cancel")},
+                                    2, Prompter::Icon::Warning)
+                : -1;
+        if (choice == 0) {
+            // Checked again: a third change meanwhile is caught like the first.
+            shown = outcome->row;
+            overChange = true;
+            for (Binding &b : mBindings)
+                if (!edits.columns.contains(b.column))
+                    b.loaded = shown.value(b.column);
+            continue;
+        }
+        if (choice == 1) {
+            for (Binding &b : mBindings)
+                b.loaded = outcome->row.value(b.column);
+            showLoaded();
+            emit repositioned();
+        }
         return false;
-    if (!*stored) {
-        // Never re-create a row that is gone.
-        tell(tr("This record no longer exists; the changes to it were not stored."));
-        return true;
     }
-    for (Binding &b : mBindings) {
-        const qsizetype at = columns.indexOf(b.column);
-        if (at >= 0)
-            b.loaded = values.at(at);
+}
+
+bool DataControl::resolveGone(const RowValues &edits)
+{
+    const int choice =
+        mPrompter
+            ? mPrompter->choose(tr("Your changes to this record were not stored: another user "
+                                   "or program deleted the record since it was shown.\n\n%1\n\n"
+                                   "Store it again as a new record, or drop your changes?")
+                                    .arg(editsText(edits)),
+                                {tr("Store As New Record"), tr("Drop My Changes"), tr("Cancel")}, 2,
+                                Prompter::Icon::Warning)
+            : -1;
+    if (choice == 0) {
+        RowValues row = shownRow();
+        for (qsizetype i = 0; i < edits.columns.size(); ++i)
+            row.set(edits.columns.at(i), edits.values.at(i));
+        return storeNewRow(row.columns, row.values);
     }
-    return true;
+    if (choice == 1) {
+        // The user stays where the row was, to see what is there now.
+        const int at = mIndex;
+        if (report(mCursor->reload()))
+            show(qMin(at, recordCount() - 1));
+    }
+    return false;
+}
+
+QString DataControl::fieldName(const Binding &b) const
+{
+    // A box is known by its caption (a name the window gave it).
+    if (b.type == Binding::Check) {
+        QString text = static_cast<QCheckBox *>(b.widget.data())->text();
+        text.replace(QStringLiteral("&&"), QStringLiteral("\x01"))
+            .remove(QLatin1Char('&'))
+            .replace(QLatin1Char('\x01'), QLatin1Char('&'));
+        if (!text.isEmpty())
+            return text;
+    }
+    return b.field;
+}
+
+QString DataControl::valueText(const Binding &b, const QVariant &value) const
+{
+    if (b.type == Binding::Check)
+        return truthy(value) ? tr("ticked") : tr("not ticked");
+    if (value.isNull() || value.toString().isEmpty())
+        return tr("(empty)");
+    if (b.type == Binding::Value && mValueText)
+        return mValueText(b.column, value);
+    if (b.kind == schema::Kind::Text)
+        return QLatin1Char('"') + value.toString() + QLatin1Char('"');
+    return value.toString();
+}
+
+const DataControl::Binding *DataControl::binding(const QString &column) const
+{
+    for (const Binding &b : mBindings)
+        if (b.column == column)
+            return &b;
+    return nullptr;
+}
+
+QString DataControl::fieldLines(const QStringList &columns,
+                                const std::function<QString(const Binding &, int)> &line) const
+{
+    QStringList lines;
+    for (int i = 0; i < columns.size(); ++i) {
+        if (lines.size() == kListedFields) {
+            lines << tr("... and %n more field(s)", nullptr, int(columns.size()) - i);
+            break;
+        }
+        if (const Binding *b = binding(columns.at(i)))
+            lines << tr("%1: %2").arg(fieldName(*b), line(*b, i));
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+QString DataControl::editsText(const RowValues &edits) const
+{
+    return tr("Your changes:\n%1").arg(fieldLines(edits.columns, [&](const Binding &b, int i) {
+        return valueText(b, edits.values.at(i));
+    }));
+}
+
+QString DataControl::changedText(const WriteOutcome &outcome, const RowValues &edits) const
+{
+    QStringList columns;
+    for (const FieldChange &change : outcome.changes)
+        columns << change.column;
+    const QString changes = fieldLines(columns, [&](const Binding &b, int i) {
+        const FieldChange &change = outcome.changes.at(i);
+        return tr("%1 -> %2").arg(valueText(b, change.shown), valueText(b, change.stored));
+    });
+    return tr("Your changes to this record were not stored: another user or program changed the "
+              "record since it was shown.\n\nChanged meanwhile:\n%1\n\n%2\n\nKeep your changes "
+              "(stored over the new values), or show the stored values (your changes are "
+              "dropped)?")
+        .arg(changes, editsText(edits));
 }
 
 bool DataControl::addNew()
@@ -443,7 +599,8 @@ bool DataControl::deleteCurrent()
     }
     if (mIndex < 0 || !mCursor)
         return true;
-    if (!report(mCursor->remove(currentKey())))
+    // A row deleted meanwhile by another client is gone all the same.
+    if (!report(mCursor->remove(currentKey()).status()))
         return false;
     show(recordCount() == 0 ? -1 : 0);
     return true;

@@ -8,6 +8,7 @@
 #include <QVariant>
 #include <QWidget>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -45,10 +46,16 @@ public:
 
     // field names the value in messages ("Max Speed").
     void bind(QLineEdit *edit, const QString &column, schema::Kind kind, const QString &field);
-    void bind(QLabel *label, const QString &column);
+    void bind(QLabel *label, const QString &column, const QString &field = {});
     void bind(QCheckBox *box, const QString &column, const QString &field);
     // A column with no control of its own: read and set through value().
     void bindValue(const QString &column, schema::Kind kind, const QString &field);
+
+    // How a value binding's value reads in messages (a weapon's name for its id).
+    void setValueText(std::function<QString(const QString &column, const QVariant &value)> text)
+    {
+        mValueText = std::move(text);
+    }
 
     QVariant value(const QString &column) const;
     void setValue(const QString &column, const QVariant &value);
@@ -69,6 +76,11 @@ public:
 
     // Stores the pending edits of the current row, or the pending new row.
     // False (after telling the user) when the database or a column refused.
+    // When another client changed the row since it was shown, the user is
+    // told what changed and chooses: keep their changes (stored over the new
+    // values; the command goes on), show the stored values (the edits are
+    // dropped) or cancel (the edits stay); only the first returns true. A row
+    // deleted meanwhile may be stored again as a new row.
     bool writeBack();
     // Starts a pending new row with empty controls; stored by the next
     // write-back, dropped when nothing was typed.
@@ -105,7 +117,21 @@ private:
     // Puts each binding's stored value into its control.
     void showLoaded();
     void setControlsEnabled(bool enabled);
-    bool loadRow(RecordCursor::Key key);
+    // False when the row is gone; nothing on a failure (told).
+    std::optional<bool> loadRow(RecordCursor::Key key);
+    // The bound columns as last loaded or stored.
+    RowValues shownRow() const;
+    // Stores edits of the current row under the rule of writeBack().
+    bool storeEdits(const RowValues &edits);
+    bool resolveGone(const RowValues &edits);
+    const Binding *binding(const QString &column) const;
+    QString fieldName(const Binding &b) const;
+    QString valueText(const Binding &b, const QVariant &value) const;
+    // "Field: " and the line of each column, at most kListedFields of them.
+    QString fieldLines(const QStringList &columns,
+                       const std::function<QString(const Binding &, int)> &line) const;
+    QString editsText(const RowValues &edits) const;
+    QString changedText(const WriteOutcome &outcome, const RowValues &edits) const;
     // Inserts a row and makes it current.
     bool storeNewRow(const QStringList &columns, const QVariantList &values);
     void updateButtons();
@@ -117,6 +143,7 @@ private:
     void tell(const QString &message) const;
 
     Prompter *mPrompter = nullptr;
+    std::function<QString(const QString &, const QVariant &)> mValueText;
     std::optional<RecordCursor> mCursor;
     std::vector<Binding> mBindings;
     int mIndex = -1;

@@ -4,11 +4,40 @@
 #include "store/datastore.h"
 
 #include <QSqlQuery>
+#include <QSqlRecord>
 
 namespace tarn
 {
 
 // The key is SQLite's rowid: it survives changes to every column.
+
+QVariant RowValues::value(const QString &column) const
+{
+    const qsizetype at = columns.indexOf(column);
+    return at < 0 ? QVariant() : values.at(at);
+}
+
+void RowValues::set(const QString &column, const QVariant &value)
+{
+    const qsizetype at = columns.indexOf(column);
+    if (at < 0) {
+        columns << column;
+        values << value;
+    } else {
+        values[at] = value;
+    }
+}
+
+bool sameValue(const QVariant &a, const QVariant &b)
+{
+    if (a.isNull() || b.isNull())
+        return a.isNull() == b.isNull();
+    bool okA = false, okB = false;
+    const double da = a.toDouble(&okA), db = b.toDouble(&okB);
+    if (okA && okB && a.typeId() != QMetaType::QString && b.typeId() != QMetaType::QString)
+        return da == db;
+    return a.toString() == b.toString();
+}
 
 RecordSource RecordSource::classesOf(const QString &package)
 {
@@ -17,6 +46,7 @@ RecordSource RecordSource::classesOf(const QString &package)
     s.mMatchColumn = QStringLiteral("package_name");
     s.mMatchValue = package;
     s.mOrderColumn = QStringLiteral("class_num");
+    s.mOwnerTable = QStringLiteral("package");
     return s;
 }
 
@@ -75,49 +105,139 @@ Result<std::optional<QVariantList>> RecordCursor::load(Key key, const QStringLis
     return std::optional<QVariantList>(std::move(row));
 }
 
-Result<bool> RecordCursor::store(Key key, const QStringList &columns,
-                                 const QVariantList &values) const
+Result<std::optional<RowValues>> RecordCursor::lockRow(Key key, const QStringList &columns) const
 {
-    if (columns.isEmpty())
-        return true;
-    QStringList assignments;
-    for (const QString &column : columns)
-        assignments << column + QStringLiteral(" = ?");
     QSqlQuery query;
-    if (Status s = mDb->exec(query,
-                             QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?")
-                                 .arg(mSource.mTable, assignments.join(QStringLiteral(", "))),
-                             values + QVariantList{key},
-                             QStringLiteral("The changes to this record could not be stored."));
+    if (Status s =
+            mDb->exec(query,
+                      QStringLiteral("SELECT %1 FROM %2 WHERE rowid = ?")
+                          .arg(columns.isEmpty() ? QStringLiteral("*") : schema::joined(columns),
+                               mSource.mTable),
+                      {key}, QStringLiteral("Could not read a record of %1.").arg(mSource.mTable));
         !s)
         return s;
-    return query.numRowsAffected() > 0;
+    if (!query.next())
+        return std::optional<RowValues>();
+    RowValues row;
+    const QSqlRecord record = query.record();
+    for (int i = 0; i < record.count(); ++i) {
+        row.columns << (columns.isEmpty() ? record.fieldName(i) : columns.at(i));
+        row.values << query.value(i);
+    }
+    return std::optional<RowValues>(std::move(row));
+}
+
+WriteOutcome RecordCursor::compare(const RowValues &shown, const std::optional<RowValues> &now)
+{
+    WriteOutcome outcome;
+    if (!now) {
+        outcome.kind = WriteOutcome::Gone;
+        return outcome;
+    }
+    for (qsizetype i = 0; i < shown.columns.size(); ++i) {
+        const QVariant stored = now->value(shown.columns.at(i));
+        if (!sameValue(shown.values.at(i), stored))
+            outcome.changes.append({shown.columns.at(i), shown.values.at(i), stored});
+    }
+    if (!outcome.changes.isEmpty()) {
+        outcome.kind = WriteOutcome::Changed;
+        outcome.row.columns = shown.columns;
+        for (const QString &column : shown.columns)
+            outcome.row.values << now->value(column);
+    }
+    return outcome;
+}
+
+Result<WriteOutcome> RecordCursor::store(Key key, const RowValues &edits,
+                                         const RowValues &shown) const
+{
+    const QString what = QStringLiteral("The changes to this record could not be stored.");
+    if (edits.columns.isEmpty())
+        return WriteOutcome();
+    Transaction transaction(*mDb);
+    if (Status s = transaction.begin(what); !s)
+        return s;
+    const Result<std::optional<RowValues>> now = lockRow(key, shown.columns + edits.columns);
+    if (!now)
+        return now.status();
+    WriteOutcome outcome = compare(shown, *now);
+    if (outcome.kind != WriteOutcome::Done)
+        return outcome;
+    QStringList assignments;
+    for (const QString &column : edits.columns)
+        assignments << column + QStringLiteral(" = ?");
+    if (Status s = mDb->exec(QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?")
+                                 .arg(mSource.mTable, assignments.join(QStringLiteral(", "))),
+                             edits.values + QVariantList{key}, what);
+        !s)
+        return s;
+    if (Status s = transaction.commit(what); !s)
+        return s;
+    return outcome;
 }
 
 Result<RecordCursor::Key> RecordCursor::insert(const QStringList &columns,
                                                const QVariantList &values)
 {
+    const QString what = QStringLiteral("The new record could not be stored.");
+    Transaction transaction(*mDb);
+    if (Status s = transaction.begin(what); !s)
+        return s;
+    if (!mSource.mOwnerTable.isEmpty()) {
+        // A class whose configuration was deleted meanwhile would be left
+        // without one.
+        QSqlQuery owner;
+        if (Status s = mDb->exec(owner,
+                                 QStringLiteral("SELECT 1 FROM %1 WHERE %2")
+                                     .arg(mSource.mOwnerTable, DataStore::nameFilter()),
+                                 {mSource.mMatchValue}, what);
+            !s)
+            return s;
+        if (!owner.next())
+            return Status::failure(
+                what + QLatin1Char('\n') +
+                QStringLiteral("The configuration %1 no longer exists: another user or program "
+                               "deleted it.")
+                    .arg(mSource.mMatchValue.toString()));
+    }
     QSqlQuery query;
     if (Status s = mDb->exec(
             query,
             QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
                 .arg(mSource.mTable, schema::joined(columns), schema::placeholders(columns.size())),
-            values, QStringLiteral("The new record could not be stored."));
+            values, what);
         !s)
         return s;
     const Key key = query.lastInsertId().toLongLong();
+    if (Status s = transaction.commit(what); !s)
+        return s;
     if (Status s = reload(); !s)
         return s;
     return key;
 }
 
-Status RecordCursor::remove(Key key)
+Result<WriteOutcome> RecordCursor::remove(Key key, const RowValues &shown)
 {
+    const QString what = QStringLiteral("The record could not be deleted.");
+    Transaction transaction(*mDb);
+    if (Status s = transaction.begin(what); !s)
+        return s;
+    const Result<std::optional<RowValues>> now = lockRow(key, {});
+    if (!now)
+        return now.status();
+    WriteOutcome outcome = compare(shown, *now);
+    if (outcome.kind != WriteOutcome::Done)
+        return outcome;
+    outcome.row = **now;
     if (Status s = mDb->exec(QStringLiteral("DELETE FROM %1 WHERE rowid = ?").arg(mSource.mTable),
-                             {key}, QStringLiteral("The record could not be deleted."));
+                             {key}, what);
         !s)
         return s;
-    return reload();
+    if (Status s = transaction.commit(what); !s)
+        return s;
+    if (Status s = reload(); !s)
+        return s;
+    return outcome;
 }
 
 } // namespace tarn

@@ -31,8 +31,45 @@ private:
     QString mMatchColumn; // empty: every row
     QVariant mMatchValue;
     QString mOrderColumn;
+    QString mOwnerTable; // a row that the matched rows belong to; empty: none
 
     friend class RecordCursor;
+};
+
+// Some columns of one row with their values, in the same order.
+struct RowValues {
+    QStringList columns;
+    QVariantList values;
+
+    // The value of a column; null when the row does not name it.
+    QVariant value(const QString &column) const;
+    void set(const QString &column, const QVariant &value);
+};
+
+// The same stored value as far as a user can tell: NULL only equals NULL,
+// numbers compare by value, texts exactly.
+bool sameValue(const QVariant &a, const QVariant &b);
+
+// A column whose stored value is no longer the one shown.
+struct FieldChange {
+    QString column;
+    QVariant shown;
+    QVariant stored;
+};
+
+// What a checked write found. Nothing was written unless it is Done.
+struct WriteOutcome {
+    enum Kind {
+        Done,    // written
+        Changed, // another client changed the row since it was shown
+        Gone,    // another client deleted the row
+    };
+    Kind kind = Done;
+    // Changed: each shown column stored differently now, in the order shown.
+    QList<FieldChange> changes;
+    // Changed: the shown columns as stored now. Done by remove(): every column
+    // of the row as it was, to put it back with insert().
+    RowValues row;
 };
 
 // The rows of a record source, one at a time, by a key that stays with a row
@@ -54,15 +91,28 @@ public:
     // The named columns of the row with key, in the order asked; nothing when
     // the row is gone.
     Result<std::optional<QVariantList>> load(Key key, const QStringList &columns) const;
-    // Stores the given columns of the row with key; false when the row is gone
-    // (it is never re-created).
-    Result<bool> store(Key key, const QStringList &columns, const QVariantList &values) const;
-    // Adds a row with the given columns and reloads the keys; the new row's key.
+    // Stores the edited columns of the row with key, in one transaction that
+    // holds the row, when its shown columns are stored as they were shown.
+    // Otherwise nothing is written and the outcome says what changed or that
+    // the row is gone (it is never re-created). To store over another
+    // client's change, store again with the outcome's row as shown.
+    Result<WriteOutcome> store(Key key, const RowValues &edits, const RowValues &shown) const;
+    // Adds a row with the given columns and reloads the keys; the new row's
+    // key. A class is refused when its configuration no longer exists.
     Result<Key> insert(const QStringList &columns, const QVariantList &values);
-    // Deletes the row with key and reloads the keys.
-    Status remove(Key key);
+    Result<Key> insert(const RowValues &row) { return insert(row.columns, row.values); }
+    // Deletes the row with key and reloads the keys, in one transaction, when
+    // the shown columns (none: any) are stored as shown; the outcome's row
+    // holds every column as it was.
+    Result<WriteOutcome> remove(Key key, const RowValues &shown = {});
 
 private:
+    // The row's columns as stored now, read inside the caller's transaction;
+    // nothing when the row is gone.
+    Result<std::optional<RowValues>> lockRow(Key key, const QStringList &columns) const;
+    // Done, or what differs from what was shown.
+    static WriteOutcome compare(const RowValues &shown, const std::optional<RowValues> &now);
+
     const Database *mDb;
     RecordSource mSource;
     QList<Key> mKeys;

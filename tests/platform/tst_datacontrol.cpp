@@ -45,6 +45,7 @@ struct Fixture {
     Fixture()
     {
         peek.exec("DELETE FROM classdef");
+        peek.exec("INSERT INTO package VALUES ('It''s')");
         for (int n : {3, 1, 2})
             peek.exec("INSERT INTO classdef (package_name, class_name, class_num, max_speed, w2, "
                       "s31) VALUES ('It''s', ?, ?, ?, ?, ?)",
@@ -83,7 +84,11 @@ private slots:
     void refusedWriteKeepsUserOnRow_data();
     void refusedWriteKeepsUserOnRow();
     void refusedNewRowStaysPending();
-    void rowDeletedElsewhereIsNotRecreated();
+    void rowChangedElsewhereShowsWhenShownAgain();
+    void conflictIsShownAndNothingLost_data();
+    void conflictIsShownAndNothingLost();
+    void rowDeletedElsewhere_data();
+    void rowDeletedElsewhere();
 };
 
 void tst_DataControl::navigatesFilteredRowsWithoutWriting()
@@ -199,15 +204,141 @@ void tst_DataControl::refusedNewRowStaysPending()
     QVERIFY(!f.editor->close());
 }
 
-void tst_DataControl::rowDeletedElsewhereIsNotRecreated()
+void tst_DataControl::rowChangedElsewhereShowsWhenShownAgain()
 {
     Fixture f;
+    DataControl *c = f.editor->control;
+    f.peek.exec("UPDATE classdef SET class_name = 'theirs' WHERE class_num = 1");
+    f.peek.exec("DELETE FROM classdef WHERE class_num = 2");
+    // Nothing was edited: moving away asks nothing, coming back shows theirs.
+    QVERIFY(c->moveNext());
+    QCOMPARE(f.editor->name->text(), "Class 3"); // the deleted row is passed over
+    QCOMPARE(c->recordCount(), 2);
+    QVERIFY(c->moveFirst());
+    QCOMPARE(f.editor->name->text(), "theirs");
+    QCOMPARE(f.prompter.calls().size(), 0);
+    QCOMPARE(f.peek.writes(), 2);
+}
+
+// Class 1 is edited here (name, and the slot as a window sets it) while
+// another client changes it, through a second connection or a second window.
+void tst_DataControl::conflictIsShownAndNothingLost_data()
+{
+    QTest::addColumn<QString>("by");
+    QTest::addColumn<int>("choice");
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("shown"); // name and speed in the fields afterwards
+
+    for (const char *by : {"connection", "window"}) {
+        const auto row = [by](const char *name, int choice, const char *stored, const char *shown) {
+            QTest::addRow("%s, %s", by, name)
+                << QString::fromLatin1(by) << choice << stored << shown;
+        };
+        // Keep mine: stored over theirs; their other changes stay.
+        row("keep mine", 0, "mine|150|1|9", "");
+        row("show stored", 1, "theirs|150|1|1", "theirs 150");
+        row("cancel", 2, "theirs|150|1|1", "mine 100");
+        row("box closed", -1, "theirs|150|1|1", "mine 100");
+    }
+}
+
+void tst_DataControl::conflictIsShownAndNothingLost()
+{
+    QFETCH(QString, by);
+    QFETCH(int, choice);
+    QFETCH(QString, stored);
+    QFETCH(QString, shown);
+    Fixture f;
+    DataControl *c = f.editor->control;
+    f.editor->name->setText("mine");
+    c->setValue("w2", 9);
+
+    Database second;
+    ScriptedPrompter secondPrompter;
+    std::unique_ptr<Editor> other;
+    if (by == QLatin1String("connection")) {
+        f.peek.exec("UPDATE classdef SET class_name = 'theirs', max_speed = 150, s31 = 1 "
+                    "WHERE class_num = 1");
+    } else {
+        QVERIFY(second.open(f.dir.dataPath()));
+        other = std::make_unique<Editor>(second, secondPrompter, "it's");
+        other->name->setText("theirs");
+        other->speed->setText("150");
+        other->flag->setChecked(true);
+        QVERIFY(other->control->moveNext());
+    }
+
+    f.prompter.answerChoice(choice);
+    QCOMPARE(c->moveNext(), choice == 0);
+    QCOMPARE(f.stored(1), stored);
+    QCOMPARE(f.prompter.calls().size(), 1);
+    const ScriptedPrompter::Call &call = f.prompter.calls().first();
+    QCOMPARE(call.choices, QStringList({"Keep My Changes", "Show Stored Values", "Cancel"}));
+    QCOMPARE(call.text, "Your changes to this record were not stored: another user or program "
+                        "changed the record since it was shown.\n\n"
+                        "Changed meanwhile:\n"
+                        "Class Name: \"Class 1\" -> \"theirs\"\n"
+                        "Max Speed: 100 -> 150\n"
+                        "s31: not ticked -> ticked\n\n"
+                        "Your changes:\n"
+                        "Class Name: \"mine\"\n"
+                        "Weapon 2: 9\n\n"
+                        "Keep your changes (stored over the new values), or show the stored "
+                        "values (your changes are dropped)?");
+    if (choice == 0) {
+        QCOMPARE(c->currentIndex(), 1);
+        QVERIFY(c->movePrevious()); // and nothing more to ask
+        QCOMPARE(f.editor->speed->text(), "150");
+    } else {
+        QCOMPARE(c->currentIndex(), 0);
+        QCOMPARE(f.editor->name->text() + ' ' + f.editor->speed->text(), shown);
+        // Shown as stored, the row moves on without a word; a kept edit
+        // asks again.
+        f.prompter.answerChoice(0);
+        QVERIFY(c->moveNext());
+        QCOMPARE(f.prompter.calls().size(), choice == 1 ? 1 : 2);
+        QCOMPARE(f.stored(1), choice == 1 ? stored : "mine|150|1|9");
+    }
+}
+
+void tst_DataControl::rowDeletedElsewhere_data()
+{
+    QTest::addColumn<int>("choice");
+    QTest::addColumn<QStringList>("names"); // stored, by class number
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("store again") << 0 << QStringList{"mine", "Class 2", "Class 3"} << "mine";
+    QTest::newRow("drop") << 1 << QStringList{"Class 2", "Class 3"} << "Class 2";
+    QTest::newRow("cancel") << 2 << QStringList{"Class 2", "Class 3"} << "mine";
+}
+
+void tst_DataControl::rowDeletedElsewhere()
+{
+    QFETCH(int, choice);
+    QFETCH(QStringList, names);
+    QFETCH(QString, shown);
+    Fixture f;
+    DataControl *c = f.editor->control;
     f.peek.exec("DELETE FROM classdef WHERE class_num = 1");
-    f.editor->name->setText("ghost");
-    QVERIFY(f.editor->control->moveNext());
-    QCOMPARE(f.prompter.messages(),
-             QStringList{"This record no longer exists; the changes to it were not stored."});
-    QCOMPARE(f.peek.count("classdef"), 2); // no row brought back
+    f.editor->name->setText("mine");
+    f.prompter.answerChoice(choice);
+    QCOMPARE(c->moveTo(1), choice == 0);
+    QCOMPARE(f.prompter.calls().first().choices,
+             QStringList({"Store As New Record", "Drop My Changes", "Cancel"}));
+    QVERIFY(f.prompter.calls().first().text.contains("deleted the record since it was shown"));
+    QStringList stored;
+    for (const QVariantMap &row :
+         f.peek.rows("SELECT class_name FROM classdef WHERE package_name = 'It''s' "
+                     "ORDER BY class_num"))
+        stored << row.value("class_name").toString();
+    QCOMPARE(stored, names);
+    if (choice == 0) // stored again with the columns shown, and the edit
+        QCOMPARE(f.peek
+                     .scalar("SELECT max_speed || '|' || s31 || '|' || w2 FROM classdef "
+                             "WHERE class_name = 'mine'")
+                     .toString(),
+                 "100|0|1");
+    else
+        QCOMPARE(f.editor->name->text(), shown);
 }
 
 QTEST_MAIN(tst_DataControl)

@@ -14,6 +14,9 @@ class tst_RecordCursor : public QObject
 private slots:
     void walksItsSourceInOrder();
     void storesInsertsAndDeletesByKey();
+    void writeChecksTheRowAsShown_data();
+    void writeChecksTheRowAsShown();
+    void removeGivesBackEveryColumn();
 };
 
 namespace
@@ -62,6 +65,7 @@ void tst_RecordCursor::storesInsertsAndDeletesByKey()
     DataDir dir;
     Peek peek(dir.dataPath());
     peek.exec("DELETE FROM classdef");
+    peek.exec("INSERT INTO package VALUES ('P')");
     RecordCursor cursor(dir.start().data().database(), RecordSource::classesOf("P"));
     const QStringList columns{"package_name", "class_num", "class_name", "max_speed"};
     const Result<RecordCursor::Key> first = cursor.insert(columns, {"P", 2, "b", 10});
@@ -70,20 +74,32 @@ void tst_RecordCursor::storesInsertsAndDeletesByKey()
     QCOMPARE(cursor.keys(), QList<RecordCursor::Key>({*second, *first}));
 
     // Only the columns named change; the row keeps its key when its order column changes.
-    QCOMPARE(cursor.store(*first, {"class_num", "class_name"}, {0, "b'"}).value(), true);
+    QCOMPARE(cursor
+                 .store(*first, {{"class_num", "class_name"}, {0, "b'"}},
+                        {{"class_num", "class_name", "max_speed"}, {2, "b", 10}})
+                 ->kind,
+             WriteOutcome::Done);
     QCOMPARE(peek.scalar("SELECT max_speed FROM classdef WHERE class_name = 'b'''").toInt(), 10);
     QVERIFY(cursor.reload());
     QCOMPARE(cursor.keys(), QList<RecordCursor::Key>({*first, *second}));
 
     // A row deleted elsewhere is not brought back.
     peek.exec("DELETE FROM classdef WHERE class_num = 1");
-    QCOMPARE(cursor.store(*second, {"class_name"}, {"ghost"}).value(), false);
+    QCOMPARE(cursor.store(*second, {{"class_name"}, {"ghost"}}, {})->kind, WriteOutcome::Gone);
     QVERIFY(!cursor.load(*second, {"class_name"}).value().has_value());
     QCOMPARE(peek.count("classdef"), 1);
 
-    QVERIFY(cursor.remove(*first));
+    QCOMPARE(cursor.remove(*first)->kind, WriteOutcome::Done);
     QVERIFY(cursor.keys().isEmpty());
     QCOMPARE(peek.count("classdef"), 0);
+
+    // No class is stored for a configuration that another client deleted.
+    peek.exec("DELETE FROM package");
+    const Result<RecordCursor::Key> orphan = cursor.insert(columns, {"P", 3, "c", 0});
+    QVERIFY(!orphan);
+    QVERIFY(orphan.message().contains("The configuration P no longer exists"));
+    QCOMPARE(peek.count("classdef"), 0);
+    peek.exec("INSERT INTO package VALUES ('p')");
 
     // Failures come back as values naming what went wrong.
     peek.exec("CREATE TRIGGER refuse BEFORE INSERT ON classdef "
@@ -91,6 +107,111 @@ void tst_RecordCursor::storesInsertsAndDeletesByKey()
     const Result<RecordCursor::Key> refused = cursor.insert(columns, {"P", 3, "c", 0});
     QVERIFY(!refused);
     QVERIFY(refused.message().contains("disk full"));
+}
+
+// A row shown as (name "Scout", speed 300, health NULL); another client then
+// runs a statement, and the window stores its edit of the speed.
+void tst_RecordCursor::writeChecksTheRowAsShown_data()
+{
+    QTest::addColumn<QString>("meanwhile");
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<QStringList>("changes"); // column: shown -> stored
+
+    const auto row = [](const char *name, const char *sql, WriteOutcome::Kind kind,
+                        const QStringList &changes = {}) {
+        QTest::newRow(name) << QString::fromLatin1(sql) << int(kind) << changes;
+    };
+    row("untouched", "", WriteOutcome::Done);
+    row("a column the edit leaves", "UPDATE classdef SET max_health = 5", WriteOutcome::Changed,
+        {"max_health:  -> 5"});
+    row("the edited column", "UPDATE classdef SET max_speed = 320", WriteOutcome::Changed,
+        {"max_speed: 300 -> 320"});
+    row("a name in another case", "UPDATE classdef SET class_name = 'scout'", WriteOutcome::Changed,
+        {"class_name: Scout -> scout"});
+    row("empty text is not NULL", "UPDATE classdef SET max_health = ''", WriteOutcome::Changed,
+        {"max_health:  -> "});
+    row("two columns", "UPDATE classdef SET class_name = 'Spy', max_health = 1",
+        WriteOutcome::Changed, {"class_name: Scout -> Spy", "max_health:  -> 1"});
+    row("a column that is not shown", "UPDATE classdef SET max_armor = 9", WriteOutcome::Done);
+    row("the same value written back", "UPDATE classdef SET max_speed = 300.0", WriteOutcome::Done);
+    row("changed and changed back",
+        "UPDATE classdef SET class_name = 'x'; UPDATE classdef SET class_name = 'Scout'",
+        WriteOutcome::Done);
+    row("deleted", "DELETE FROM classdef", WriteOutcome::Gone);
+}
+
+void tst_RecordCursor::writeChecksTheRowAsShown()
+{
+    QFETCH(QString, meanwhile);
+    QFETCH(int, outcome);
+    QFETCH(QStringList, changes);
+    DataDir dir;
+    Peek peek(dir.dataPath());
+    peek.exec("DELETE FROM classdef");
+    peek.exec("INSERT INTO classdef (package_name, class_num, class_name, max_speed, max_health, "
+              "max_armor) VALUES ('Sample Config', 1, 'Scout', 300, NULL, 7)");
+    RecordCursor cursor(dir.start().data().database(), RecordSource::classesOf("Sample Config"));
+    QVERIFY(cursor.reload());
+    const RowValues shown{{"class_name", "max_speed", "max_health"}, {"Scout", 300, QVariant()}};
+    for (const QString &sql : meanwhile.split(';', Qt::SkipEmptyParts))
+        peek.exec(sql);
+    const QString before = peek.scalar("SELECT quote(max_speed) FROM classdef").toString();
+
+    const Result<WriteOutcome> written =
+        cursor.store(cursor.keys().first(), {{"max_speed"}, {310}}, shown);
+    QVERIFY2(written, qPrintable(written.message()));
+    QCOMPARE(int(written->kind), outcome);
+    QStringList found;
+    for (const FieldChange &c : written->changes)
+        found << QStringLiteral("%1: %2 -> %3")
+                     .arg(c.column, c.shown.toString(), c.stored.toString());
+    QCOMPARE(found, changes);
+    if (outcome == WriteOutcome::Done) {
+        QCOMPARE(peek.scalar("SELECT max_speed FROM classdef").toInt(), 310);
+        return;
+    }
+    // Nothing was written; storing again over what is stored now succeeds.
+    QCOMPARE(peek.scalar("SELECT quote(max_speed) FROM classdef").toString(), before);
+    if (outcome == WriteOutcome::Gone)
+        return;
+    QCOMPARE(written->row.columns, shown.columns);
+    const Result<WriteOutcome> over =
+        cursor.store(cursor.keys().first(), {{"max_speed"}, {310}}, written->row);
+    QCOMPARE(over->kind, WriteOutcome::Done);
+    QCOMPARE(peek.scalar("SELECT max_speed FROM classdef").toInt(), 310);
+}
+
+void tst_RecordCursor::removeGivesBackEveryColumn()
+{
+    DataDir dir;
+    Peek peek(dir.dataPath());
+    RecordCursor cursor(dir.start().data().database(), RecordSource::classesOf("Sample Config"));
+    QVERIFY(cursor.reload());
+    const RecordCursor::Key key = cursor.keys().at(1);
+    const QVariantMap before = peek.rows("SELECT * FROM classdef WHERE rowid = ?", {key}).first();
+    const RowValues shown{{"class_name"}, {before.value("class_name")}};
+
+    // A row changed since it was shown stays.
+    peek.exec("UPDATE classdef SET class_name = 'other' WHERE rowid = ?", {key});
+    QCOMPARE(cursor.remove(key, shown)->kind, WriteOutcome::Changed);
+    peek.exec("UPDATE classdef SET class_name = ? WHERE rowid = ?",
+              {before.value("class_name"), key});
+
+    const Result<WriteOutcome> removed = cursor.remove(key, shown);
+    QCOMPARE(removed->kind, WriteOutcome::Done);
+    QVERIFY(!cursor.keys().contains(key));
+    QCOMPARE(removed->row.columns.size(), 69);
+    // Put back, it is the row it was, value for value and type for type.
+    const Result<RecordCursor::Key> back = cursor.insert(removed->row);
+    QVERIFY(back);
+    const QVariantMap after = peek.rows("SELECT * FROM classdef WHERE rowid = ?", {*back}).first();
+    QCOMPARE(after, before);
+    QCOMPARE(peek.rows("SELECT typeof(max_speed) AS t, typeof(model_name) AS m FROM classdef "
+                       "WHERE rowid = ?",
+                       {*back}),
+             peek.rows("SELECT 'integer' AS t, typeof(?) AS m", {before.value("model_name")}));
+    QCOMPARE(cursor.remove(*back)->kind, WriteOutcome::Done);
+    QCOMPARE(cursor.remove(*back)->kind, WriteOutcome::Gone);
 }
 
 QTEST_MAIN(tst_RecordCursor)

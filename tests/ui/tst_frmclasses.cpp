@@ -1,3 +1,4 @@
+#include "core/startup.h"
 #include "focuschain.h"
 #include "platform/datacontrol.h"
 #include "scriptedprompter.h"
@@ -103,6 +104,7 @@ private slots:
     void fileMenu();
     void cancelOrRefusalWritesNothing();
     void flagSumsAgreeWithTheBoxes();
+    void twoEditorsOnOneClass();
 };
 
 void tst_frmClasses::showsFirstClassAndTabOrder()
@@ -427,6 +429,47 @@ void tst_frmClasses::flagSumsAgreeWithTheBoxes()
         f.exportTo("mnuSaveUnprotected", "sums.class").split('\n').at(14).split(' ');
     QCOMPARE(flags.at(flags.size() - 3).toLongLong(), specials);
     QCOMPARE(flags.last().trimmed().toLongLong(), items);
+}
+
+void tst_frmClasses::twoEditorsOnOneClass()
+{
+    Fixture f;
+    f.open();
+    AppState otherState(f.dir.path());
+    QVERIFY(startUp(otherState).status);
+    otherState.setCurrentPackage(kPackage.toLower());
+    ScriptedPrompter otherPrompter;
+    frmClasses other(otherState, otherPrompter);
+    other.show();
+    child<QLineEdit>(&other, "fldSpeed")->setText("400");
+    auto *w2 = child<QComboBox>(&other, "w2");
+    w2->setCurrentIndex(w2->findText("Rocket Tube"));
+    emit w2->activated(w2->currentIndex());
+    child<QCheckBox>(&other, "Check1(1)")->setChecked(true);
+    QVERIFY(other.close());
+
+    f.edit("fldSpeed")->selectAll();
+    QTest::keyClicks(f.edit("fldSpeed"), "350");
+    f.prompter.answerChoice(1); // show the stored values
+    f.editor->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(f.editor.get()));
+    QTest::keyClick(f.edit("fldSpeed"), Qt::Key_PageDown);
+    QCOMPARE(f.prompter.calls().size(), 1);
+    QVERIFY(
+        f.prompter.calls().first().text.contains("Changed meanwhile:\n"
+                                                 "Max Speed: 301 -> 400\n"
+                                                 "Medikit: not ticked -> ticked\n"
+                                                 "Weapon 2: Scattergun (2) -> Rocket Tube (4)\n\n"
+                                                 "Your changes:\n"
+                                                 "Max Speed: 350\n"));
+    // The class shows as stored, the slot list and box included.
+    QCOMPARE(f.nav()->currentIndex(), 0);
+    QCOMPARE(f.edit("fldSpeed")->text(), "400");
+    QCOMPARE(f.list("w2")->currentText(), "Rocket Tube");
+    QVERIFY(child<QCheckBox>(f.editor.get(), "Check1(1)")->isChecked());
+    QVERIFY(f.editor->close());
+    QCOMPARE(f.stored({"max_speed", "w2", "i2"}, 1), "400 4 1");
+    QCOMPARE(f.prompter.calls().size(), 1);
 }
 
 QTEST_MAIN(tst_frmClasses)

@@ -1,3 +1,4 @@
+#include "core/startup.h"
 #include "focuschain.h"
 #include "platform/datacontrol.h"
 #include "platform/recorddialog.h"
@@ -93,6 +94,8 @@ private slots:
     void warning_data();
     void warning();
     void warningFollowsStoredIds();
+    void twoEditorsOnOneRow_data();
+    void twoEditorsOnOneRow();
 };
 
 void tst_RefEditors::laidOut_data()
@@ -350,6 +353,45 @@ void tst_RefEditors::warningFollowsStoredIds()
     f.edit("Text1")->setText("1");
     QVERIFY(f.control()->moveFirst()); // now shares its id with the row shown
     QVERIFY(f.warning()->text().contains("has this id"));
+}
+
+void tst_RefEditors::twoEditorsOnOneRow_data()
+{
+    QTest::addColumn<RefKind>("kind");
+    QTest::addColumn<QString>("label");
+    const char *labels[] = {"Weapon Name", "Grenade Name", "Items Name", "Special Name"};
+    for (RefKind kind : kAll)
+        QTest::newRow(schema::refTable(kind).table)
+            << kind << QString::fromLatin1(labels[static_cast<int>(kind)]);
+}
+
+// Both windows rename the first row; the one closed last keeps its name, as
+// its user chose, after being told.
+void tst_RefEditors::twoEditorsOnOneRow()
+{
+    QFETCH(RefKind, kind);
+    QFETCH(QString, label);
+    Fixture f(kind);
+    AppState otherState(f.dir.path());
+    QVERIFY(startUp(otherState).status);
+    ScriptedPrompter otherPrompter;
+    std::unique_ptr<RecordDialog> other = makeRefEditor(kind, otherState, otherPrompter);
+    other->show();
+    const QString before = f.text("Text2");
+    child<QLineEdit>(other.get(), "Text2")->setText("theirs");
+    QVERIFY(other->close());
+
+    f.edit("Text2")->setText("mine");
+    f.prompter.answerChoice(0);
+    QVERIFY(f.window->close());
+    QCOMPARE(f.prompter.calls().size(), 1);
+    QVERIFY(f.prompter.calls().first().text.contains(
+        QStringLiteral("%1: \"%2\" -> \"theirs\"").arg(label, before)));
+    QCOMPARE(Peek(f.dir.refPath())
+                 .scalar(QStringLiteral("SELECT %1 FROM %2 ORDER BY %3 LIMIT 1")
+                             .arg(f.t.nameColumn, f.t.table, f.t.idColumn))
+                 .toString(),
+             "mine");
 }
 
 QTEST_MAIN(tst_RefEditors)

@@ -119,7 +119,7 @@ void frmClasses::buildWindow()
                                  kNameChars);
     identity->addWidget(configCaption, 0, 0, Qt::AlignRight | Qt::AlignVCenter);
     identity->addWidget(mConfigName, 0, 1);
-    mNavigator->bind(mConfigName, QStringLiteral("package_name"));
+    mNavigator->bind(mConfigName, QStringLiteral("package_name"), QStringLiteral("Config Name"));
     addField(identity, 1, 0, QStringLiteral("Class Name:"), "fldClassName",
              QStringLiteral("class_name"), Kind::Text);
     addField(identity, 2, 0, QStringLiteral("Model Name:"), "fldModel",
@@ -212,7 +212,25 @@ void frmClasses::buildWindow()
     for (int k = 1; k <= schema::slotCount(RefKind::Grenade); ++k)
         mNavigator->bindValue(schema::slotColumn(RefKind::Grenade, k), Kind::Whole16,
                               QStringLiteral("Grenade %1").arg(k));
+    mNavigator->setValueText([this](const QString &column, const QVariant &id) {
+        return slotText(column.startsWith(QLatin1Char('w')) ? RefKind::Weapon : RefKind::Grenade,
+                        id);
+    });
     connect(mNavigator, &DataControl::repositioned, this, &frmClasses::dbClassDef_Reposition);
+}
+
+const RefEntry *frmClasses::rowOf(RefKind kind, const QVariant &id) const
+{
+    for (const RefEntry &row : allRows(kind))
+        if (!row.id.isNull() && row.id.toDouble() == id.toDouble())
+            return &row;
+    return nullptr;
+}
+
+QString frmClasses::slotText(RefKind kind, const QVariant &id) const
+{
+    const RefEntry *row = rowOf(kind, id);
+    return row ? tr("%1 (%2)").arg(row->name, id.toString()) : id.toString();
 }
 
 QWidget *frmClasses::buildSlotFrame(RefKind kind)
@@ -398,9 +416,8 @@ QString frmClasses::extraEntryText(RefKind kind, const QVariant &id) const
         return tr("(no value)");
     if (id.toDouble() == 0.0)
         return tr("(none)");
-    for (const RefEntry &row : allRows(kind))
-        if (!row.id.isNull() && row.id.toDouble() == id.toDouble())
-            return tr("%1 (%2, not offered)").arg(row.name, id.toString());
+    if (const RefEntry *row = rowOf(kind, id))
+        return tr("%1 (%2, not offered)").arg(row->name, id.toString());
     return isWeapon(kind) ? tr("%1 (no such weapon)").arg(id.toString())
                           : tr("%1 (no such grenade)").arg(id.toString());
 }

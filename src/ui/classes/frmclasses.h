@@ -79,6 +79,10 @@ private:
     void dbClassDef_Reposition();
     void slotChosen(const Slot &slot, int index);
     int findPos(schema::RefKind kind, const QVariant &id) const;
+    // The reference row of an id; null when there is none.
+    const RefEntry *rowOf(schema::RefKind kind, const QVariant &id) const;
+    // A slot's id as messages show it: the name of its row and the id.
+    QString slotText(schema::RefKind kind, const QVariant &id) const;
     QString extraEntryText(schema::RefKind kind, const QVariant &id) const;
     const QList<RefEntry> &offered(schema::RefKind kind) const;
     const QList<RefEntry> &allRows(schema::RefKind kind) const;
