@@ -76,6 +76,22 @@ Result<QString> DataStore::storedPackageName(const QString &name) const
     return query.value(0).toString();
 }
 
+Result<bool> DataStore::changedElsewhere()
+{
+    // The engine counts the commits of other connections to the file; its own
+    // are not counted, and the window that made them has shown them already.
+    QSqlQuery query;
+    const QString what = QStringLiteral("Could not check the configurations for changes.");
+    if (Status s = mDb.exec(query, QStringLiteral("PRAGMA data_version"), {}, what); !s)
+        return s;
+    if (!query.next())
+        return mDb.failure(what, query);
+    const qint64 version = query.value(0).toLongLong();
+    const bool changed = mSeenVersion && *mSeenVersion != version;
+    mSeenVersion = version;
+    return changed;
+}
+
 QString DataStore::nameFilter()
 {
     // Stated in the comparison itself: a file made by another tool may lack
@@ -424,6 +440,42 @@ DataStore::readClasses(const QString &name, bool count, const QString &what,
     if (stepped != SQLITE_DONE)
         return engineFailure(mDb, select.engine(), what);
     return Status::success();
+}
+
+Result<QList<QVariantList>> DataStore::classRows(const QString &name, const QStringList &columns,
+                                                 const QString &what) const
+{
+    // The names go into the statement: only the table's own are taken.
+    const QStringList known = schema::classdefColumnNames();
+    for (const QString &column : columns)
+        if (!known.contains(column))
+            return Status::failure(what +
+                                   QStringLiteral("\nThere is no class column '%1'.").arg(column));
+    Transaction snapshot(mDb);
+    if (Status s = snapshot.beginRead(what); !s)
+        return s;
+    const Result<QString> stored = storedPackageName(name);
+    if (!stored)
+        return Status::failure(what + QLatin1Char('\n') + stored.message());
+    QSqlQuery query;
+    if (Status s = mDb.exec(query,
+                            QStringLiteral("SELECT %1 FROM classdef WHERE %2 "
+                                           "ORDER BY class_num, rowid")
+                                .arg(schema::joined(columns), nameFilter()),
+                            {*stored}, what);
+        !s)
+        return s;
+    QList<QVariantList> rows;
+    while (query.next()) {
+        QVariantList row;
+        row.reserve(columns.size());
+        for (qsizetype i = 0; i < columns.size(); ++i)
+            row << query.value(int(i));
+        rows << row;
+    }
+    if (query.lastError().isValid())
+        return mDb.failure(what, query);
+    return rows;
 }
 
 Status DataStore::deletePackage(const QString &name)

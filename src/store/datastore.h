@@ -5,6 +5,7 @@
 #include "store/refstore.h"
 
 #include <functional>
+#include <optional>
 
 struct sqlite3_stmt;
 
@@ -50,6 +51,11 @@ public:
     // The name as stored of the configuration that name matches.
     Result<QString> storedPackageName(const QString &name) const;
 
+    // Whether another connection (another window, another program) has
+    // committed a change to the configurations since the last call: a cheap
+    // check for a window that shows them. The first call only takes the mark.
+    Result<bool> changedElsewhere();
+
     // Each is one transaction; names are taken exactly as given and refused
     // when a configuration of that name (in any ASCII case) exists.
     Status createPackage(const QString &name);
@@ -65,6 +71,12 @@ public:
     Status readClasses(const QString &name, bool count, const QString &what,
                        const std::function<Status(const QString &stored, qint64 classes)> &onStart,
                        const std::function<Status(const StoredClass &)> &onClass) const;
+
+    // The named classdef columns of a configuration's classes as stored (NULL
+    // as a null QVariant), in class number order, from one snapshot; a missing
+    // configuration is refused as "what" and the reason.
+    Result<QList<QVariantList>> classRows(const QString &name, const QStringList &columns,
+                                          const QString &what) const;
 
     // Yields the next class to store into record: true, false after the last,
     // or a failure that ends the command.
@@ -97,6 +109,7 @@ public:
 
 private:
     Database mDb;
+    std::optional<qint64> mSeenVersion; // of changedElsewhere()
 };
 
 } // namespace tarn

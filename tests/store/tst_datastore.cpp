@@ -23,6 +23,9 @@ private slots:
     void failingPartWayLeavesNothing();
     void importedRowsAsQtSqlStoresThem_data();
     void importedRowsAsQtSqlStoresThem();
+    void changedElsewhere_data();
+    void changedElsewhere();
+    void classRowsAsStored();
 };
 
 namespace
@@ -329,6 +332,63 @@ void tst_DataStore::importedRowsAsQtSqlStoresThem()
         QCOMPARE(imported[i]["row"].toString(), written[i]["row"].toString());
     QCOMPARE(peek.count("classdef WHERE typeof(class_num) <> 'integer' OR typeof(w1) <> 'integer'"),
              0);
+}
+
+void tst_DataStore::changedElsewhere_data()
+{
+    QTest::addColumn<QString>("by");  // "own", "other" or "" (nobody)
+    QTest::addColumn<QString>("sql"); // what that connection runs
+    QTest::addColumn<bool>("changed");
+    const QString add = "INSERT INTO package (package_name) VALUES ('X')";
+    QTest::newRow("nothing") << ""
+                             << "" << false;
+    QTest::newRow("own write") << "own" << add << false;
+    QTest::newRow("other's write") << "other" << add << true;
+    QTest::newRow("other's class write") << "other"
+                                         << "UPDATE classdef SET max_speed = 1" << true;
+    QTest::newRow("other's read") << "other"
+                                  << "SELECT * FROM package" << false;
+}
+
+void tst_DataStore::changedElsewhere()
+{
+    QFETCH(QString, by);
+    QFETCH(QString, sql);
+    QFETCH(bool, changed);
+    DataDir dir;
+    DataStore &data = dir.start().data();
+    Peek other(dir.dataPath());
+    QCOMPARE(*data.changedElsewhere(), false); // takes the mark
+    if (by == "own")
+        QVERIFY(data.database().exec(sql));
+    else if (by == "other")
+        other.exec(sql);
+    QCOMPARE(*data.changedElsewhere(), changed);
+    QCOMPARE(*data.changedElsewhere(), false); // seen once
+}
+
+void tst_DataStore::classRowsAsStored()
+{
+    DataDir dir;
+    DataStore &data = dir.start().data();
+    Peek peek(dir.dataPath());
+    for (int number : {9, 3})
+        insertFullClass(peek, "Full", number, true);
+    peek.exec("INSERT INTO package (package_name) VALUES ('Full')");
+    const QStringList columns = schema::classdefColumnNames().mid(1); // all but package_name
+    const Result<QList<QVariantList>> rows = data.classRows("FULL", columns, "Could not read.");
+    QVERIFY2(rows, qPrintable(rows.message()));
+    QList<QVariantMap> read;
+    for (const QVariantList &row : *rows) {
+        QVariantMap map;
+        for (qsizetype i = 0; i < columns.size(); ++i)
+            map[columns[i]] = row[i].isNull() ? QVariant("NULL") : row[i];
+        read << map;
+    }
+    QCOMPARE(read, classesOf(peek, "Full")); // by class number, NULL kept
+    QVERIFY(!data.classRows("Nope", columns, "Could not read."));
+    QVERIFY(!data.classRows("Full", {"class_num; DROP TABLE package"}, "Could not read."));
+    QCOMPARE(peek.count("package"), 2);
 }
 
 QTEST_GUILESS_MAIN(tst_DataStore)
