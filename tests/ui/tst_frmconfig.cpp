@@ -1,12 +1,19 @@
 #include "focuschain.h"
 #include "scriptedprompter.h"
 #include "testsupport.h"
+#include "ui/config/frmcompare.h"
 #include "ui/config/frmconfig.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTest>
+#include <QTimer>
 
 using namespace tarn;
 using namespace tarn::test;
@@ -30,6 +37,13 @@ private slots:
     void commandsNeedSelection_data();
     void commandsNeedSelection();
     void tabOrder();
+    void filter_data();
+    void filter();
+    void followsOtherClients_data();
+    void followsOtherClients();
+    void compare_data();
+    void compare();
+    void compareFromMenu();
     void deleteAnsweredNoAndYes();
     void setModId();
     void import_data();
@@ -48,6 +62,15 @@ private:
         Peek peek{dir.dataPath()};
 
         QListWidget *list() { return child<QListWidget>(&window, "classlist"); }
+        QLineEdit *filter() { return child<QLineEdit>(&window, "txtFind"); }
+        QStringList visible()
+        {
+            QStringList n;
+            for (int i = 0; i < list()->count(); ++i)
+                if (!list()->item(i)->isHidden())
+                    n << list()->item(i)->text();
+            return n;
+        }
         void click(const char *button) { child<QPushButton>(&window, button)->click(); }
         QStringList names()
         {
@@ -72,20 +95,35 @@ void tst_frmConfig::newAndCopyKeepNameAsTyped_data()
     QTest::addColumn<QStringList>("expected");
     QTest::addColumn<int>("classes");
     QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("filter"); // typed before the command
+    QTest::addColumn<QString>("filterAfter");
     const QStringList sample{"Sample Config"};
     const QString exists = "A configuration named '%1' exists already. Choose another name.";
-    QTest::newRow("new in empty list")
-        << "btNew" << false << "First" << QStringList{"First"} << 0 << QString();
-    QTest::newRow("new cancelled") << "btNew" << true << QString() << sample << 2 << QString();
+    QTest::newRow("new in empty list") << "btNew" << false << "First" << QStringList{"First"} << 0
+                                       << QString() << QString() << QString();
+    QTest::newRow("new cancelled")
+        << "btNew" << true << QString() << sample << 2 << QString() << QString() << QString();
     QTest::newRow("new keeps spaces")
-        << "btNew" << true << "  Spaced  " << QStringList{"  Spaced  "} + sample << 2 << QString();
+        << "btNew" << true << "  Spaced  " << QStringList{"  Spaced  "} + sample << 2 << QString()
+        << QString() << QString();
     QTest::newRow("new duplicate in other case")
-        << "btNew" << true << "SAMPLE config" << sample << 2 << exists.arg("SAMPLE config");
+        << "btNew" << true << "SAMPLE config" << sample << 2 << exists.arg("SAMPLE config")
+        << QString() << QString();
     QTest::newRow("copied") << "btCopy" << true << "A copy" << QStringList{"A copy"} + sample << 4
-                            << QString();
-    QTest::newRow("copy cancelled") << "btCopy" << true << QString() << sample << 2 << QString();
+                            << QString() << QString() << QString();
+    QTest::newRow("copy cancelled")
+        << "btCopy" << true << QString() << sample << 2 << QString() << QString() << QString();
     QTest::newRow("copy onto existing name")
-        << "btCopy" << true << "sample CONFIG" << sample << 2 << exists.arg("sample CONFIG");
+        << "btCopy" << true << "sample CONFIG" << sample << 2 << exists.arg("sample CONFIG")
+        << QString() << QString();
+    // The new name is shown: a filter that would hide it goes.
+    QTest::newRow("new that the filter hides")
+        << "btNew" << true << "Other" << QStringList{"Other"} + sample << 2 << QString() << "SAM"
+        << QString();
+    QTest::newRow("copy that the filter shows")
+        << "btCopy" << true << "sample 2" << QStringList{"sample 2"} + sample << 4 << QString()
+        << "sam"
+        << "sam";
 }
 
 void tst_frmConfig::newAndCopyKeepNameAsTyped()
@@ -96,13 +134,18 @@ void tst_frmConfig::newAndCopyKeepNameAsTyped()
     QFETCH(QStringList, expected);
     QFETCH(int, classes);
     QFETCH(QString, message);
+    QFETCH(QString, filter);
+    QFETCH(QString, filterAfter);
     Fixture f(sample);
     QCOMPARE(f.list()->count(), sample ? 1 : 0);
     if (sample)
         f.select("Sample Config");
+    f.filter()->setText(filter);
     f.prompter.answerInput(typed);
     f.click(qPrintable(button));
     QCOMPARE(f.names(), expected);
+    QCOMPARE(f.filter()->text(), filterAfter);
+    QCOMPARE(f.visible().contains(typed), !typed.isEmpty() && message.isEmpty());
     QCOMPARE(f.prompter.lastMessage(), message);
     QCOMPARE(f.peek.count("package"), expected.size());
     QCOMPARE(f.peek.count("classdef"), classes);
@@ -133,8 +176,206 @@ void tst_frmConfig::commandsNeedSelection()
 void tst_frmConfig::tabOrder()
 {
     Fixture f;
-    QCOMPARE(tabChain(child<QPushButton>(&f.window, "btNew"), 6),
-             "btNew btDelete btEdit classlist btCopy btImport");
+    QCOMPARE(tabChain(child<QPushButton>(&f.window, "btNew"), 7),
+             "btNew btDelete btEdit txtFind classlist btCopy btImport");
+    QCOMPARE(child<QLabel>(&f.window, "lblFind")->buddy(), f.filter());
+}
+
+void tst_frmConfig::filter_data()
+{
+    // The names besides Sample Config; the name selected, then the filter typed.
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QString>("selected");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QStringList>("visible");
+    QTest::addColumn<QString>("current"); // the configuration the commands act on
+    const QStringList abc{"Alpha", "beta", "ALPHABET"};
+    QTest::newRow("any case, selection hidden") << abc << "beta"
+                                                << "alp" << QStringList{"Alpha", "ALPHABET"} << "";
+    QTest::newRow("selection stays visible")
+        << abc << "Alpha"
+        << "PHA" << QStringList{"Alpha", "ALPHABET"} << "Alpha";
+    QTest::newRow("no match") << abc << "Alpha"
+                              << "zz" << QStringList{} << "";
+    QTest::newRow("empty shows all")
+        << abc << "beta"
+        << "" << QStringList{"Alpha", "ALPHABET", "beta", "Sample Config"} << "beta";
+    QTest::newRow("non-ASCII in any case") << QStringList{"Éclair", "eclair"} << ""
+                                           << "éCL" << QStringList{"Éclair"} << "";
+    QTest::newRow("no pattern characters") << QStringList{"a.b", "axb", "50%1 'q'"} << "a.b"
+                                           << "a.b" << QStringList{"a.b"} << "a.b";
+    QTest::newRow("percent and quote") << QStringList{"a.b", "50%1 'q'"} << ""
+                                       << "%1 '" << QStringList{"50%1 'q'"} << "";
+}
+
+void tst_frmConfig::filter()
+{
+    QFETCH(QStringList, names);
+    QFETCH(QString, selected);
+    QFETCH(QString, typed);
+    QFETCH(QStringList, visible);
+    QFETCH(QString, current);
+    Fixture f;
+    for (const QString &name : names)
+        QVERIFY(f.state.data().createPackage(name));
+    f.window.RefreshList();
+    if (!selected.isEmpty())
+        f.select(selected);
+    f.filter()->insert(typed);
+    QCOMPARE(f.visible(), visible);
+    QCOMPARE(f.state.currentPackage(), current);
+    QCOMPARE(f.list()->selectedItems().size(), current.isEmpty() ? 0 : 1);
+
+    // A command never acts on a hidden name.
+    f.prompter.answerMessage(Prompter::Answer::Yes);
+    f.click("btDelete");
+    QCOMPARE(f.peek.count("package"), names.size() + 1 - (current.isEmpty() ? 0 : 1));
+    if (current.isEmpty())
+        QCOMPARE(f.prompter.lastMessage(), "You must select a class configuration");
+
+    // Down goes on to the first name shown; Escape brings every name back.
+    f.window.RefreshList();
+    f.window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&f.window));
+    f.filter()->setFocus();
+    const QString first = f.visible().value(0);
+    QTest::keyClick(f.filter(), Qt::Key_Down);
+    QCOMPARE(f.state.currentPackage(), first);
+    QCOMPARE(QApplication::focusWidget(), f.list());
+    QTest::keyClick(f.list(), Qt::Key_Escape);
+    QVERIFY(f.filter()->text().isEmpty());
+    QCOMPARE(f.visible().size(), f.peek.count("package"));
+}
+
+void tst_frmConfig::followsOtherClients_data()
+{
+    // Another program changes the file while the window is in the background.
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QStringList>("visible"); // with the filter "o"
+    QTest::addColumn<QString>("current");
+    QTest::newRow("added") << "INSERT INTO package (package_name) VALUES ('Other')"
+                           << QStringList{"Other", "Sample Config"} << "Sample Config";
+    QTest::newRow("added, filtered out") << "INSERT INTO package (package_name) VALUES ('X')"
+                                         << QStringList{"Sample Config"} << "Sample Config";
+    QTest::newRow("selection deleted") << "DELETE FROM package" << QStringList{} << "";
+    QTest::newRow("classes only") << "UPDATE classdef SET max_speed = 1"
+                                  << QStringList{"Sample Config"} << "Sample Config";
+}
+
+void tst_frmConfig::followsOtherClients()
+{
+    QFETCH(QString, sql);
+    QFETCH(QStringList, visible);
+    QFETCH(QString, current);
+    Fixture f;
+    QVERIFY(f.state.data().createPackage("Mine")); // this window's own change
+    f.window.RefreshList();
+    f.select("Sample Config");
+    f.filter()->setText("o");
+    f.window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&f.window));
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&other));
+
+    f.peek.exec(sql);
+    QCOMPARE(f.visible(), QStringList{"Sample Config"}); // not yet
+    f.window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&f.window));
+    QCOMPARE(f.visible(), visible);
+    QCOMPARE(f.filter()->text(), "o");
+    QCOMPARE(f.state.currentPackage(), current);
+    QCOMPARE(f.list()->selectedItems().size(), current.isEmpty() ? 0 : 1);
+}
+
+void tst_frmConfig::compare_data()
+{
+    // B is a copy of Sample Config that the statement then changes.
+    QTest::addColumn<QString>("b");
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QStringList>("rows"); // class|field|A|B
+    QTest::addColumn<QString>("summary");
+    const QString differ = "'Sample Config' and '%1' differ: %2";
+    QTest::newRow("equal") << "Copy"
+                           << "" << QStringList{}
+                           << "'Sample Config' and 'Copy' are equal: the same classes with the "
+                              "same values.";
+    QTest::newRow("a field and a slot by name")
+        << "50%1 \"B\""
+        << "UPDATE classdef SET max_speed = 300, w3 = 4 WHERE class_name = 'Scout' AND "
+           "package_name <> 'Sample Config'"
+        << QStringList{"Scout|weapon slot 3|Nail Driver|Rocket Tube", "Scout|Max Speed|400|300"}
+        << differ.arg("50%1 \"B\"", "0 classes only in A, 0 only in B, 1 changed.");
+    QTest::newRow("renamed class")
+        << "Copy"
+        << "UPDATE classdef SET class_name = 'Scout 2' WHERE class_name = 'Scout' AND "
+           "package_name = 'Copy'"
+        << QStringList{"Scout|(only in A)||", "Scout 2|(only in B)||"}
+        << differ.arg("Copy", "1 classes only in A, 1 only in B, 0 changed.");
+}
+
+void tst_frmConfig::compare()
+{
+    QFETCH(QString, b);
+    QFETCH(QString, sql);
+    QFETCH(QStringList, rows);
+    QFETCH(QString, summary);
+    Fixture f;
+    QVERIFY(f.state.data().copyPackage("Sample Config", b));
+    QVERIFY(f.state.data().createPackage("Empty"));
+    if (!sql.isEmpty())
+        f.peek.exec(sql);
+    const QStringList names = *f.state.data().packageNames();
+    frmCompare window(f.state, f.prompter, names, "Sample Config");
+    auto *a = child<QComboBox>(&window, "cboA");
+    auto *bBox = child<QComboBox>(&window, "cboB");
+    QCOMPARE(a->currentText(), "Sample Config");
+    bBox->setCurrentIndex(bBox->findText(b));
+
+    auto *table = child<QTableWidget>(&window, "tblDifferences");
+    QStringList shown;
+    for (int r = 0; r < table->rowCount(); ++r) {
+        QStringList cells;
+        for (int c = 0; c < table->columnCount(); ++c)
+            cells << table->item(r, c)->text();
+        shown << cells.join('|');
+    }
+    QCOMPARE(shown, rows);
+    QCOMPARE(child<QLabel>(&window, "lblSummary")->text(), summary);
+    for (QWidget *w :
+         {static_cast<QWidget *>(a), static_cast<QWidget *>(bBox), static_cast<QWidget *>(table)})
+        QVERIFY(!w->accessibleName().isEmpty());
+
+    // Against an empty configuration every class of A is only in A.
+    bBox->setCurrentIndex(bBox->findText("Empty"));
+    QCOMPARE(table->rowCount(), 2);
+    QCOMPARE(table->item(0, 1)->text(), "(only in A)");
+    QCOMPARE(f.prompter.messages(), QStringList{});
+}
+
+void tst_frmConfig::compareFromMenu()
+{
+    Fixture f;
+    QVERIFY(f.state.data().createPackage("A"));
+    f.window.RefreshList();
+    f.select("Sample Config");
+    QString a, b;
+    QTimer::singleShot(0, [&] {
+        if (auto *window = qobject_cast<frmCompare *>(QApplication::activeModalWidget())) {
+            a = child<QComboBox>(window, "cboA")->currentText();
+            b = child<QComboBox>(window, "cboB")->currentText();
+            window->reject();
+        }
+    });
+    child<QAction>(&f.window, "mnuCompare")->trigger();
+    QCOMPARE(a + " / " + b, "Sample Config / A");
+
+    f.prompter.answerMessage(Prompter::Answer::Yes);
+    f.peek.exec("DELETE FROM package");
+    f.window.RefreshList();
+    child<QAction>(&f.window, "mnuCompare")->trigger();
+    QCOMPARE(f.prompter.lastMessage(), "There are no configurations to compare.");
 }
 
 void tst_frmConfig::deleteAnsweredNoAndYes()

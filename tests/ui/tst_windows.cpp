@@ -8,6 +8,7 @@
 #include "testsupport.h"
 #include "ui/classes/frmclasses.h"
 #include "ui/config/frmabout.h"
+#include "ui/config/frmcompare.h"
 #include "ui/config/frmconfig.h"
 #include "ui/reference/refeditors.h"
 
@@ -302,10 +303,11 @@ void tst_Windows::everyControlHasAName()
     f.select(main);
     frmClasses classes(*f.state, f.prompter);
     frmAbout about;
+    frmCompare compare(*f.state, f.prompter, *f.state->data().packageNames(), QString());
     std::vector<std::unique_ptr<RecordDialog>> editors;
     for (schema::RefKind kind : schema::refKinds())
         editors.push_back(makeRefEditor(kind, *f.state, f.prompter));
-    QList<QWidget *> windows{&main, &classes, &about};
+    QList<QWidget *> windows{&main, &classes, &about, &compare};
     for (const auto &e : editors)
         windows << e.get();
     int checked = 0;
@@ -344,7 +346,7 @@ void tst_Windows::menusHaveMnemonics()
     frmConfig main(*f.state, f.prompter);
     f.select(main);
     frmClasses classes(*f.state, f.prompter);
-    const QStringList expected{"&File: &Set Mod ID... | E&xit",
+    const QStringList expected{"&File: &Set Mod ID... | &Compare... | E&xit",
                                "&Update: &Weapons... | &Grenades... | &Special Abilities... | "
                                "&Items...",
                                "&Help: &About TARN1...",

@@ -7,12 +7,15 @@
 #include "platform/recorddialog.h"
 #include "ui/classes/frmclasses.h"
 #include "ui/config/frmabout.h"
+#include "ui/config/frmcompare.h"
 #include "ui/reference/refeditors.h"
 #include "ui/windowicon.h"
 
 #include <QCoreApplication>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QPushButton>
@@ -68,6 +71,21 @@ frmConfig::frmConfig(AppState &state, Prompter &prompter, QWidget *parent)
     // List views take no name from a buddy label.
     mClassList->setAccessibleName(label1->text());
 
+    auto *findLabel = new QLabel(QStringLiteral("Fi&nd:"), central);
+    findLabel->setObjectName(QStringLiteral("lblFind"));
+    mFilter = new QLineEdit(central);
+    mFilter->setObjectName(QStringLiteral("txtFind"));
+    mFilter->setPlaceholderText(QStringLiteral("Part of a name"));
+    mFilter->setClearButtonEnabled(true);
+    mFilter->setAccessibleName(QStringLiteral("Find configuration"));
+    mFilter->setAccessibleDescription(
+        QStringLiteral("Shows only the configurations whose names contain this text; "
+                       "Escape clears it"));
+    findLabel->setBuddy(mFilter);
+    auto *findRow = new QHBoxLayout;
+    findRow->addWidget(findLabel);
+    findRow->addWidget(mFilter, 1);
+
     auto *buttons = new QVBoxLayout;
     buttons->addWidget(btNew);
     buttons->addWidget(btDelete);
@@ -79,15 +97,17 @@ frmConfig::frmConfig(AppState &state, Prompter &prompter, QWidget *parent)
 
     auto *grid = new QGridLayout(central);
     grid->addWidget(label1, 0, 0);
-    grid->addWidget(mClassList, 1, 0);
-    grid->addLayout(buttons, 1, 1);
+    grid->addLayout(findRow, 1, 0);
+    grid->addWidget(mClassList, 2, 0);
+    grid->addLayout(buttons, 1, 1, 2, 1);
     grid->setColumnStretch(0, 1);
-    grid->setRowStretch(1, 1);
+    grid->setRowStretch(2, 1);
     mClassList->setMinimumSize(233, 147);
 
     setTabOrder(btNew, btDelete);
     setTabOrder(btDelete, btEdit);
-    setTabOrder(btEdit, mClassList);
+    setTabOrder(btEdit, mFilter);
+    setTabOrder(mFilter, mClassList);
     setTabOrder(mClassList, btCopy);
     setTabOrder(btCopy, btImport);
 
@@ -97,12 +117,18 @@ frmConfig::frmConfig(AppState &state, Prompter &prompter, QWidget *parent)
     connect(btCopy, &QPushButton::clicked, this, &frmConfig::btCopy_Click);
     connect(btImport, &QPushButton::clicked, this, &frmConfig::btImport_Click);
     connect(mClassList, &QListWidget::itemSelectionChanged, this, &frmConfig::classlist_Click);
+    connect(mFilter, &QLineEdit::textChanged, this, &frmConfig::applyFilter);
+    mFilter->installEventFilter(this);
+    mClassList->installEventFilter(this);
 
     QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
     file->setObjectName(QStringLiteral("mnuFile"));
     QAction *setModId =
         file->addAction(QStringLiteral("&Set Mod ID..."), this, &frmConfig::mnuSetModID_Click);
     setModId->setObjectName(QStringLiteral("mnuSetModID"));
+    QAction *compare =
+        file->addAction(QStringLiteral("&Compare..."), this, &frmConfig::mnuCompare_Click);
+    compare->setObjectName(QStringLiteral("mnuCompare"));
     QAction *exit = file->addAction(QStringLiteral("E&xit"), this, &frmConfig::mnuExit_Click);
     exit->setObjectName(QStringLiteral("mnuExit"));
 
@@ -125,9 +151,21 @@ frmConfig::frmConfig(AppState &state, Prompter &prompter, QWidget *parent)
     about->setObjectName(QStringLiteral("mnuAbout"));
 
     RefreshList();
+    // The mark that later checks compare with; a failure shows at the next command.
+    std::ignore = mState.data().changedElsewhere();
 }
 
 void frmConfig::RefreshList()
+{
+    fillList(QString());
+}
+
+void frmConfig::followChanges()
+{
+    fillList(mState.currentPackage());
+}
+
+void frmConfig::fillList(QString keep) // a copy: the current name is cleared first
 {
     mState.setCurrentPackage(QString());
     Result<QStringList> names = mState.data().packageNames();
@@ -138,7 +176,68 @@ void frmConfig::RefreshList()
         return;
     mPackageNames = *names;
     mClassList->addItems(mPackageNames);
-    mClassList->setCurrentRow(-1);
+    const int row = keep.isEmpty() ? -1 : int(mPackageNames.indexOf(keep));
+    mClassList->setCurrentRow(row);
+    if (row >= 0)
+        mState.setCurrentPackage(keep);
+    applyFilter();
+}
+
+void frmConfig::applyFilter()
+{
+    const QString text = mFilter->text();
+    for (int row = 0; row < mClassList->count(); ++row)
+        mClassList->item(row)->setHidden(
+            !mPackageNames.value(row).contains(text, Qt::CaseInsensitive));
+    const QList<QListWidgetItem *> selected = mClassList->selectedItems();
+    if (!selected.isEmpty() && selected.first()->isHidden()) {
+        const QSignalBlocker blocker(mClassList);
+        mClassList->setCurrentRow(-1);
+        mClassList->clearSelection();
+        mState.setCurrentPackage(QString());
+    }
+}
+
+void frmConfig::revealName(const QString &name)
+{
+    if (!name.contains(mFilter->text(), Qt::CaseInsensitive))
+        mFilter->clear();
+}
+
+void frmConfig::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() != QEvent::ActivationChange || !isActiveWindow())
+        return;
+    // A failed check is not worth a message on every activation; the next
+    // command reports what is wrong with the file.
+    const Result<bool> changed = mState.data().changedElsewhere();
+    if (changed && *changed)
+        followChanges();
+}
+
+bool frmConfig::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return QMainWindow::eventFilter(watched, event);
+    const auto *key = static_cast<QKeyEvent *>(event);
+    if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier &&
+        !mFilter->text().isEmpty()) {
+        mFilter->clear();
+        return true;
+    }
+    // Down from the filter goes on to the names it left.
+    if (watched == mFilter && key->key() == Qt::Key_Down) {
+        mClassList->setFocus(Qt::TabFocusReason);
+        if (mClassList->selectedItems().isEmpty())
+            for (int row = 0; row < mClassList->count(); ++row)
+                if (!mClassList->item(row)->isHidden()) {
+                    mClassList->setCurrentRow(row);
+                    break;
+                }
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void frmConfig::classlist_Click()
@@ -163,8 +262,10 @@ void frmConfig::btNew_Click()
                                          QStringLiteral("Enter Config Name"));
     if (name.isEmpty())
         return;
-    if (report(mState.data().createPackage(name)))
+    if (report(mState.data().createPackage(name))) {
+        revealName(name);
         RefreshList();
+    }
 }
 
 void frmConfig::btDelete_Click()
@@ -218,8 +319,10 @@ void frmConfig::btCopy_Click()
     {
         BusyCursor busy(mPrompter);
         status = mState.data().copyPackage(source, target);
-        if (status)
+        if (status) {
+            revealName(target);
             RefreshList();
+        }
     }
     report(status);
 }
@@ -248,6 +351,7 @@ void frmConfig::btImport_Click()
         return; // nothing was stored, as the user asked
     if (!report(status))
         return;
+    revealName(name);
     RefreshList();
     mPrompter.message(QStringLiteral("Import Complete"));
 }
@@ -262,6 +366,16 @@ void frmConfig::mnuSetModID_Click()
     // The Mod ID in use is always the one on disk: a failed save keeps the old one.
     if (report(settings::WriteModID(mState.settingsPath(), answer)))
         mState.setModId(answer);
+}
+
+void frmConfig::mnuCompare_Click()
+{
+    if (mPackageNames.isEmpty()) {
+        mPrompter.message(QStringLiteral("There are no configurations to compare."));
+        return;
+    }
+    frmCompare compare(mState, mPrompter, mPackageNames, mState.currentPackage(), this);
+    compare.exec();
 }
 
 void frmConfig::mnuExit_Click()

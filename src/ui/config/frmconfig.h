@@ -5,6 +5,7 @@
 #include <QMainWindow>
 #include <QStringList>
 
+class QLineEdit;
 class QListWidget;
 
 namespace tarn
@@ -23,6 +24,13 @@ public:
 
     // Fills the list from the data database; nothing is selected afterwards.
     void RefreshList();
+    // Reads the list again after another client changed the configurations,
+    // keeping the selection (by name) and the filter.
+    void followChanges();
+
+protected:
+    void changeEvent(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     // btNew is New: asks for a name and creates an empty configuration.
@@ -37,6 +45,8 @@ private:
     void btImport_Click();
     // File > Set Mod ID: asks for the Mod ID that exports write.
     void mnuSetModID_Click();
+    // File > Compare: two configurations' differences, class by class.
+    void mnuCompare_Click();
     // File > Exit: ends the program.
     void mnuExit_Click();
     // Help > About: shows the About box.
@@ -45,6 +55,13 @@ private:
     void showRefEditor(schema::RefKind kind);
     // classlist selection: makes the chosen configuration the current one.
     void classlist_Click();
+    // Fills the list and selects keep when it is there and the filter shows it.
+    void fillList(QString keep);
+    // Shows the names the filter matches; a hidden name loses the selection,
+    // so that no command acts on a name the user cannot see.
+    void applyFilter();
+    // After a command added name: the filter is cleared if it would hide it.
+    void revealName(const QString &name);
     // Shows a store failure; true when there was none.
     bool report(const class Status &status);
 
@@ -52,6 +69,7 @@ private:
     Prompter &mPrompter;
     QStringList mPackageNames; // parallel to the list's rows
     QListWidget *mClassList = nullptr;
+    QLineEdit *mFilter = nullptr;
 };
 
 } // namespace tarn

@@ -1,0 +1,160 @@
+#include "ui/config/frmcompare.h"
+
+#include "core/appstate.h"
+#include "core/compare.h"
+#include "platform/prompter.h"
+#include "store/textrules.h"
+#include "ui/windowicon.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
+
+namespace tarn
+{
+
+namespace
+{
+
+enum Column { ClassColumn, FieldColumn, AColumn, BColumn };
+
+} // namespace
+
+frmCompare::frmCompare(AppState &state, Prompter &prompter, const QStringList &names,
+                       const QString &selected, QWidget *parent)
+    : QDialog(parent), mState(state), mPrompter(prompter)
+{
+    setObjectName(QStringLiteral("frmCompare"));
+    setWindowTitle(QStringLiteral("Compare Configurations"));
+    setWindowIcon(programIcon());
+
+    auto combo = [this, &names](const char *name, const QString &accessible) {
+        auto *box = new QComboBox(this);
+        box->setObjectName(QLatin1String(name));
+        box->setAccessibleName(accessible);
+        // A name may hold control characters; the stored name rides along.
+        for (const QString &n : names)
+            box->addItem(shownText(n), n);
+        box->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+        return box;
+    };
+    mA = combo("cboA", QStringLiteral("Configuration A"));
+    mB = combo("cboB", QStringLiteral("Configuration B"));
+    const int a = std::max(0, int(names.indexOf(selected)));
+    mA->setCurrentIndex(a);
+    mB->setCurrentIndex(names.size() > 1 ? (a == 0 ? 1 : 0) : 0);
+
+    auto label = [this](const char *name, const QString &text, QWidget *buddy) {
+        auto *l = new QLabel(text, this);
+        l->setObjectName(QLatin1String(name));
+        l->setBuddy(buddy);
+        return l;
+    };
+    QLabel *lblA = label("lblA", QStringLiteral("Configuration &A:"), mA);
+    QLabel *lblB = label("lblB", QStringLiteral("Configuration &B:"), mB);
+
+    mTable = new QTableWidget(0, 4, this);
+    mTable->setObjectName(QStringLiteral("tblDifferences"));
+    mTable->setAccessibleName(QStringLiteral("Differences"));
+    mTable->setHorizontalHeaderLabels({QStringLiteral("Class"), QStringLiteral("Field"),
+                                       QStringLiteral("A"), QStringLiteral("B")});
+    mTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    mTable->setSelectionBehavior(QAbstractItemView::SelectRows);
+    mTable->setTabKeyNavigation(false);
+    mTable->verticalHeader()->hide();
+    mTable->horizontalHeader()->setStretchLastSection(true);
+    mTable->horizontalHeader()->setAccessibleName(QStringLiteral("Columns"));
+    mTable->setMinimumSize(520, 260);
+    QLabel *lblDifferences = label("lblDifferences", QStringLiteral("&Differences:"), mTable);
+
+    mSummary = new QLabel(this);
+    mSummary->setObjectName(QStringLiteral("lblSummary"));
+    mSummary->setTextFormat(Qt::PlainText);
+    mSummary->setWordWrap(true);
+    mSummary->setAccessibleName(QStringLiteral("Outcome"));
+
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    buttons->button(QDialogButtonBox::Close)->setObjectName(QStringLiteral("btClose"));
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto *layout = new QGridLayout(this);
+    layout->addWidget(lblA, 0, 0);
+    layout->addWidget(mA, 0, 1);
+    layout->addWidget(lblB, 1, 0);
+    layout->addWidget(mB, 1, 1);
+    layout->addWidget(mSummary, 2, 0, 1, 3);
+    layout->addWidget(lblDifferences, 3, 0, 1, 3);
+    layout->addWidget(mTable, 4, 0, 1, 3);
+    layout->addWidget(buttons, 5, 0, 1, 3);
+    layout->setColumnStretch(2, 1);
+    layout->setRowStretch(4, 1);
+
+    connect(mA, &QComboBox::currentIndexChanged, this, &frmCompare::compare);
+    connect(mB, &QComboBox::currentIndexChanged, this, &frmCompare::compare);
+    compare();
+}
+
+void frmCompare::clear(const QString &summary)
+{
+    mTable->setRowCount(0);
+    mSummary->setText(summary);
+}
+
+void frmCompare::compare()
+{
+    const QString a = mA->currentData().toString();
+    const QString b = mB->currentData().toString();
+    Result<ClassRecords> left = Status::success();
+    Result<ClassRecords> right = Status::success();
+    Result<RefNames> names = Status::success();
+    {
+        BusyCursor busy(mPrompter);
+        left = readConfigurationRecords(mState, a);
+        if (left)
+            right = readConfigurationRecords(mState, b);
+        if (left && right)
+            names = RefNames::read(mState.ref());
+    }
+    for (const Status &status : {left.status(), right.status(), names.status()})
+        if (!status) {
+            clear(QStringLiteral("The configurations could not be compared."));
+            mPrompter.message(status.message(), Prompter::Buttons::Ok, Prompter::Icon::Warning);
+            return;
+        }
+
+    const Comparison comparison = compareClasses(*left, *right, *names);
+    clear(QString());
+    auto addRow = [this](const QStringList &cells) {
+        const int row = mTable->rowCount();
+        mTable->insertRow(row);
+        for (int column = 0; column < cells.size(); ++column)
+            mTable->setItem(row, column, new QTableWidgetItem(cells.at(column)));
+    };
+    for (const QString &name : comparison.onlyA)
+        addRow({name, QStringLiteral("(only in A)"), QString(), QString()});
+    for (const QString &name : comparison.onlyB)
+        addRow({name, QStringLiteral("(only in B)"), QString(), QString()});
+    for (const ClassChange &change : comparison.changed)
+        for (const FieldChange &field : change.fields)
+            addRow({change.name, field.label, field.before, field.after});
+    mTable->resizeColumnsToContents();
+
+    // One pass of arg(): a '%1' in a name stays as it is.
+    if (comparison.equal()) {
+        mSummary->setText(
+            QStringLiteral("'%1' and '%2' are equal: the same classes with the same values.")
+                .arg(mA->currentText(), mB->currentText()));
+        return;
+    }
+    mSummary->setText(
+        QStringLiteral("'%1' and '%2' differ: %3 classes only in A, %4 only in B, %5 changed.")
+            .arg(mA->currentText(), mB->currentText(), QString::number(comparison.onlyA.size()),
+                 QString::number(comparison.onlyB.size()),
+                 QString::number(comparison.changed.size())));
+}
+
+} // namespace tarn
