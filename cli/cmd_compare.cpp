@@ -26,42 +26,47 @@ QString csvField(const QString &text)
     return u'"' + field + u'"';
 }
 
-void printCsv(QTextStream &out, const ClassRecords &records)
+using StoredClasses = QList<QList<ClassField>>;
+
+void printCsv(QTextStream &out, const StoredClasses &classes)
 {
+    out << storedFieldColumns().join(u',') << "\r\n";
     QStringList line;
-    for (const QString &column : classFieldColumns())
-        line << column;
-    out << line.join(u',') << "\r\n";
-    for (const classfile::ClassRecord &record : records) {
+    for (const QList<ClassField> &fields : classes) {
         line.clear();
-        for (const ClassField &field : classFields(record))
-            line << csvField(field.value.toString());
+        for (const ClassField &field : fields)
+            line << csvField(field.value.toString()); // NULL: an empty field
         out << line.join(u',') << "\r\n";
     }
 }
 
-void printJson(QTextStream &out, const ClassRecords &records)
+// Numbers stay numbers and NULL stays null, so that a parser gets back what
+// the table holds.
+void printJson(QTextStream &out, const StoredClasses &classes)
 {
-    QJsonArray classes;
-    for (const classfile::ClassRecord &record : records) {
+    QJsonArray array;
+    for (const QList<ClassField> &fields : classes) {
         QJsonObject object;
-        for (const ClassField &field : classFields(record))
-            object.insert(field.column, field.value.typeId() == QMetaType::QString
-                                            ? QJsonValue(field.value.toString())
-                                            : QJsonValue(field.value.toLongLong()));
-        classes.append(object);
+        for (const ClassField &field : fields)
+            object.insert(field.column, field.value.isNull()
+                                            ? QJsonValue(QJsonValue::Null)
+                                            : QJsonValue::fromVariant(field.value));
+        array.append(object);
     }
-    out << QJsonDocument(classes).toJson(QJsonDocument::Indented);
+    out << QJsonDocument(array).toJson(QJsonDocument::Indented);
 }
 
-void printText(QTextStream &out, const ClassRecords &records, const RefNames &names)
+// The flags show by name in the Items and Special Abilities lines.
+void printText(QTextStream &out, const StoredClasses &classes, const RefNames &names)
 {
     bool first = true;
-    for (const classfile::ClassRecord &record : records) {
+    for (const QList<ClassField> &fields : classes) {
         if (!std::exchange(first, false))
             out << '\n';
-        for (const ClassField &field : classFields(record))
-            out << field.label << ": " << shownValue(field, names) << '\n';
+        for (const ClassField &field : fields)
+            if (field.column == QLatin1String("class_num") || field.ref ||
+                classFieldColumns().contains(field.column))
+                out << field.label << ": " << shownValue(field, names) << '\n';
     }
 }
 
@@ -72,7 +77,7 @@ QString orNone(const QString &value)
 }
 
 // The store's own refusal would quote the name raw.
-Result<ClassRecords> configurationRecords(Context &c, const QString &name)
+Status requireConfiguration(Context &c, const QString &name)
 {
     const Result<bool> exists = c.state->data().packageExists(name);
     if (!exists)
@@ -80,7 +85,21 @@ Result<ClassRecords> configurationRecords(Context &c, const QString &name)
     if (!*exists)
         return Status::failure(
             QStringLiteral("There is no configuration named '%1'.").arg(shownText(name)));
+    return Status::success();
+}
+
+Result<ClassRecords> configurationRecords(Context &c, const QString &name)
+{
+    if (Status s = requireConfiguration(c, name); !s)
+        return s;
     return readConfigurationRecords(*c.state, name);
+}
+
+Result<StoredClasses> storedClasses(Context &c, const QString &name, const RefNames &names)
+{
+    if (Status s = requireConfiguration(c, name); !s)
+        return s;
+    return readStoredClasses(*c.state, name, names);
 }
 
 } // namespace
@@ -94,19 +113,18 @@ int cmdShow(Context &c)
         format != QLatin1String("json"))
         return c.usage(
             QStringLiteral("unknown format '%1': choose text, csv or json").arg(shownText(format)));
-    const Result<ClassRecords> records = configurationRecords(c, c.args.first());
-    if (!records)
-        return c.fail(records.message());
-    if (format == QLatin1String("csv")) {
-        printCsv(c.out, *records);
-    } else if (format == QLatin1String("json")) {
-        printJson(c.out, *records);
-    } else {
-        const Result<RefNames> names = RefNames::read(c.state->ref());
-        if (!names)
-            return c.fail(names.message());
-        printText(c.out, *records, *names);
-    }
+    const Result<RefNames> names = RefNames::read(c.state->ref());
+    if (!names)
+        return c.fail(names.message());
+    const Result<StoredClasses> classes = storedClasses(c, c.args.first(), *names);
+    if (!classes)
+        return c.fail(classes.message());
+    if (format == QLatin1String("csv"))
+        printCsv(c.out, *classes);
+    else if (format == QLatin1String("json"))
+        printJson(c.out, *classes);
+    else
+        printText(c.out, *classes, *names);
     return Success;
 }
 

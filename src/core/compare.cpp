@@ -5,6 +5,8 @@
 
 #include <QHash>
 
+#include <array>
+
 namespace tarn
 {
 
@@ -125,6 +127,84 @@ QList<ClassField> classFields(const classfile::ClassRecord &r)
     fields.append(
         {kSpecialSum, QStringLiteral("Special Abilities"), qint64(r.specialSum), RefKind::Special});
     return fields;
+}
+
+namespace
+{
+
+QStringList flagColumns(RefKind kind)
+{
+    QStringList columns;
+    for (int k = 1; k <= schema::flagCount(kind); ++k)
+        columns << schema::flagColumn(kind, k);
+    return columns;
+}
+
+} // namespace
+
+const QStringList &storedFieldColumns()
+{
+    static const QStringList columns = QStringList{QStringLiteral("class_num")} +
+                                       classFieldColumns() + flagColumns(RefKind::Item) +
+                                       flagColumns(RefKind::Special);
+    return columns;
+}
+
+Result<QList<QList<ClassField>>> readStoredClasses(AppState &state, const QString &configName,
+                                                   const RefNames &names)
+{
+    const QString what =
+        QStringLiteral("Could not read the configuration '%1'.").arg(shownText(configName));
+    // What the table holds: every column but the sums, which are worked out.
+    QStringList columns = storedFieldColumns();
+    columns.removeOne(kItemSum);
+    columns.removeOne(kSpecialSum);
+    const Result<QList<QVariantList>> rows = state.data().classRows(configName, columns, what);
+    if (!rows)
+        return rows.status();
+
+    const QList<ClassField> shape = classFields({});
+    QList<QList<ClassField>> classes;
+    classes.reserve(rows->size());
+    for (const QVariantList &row : *rows) {
+        auto valueOf = [&](const QString &column) {
+            return row.at(columns.indexOf(column));
+        };
+        // The sum of the boxes the class editor shows, as an export writes it.
+        auto sumOf = [&](RefKind kind, const QList<RefEntry> &refRows) -> Result<qint32> {
+            std::array<bool, kSpecialBoxes> flags{};
+            for (qsizetype k = 0; k < flagBoxes(kind); ++k)
+                flags[size_t(k)] = valueOf(schema::flagColumn(kind, int(k) + 1)).toLongLong() != 0;
+            const Result<qint32> sum =
+                flagSum(refRows, std::span<const bool>(flags.data(), size_t(flagBoxes(kind))));
+            if (!sum)
+                return Status::failure(
+                    what + QStringLiteral("\nclass \"%1\": %2")
+                               .arg(shownText(valueOf(shape[0].column).toString()), sum.message()));
+            return sum;
+        };
+        const Result<qint32> items = sumOf(RefKind::Item, names.items);
+        if (!items)
+            return items.status();
+        const Result<qint32> specials = sumOf(RefKind::Special, names.specials);
+        if (!specials)
+            return specials.status();
+
+        QList<ClassField> fields;
+        fields.append({QStringLiteral("class_num"), schema::fieldLabel(QStringLiteral("class_num")),
+                       valueOf(QStringLiteral("class_num")), std::nullopt});
+        for (ClassField field : shape) {
+            field.value = field.column == kItemSum      ? QVariant(qint64(*items))
+                          : field.column == kSpecialSum ? QVariant(qint64(*specials))
+                                                        : valueOf(field.column);
+            fields.append(field);
+        }
+        for (const RefKind kind : {RefKind::Item, RefKind::Special})
+            for (const QString &column : flagColumns(kind))
+                fields.append({column, schema::fieldLabel(column), valueOf(column), std::nullopt});
+        classes.append(fields);
+    }
+    return classes;
 }
 
 QString shownValue(const ClassField &field, const RefNames &names)

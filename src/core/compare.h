@@ -36,6 +36,15 @@ QList<ClassField> classFields(const classfile::ClassRecord &record);
 // characters escaped.
 QString shownValue(const ClassField &field, const RefNames &names);
 
+// A configuration's classes as stored, each as its fields in the order of
+// storedFieldColumns(): the class number, the fields classFields() gives
+// (weapon slot 1 as stored, where a class file always carries 1), then each
+// item and special-ability flag (0 or 1, without a ref). A NULL stays a null
+// QVariant; the flag sums are those an export writes.
+const QStringList &storedFieldColumns();
+Result<QList<QList<ClassField>>> readStoredClasses(AppState &state, const QString &configName,
+                                                   const RefNames &names);
+
 struct FieldChange {
     QString label, before, after; // as shownValue gives them
 };

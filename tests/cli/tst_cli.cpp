@@ -170,16 +170,59 @@ void tst_Cli::helpSeparatesColumns()
         QVERIFY2(synopses.contains(wanted), qPrintable(help.out));
 }
 
+namespace
+{
+
+// The fields of an RFC 4180 text, line by line.
+QList<QStringList> parseCsv(const QString &text)
+{
+    QList<QStringList> lines{{}};
+    QString field;
+    bool quoted = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (quoted) {
+            if (c == '"' && text.mid(i + 1, 1) == "\"")
+                field += text[++i];
+            else if (c == '"')
+                quoted = false;
+            else
+                field += c;
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            lines.last() << std::exchange(field, QString());
+        } else if (text.mid(i, 2) == "\r\n") {
+            lines.last() << std::exchange(field, QString());
+            lines << QStringList{};
+            ++i;
+        } else {
+            field += c;
+        }
+    }
+    lines.removeLast(); // after the last line end
+    return lines;
+}
+
+} // namespace
+
 void tst_Cli::showReadsBack()
 {
+    // Hostile names in the configuration and its classes, a stored slot 1 that
+    // a class file would not carry, NULLs, and a class number out of order.
     DataDir dir;
-    const QString hostile = "Sc,\"out\x1b[2J";
-    Peek(dir.dataPath())
-        .exec("UPDATE classdef SET class_name = ? WHERE class_name = 'Scout'", {hostile});
-    const QList<QVariantMap> stored =
-        Peek(dir.dataPath()).rows("SELECT * FROM classdef ORDER BY class_num");
+    const QString config = "50%1, \"Ü\"";
+    const QStringList names{"Sc,\"out\x1b[2J", "Ünï %1\nzwei, \"drei\"\r"};
+    const Peek peek(dir.dataPath());
+    peek.exec("UPDATE package SET package_name = ?", {config});
+    peek.exec("UPDATE classdef SET package_name = ?", {config});
+    peek.exec("UPDATE classdef SET class_name = ?, w1 = 5 WHERE class_name = 'Scout'", {names[0]});
+    peek.exec("UPDATE classdef SET class_name = ?, class_num = 0, model_name = NULL, "
+              "max_armor = NULL, s31 = 1 WHERE class_name = 'Soldier'",
+              {names[1]});
+    const QList<QVariantMap> stored = peek.rows("SELECT * FROM classdef ORDER BY class_num");
 
-    const CliRun json = runCli(dir.path(), {"show", "--format", "json", "Sample Config"});
+    const CliRun json = runCli(dir.path(), {"show", "--format", "json", config});
     QCOMPARE(json.code, 0);
     QJsonParseError error{};
     const QJsonArray classes = QJsonDocument::fromJson(json.out.toUtf8(), &error).array();
@@ -187,19 +230,43 @@ void tst_Cli::showReadsBack()
     QCOMPARE(classes.size(), stored.size());
     for (qsizetype i = 0; i < classes.size(); ++i) {
         const QJsonObject read = classes.at(i).toObject();
-        for (const QString &column : classFieldColumns())
-            if (stored[i].contains(column) && column != "w1") // the file carries 1 in slot 1
-                QCOMPARE(read.value(column).toVariant().toString(), stored[i][column].toString());
+        QCOMPARE(read.keys().size(), storedFieldColumns().size());
+        for (const QString &column : storedFieldColumns()) {
+            if (column.endsWith("_sum"))
+                continue;
+            const QVariant value = stored[i][column];
+            const QJsonValue got = read.value(column);
+            if (value.isNull())
+                QVERIFY2(got.isNull(), qPrintable(column));
+            else if (value.typeId() == QMetaType::QString)
+                QCOMPARE(got.toString(), value.toString());
+            else
+                QCOMPARE(got.toInteger(-1), value.toLongLong());
+        }
     }
-    QCOMPARE(classes.at(0).toObject().value("item_sum").toInt(), 1); // Jetpack
+    QCOMPARE(classes.at(0).toObject().value("class_name").toString(), names[1]);
+    QCOMPARE(classes.at(1).toObject().value("item_sum").toInt(), 1); // Jetpack
+    QCOMPARE(classes.at(1).toObject().value("special_sum").toInt(), 33);
 
-    const CliRun csv = runCli(dir.path(), {"show", "--format", "csv", "Sample Config"});
-    QCOMPARE(csv.out.split("\r\n").at(1).section(',', 0, 2), "\"Sc,\"\"out\\x1b[2J\",male");
+    const CliRun csv = runCli(dir.path(), {"show", "--format", "csv", config});
+    const QList<QStringList> lines = parseCsv(csv.out);
+    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines[0], storedFieldColumns());
+    QCOMPARE(lines[1].mid(0, 3), (QStringList{"0", "Ünï %1\\nzwei, \"drei\"\\r", ""}));
+    QCOMPARE(lines[2].mid(0, 3), (QStringList{"1", "Sc,\"out\\x1b[2J", "male"}));
+    QCOMPARE(lines[2][storedFieldColumns().indexOf("w1")], "5");
+    QCOMPARE(lines[1][storedFieldColumns().indexOf("max_armor")], "");
+    QCOMPARE(lines[1][storedFieldColumns().indexOf("s31")], "1");
 
-    const CliRun text = runCli(dir.path(), {"show", "Sample Config"});
-    QVERIFY(text.out.startsWith("Class Name: Sc,\"out\\x1b[2J\nModel Name: male\n"));
+    const CliRun text = runCli(dir.path(), {"show", config});
+    QVERIFY2(text.out.startsWith("Class Num: 0\nClass Name: Ünï %1\\nzwei, \"drei\"\\r\n"
+                                 "Model Name: \n"),
+             qPrintable(text.out));
+    QVERIFY(text.out.contains("\nClass Num: 1\nClass Name: Sc,\"out\\x1b[2J\nModel Name: male\n"));
+    QVERIFY(text.out.contains("\nweapon slot 1: Rail Lance\n")); // w1 = 5 as stored
     QVERIFY(text.out.contains("\nweapon slot 3: Nail Driver\n"));
     QVERIFY(text.out.contains("\nSpecial Abilities: Double Jump, Sprint\n"));
+    QVERIFY(!text.out.contains("s31"));
 }
 
 void tst_Cli::dataFolder_data()
