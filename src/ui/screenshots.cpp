@@ -6,6 +6,7 @@
 #include "platform/recorddialog.h"
 #include "ui/classes/frmclasses.h"
 #include "ui/config/frmabout.h"
+#include "ui/config/frmcompare.h"
 #include "ui/config/frmconfig.h"
 #include "ui/reference/refeditors.h"
 
@@ -72,6 +73,11 @@ int takeScreenshots(AppState &state, const QString &dir)
     frmAbout about(&main);
     written += save(&about, dir, QStringLiteral("about.png"));
     about.hide();
+    if (Result<QStringList> names = state.data().packageNames(); names && names->size() > 1) {
+        frmCompare compare(state, prompter, *names, names->last(), &main);
+        written += save(&compare, dir, QStringLiteral("compare.png"));
+        compare.reject();
+    }
     if (Result<QStringList> names = state.data().packageNames(); names && !names->isEmpty()) {
         state.setCurrentPackage(names->first());
         frmClasses editor(state, prompter, &main);
