@@ -296,23 +296,30 @@ void tst_frmConfig::compare_data()
     QTest::addColumn<QString>("sql");
     QTest::addColumn<QStringList>("rows"); // class|field|A|B
     QTest::addColumn<QString>("summary");
-    const QString differ = "'Sample Config' and '%1' differ: %2";
+    QTest::addColumn<QString>("message"); // a part of the one message shown
+    const QString differ = "'Sample Config' and '%1' differ. %2";
     QTest::newRow("equal") << "Copy"
                            << "" << QStringList{}
                            << "'Sample Config' and 'Copy' are equal: the same classes with the "
-                              "same values.";
+                              "same values."
+                           << "";
     QTest::newRow("a field and a slot by name")
         << "50%1 \"B\""
         << "UPDATE classdef SET max_speed = 300, w3 = 4 WHERE class_name = 'Scout' AND "
            "package_name <> 'Sample Config'"
         << QStringList{"Scout|weapon slot 3|Nail Driver|Rocket Tube", "Scout|Max Speed|400|300"}
-        << differ.arg("50%1 \"B\"", "0 classes only in A, 0 only in B, 1 changed.");
+        << differ.arg("50%1 \"B\"", "Classes only in A: 0; only in B: 0; changed: 1.") << "";
     QTest::newRow("renamed class")
         << "Copy"
         << "UPDATE classdef SET class_name = 'Scout 2' WHERE class_name = 'Scout' AND "
            "package_name = 'Copy'"
         << QStringList{"Scout|(only in A)||", "Scout 2|(only in B)||"}
-        << differ.arg("Copy", "1 classes only in A, 1 only in B, 0 changed.");
+        << differ.arg("Copy", "Classes only in A: 1; only in B: 1; changed: 0.") << "";
+    QTest::newRow("a class an export would refuse")
+        << "Copy"
+        << "UPDATE classdef SET max_armor = NULL WHERE package_name = 'Copy'" << QStringList{}
+        << "The configurations could not be compared."
+        << "Max Armor is empty";
 }
 
 void tst_frmConfig::compare()
@@ -321,6 +328,7 @@ void tst_frmConfig::compare()
     QFETCH(QString, sql);
     QFETCH(QStringList, rows);
     QFETCH(QString, summary);
+    QFETCH(QString, message);
     Fixture f;
     QVERIFY(f.state.data().copyPackage("Sample Config", b));
     QVERIFY(f.state.data().createPackage("Empty"));
@@ -343,6 +351,8 @@ void tst_frmConfig::compare()
     }
     QCOMPARE(shown, rows);
     QCOMPARE(child<QLabel>(&window, "lblSummary")->text(), summary);
+    QVERIFY2(f.prompter.lastMessage().contains(message), qPrintable(f.prompter.lastMessage()));
+    QCOMPARE(f.prompter.messages().size(), message.isEmpty() ? 0 : 1);
     for (QWidget *w :
          {static_cast<QWidget *>(a), static_cast<QWidget *>(bBox), static_cast<QWidget *>(table)})
         QVERIFY(!w->accessibleName().isEmpty());
@@ -351,7 +361,6 @@ void tst_frmConfig::compare()
     bBox->setCurrentIndex(bBox->findText("Empty"));
     QCOMPARE(table->rowCount(), 2);
     QCOMPARE(table->item(0, 1)->text(), "(only in A)");
-    QCOMPARE(f.prompter.messages(), QStringList{});
 }
 
 void tst_frmConfig::compareFromMenu()

@@ -151,7 +151,7 @@ void frmCompare::compare()
         return;
     }
     mSummary->setText(
-        QStringLiteral("'%1' and '%2' differ: %3 classes only in A, %4 only in B, %5 changed.")
+        QStringLiteral("'%1' and '%2' differ. Classes only in A: %3; only in B: %4; changed: %5.")
             .arg(mA->currentText(), mB->currentText(), QString::number(comparison.onlyA.size()),
                  QString::number(comparison.onlyB.size()),
                  QString::number(comparison.changed.size())));
