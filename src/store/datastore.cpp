@@ -396,17 +396,26 @@ quint64 StoredClass::flags(schema::RefKind kind) const
                                                   (kind == schema::RefKind::Item ? 0 : 1)));
 }
 
+Result<QString> DataStore::beginSnapshot(Transaction &snapshot, const QString &name,
+                                         const QString &what) const
+{
+    if (Status s = snapshot.beginRead(what); !s)
+        return s;
+    const Result<QString> stored = storedPackageName(name);
+    if (!stored)
+        return Status::failure(what + QLatin1Char('\n') + stored.message());
+    return stored;
+}
+
 Status
 DataStore::readClasses(const QString &name, bool count, const QString &what,
                        const std::function<Status(const QString &stored, qint64 classes)> &onStart,
                        const std::function<Status(const StoredClass &)> &onClass) const
 {
     Transaction snapshot(mDb);
-    if (Status s = snapshot.beginRead(what); !s)
-        return s;
-    const Result<QString> stored = storedPackageName(name);
+    const Result<QString> stored = beginSnapshot(snapshot, name, what);
     if (!stored)
-        return Status::failure(what + QLatin1Char('\n') + stored.message());
+        return stored.status();
     QSqlQuery query;
     qint64 classes = 0;
     if (count) {
@@ -452,11 +461,9 @@ Result<QList<QVariantList>> DataStore::classRows(const QString &name, const QStr
             return Status::failure(what +
                                    QStringLiteral("\nThere is no class column '%1'.").arg(column));
     Transaction snapshot(mDb);
-    if (Status s = snapshot.beginRead(what); !s)
-        return s;
-    const Result<QString> stored = storedPackageName(name);
+    const Result<QString> stored = beginSnapshot(snapshot, name, what);
     if (!stored)
-        return Status::failure(what + QLatin1Char('\n') + stored.message());
+        return stored.status();
     QSqlQuery query;
     if (Status s = mDb.exec(query,
                             QStringLiteral("SELECT %1 FROM classdef WHERE %2 "

@@ -108,6 +108,10 @@ public:
     Status claimNewName(const QString &name, const QString &what) const;
 
 private:
+    // Starts a read of one snapshot of the configuration; its name as stored.
+    Result<QString> beginSnapshot(Transaction &snapshot, const QString &name,
+                                  const QString &what) const;
+
     Database mDb;
     std::optional<qint64> mSeenVersion; // of changedElsewhere()
 };
