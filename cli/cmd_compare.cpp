@@ -167,7 +167,7 @@ int cmdDiff(Context &c)
         c.out << "only in B: " << name << '\n';
     for (const ClassChange &change : comparison.changed) {
         c.out << "changed: " << change.name << '\n';
-        for (const FieldChange &field : change.fields)
+        for (const FieldDifference &field : change.fields)
             c.out << "  " << field.label << ": " << orNone(field.before) << " -> "
                   << orNone(field.after) << '\n';
     }

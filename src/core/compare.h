@@ -45,12 +45,12 @@ const QStringList &storedFieldColumns();
 Result<QList<QList<ClassField>>> readStoredClasses(AppState &state, const QString &configName,
                                                    const RefNames &names);
 
-struct FieldChange {
+struct FieldDifference {
     QString label, before, after; // as shownValue gives them
 };
 struct ClassChange {
     QString name; // control characters escaped
-    QList<FieldChange> fields;
+    QList<FieldDifference> fields;
 };
 struct Comparison {
     QStringList onlyA, onlyB; // class names, control characters escaped

@@ -35,7 +35,7 @@ QStringList linesOf(const Comparison &c)
         lines << "B " + name;
     for (const ClassChange &change : c.changed) {
         lines << "changed " + change.name;
-        for (const FieldChange &f : change.fields)
+        for (const FieldDifference &f : change.fields)
             lines << f.label + ": " + f.before + " -> " + f.after;
     }
     return lines;

@@ -139,7 +139,7 @@ void frmCompare::compare()
     for (const QString &name : comparison.onlyB)
         addRow({name, QStringLiteral("(only in B)"), QString(), QString()});
     for (const ClassChange &change : comparison.changed)
-        for (const FieldChange &field : change.fields)
+        for (const FieldDifference &field : change.fields)
             addRow({change.name, field.label, field.before, field.after});
     mTable->resizeColumnsToContents();
 
