@@ -59,14 +59,14 @@ void printJson(QTextStream &out, const StoredClasses &classes)
 // The flags show by name in the Items and Special Abilities lines.
 void printText(QTextStream &out, const StoredClasses &classes, const RefNames &names)
 {
+    // The class number and the fields of a class file; the single flags follow.
+    const qsizetype shown = 1 + classFieldColumns().size();
     bool first = true;
     for (const QList<ClassField> &fields : classes) {
         if (!std::exchange(first, false))
             out << '\n';
-        for (const ClassField &field : fields)
-            if (field.column == QLatin1String("class_num") || field.ref ||
-                classFieldColumns().contains(field.column))
-                out << field.label << ": " << shownValue(field, names) << '\n';
+        for (qsizetype f = 0; f < shown; ++f)
+            out << fields[f].label << ": " << shownValue(fields[f], names) << '\n';
     }
 }
 

@@ -155,53 +155,64 @@ Result<QList<QList<ClassField>>> readStoredClasses(AppState &state, const QStrin
 {
     const QString what =
         QStringLiteral("Could not read the configuration '%1'.").arg(shownText(configName));
+    // Every field with its label, once: labels and positions cost more than a row.
+    QList<ClassField> shape{{QStringLiteral("class_num"),
+                             schema::fieldLabel(QStringLiteral("class_num")),
+                             {},
+                             std::nullopt}};
+    shape += classFields({});
+    for (const RefKind kind : {RefKind::Item, RefKind::Special})
+        for (const QString &column : flagColumns(kind))
+            shape.append({column, schema::fieldLabel(column), {}, std::nullopt});
     // What the table holds: every column but the sums, which are worked out.
-    QStringList columns = storedFieldColumns();
-    columns.removeOne(kItemSum);
-    columns.removeOne(kSpecialSum);
+    QStringList columns;
+    QList<qsizetype> at; // each field's place in a row, -1 for the sums
+    for (const ClassField &field : shape) {
+        const bool sum = field.column == kItemSum || field.column == kSpecialSum;
+        at << (sum ? -1 : columns.size());
+        if (!sum)
+            columns << field.column;
+    }
+    const qsizetype nameAt = columns.indexOf(QStringLiteral("class_name"));
+    const auto flagsAt = [&columns](RefKind kind) {
+        return columns.indexOf(schema::flagColumn(kind, 1));
+    };
+    const qsizetype itemsAt = flagsAt(RefKind::Item);
+    const qsizetype specialsAt = flagsAt(RefKind::Special);
+
     const Result<QList<QVariantList>> rows = state.data().classRows(configName, columns, what);
     if (!rows)
         return rows.status();
-
-    const QList<ClassField> shape = classFields({});
     QList<QList<ClassField>> classes;
     classes.reserve(rows->size());
     for (const QVariantList &row : *rows) {
-        auto valueOf = [&](const QString &column) {
-            return row.at(columns.indexOf(column));
-        };
         // The sum of the boxes the class editor shows, as an export writes it.
-        auto sumOf = [&](RefKind kind, const QList<RefEntry> &refRows) -> Result<qint32> {
+        auto sumOf = [&](RefKind kind, qsizetype first,
+                         const QList<RefEntry> &refRows) -> Result<qint32> {
             std::array<bool, kSpecialBoxes> flags{};
             for (qsizetype k = 0; k < flagBoxes(kind); ++k)
-                flags[size_t(k)] = valueOf(schema::flagColumn(kind, int(k) + 1)).toLongLong() != 0;
+                flags[size_t(k)] = row.at(first + k).toLongLong() != 0;
             const Result<qint32> sum =
                 flagSum(refRows, std::span<const bool>(flags.data(), size_t(flagBoxes(kind))));
             if (!sum)
                 return Status::failure(
                     what + QStringLiteral("\nclass \"%1\": %2")
-                               .arg(shownText(valueOf(shape[0].column).toString()), sum.message()));
+                               .arg(shownText(row.at(nameAt).toString()), sum.message()));
             return sum;
         };
-        const Result<qint32> items = sumOf(RefKind::Item, names.items);
+        const Result<qint32> items = sumOf(RefKind::Item, itemsAt, names.items);
         if (!items)
             return items.status();
-        const Result<qint32> specials = sumOf(RefKind::Special, names.specials);
+        const Result<qint32> specials = sumOf(RefKind::Special, specialsAt, names.specials);
         if (!specials)
             return specials.status();
-
-        QList<ClassField> fields;
-        fields.append({QStringLiteral("class_num"), schema::fieldLabel(QStringLiteral("class_num")),
-                       valueOf(QStringLiteral("class_num")), std::nullopt});
-        for (ClassField field : shape) {
-            field.value = field.column == kItemSum      ? QVariant(qint64(*items))
-                          : field.column == kSpecialSum ? QVariant(qint64(*specials))
-                                                        : valueOf(field.column);
-            fields.append(field);
+        QList<ClassField> fields = shape;
+        for (qsizetype f = 0; f < fields.size(); ++f) {
+            ClassField &field = fields[f];
+            field.value = at[f] >= 0                 ? row.at(at[f])
+                          : field.column == kItemSum ? QVariant(qint64(*items))
+                                                     : QVariant(qint64(*specials));
         }
-        for (const RefKind kind : {RefKind::Item, RefKind::Special})
-            for (const QString &column : flagColumns(kind))
-                fields.append({column, schema::fieldLabel(column), valueOf(column), std::nullopt});
         classes.append(fields);
     }
     return classes;

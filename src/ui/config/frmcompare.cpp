@@ -127,20 +127,20 @@ void frmCompare::compare()
         }
 
     const Comparison comparison = compareClasses(*left, *right, *names);
-    clear(QString());
-    auto addRow = [this](const QStringList &cells) {
-        const int row = mTable->rowCount();
-        mTable->insertRow(row);
-        for (int column = 0; column < cells.size(); ++column)
-            mTable->setItem(row, column, new QTableWidgetItem(cells.at(column)));
-    };
+    QList<QStringList> rows;
     for (const QString &name : comparison.onlyA)
-        addRow({name, QStringLiteral("(only in A)"), QString(), QString()});
+        rows.append({name, QStringLiteral("(only in A)"), QString(), QString()});
     for (const QString &name : comparison.onlyB)
-        addRow({name, QStringLiteral("(only in B)"), QString(), QString()});
+        rows.append({name, QStringLiteral("(only in B)"), QString(), QString()});
     for (const ClassChange &change : comparison.changed)
         for (const FieldDifference &field : change.fields)
-            addRow({change.name, field.label, field.before, field.after});
+            rows.append({change.name, field.label, field.before, field.after});
+    // Sized once: a row inserted at a time costs a model signal each.
+    clear(QString());
+    mTable->setRowCount(int(rows.size()));
+    for (int row = 0; row < rows.size(); ++row)
+        for (int column = 0; column < rows[row].size(); ++column)
+            mTable->setItem(row, column, new QTableWidgetItem(rows[row][column]));
     mTable->resizeColumnsToContents();
 
     // One pass of arg(): a '%1' in a name stays as it is.
