@@ -102,6 +102,7 @@ void DataControl::bind(QLineEdit *edit, const QString &column, schema::Kind kind
                        const QString &field)
 {
     mBindings.push_back({column, kind, field, edit, Binding::Edit, {}, {}, true});
+    connect(edit, &QLineEdit::textChanged, this, &DataControl::editsChanged);
 }
 
 void DataControl::bind(QLabel *label, const QString &column, const QString &field)
@@ -120,6 +121,7 @@ void DataControl::bind(QLabel *label, const QString &column, const QString &fiel
 void DataControl::bind(QCheckBox *box, const QString &column, const QString &field)
 {
     mBindings.push_back({column, schema::Kind::YesNo, field, box, Binding::Check, {}, {}, true});
+    connect(box, &QCheckBox::toggled, this, &DataControl::editsChanged);
 }
 
 void DataControl::bindValue(const QString &column, schema::Kind kind, const QString &field)
@@ -140,6 +142,13 @@ void DataControl::setValue(const QString &column, const QVariant &value)
     for (Binding &b : mBindings)
         if (b.column == column && b.type == Binding::Value)
             b.current = value;
+    editsChanged();
+}
+
+void DataControl::editsChanged()
+{
+    if (!mShowing)
+        emit undoStateChanged();
 }
 
 RecordCursor::Key DataControl::currentKey() const
@@ -240,6 +249,7 @@ void DataControl::showEmpty(bool enabled)
 
 void DataControl::showLoaded()
 {
+    mShowing = true;
     for (Binding &b : mBindings) {
         switch (b.type) {
         case Binding::Edit: {
@@ -259,6 +269,8 @@ void DataControl::showLoaded()
             break;
         }
     }
+    mShowing = false;
+    emit undoStateChanged();
 }
 
 void DataControl::setControlsEnabled(bool enabled)
@@ -426,16 +438,21 @@ bool DataControl::storeEdits(const RowValues &edits)
         if (!report(outcome.status()))
             return false;
         switch (outcome->kind) {
-        case WriteOutcome::Done:
+        case WriteOutcome::Done: {
+            RowValues before;
+            for (const QString &column : edits.columns)
+                before.set(column, shown.value(column));
             for (Binding &b : mBindings)
                 if (edits.columns.contains(b.column))
                     b.loaded = edits.value(b.column);
+            record({EditHistory::Step::Update, currentKey(), before, shownRow()});
             if (overChange) {
                 // Stored over another client's change: show the row as it is now.
                 showLoaded();
                 emit repositioned();
             }
             return true;
+        }
         case WriteOutcome::Gone:
             return resolveGone(edits);
         case WriteOutcome::Changed:
@@ -492,29 +509,31 @@ bool DataControl::resolveGone(const RowValues &edits)
     return false;
 }
 
-QString DataControl::fieldName(const Binding &b) const
+QString DataControl::fieldName(const Binding *b, const QString &column) const
 {
+    if (!b)
+        return schema::fieldLabel(column);
     // A box is known by its caption (a name the window gave it).
-    if (b.type == Binding::Check) {
-        QString text = static_cast<QCheckBox *>(b.widget.data())->text();
+    if (b->type == Binding::Check) {
+        QString text = static_cast<QCheckBox *>(b->widget.data())->text();
         text.replace(QStringLiteral("&&"), QStringLiteral("\x01"))
             .remove(QLatin1Char('&'))
             .replace(QLatin1Char('\x01'), QLatin1Char('&'));
         if (!text.isEmpty())
             return text;
     }
-    return b.field;
+    return b->field;
 }
 
-QString DataControl::valueText(const Binding &b, const QVariant &value) const
+QString DataControl::valueText(const Binding *b, const QVariant &value) const
 {
-    if (b.type == Binding::Check)
+    if (b && b->type == Binding::Check)
         return truthy(value) ? tr("ticked") : tr("not ticked");
     if (value.isNull() || value.toString().isEmpty())
         return tr("(empty)");
-    if (b.type == Binding::Value && mValueText)
-        return mValueText(b.column, value);
-    if (b.kind == schema::Kind::Text)
+    if (b && b->type == Binding::Value && mValueText)
+        return mValueText(b->column, value);
+    if (value.typeId() == QMetaType::QString)
         return QLatin1Char('"') + value.toString() + QLatin1Char('"');
     return value.toString();
 }
@@ -528,7 +547,7 @@ const DataControl::Binding *DataControl::binding(const QString &column) const
 }
 
 QString DataControl::fieldLines(const QStringList &columns,
-                                const std::function<QString(const Binding &, int)> &line) const
+                                const std::function<QString(const Binding *, int)> &line) const
 {
     QStringList lines;
     for (int i = 0; i < columns.size(); ++i) {
@@ -536,28 +555,33 @@ QString DataControl::fieldLines(const QStringList &columns,
             lines << tr("... and %n more field(s)", nullptr, int(columns.size()) - i);
             break;
         }
-        if (const Binding *b = binding(columns.at(i)))
-            lines << tr("%1: %2").arg(fieldName(*b), line(*b, i));
+        const Binding *b = binding(columns.at(i));
+        lines << tr("%1: %2").arg(fieldName(b, columns.at(i)), line(b, i));
     }
     return lines.join(QLatin1Char('\n'));
 }
 
 QString DataControl::editsText(const RowValues &edits) const
 {
-    return tr("Your changes:\n%1").arg(fieldLines(edits.columns, [&](const Binding &b, int i) {
+    return tr("Your changes:\n%1").arg(fieldLines(edits.columns, [&](const Binding *b, int i) {
         return valueText(b, edits.values.at(i));
     }));
 }
 
-QString DataControl::changedText(const WriteOutcome &outcome, const RowValues &edits) const
+QString DataControl::changesText(const QList<FieldChange> &changes) const
 {
     QStringList columns;
-    for (const FieldChange &change : outcome.changes)
+    for (const FieldChange &change : changes)
         columns << change.column;
-    const QString changes = fieldLines(columns, [&](const Binding &b, int i) {
-        const FieldChange &change = outcome.changes.at(i);
+    return fieldLines(columns, [&](const Binding *b, int i) {
+        const FieldChange &change = changes.at(i);
         return tr("%1 -> %2").arg(valueText(b, change.shown), valueText(b, change.stored));
     });
+}
+
+QString DataControl::changedText(const WriteOutcome &outcome, const RowValues &edits) const
+{
+    const QString changes = changesText(outcome.changes);
     return tr("Your changes to this record were not stored: another user or program changed the "
               "record since it was shown.\n\nChanged meanwhile:\n%1\n\n%2\n\nKeep your changes "
               "(stored over the new values), or show the stored values (your changes are "
@@ -586,8 +610,15 @@ bool DataControl::storeNewRow(const QStringList &columns, const QVariantList &va
     const Result<RecordCursor::Key> key = mCursor->insert(columns, values);
     if (!report(key.status()))
         return false;
+    record({EditHistory::Step::Insert, *key, {}, {columns, values}});
     show(int(mCursor->keys().indexOf(*key)));
     return true;
+}
+
+void DataControl::record(EditHistory::Step step)
+{
+    mHistory.push(std::move(step));
+    emit undoStateChanged();
 }
 
 bool DataControl::deleteCurrent()
@@ -600,9 +631,141 @@ bool DataControl::deleteCurrent()
     if (mIndex < 0 || !mCursor)
         return true;
     // A row deleted meanwhile by another client is gone all the same.
-    if (!report(mCursor->remove(currentKey()).status()))
+    const RecordCursor::Key key = currentKey();
+    const Result<WriteOutcome> removed = mCursor->remove(key);
+    if (!report(removed.status()))
         return false;
+    if (removed->kind == WriteOutcome::Done)
+        record({EditHistory::Step::Remove, key, removed->row, {}});
     show(recordCount() == 0 ? -1 : 0);
+    return true;
+}
+
+bool DataControl::hasPendingEdits() const
+{
+    if (mIndex < 0 && !mAddingNew)
+        return false;
+    for (const Binding &b : mBindings)
+        if (changed(b))
+            return true;
+    return false;
+}
+
+bool DataControl::canUndo() const
+{
+    return mHistory.canUndo() || hasPendingEdits();
+}
+
+bool DataControl::canRedo() const
+{
+    return mHistory.canRedo() && !hasPendingEdits();
+}
+
+bool DataControl::undo()
+{
+    return takeStep(true);
+}
+
+bool DataControl::redo()
+{
+    return takeStep(false);
+}
+
+bool DataControl::takeStep(bool undo)
+{
+    // Pending edits are stored first, as a move stores them: they are then
+    // the change that undo takes back.
+    if (!mCursor || !writeBack())
+        return false;
+    if (undo ? !mHistory.canUndo() : !mHistory.canRedo())
+        return false;
+    EditHistory::Step &step = mHistory.next(undo);
+    using Step = EditHistory::Step;
+    // The stored values the user accepted to write over, after a question.
+    std::optional<RowValues> over;
+    for (;;) {
+        Result<WriteOutcome> outcome = WriteOutcome();
+        const RecordCursor::Key key = step.key;
+        if (step.kind == Step::Update) {
+            RowValues edits = step.before, shown = step.after;
+            if (!undo) {
+                for (qsizetype i = 0; i < edits.columns.size(); ++i) {
+                    edits.values[i] = step.after.value(edits.columns.at(i));
+                    shown.set(edits.columns.at(i), step.before.values.at(i));
+                }
+            }
+            outcome = mCursor->store(key, edits, over ? *over : shown);
+            if (outcome && outcome->kind == WriteOutcome::Done && over) {
+                // The row now holds their values and this step's: a step the
+                // other way checks against that.
+                RowValues now = *over;
+                for (const QString &column : edits.columns)
+                    now.set(column, step.after.value(column));
+                step.after = now;
+            }
+        } else if ((step.kind == Step::Insert) == undo) {
+            outcome = mCursor->remove(
+                key, over ? *over : (step.kind == Step::Insert ? step.after : step.before));
+            if (outcome && outcome->kind == WriteOutcome::Done)
+                step.before = outcome->row;
+            else if (outcome && outcome->kind == WriteOutcome::Gone) {
+                // Deleted meanwhile, which is what was asked.
+                if (step.before.columns.isEmpty())
+                    step.before = step.after;
+                outcome = WriteOutcome();
+            }
+        } else {
+            const Result<RecordCursor::Key> added = mCursor->insert(step.before);
+            if (!report(added.status()))
+                return false;
+            mHistory.rekey(key, *added);
+        }
+        if (!report(outcome.status()))
+            return false;
+        if (outcome->kind == WriteOutcome::Done) {
+            const RecordCursor::Key now = step.key;
+            mHistory.advance(undo);
+            emit undoStateChanged();
+            if (key != now)
+                emit rowChanged(key); // the row came back under a new key
+            emit rowChanged(now);
+            return showKey(now);
+        }
+        if (outcome->kind == WriteOutcome::Gone) {
+            tell(undo ? tr("This change cannot be undone: another user or program deleted the "
+                           "record since. It is taken out of the history.")
+                      : tr("This change cannot be made again: another user or program deleted "
+                           "the record since. It is taken out of the history."));
+            mHistory.drop(undo);
+            emit undoStateChanged();
+            return false;
+        }
+        const QString question =
+            tr("%1: another user or program changed the record since.\n\nChanged meanwhile:\n"
+               "%2\n\n%3")
+                .arg(undo ? tr("This change was not undone") : tr("This change was not made again"),
+                     changesText(outcome->changes),
+                     undo ? tr("Undo anyway (stored over their values), or cancel?")
+                          : tr("Redo anyway (stored over their values), or cancel?"));
+        const int choice =
+            mPrompter
+                ? mPrompter->choose(question,
+                                    {undo ? tr("Undo Anyway") : tr("Redo Anyway"), tr("Cancel")}, 1,
+                                    Prompter::Icon::Warning)
+                : -1;
+        if (choice != 0)
+            return false;
+        over = outcome->row;
+    }
+}
+
+bool DataControl::showKey(RecordCursor::Key key)
+{
+    const int at = mIndex;
+    if (!report(mCursor->reload()))
+        return false;
+    const qsizetype index = mCursor->keys().indexOf(key);
+    show(index >= 0 ? int(index) : qMin(qMax(at, 0), recordCount() - 1));
     return true;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/edithistory.h"
 #include "store/recordcursor.h"
 #include "store/schema.h"
 
@@ -92,9 +93,31 @@ public:
     // shows the first remaining row. A pending new row is dropped instead.
     bool deleteCurrent();
 
+    // Takes back the last change stored in this control, or makes the last
+    // one taken back again: one transaction, after storing pending edits
+    // (which are then the change taken back). A row that another client
+    // changed since is not written over without the user's word. False when
+    // nothing was done.
+    bool undo();
+    bool redo();
+    bool canUndo() const;
+    bool canRedo() const;
+    bool hasPendingEdits() const;
+    // Every change stored through this control. A view that stores rows of
+    // the same source by other means records its changes here, so that one
+    // undo serves both.
+    EditHistory &history() { return mHistory; }
+    // Records a step of history(), for views that store rows themselves.
+    void record(EditHistory::Step step);
+
 signals:
     // The controls show another row (or none).
     void repositioned();
+    // What canUndo() or canRedo() answer may have changed.
+    void undoStateChanged();
+    // An undo or redo added, changed or removed the row with key, for other
+    // views of the same rows.
+    void rowChanged(tarn::RecordCursor::Key key);
 
 private:
     struct Binding {
@@ -124,13 +147,20 @@ private:
     // Stores edits of the current row under the rule of writeBack().
     bool storeEdits(const RowValues &edits);
     bool resolveGone(const RowValues &edits);
+    bool takeStep(bool undo);
+    void editsChanged();
+    // Reads the keys again and shows the row with key, or the row near the
+    // current place when it is gone.
+    bool showKey(RecordCursor::Key key);
     const Binding *binding(const QString &column) const;
-    QString fieldName(const Binding &b) const;
-    QString valueText(const Binding &b, const QVariant &value) const;
+    // How messages name a column (b null: a column with no binding).
+    QString fieldName(const Binding *b, const QString &column) const;
+    QString valueText(const Binding *b, const QVariant &value) const;
     // "Field: " and the line of each column, at most kListedFields of them.
     QString fieldLines(const QStringList &columns,
-                       const std::function<QString(const Binding &, int)> &line) const;
+                       const std::function<QString(const Binding *, int)> &line) const;
     QString editsText(const RowValues &edits) const;
+    QString changesText(const QList<FieldChange> &changes) const;
     QString changedText(const WriteOutcome &outcome, const RowValues &edits) const;
     // Inserts a row and makes it current.
     bool storeNewRow(const QStringList &columns, const QVariantList &values);
@@ -144,6 +174,8 @@ private:
 
     Prompter *mPrompter = nullptr;
     std::function<QString(const QString &, const QVariant &)> mValueText;
+    EditHistory mHistory;
+    bool mShowing = false; // the controls are being filled, not edited
     std::optional<RecordCursor> mCursor;
     std::vector<Binding> mBindings;
     int mIndex = -1;

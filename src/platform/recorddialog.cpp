@@ -2,6 +2,10 @@
 
 #include "platform/datacontrol.h"
 
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 
 namespace tarn
@@ -15,6 +19,49 @@ void RecordDialog::showEvent(QShowEvent *event)
     for (QPushButton *button : findChildren<QPushButton *>())
         button->setAutoDefault(false);
     QDialog::showEvent(event);
+}
+
+namespace
+{
+
+const QKeySequence kUndo(Qt::CTRL | Qt::Key_Z);
+const QKeySequence kRedo(Qt::CTRL | Qt::SHIFT | Qt::Key_Z);
+
+} // namespace
+
+QMenu *RecordDialog::addEditMenu(QMenuBar *bar)
+{
+    QMenu *edit = bar->addMenu(tr("&Edit"));
+    edit->setObjectName(QStringLiteral("mnuEdit"));
+    QAction *undo = edit->addAction(tr("&Undo"), mControl, &DataControl::undo);
+    undo->setObjectName(QStringLiteral("mnuUndo"));
+    undo->setShortcut(kUndo);
+    QAction *redo = edit->addAction(tr("&Redo"), mControl, &DataControl::redo);
+    redo->setObjectName(QStringLiteral("mnuRedo"));
+    redo->setShortcut(kRedo);
+    const auto update = [this, undo, redo] {
+        undo->setEnabled(mControl->canUndo());
+        redo->setEnabled(mControl->canRedo());
+    };
+    connect(mControl, &DataControl::undoStateChanged, this, update);
+    update();
+    for (QLineEdit *field : findChildren<QLineEdit *>())
+        field->installEventFilter(this);
+    return edit;
+}
+
+bool RecordDialog::eventFilter(QObject *watched, QEvent *event)
+{
+    // A field claims Ctrl+Z for itself unless told otherwise here.
+    if (event->type() == QEvent::ShortcutOverride) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const QKeySequence pressed(key->keyCombination());
+        if (pressed == kUndo || pressed == kRedo) {
+            event->ignore();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void RecordDialog::reject()

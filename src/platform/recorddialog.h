@@ -2,6 +2,9 @@
 
 #include <QDialog>
 
+class QMenu;
+class QMenuBar;
+
 namespace tarn
 {
 
@@ -20,6 +23,11 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    // Adds "&Edit" with "&Undo" (Ctrl+Z) and "&Redo" (Ctrl+Shift+Z) over the
+    // data control's history. The keys undo stored changes in a field too:
+    // the field's own undo would lose its steps at each move.
+    QMenu *addEditMenu(QMenuBar *bar);
     void setDataControl(DataControl *control) { mControl = control; }
     DataControl *dataControl() const { return mControl; }
 

@@ -52,6 +52,23 @@ struct Fixture {
         return *editor;
     }
     QLineEdit *edit(const char *name) const { return child<QLineEdit>(editor.get(), name); }
+    // Presses a key in a field of the active editor.
+    void key(const char *field, Qt::Key key, Qt::KeyboardModifiers modifiers = {}) const
+    {
+        editor->activateWindow();
+        if (!QTest::qWaitForWindowActive(editor.get()))
+            QTest::qFail("the editor is not active", __FILE__, __LINE__);
+        edit(field)->setFocus();
+        QTest::keyClick(edit(field), key, modifiers);
+    }
+    void undo() const { key("fldClassName", Qt::Key_Z, Qt::ControlModifier); }
+    void redo() const { key("fldClassName", Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier); }
+    void choose(const char *slot, const QString &entry) const
+    {
+        QComboBox *combo = list(slot);
+        combo->setCurrentIndex(combo->findText(entry));
+        emit combo->activated(combo->currentIndex());
+    }
     QComboBox *list(const char *name) const { return child<QComboBox>(editor.get(), name); }
     void click(const char *button) const { child<QPushButton>(editor.get(), button)->click(); }
     DataControl *nav() const { return editor->navigator(); }
@@ -105,6 +122,11 @@ private slots:
     void cancelOrRefusalWritesNothing();
     void flagSumsAgreeWithTheBoxes();
     void twoEditorsOnOneClass();
+    void undoRedo_data();
+    void undoRedo();
+    void undoDeleteClassRestoresEveryColumn();
+    void undoAcrossRefusedWrite();
+    void undoWhenAnotherClientChangedTheRow();
 };
 
 void tst_frmClasses::showsFirstClassAndTabOrder()
@@ -470,6 +492,185 @@ void tst_frmClasses::twoEditorsOnOneClass()
     QVERIFY(f.editor->close());
     QCOMPARE(f.stored({"max_speed", "w2", "i2"}, 1), "400 4 1");
     QCOMPARE(f.prompter.calls().size(), 1);
+}
+
+// A change stored by the editor, taken back and made again by the keys or
+// the Edit menu; stored is a class's columns joined by spaces.
+void tst_frmClasses::undoRedo_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<bool>("menu");
+    QTest::addColumn<QStringList>("columns");
+    QTest::addColumn<int>("number");
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("after");
+    const QStringList speed{"max_speed"};
+    QTest::newRow("field stored by a move") << "speed" << false << speed << 1 << "301"
+                                            << "350";
+    QTest::newRow("field, by the menu") << "speed" << true << speed << 1 << "301"
+                                        << "350";
+    QTest::newRow("slot chosen") << "slot" << false << QStringList{"w2", "g1"} << 1 << "2 1"
+                                 << "4 4";
+    QTest::newRow("flag ticked") << "flag" << false << QStringList{"i2", "s3"} << 1 << "0 0"
+                                 << "1 0";
+    QTest::newRow("pending edit") << "pending" << false << QStringList{"class_name", "max_speed"}
+                                  << 1 << "Class 1 301"
+                                  << "Renamed 301";
+    QTest::newRow("add class") << "add" << false << QStringList{"class_name", "w2"} << 4 << ""
+                               << "Class # 4 1";
+    QTest::newRow("add class, by the menu") << "add" << true << QStringList{"class_name"} << 4 << ""
+                                            << "Class # 4";
+}
+
+void tst_frmClasses::undoRedo()
+{
+    QFETCH(QString, change);
+    QFETCH(bool, menu);
+    QFETCH(QStringList, columns);
+    QFETCH(int, number);
+    QFETCH(QString, before);
+    QFETCH(QString, after);
+    Fixture f;
+    f.open();
+    auto *undoAction = child<QAction>(f.editor.get(), "mnuUndo");
+    auto *redoAction = child<QAction>(f.editor.get(), "mnuRedo");
+    QVERIFY(!undoAction->isEnabled() && !redoAction->isEnabled());
+    if (change == "speed") {
+        f.edit("fldSpeed")->selectAll();
+        QTest::keyClicks(f.edit("fldSpeed"), "350");
+        f.key("fldSpeed", Qt::Key_PageDown);
+    } else if (change == "slot") {
+        f.choose("w2", "Rocket Tube");
+        f.choose("g1", "Gas Grenade");
+        f.key("fldSpeed", Qt::Key_PageDown);
+    } else if (change == "flag") {
+        child<QCheckBox>(f.editor.get(), "Check1(1)")->click();
+        f.key("fldSpeed", Qt::Key_PageDown);
+    } else if (change == "pending") {
+        f.edit("fldClassName")->selectAll();
+        QTest::keyClicks(f.edit("fldClassName"), "Renamed");
+    } else {
+        f.click("AddClass");
+    }
+    QVERIFY(undoAction->isEnabled());
+    QCOMPARE(f.stored(columns, number), change == "pending" ? before : after);
+    const QString shownBefore = f.edit("fldClassName")->text();
+
+    for (int round = 0; round < 2; ++round) {
+        menu ? undoAction->trigger() : f.undo();
+        QCOMPARE(f.stored(columns, number), before);
+        // The class undone is shown as it is now.
+        if (number <= 3) {
+            QCOMPARE(f.edit("fldClassName")->text(), QStringLiteral("Class %1").arg(number));
+            QCOMPARE(f.edit("fldSpeed")->text(), QString::number(300 + number));
+        }
+        QVERIFY(!undoAction->isEnabled() && redoAction->isEnabled());
+        menu ? redoAction->trigger() : f.redo();
+        QCOMPARE(f.stored(columns, number), after);
+        QVERIFY(undoAction->isEnabled() && !redoAction->isEnabled());
+    }
+    QCOMPARE(f.edit("fldClassName")->text(), change == "add"       ? shownBefore
+                                             : change == "pending" ? "Renamed"
+                                                                   : "Class 1");
+    QCOMPARE(f.prompter.calls().size(), 0);
+    // Its history goes with the window.
+    QVERIFY(f.editor->close());
+    frmClasses again(f.dir.state(), f.prompter);
+    QVERIFY(!child<QAction>(&again, "mnuUndo")->isEnabled());
+}
+
+void tst_frmClasses::undoDeleteClassRestoresEveryColumn()
+{
+    Fixture f(std::nullopt); // the sample configuration: every kind of column filled
+    f.peek.exec("UPDATE classdef SET model_name = NULL, skin_name1 = 'It''s', max_armor = -32768, "
+                "s31 = 1, w10 = 40000 WHERE class_num = 2");
+    const QString all = "SELECT rowid AS key, * FROM classdef ORDER BY class_num";
+    const auto rows = [&] {
+        QList<QVariantMap> found = f.peek.rows(all);
+        for (QVariantMap &row : found)
+            row.remove("key");
+        return found;
+    };
+    const QList<QVariantMap> before = rows();
+    QCOMPARE(before.first().size(), 69);
+    f.open();
+    QVERIFY(f.nav()->moveTo(1));
+    const QString name = f.edit("fldClassName")->text();
+    f.click("Command1");
+    QCOMPARE(f.peek.count("classdef"), before.size() - 1);
+
+    f.undo();
+    QCOMPARE(rows(), before);
+    QCOMPARE(f.peek.scalar("SELECT typeof(model_name) FROM classdef WHERE class_num = 2"), "null");
+    QCOMPARE(f.edit("fldClassName")->text(), name);
+    f.redo();
+    QCOMPARE(f.peek.count("classdef"), before.size() - 1);
+    QCOMPARE(f.peek.count("classdef WHERE class_num = 2"), 0);
+    child<QAction>(f.editor.get(), "mnuUndo")->trigger();
+    QCOMPARE(rows(), before);
+}
+
+// A write refused for its value is no step of the history, and an undo that
+// must first store such an edit does nothing but say why.
+void tst_frmClasses::undoAcrossRefusedWrite()
+{
+    Fixture f;
+    f.open();
+    f.edit("fldClassName")->setText("First");
+    QVERIFY(f.nav()->moveNext());
+    f.edit("fldHealth")->setText("40000");
+    QVERIFY(!f.nav()->moveNext()); // refused: stays on class 2
+    f.undo();
+    const QString refusal =
+        "Max Health: 40000 is out of range; it must lie between -32768 and 32767.";
+    QCOMPARE(f.prompter.messages(), QStringList(2, refusal));
+    QCOMPARE(f.stored({"class_name"}, 1), "First");
+    QCOMPARE(f.edit("fldHealth")->text(), "40000");
+
+    f.edit("fldHealth")->setText("5");
+    f.undo(); // the mended edit is the change undone
+    QCOMPARE(f.stored({"class_name"}, 1) + ' ' + f.stored({"max_health"}, 2), "First 0");
+    f.undo();
+    QCOMPARE(f.stored({"class_name"}, 1), "Class 1");
+    QCOMPARE(f.edit("fldClassName")->text(), "Class 1");
+    f.redo();
+    f.redo();
+    QCOMPARE(f.stored({"class_name"}, 1) + ' ' + f.stored({"max_health"}, 2), "First 5");
+    QCOMPARE(f.prompter.messages().size(), 2);
+}
+
+void tst_frmClasses::undoWhenAnotherClientChangedTheRow()
+{
+    Fixture f;
+    f.open();
+    f.edit("fldClassName")->setText("Mine");
+    QVERIFY(f.nav()->moveNext());
+    f.edit("fldSpeed")->setText("20");
+    QVERIFY(f.nav()->moveNext());
+    f.peek.exec("UPDATE classdef SET class_name = 'Theirs', max_health = 9 WHERE class_num = 1");
+    f.peek.exec("DELETE FROM classdef WHERE class_num = 2");
+
+    // Class 2 is gone: its step cannot be taken back and leaves the history.
+    f.undo();
+    QCOMPARE(f.prompter.lastMessage(),
+             "This change cannot be undone: another user or program deleted the record since. "
+             "It is taken out of the history.");
+    // Class 1 was changed: asked first, then undone over their name only.
+    f.prompter.answerChoice(1);
+    f.undo();
+    QCOMPARE(f.prompter.calls().size(), 2);
+    QCOMPARE(f.prompter.calls().last().choices, QStringList({"Undo Anyway", "Cancel"}));
+    QVERIFY(f.prompter.calls().last().text.contains(
+        "Changed meanwhile:\nClass Name: \"Mine\" -> \"Theirs\"\nMax Health: 0 -> 9\n"));
+    QCOMPARE(f.stored({"class_name", "max_health"}, 1), "Theirs 9");
+    f.prompter.answerChoice(0);
+    f.undo();
+    QCOMPARE(f.stored({"class_name", "max_health"}, 1), "Class 1 9");
+    QCOMPARE(f.edit("fldClassName")->text(), "Class 1");
+    // Made again over what is stored now, without a question.
+    f.redo();
+    QCOMPARE(f.stored({"class_name", "max_health"}, 1), "Mine 9");
+    QCOMPARE(f.prompter.calls().size(), 3);
 }
 
 QTEST_MAIN(tst_frmClasses)

@@ -346,13 +346,19 @@ void tst_Windows::menusHaveMnemonics()
     frmConfig main(*f.state, f.prompter);
     f.select(main);
     frmClasses classes(*f.state, f.prompter);
+    std::unique_ptr<RecordDialog> items =
+        makeRefEditor(schema::RefKind::Item, *f.state, f.prompter);
+    // Shortcuts show beside their items.
     const QStringList expected{"&File: &Set Mod ID... | &Compare... | E&xit",
                                "&Update: &Weapons... | &Grenades... | &Special Abilities... | "
                                "&Items...",
                                "&Help: &About TARN1...",
-                               "&File: &Save As... | Save &Unprotected..."};
+                               "&File: &Save As... | Save &Unprotected...",
+                               "&Edit: &Undo Ctrl+Z | &Redo Ctrl+Shift+Z",
+                               "&Edit: &Undo Ctrl+Z | &Redo Ctrl+Shift+Z"};
     QStringList menus;
-    for (QWidget *window : {static_cast<QWidget *>(&main), static_cast<QWidget *>(&classes)}) {
+    for (QWidget *window : {static_cast<QWidget *>(&main), static_cast<QWidget *>(&classes),
+                            static_cast<QWidget *>(items.get())}) {
         QSet<QChar> barKeys;
         for (QAction *menuAction : window->findChild<QMenuBar *>()->actions()) {
             QSet<QChar> keys{};
@@ -364,14 +370,14 @@ void tst_Windows::menusHaveMnemonics()
             QVERIFY2(!menuKey.isNull() && !barKeys.contains(menuKey),
                      qPrintable(menuAction->text()));
             barKeys << menuKey;
-            QStringList items;
+            QStringList entries;
             for (QAction *item : menuAction->menu()->actions()) {
                 const QChar k = key(item->text());
                 QVERIFY2(!k.isNull() && !keys.contains(k), qPrintable(item->text()));
                 keys << k;
-                items << item->text();
+                entries << (item->text() + ' ' + item->shortcut().toString()).trimmed();
             }
-            menus << menuAction->text() + ": " + items.join(" | ");
+            menus << menuAction->text() + ": " + entries.join(" | ");
         }
     }
     QCOMPARE(menus, expected);

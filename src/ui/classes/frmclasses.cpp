@@ -217,6 +217,7 @@ void frmClasses::buildWindow()
                         id);
     });
     connect(mNavigator, &DataControl::repositioned, this, &frmClasses::dbClassDef_Reposition);
+    addEditMenu(menuBar);
 }
 
 const RefEntry *frmClasses::rowOf(RefKind kind, const QVariant &id) const

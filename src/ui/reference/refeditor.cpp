@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPushButton>
 
 namespace tarn
@@ -73,6 +74,8 @@ RefEditor::RefEditor(const EditorNames &names, const std::vector<EditorRow> &row
 
     mGrid = new QGridLayout(this);
     mGrid->setSizeConstraint(QLayout::SetFixedSize);
+    auto *menuBar = new QMenuBar(this);
+    mGrid->setMenuBar(menuBar);
     QWidget *previous = nullptr;
     for (const EditorRow &row : rows) {
         auto *label = new QLabel(row.caption, this);
@@ -126,6 +129,7 @@ RefEditor::RefEditor(const EditorNames &names, const std::vector<EditorRow> &row
     bar->addWidget(command2);
     bar->addStretch(1);
     mGrid->addLayout(bar, mNextRow++, 0, 1, -1);
+    addEditMenu(menuBar);
 }
 
 QLineEdit *RefEditor::field(const QString &name) const
