@@ -29,22 +29,28 @@ const QKeySequence kRedo(Qt::CTRL | Qt::SHIFT | Qt::Key_Z);
 
 } // namespace
 
-QMenu *RecordDialog::addEditMenu(QMenuBar *bar)
+QMenu *addEditMenu(QMenuBar *bar, DataControl *control)
 {
-    QMenu *edit = bar->addMenu(tr("&Edit"));
+    QMenu *edit = bar->addMenu(QObject::tr("&Edit"));
     edit->setObjectName(QStringLiteral("mnuEdit"));
-    QAction *undo = edit->addAction(tr("&Undo"), mControl, &DataControl::undo);
+    QAction *undo = edit->addAction(QObject::tr("&Undo"), control, &DataControl::undo);
     undo->setObjectName(QStringLiteral("mnuUndo"));
     undo->setShortcut(kUndo);
-    QAction *redo = edit->addAction(tr("&Redo"), mControl, &DataControl::redo);
+    QAction *redo = edit->addAction(QObject::tr("&Redo"), control, &DataControl::redo);
     redo->setObjectName(QStringLiteral("mnuRedo"));
     redo->setShortcut(kRedo);
-    const auto update = [this, undo, redo] {
-        undo->setEnabled(mControl->canUndo());
-        redo->setEnabled(mControl->canRedo());
+    const auto update = [control, undo, redo] {
+        undo->setEnabled(control->canUndo());
+        redo->setEnabled(control->canRedo());
     };
-    connect(mControl, &DataControl::undoStateChanged, this, update);
+    QObject::connect(control, &DataControl::undoStateChanged, edit, update);
     update();
+    return edit;
+}
+
+QMenu *RecordDialog::addEditMenu(QMenuBar *bar)
+{
+    QMenu *edit = tarn::addEditMenu(bar, mControl);
     for (QLineEdit *field : findChildren<QLineEdit *>())
         field->installEventFilter(this);
     return edit;
