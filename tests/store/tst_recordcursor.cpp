@@ -16,7 +16,6 @@ private slots:
     void storesInsertsAndDeletesByKey();
     void writeChecksTheRowAsShown_data();
     void writeChecksTheRowAsShown();
-    void removeGivesBackEveryColumn();
 };
 
 namespace
@@ -110,38 +109,39 @@ void tst_RecordCursor::storesInsertsAndDeletesByKey()
 }
 
 // A row shown as (name "Scout", speed 300, health NULL); another client then
-// runs a statement, and the window stores its edit of the speed.
+// runs a statement, and the window stores its edit of the speed or deletes the row.
 void tst_RecordCursor::writeChecksTheRowAsShown_data()
 {
+    QTest::addColumn<bool>("remove");
     QTest::addColumn<QString>("meanwhile");
     QTest::addColumn<int>("outcome");
     QTest::addColumn<QStringList>("changes"); // column: shown -> stored
 
-    const auto row = [](const char *name, const char *sql, WriteOutcome::Kind kind,
-                        const QStringList &changes = {}) {
-        QTest::newRow(name) << QString::fromLatin1(sql) << int(kind) << changes;
-    };
-    row("untouched", "", WriteOutcome::Done);
-    row("a column the edit leaves", "UPDATE classdef SET max_health = 5", WriteOutcome::Changed,
-        {"max_health:  -> 5"});
-    row("the edited column", "UPDATE classdef SET max_speed = 320", WriteOutcome::Changed,
-        {"max_speed: 300 -> 320"});
-    row("a name in another case", "UPDATE classdef SET class_name = 'scout'", WriteOutcome::Changed,
-        {"class_name: Scout -> scout"});
-    row("empty text is not NULL", "UPDATE classdef SET max_health = ''", WriteOutcome::Changed,
-        {"max_health:  -> "});
-    row("two columns", "UPDATE classdef SET class_name = 'Spy', max_health = 1",
-        WriteOutcome::Changed, {"class_name: Scout -> Spy", "max_health:  -> 1"});
-    row("a column that is not shown", "UPDATE classdef SET max_armor = 9", WriteOutcome::Done);
-    row("the same value written back", "UPDATE classdef SET max_speed = 300.0", WriteOutcome::Done);
-    row("changed and changed back",
-        "UPDATE classdef SET class_name = 'x'; UPDATE classdef SET class_name = 'Scout'",
-        WriteOutcome::Done);
-    row("deleted", "DELETE FROM classdef", WriteOutcome::Gone);
+    for (bool remove : {false, true}) {
+        const auto row = [remove](const char *name, const char *sql, WriteOutcome::Kind kind,
+                                  const QStringList &changes = {}) {
+            QTest::addRow("%s, %s", remove ? "remove" : "store", name)
+                << remove << QString::fromLatin1(sql) << int(kind) << changes;
+        };
+        row("untouched", "", WriteOutcome::Done);
+        row("a column the edit leaves", "UPDATE classdef SET max_health = 5", WriteOutcome::Changed,
+            {"max_health:  -> 5"});
+        row("the edited column", "UPDATE classdef SET max_speed = 320", WriteOutcome::Changed,
+            {"max_speed: 300 -> 320"});
+        row("a name in another case", "UPDATE classdef SET class_name = 'scout'",
+            WriteOutcome::Changed, {"class_name: Scout -> scout"});
+        row("empty text is not NULL", "UPDATE classdef SET max_health = ''", WriteOutcome::Changed,
+            {"max_health:  -> "});
+        row("a column that is not shown", "UPDATE classdef SET max_armor = 9", WriteOutcome::Done);
+        row("the same value written back", "UPDATE classdef SET max_speed = 300.0",
+            WriteOutcome::Done);
+        row("deleted", "DELETE FROM classdef", WriteOutcome::Gone);
+    }
 }
 
 void tst_RecordCursor::writeChecksTheRowAsShown()
 {
+    QFETCH(bool, remove);
     QFETCH(QString, meanwhile);
     QFETCH(int, outcome);
     QFETCH(QStringList, changes);
@@ -149,16 +149,18 @@ void tst_RecordCursor::writeChecksTheRowAsShown()
     Peek peek(dir.dataPath());
     peek.exec("DELETE FROM classdef");
     peek.exec("INSERT INTO classdef (package_name, class_num, class_name, max_speed, max_health, "
-              "max_armor) VALUES ('Sample Config', 1, 'Scout', 300, NULL, 7)");
+              "max_armor, model_name) VALUES ('Sample Config', 1, 'Scout', 300, NULL, 7, NULL)");
     RecordCursor cursor(dir.start().data().database(), RecordSource::classesOf("Sample Config"));
     QVERIFY(cursor.reload());
+    const RecordCursor::Key key = cursor.keys().first();
     const RowValues shown{{"class_name", "max_speed", "max_health"}, {"Scout", 300, QVariant()}};
-    for (const QString &sql : meanwhile.split(';', Qt::SkipEmptyParts))
-        peek.exec(sql);
-    const QString before = peek.scalar("SELECT quote(max_speed) FROM classdef").toString();
+    if (!meanwhile.isEmpty())
+        peek.exec(meanwhile);
+    const QList<QVariantMap> before = peek.rows("SELECT * FROM classdef");
 
+    const RowValues edit{{"max_speed"}, {310}};
     const Result<WriteOutcome> written =
-        cursor.store(cursor.keys().first(), {{"max_speed"}, {310}}, shown);
+        remove ? cursor.remove(key, shown) : cursor.store(key, edit, shown);
     QVERIFY2(written, qPrintable(written.message()));
     QCOMPARE(int(written->kind), outcome);
     QStringList found;
@@ -166,52 +168,25 @@ void tst_RecordCursor::writeChecksTheRowAsShown()
         found << QStringLiteral("%1: %2 -> %3")
                      .arg(c.column, c.shown.toString(), c.stored.toString());
     QCOMPARE(found, changes);
-    if (outcome == WriteOutcome::Done) {
+    if (outcome == WriteOutcome::Done && remove) {
+        // Every column comes back, value for value and NULL for NULL.
+        QCOMPARE(written->row.columns.size(), 69);
+        QCOMPARE(peek.count("classdef"), 0);
+        QVERIFY(cursor.insert(written->row));
+        QCOMPARE(peek.rows("SELECT * FROM classdef"), before);
+        QCOMPARE(peek.scalar("SELECT typeof(model_name) FROM classdef"), "null");
+    } else if (outcome == WriteOutcome::Done) {
         QCOMPARE(peek.scalar("SELECT max_speed FROM classdef").toInt(), 310);
-        return;
+    } else {
+        QCOMPARE(peek.rows("SELECT * FROM classdef"), before); // nothing written
     }
-    // Nothing was written; storing again over what is stored now succeeds.
-    QCOMPARE(peek.scalar("SELECT quote(max_speed) FROM classdef").toString(), before);
-    if (outcome == WriteOutcome::Gone)
+    if (outcome != WriteOutcome::Changed)
         return;
+    // Done again over what is stored now.
     QCOMPARE(written->row.columns, shown.columns);
     const Result<WriteOutcome> over =
-        cursor.store(cursor.keys().first(), {{"max_speed"}, {310}}, written->row);
+        remove ? cursor.remove(key, written->row) : cursor.store(key, edit, written->row);
     QCOMPARE(over->kind, WriteOutcome::Done);
-    QCOMPARE(peek.scalar("SELECT max_speed FROM classdef").toInt(), 310);
-}
-
-void tst_RecordCursor::removeGivesBackEveryColumn()
-{
-    DataDir dir;
-    Peek peek(dir.dataPath());
-    RecordCursor cursor(dir.start().data().database(), RecordSource::classesOf("Sample Config"));
-    QVERIFY(cursor.reload());
-    const RecordCursor::Key key = cursor.keys().at(1);
-    const QVariantMap before = peek.rows("SELECT * FROM classdef WHERE rowid = ?", {key}).first();
-    const RowValues shown{{"class_name"}, {before.value("class_name")}};
-
-    // A row changed since it was shown stays.
-    peek.exec("UPDATE classdef SET class_name = 'other' WHERE rowid = ?", {key});
-    QCOMPARE(cursor.remove(key, shown)->kind, WriteOutcome::Changed);
-    peek.exec("UPDATE classdef SET class_name = ? WHERE rowid = ?",
-              {before.value("class_name"), key});
-
-    const Result<WriteOutcome> removed = cursor.remove(key, shown);
-    QCOMPARE(removed->kind, WriteOutcome::Done);
-    QVERIFY(!cursor.keys().contains(key));
-    QCOMPARE(removed->row.columns.size(), 69);
-    // Put back, it is the row it was, value for value and type for type.
-    const Result<RecordCursor::Key> back = cursor.insert(removed->row);
-    QVERIFY(back);
-    const QVariantMap after = peek.rows("SELECT * FROM classdef WHERE rowid = ?", {*back}).first();
-    QCOMPARE(after, before);
-    QCOMPARE(peek.rows("SELECT typeof(max_speed) AS t, typeof(model_name) AS m FROM classdef "
-                       "WHERE rowid = ?",
-                       {*back}),
-             peek.rows("SELECT 'integer' AS t, typeof(?) AS m", {before.value("model_name")}));
-    QCOMPARE(cursor.remove(*back)->kind, WriteOutcome::Done);
-    QCOMPARE(cursor.remove(*back)->kind, WriteOutcome::Gone);
 }
 
 QTEST_MAIN(tst_RecordCursor)
