@@ -80,8 +80,8 @@ public:
     // When another client changed the row since it was shown, the user is
     // told what changed and chooses: keep their changes (stored over the new
     // values; the command goes on), show the stored values (the edits are
-    // dropped) or cancel (the edits stay); only the first returns true. A row
-    // deleted meanwhile may be stored again as a new row.
+    // dropped) or cancel (the edits stay). A row deleted meanwhile may be
+    // stored again as a new row. True only when the edits were stored.
     bool writeBack();
     // Starts a pending new row with empty controls; stored by the next
     // write-back, dropped when nothing was typed.
@@ -103,11 +103,9 @@ public:
     bool canUndo() const;
     bool canRedo() const;
     bool hasPendingEdits() const;
-    // Every change stored through this control. A view that stores rows of
-    // the same source by other means records its changes here, so that one
-    // undo serves both.
-    EditHistory &history() { return mHistory; }
-    // Records a step of history(), for views that store rows themselves.
+    // Adds a step to the history of the changes stored through this control.
+    // A view that stores rows of the same source by other means records its
+    // changes here, so that one undo serves both.
     void record(EditHistory::Step step);
 
 signals:
