@@ -1,8 +1,8 @@
 #include "platform/datacontrol.h"
 
-#include "classfile/classrecord.h"
 #include "platform/prompter.h"
 #include "store/database.h"
+#include "store/fieldvalue.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -11,7 +11,6 @@
 #include <QShortcut>
 #include <QToolButton>
 
-#include <cmath>
 
 namespace tarn
 {
@@ -178,6 +177,20 @@ bool DataControl::moveTo(int index)
     return writeBack() && go(index);
 }
 
+bool DataControl::moveToKey(RecordCursor::Key key)
+{
+    if (!mCursor || !writeBack())
+        return false;
+    const qsizetype index = mCursor->keys().indexOf(key);
+    return index >= 0 && go(int(index));
+}
+
+void DataControl::reloadCurrent()
+{
+    if (mIndex >= 0)
+        show(mIndex);
+}
+
 bool DataControl::moveFirst()
 {
     return moveTo(0);
@@ -327,29 +340,14 @@ bool DataControl::changed(const Binding &b) const
     return false;
 }
 
-bool DataControl::inRange(schema::Kind kind, double value)
-{
-    double low = 0, high = 0;
-    return !schema::rangeOf(kind, &low, &high) || (value >= low && value <= high);
-}
-
-QString DataControl::outOfRange(const Binding &b, const QString &value)
-{
-    double low = 0, high = 0;
-    schema::rangeOf(b.kind, &low, &high);
-    return tr("%1: %2 is out of range; it must lie between %3 and %4.")
-        .arg(b.field, value, QString::number(qint64(low)), QString::number(qint64(high)));
-}
-
 std::optional<QVariant> DataControl::edited(const Binding &b, QString *problem) const
 {
     switch (b.type) {
     case Binding::Check:
         return QVariant(static_cast<QCheckBox *>(b.widget.data())->isChecked() ? 1 : 0);
     case Binding::Value:
-        // Set by the window, not typed; still never more than the column holds.
-        if (!b.current.isNull() && !inRange(b.kind, b.current.toDouble())) {
-            *problem = outOfRange(b, b.current.toString());
+        if (Status s = checkFieldRange(b.kind, b.field, b.current); !s) {
+            *problem = s.message();
             return std::nullopt;
         }
         return b.current;
@@ -358,33 +356,13 @@ std::optional<QVariant> DataControl::edited(const Binding &b, QString *problem) 
     case Binding::Edit:
         break;
     }
-    const QString text = static_cast<QLineEdit *>(b.widget.data())->text();
-    if (b.kind == schema::Kind::Text)
-        return text.isEmpty() ? QVariant() : QVariant(text);
-    const QString trimmed = text.trimmed();
-    if (trimmed.isEmpty())
-        return QVariant();
-    // Number fields follow the grammar of numbers in class files.
-    const classfile::Number parsed = classfile::parseNumber(trimmed.toStdString());
-    const std::optional<double> number =
-        parsed.kind == classfile::Number::Ok ? std::optional<double>(parsed.value) : std::nullopt;
-    const bool whole = b.kind != schema::Kind::Number;
-    if (parsed.kind == classfile::Number::OutOfRange) {
-        *problem = tr("%1: %2 is out of range.").arg(b.field, trimmed);
+    Result<QVariant> value =
+        fieldValue(b.kind, b.field, static_cast<QLineEdit *>(b.widget.data())->text());
+    if (!value) {
+        *problem = value.message();
         return std::nullopt;
     }
-    if (!number || (whole && std::floor(*number) != *number)) {
-        *problem = tr("%1: '%2' is not a %3.")
-                       .arg(b.field, text, whole ? tr("whole number") : tr("number"));
-        return std::nullopt;
-    }
-    if (!inRange(b.kind, *number)) {
-        *problem = outOfRange(b, trimmed);
-        return std::nullopt;
-    }
-    if (std::floor(*number) == *number && std::fabs(*number) < 9007199254740992.0)
-        return QVariant(qint64(*number));
-    return QVariant(*number);
+    return *value;
 }
 
 bool DataControl::writeBack()
@@ -446,6 +424,7 @@ bool DataControl::storeEdits(const RowValues &edits)
                 if (edits.columns.contains(b.column))
                     b.loaded = edits.value(b.column);
             record({EditHistory::Step::Update, currentKey(), before, shownRow()});
+            emit rowChanged(currentKey());
             if (overChange) {
                 // Stored over another client's change: show the row as it is now.
                 showLoaded();
@@ -611,6 +590,7 @@ bool DataControl::storeNewRow(const QStringList &columns, const QVariantList &va
     if (!report(key.status()))
         return false;
     record({EditHistory::Step::Insert, *key, {}, {columns, values}});
+    emit rowChanged(*key);
     show(int(mCursor->keys().indexOf(*key)));
     return true;
 }
@@ -637,6 +617,7 @@ bool DataControl::deleteCurrent()
         return false;
     if (removed->kind == WriteOutcome::Done)
         record({EditHistory::Step::Remove, key, removed->row, {}});
+    emit rowChanged(key);
     show(recordCount() == 0 ? -1 : 0);
     return true;
 }

@@ -68,6 +68,12 @@ public:
     bool moveNext();
     bool moveLast();
     bool moveTo(int index);
+    // Writes back and shows the row with key; false when refused or the key is
+    // not among the rows.
+    bool moveToKey(RecordCursor::Key key);
+    // Shows the current row again as stored now (after another view of the
+    // same rows stored it). Pending edits are dropped: write back first.
+    void reloadCurrent();
 
     int recordCount() const { return mCursor ? int(mCursor->keys().size()) : 0; }
     // -1 when no row is current (empty source, or a pending new row).
@@ -113,8 +119,9 @@ signals:
     void repositioned();
     // What canUndo() or canRedo() answer may have changed.
     void undoStateChanged();
-    // An undo or redo added, changed or removed the row with key, for other
-    // views of the same rows.
+    // This control (a write-back, a new or deleted row, an undo or redo)
+    // stored, added or removed the row with key, for other views of the
+    // same rows.
     void rowChanged(tarn::RecordCursor::Key key);
 
 private:
@@ -166,8 +173,6 @@ private:
     // The value to store for a binding, or a refusal naming the field.
     std::optional<QVariant> edited(const Binding &b, QString *problem) const;
     bool changed(const Binding &b) const;
-    static bool inRange(schema::Kind kind, double value);
-    static QString outOfRange(const Binding &b, const QString &value);
     void tell(const QString &message) const;
 
     Prompter *mPrompter = nullptr;

@@ -64,10 +64,11 @@ RecordCursor::RecordCursor(const Database &db, RecordSource source)
 {
 }
 
-Status RecordCursor::reload()
+Status RecordCursor::select(QSqlQuery &query, const QStringList &columns) const
 {
-    mKeys.clear();
-    QString sql = QStringLiteral("SELECT rowid FROM %1").arg(mSource.mTable);
+    QString sql =
+        QStringLiteral("SELECT %1 FROM %2")
+            .arg(schema::joined(QStringList{QStringLiteral("rowid")} + columns), mSource.mTable);
     QVariantList values;
     if (!mSource.mMatchColumn.isEmpty()) {
         // Only configurations are matched, and their names without regard to case.
@@ -75,14 +76,37 @@ Status RecordCursor::reload()
         values << mSource.mMatchValue;
     }
     sql += QStringLiteral(" ORDER BY %1, rowid").arg(mSource.mOrderColumn);
+    return mDb->exec(query, sql, values,
+                     QStringLiteral("Could not read the records of %1.").arg(mSource.mTable));
+}
+
+Status RecordCursor::reload()
+{
+    mKeys.clear();
     QSqlQuery query;
-    if (Status s =
-            mDb->exec(query, sql, values,
-                      QStringLiteral("Could not read the records of %1.").arg(mSource.mTable));
-        !s)
+    if (Status s = select(query, {}); !s)
         return s;
     while (query.next())
         mKeys.append(query.value(0).toLongLong());
+    return Status::success();
+}
+
+Status RecordCursor::loadAll(const QStringList &columns,
+                             const std::function<void(Key, const QVariantList &)> &onRow)
+{
+    mKeys.clear();
+    QSqlQuery query;
+    if (Status s = select(query, columns); !s)
+        return s;
+    QVariantList row;
+    row.resize(columns.size());
+    while (query.next()) {
+        const Key key = query.value(0).toLongLong();
+        mKeys.append(key);
+        for (int i = 0; i < columns.size(); ++i)
+            row[i] = query.value(i + 1);
+        onRow(key, row);
+    }
     return Status::success();
 }
 

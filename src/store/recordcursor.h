@@ -7,7 +7,10 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <functional>
 #include <optional>
+
+class QSqlQuery;
 
 namespace tarn
 {
@@ -87,6 +90,10 @@ public:
     // Reads the keys of the source's rows, in the source's order (ties by key).
     Status reload();
     const QList<Key> &keys() const { return mKeys; }
+    // The same, and the named columns of every row, in one statement: onRow
+    // gets each row's key and values in the source's order.
+    Status loadAll(const QStringList &columns,
+                   const std::function<void(Key, const QVariantList &)> &onRow);
 
     // The named columns of the row with key, in the order asked; nothing when
     // the row is gone.
@@ -112,6 +119,7 @@ private:
     Result<std::optional<RowValues>> lockRow(Key key, const QStringList &columns) const;
     // Done, or what differs from what was shown.
     static WriteOutcome compare(const RowValues &shown, const std::optional<RowValues> &now);
+    Status select(QSqlQuery &query, const QStringList &columns) const;
 
     const Database *mDb;
     RecordSource mSource;

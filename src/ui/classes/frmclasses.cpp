@@ -4,6 +4,7 @@
 #include "core/classfileio.h"
 #include "platform/datacontrol.h"
 #include "platform/prompter.h"
+#include "ui/classes/classtable.h"
 #include "ui/windowicon.h"
 
 #include <QCheckBox>
@@ -17,6 +18,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTextDocument>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace tarn
@@ -71,6 +73,12 @@ frmClasses::frmClasses(AppState &state, Prompter &prompter, QWidget *parent)
     setWindowIcon(programIcon());
     buildWindow();
     Form_Load();
+}
+
+// The table reads the reference rows this window holds, so it goes first.
+frmClasses::~frmClasses()
+{
+    delete mTable.data();
 }
 
 QLineEdit *frmClasses::addField(QGridLayout *grid, int row, int column, const QString &label,
@@ -218,19 +226,16 @@ void frmClasses::buildWindow()
     });
     connect(mNavigator, &DataControl::repositioned, this, &frmClasses::dbClassDef_Reposition);
     addEditMenu(menuBar);
-}
-
-const RefEntry *frmClasses::rowOf(RefKind kind, const QVariant &id) const
-{
-    for (const RefEntry &row : allRows(kind))
-        if (!row.id.isNull() && row.id.toDouble() == id.toDouble())
-            return &row;
-    return nullptr;
+    QMenu *view = menuBar->addMenu(tr("&View"));
+    view->setObjectName(QStringLiteral("mnuView"));
+    QAction *table = view->addAction(tr("Class &Table..."), this, &frmClasses::mnuClassTable_Click);
+    table->setObjectName(QStringLiteral("mnuClassTable"));
+    table->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
 }
 
 QString frmClasses::slotText(RefKind kind, const QVariant &id) const
 {
-    const RefEntry *row = rowOf(kind, id);
+    const RefEntry *row = mRefs.rowOf(kind, id);
     return row ? tr("%1 (%2)").arg(row->name, id.toString()) : id.toString();
 }
 
@@ -295,13 +300,8 @@ QWidget *frmClasses::buildFlagFrame(RefKind kind)
 
 void frmClasses::Form_Load()
 {
-    for (RefKind kind : schema::refKinds()) {
-        Result<QList<RefEntry>> rows = mState.ref().all(kind);
-        if (!rows)
-            mPrompter.message(rows.message(), Prompter::Buttons::Ok, Prompter::Icon::Warning);
-        else
-            mRefs.of(kind).all = *rows;
-    }
+    for (const QString &failure : mRefs.read(mState.ref()))
+        mPrompter.message(failure, Prompter::Buttons::Ok, Prompter::Icon::Warning);
     fillSlots(RefKind::Weapon);
     fillSlots(RefKind::Grenade);
     fillFlags(RefKind::Item);
@@ -315,11 +315,6 @@ void frmClasses::Form_Load()
 
 void frmClasses::fillSlots(RefKind kind)
 {
-    Result<QList<RefEntry>> rows = mState.ref().offered(kind);
-    if (rows)
-        mRefs.of(kind).offered = *rows;
-    else
-        mPrompter.message(rows.message(), Prompter::Buttons::Ok, Prompter::Icon::Warning);
     for (size_t i = 0; i < mSlots.size(); ++i) {
         const Slot &slot = mSlots[i];
         if (slot.kind != kind)
@@ -334,7 +329,7 @@ void frmClasses::fillSlots(RefKind kind)
 
 void frmClasses::fillFlags(RefKind kind)
 {
-    const QList<RefEntry> &rows = allRows(kind);
+    const QList<RefEntry> &rows = mRefs.of(kind).all;
     const QList<QCheckBox *> &boxes = kind == RefKind::Item ? mItemBoxes : mSpecialBoxes;
     const QString what = kind == RefKind::Item ? tr("item") : tr("special ability");
     for (int k = 0; k < boxes.size(); ++k) {
@@ -359,68 +354,19 @@ void frmClasses::fillFlags(RefKind kind)
     }
 }
 
-const frmClasses::RefRows &frmClasses::References::of(RefKind kind) const
-{
-    switch (kind) {
-    case RefKind::Weapon:
-        return weapons;
-    case RefKind::Grenade:
-        return grenades;
-    case RefKind::Item:
-        return items;
-    case RefKind::Special:
-        break;
-    }
-    return specials;
-}
-
-frmClasses::RefRows &frmClasses::References::of(RefKind kind)
-{
-    return const_cast<RefRows &>(std::as_const(*this).of(kind));
-}
-
 const QList<RefEntry> &frmClasses::offered(RefKind kind) const
 {
     return mRefs.of(kind).offered;
 }
 
-const QList<RefEntry> &frmClasses::allRows(RefKind kind) const
-{
-    return mRefs.of(kind).all;
-}
-
-int frmClasses::findPos(RefKind kind, const QVariant &id) const
-{
-    if (id.isNull())
-        return -1;
-    int pos = -1;
-    const QList<RefEntry> &rows = offered(kind);
-    for (int i = 0; i < rows.size(); ++i)
-        if (!rows.at(i).id.isNull() && rows.at(i).id.toDouble() == id.toDouble())
-            pos = i;
-    return pos;
-}
-
 int frmClasses::FindWeaponPos(const QVariant &id) const
 {
-    return findPos(RefKind::Weapon, id);
+    return mRefs.findPos(RefKind::Weapon, id);
 }
 
 int frmClasses::FindGrenadePos(const QVariant &id) const
 {
-    return findPos(RefKind::Grenade, id);
-}
-
-QString frmClasses::extraEntryText(RefKind kind, const QVariant &id) const
-{
-    if (id.isNull())
-        return tr("(no value)");
-    if (id.toDouble() == 0.0)
-        return tr("(none)");
-    if (const RefEntry *row = rowOf(kind, id))
-        return tr("%1 (%2, not offered)").arg(row->name, id.toString());
-    return isWeapon(kind) ? tr("%1 (no such weapon)").arg(id.toString())
-                          : tr("%1 (no such grenade)").arg(id.toString());
+    return mRefs.findPos(RefKind::Grenade, id);
 }
 
 void frmClasses::dbClassDef_Reposition()
@@ -441,9 +387,9 @@ void frmClasses::dbClassDef_Reposition()
             slot.hasExtra = false;
         }
         const QVariant id = mNavigator->value(slot.column);
-        int pos = findPos(slot.kind, id);
+        int pos = mRefs.findPos(slot.kind, id);
         if (current && pos < 0) {
-            slot.list->addItem(extraEntryText(slot.kind, id), id);
+            slot.list->addItem(mRefs.notOfferedText(slot.kind, id), id);
             slot.hasExtra = true;
             pos = slot.list->count() - 1;
         }
@@ -516,6 +462,55 @@ void frmClasses::DoSave()
     }
     if (!status && !progress.cancelled())
         mPrompter.message(status.message(), Prompter::Buttons::Ok, Prompter::Icon::Warning);
+}
+
+frmClassTable *frmClasses::mnuClassTable_Click()
+{
+    if (mTable) {
+        mTable->show();
+        mTable->raise();
+        mTable->activateWindow();
+        return mTable;
+    }
+    BusyCursor busy(mPrompter);
+    auto *table = new frmClassTable(mState.data().database(), mPackage, mRefs, mPrompter, this);
+    table->setAttribute(Qt::WA_DeleteOnClose);
+    mTable = table;
+    ClassTableModel *model = table->model();
+    // A cell of the class shown here is stored after this window's own edit,
+    // as a move would store it, and then shown here.
+    model->setBeforeStore([this](ClassTableModel::Key key) {
+        return key != mNavigator->currentKey() || mNavigator->writeBack();
+    });
+    // One history serves both windows: a cell stored is undone like a field.
+    connect(model, &ClassTableModel::stored, this,
+            [this](ClassTableModel::Key key, const RowValues &before, const RowValues &after) {
+                mNavigator->record({EditHistory::Step::Update, key, before, after});
+                if (key == mNavigator->currentKey())
+                    mNavigator->reloadCurrent();
+            });
+    tarn::addEditMenu(table->menuBar(), mNavigator);
+    connect(mNavigator, &DataControl::rowChanged, model, &ClassTableModel::refreshRow);
+    connect(mNavigator, &DataControl::repositioned, table,
+            [this, table] { table->showClass(mNavigator->currentKey()); });
+    connect(table, &frmClassTable::classChosen, this, [this, table](ClassTableModel::Key key) {
+        // A refused edit here keeps this class, so the table goes back to it.
+        if (!mNavigator->moveToKey(key))
+            QTimer::singleShot(0, table,
+                               [this, table] { table->showClass(mNavigator->currentKey()); });
+    });
+    table->load();
+    table->showClass(mNavigator->currentKey());
+    table->show();
+    return table;
+}
+
+void frmClasses::done(int result)
+{
+    // The table shows this window's classes and goes with it.
+    if (mTable)
+        mTable->close();
+    RecordDialog::done(result);
 }
 
 void frmClasses::Command1_Click()

@@ -1,9 +1,10 @@
 #pragma once
 
 #include "platform/recorddialog.h"
-#include "store/refstore.h"
+#include "ui/classes/classrefs.h"
 
 #include <QList>
+#include <QPointer>
 
 #include <vector>
 
@@ -18,6 +19,7 @@ namespace tarn
 
 class AppState;
 class DataControl;
+class frmClassTable;
 class Prompter;
 
 // The class editor: one class of the selected configuration at a time.
@@ -27,6 +29,7 @@ class frmClasses : public RecordDialog
 
 public:
     frmClasses(AppState &state, Prompter &prompter, QWidget *parent = nullptr);
+    ~frmClasses() override;
 
     // The list position that shows a weapon (grenade) id; the last of equal
     // ids wins. -1 when the id is not offered.
@@ -34,6 +37,9 @@ public:
     int FindGrenadePos(const QVariant &id) const;
 
     DataControl *navigator() const { return mNavigator; }
+    // View > Class Table: every class of the configuration in a table beside
+    // this window, its selection the class shown here.
+    frmClassTable *mnuClassTable_Click();
 
 private:
     // AddClass is Add Class: stores a new class with the next number at once.
@@ -46,17 +52,7 @@ private:
     void mnuSaveUnprotected_Click();
     // Writes the configuration as a class file, scrambled as the last command set.
     void DoSave();
-    // The rows of one reference table as the window shows them.
-    struct RefRows {
-        QList<RefEntry> all;     // every row, by id
-        QList<RefEntry> offered; // the weapons or grenades a slot list offers
-    };
-    struct References {
-        RefRows weapons, grenades, items, specials;
-        const RefRows &of(schema::RefKind kind) const;
-        RefRows &of(schema::RefKind kind);
-    };
-
+    void done(int result) override;
     // A weapon or grenade slot: a list that mirrors the id in its column.
     struct Slot {
         QComboBox *list;
@@ -78,14 +74,9 @@ private:
     // dbClassDef moved: shows the configuration name and the slots of the class shown.
     void dbClassDef_Reposition();
     void slotChosen(const Slot &slot, int index);
-    int findPos(schema::RefKind kind, const QVariant &id) const;
-    // The reference row of an id; null when there is none.
-    const RefEntry *rowOf(schema::RefKind kind, const QVariant &id) const;
     // A slot's id as messages show it: the name of its row and the id.
     QString slotText(schema::RefKind kind, const QVariant &id) const;
-    QString extraEntryText(schema::RefKind kind, const QVariant &id) const;
     const QList<RefEntry> &offered(schema::RefKind kind) const;
-    const QList<RefEntry> &allRows(schema::RefKind kind) const;
 
     AppState &mState;
     Prompter &mPrompter;
@@ -95,7 +86,8 @@ private:
     std::vector<Slot> mSlots;
     QList<QCheckBox *> mItemBoxes;
     QList<QCheckBox *> mSpecialBoxes;
-    References mRefs;
+    ClassRefs mRefs;
+    QPointer<frmClassTable> mTable;
 };
 
 } // namespace tarn

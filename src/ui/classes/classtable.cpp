@@ -1,0 +1,239 @@
+#include "ui/classes/classtable.h"
+
+#include "ui/classes/classrefs.h"
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace tarn
+{
+
+namespace
+{
+
+const char *const kCell = "tarnCell";
+
+} // namespace
+
+QWidget *ClassCellDelegate::createEditor(QWidget *parent, const QStyleOptionViewItem &option,
+                                         const QModelIndex &index) const
+{
+    QWidget *editor = nullptr;
+    if (const std::optional<schema::RefKind> kind = ClassTableModel::slotKind(index.column())) {
+        auto *list = new QComboBox(parent);
+        for (const RefEntry &row : mRefs.of(*kind).offered)
+            list->addItem(row.name, row.id);
+        // A choice is stored at once, as in the class editor.
+        connect(list, &QComboBox::activated, this, [this, list] {
+            emit const_cast<ClassCellDelegate *>(this)->commitData(list);
+            emit const_cast<ClassCellDelegate *>(this)->closeEditor(list);
+        });
+        editor = list;
+    } else {
+        editor = QStyledItemDelegate::createEditor(parent, option, index);
+    }
+    editor->setProperty(kCell, QVariant::fromValue(QPersistentModelIndex(index)));
+    return editor;
+}
+
+void ClassCellDelegate::setEditorData(QWidget *editor, const QModelIndex &index) const
+{
+    auto *list = qobject_cast<QComboBox *>(editor);
+    const std::optional<schema::RefKind> kind = ClassTableModel::slotKind(index.column());
+    if (!list || !kind) {
+        QStyledItemDelegate::setEditorData(editor, index);
+        return;
+    }
+    // A stored id that is not offered shows as an entry of its own, as in the
+    // class editor, so that opening the list changes nothing.
+    const QVariant id = index.data(Qt::EditRole);
+    int pos = mRefs.findPos(*kind, id);
+    if (pos < 0) {
+        list->addItem(mRefs.notOfferedText(*kind, id), id);
+        pos = list->count() - 1;
+    }
+    list->setCurrentIndex(pos);
+}
+
+void ClassCellDelegate::setModelData(QWidget *editor, QAbstractItemModel *model,
+                                     const QModelIndex &index) const
+{
+    if (auto *list = qobject_cast<QComboBox *>(editor))
+        model->setData(index, list->currentData(), Qt::EditRole);
+    else
+        QStyledItemDelegate::setModelData(editor, model, index);
+}
+
+QPersistentModelIndex ClassCellDelegate::cellOf(const QWidget *editor)
+{
+    return editor->property(kCell).value<QPersistentModelIndex>();
+}
+
+void ClassTableView::commitData(QWidget *editor)
+{
+    if (mCommitting)
+        return;
+    mCommitting = true;
+    QTableView::commitData(editor);
+    mCommitting = false;
+    if (!mTable.lastEditRefused())
+        return;
+    const QPersistentModelIndex cell = ClassCellDelegate::cellOf(editor);
+    auto *line = qobject_cast<QLineEdit *>(editor);
+    const QString typed = line ? line->text() : QString();
+    // After the view has finished closing the editor and moving on.
+    QTimer::singleShot(0, this, [this, cell, typed, reopen = line != nullptr] {
+        if (!cell.isValid())
+            return;
+        setCurrentIndex(cell);
+        scrollTo(cell);
+        if (!reopen)
+            return;
+        edit(cell);
+        if (auto *again = qobject_cast<QLineEdit *>(indexWidget(cell))) {
+            again->setText(typed);
+            again->selectAll();
+        }
+    });
+}
+
+void ClassTableView::closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHint hint)
+{
+    if (!mCommitting)
+        QTableView::closeEditor(editor, hint);
+}
+
+frmClassTable::frmClassTable(const Database &db, const QString &package, const ClassRefs &refs,
+                             Prompter &prompter, QWidget *parent)
+    : QDialog(parent)
+{
+    setObjectName(QStringLiteral("frmClassTable"));
+    setWindowTitle(tr("Class Table - %1").arg(package));
+    setModal(false);
+    setSizeGripEnabled(true);
+
+    mModel = new ClassTableModel(db, package, refs, prompter, this);
+    mProxy = new ClassTableProxy(this);
+    mProxy->setSourceModel(mModel);
+
+    auto *findLabel = new QLabel(tr("&Find class:"), this);
+    mFilter = new QLineEdit(this);
+    mFilter->setObjectName(QStringLiteral("fldFilter"));
+    mFilter->setAccessibleName(tr("Filter class names"));
+    mFilter->setPlaceholderText(tr("Part of a class name"));
+    mFilter->setClearButtonEnabled(true);
+    mFilter->installEventFilter(this);
+    findLabel->setBuddy(mFilter);
+    mCount = new QLabel(this);
+    mCount->setObjectName(QStringLiteral("lblCount"));
+
+    mView = new ClassTableView(*mModel, this);
+    mView->setObjectName(QStringLiteral("tblClasses"));
+    mView->setAccessibleName(tr("Classes"));
+    mView->setModel(mProxy);
+    mView->setItemDelegate(new ClassCellDelegate(refs, mView));
+    mView->setSelectionBehavior(QAbstractItemView::SelectItems);
+    mView->setSelectionMode(QAbstractItemView::SingleSelection);
+    mView->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                           QAbstractItemView::AnyKeyPressed);
+    mView->setWordWrap(false);
+    // Rows of one height scroll without measuring each row.
+    QHeaderView *rows = mView->verticalHeader();
+    rows->hide();
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    rows->setDefaultSectionSize(fontMetrics().height() + 8);
+    // Sorted as read, by class number; a click on a header sorts by its column.
+    QHeaderView *header = mView->horizontalHeader();
+    header->setSectionsClickable(true);
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(0, Qt::AscendingOrder);
+    header->setResizeContentsPrecision(200);
+    connect(header, &QHeaderView::sortIndicatorChanged, this,
+            [this](int column, Qt::SortOrder order) {
+                mProxy->sort(column, order);
+                mView->scrollTo(mView->currentIndex());
+            });
+    connect(mView->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex &current) { currentRowChanged(current); });
+    connect(mFilter, &QLineEdit::textChanged, this, &frmClassTable::filterChanged);
+    for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(mProxy, signal, this, &frmClassTable::updateCount);
+    connect(mProxy, &QAbstractItemModel::modelReset, this, [this] {
+        mView->resizeColumnsToContents();
+        updateCount();
+    });
+
+    auto *top = new QHBoxLayout;
+    top->addWidget(findLabel);
+    top->addWidget(mFilter, 1);
+    top->addWidget(mCount);
+    auto *layout = new QVBoxLayout(this);
+    mMenuBar = new QMenuBar(this);
+    layout->setMenuBar(mMenuBar);
+    layout->addLayout(top);
+    layout->addWidget(mView, 1);
+    resize(1000, 560);
+}
+
+void frmClassTable::showClass(ClassTableModel::Key key)
+{
+    mShown = key;
+    const int row = mModel->rowOf(key);
+    const int column = qMax(0, mView->currentIndex().column());
+    const QModelIndex index =
+        row < 0 ? QModelIndex() : mProxy->mapFromSource(mModel->index(row, column));
+    mSyncing = true;
+    if (index.isValid()) {
+        mView->setCurrentIndex(index);
+        mView->scrollTo(index);
+    } else {
+        mView->selectionModel()->clear();
+    }
+    mSyncing = false;
+}
+
+void frmClassTable::currentRowChanged(const QModelIndex &current)
+{
+    if (mSyncing || !current.isValid())
+        return;
+    const ClassTableModel::Key key = mModel->keyAt(mProxy->mapToSource(current).row());
+    if (key == mShown)
+        return;
+    mShown = key;
+    emit classChosen(key);
+}
+
+void frmClassTable::filterChanged(const QString &text)
+{
+    mProxy->setNameFilter(text);
+    updateCount();
+    // The class the editor shows is selected again once the filter lets it through.
+    showClass(mShown);
+}
+
+void frmClassTable::updateCount()
+{
+    const int shown = mProxy->rowCount(), all = mModel->rowCount();
+    const QString classes = all == 1 ? tr("1 class") : tr("%1 classes").arg(all);
+    mCount->setText(shown == all ? classes : tr("%1 of %2").arg(shown).arg(classes));
+}
+
+bool frmClassTable::eventFilter(QObject *watched, QEvent *event)
+{
+    // Escape clears the filter; on an empty filter it closes the window.
+    if (watched == mFilter && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape && !mFilter->text().isEmpty()) {
+        mFilter->clear();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+} // namespace tarn
