@@ -137,6 +137,23 @@ frmClassTable::frmClassTable(const Database &db, const QString &package, const C
     mView = new ClassTableView(*mModel, this);
     mView->setObjectName(QStringLiteral("tblClasses"));
     mView->setAccessibleName(tr("Classes"));
+    // Rows that come, go or move take the current cell with them: that is
+    // no choice of the user's, so the class editor does not follow it.
+    // Connected before the view's own handlers so that they run inside.
+    auto begin = [this] {
+        ++mModelChanging;
+    };
+    auto end = [this] {
+        --mModelChanging;
+    };
+    connect(mProxy, &QAbstractItemModel::rowsAboutToBeRemoved, this, begin);
+    connect(mProxy, &QAbstractItemModel::rowsRemoved, this, end);
+    connect(mProxy, &QAbstractItemModel::rowsAboutToBeInserted, this, begin);
+    connect(mProxy, &QAbstractItemModel::rowsInserted, this, end);
+    connect(mProxy, &QAbstractItemModel::layoutAboutToBeChanged, this, begin);
+    connect(mProxy, &QAbstractItemModel::layoutChanged, this, end);
+    connect(mProxy, &QAbstractItemModel::modelAboutToBeReset, this, begin);
+    connect(mProxy, &QAbstractItemModel::modelReset, this, end);
     mView->setModel(mProxy);
     mView->setItemDelegate(new ClassCellDelegate(refs, mView));
     mView->setSelectionBehavior(QAbstractItemView::SelectItems);
@@ -182,6 +199,12 @@ frmClassTable::frmClassTable(const Database &db, const QString &package, const C
     resize(1000, 560);
 }
 
+frmClassTable::~frmClassTable()
+{
+    // A cell being edited is dropped: the window going away is no choice to store it.
+    mView->itemDelegate()->disconnect(mView);
+}
+
 void frmClassTable::showClass(ClassTableModel::Key key)
 {
     mShown = key;
@@ -201,7 +224,7 @@ void frmClassTable::showClass(ClassTableModel::Key key)
 
 void frmClassTable::currentRowChanged(const QModelIndex &current)
 {
-    if (mSyncing || !current.isValid())
+    if (mSyncing || mModelChanging || !current.isValid())
         return;
     const ClassTableModel::Key key = mModel->keyAt(mProxy->mapToSource(current).row());
     if (key == mShown)

@@ -68,6 +68,7 @@ class frmClassTable : public QDialog
 public:
     frmClassTable(const Database &db, const QString &package, const ClassRefs &refs,
                   Prompter &prompter, QWidget *parent);
+    ~frmClassTable() override;
 
     bool load() { return mModel->load(); }
     ClassTableModel *model() const { return mModel; }
@@ -96,6 +97,7 @@ private:
     QMenuBar *mMenuBar;
     ClassTableModel::Key mShown = -1;
     bool mSyncing = false;
+    int mModelChanging = 0;
 };
 
 } // namespace tarn
