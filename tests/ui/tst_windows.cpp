@@ -355,6 +355,7 @@ void tst_Windows::menusHaveMnemonics()
                                "&Help: &About TARN1...",
                                "&File: &Save As... | Save &Unprotected...",
                                "&Edit: &Undo Ctrl+Z | &Redo Ctrl+Shift+Z",
+                               "&View: Class &Table... Ctrl+T",
                                "&Edit: &Undo Ctrl+Z | &Redo Ctrl+Shift+Z"};
     QStringList menus;
     for (QWidget *window : {static_cast<QWidget *>(&main), static_cast<QWidget *>(&classes),
