@@ -11,7 +11,6 @@
 #include <QShortcut>
 #include <QToolButton>
 
-
 namespace tarn
 {
 

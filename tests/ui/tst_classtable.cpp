@@ -143,6 +143,10 @@ private slots:
     void sortingKeepsSelection();
     void refusedEditStoresNothing_data();
     void refusedEditStoresNothing();
+    void cellChangedMeanwhile_data();
+    void cellChangedMeanwhile();
+    void undoRedoFromTheTable_data();
+    void undoRedoFromTheTable();
     void filter_data();
     void filter();
 };
@@ -378,6 +382,90 @@ void tst_ClassTable::refusedEditStoresNothing()
     QCOMPARE(qobject_cast<QLineEdit *>(f.view->indexWidget(index))->text(), typed);
     QCOMPARE(f.formText("fldClassName"), "Scout");
     QCOMPARE(f.formText("fldHealth"), formHealth.isEmpty() ? "0" : formHealth);
+}
+
+void tst_ClassTable::cellChangedMeanwhile_data()
+{
+    QTest::addColumn<int>("answer");     // Keep My Changes, Show Stored Values, Cancel
+    QTest::addColumn<QString>("stored"); // class_name and max_speed afterwards
+    QTest::addColumn<QString>("shown");  // the same in the table
+    QTest::addColumn<bool>("editing");   // the user is back in the cell
+    QTest::newRow("keep mine") << 0 << "Runner 410"
+                               << "Runner 410" << false;
+    QTest::newRow("show stored") << 1 << "Scout 410"
+                                 << "Scout 410" << false;
+    QTest::newRow("cancel") << 2 << "Scout 410"
+                            << "Scout 400" << true;
+}
+
+// Another program changes a class the table shows; a cell edit of that class
+// is not stored over it without asking.
+void tst_ClassTable::cellChangedMeanwhile()
+{
+    QFETCH(int, answer);
+    QFETCH(QString, stored);
+    QFETCH(QString, shown);
+    QFETCH(bool, editing);
+    Fixture f;
+    f.open();
+    f.peek.exec("UPDATE classdef SET max_speed = 410 WHERE class_num = 1");
+    f.prompter.answerChoice(answer);
+    const QModelIndex index = f.cell("Scout", Fixture::columnOf("class_name"));
+    f.typeInCell(index, "Runner");
+    QCOMPARE(f.prompter.calls().size(), 1);
+    QVERIFY2(f.prompter.calls()[0].text.contains("Max Speed: 400 -> 410"),
+             qPrintable(f.prompter.calls()[0].text));
+    QCOMPARE(f.peek.scalar("SELECT class_name || ' ' || max_speed FROM classdef "
+                           "WHERE class_num = 1"),
+             stored);
+    const QStringList cells = shown.split(' ');
+    QCOMPARE(f.cell(cells[0], Fixture::columnOf("max_speed")).data().toString(), cells[1]);
+    QTRY_COMPARE(qobject_cast<QLineEdit *>(f.view->indexWidget(f.cell(cells[0], 1))) != nullptr,
+                 editing);
+}
+
+void tst_ClassTable::undoRedoFromTheTable_data()
+{
+    QTest::addColumn<bool>("deleteClass"); // else a cell of the table
+    QTest::newRow("cell") << false;
+    QTest::newRow("class deleted in the form") << true;
+}
+
+// One history serves the form and the table: Ctrl+Z in the table takes back
+// the last change of either, and both show it.
+void tst_ClassTable::undoRedoFromTheTable()
+{
+    QFETCH(bool, deleteClass);
+    Fixture f;
+    f.open();
+    const QString everything = "SELECT group_concat(class_num || ' ' || class_name || ' ' || "
+                               "max_speed, ', ') FROM (SELECT * FROM classdef ORDER BY class_num)";
+    const QString before = f.peek.scalar(everything).toString();
+    if (deleteClass)
+        child<QPushButton>(f.editor.get(), "Command1")->click();
+    else
+        f.typeInCell(f.cell("Scout", Fixture::columnOf("max_speed")), "450");
+    const QString after = f.peek.scalar(everything).toString();
+    QVERIFY(after != before);
+    for (auto [modifiers, expected] :
+         {std::pair{Qt::KeyboardModifiers(Qt::ControlModifier), before},
+          std::pair{Qt::ControlModifier | Qt::ShiftModifier, after}}) {
+        QTest::keyClick(f.view, Qt::Key_Z, modifiers);
+        QCOMPARE(f.peek.scalar(everything).toString(), expected);
+        QStringList rows;
+        for (int row = 0; row < f.view->model()->rowCount(); ++row) {
+            QStringList cells;
+            for (int column : {0, 1, Fixture::columnOf("max_speed")})
+                cells << f.view->model()->index(row, column).data().toString();
+            rows << cells.join(' ');
+        }
+        rows.sort();
+        QStringList stored = expected.split(", ");
+        stored.sort();
+        QCOMPARE(rows, stored);
+        QCOMPARE(f.selectedName(), f.formText("fldClassName"));
+    }
+    QCOMPARE(f.prompter.calls().size(), 0);
 }
 
 void tst_ClassTable::filter_data()
