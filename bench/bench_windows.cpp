@@ -3,6 +3,7 @@
 // its classes. Prints medians of repeated runs in milliseconds.
 //   bench_windows DATA_DIR CONFIGURATION [RUNS]
 
+#include "benchsupport.h"
 #include "core/appstate.h"
 #include "core/startup.h"
 #include "platform/datacontrol.h"
@@ -20,33 +21,15 @@
 #include <vector>
 
 using namespace tarn;
+using namespace tarn::bench;
 
 namespace
 {
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-double msSince(const QElapsedTimer &timer)
-{
-    return double(timer.nsecsElapsed()) / 1e6;
-}
 
 // Lets the window lay itself out and paint.
 void settle()
 {
     QCoreApplication::processEvents();
-}
-
-// The offscreen platform warns on every window it shows; nothing to report.
-void quietOffscreen(QtMsgType type, const QMessageLogContext &, const QString &message)
-{
-    if (type != QtWarningMsg || !message.contains(QLatin1String("propagateSizeHints")))
-        std::fprintf(stderr, "%s\n", qPrintable(message));
 }
 
 } // namespace
