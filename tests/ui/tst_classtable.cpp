@@ -4,9 +4,11 @@
 #include "ui/classes/classtable.h"
 #include "ui/classes/frmclasses.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QTest>
 
@@ -125,7 +127,15 @@ struct Fixture {
     QTableView *view = nullptr;
 };
 
-enum class Action { TableCell, TableSlot, FormFieldThenMove, SelectInTable, AddClass, DeleteClass };
+enum class Action {
+    TableCell,
+    TableSlot,
+    TableFlag,
+    FormFieldThenMove,
+    SelectInTable,
+    AddClass,
+    DeleteClass
+};
 
 } // namespace
 
@@ -167,9 +177,6 @@ void tst_ClassTable::showsEveryClass()
     QCOMPARE(f.selectedName(), "Scout");
     QVERIFY(!f.view->accessibleName().isEmpty());
     QVERIFY(!child<QLineEdit>(f.table, "fldFilter")->accessibleName().isEmpty());
-    // The flags are shown only; nothing else of the class is read-only.
-    QVERIFY(!(f.view->model()->index(0, items).flags() & Qt::ItemIsEditable));
-    QVERIFY(f.view->model()->index(0, Fixture::columnOf("class_num")).flags() & Qt::ItemIsEditable);
 
     const QPointer<frmClassTable> table = f.table;
     QVERIFY(f.editor->close());
@@ -207,6 +214,18 @@ void tst_ClassTable::tableAndFormAgree_data()
                                  << "Nail Driver"
                                  << ""
                                  << "Scout" << 1;
+    // The boxes in the cell are the class editor's: Armor Patch is the third item.
+    QTest::newRow("item ticked") << Action::TableFlag << "Scout"
+                                 << "Armor Patch"
+                                 << "2"
+                                 << ""
+                                 << "Scout" << 1;
+    // Detpack is not enabled: greyed in the editor, it cannot be ticked here either.
+    QTest::newRow("item not enabled") << Action::TableFlag << "Scout"
+                                      << "Detpack"
+                                      << "4"
+                                      << ""
+                                      << "Scout" << 0;
     QTest::newRow("form field, then a move") << Action::FormFieldThenMove << "Scout"
                                              << "max_speed"
                                              << "999"
@@ -243,6 +262,11 @@ void tst_ClassTable::tableAndFormAgree()
     if (!pending.isEmpty())
         f.typeInForm("fldModel", pending);
     const int at = Fixture::columnOf(qPrintable(column));
+    const QString items = f.peek
+                              .scalar("SELECT group_concat(i1 || i2 || i3 || i4 || i5 || i6) "
+                                      "FROM classdef WHERE class_name = ?",
+                                      {target})
+                              .toString();
     switch (action) {
     case Action::TableCell:
         f.typeInCell(f.cell(target, at), value);
@@ -256,6 +280,18 @@ void tst_ClassTable::tableAndFormAgree()
         // Down from Scattergun is the next weapon: the choice is stored at once.
         QTest::keyClick(list, Qt::Key_Down);
         QCOMPARE(list->currentText(), value);
+        break;
+    }
+    case Action::TableFlag: {
+        const QModelIndex index = f.cell(target, f.view->model()->columnCount() - 2);
+        f.view->setCurrentIndex(index);
+        QTest::keyClick(f.view, Qt::Key_F2);
+        auto *boxes = qobject_cast<QListWidget *>(f.view->indexWidget(index));
+        QVERIFY(boxes);
+        boxes->setCurrentRow(value.toInt());
+        QCOMPARE(boxes->currentItem()->text(), column);
+        QTest::keyClick(boxes, Qt::Key_Space);
+        QTest::keyClick(boxes, Qt::Key_Return);
         break;
     }
     case Action::FormFieldThenMove:
@@ -292,6 +328,24 @@ void tst_ClassTable::tableAndFormAgree()
         QCOMPARE(f.formText(field), f.stored(c, selected));
     if (action == Action::TableSlot)
         QCOMPARE(child<QComboBox>(f.editor.get(), "w2")->currentText(), value);
+    // The item boxes of the class shown are the flags stored.
+    QString ticked;
+    for (int k = 0; k < 6; ++k)
+        ticked += child<QCheckBox>(f.editor.get(), qPrintable(QStringLiteral("Check1(%1)").arg(k)))
+                          ->isChecked()
+                      ? '1'
+                      : '0';
+    QCOMPARE(ticked, f.peek
+                         .scalar("SELECT i1 || i2 || i3 || i4 || i5 || i6 FROM classdef "
+                                 "WHERE class_name = ?",
+                                 {selected})
+                         .toString());
+    if (action == Action::TableFlag) {
+        QString expected = items;
+        if (writes)
+            expected[value.toInt()] = '1';
+        QCOMPARE(ticked, expected);
+    }
 }
 
 void tst_ClassTable::sortingKeepsSelection_data()

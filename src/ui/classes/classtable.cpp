@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenuBar>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -26,7 +27,21 @@ QWidget *ClassCellDelegate::createEditor(QWidget *parent, const QStyleOptionView
                                          const QModelIndex &index) const
 {
     QWidget *editor = nullptr;
-    if (const std::optional<schema::RefKind> kind = ClassTableModel::slotKind(index.column())) {
+    if (const std::optional<schema::RefKind> kind = ClassTableModel::flagKind(index.column())) {
+        // The boxes of the class editor's frame: Space ticks, Enter stores.
+        auto *boxes = new QListWidget(parent);
+        boxes->setAccessibleName(
+            index.model()->headerData(index.column(), Qt::Horizontal).toString());
+        const QList<RefEntry> &rows = mRefs.of(*kind).all;
+        for (qsizetype k = 0; k < qMin(rows.size(), flagBoxes(*kind)); ++k) {
+            auto *item = new QListWidgetItem(rows.at(k).name, boxes);
+            item->setFlags(tickable(rows.at(k).enabled)
+                               ? Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable
+                               : Qt::ItemIsSelectable);
+        }
+        editor = boxes;
+    } else if (const std::optional<schema::RefKind> kind =
+                   ClassTableModel::slotKind(index.column())) {
         auto *list = new QComboBox(parent);
         for (const RefEntry &row : mRefs.of(*kind).offered)
             list->addItem(row.name, row.id);
@@ -45,6 +60,13 @@ QWidget *ClassCellDelegate::createEditor(QWidget *parent, const QStyleOptionView
 
 void ClassCellDelegate::setEditorData(QWidget *editor, const QModelIndex &index) const
 {
+    if (auto *boxes = qobject_cast<QListWidget *>(editor)) {
+        const quint64 mask = index.data(Qt::EditRole).toULongLong();
+        for (int k = 0; k < boxes->count(); ++k)
+            boxes->item(k)->setCheckState((mask >> k) & 1 ? Qt::Checked : Qt::Unchecked);
+        boxes->setCurrentRow(0);
+        return;
+    }
     auto *list = qobject_cast<QComboBox *>(editor);
     const std::optional<schema::RefKind> kind = ClassTableModel::slotKind(index.column());
     if (!list || !kind) {
@@ -65,10 +87,36 @@ void ClassCellDelegate::setEditorData(QWidget *editor, const QModelIndex &index)
 void ClassCellDelegate::setModelData(QWidget *editor, QAbstractItemModel *model,
                                      const QModelIndex &index) const
 {
-    if (auto *list = qobject_cast<QComboBox *>(editor))
+    if (auto *boxes = qobject_cast<QListWidget *>(editor)) {
+        quint64 mask = 0;
+        for (int k = 0; k < boxes->count(); ++k)
+            if (boxes->item(k)->checkState() == Qt::Checked)
+                mask |= quint64(1) << k;
+        model->setData(index, mask, Qt::EditRole);
+    } else if (auto *list = qobject_cast<QComboBox *>(editor)) {
         model->setData(index, list->currentData(), Qt::EditRole);
-    else
+    } else
         QStyledItemDelegate::setModelData(editor, model, index);
+}
+
+void ClassCellDelegate::updateEditorGeometry(QWidget *editor, const QStyleOptionViewItem &option,
+                                             const QModelIndex &index) const
+{
+    auto *boxes = qobject_cast<QListWidget *>(editor);
+    if (!boxes) {
+        QStyledItemDelegate::updateEditorGeometry(editor, option, index);
+        return;
+    }
+    // Every box at once where the table has room, below the cell or above it.
+    const QRect area = editor->parentWidget()->rect();
+    const int height =
+        qMin(area.height(), boxes->sizeHintForRow(0) * boxes->count() + 2 * boxes->frameWidth());
+    QRect rect(option.rect.topLeft(), QSize(qMax(option.rect.width(), 220), height));
+    if (rect.bottom() > area.bottom())
+        rect.moveBottom(area.bottom());
+    if (rect.right() > area.right())
+        rect.moveRight(area.right());
+    editor->setGeometry(rect);
 }
 
 QPersistentModelIndex ClassCellDelegate::cellOf(const QWidget *editor)

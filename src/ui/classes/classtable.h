@@ -14,7 +14,7 @@ namespace tarn
 {
 
 // Edits a class's cells: a slot with a list of the offered weapons or grenades,
-// anything else as typed text.
+// items and special abilities with a list of boxes, anything else as typed text.
 class ClassCellDelegate : public QStyledItemDelegate
 {
     Q_OBJECT
@@ -30,6 +30,8 @@ public:
     void setEditorData(QWidget *editor, const QModelIndex &index) const override;
     void setModelData(QWidget *editor, QAbstractItemModel *model,
                       const QModelIndex &index) const override;
+    void updateEditorGeometry(QWidget *editor, const QStyleOptionViewItem &option,
+                              const QModelIndex &index) const override;
 
     // The cell an editor was opened on.
     static QPersistentModelIndex cellOf(const QWidget *editor);

@@ -142,9 +142,8 @@ ClassTableModel::Row ClassTableModel::readRow(Key key, const QVariantList &value
 QString ClassTableModel::flagText(RefKind kind, const QVariantList &values, int first) const
 {
     const QList<RefEntry> &rows = mRefs.of(kind).all;
-    const qsizetype shown = qMin(rows.size(), flagBoxes(kind));
     QString text;
-    for (qsizetype k = 0; k < shown; ++k) {
+    for (qsizetype k = 0; k < flagsInUse(kind); ++k) {
         if (!truthy(values.at(first + k)))
             continue;
         if (!text.isEmpty())
@@ -196,7 +195,7 @@ QVariant ClassTableModel::data(const QModelIndex &index, int role) const
         return flagsColumn ? text(row, column) : QVariant();
     case Qt::EditRole:
         if (flagsColumn)
-            return {};
+            return flagMask(row, column == itemsColumn() ? RefKind::Item : RefKind::Special);
         if (tableColumns()[std::size_t(column)].slot)
             return row.values.at(column);
         return text(row, column);
@@ -214,7 +213,6 @@ QVariant ClassTableModel::headerData(int section, Qt::Orientation orientation, i
 {
     if (orientation != Qt::Horizontal || section < 0 || section >= columnCount())
         return QAbstractTableModel::headerData(section, orientation, role);
-    const bool flagsColumn = section >= valueColumns();
     if (role == Qt::DisplayRole) {
         if (section == itemsColumn())
             return tr("Items");
@@ -222,15 +220,13 @@ QVariant ClassTableModel::headerData(int section, Qt::Orientation orientation, i
             return tr("Special");
         return tableColumns()[std::size_t(section)].header;
     }
-    if (role == Qt::ToolTipRole && flagsColumn)
-        return tr("Tick them in the class editor; the table shows them only.");
     return {};
 }
 
 Qt::ItemFlags ClassTableModel::flags(const QModelIndex &index) const
 {
     Qt::ItemFlags f = QAbstractTableModel::flags(index);
-    if (index.isValid() && index.column() < valueColumns())
+    if (index.isValid())
         f |= Qt::ItemIsEditable;
     return f;
 }
@@ -245,8 +241,12 @@ bool ClassTableModel::refuse(const QString &message)
 bool ClassTableModel::setData(const QModelIndex &index, const QVariant &value, int role)
 {
     mRefused = false;
-    if (role != Qt::EditRole || !index.isValid() || index.column() >= valueColumns())
+    if (role != Qt::EditRole || !index.isValid())
         return false;
+    if (index.column() >= valueColumns())
+        return setFlags(index.row(),
+                        index.column() == itemsColumn() ? RefKind::Item : RefKind::Special,
+                        value.toULongLong());
     const TableColumn &c = tableColumns()[std::size_t(index.column())];
     const Key key = keyAt(index.row());
     const QString name = shownText(className(index.row()));
@@ -264,6 +264,13 @@ bool ClassTableModel::setData(const QModelIndex &index, const QVariant &value, i
     }
     if (sameValue(newValue, mRows[std::size_t(index.row())].values.at(index.column())))
         return true;
+    RowValues edits;
+    edits.set(c.column, newValue);
+    return storeEdits(key, edits, field);
+}
+
+bool ClassTableModel::storeEdits(Key key, const RowValues &edits, const QString &field)
+{
     if (mBeforeStore && !mBeforeStore(key)) {
         mRefused = true;
         return false;
@@ -271,10 +278,43 @@ bool ClassTableModel::setData(const QModelIndex &index, const QVariant &value, i
     // As shown now: the class editor may just have stored its own edit of the row.
     const int row = rowOf(key);
     if (row < 0)
-        return refuse(tr("The class '%1' no longer exists; the change was not stored.").arg(name));
-    RowValues edits;
-    edits.set(c.column, newValue);
+        return refuse(tr("%1 was not stored: the class no longer exists.").arg(field));
     return storeCell(key, edits, {readColumns(), mRows[std::size_t(row)].values}, field);
+}
+
+quint64 ClassTableModel::flagMask(const Row &row, RefKind kind) const
+{
+    const int first = valueColumns() + (kind == RefKind::Item ? 0 : int(kItemBoxes));
+    quint64 mask = 0;
+    for (qsizetype k = 0; k < flagsInUse(kind); ++k)
+        if (truthy(row.values.at(first + k)))
+            mask |= quint64(1) << k;
+    return mask;
+}
+
+qsizetype ClassTableModel::flagsInUse(RefKind kind) const
+{
+    return qMin(mRefs.of(kind).all.size(), flagBoxes(kind));
+}
+
+bool ClassTableModel::setFlags(int row, RefKind kind, quint64 mask)
+{
+    const Row &r = mRows[std::size_t(row)];
+    const quint64 was = flagMask(r, kind);
+    const QList<RefEntry> &rows = mRefs.of(kind).all;
+    RowValues edits;
+    for (qsizetype k = 0; k < flagsInUse(kind); ++k) {
+        const bool on = (mask >> k) & 1;
+        // A box the class editor greys cannot be ticked or cleared here either.
+        if (on != bool((was >> k) & 1) && tickable(rows.at(k).enabled))
+            edits.set(schema::flagColumn(kind, int(k) + 1), on ? 1 : 0);
+    }
+    if (edits.columns.isEmpty())
+        return true;
+    const QString field =
+        tr("%1 of class '%2'")
+            .arg(kind == RefKind::Item ? tr("Items") : tr("Special"), shownText(className(row)));
+    return storeEdits(r.key, edits, field);
 }
 
 bool ClassTableModel::storeCell(Key key, const RowValues &edits, RowValues shown,
@@ -310,13 +350,16 @@ bool ClassTableModel::storeCell(Key key, const RowValues &edits, RowValues shown
             lines << tr("%1: %2 -> %3")
                          .arg(columnLabel(change.column), valueText(change.column, change.shown),
                               valueText(change.column, change.stored));
+        QStringList mine;
+        for (qsizetype i = 0; i < edits.columns.size(); ++i)
+            mine << tr("%1: %2").arg(columnLabel(edits.columns.at(i)),
+                                     valueText(edits.columns.at(i), edits.values.at(i)));
         const int choice = mPrompter.choose(
             tr("%1 was not stored: another user or program changed the class since it was "
-               "shown.\n\nChanged meanwhile:\n%2\n\nYour change: %3\n\nKeep your change "
+               "shown.\n\nChanged meanwhile:\n%2\n\nYour change:\n%3\n\nKeep your change "
                "(stored over the new values), or show the stored values (your change is "
                "dropped)?")
-                .arg(field, lines.join(QLatin1Char('\n')),
-                     valueText(edits.columns.first(), edits.values.first())),
+                .arg(field, lines.join(QLatin1Char('\n')), mine.join(QLatin1Char('\n'))),
             {tr("Keep My Changes"), tr("Show Stored Values"), tr("Cancel")}, 2,
             Prompter::Icon::Warning);
         if (choice == 0) {
@@ -332,11 +375,16 @@ bool ClassTableModel::storeCell(Key key, const RowValues &edits, RowValues shown
     }
 }
 
-QString ClassTableModel::columnLabel(const QString &column)
+QString ClassTableModel::columnLabel(const QString &column) const
 {
     const int at = columnOf(column);
     if (at >= 0)
         return tableColumns()[std::size_t(at)].header;
+    // A flag is known by the name on its box.
+    for (RefKind kind : {RefKind::Item, RefKind::Special})
+        for (qsizetype k = 0; k < flagsInUse(kind); ++k)
+            if (column == schema::flagColumn(kind, int(k) + 1))
+                return mRefs.of(kind).all.at(k).name;
     return capitalized(schema::fieldLabel(column));
 }
 
@@ -406,6 +454,15 @@ int ClassTableModel::columnOf(const QString &dbColumn)
         if (tableColumns()[i].column == dbColumn)
             return int(i);
     return -1;
+}
+
+std::optional<RefKind> ClassTableModel::flagKind(int column)
+{
+    if (column == itemsColumn())
+        return RefKind::Item;
+    if (column == specialsColumn())
+        return RefKind::Special;
+    return std::nullopt;
 }
 
 std::optional<RefKind> ClassTableModel::slotKind(int column)

@@ -20,7 +20,8 @@ class Prompter;
 // Every class of one configuration, a row each, read in one statement and kept
 // in memory: the columns a class editor shows, slots by name, the ticked items
 // and special abilities by name. Cells are stored one at a time under the
-// rules of the class editor's fields; the flags are read-only here.
+// rules of the class editor's fields; a flags cell takes the ticked boxes as a
+// mask (bit k for the k-th box).
 class ClassTableModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -56,6 +57,12 @@ public:
     // when gone.
     void refreshRow(Key key);
 
+    // The boxes in use for items or specials: one a reference row, as many
+    // as the class editor shows.
+    qsizetype flagsInUse(schema::RefKind kind) const;
+    // The flag column a table column shows, if it shows one.
+    static std::optional<schema::RefKind> flagKind(int column);
+
     // Whether row a sorts before row b by column.
     bool lessThan(int a, int b, int column) const;
     QString className(int row) const;
@@ -85,7 +92,10 @@ private:
     // Stores a cell when the row is stored as shown; another client's change
     // meanwhile is put to the user, as a write-back of the class editor does.
     bool storeCell(Key key, const RowValues &edits, RowValues shown, const QString &field);
-    static QString columnLabel(const QString &column);
+    bool storeEdits(Key key, const RowValues &edits, const QString &field);
+    bool setFlags(int row, schema::RefKind kind, quint64 mask);
+    quint64 flagMask(const Row &row, schema::RefKind kind) const;
+    QString columnLabel(const QString &column) const;
     QString valueText(const QString &column, const QVariant &value) const;
 
     const ClassRefs &mRefs;
