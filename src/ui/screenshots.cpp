@@ -4,6 +4,7 @@
 #include "platform/datacontrol.h"
 #include "platform/prompter.h"
 #include "platform/recorddialog.h"
+#include "ui/classes/classtable.h"
 #include "ui/classes/frmclasses.h"
 #include "ui/config/frmabout.h"
 #include "ui/config/frmcompare.h"
@@ -82,6 +83,7 @@ int takeScreenshots(AppState &state, const QString &dir)
         state.setCurrentPackage(names->first());
         frmClasses editor(state, prompter, &main);
         written += save(&editor, dir, QStringLiteral("class-editor.png"));
+        written += save(editor.mnuClassTable_Click(), dir, QStringLiteral("class-table.png"));
         editor.reject();
     }
     const std::pair<schema::RefKind, const char *> editors[] = {
