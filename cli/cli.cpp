@@ -41,7 +41,7 @@ const std::array kCommands{
     Command{"diff", "diff A B",
             "compare two configurations or class files class by class (a configuration's name "
             "wins; ./FILE for a file); status 0 equal, 1 different, 3 failure",
-            true, cmdDiff},
+            true, cmdDiff, DiffFailure},
     Command{"migrate", "migrate", "convert Jet data files to SQLite; keeps the Jet files", false,
             cmdMigrate},
 };
@@ -148,6 +148,7 @@ int runCommand(const Command &command, const QStringList &arguments, QTextStream
                QTextStream &err, const QString &dataDir, const QString &initCommand)
 {
     Context context{{}, {}, out, err, dataDir};
+    context.failure = command.failure;
     QCommandLineParser parser;
     parser.addOption(helpOption());
     const QList<QCommandLineOption> options = optionsOf(command);
@@ -188,7 +189,8 @@ int runCommand(const Command &command, const QStringList &arguments, QTextStream
     return command.handler(context);
 }
 
-int runLine(const QStringList &arguments, QTextStream &out, QTextStream &err)
+// failure: set to the status a failure of the command found takes.
+int runLine(const QStringList &arguments, QTextStream &out, QTextStream &err, int &failure)
 {
     Context c{{}, {}, out, err, {}};
     QCommandLineParser parser;
@@ -217,8 +219,10 @@ int runLine(const QStringList &arguments, QTextStream &out, QTextStream &err)
         return c.usage(QStringLiteral("no command given"));
     const QString name = args.takeFirst();
     for (const Command &command : kCommands)
-        if (name == QLatin1String(command.name))
+        if (name == QLatin1String(command.name)) {
+            failure = command.failure;
             return runCommand(command, args, out, err, dataDir, initCommand);
+        }
     return c.usage(QStringLiteral("unknown command %1").arg(name));
 }
 
@@ -228,7 +232,7 @@ int Context::fail(const QString &message) const
 {
     err << "tarn-cli: " << message << '\n';
     err.flush();
-    return Failure;
+    return failure;
 }
 
 int Context::usage(const QString &message) const
@@ -240,17 +244,19 @@ int Context::usage(const QString &message) const
 
 int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
 {
-    const int code = runLine(arguments, out, err);
+    int failure = Failure;
+    const int code = runLine(arguments, out, err, failure);
     // Output cut short (a full disk, a closed standard output) is a failure,
-    // or a script would go on with half a list.
+    // or a script would go on with half a list. diff's "different" is no
+    // answer when the differences were not written.
     out.flush();
     if (out.status() == QTextStream::Ok)
         return code;
     Context c{{}, {}, out, err, {}};
+    c.failure = failure;
     const QIODevice *device = out.device();
-    c.fail(QStringLiteral("the output could not be written: %1")
-               .arg(device ? device->errorString() : QStringLiteral("write error")));
-    return code == Success ? Failure : code;
+    return c.fail(QStringLiteral("the output could not be written: %1")
+                      .arg(device ? device->errorString() : QStringLiteral("write error")));
 }
 
 } // namespace tarn::cli

@@ -76,7 +76,7 @@ QString orNone(const QString &value)
     return value.isEmpty() ? QStringLiteral("(none)") : value;
 }
 
-// The store's own refusal would quote the name raw.
+// One line, where the store would lead with what it could not read.
 Status requireConfiguration(Context &c, const QString &name)
 {
     const Result<bool> exists = c.state->data().packageExists(name);
@@ -86,13 +86,6 @@ Status requireConfiguration(Context &c, const QString &name)
         return Status::failure(
             QStringLiteral("There is no configuration named '%1'.").arg(shownText(name)));
     return Status::success();
-}
-
-Result<ClassRecords> configurationRecords(Context &c, const QString &name)
-{
-    if (Status s = requireConfiguration(c, name); !s)
-        return s;
-    return readConfigurationRecords(*c.state, name);
 }
 
 Result<StoredClasses> storedClasses(Context &c, const QString &name, const RefNames &names)
@@ -137,29 +130,22 @@ int cmdDiff(Context &c)
         const Result<bool> exists = c.state->data().packageExists(argument);
         if (!exists)
             return exists.status();
-        if (!*exists && QFileInfo::exists(argument)) {
-            Result<ClassRecords> records = readClassFileRecords(argument);
-            if (!records) // the message quotes the path
-                return Status::failure(shownText(records.message()));
-            return records;
-        }
-        return configurationRecords(c, argument);
+        if (*exists)
+            return readConfigurationRecords(*c.state, argument);
+        if (QFileInfo::exists(argument))
+            return readClassFileRecords(argument);
+        return Status::failure(QStringLiteral("There is no configuration or file named '%1'.")
+                                   .arg(shownText(argument)));
     };
     const Result<ClassRecords> a = recordsOf(c.args.at(0));
-    if (!a) {
-        c.fail(a.message());
-        return DiffFailure;
-    }
+    if (!a)
+        return c.fail(a.message());
     const Result<ClassRecords> b = recordsOf(c.args.at(1));
-    if (!b) {
-        c.fail(b.message());
-        return DiffFailure;
-    }
+    if (!b)
+        return c.fail(b.message());
     const Result<RefNames> names = RefNames::read(c.state->ref());
-    if (!names) {
-        c.fail(names.message());
-        return DiffFailure;
-    }
+    if (!names)
+        return c.fail(names.message());
     const Comparison comparison = compareClasses(*a, *b, *names);
     for (const QString &name : comparison.onlyA)
         c.out << "only in A: " << name << '\n';

@@ -21,6 +21,7 @@ struct Context {
     QString dataDir;
     AppState *state = nullptr;
     QHash<QString, QString> values{}; // options with a value given, by name
+    int failure = Failure;            // the status fail() returns
 
     int fail(const QString &message) const;
     int usage(const QString &message) const;
@@ -34,6 +35,7 @@ struct Command {
     const char *help;
     bool needsStartup;
     Handler handler;
+    int failure = Failure; // the status of a failure, output cut short included
 };
 
 // Commands on configurations and settings.

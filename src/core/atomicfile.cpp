@@ -1,5 +1,7 @@
 #include "core/atomicfile.h"
 
+#include "store/textrules.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -50,7 +52,7 @@ QString AtomicFile::targetPath(const QString &path)
 
 Status AtomicFile::failure() const
 {
-    return Status::failure(mFile.fileName() + QStringLiteral(": ") + mError);
+    return Status::failure(shownText(mFile.fileName()) + QStringLiteral(": ") + mError);
 }
 
 Status AtomicFile::open()

@@ -307,8 +307,8 @@ bool isOwnFile(const AppState &state, const QString &path)
 Status exportClassFile(AppState &state, const QString &configName, const QString &path,
                        bool protect, const ClassFileProgress &progress)
 {
-    const QString what =
-        QStringLiteral("Could not export the configuration '%1' to %2.").arg(configName, path);
+    const QString what = QStringLiteral("Could not export the configuration '%1' to %2.")
+                             .arg(shownText(configName), shownText(path));
     auto fail = [&what](const QString &cause) {
         return Status::failure(what + QLatin1Char('\n') + cause);
     };
@@ -369,7 +369,7 @@ Status exportClassFile(AppState &state, const QString &configName, const QString
         },
         [&](const StoredClass &row) {
             auto ofClass = [&row] {
-                return QStringLiteral("class \"%1\": ").arg(row.text(0));
+                return QStringLiteral("class \"%1\": ").arg(shownText(row.text(0)));
             };
             const Result<ClassRecord> record = classFromRow(row, *flagRows);
             if (!record)
@@ -395,15 +395,17 @@ Status importClassFile(AppState &state, const QString &newName, const QString &p
 {
     if (Status s = DataStore::checkNewName(newName); !s)
         return s;
-    const QString what = QStringLiteral("Could not import %1 as '%2'.").arg(path, newName);
-    auto refuse = [&path](const ReadProblem &problem) {
+    // A file name may hold anything: a message shows it escaped.
+    const QString shownPath = shownText(path);
+    const QString what = QStringLiteral("Could not import %1 as '%2'.").arg(shownPath, newName);
+    auto refuse = [&shownPath](const ReadProblem &problem) {
         QString cause = problem.cause;
         if (!cause.isEmpty())
             cause[0] = cause[0].toUpper();
         const QString where =
             problem.line > 0
-                ? QStringLiteral("%1, line %2").arg(path, QString::number(problem.line))
-                : path;
+                ? QStringLiteral("%1, line %2").arg(shownPath, QString::number(problem.line))
+                : shownPath;
         return Status::failure(QStringLiteral("%1\n%2\nNothing was imported.").arg(cause, where));
     };
     // Reading: the first half of the scale, in bytes of the file where its size is known.
@@ -477,11 +479,12 @@ Result<int> readClassFile(const QString &path, QIODevice *spool)
         outcome = *read;
     }
     const ReadProblem &problem = outcome.problem;
+    const QString shownPath = shownText(path);
     if (!outcome.ok())
-        return Status::failure(problem.line > 0
-                                   ? QStringLiteral("%1:%2: %3")
-                                         .arg(path, QString::number(problem.line), problem.cause)
-                                   : QStringLiteral("%1: %2").arg(path, problem.cause));
+        return Status::failure(
+            problem.line > 0 ? QStringLiteral("%1:%2: %3")
+                                   .arg(shownPath, QString::number(problem.line), problem.cause)
+                             : QStringLiteral("%1: %2").arg(shownPath, problem.cause));
     return outcome.classes;
 }
 

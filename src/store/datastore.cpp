@@ -52,9 +52,9 @@ Result<QStringList> DataStore::packageNames() const
 Result<bool> DataStore::packageExists(const QString &name) const
 {
     QSqlQuery query;
-    if (Status s =
-            mDb.exec(query, QStringLiteral("SELECT count(*) FROM package WHERE ") + nameFilter(),
-                     {name}, QStringLiteral("Could not look up the configuration '%1'.").arg(name));
+    if (Status s = mDb.exec(
+            query, QStringLiteral("SELECT count(*) FROM package WHERE ") + nameFilter(), {name},
+            QStringLiteral("Could not look up the configuration '%1'.").arg(shownText(name)));
         !s)
         return s;
     return query.next() && query.value(0).toLongLong() > 0;
@@ -63,16 +63,18 @@ Result<bool> DataStore::packageExists(const QString &name) const
 Result<QString> DataStore::storedPackageName(const QString &name) const
 {
     QSqlQuery query;
-    if (Status s =
-            mDb.exec(query,
-                     QStringLiteral("SELECT package_name FROM package WHERE %1 "
-                                    "ORDER BY rowid LIMIT 1")
-                         .arg(nameFilter()),
-                     {name}, QStringLiteral("Could not look up the configuration '%1'.").arg(name));
+    if (Status s = mDb.exec(
+            query,
+            QStringLiteral("SELECT package_name FROM package WHERE %1 "
+                           "ORDER BY rowid LIMIT 1")
+                .arg(nameFilter()),
+            {name},
+            QStringLiteral("Could not look up the configuration '%1'.").arg(shownText(name)));
         !s)
         return s;
     if (!query.next())
-        return Status::failure(QStringLiteral("There is no configuration named '%1'.").arg(name));
+        return Status::failure(
+            QStringLiteral("There is no configuration named '%1'.").arg(shownText(name)));
     return query.value(0).toString();
 }
 
@@ -116,7 +118,7 @@ Status DataStore::refuseExisting(const QString &name) const
     if (*exists)
         return Status::failure(
             QStringLiteral("A configuration named '%1' exists already. Choose another name.")
-                .arg(name));
+                .arg(shownText(name)));
     return Status::success();
 }
 
@@ -131,8 +133,9 @@ Status DataStore::claimNewName(const QString &name, const QString &what) const
 
 Status DataStore::createPackage(const QString &name)
 {
-    return createPackage(name, QStringLiteral("Could not add the configuration '%1'.").arg(name),
-                         [](classfile::ClassRecord &) { return Result<bool>(false); });
+    return createPackage(
+        name, QStringLiteral("Could not add the configuration '%1'.").arg(shownText(name)),
+        [](classfile::ClassRecord &) { return Result<bool>(false); });
 }
 
 namespace
@@ -487,7 +490,8 @@ Result<QList<QVariantList>> DataStore::classRows(const QString &name, const QStr
 
 Status DataStore::deletePackage(const QString &name)
 {
-    const QString what = QStringLiteral("Could not delete the configuration '%1'.").arg(name);
+    const QString what =
+        QStringLiteral("Could not delete the configuration '%1'.").arg(shownText(name));
     Transaction tx(mDb);
     if (Status s = tx.begin(what); !s)
         return s;
@@ -503,7 +507,8 @@ Status DataStore::deletePackage(const QString &name)
         !s)
         return s;
     if (query.numRowsAffected() < 1)
-        return Status::failure(QStringLiteral("There is no configuration named '%1'.").arg(name));
+        return Status::failure(
+            QStringLiteral("There is no configuration named '%1'.").arg(shownText(name)));
     if (Status s =
             mDb.exec(QStringLiteral("DELETE FROM classdef WHERE ") + nameFilter(), {name}, what);
         !s)
@@ -515,8 +520,8 @@ Status DataStore::copyPackage(const QString &source, const QString &target)
 {
     if (Status s = checkNewName(target); !s)
         return s;
-    const QString what =
-        QStringLiteral("Could not copy the configuration '%1' to '%2'.").arg(source, target);
+    const QString what = QStringLiteral("Could not copy the configuration '%1' to '%2'.")
+                             .arg(shownText(source), shownText(target));
     Transaction tx(mDb);
     if (Status s = tx.begin(what); !s)
         return s;
@@ -524,7 +529,8 @@ Status DataStore::copyPackage(const QString &source, const QString &target)
     if (!sourceExists)
         return sourceExists.status();
     if (!*sourceExists)
-        return Status::failure(QStringLiteral("There is no configuration named '%1'.").arg(source));
+        return Status::failure(
+            QStringLiteral("There is no configuration named '%1'.").arg(shownText(source)));
     if (Status s = claimNewName(target, what); !s)
         return s;
     if (Status s = mDb.exec(QStringLiteral("INSERT INTO package (package_name) VALUES (?)"),
@@ -555,7 +561,7 @@ Result<int> DataStore::nextClassNumber(const QString &package) const
     if (highest.toLongLong() >= 32767)
         return Status::failure(QStringLiteral("No class number is left: the highest class number "
                                               "of '%1' is already 32767.")
-                                   .arg(package));
+                                   .arg(shownText(package)));
     return int(highest.toLongLong()) + 1;
 }
 

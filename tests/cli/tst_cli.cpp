@@ -38,7 +38,8 @@ void tst_Cli::commands_data()
 {
     // Each row runs its commands in order on a fresh sample directory (FILE
     // stands for a file in it, ODD for one that does not read, with a '%1' in
-    // its name and control characters in its text); the last one's status and
+    // its name and control characters in its text, GONE for a file that is not
+    // there, with an escape sequence in its name); the last one's status and
     // output are compared, then the list. What the commands only pass on from
     // the store and the class file code is tested there: here one failure a
     // command shows that it is passed on.
@@ -53,7 +54,8 @@ void tst_Cli::commands_data()
     QTest::newRow("list") << L{{"list"}} << 0 << "Sample Config\n" << sample << "";
     QTest::newRow("copy missing source")
         << L{{"copy", "Nope", "B"}} << 1 << "" << sample << "no configuration named 'Nope'";
-    QTest::newRow("delete missing") << L{{"delete", "Nope"}} << 1 << "" << sample << "Nope";
+    QTest::newRow("delete missing, escaped") << L{{"delete", "No\x1b[2J"}} << 1 << "" << sample
+                                             << "There is no configuration named 'No\\x1b[2J'.";
     QTest::newRow("init over data")
         << L{{"new", "B"}, {"init", "--sample"}} << 1 << "" << two << "exists already";
     QTest::newRow("mod-id set") << L{{"mod-id", " x "}, {"mod-id"}} << 0 << "x\n" << sample << "";
@@ -98,7 +100,7 @@ void tst_Cli::commands_data()
                                      << two << "";
     QTest::newRow("diff, no such configuration, escaped")
         << L{{"diff", "Sample Config", "No\x1b[2J"}} << 3 << "" << sample
-        << "There is no configuration named 'No\\x1b[2J'.";
+        << "There is no configuration or file named 'No\\x1b[2J'.";
     QTest::newRow("diff, a file that does not read")
         << L{{"diff", "ODD", "Sample Config"}} << 3 << "" << sample << "ODD:3: Bad Class Record";
     QTest::newRow("diff, one argument")
@@ -107,6 +109,14 @@ void tst_Cli::commands_data()
                                           << "" << sample << "unknown format 'xml'";
     QTest::newRow("import, escaped") << L{{"import", "C", "ODD"}} << 1 << "" << sample
                                      << "Bad Class Record: \\x1b[2Jred\\rx\\x80\nODD, line 3\n";
+    // A file name may hold anything; none of it reaches the terminal raw.
+    QTest::newRow("import, file name escaped")
+        << L{{"import", "C", "GONE"}} << 1 << "" << sample << "gone\\x1b[2J.class\nNothing";
+    QTest::newRow("check, file name escaped")
+        << L{{"check", "GONE"}} << 1 << "" << sample << "gone\\x1b[2J.class: No such file";
+    QTest::newRow("export, file name escaped")
+        << L{{"export", "Sample Config", "GONE/x.class"}} << 1 << "" << sample
+        << "gone\\x1b[2J.class/x.class.\n";
 }
 
 void tst_Cli::commands()
@@ -117,15 +127,18 @@ void tst_Cli::commands()
     QFETCH(QStringList, list);
     QFETCH(QString, error);
     DataDir dir;
-    const QString file = dir.file("out.class"), odd = dir.file("50%1 off.class");
+    const QString file = dir.file("out.class"), odd = dir.file("50%1 off.class"),
+                  gone = dir.file("gone\x1b[2J.class");
     writeFile(odd, "V3\r\nx\r\n\x1b[2Jred\rx\x80\r\n\r\n");
     CliRun last{};
     for (QStringList command : commands)
-        last =
-            runCli(dir.path(), command.replaceInStrings("FILE", file).replaceInStrings("ODD", odd));
+        last = runCli(dir.path(), command.replaceInStrings("FILE", file)
+                                      .replaceInStrings("ODD", odd)
+                                      .replaceInStrings("GONE", gone));
     QCOMPARE(last.code, code);
     QCOMPARE(last.out, output);
     QVERIFY2(last.err.contains(error.replace("ODD", odd)), qPrintable(last.err));
+    QVERIFY2(!last.err.contains(u'\x1b'), qPrintable(last.err));
     QCOMPARE(error.isEmpty(), last.err.isEmpty());
     QCOMPARE(runCli(dir.path(), {"list"}).out, list.isEmpty() ? QString() : list.join('\n') + '\n');
 }
@@ -313,16 +326,24 @@ void tst_Cli::dataFolder()
 void tst_Cli::outputNotWritten_data()
 {
     // tarn-cli itself, its standard output broken in one of three ways; every
-    // command writes through the one stream that is checked.
+    // command writes through the one stream that is checked. diff's failure
+    // is 3: its 1 says "different".
     QTest::addColumn<QString>("how");
-    for (const char *how : {"full disk", "closed", "file-size limit"})
-        QTest::newRow(how) << how;
+    QTest::addColumn<QStringList>("command");
+    QTest::addColumn<int>("code");
+    for (const char *how : {"full disk", "closed", "file-size limit"}) {
+        QTest::addRow("list, %s", how) << how << QStringList{"list"} << 1;
+        QTest::addRow("diff, %s", how) << how << QStringList{"diff", "Sample Config", "B"} << 3;
+    }
 }
 
 void tst_Cli::outputNotWritten()
 {
     QFETCH(QString, how);
+    QFETCH(QStringList, command);
+    QFETCH(int, code);
     DataDir dir;
+    QCOMPARE(runCli(dir.path(), {"new", "B"}).code, 0);
     QProcess cli;
     if (how == "full disk") {
         cli.setStandardOutputFile("/dev/full");
@@ -336,12 +357,12 @@ void tst_Cli::outputNotWritten()
             setrlimit(RLIMIT_FSIZE, &limit);
         });
     }
-    cli.start(TARN_CLI, QStringList{"--data-dir", dir.path(), "list"});
+    cli.start(TARN_CLI, QStringList{"--data-dir", dir.path()} + command);
     QVERIFY(cli.waitForFinished(60000));
     QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
     const QString err = QString::fromLocal8Bit(cli.readAllStandardError());
     QVERIFY2(err.startsWith("tarn-cli: the output could not be written: "), qPrintable(err));
-    QCOMPARE(cli.exitCode(), 1);
+    QCOMPARE(cli.exitCode(), code);
 }
 
 QTEST_GUILESS_MAIN(tst_Cli)
