@@ -2,6 +2,7 @@
 
 #include "commands.h"
 #include "core/startup.h"
+#include "store/textrules.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -125,6 +126,20 @@ void printHelp(QTextStream &out, const QString &dataDir)
            "2 usage error, 3 failure (a configuration or file that cannot be read).\n";
 }
 
+// The folder as a shell reads it back when pasted: in double quotes when it
+// holds more than letters, digits and /._-+:,@ (the message around it quotes
+// with single ones); control characters escaped all the same.
+QString shellWord(const QString &text)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9/._+:,@-]+$"));
+    if (plain.match(text).hasMatch())
+        return text;
+    QString quoted = shownText(text);
+    for (const QChar special : {u'\\', u'"', u'$', u'`'})
+        quoted.replace(special, QStringLiteral("\\") + special);
+    return u'"' + quoted + u'"';
+}
+
 // Parses arguments (without the program name); on a usage error returns its
 // message. The parser's own error handling would print and exit the process.
 QString parse(QCommandLineParser &parser, const QStringList &arguments)
@@ -211,9 +226,10 @@ int runLine(const QStringList &arguments, QTextStream &out, QTextStream &err, in
         printHelp(out, dataDir);
         return Success;
     }
-    const QString initCommand = parser.isSet(kDataDir)
-                                    ? QStringLiteral("tarn-cli --data-dir %1 init").arg(dataDir)
-                                    : QStringLiteral("tarn-cli init");
+    const QString initCommand =
+        parser.isSet(kDataDir)
+            ? QStringLiteral("tarn-cli --data-dir %1 init").arg(shellWord(dataDir))
+            : QStringLiteral("tarn-cli init");
     QStringList args = parser.positionalArguments();
     if (args.isEmpty())
         return c.usage(QStringLiteral("no command given"));

@@ -3,6 +3,7 @@
 #include "core/settings.h"
 #include "core/version.h"
 #include "store/initfiles.h"
+#include "store/textrules.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -25,7 +26,8 @@ StartupResult startUp(AppState &state)
         result.status = Status::failure(
             QStringLiteral("There are no data files in %1 (neither tarn_dat.mdb nor tarn_ref.mdb "
                            "is there).")
-                .arg(QDir::toNativeSeparators(QFileInfo(state.dataDir()).absoluteFilePath())));
+                .arg(shownText(
+                    QDir::toNativeSeparators(QFileInfo(state.dataDir()).absoluteFilePath()))));
         return result;
     }
     for (const QString &path : {state.dataPath(), state.refPath()})

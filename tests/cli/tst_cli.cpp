@@ -293,6 +293,9 @@ void tst_Cli::dataFolder_data()
     // The folder is not made, nor the files.
     QTest::newRow("none: says to run init")
         << "a/b" << QStringList{"list"} << 1 << "Run 'tarn-cli --data-dir DIR init'" << false;
+    QTest::newRow("none: the command to run quotes the folder")
+        << "a/my $x" << QStringList{"list"} << 1 << "Run 'tarn-cli --data-dir \"DIR\" init'"
+        << false;
     QTest::newRow("init makes the folder") << "a/50%1 b" << QStringList{"init"} << 0
                                            << "Created DIR/tarn_dat.mdb and DIR/tarn_ref.mdb\n"
                                            << true;
@@ -315,8 +318,9 @@ void tst_Cli::dataFolder()
     const CliRun run = runCli(QDir::cleanPath(dir), args);
     QCOMPARE(run.code, code);
     const QString printed = run.out + run.err;
-    QVERIFY2(printed.contains(QString(output).replace("DIR", QDir::cleanPath(dir))),
-             qPrintable(printed));
+    QVERIFY2(
+        printed.contains(QString(output).replace("DIR", QDir::cleanPath(dir).replace("$", "\\$"))),
+        qPrintable(printed));
     QCOMPARE(QFile::exists(QDir(dir).filePath("tarn_dat.mdb")), created);
     QCOMPARE(QFile::exists(QDir(dir).filePath("tarn_ref.mdb")), created);
     if (!created && args.first() != "--help")
