@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -336,6 +337,7 @@ void tst_frmConfig::compare()
         f.peek.exec(sql);
     const QStringList names = *f.state.data().packageNames();
     frmCompare window(f.state, f.prompter, names, "Sample Config");
+    window.show();
     auto *a = child<QComboBox>(&window, "cboA");
     auto *bBox = child<QComboBox>(&window, "cboB");
     QCOMPARE(a->currentText(), "Sample Config");
@@ -361,6 +363,9 @@ void tst_frmConfig::compare()
     bBox->setCurrentIndex(bBox->findText("Empty"));
     QCOMPARE(table->rowCount(), 2);
     QCOMPARE(table->item(0, 1)->text(), "(only in A)");
+    // The columns fill the table after every comparison, not the first alone.
+    QCoreApplication::processEvents();
+    QCOMPARE(table->horizontalHeader()->length(), table->viewport()->width());
 }
 
 void tst_frmConfig::compareFromMenu()

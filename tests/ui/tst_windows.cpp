@@ -295,7 +295,9 @@ void tst_Windows::userTextShownAsTyped()
 }
 
 // Screen readers need a name for each control: its own, or its label's
-// (item views take none from a label).
+// (item views take none from a label), the clear button a line edit shows
+// once it holds text included; and a label's name is its text, or a shown
+// text would go unread.
 void tst_Windows::everyControlHasAName()
 {
     Fixture f;
@@ -313,10 +315,20 @@ void tst_Windows::everyControlHasAName()
     int checked = 0;
     for (QWidget *window : windows) {
         window->show();
+        for (QLineEdit *edit : window->findChildren<QLineEdit *>())
+            if (edit->isClearButtonEnabled())
+                edit->setText("x");
         QHash<QWidget *, QString> labelled;
-        for (QLabel *label : window->findChildren<QLabel *>())
+        for (QLabel *label : window->findChildren<QLabel *>()) {
             if (label->buddy())
                 labelled.insert(label->buddy(), label->text().remove('&'));
+            // A shortened text is the start of its name; a mark (pixmap) has no text.
+            const QString shown = label->text().remove('&').remove(QChar(0x2026));
+            const QString read =
+                QAccessible::queryAccessibleInterface(label)->text(QAccessible::Name);
+            QVERIFY2(!label->isVisible() || read.startsWith(shown),
+                     qPrintable(window->objectName() + ": " + label->objectName() + ": " + read));
+        }
         for (QWidget *w : window->findChildren<QWidget *>()) {
             const bool view = qobject_cast<QAbstractItemView *>(w);
             if (!w->isVisible() ||

@@ -66,7 +66,10 @@ frmCompare::frmCompare(AppState &state, Prompter &prompter, const QStringList &n
     mTable->setSelectionBehavior(QAbstractItemView::SelectRows);
     mTable->setTabKeyNavigation(false);
     mTable->verticalHeader()->hide();
-    mTable->horizontalHeader()->setStretchLastSection(true);
+    // The last column fills the rest and is never sized to its contents: that
+    // ended its stretch from the second comparison on, the header stopping
+    // short of the table's edge.
+    mTable->horizontalHeader()->setSectionResizeMode(BColumn, QHeaderView::Stretch);
     mTable->horizontalHeader()->setAccessibleName(QStringLiteral("Columns"));
     mTable->setMinimumSize(520, 260);
     QLabel *lblDifferences = label("lblDifferences", QStringLiteral("&Differences:"), mTable);
@@ -75,7 +78,8 @@ frmCompare::frmCompare(AppState &state, Prompter &prompter, const QStringList &n
     mSummary->setObjectName(QStringLiteral("lblSummary"));
     mSummary->setTextFormat(Qt::PlainText);
     mSummary->setWordWrap(true);
-    mSummary->setAccessibleName(QStringLiteral("Outcome"));
+    // No accessible name of its own: a label's name is what a screen reader
+    // reads, and here that is the outcome itself.
 
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     buttons->button(QDialogButtonBox::Close)->setObjectName(QStringLiteral("btClose"));
@@ -141,7 +145,8 @@ void frmCompare::compare()
     for (int row = 0; row < rows.size(); ++row)
         for (int column = 0; column < rows[row].size(); ++column)
             mTable->setItem(row, column, new QTableWidgetItem(rows[row][column]));
-    mTable->resizeColumnsToContents();
+    for (int column = ClassColumn; column < BColumn; ++column)
+        mTable->resizeColumnToContents(column);
 
     // One pass of arg(): a '%1' in a name stays as it is.
     if (comparison.equal()) {

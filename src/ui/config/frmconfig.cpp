@@ -19,6 +19,7 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <tuple>
@@ -77,6 +78,9 @@ frmConfig::frmConfig(AppState &state, Prompter &prompter, QWidget *parent)
     mFilter->setObjectName(QStringLiteral("txtFind"));
     mFilter->setPlaceholderText(QStringLiteral("Part of a name"));
     mFilter->setClearButtonEnabled(true);
+    // The clear button is the line edit's own; screen readers got no name for it.
+    for (QToolButton *clear : mFilter->findChildren<QToolButton *>())
+        clear->setAccessibleName(QStringLiteral("Clear"));
     mFilter->setAccessibleName(QStringLiteral("Find configuration"));
     mFilter->setAccessibleDescription(
         QStringLiteral("Shows only the configurations whose names contain this text; "
