@@ -86,7 +86,7 @@ struct Fixture {
     }
     QString selectedName() const
     {
-        const QModelIndexList selected = view->selectionModel()->selectedIndexes();
+        const QModelIndexList selected = view->selectionModel()->selectedRows();
         return selected.size() == 1 ? view->model()->index(selected[0].row(), 1).data().toString()
                                     : QStringLiteral("(%1 selected)").arg(selected.size());
     }

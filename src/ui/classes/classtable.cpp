@@ -204,7 +204,7 @@ frmClassTable::frmClassTable(const Database &db, const QString &package, const C
     connect(mProxy, &QAbstractItemModel::modelReset, this, end);
     mView->setModel(mProxy);
     mView->setItemDelegate(new ClassCellDelegate(refs, mView));
-    mView->setSelectionBehavior(QAbstractItemView::SelectItems);
+    mView->setSelectionBehavior(QAbstractItemView::SelectRows);
     mView->setSelectionMode(QAbstractItemView::SingleSelection);
     mView->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
                            QAbstractItemView::AnyKeyPressed);
