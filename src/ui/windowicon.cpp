@@ -1,5 +1,8 @@
 #include "ui/windowicon.h"
 
+#include <QLineEdit>
+#include <QToolButton>
+
 namespace tarn
 {
 
@@ -7,6 +10,13 @@ QIcon programIcon()
 {
     static const QIcon icon(QStringLiteral(":/tarn/tarn.svg"));
     return icon;
+}
+
+void enableClearButton(QLineEdit *field)
+{
+    field->setClearButtonEnabled(true);
+    for (QToolButton *clear : field->findChildren<QToolButton *>())
+        clear->setAccessibleName(QObject::tr("Clear"));
 }
 
 } // namespace tarn

@@ -2,10 +2,16 @@
 
 #include <QIcon>
 
+class QLineEdit;
+
 namespace tarn
 {
 
 // The program's icon, used by every window.
 QIcon programIcon();
+
+// Shows a line edit's clear button, named for screen readers (Qt gives it no
+// name).
+void enableClearButton(QLineEdit *field);
 
 } // namespace tarn

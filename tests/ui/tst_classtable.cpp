@@ -353,12 +353,20 @@ void tst_ClassTable::sortingKeepsSelection_data()
     QTest::addColumn<QString>("column"); // stored column, or "items"
     QTest::addColumn<int>("clicks");
     QTest::addColumn<QString>("order");
+    QTest::addColumn<bool>("menu"); // Sort > Sort by This Column in the column, not its header
     QTest::newRow("name, without regard to case")
-        << "class_name" << 1 << "Heavy Medic Scout sniper";
-    QTest::newRow("speed, by value, descending") << "max_speed" << 2 << "Scout Medic sniper Heavy";
-    QTest::newRow("weapon slot, by name") << "w2" << 1 << "Medic sniper Heavy Scout";
-    QTest::newRow("items, by name") << "items" << 1 << "Medic Heavy Scout sniper";
-    QTest::newRow("class number, descending") << "class_num" << 1 << "Medic sniper Heavy Scout";
+        << "class_name" << 1 << "Heavy Medic Scout sniper" << false;
+    QTest::newRow("speed, by value, descending")
+        << "max_speed" << 2 << "Scout Medic sniper Heavy" << false;
+    QTest::newRow("weapon slot, by name") << "w2" << 1 << "Medic sniper Heavy Scout" << false;
+    QTest::newRow("items, by name") << "items" << 1 << "Medic Heavy Scout sniper" << false;
+    QTest::newRow("class number, descending")
+        << "class_num" << 1 << "Medic sniper Heavy Scout" << false;
+    QTest::newRow("menu: speed, descending")
+        << "max_speed" << 2 << "Scout Medic sniper Heavy" << true;
+    QTest::newRow("menu: class number, descending")
+        << "class_num" << 1 << "Medic sniper Heavy Scout" << true;
+    QTest::newRow("menu: name") << "class_name" << 1 << "Heavy Medic Scout sniper" << true;
 }
 
 void tst_ClassTable::sortingKeepsSelection()
@@ -366,6 +374,7 @@ void tst_ClassTable::sortingKeepsSelection()
     QFETCH(QString, column);
     QFETCH(int, clicks);
     QFETCH(QString, order);
+    QFETCH(bool, menu);
     Fixture f;
     f.open();
     f.view->setCurrentIndex(f.cell("sniper", 1));
@@ -373,9 +382,16 @@ void tst_ClassTable::sortingKeepsSelection()
     const int at = column == "items" ? f.view->model()->columnCount() - 2
                                      : Fixture::columnOf(qPrintable(column));
     f.view->scrollTo(f.view->model()->index(0, at));
-    for (int i = 0; i < clicks; ++i)
-        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
-                          QPoint(header->sectionViewportPosition(at) + 4, header->height() / 2));
+    if (menu)
+        f.view->setCurrentIndex(f.cell("sniper", at));
+    for (int i = 0; i < clicks; ++i) {
+        if (menu)
+            child<QAction>(f.table, "mnuSortByColumn")->trigger();
+        else
+            QTest::mouseClick(
+                header->viewport(), Qt::LeftButton, {},
+                QPoint(header->sectionViewportPosition(at) + 4, header->height() / 2));
+    }
     QCOMPARE(f.shown(1), order);
     QCOMPARE(f.selectedName(), "sniper");
     QCOMPARE(f.formText("fldClassName"), "sniper");

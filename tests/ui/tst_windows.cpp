@@ -6,6 +6,7 @@
 #include "platform/qtprompter.h"
 #include "platform/recorddialog.h"
 #include "testsupport.h"
+#include "ui/classes/classtable.h"
 #include "ui/classes/frmclasses.h"
 #include "ui/config/frmabout.h"
 #include "ui/config/frmcompare.h"
@@ -309,7 +310,7 @@ void tst_Windows::everyControlHasAName()
     std::vector<std::unique_ptr<RecordDialog>> editors;
     for (schema::RefKind kind : schema::refKinds())
         editors.push_back(makeRefEditor(kind, *f.state, f.prompter));
-    QList<QWidget *> windows{&main, &classes, &about, &compare};
+    QList<QWidget *> windows{&main, &classes, &about, &compare, classes.mnuClassTable_Click()};
     for (const auto &e : editors)
         windows << e.get();
     int checked = 0;

@@ -1,6 +1,7 @@
 #include "ui/classes/classtable.h"
 
 #include "ui/classes/classrefs.h"
+#include "ui/windowicon.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -9,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMenuBar>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -176,7 +178,7 @@ frmClassTable::frmClassTable(const Database &db, const QString &package, const C
     mFilter->setObjectName(QStringLiteral("fldFilter"));
     mFilter->setAccessibleName(tr("Filter class names"));
     mFilter->setPlaceholderText(tr("Part of a class name"));
-    mFilter->setClearButtonEnabled(true);
+    enableClearButton(mFilter);
     mFilter->installEventFilter(this);
     findLabel->setBuddy(mFilter);
     mCount = new QLabel(this);
@@ -242,6 +244,19 @@ frmClassTable::frmClassTable(const Database &db, const QString &package, const C
     auto *layout = new QVBoxLayout(this);
     mMenuBar = new QMenuBar(this);
     layout->setMenuBar(mMenuBar);
+    // The headers take no focus and offer screen readers no action: sorting
+    // from the keyboard and through them is a menu's, by the current cell's
+    // column, again for the reverse order, as a click on its header.
+    QMenu *sortMenu = mMenuBar->addMenu(tr("&Sort"));
+    sortMenu->setObjectName(QStringLiteral("mnuSort"));
+    QAction *byColumn = sortMenu->addAction(tr("Sort by This &Column"), this, [this, header] {
+        const int column = qMax(0, mView->currentIndex().column());
+        const bool reverse = header->sortIndicatorSection() == column &&
+                             header->sortIndicatorOrder() == Qt::AscendingOrder;
+        header->setSortIndicator(column, reverse ? Qt::DescendingOrder : Qt::AscendingOrder);
+    });
+    byColumn->setObjectName(QStringLiteral("mnuSortByColumn"));
+    header->setAccessibleName(tr("Columns"));
     layout->addLayout(top);
     layout->addWidget(mView, 1);
     resize(1000, 560);

@@ -489,7 +489,9 @@ frmClassTable *frmClasses::mnuClassTable_Click()
                 if (key == mNavigator->currentKey())
                     mNavigator->reloadCurrent();
             });
-    tarn::addEditMenu(table->menuBar(), mNavigator);
+    // Edit comes first, as in every window.
+    QMenuBar *bar = table->menuBar();
+    bar->insertMenu(bar->actions().constFirst(), tarn::addEditMenu(bar, mNavigator));
     connect(mNavigator, &DataControl::rowChanged, model, &ClassTableModel::refreshRow);
     connect(mNavigator, &DataControl::repositioned, table,
             [this, table] { table->showClass(mNavigator->currentKey()); });

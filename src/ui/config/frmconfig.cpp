@@ -19,7 +19,6 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QPushButton>
-#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <tuple>
@@ -77,10 +76,7 @@ frmConfig::frmConfig(AppState &state, Prompter &prompter, QWidget *parent)
     mFilter = new QLineEdit(central);
     mFilter->setObjectName(QStringLiteral("txtFind"));
     mFilter->setPlaceholderText(QStringLiteral("Part of a name"));
-    mFilter->setClearButtonEnabled(true);
-    // The clear button is the line edit's own; screen readers got no name for it.
-    for (QToolButton *clear : mFilter->findChildren<QToolButton *>())
-        clear->setAccessibleName(QStringLiteral("Clear"));
+    enableClearButton(mFilter);
     mFilter->setAccessibleName(QStringLiteral("Find configuration"));
     mFilter->setAccessibleDescription(
         QStringLiteral("Shows only the configurations whose names contain this text; "
