@@ -9,6 +9,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QTest>
 
@@ -353,20 +354,29 @@ void tst_ClassTable::sortingKeepsSelection_data()
     QTest::addColumn<QString>("column"); // stored column, or "items"
     QTest::addColumn<int>("clicks");
     QTest::addColumn<QString>("order");
-    QTest::addColumn<bool>("menu"); // Sort > Sort by This Column in the column, not its header
-    QTest::newRow("name, without regard to case")
-        << "class_name" << 1 << "Heavy Medic Scout sniper" << false;
-    QTest::newRow("speed, by value, descending")
-        << "max_speed" << 2 << "Scout Medic sniper Heavy" << false;
-    QTest::newRow("weapon slot, by name") << "w2" << 1 << "Medic sniper Heavy Scout" << false;
-    QTest::newRow("items, by name") << "items" << 1 << "Medic Heavy Scout sniper" << false;
-    QTest::newRow("class number, descending")
-        << "class_num" << 1 << "Medic sniper Heavy Scout" << false;
-    QTest::newRow("menu: speed, descending")
-        << "max_speed" << 2 << "Scout Medic sniper Heavy" << true;
-    QTest::newRow("menu: class number, descending")
-        << "class_num" << 1 << "Medic sniper Heavy Scout" << true;
-    QTest::newRow("menu: name") << "class_name" << 1 << "Heavy Medic Scout sniper" << true;
+    // "header": clicks on it; "column": Sort > Sort by This Column in a cell of
+    // it; "by": Sort > Sort By > its name.
+    QTest::addColumn<QString>("how");
+    QTest::newRow("name, without regard to case") << "class_name" << 1 << "Heavy Medic Scout sniper"
+                                                  << "header";
+    QTest::newRow("speed, by value, descending") << "max_speed" << 2 << "Scout Medic sniper Heavy"
+                                                 << "header";
+    QTest::newRow("weapon slot, by name") << "w2" << 1 << "Medic sniper Heavy Scout"
+                                          << "header";
+    QTest::newRow("items, by name") << "items" << 1 << "Medic Heavy Scout sniper"
+                                    << "header";
+    QTest::newRow("class number, descending") << "class_num" << 1 << "Medic sniper Heavy Scout"
+                                              << "header";
+    QTest::newRow("menu, this column: speed, descending")
+        << "max_speed" << 2 << "Scout Medic sniper Heavy"
+        << "column";
+    QTest::newRow("menu, this column: class number, descending")
+        << "class_num" << 1 << "Medic sniper Heavy Scout"
+        << "column";
+    QTest::newRow("menu, by name: speed") << "max_speed" << 1 << "Heavy sniper Medic Scout"
+                                          << "by";
+    QTest::newRow("menu, by name: items, descending") << "items" << 2 << "sniper Scout Heavy Medic"
+                                                      << "by";
 }
 
 void tst_ClassTable::sortingKeepsSelection()
@@ -374,7 +384,7 @@ void tst_ClassTable::sortingKeepsSelection()
     QFETCH(QString, column);
     QFETCH(int, clicks);
     QFETCH(QString, order);
-    QFETCH(bool, menu);
+    QFETCH(QString, how);
     Fixture f;
     f.open();
     f.view->setCurrentIndex(f.cell("sniper", 1));
@@ -382,12 +392,16 @@ void tst_ClassTable::sortingKeepsSelection()
     const int at = column == "items" ? f.view->model()->columnCount() - 2
                                      : Fixture::columnOf(qPrintable(column));
     f.view->scrollTo(f.view->model()->index(0, at));
-    if (menu)
+    if (how == "column")
         f.view->setCurrentIndex(f.cell("sniper", at));
     for (int i = 0; i < clicks; ++i) {
-        if (menu)
+        if (how == "column")
             child<QAction>(f.table, "mnuSortByColumn")->trigger();
-        else
+        else if (how == "by") {
+            QAction *byName = child<QMenu>(f.table, "mnuSortBy")->actions().at(at);
+            QCOMPARE(byName->text(), f.view->model()->headerData(at, Qt::Horizontal).toString());
+            byName->trigger();
+        } else
             QTest::mouseClick(
                 header->viewport(), Qt::LeftButton, {},
                 QPoint(header->sectionViewportPosition(at) + 4, header->height() / 2));

@@ -246,16 +246,24 @@ frmClassTable::frmClassTable(const Database &db, const QString &package, const C
     layout->setMenuBar(mMenuBar);
     // The headers take no focus and offer screen readers no action: sorting
     // from the keyboard and through them is a menu's, by the current cell's
-    // column, again for the reverse order, as a click on its header.
-    QMenu *sortMenu = mMenuBar->addMenu(tr("&Sort"));
-    sortMenu->setObjectName(QStringLiteral("mnuSort"));
-    QAction *byColumn = sortMenu->addAction(tr("Sort by This &Column"), this, [this, header] {
-        const int column = qMax(0, mView->currentIndex().column());
+    // column or by one named, again for the reverse order, as a click on its
+    // header.
+    const auto sortBy = [header](int column) {
         const bool reverse = header->sortIndicatorSection() == column &&
                              header->sortIndicatorOrder() == Qt::AscendingOrder;
         header->setSortIndicator(column, reverse ? Qt::DescendingOrder : Qt::AscendingOrder);
+    };
+    QMenu *sortMenu = mMenuBar->addMenu(tr("&Sort"));
+    sortMenu->setObjectName(QStringLiteral("mnuSort"));
+    QAction *byColumn = sortMenu->addAction(tr("Sort by This &Column"), this, [this, sortBy] {
+        sortBy(qMax(0, mView->currentIndex().column()));
     });
     byColumn->setObjectName(QStringLiteral("mnuSortByColumn"));
+    QMenu *byName = sortMenu->addMenu(tr("Sort &By"));
+    byName->setObjectName(QStringLiteral("mnuSortBy"));
+    for (int column = 0; column < mProxy->columnCount(); ++column)
+        byName->addAction(mProxy->headerData(column, Qt::Horizontal).toString(), this,
+                          [sortBy, column] { sortBy(column); });
     header->setAccessibleName(tr("Columns"));
     layout->addLayout(top);
     layout->addWidget(mView, 1);
