@@ -123,7 +123,8 @@ void printHelp(QTextStream &out, const QString &dataDir)
     out << "\nAn argument -- ends the options: 'export -- --plain FILE' exports the\n"
            "configuration named --plain.\n"
            "\nExit status: 0 success, 1 failure, 2 usage error; diff: 0 equal, 1 different,\n"
-           "2 usage error, 3 failure (a configuration or file that cannot be read).\n";
+           "2 usage error, 3 failure (a configuration or file that cannot be read, or the\n"
+           "output not written).\n";
 }
 
 // The folder as a shell reads it back when pasted: in double quotes when it
