@@ -376,21 +376,13 @@ void tst_ClassFileIo::exportTargets_data()
     QTest::addColumn<QString>("first");
     QTest::addColumn<QString>("cause");
     const QString own = "TARN keeps its own data in that file; choose another file.";
-    QTest::newRow("new file") << "new.class"
-                              << ""
-                              << "";
-    QTest::newRow("file replaced") << "old.class"
-                                   << "file"
-                                   << "";
-    QTest::newRow("FIFO") << "f.class"
-                          << "fifo"
-                          << "f.class: this is a named pipe (FIFO), not a regular file";
-    QTest::newRow("folder") << "d.class"
-                            << "folder"
-                            << "d.class: this is a folder, not a file";
-    QTest::newRow("link to a FIFO") << "l.class"
-                                    << "link fifo"
-                                    << "l.class: this is a named pipe (FIFO), not a regular file";
+    const QString pipe = "%1: this is a named pipe (FIFO), not a regular file";
+    QTest::newRow("new file") << "new.class" << QString() << QString();
+    QTest::newRow("file replaced") << "old.class" << QString("file") << QString();
+    QTest::newRow("FIFO") << "f.class" << QString("fifo") << pipe.arg("f.class");
+    QTest::newRow("folder") << "d.class" << QString("folder")
+                            << QString("d.class: this is a folder, not a file");
+    QTest::newRow("link to a FIFO") << "l.class" << QString("link fifo") << pipe.arg("l.class");
     QTest::newRow("link to the data file") << "l.class"
                                            << "link tarn_dat.mdb" << own;
     QTest::newRow("dangling link to the settings") << "l.class"

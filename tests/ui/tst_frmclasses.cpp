@@ -1,9 +1,5 @@
-#include "core/startup.h"
+#include "classeditor.h"
 #include "focuschain.h"
-#include "platform/datacontrol.h"
-#include "scriptedprompter.h"
-#include "testsupport.h"
-#include "ui/classes/frmclasses.h"
 #include "ui/config/frmconfig.h"
 
 #include <QAction>
@@ -22,36 +18,16 @@ using namespace tarn::test;
 namespace
 {
 
-const QString kPackage = QStringLiteral("Cfg 'A'");
-
-// A data directory whose configuration holds the given classes (number, name),
-// or the sample configuration as it is, with the reference tables as the
-// sample or as a test sets them up.
-struct Fixture {
+// A configuration of classes (number, name), or the sample configuration,
+// and the class editor with the keys and lists a user works it by.
+struct Fixture : ClassEditor {
     explicit Fixture(const std::optional<QList<int>> &numbers = QList<int>{1, 2, 3})
-        : package(numbers ? kPackage : QStringLiteral("Sample Config"))
+        : ClassEditor(!numbers)
     {
-        if (!numbers)
-            return;
-        peek.exec("DELETE FROM classdef");
-        peek.exec("DELETE FROM package");
-        peek.exec("INSERT INTO package VALUES (?)", {kPackage});
-        for (int n : *numbers)
-            peek.exec("INSERT INTO classdef (package_name, class_num, class_name, max_speed, "
-                      "w2, w3, g1) VALUES (?, ?, ?, ?, 2, 3, 1)",
-                      {kPackage, n, QStringLiteral("Class %1").arg(n), 300 + n});
+        for (int n : numbers.value_or(QList<int>{}))
+            insertClass("class_num, class_name, max_speed, w2, w3, g1",
+                        {n, QStringLiteral("Class %1").arg(n), 300 + n, 2, 3, 1});
     }
-    // Opens the editor; the class rows it updates from here on are counted.
-    frmClasses &open()
-    {
-        peek.countWrites("classdef");
-        AppState &state = dir.start();
-        state.setCurrentPackage(package);
-        editor = std::make_unique<frmClasses>(state, prompter);
-        editor->show();
-        return *editor;
-    }
-    QLineEdit *edit(const char *name) const { return child<QLineEdit>(editor.get(), name); }
     // Presses a key in a field of the active editor.
     void key(const char *field, Qt::Key key, Qt::KeyboardModifiers modifiers = {}) const
     {
@@ -71,16 +47,6 @@ struct Fixture {
     }
     QComboBox *list(const char *name) const { return child<QComboBox>(editor.get(), name); }
     void click(const char *button) const { child<QPushButton>(editor.get(), button)->click(); }
-    DataControl *nav() const { return editor->navigator(); }
-    // Columns of one class, joined by spaces.
-    QString stored(const QStringList &columns, int number) const
-    {
-        return peek
-            .scalar(QStringLiteral("SELECT %1 FROM classdef WHERE class_num = ?")
-                        .arg(columns.join(" || ' ' || ")),
-                    {number})
-            .toString();
-    }
 
     // Exports through the menu item to a file of the data directory; returns its bytes.
     QByteArray exportTo(const char *action, const QString &name)
@@ -89,13 +55,6 @@ struct Fixture {
         child<QAction>(editor.get(), action)->trigger();
         return readFile(dir.file(name));
     }
-
-    QString package;
-    DataDir dir;
-    Peek peek{dir.dataPath()};
-    Peek ref{dir.refPath()};
-    ScriptedPrompter prompter;
-    std::unique_ptr<frmClasses> editor;
 };
 
 } // namespace
@@ -121,10 +80,9 @@ private slots:
     void fileMenu();
     void cancelOrRefusalWritesNothing();
     void flagSumsAgreeWithTheBoxes();
-    void twoEditorsOnOneClass();
+    void classChangedMeanwhile();
     void undoRedo_data();
     void undoRedo();
-    void undoDeleteClassRestoresEveryColumn();
     void undoAcrossRefusedWrite();
     void undoWhenAnotherClientChangedTheRow();
 };
@@ -251,21 +209,17 @@ void tst_frmClasses::addClass_data()
     QTest::addColumn<int>("expected"); // 0: refused with this message
     QTest::addColumn<QString>("message");
     const QList<int> three{1, 2, 7};
-    QTest::newRow("1 2 7") << three << ""
-                           << "" << 8 << "";
-    QTest::newRow("renumbered to 40, pending") << three << "Text1"
-                                               << "40" << 41 << "";
-    QTest::newRow("negative") << QList<int>{-9, -5} << ""
-                              << "" << -4 << "";
+    QTest::newRow("1 2 7") << three << QString() << QString() << 8 << QString();
+    QTest::newRow("renumbered to 40, pending")
+        << three << "Text1" << QString("40") << 41 << QString();
+    QTest::newRow("negative") << QList<int>{-9, -5} << QString() << QString() << -4 << QString();
     // An empty configuration gets class 1 when it is opened.
-    QTest::newRow("empty") << QList<int>{} << ""
-                           << "" << 2 << "";
-    QTest::newRow("no number left") << QList<int>{1, 32767} << ""
-                                    << "" << 0 << "32767";
+    QTest::newRow("empty") << QList<int>{} << QString() << QString() << 2 << QString();
+    QTest::newRow("no number left")
+        << QList<int>{1, 32767} << QString() << QString() << 0 << QString("32767");
     QTest::newRow("pending edit refused")
-        << three << "fldHealth"
-        << "40000" << 0
-        << "Max Health: 40000 is out of range; it must lie between -32768 and 32767.";
+        << three << "fldHealth" << QString("40000") << 0
+        << QString("Max Health: 40000 is out of range; it must lie between -32768 and 32767.");
 }
 
 void tst_frmClasses::addClass()
@@ -297,7 +251,7 @@ void tst_frmClasses::addClass()
     QCOMPARE(f.stored({"package_name", "class_name", "w2", "w3", "w4", "w5", "w6", "w7", "w8", "w9",
                        "w10", "g1", "g2", "g3"},
                       expected),
-             kPackage + ' ' + name + QString(" 1").repeated(12));
+             f.package + ' ' + name + QString(" 1").repeated(12));
 }
 
 void tst_frmClasses::deleteClass()
@@ -382,7 +336,7 @@ void tst_frmClasses::mainWindowEditOpensEditor()
     child<QPushButton>(&main, "btEdit")->click();
     QCOMPARE(seen, "Class 1");
     QCOMPARE(f.stored({"class_name"}, 1), "Via Edit");
-    QCOMPARE(state.currentPackage(), kPackage);
+    QCOMPARE(state.currentPackage(), f.package);
     QCOMPARE(list->selectedItems().size(), 1);
 }
 
@@ -453,23 +407,13 @@ void tst_frmClasses::flagSumsAgreeWithTheBoxes()
     QCOMPARE(flags.last().trimmed().toLongLong(), items);
 }
 
-void tst_frmClasses::twoEditorsOnOneClass()
+// Another program changes the class shown; the conflict names the slot and
+// the box as the editor shows them, and the stored values fill both again.
+void tst_frmClasses::classChangedMeanwhile()
 {
     Fixture f;
     f.open();
-    AppState otherState(f.dir.path());
-    QVERIFY(startUp(otherState).status);
-    otherState.setCurrentPackage(kPackage.toLower());
-    ScriptedPrompter otherPrompter;
-    frmClasses other(otherState, otherPrompter);
-    other.show();
-    child<QLineEdit>(&other, "fldSpeed")->setText("400");
-    auto *w2 = child<QComboBox>(&other, "w2");
-    w2->setCurrentIndex(w2->findText("Rocket Tube"));
-    emit w2->activated(w2->currentIndex());
-    child<QCheckBox>(&other, "Check1(1)")->setChecked(true);
-    QVERIFY(other.close());
-
+    f.peek.exec("UPDATE classdef SET max_speed = 400, w2 = 4, i2 = 1 WHERE class_num = 1");
     f.edit("fldSpeed")->selectAll();
     QTest::keyClicks(f.edit("fldSpeed"), "350");
     f.prompter.answerChoice(1); // show the stored values
@@ -504,22 +448,18 @@ void tst_frmClasses::undoRedo_data()
     QTest::addColumn<int>("number");
     QTest::addColumn<QString>("before");
     QTest::addColumn<QString>("after");
-    const QStringList speed{"max_speed"};
-    QTest::newRow("field stored by a move") << "speed" << false << speed << 1 << "301"
-                                            << "350";
-    QTest::newRow("field, by the menu") << "speed" << true << speed << 1 << "301"
-                                        << "350";
-    QTest::newRow("slot chosen") << "slot" << false << QStringList{"w2", "g1"} << 1 << "2 1"
-                                 << "4 4";
-    QTest::newRow("flag ticked") << "flag" << false << QStringList{"i2", "s3"} << 1 << "0 0"
-                                 << "1 0";
-    QTest::newRow("pending edit") << "pending" << false << QStringList{"class_name", "max_speed"}
-                                  << 1 << "Class 1 301"
-                                  << "Renamed 301";
-    QTest::newRow("add class") << "add" << false << QStringList{"class_name", "w2"} << 4 << ""
-                               << "Class # 4 1";
-    QTest::newRow("add class, by the menu") << "add" << true << QStringList{"class_name"} << 4 << ""
-                                            << "Class # 4";
+    const auto row = [](const char *name, const char *change, bool menu, const QStringList &columns,
+                        int number, const char *before, const char *after) {
+        QTest::newRow(name) << QString(change) << menu << columns << number << QString(before)
+                            << QString(after);
+    };
+    row("field stored by a move", "speed", false, {"max_speed"}, 1, "301", "350");
+    row("slot chosen", "slot", false, {"w2", "g1"}, 1, "2 1", "4 4");
+    row("flag ticked", "flag", false, {"i2", "s3"}, 1, "0 0", "1 0");
+    row("pending edit", "pending", false, {"class_name", "max_speed"}, 1, "Class 1 301",
+        "Renamed 301");
+    row("add class", "add", false, {"class_name", "w2"}, 4, "", "Class # 4 1");
+    row("add class, by the menu", "add", true, {"class_name"}, 4, "", "Class # 4");
 }
 
 void tst_frmClasses::undoRedo()
@@ -577,37 +517,6 @@ void tst_frmClasses::undoRedo()
     QVERIFY(f.editor->close());
     frmClasses again(f.dir.state(), f.prompter);
     QVERIFY(!child<QAction>(&again, "mnuUndo")->isEnabled());
-}
-
-void tst_frmClasses::undoDeleteClassRestoresEveryColumn()
-{
-    Fixture f(std::nullopt); // the sample configuration: every kind of column filled
-    f.peek.exec("UPDATE classdef SET model_name = NULL, skin_name1 = 'It''s', max_armor = -32768, "
-                "s31 = 1, w10 = 40000 WHERE class_num = 2");
-    const QString all = "SELECT rowid AS key, * FROM classdef ORDER BY class_num";
-    const auto rows = [&] {
-        QList<QVariantMap> found = f.peek.rows(all);
-        for (QVariantMap &row : found)
-            row.remove("key");
-        return found;
-    };
-    const QList<QVariantMap> before = rows();
-    QCOMPARE(before.first().size(), 69);
-    f.open();
-    QVERIFY(f.nav()->moveTo(1));
-    const QString name = f.edit("fldClassName")->text();
-    f.click("Command1");
-    QCOMPARE(f.peek.count("classdef"), before.size() - 1);
-
-    f.undo();
-    QCOMPARE(rows(), before);
-    QCOMPARE(f.peek.scalar("SELECT typeof(model_name) FROM classdef WHERE class_num = 2"), "null");
-    QCOMPARE(f.edit("fldClassName")->text(), name);
-    f.redo();
-    QCOMPARE(f.peek.count("classdef"), before.size() - 1);
-    QCOMPARE(f.peek.count("classdef WHERE class_num = 2"), 0);
-    child<QAction>(f.editor.get(), "mnuUndo")->trigger();
-    QCOMPARE(rows(), before);
 }
 
 // A write refused for its value is no step of the history, and an undo that

@@ -100,31 +100,26 @@ void tst_frmConfig::newAndCopyKeepNameAsTyped_data()
     QTest::addColumn<QString>("filterAfter");
     const QStringList sample{"Sample Config"};
     const QString exists = "A configuration named '%1' exists already. Choose another name.";
-    QTest::newRow("new in empty list") << "btNew" << false << "First" << QStringList{"First"} << 0
-                                       << QString() << QString() << QString();
-    QTest::newRow("new cancelled")
-        << "btNew" << true << QString() << sample << 2 << QString() << QString() << QString();
-    QTest::newRow("new keeps spaces")
-        << "btNew" << true << "  Spaced  " << QStringList{"  Spaced  "} + sample << 2 << QString()
-        << QString() << QString();
-    QTest::newRow("new duplicate in other case")
-        << "btNew" << true << "SAMPLE config" << sample << 2 << exists.arg("SAMPLE config")
-        << QString() << QString();
-    QTest::newRow("copied") << "btCopy" << true << "A copy" << QStringList{"A copy"} + sample << 4
-                            << QString() << QString() << QString();
-    QTest::newRow("copy cancelled")
-        << "btCopy" << true << QString() << sample << 2 << QString() << QString() << QString();
-    QTest::newRow("copy onto existing name")
-        << "btCopy" << true << "sample CONFIG" << sample << 2 << exists.arg("sample CONFIG")
-        << QString() << QString();
+    const auto row = [](const char *name, const char *button, bool sample, const QString &typed,
+                        const QStringList &expected, int classes, const QString &message = {},
+                        const char *filter = "", const char *filterAfter = "") {
+        QTest::newRow(name) << QString(button) << sample << typed << expected << classes << message
+                            << QString(filter) << QString(filterAfter);
+    };
+    row("new in empty list", "btNew", false, "First", {"First"}, 0);
+    row("new cancelled", "btNew", true, QString(), sample, 2);
+    row("new keeps spaces", "btNew", true, "  Spaced  ", QStringList{"  Spaced  "} + sample, 2);
+    row("new duplicate in other case", "btNew", true, "SAMPLE config", sample, 2,
+        exists.arg("SAMPLE config"));
+    row("copied", "btCopy", true, "A copy", QStringList{"A copy"} + sample, 4);
+    row("copy cancelled", "btCopy", true, QString(), sample, 2);
+    row("copy onto existing name", "btCopy", true, "sample CONFIG", sample, 2,
+        exists.arg("sample CONFIG"));
     // The new name is shown: a filter that would hide it goes.
-    QTest::newRow("new that the filter hides")
-        << "btNew" << true << "Other" << QStringList{"Other"} + sample << 2 << QString() << "SAM"
-        << QString();
-    QTest::newRow("copy that the filter shows")
-        << "btCopy" << true << "sample 2" << QStringList{"sample 2"} + sample << 4 << QString()
-        << "sam"
-        << "sam";
+    row("new that the filter hides", "btNew", true, "Other", QStringList{"Other"} + sample, 2, {},
+        "SAM");
+    row("copy that the filter shows", "btCopy", true, "sample 2", QStringList{"sample 2"} + sample,
+        4, {}, "sam", "sam");
 }
 
 void tst_frmConfig::newAndCopyKeepNameAsTyped()
@@ -299,28 +294,25 @@ void tst_frmConfig::compare_data()
     QTest::addColumn<QString>("summary");
     QTest::addColumn<QString>("message"); // a part of the one message shown
     const QString differ = "'Sample Config' and '%1' differ. %2";
-    QTest::newRow("equal") << "Copy"
-                           << "" << QStringList{}
-                           << "'Sample Config' and 'Copy' are equal: the same classes with the "
-                              "same values."
-                           << "";
-    QTest::newRow("a field and a slot by name")
-        << "50%1 \"B\""
-        << "UPDATE classdef SET max_speed = 300, w3 = 4 WHERE class_name = 'Scout' AND "
-           "package_name <> 'Sample Config'"
-        << QStringList{"Scout|weapon slot 3|Nail Driver|Rocket Tube", "Scout|Max Speed|400|300"}
-        << differ.arg("50%1 \"B\"", "Classes only in A: 0; only in B: 0; changed: 1.") << "";
-    QTest::newRow("renamed class")
-        << "Copy"
-        << "UPDATE classdef SET class_name = 'Scout 2' WHERE class_name = 'Scout' AND "
-           "package_name = 'Copy'"
-        << QStringList{"Scout|(only in A)||", "Scout 2|(only in B)||"}
-        << differ.arg("Copy", "Classes only in A: 1; only in B: 1; changed: 0.") << "";
-    QTest::newRow("a class an export would refuse")
-        << "Copy"
-        << "UPDATE classdef SET max_armor = NULL WHERE package_name = 'Copy'" << QStringList{}
-        << "The configurations could not be compared."
-        << "Max Armor is empty";
+    const auto row = [](const char *name, const char *b, const char *sql, const QStringList &rows,
+                        const QString &summary, const char *message = "") {
+        QTest::newRow(name) << QString(b) << QString(sql) << rows << summary << QString(message);
+    };
+    row("equal", "Copy", "", {},
+        "'Sample Config' and 'Copy' are equal: the same classes with the same values.");
+    row("a field and a slot by name", "50%1 \"B\"",
+        "UPDATE classdef SET max_speed = 300, w3 = 4 WHERE class_name = 'Scout' AND "
+        "package_name <> 'Sample Config'",
+        {"Scout|weapon slot 3|Nail Driver|Rocket Tube", "Scout|Max Speed|400|300"},
+        differ.arg("50%1 \"B\"", "Classes only in A: 0; only in B: 0; changed: 1."));
+    row("renamed class", "Copy",
+        "UPDATE classdef SET class_name = 'Scout 2' WHERE class_name = 'Scout' AND "
+        "package_name = 'Copy'",
+        {"Scout|(only in A)||", "Scout 2|(only in B)||"},
+        differ.arg("Copy", "Classes only in A: 1; only in B: 1; changed: 0."));
+    row("a class an export would refuse", "Copy",
+        "UPDATE classdef SET max_armor = NULL WHERE package_name = 'Copy'", {},
+        "The configurations could not be compared.", "Max Armor is empty");
 }
 
 void tst_frmConfig::compare()
