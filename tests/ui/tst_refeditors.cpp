@@ -5,7 +5,6 @@
 #include "testsupport.h"
 #include "ui/reference/refeditors.h"
 
-#include <QAction>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -94,8 +93,6 @@ private slots:
     void warning_data();
     void warning();
     void warningFollowsStoredIds();
-    void undoAddAndDeleteRecord_data();
-    void undoAddAndDeleteRecord();
     void rowChangedMeanwhile_data();
     void rowChangedMeanwhile();
 };
@@ -355,54 +352,6 @@ void tst_RefEditors::warningFollowsStoredIds()
     f.edit("Text1")->setText("1");
     QVERIFY(f.control()->moveFirst()); // now shares its id with the row shown
     QVERIFY(f.warning()->text().contains("has this id"));
-}
-
-void tst_RefEditors::undoAddAndDeleteRecord_data()
-{
-    QTest::addColumn<RefKind>("kind");
-    rowPerKind(kAll, "");
-}
-
-// Add Record, an edit and Delete Record, each taken back in turn by the Edit
-// menu and by the keys, and made again.
-void tst_RefEditors::undoAddAndDeleteRecord()
-{
-    QFETCH(RefKind, kind);
-    Fixture f(kind, QVariantList{5, 2, 9});
-    auto *undo = child<QAction>(f.window.get(), "mnuUndo");
-    auto *redo = child<QAction>(f.window.get(), "mnuRedo");
-    const Peek peek(f.dir.refPath());
-    const QString table = QLatin1String(f.t.table);
-    const auto rows = [&] {
-        return peek.rows("SELECT * FROM " + table + " ORDER BY 1");
-    };
-    peek.exec(QStringLiteral("UPDATE %1 SET %2 = 'Five', qz_enabled = 0.5 WHERE %3 = 5")
-                  .arg(table, f.t.nameColumn, f.t.idColumn));
-    const QList<QVariantMap> start = rows();
-
-    f.click("Command1");
-    QTest::keyClicks(f.edit("Text1"), "7");
-    QTest::keyClicks(f.edit("Text2"), "Seven");
-    QVERIFY(f.control()->moveFirst()); // stores the new row
-    QVERIFY(f.control()->moveTo(1));   // 5
-    f.click("Command2");
-    QCOMPARE(f.storedIds(), "2 7 9");
-
-    f.window->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(f.window.get()));
-    QTest::keyClick(f.edit("Text2"), Qt::Key_Z, Qt::ControlModifier);
-    QCOMPARE(f.storedIds(), "2 5 7 9");
-    QCOMPARE(f.text("Text2"), "Five"); // shown where it came back
-    undo->trigger();
-    QCOMPARE(rows(), start);
-    QVERIFY(!undo->isEnabled());
-    redo->trigger();
-    QCOMPARE(f.storedIds(), "2 5 7 9");
-    QCOMPARE(f.text("Text2"), "Seven");
-    QTest::keyClick(f.edit("Text2"), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
-    QCOMPARE(f.storedIds(), "2 7 9");
-    QVERIFY(!redo->isEnabled());
-    QCOMPARE(f.prompter.calls().size(), 0);
 }
 
 void tst_RefEditors::rowChangedMeanwhile_data()
