@@ -1,4 +1,3 @@
-#include "legacyexpected.h"
 #include "migrate/jetconvert.h"
 #include "migrate/jetdump.h"
 #include "store/schema.h"
@@ -6,6 +5,7 @@
 
 #include <QFile>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -34,12 +34,47 @@ private slots:
 namespace
 {
 
-// A table of legacyexpected.h: its column names, then a line a row with each
-// value as SQLite's quote() shows it ('text', NULL, 12).
+// A table of the Jet test files as their README lists it: a line a row, or
+// a line a column when transposed; cells are `text`, NULL, true/false, numbers.
+struct LegacyTable {
+    QString file;
+    QString table;
+    bool transposed = false;
+    QStringList lines;
+};
+
+// Every table of the Jet test files, in the order the README lists them.
+QList<LegacyTable> legacyTables()
+{
+    static const QRegularExpression fileHeading("^## `(.+\\.mdb)`$");
+    static const QRegularExpression tableHeading(
+        "^### Table `(\\w+)` \\(\\d+ rows(, transposed)?\\)$");
+    QList<LegacyTable> tables;
+    QString file;
+    bool inTable = false;
+    for (const QString &line :
+         QString::fromUtf8(readFile(TARN_LEGACY_DATA "/README.md")).split('\n')) {
+        if (const QRegularExpressionMatch m = fileHeading.match(line); m.hasMatch()) {
+            file = m.captured(1);
+        } else if (const QRegularExpressionMatch m = tableHeading.match(line); m.hasMatch()) {
+            tables.append({file, m.captured(1), !m.captured(2).isEmpty(), {}});
+            inTable = true;
+        } else if (inTable && line.startsWith('|')) {
+            if (!line.startsWith("|---"))
+                tables.last().lines << line;
+        } else if (inTable && !tables.last().lines.isEmpty()) {
+            inTable = false;
+        }
+    }
+    return tables;
+}
+
+// A table's column names, then a line a row with each value as SQLite's
+// quote() shows it ('text', NULL, 12).
 QStringList expectedLines(const LegacyTable &table)
 {
     QList<QStringList> lines;
-    for (const QString &line : QString::fromUtf8(table.cells).split('\n', Qt::SkipEmptyParts)) {
+    for (const QString &line : table.lines) {
         QStringList cells = line.split('|');
         cells = cells.mid(1, cells.size() - 2);
         for (QString &cell : cells) {
@@ -67,6 +102,8 @@ QStringList expectedLines(const LegacyTable &table)
 
 } // namespace
 
+Q_DECLARE_METATYPE(LegacyTable)
+
 void tst_JetConvert::initTestCase()
 {
     qputenv("TARN_JET_READER", TARN_JET_READER_PATH);
@@ -74,17 +111,20 @@ void tst_JetConvert::initTestCase()
 
 void tst_JetConvert::everyValueKept_data()
 {
-    QTest::addColumn<int>("index");
-    for (int i = 0; i < int(std::size(kLegacyTables)); ++i)
-        QTest::addRow("%s %s", kLegacyTables[i].file, kLegacyTables[i].table) << i;
+    QTest::addColumn<LegacyTable>("table");
+    const QList<LegacyTable> tables = legacyTables();
+    QCOMPARE(tables.size(), 8); // the README's headings are read
+    for (const LegacyTable &table : tables) {
+        QVERIFY(!table.lines.isEmpty());
+        QTest::addRow("%s %s", qPrintable(table.file), qPrintable(table.table)) << table;
+    }
 }
 
 void tst_JetConvert::everyValueKept()
 {
-    QFETCH(int, index);
-    const LegacyTable &table = kLegacyTables[index];
+    QFETCH(LegacyTable, table);
     QTemporaryDir dir;
-    const QString name = QLatin1String(table.file), path = dir.filePath(name);
+    const QString name = table.file, path = dir.filePath(name);
     copyLegacyFile(name, path);
     writeFile(path + ".jet", "an older backup");
     QMap<QString, QByteArray> before = snapshot(dir.path());
@@ -97,11 +137,11 @@ void tst_JetConvert::everyValueKept()
     QCOMPARE(after, before);
 
     Peek peek(path);
-    const QStringList columns = peek.columns(QLatin1String(table.table));
+    const QStringList columns = peek.columns(table.table);
     QStringList got{columns.join(" | ")};
     const QString values = "quote(\"" + columns.join("\") || ' | ' || quote(\"") + "\")";
-    for (const QVariantMap &row : peek.rows(QStringLiteral("SELECT %1 AS v FROM %2 ORDER BY rowid")
-                                                .arg(values, QLatin1String(table.table))))
+    for (const QVariantMap &row : peek.rows(
+             QStringLiteral("SELECT %1 AS v FROM %2 ORDER BY rowid").arg(values, table.table)))
         got << row.value("v").toString();
     QCOMPARE(got, expectedLines(table));
 }
