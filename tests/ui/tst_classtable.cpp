@@ -317,26 +317,21 @@ void tst_ClassTable::sortingKeepsSelection_data()
     // "header": clicks on it; "column": Sort > Sort by This Column in a cell of
     // it; "by": Sort > Sort By > its name.
     QTest::addColumn<QString>("how");
-    QTest::newRow("name, without regard to case") << "class_name" << 1 << "Heavy Medic Scout sniper"
-                                                  << "header";
-    QTest::newRow("speed, by value, descending") << "max_speed" << 2 << "Scout Medic sniper Heavy"
-                                                 << "header";
-    QTest::newRow("weapon slot, by name") << "w2" << 1 << "Medic sniper Heavy Scout"
-                                          << "header";
-    QTest::newRow("items, by name") << "items" << 1 << "Medic Heavy Scout sniper"
-                                    << "header";
-    QTest::newRow("class number, descending") << "class_num" << 1 << "Medic sniper Heavy Scout"
-                                              << "header";
-    QTest::newRow("menu, this column: speed, descending")
-        << "max_speed" << 2 << "Scout Medic sniper Heavy"
-        << "column";
-    QTest::newRow("menu, this column: class number, descending")
-        << "class_num" << 1 << "Medic sniper Heavy Scout"
-        << "column";
-    QTest::newRow("menu, by name: speed") << "max_speed" << 1 << "Heavy sniper Medic Scout"
-                                          << "by";
-    QTest::newRow("menu, by name: items, descending") << "items" << 2 << "sniper Scout Heavy Medic"
-                                                      << "by";
+    const auto row = [](const char *name, const char *column, int clicks, const char *order,
+                        const char *how) {
+        QTest::newRow(name) << QString(column) << clicks << QString(order) << QString(how);
+    };
+    row("name, without regard to case", "class_name", 1, "Heavy Medic Scout sniper", "header");
+    row("speed, by value, descending", "max_speed", 2, "Scout Medic sniper Heavy", "header");
+    row("weapon slot, by name", "w2", 1, "Medic sniper Heavy Scout", "header");
+    row("items, by name", "items", 1, "Medic Heavy Scout sniper", "header");
+    row("class number, descending", "class_num", 1, "Medic sniper Heavy Scout", "header");
+    row("menu, this column: speed, descending", "max_speed", 2, "Scout Medic sniper Heavy",
+        "column");
+    row("menu, this column: class number, descending", "class_num", 1, "Medic sniper Heavy Scout",
+        "column");
+    row("menu, by name: speed", "max_speed", 1, "Heavy sniper Medic Scout", "by");
+    row("menu, by name: items, descending", "items", 2, "sniper Scout Heavy Medic", "by");
 }
 
 void tst_ClassTable::sortingKeepsSelection()

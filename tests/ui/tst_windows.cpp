@@ -170,22 +170,16 @@ void tst_Windows::titlesOnTheWindowSystem_data()
 {
     QTest::addColumn<QString>("window");
     QTest::addColumn<QString>("title");
-    QTest::newRow("main window") << "main"
-                                 << "QZ Fabrikon (TARN) - Version 1.4a";
-    QTest::newRow("the program's main window") << "program"
-                                               << "QZ Fabrikon (TARN) - Version 1.4a";
-    QTest::newRow("message without title") << "message"
-                                           << "QZ Fabrikon (TARN)";
-    QTest::newRow("delete confirmation") << "delete"
-                                         << "Delete Confirmation";
-    QTest::newRow("input box") << "input"
-                               << "Mod ID";
-    QTest::newRow("class editor") << "classes"
-                                  << "QZ TARN 1 - Class Configuration";
-    QTest::newRow("weapon editor") << "weapons"
-                                   << "Edit Weapons";
-    QTest::newRow("about box") << "about"
-                               << "About MyApp";
+    QTest::newRow("main window") << QString("main") << QString("QZ Fabrikon (TARN) - Version 1.4a");
+    QTest::newRow("the program's main window")
+        << QString("program") << QString("QZ Fabrikon (TARN) - Version 1.4a");
+    QTest::newRow("message without title") << QString("message") << QString("QZ Fabrikon (TARN)");
+    QTest::newRow("delete confirmation") << QString("delete") << QString("Delete Confirmation");
+    QTest::newRow("input box") << QString("input") << QString("Mod ID");
+    QTest::newRow("class editor") << QString("classes")
+                                  << QString("QZ TARN 1 - Class Configuration");
+    QTest::newRow("weapon editor") << QString("weapons") << QString("Edit Weapons");
+    QTest::newRow("about box") << QString("about") << QString("About MyApp");
 }
 
 // Qt appends the application's display name to every title it hands the
