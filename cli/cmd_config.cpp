@@ -2,6 +2,7 @@
 
 #include "core/settings.h"
 #include "core/startup.h"
+#include "store/textrules.h"
 
 namespace tarn::cli
 {
@@ -24,7 +25,9 @@ int cmdList(Context &c)
     if (!c.args.isEmpty())
         return c.usage(QStringLiteral("list takes no arguments"));
     if (Status s = c.state->data().forEachPackageName(
-            [&c](const QString &name) { c.out << name << '\n'; });
+            // One a line: a line break or escape sequence another program
+            // stored in a name is shown escaped.
+            [&c](const QString &name) { c.out << shownText(name) << '\n'; });
         !s)
         return c.fail(s.message());
     return Success;

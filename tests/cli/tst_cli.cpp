@@ -40,7 +40,8 @@ void tst_Cli::commands_data()
     // stands for a file in it, ODD for one that does not read, with a '%1' in
     // its name and control characters in its text, GONE for a file that is not
     // there, with an escape sequence in its name); the last one's status and
-    // output are compared, then the list. What the commands only pass on from
+    // output are compared, then the list. SQL runs a statement as another
+    // program would. What the commands only pass on from
     // the store and the class file code is tested there: here one failure a
     // command shows that it is passed on.
     QTest::addColumn<QList<QStringList>>("commands");
@@ -52,6 +53,13 @@ void tst_Cli::commands_data()
     const QStringList sample{"Sample Config"};
     const QStringList two{"B", "Sample Config"};
     QTest::newRow("list") << L{{"list"}} << 0 << "Sample Config\n" << sample << "";
+    // A name another program stored with a line break is one line, not two.
+    QTest::newRow("list, a name with a line break")
+        << L{{"SQL", "UPDATE package SET package_name = 'a' || char(10) || 'b'"},
+             {"SQL", "UPDATE classdef SET package_name = 'a' || char(10) || 'b'"},
+             {"list"}}
+        << 0 << "a\\nb\n"
+        << QStringList{"a\\nb"} << "";
     QTest::newRow("copy missing source")
         << L{{"copy", "Nope", "B"}} << 1 << "" << sample << "no configuration named 'Nope'";
     QTest::newRow("delete missing, escaped") << L{{"delete", "No\x1b[2J"}} << 1 << "" << sample
@@ -131,10 +139,15 @@ void tst_Cli::commands()
                   gone = dir.file("gone\x1b[2J.class");
     writeFile(odd, "V3\r\nx\r\n\x1b[2Jred\rx\x80\r\n\r\n");
     CliRun last{};
-    for (QStringList command : commands)
+    for (QStringList command : commands) {
+        if (command.first() == "SQL") { // another program's change
+            Peek(dir.dataPath()).exec(command.at(1));
+            continue;
+        }
         last = runCli(dir.path(), command.replaceInStrings("FILE", file)
                                       .replaceInStrings("ODD", odd)
                                       .replaceInStrings("GONE", gone));
+    }
     QCOMPARE(last.code, code);
     QCOMPARE(last.out, output);
     QVERIFY2(last.err.contains(error.replace("ODD", odd)), qPrintable(last.err));

@@ -256,6 +256,10 @@ void tst_frmConfig::followsOtherClients_data()
     QTest::newRow("selection deleted") << "DELETE FROM package" << QStringList{} << "";
     QTest::newRow("classes only") << "UPDATE classdef SET max_speed = 1"
                                   << QStringList{"Sample Config"} << "Sample Config";
+    // One entry, not two lines that look like two names.
+    QTest::newRow("added, a line break in its name")
+        << "INSERT INTO package (package_name) VALUES ('Oh' || char(10) || 'no')"
+        << QStringList{"Oh\\nno", "Sample Config"} << "Sample Config";
 }
 
 void tst_frmConfig::followsOtherClients()

@@ -5,6 +5,7 @@
 #include "core/settings.h"
 #include "platform/prompter.h"
 #include "platform/recorddialog.h"
+#include "store/textrules.h"
 #include "ui/classes/frmclasses.h"
 #include "ui/config/frmabout.h"
 #include "ui/config/frmcompare.h"
@@ -175,7 +176,14 @@ void frmConfig::fillList(QString keep) // a copy: the current name is cleared fi
     if (!report(names.status()))
         return;
     mPackageNames = *names;
-    mClassList->addItems(mPackageNames);
+    // A name another program stored may hold a line break or an escape
+    // sequence: shown escaped, so that one entry never looks like two. The
+    // commands take the stored name by row.
+    QStringList shown;
+    shown.reserve(mPackageNames.size());
+    for (const QString &name : std::as_const(mPackageNames))
+        shown << shownText(name);
+    mClassList->addItems(shown);
     const int row = keep.isEmpty() ? -1 : int(mPackageNames.indexOf(keep));
     mClassList->setCurrentRow(row);
     if (row >= 0)
@@ -276,7 +284,7 @@ void frmConfig::btDelete_Click()
         return;
     }
     const Prompter::Answer answer = mPrompter.message(
-        QStringLiteral("Are you sure you want to delete the '%1' Config?").arg(name),
+        QStringLiteral("Are you sure you want to delete the '%1' Config?").arg(shownText(name)),
         Prompter::Buttons::YesNo, Prompter::Icon::Critical, Prompter::Answer::No,
         QStringLiteral("Delete Confirmation"));
     if (answer != Prompter::Answer::Yes)
@@ -341,7 +349,7 @@ void frmConfig::btImport_Click()
     const QString path = mPrompter.openFileName(Prompter::classFileFilter());
     if (path.isEmpty())
         return;
-    ProgressReporter progress(mPrompter, QStringLiteral("Importing %1...").arg(path));
+    ProgressReporter progress(mPrompter, QStringLiteral("Importing %1...").arg(shownText(path)));
     Status status = Status::success();
     {
         BusyCursor busy(mPrompter);
