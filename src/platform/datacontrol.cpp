@@ -27,9 +27,6 @@ QString display(const QVariant &v)
     return v.isNull() ? QString() : v.toString();
 }
 
-// The most fields a conflict message lists.
-constexpr int kListedFields = 12;
-
 QToolButton *navButton(QWidget *parent, const char *name, const QString &text, const QString &tip)
 {
     auto *b = new QToolButton(parent);
@@ -408,57 +405,41 @@ RowValues DataControl::shownRow() const
 
 bool DataControl::storeEdits(const RowValues &edits)
 {
-    RowValues shown = shownRow();
-    bool overChange = false;
-    for (;;) {
-        const Result<WriteOutcome> outcome = mCursor->store(currentKey(), edits, shown);
-        if (!report(outcome.status()))
-            return false;
-        switch (outcome->kind) {
-        case WriteOutcome::Done: {
-            RowValues before;
-            for (const QString &column : edits.columns)
-                before.set(column, shown.value(column));
-            for (Binding &b : mBindings)
-                if (edits.columns.contains(b.column))
-                    b.loaded = edits.value(b.column);
-            record({EditHistory::Step::Update, currentKey(), before, shownRow()});
-            emit rowChanged(currentKey());
-            if (overChange) {
-                // Stored over another client's change: show the row as it is now.
-                showLoaded();
-                emit repositioned();
-            }
-            return true;
-        }
-        case WriteOutcome::Gone:
-            return resolveGone(edits);
-        case WriteOutcome::Changed:
-            break;
-        }
-        const int choice =
-            mPrompter
-                ? mPrompter->choose(changedText(*outcome, edits),
-                                    {tr("Keep My Changes"), tr("Show Stored Values"), tr("Cancel")},
-                                    2, Prompter::Icon::Warning)
-                : -1;
-        if (choice == 0) {
-            // Checked again: a third change meanwhile is caught like the first.
-            shown = outcome->row;
-            overChange = true;
-            for (Binding &b : mBindings)
-                if (!edits.columns.contains(b.column))
-                    b.loaded = shown.value(b.column);
-            continue;
-        }
-        if (choice == 1) {
-            for (Binding &b : mBindings)
-                b.loaded = outcome->row.value(b.column);
-            showLoaded();
-            emit repositioned();
-        }
+    const CheckedWrite write = storeChecked(
+        *mCursor, mPrompter, currentKey(), edits, shownRow(),
+        tr("Your changes to this record were not stored: another user or program changed the "
+           "record since it was shown."),
+        wording());
+    switch (write.kind) {
+    case CheckedWrite::Failed:
+        return report(write.status);
+    case CheckedWrite::Gone:
+        return resolveGone(edits);
+    case CheckedWrite::ShowStored:
+        for (Binding &b : mBindings)
+            b.loaded = write.stored.value(b.column);
+        showLoaded();
+        emit repositioned();
         return false;
+    case CheckedWrite::Cancelled:
+        return false;
+    case CheckedWrite::Stored:
+        break;
     }
+    RowValues before;
+    for (const QString &column : edits.columns)
+        before.set(column, write.shown.value(column));
+    for (Binding &b : mBindings)
+        b.loaded =
+            edits.columns.contains(b.column) ? edits.value(b.column) : write.shown.value(b.column);
+    record({EditHistory::Step::Update, currentKey(), before, shownRow()});
+    emit rowChanged(currentKey());
+    if (write.overChange) {
+        // Stored over another client's change: show the row as it is now.
+        showLoaded();
+        emit repositioned();
+    }
+    return true;
 }
 
 bool DataControl::resolveGone(const RowValues &edits)
@@ -468,7 +449,7 @@ bool DataControl::resolveGone(const RowValues &edits)
             ? mPrompter->choose(tr("Your changes to this record were not stored: another user "
                                    "or program deleted the record since it was shown.\n\n%1\n\n"
                                    "Store it again as a new record, or drop your changes?")
-                                    .arg(editsText(edits)),
+                                    .arg(tr("Your changes:\n%1").arg(editLines(wording(), edits))),
                                 {tr("Store As New Record"), tr("Drop My Changes"), tr("Cancel")}, 2,
                                 Prompter::Icon::Warning)
             : -1;
@@ -516,55 +497,20 @@ QString DataControl::valueText(const Binding *b, const QVariant &value) const
     return value.toString();
 }
 
+FieldWording DataControl::wording() const
+{
+    return {[this](const QString &column) { return fieldName(binding(column), column); },
+            [this](const QString &column, const QVariant &value) {
+                return valueText(binding(column), value);
+            }};
+}
+
 const DataControl::Binding *DataControl::binding(const QString &column) const
 {
     for (const Binding &b : mBindings)
         if (b.column == column)
             return &b;
     return nullptr;
-}
-
-QString DataControl::fieldLines(const QStringList &columns,
-                                const std::function<QString(const Binding *, int)> &line) const
-{
-    QStringList lines;
-    for (int i = 0; i < columns.size(); ++i) {
-        if (lines.size() == kListedFields) {
-            lines << tr("... and %n more field(s)", nullptr, int(columns.size()) - i);
-            break;
-        }
-        const Binding *b = binding(columns.at(i));
-        lines << tr("%1: %2").arg(fieldName(b, columns.at(i)), line(b, i));
-    }
-    return lines.join(QLatin1Char('\n'));
-}
-
-QString DataControl::editsText(const RowValues &edits) const
-{
-    return tr("Your changes:\n%1").arg(fieldLines(edits.columns, [&](const Binding *b, int i) {
-        return valueText(b, edits.values.at(i));
-    }));
-}
-
-QString DataControl::changesText(const QList<FieldChange> &changes) const
-{
-    QStringList columns;
-    for (const FieldChange &change : changes)
-        columns << change.column;
-    return fieldLines(columns, [&](const Binding *b, int i) {
-        const FieldChange &change = changes.at(i);
-        return tr("%1 -> %2").arg(valueText(b, change.shown), valueText(b, change.stored));
-    });
-}
-
-QString DataControl::changedText(const WriteOutcome &outcome, const RowValues &edits) const
-{
-    const QString changes = changesText(outcome.changes);
-    return tr("Your changes to this record were not stored: another user or program changed the "
-              "record since it was shown.\n\nChanged meanwhile:\n%1\n\n%2\n\nKeep your changes "
-              "(stored over the new values), or show the stored values (your changes are "
-              "dropped)?")
-        .arg(changes, editsText(edits));
 }
 
 bool DataControl::addNew()
@@ -724,7 +670,7 @@ bool DataControl::takeStep(bool undo)
             tr("%1: another user or program changed the record since.\n\nChanged meanwhile:\n"
                "%2\n\n%3")
                 .arg(undo ? tr("This change was not undone") : tr("This change was not made again"),
-                     changesText(outcome->changes),
+                     changeLines(wording(), outcome->changes),
                      undo ? tr("Undo anyway (stored over their values), or cancel?")
                           : tr("Redo anyway (stored over their values), or cancel?"));
         const int choice =

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/checkedwrite.h"
 #include "platform/edithistory.h"
 #include "store/recordcursor.h"
 #include "store/schema.h"
@@ -161,12 +162,7 @@ private:
     // How messages name a column (b null: a column with no binding).
     QString fieldName(const Binding *b, const QString &column) const;
     QString valueText(const Binding *b, const QVariant &value) const;
-    // "Field: " and the line of each column, at most kListedFields of them.
-    QString fieldLines(const QStringList &columns,
-                       const std::function<QString(const Binding *, int)> &line) const;
-    QString editsText(const RowValues &edits) const;
-    QString changesText(const QList<FieldChange> &changes) const;
-    QString changedText(const WriteOutcome &outcome, const RowValues &edits) const;
+    FieldWording wording() const;
     // Inserts a row and makes it current.
     bool storeNewRow(const QStringList &columns, const QVariantList &values);
     void updateButtons();

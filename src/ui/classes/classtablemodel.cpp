@@ -1,5 +1,6 @@
 #include "ui/classes/classtablemodel.h"
 
+#include "platform/checkedwrite.h"
 #include "platform/prompter.h"
 #include "store/fieldvalue.h"
 #include "store/refstore.h"
@@ -317,62 +318,47 @@ bool ClassTableModel::setFlags(int row, RefKind kind, quint64 mask)
     return storeEdits(r.key, edits, field);
 }
 
-bool ClassTableModel::storeCell(Key key, const RowValues &edits, RowValues shown,
+bool ClassTableModel::storeCell(Key key, const RowValues &edits, const RowValues &shown,
                                 const QString &field)
 {
-    for (;;) {
-        const Result<WriteOutcome> outcome = mCursor.store(key, edits, shown);
-        if (!outcome)
-            return refuse(outcome.message());
-        switch (outcome->kind) {
-        case WriteOutcome::Done: {
-            RowValues before;
-            for (const QString &column : edits.columns)
-                before.set(column, shown.value(column));
-            refreshRow(key);
-            const int row = rowOf(key);
-            emit stored(key, before,
-                        row < 0 ? shown : RowValues{readColumns(), mRows[std::size_t(row)].values});
-            return true;
-        }
-        case WriteOutcome::Gone:
-            refreshRow(key);
-            mPrompter.message(tr("%1 was not stored: another user or program deleted the class "
-                                 "since it was shown.")
-                                  .arg(field),
-                              Prompter::Buttons::Ok, Prompter::Icon::Warning);
-            return false;
-        case WriteOutcome::Changed:
-            break;
-        }
-        QStringList lines;
-        for (const FieldChange &change : outcome->changes)
-            lines << tr("%1: %2 -> %3")
-                         .arg(columnLabel(change.column), valueText(change.column, change.shown),
-                              valueText(change.column, change.stored));
-        QStringList mine;
-        for (qsizetype i = 0; i < edits.columns.size(); ++i)
-            mine << tr("%1: %2").arg(columnLabel(edits.columns.at(i)),
-                                     valueText(edits.columns.at(i), edits.values.at(i)));
-        const int choice = mPrompter.choose(
-            tr("%1 was not stored: another user or program changed the class since it was "
-               "shown.\n\nChanged meanwhile:\n%2\n\nYour change:\n%3\n\nKeep your change "
-               "(stored over the new values), or show the stored values (your change is "
-               "dropped)?")
-                .arg(field, lines.join(QLatin1Char('\n')), mine.join(QLatin1Char('\n'))),
-            {tr("Keep My Changes"), tr("Show Stored Values"), tr("Cancel")}, 2,
-            Prompter::Icon::Warning);
-        if (choice == 0) {
-            // Checked again: a third change meanwhile is caught like the first.
-            shown = outcome->row;
-            continue;
-        }
-        if (choice == 1)
-            refreshRow(key);
-        else
-            mRefused = true; // the user stays on the cell with the edit
+    const FieldWording wording{[this](const QString &column) { return columnLabel(column); },
+                               [this](const QString &column, const QVariant &value) {
+                                   return valueText(column, value);
+                               }};
+    const CheckedWrite write = storeChecked(
+        mCursor, &mPrompter, key, edits, shown,
+        tr("%1 was not stored: another user or program changed the class since it was shown.")
+            .arg(field),
+        wording);
+    switch (write.kind) {
+    case CheckedWrite::Failed:
+        return refuse(write.status.message());
+    case CheckedWrite::Stored: {
+        RowValues before;
+        for (const QString &column : edits.columns)
+            before.set(column, write.shown.value(column));
+        refreshRow(key);
+        const int row = rowOf(key);
+        emit stored(key, before,
+                    row < 0 ? write.shown
+                            : RowValues{readColumns(), mRows[std::size_t(row)].values});
+        return true;
+    }
+    case CheckedWrite::Gone:
+        refreshRow(key);
+        mPrompter.message(tr("%1 was not stored: another user or program deleted the class "
+                             "since it was shown.")
+                              .arg(field),
+                          Prompter::Buttons::Ok, Prompter::Icon::Warning);
+        return false;
+    case CheckedWrite::ShowStored:
+        refreshRow(key);
+        return false;
+    case CheckedWrite::Cancelled:
+        mRefused = true; // the user stays on the cell with the edit
         return false;
     }
+    return false;
 }
 
 QString ClassTableModel::columnLabel(const QString &column) const

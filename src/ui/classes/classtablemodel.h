@@ -91,7 +91,7 @@ private:
     bool refuse(const QString &message);
     // Stores a cell when the row is stored as shown; another client's change
     // meanwhile is put to the user, as a write-back of the class editor does.
-    bool storeCell(Key key, const RowValues &edits, RowValues shown, const QString &field);
+    bool storeCell(Key key, const RowValues &edits, const RowValues &shown, const QString &field);
     bool storeEdits(Key key, const RowValues &edits, const QString &field);
     bool setFlags(int row, schema::RefKind kind, quint64 mask);
     quint64 flagMask(const Row &row, schema::RefKind kind) const;
