@@ -1,11 +1,16 @@
 #include "store/database.h"
 
+#include "store/serverurl.h"
+
 #include <QAtomicInteger>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QUrl>
+
+#include <libpq-fe.h>
 
 namespace tarn
 {
@@ -20,6 +25,30 @@ QString nextConnectionName()
 }
 
 constexpr int kSqliteReadOnly = 8; // SQLITE_READONLY, any extended code
+
+int busyTimeoutMs()
+{
+    const int ms = qEnvironmentVariableIntValue("TARN_BUSY_TIMEOUT_MS");
+    return ms > 0 ? ms : 3000;
+}
+
+// Options for libpq's connection string; values quoted as it reads them.
+QString connectOption(const QString &key, const QString &value)
+{
+    QString quoted = value;
+    quoted.replace(u'\\', QStringLiteral("\\\\")).replace(u'\'', QStringLiteral("\\'"));
+    return key + QStringLiteral("='") + quoted + u'\'';
+}
+
+PGconn *serverHandle(const QSqlDatabase &db)
+{
+    if (!db.isValid() || !db.driver())
+        return nullptr;
+    const QVariant handle = db.driver()->handle();
+    if (handle.isValid() && qstrcmp(handle.typeName(), "PGconn*") == 0)
+        return *static_cast<PGconn *const *>(handle.constData());
+    return nullptr;
+}
 
 QString causeOf(const QSqlError &error)
 {
@@ -40,9 +69,169 @@ Database::~Database()
     close();
 }
 
-Status Database::open(const QString &path)
+Status Database::open(const QString &location)
 {
-    return openConnection(path, false);
+    if (isServerUrl(location))
+        return openServer(location);
+    return openConnection(location, false);
+}
+
+Status Database::openServer(const QString &url)
+{
+    close();
+    mEngine = schema::Engine::Postgres;
+    mLocation = url;
+    mNeedsPassword = false;
+    mPath = withoutPassword(url);
+    const Result<ServerUrl> server = parseServerUrl(url);
+    if (!server)
+        return server.status();
+    mPath = server->shown();
+    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
+        return Status::failure(QStringLiteral("%1: Qt's PostgreSQL driver is not installed (the "
+                                              "Debian package libqt6sql6-psql)")
+                                   .arg(mPath));
+    mDb = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), mConnectionName);
+    mDb.setHostName(server->host);
+    if (server->port > 0)
+        mDb.setPort(server->port);
+    mDb.setUserName(server->user);
+    mDb.setDatabaseName(server->dbname);
+    if (!server->password.isEmpty())
+        mDb.setPassword(server->password);
+    else if (!mPassword.isEmpty())
+        mDb.setPassword(mPassword);
+    // A server that does not answer, or a network that goes, ends a command
+    // with a message instead of a hang: a connect timeout, keepalives, and a
+    // limit on unacknowledged writes.
+    QStringList options{connectOption(QStringLiteral("connect_timeout"), QStringLiteral("10")),
+                        connectOption(QStringLiteral("keepalives"), QStringLiteral("1")),
+                        connectOption(QStringLiteral("keepalives_idle"), QStringLiteral("20")),
+                        connectOption(QStringLiteral("keepalives_interval"), QStringLiteral("5")),
+                        connectOption(QStringLiteral("keepalives_count"), QStringLiteral("3")),
+                        connectOption(QStringLiteral("tcp_user_timeout"), QStringLiteral("30000")),
+                        connectOption(QStringLiteral("application_name"), QStringLiteral("tarn"))};
+    for (const auto &[key, value] : server->options)
+        options << connectOption(key, value);
+    mDb.setConnectOptions(options.join(u';'));
+    if (!mDb.open()) {
+        const QSqlError error = mDb.lastError();
+        const QString text = error.databaseText() + error.driverText();
+        mNeedsPassword = text.contains(QLatin1String("no password supplied")) ||
+                         text.contains(QLatin1String("password authentication failed"));
+        Status status = failure({}, error);
+        close();
+        return status;
+    }
+    // A writer waits for another's lock as long as SQLite's busy timeout, then
+    // gives up with a message.
+    if (Status s = exec(QStringLiteral("SET lock_timeout = %1").arg(busyTimeoutMs())); !s) {
+        close();
+        return s;
+    }
+    return subscribe();
+}
+
+Status Database::subscribe()
+{
+    QSqlDriver *driver = mDb.driver();
+    for (const QString &channel : std::as_const(mChannels))
+        if (!driver->subscribedToNotifications().contains(channel) &&
+            !driver->subscribeToNotification(channel))
+            return failure(QStringLiteral("Could not follow the changes of other users."),
+                           driver->lastError());
+    if (!mChannels.isEmpty())
+        QObject::connect(driver, &QSqlDriver::notification, driver,
+                         [this](const QString &name, QSqlDriver::NotificationSource source) {
+                             if (source != QSqlDriver::SelfSource)
+                                 mNotified.insert(name);
+                         },
+                         Qt::UniqueConnection);
+    return Status::success();
+}
+
+Status Database::listen(const QString &channel)
+{
+    if (!onServer() || mChannels.contains(channel))
+        return Status::success();
+    mChannels << channel;
+    return subscribe();
+}
+
+bool Database::takeNotified(const QString &channel) const
+{
+    return mNotified.remove(channel);
+}
+
+Status Database::notify(const QString &channel) const
+{
+    if (!onServer())
+        return Status::success();
+    return exec(QStringLiteral("SELECT pg_notify(?, '')"), {channel});
+}
+
+QString Database::nameFilter() const
+{
+    // Stated in the comparison itself: a file made by another tool may lack
+    // the column's collation. On a server, lower() in the "C" collation folds
+    // ASCII letters only, as NOCASE does; the parameter is typed, since lower()
+    // has more than one form.
+    return onServer() ? QStringLiteral("lower(package_name COLLATE \"C\") = "
+                                       "lower(CAST(? AS TEXT) COLLATE \"C\")")
+                      : QStringLiteral("package_name = ? COLLATE NOCASE");
+}
+
+QString Database::noCaseOrder(const QString &column) const
+{
+    return onServer() ? QStringLiteral("lower(%1 COLLATE \"C\"), %1 COLLATE \"C\"").arg(column)
+                      : column + QStringLiteral(" COLLATE NOCASE");
+}
+
+Result<qint64> Database::insert(const QString &sql, const QVariantList &values,
+                                const QString &what) const
+{
+    QSqlQuery query;
+    // A server returns the key itself: lastval() would need a right on the
+    // key's sequence that a team's role need not have.
+    if (Status s = exec(query, onServer() ? sql + QStringLiteral(" RETURNING rowid") : sql, values,
+                        what);
+        !s)
+        return s;
+    if (onServer())
+        return query.next() ? query.value(0).toLongLong() : qint64(-1);
+    return query.lastInsertId().toLongLong();
+}
+
+Status Database::reconnectIfBroken() const
+{
+    if (!onServer() || !mDb.isValid())
+        return Status::success();
+    PGconn *conn = serverHandle(mDb);
+    if (!mBroken && conn && PQstatus(conn) == CONNECTION_OK)
+        return Status::success();
+    if (mInTransaction)
+        return Status::failure(
+            QStringLiteral("%1: the connection to the server was lost; nothing of this "
+                           "command was stored")
+                .arg(mPath));
+    // A new connection: the old one may hold a half-read result.
+    auto *self = const_cast<Database *>(this);
+    const QString location = mLocation;
+    const int lock = mWriteLock;
+    if (Status s = self->openServer(location); !s)
+        return s;
+    self->mWriteLock = lock;
+    mBroken = false;
+    return Status::success();
+}
+
+void Database::noteBrokenConnection() const
+{
+    if (!onServer())
+        return;
+    PGconn *conn = serverHandle(mDb);
+    if (!conn || PQstatus(conn) != CONNECTION_OK)
+        mBroken = true;
 }
 
 Status Database::create(const QString &path)
@@ -55,7 +244,9 @@ Status Database::create(const QString &path)
 Status Database::openConnection(const QString &path, bool create)
 {
     close();
+    mEngine = schema::Engine::Sqlite;
     mPath = path;
+    mLocation = path;
     if (!create) {
         QFileInfo info(path);
         if (!info.exists())
@@ -69,10 +260,8 @@ Status Database::openConnection(const QString &path, bool create)
     QUrl url = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
     url.setQuery(create ? QStringLiteral("mode=rwc") : QStringLiteral("mode=rw"));
     mDb.setDatabaseName(url.toString(QUrl::FullyEncoded));
-    mDb.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1")
-                              .arg(qEnvironmentVariableIntValue("TARN_BUSY_TIMEOUT_MS") > 0
-                                       ? qEnvironmentVariableIntValue("TARN_BUSY_TIMEOUT_MS")
-                                       : 3000));
+    mDb.setConnectOptions(
+        QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs()));
     if (!mDb.open()) {
         Status status = failure({}, mDb.lastError());
         close();
@@ -92,6 +281,8 @@ Status Database::openConnection(const QString &path, bool create)
 
 void Database::close()
 {
+    mBroken = false;
+    mInTransaction = false;
     if (mDb.isValid()) {
         mDb.close();
         mDb = QSqlDatabase();
@@ -102,6 +293,13 @@ void Database::close()
 Status Database::failure(const QString &what, const QSqlError &error) const
 {
     QString cause = QStringLiteral("%1: %2").arg(mPath, causeOf(error));
+    if (onServer()) {
+        noteBrokenConnection();
+        if (mBroken)
+            cause += QStringLiteral("\nThe connection to the server was lost; nothing of this "
+                                    "command was stored. The next command connects again.");
+        return Status::failure(what.isEmpty() ? cause : what + QLatin1Char('\n') + cause);
+    }
     // SQLite writes its journal beside the file: a writable file in a folder
     // that cannot be written reads as a "readonly database".
     const QFileInfo file(mPath);
@@ -121,8 +319,17 @@ Status Database::failure(const QString &what, const QSqlQuery &query) const
 Status Database::exec(QSqlQuery &query, const QString &sql, const QVariantList &values,
                       const QString &what) const
 {
+    if (Status s = reconnectIfBroken(); !s)
+        return what.isEmpty() ? s : Status::failure(what + QLatin1Char('\n') + s.message());
     query = QSqlQuery(mDb);
     query.setForwardOnly(true);
+    // A server cannot prepare BEGIN, SET or CREATE: a statement without values
+    // runs as it is.
+    if (values.isEmpty()) {
+        if (!query.exec(sql))
+            return failure(what, query);
+        return Status::success();
+    }
     if (!query.prepare(sql))
         return failure(what, query);
     for (qsizetype i = 0; i < values.size(); ++i)
@@ -141,8 +348,12 @@ Status Database::exec(const QString &sql, const QVariantList &values, const QStr
 Result<QStringList> Database::columns(const QString &table) const
 {
     QSqlQuery query;
-    if (Status s = exec(query, QStringLiteral("SELECT name FROM pragma_table_info(?)"), {table});
-        !s)
+    const QString sql =
+        onServer() ? QStringLiteral("SELECT column_name FROM information_schema.columns "
+                                    "WHERE table_schema = current_schema() AND table_name = ? "
+                                    "AND column_name <> 'rowid' ORDER BY ordinal_position")
+                   : QStringLiteral("SELECT name FROM pragma_table_info(?)");
+    if (Status s = exec(query, sql, {onServer() ? table.toLower() : table}); !s)
         return s;
     QStringList names;
     while (query.next())
@@ -180,20 +391,36 @@ Transaction::~Transaction()
     rollback();
 }
 
+Status Transaction::start(const QStringList &statements, const QString &what)
+{
+    for (const QString &sql : statements) {
+        if (Status s = mDb.exec(sql, {}, what); !s) {
+            rollback();
+            return s;
+        }
+        mActive = true;
+        mDb.mInTransaction = true;
+    }
+    return Status::success();
+}
+
 Status Transaction::begin(const QString &what)
 {
-    if (Status s = mDb.exec(QStringLiteral("BEGIN IMMEDIATE"), {}, what); !s)
-        return s;
-    mActive = true;
-    return Status::success();
+    if (!mDb.onServer())
+        return start({QStringLiteral("BEGIN IMMEDIATE")}, what);
+    // Writers of a store take turns, as with SQLite's write lock: a check
+    // inside the transaction (a name that exists) sees every earlier writer's
+    // rows. The key is the lock's; the lock ends with the transaction.
+    return start({QStringLiteral("BEGIN"),
+                  QStringLiteral("SELECT pg_advisory_xact_lock(7305, %1)").arg(mDb.mWriteLock)},
+                 what);
 }
 
 Status Transaction::beginRead(const QString &what)
 {
-    if (Status s = mDb.exec(QStringLiteral("BEGIN"), {}, what); !s)
-        return s;
-    mActive = true;
-    return Status::success();
+    return start({mDb.onServer() ? QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ")
+                                 : QStringLiteral("BEGIN")},
+                 what);
 }
 
 Status Transaction::commit(const QString &what)
@@ -201,6 +428,7 @@ Status Transaction::commit(const QString &what)
     if (Status s = mDb.exec(QStringLiteral("COMMIT"), {}, what); !s)
         return s; // still active: the destructor rolls back
     mActive = false;
+    mDb.mInTransaction = false;
     return Status::success();
 }
 
@@ -209,6 +437,7 @@ void Transaction::rollback()
     if (mActive) {
         mDb.exec(QStringLiteral("ROLLBACK"));
         mActive = false;
+        mDb.mInTransaction = false;
     }
 }
 

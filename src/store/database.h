@@ -5,14 +5,16 @@
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QSet>
 #include <QStringList>
 #include <QVariant>
 
 namespace tarn
 {
 
-// One SQLite file, one connection. Opening never creates a file: a plain open
-// of a missing path would silently make an empty database.
+// One connection: to a SQLite file, or to a database on a PostgreSQL server
+// (a postgresql:// address). Opening never creates a file: a plain open of a
+// missing path would silently make an empty database.
 class Database
 {
 public:
@@ -21,13 +23,44 @@ public:
     Database(const Database &) = delete;
     Database &operator=(const Database &) = delete;
 
-    // Opens an existing file read-write.
-    Status open(const QString &path);
+    // Opens an existing file read-write, or connects to a server address.
+    Status open(const QString &location);
     // Creates a new file (which must not exist) and opens it.
     Status create(const QString &path);
     void close();
+    // A password for the next connection to a server, when the address and
+    // libpq's own places (~/.pgpass, PGPASSWORD) have none. Kept in memory only.
+    void setPassword(const QString &password) { mPassword = password; }
+    // True when the last open failed because the server asked for a password.
+    bool needsPassword() const { return mNeedsPassword; }
 
     QSqlDatabase connection() const { return mDb; }
+    schema::Engine engine() const { return mEngine; }
+    bool onServer() const { return mEngine == schema::Engine::Postgres; }
+    // The file, or the server address without its password: what messages name.
+    const QString &where() const { return mPath; }
+
+    // "package_name = ?" without regard to ASCII case, for every statement that
+    // picks a configuration's rows.
+    QString nameFilter() const;
+    // An ORDER BY term that sorts a text column without regard to ASCII case.
+    QString noCaseOrder(const QString &column) const;
+
+    // Runs an INSERT and returns the new row's key (rowid).
+    Result<qint64> insert(const QString &sql, const QVariantList &values,
+                          const QString &what) const;
+
+    // On a server: follows notifications on channel from other clients (an
+    // event loop delivers them); takeNotified() tells whether one came since
+    // the last call. Kept across reconnection.
+    Status listen(const QString &channel);
+    bool takeNotified(const QString &channel) const;
+    // On a server: tells the listeners of channel, when the transaction commits.
+    Status notify(const QString &channel) const;
+
+    // Serialises the writers of one store (a SQLite file's write lock); on a
+    // server, each store takes its own lock, as two files would.
+    void setWriteLock(int key) { mWriteLock = key; }
 
     // "what\nFILE: cause", the engine's own text as the cause.
     Status failure(const QString &what, const QSqlError &error) const;
@@ -50,16 +83,34 @@ public:
     Status requireTables(const QList<schema::TableNeed> &needs) const;
 
 private:
+    friend class Transaction;
+
     Status openConnection(const QString &path, bool create);
+    Status openServer(const QString &url);
+    // On a server: reconnects when the connection was found broken, but never
+    // inside a transaction, whose earlier statements are gone with it.
+    Status reconnectIfBroken() const;
+    void noteBrokenConnection() const;
 
     QString mConnectionName;
     QString mPath;
+    QString mLocation; // as given, for reconnecting
+    QString mPassword;
+    Status subscribe();
+
     QSqlDatabase mDb;
+    QStringList mChannels;
+    mutable QSet<QString> mNotified;
+    schema::Engine mEngine = schema::Engine::Sqlite;
+    bool mNeedsPassword = false;
+    int mWriteLock = 1;
+    mutable bool mBroken = false;
+    mutable bool mInTransaction = false;
 };
 
-// BEGIN IMMEDIATE in begin(), a plain BEGIN in beginRead() (one snapshot for
-// several reads, from the first of them on); rolled back on destruction unless
-// committed.
+// begin() takes the store's write lock (SQLite: BEGIN IMMEDIATE; a server: an
+// advisory lock for the transaction); beginRead() gives one snapshot for
+// several reads. Rolled back on destruction unless committed.
 class Transaction
 {
 public:
@@ -74,6 +125,8 @@ public:
     void rollback();
 
 private:
+    Status start(const QStringList &statements, const QString &what);
+
     const Database &mDb;
     bool mActive = false;
 };

@@ -2,14 +2,18 @@
 
 #include "classfile/linecodec.h"
 #include "store/schema.h"
+#include "store/serverbulk.h"
 #include "store/textrules.h"
 
 #include <QSqlDriver>
 #include <QSqlError>
 
+#include <libpq-fe.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <array>
+#include <charconv>
 
 #include <cmath>
 #include <limits>
@@ -17,9 +21,20 @@
 namespace tarn
 {
 
+namespace
+{
+
+// The channel on which a server tells of configurations added, copied or deleted.
+const char kChangedChannel[] = "tarn_configurations";
+
+} // namespace
+
 Status DataStore::open(const QString &path)
 {
     if (Status s = mDb.open(path); !s)
+        return s;
+    mDb.setWriteLock(1);
+    if (Status s = mDb.listen(QLatin1String(kChangedChannel)); !s)
         return s;
     return mDb.requireTables(schema::dataFileNeeds());
 }
@@ -30,7 +45,8 @@ Status DataStore::forEachPackageName(const std::function<void(const QString &)> 
     const QString what = QStringLiteral("Could not read the list of configurations.");
     if (Status s = mDb.exec(
             query,
-            QStringLiteral("SELECT package_name FROM package ORDER BY package_name COLLATE NOCASE"),
+            QStringLiteral("SELECT package_name FROM package ORDER BY %1, rowid")
+                .arg(mDb.noCaseOrder(QStringLiteral("package_name"))),
             {}, what);
         !s)
         return s;
@@ -53,7 +69,7 @@ Result<bool> DataStore::packageExists(const QString &name) const
 {
     QSqlQuery query;
     if (Status s = mDb.exec(
-            query, QStringLiteral("SELECT count(*) FROM package WHERE ") + nameFilter(), {name},
+            query, QStringLiteral("SELECT count(*) FROM package WHERE ") + mDb.nameFilter(), {name},
             QStringLiteral("Could not look up the configuration '%1'.").arg(shownText(name)));
         !s)
         return s;
@@ -67,7 +83,7 @@ Result<QString> DataStore::storedPackageName(const QString &name) const
             query,
             QStringLiteral("SELECT package_name FROM package WHERE %1 "
                            "ORDER BY rowid LIMIT 1")
-                .arg(nameFilter()),
+                .arg(mDb.nameFilter()),
             {name},
             QStringLiteral("Could not look up the configuration '%1'.").arg(shownText(name)));
         !s)
@@ -80,6 +96,9 @@ Result<QString> DataStore::storedPackageName(const QString &name) const
 
 Result<bool> DataStore::changedElsewhere()
 {
+    // A server tells of other clients' changes as they commit them.
+    if (mDb.onServer())
+        return mDb.takeNotified(QLatin1String(kChangedChannel));
     // The engine counts the commits of other connections to the file; its own
     // are not counted, and the window that made them has shown them already.
     QSqlQuery query;
@@ -94,11 +113,38 @@ Result<bool> DataStore::changedElsewhere()
     return changed;
 }
 
-QString DataStore::nameFilter()
+Result<std::optional<QString>> DataStore::storedModId() const
 {
-    // Stated in the comparison itself: a file made by another tool may lack
-    // the column's collation.
-    return QStringLiteral("package_name = ? COLLATE NOCASE");
+    if (!keepsSettings())
+        return std::optional<QString>();
+    QSqlQuery query;
+    if (Status s = mDb.exec(query,
+                            QStringLiteral("SELECT value FROM %1 WHERE name = ?")
+                                .arg(QLatin1String(schema::kSettingsTable)),
+                            {QStringLiteral("mod_id")}, QStringLiteral("Could not read the Mod ID."));
+        !s)
+        return s;
+    if (!query.next() || query.value(0).isNull())
+        return std::optional<QString>();
+    return std::optional<QString>(query.value(0).toString());
+}
+
+Status DataStore::storeModId(const QString &modId)
+{
+    const QString what = QStringLiteral("The Mod ID was not saved.");
+    Transaction tx(mDb);
+    if (Status s = tx.begin(what); !s)
+        return s;
+    const QString table = QLatin1String(schema::kSettingsTable);
+    if (Status s = mDb.exec(QStringLiteral("DELETE FROM %1 WHERE name = ?").arg(table),
+                            {QStringLiteral("mod_id")}, what);
+        !s)
+        return s;
+    if (Status s = mDb.exec(QStringLiteral("INSERT INTO %1 (name, value) VALUES (?, ?)").arg(table),
+                            {QStringLiteral("mod_id"), modId}, what);
+        !s)
+        return s;
+    return tx.commit(what);
 }
 
 Status DataStore::checkNewName(const QString &name)
@@ -128,7 +174,8 @@ Status DataStore::claimNewName(const QString &name, const QString &what) const
         return s;
     // Classes left without their configuration by older versions: nothing
     // reaches them, and they must not join the new configuration.
-    return mDb.exec(QStringLiteral("DELETE FROM classdef WHERE ") + nameFilter(), {name}, what);
+    return mDb.exec(QStringLiteral("DELETE FROM classdef WHERE ") + mDb.nameFilter(), {name},
+                   what);
 }
 
 Status DataStore::createPackage(const QString &name)
@@ -302,15 +349,68 @@ private:
 
 // The flag columns 1..count of a kind as one number, bit k - 1 for flag k:
 // two values a row instead of 39 keeps a long export close to the engine's speed.
-QString flagMask(schema::RefKind kind, qsizetype count)
+QString flagMask(const Database &db, schema::RefKind kind, qsizetype count)
 {
+    const QString bit = db.onServer() ? QStringLiteral("(coalesce((%1 <> 0)::bigint, 0) << %2)")
+                                      : QStringLiteral("(ifnull(%1 <> 0, 0) << %2)");
     QStringList bits;
     for (qsizetype k = 1; k <= count; ++k)
-        bits << QStringLiteral("(ifnull(%1 <> 0, 0) << %2)")
-                    .arg(schema::flagColumn(kind, int(k)))
-                    .arg(k - 1);
+        bits << bit.arg(schema::flagColumn(kind, int(k))).arg(k - 1);
     return bits.join(QStringLiteral(" | "));
 }
+
+// The INSERT of an import on a server: the rows go in one COPY.
+class ServerClassInsert
+{
+public:
+    explicit ServerClassInsert(const Database &db) : mCopy(db) {}
+
+    Status prepare(const QString &package, const QString &what)
+    {
+        mPackage = package.toStdString();
+        return mCopy.start(QStringLiteral("COPY classdef (%1) FROM STDIN")
+                               .arg(schema::joined(importColumns())),
+                           what);
+    }
+
+    Status insert(int number, const classfile::ClassRecord &r, const QString &what)
+    {
+        using schema::RefKind;
+        auto text = [&](const std::string &latin1) {
+            latin1ToUtf8(latin1, mText);
+            mCopy.text(mText);
+        };
+        mCopy.text(mPackage);
+        text(r.name);
+        mCopy.whole(number);
+        text(r.skin1);
+        text(r.skin2);
+        text(r.model);
+        for (const std::int16_t id : r.weapons)
+            mCopy.whole(id);
+        for (const std::int16_t id : r.grenades)
+            mCopy.whole(id);
+        mCopy.whole(r.speed);
+        mCopy.whole(r.health);
+        mCopy.whole(r.armor);
+        for (int k = 1; k <= schema::flagCount(RefKind::Item); ++k)
+            mCopy.whole(r.item(k));
+        for (int k = 1; k <= schema::flagCount(RefKind::Special); ++k)
+            mCopy.whole(r.special(k));
+        mCopy.whole(r.decoySkin);
+        for (const std::int16_t limit : r.ammo)
+            mCopy.whole(limit);
+        mCopy.endRow();
+        return mCopy.flushIfFull(what);
+    }
+
+    Status finish(const QString &what) { return mCopy.finish(what); }
+
+private:
+    CopyIn mCopy;
+    std::string mPackage;
+    std::string mText;
+};
 
 } // namespace
 
@@ -323,22 +423,36 @@ Status DataStore::createPackage(const QString &name, const QString &what, const 
         return s;
     if (Status s = claimNewName(name, what); !s)
         return s;
-    ClassInsert insert(mDb);
-    if (Status s = insert.prepare(name, what); !s)
-        return s;
-    classfile::ClassRecord record;
-    for (int number = 1;; ++number) {
-        const Result<bool> more = source(record);
-        if (!more)
-            return more.status();
-        if (!*more)
-            break;
-        if (Status s = insert.insert(number, record, what); !s)
+    auto store = [&](auto &insert) {
+        if (Status s = insert.prepare(name, what); !s)
+            return s;
+        classfile::ClassRecord record;
+        for (int number = 1;; ++number) {
+            const Result<bool> more = source(record);
+            if (!more)
+                return more.status();
+            if (!*more)
+                return Status::success();
+            if (Status s = insert.insert(number, record, what); !s)
+                return s;
+        }
+    };
+    if (mDb.onServer()) {
+        ServerClassInsert insert(mDb);
+        if (Status s = store(insert); !s)
+            return s;
+        if (Status s = insert.finish(what); !s)
+            return s;
+    } else {
+        ClassInsert insert(mDb);
+        if (Status s = store(insert); !s)
             return s;
     }
     if (Status s =
             mDb.exec(QStringLiteral("INSERT INTO package (package_name) VALUES (?)"), {name}, what);
         !s)
+        return s;
+    if (Status s = mDb.notify(QLatin1String(kChangedChannel)); !s)
         return s;
     return tx.commit(what);
 }
@@ -352,6 +466,9 @@ const QStringList &StoredClass::columns()
 QString StoredClass::text(int column) const
 {
     // NULL reads as empty.
+    if (mResult)
+        return QString::fromUtf8(PQgetvalue(mResult, mIndex, column),
+                                 PQgetlength(mResult, mIndex, column));
     const auto *utf8 = reinterpret_cast<const char *>(sqlite3_column_text(mRow, column));
     return QString::fromUtf8(utf8, sqlite3_column_bytes(mRow, column));
 }
@@ -359,7 +476,18 @@ QString StoredClass::text(int column) const
 Result<qint16> StoredClass::whole(int column) const
 {
     QVariant value; // as QtSql reads it, where a value is not a plain integer
-    switch (sqlite3_column_type(mRow, column)) {
+    if (mResult) {
+        if (!PQgetisnull(mResult, mIndex, column)) {
+            const char *digits = PQgetvalue(mResult, mIndex, column);
+            const char *end = digits + PQgetlength(mResult, mIndex, column);
+            qint16 n = 0;
+            if (const auto [ptr, ec] = std::from_chars(digits, end, n);
+                ec == std::errc() && ptr == end)
+                return n;
+            value = text(column);
+        }
+    } else
+        switch (sqlite3_column_type(mRow, column)) {
     case SQLITE_INTEGER: {
         const sqlite3_int64 n = sqlite3_column_int64(mRow, column);
         if (n >= std::numeric_limits<qint16>::min() && n <= std::numeric_limits<qint16>::max())
@@ -395,8 +523,14 @@ Result<qint16> StoredClass::whole(int column) const
 
 quint64 StoredClass::flags(schema::RefKind kind) const
 {
-    return quint64(sqlite3_column_int64(mRow, int(columns().size()) +
-                                                  (kind == schema::RefKind::Item ? 0 : 1)));
+    const int column = int(columns().size()) + (kind == schema::RefKind::Item ? 0 : 1);
+    if (mResult) {
+        const char *digits = PQgetvalue(mResult, mIndex, column);
+        quint64 mask = 0;
+        std::from_chars(digits, digits + PQgetlength(mResult, mIndex, column), mask);
+        return mask;
+    }
+    return quint64(sqlite3_column_int64(mRow, column));
 }
 
 Result<QString> DataStore::beginSnapshot(Transaction &snapshot, const QString &name,
@@ -423,24 +557,33 @@ DataStore::readClasses(const QString &name, bool count, const QString &what,
     qint64 classes = 0;
     if (count) {
         if (Status s = mDb.exec(
-                query, QStringLiteral("SELECT count(*) FROM classdef WHERE ") + nameFilter(),
+                query, QStringLiteral("SELECT count(*) FROM classdef WHERE ") + mDb.nameFilter(),
                 {*stored}, what);
             !s)
             return s;
         classes = query.next() ? query.value(0).toLongLong() : 0;
+        query = QSqlQuery(); // done with, before the engine is reached below it
     }
     if (Status s = onStart(*stored, classes); !s)
         return s;
     // On the engine: the rows of a long export need no QVariant per value.
+    QString sql = QStringLiteral("SELECT %1, %2, %3 FROM classdef WHERE %4 ORDER BY class_num, rowid")
+                      .arg(schema::joined(StoredClass::columns()),
+                           flagMask(mDb, schema::RefKind::Item, kItemBoxes),
+                           flagMask(mDb, schema::RefKind::Special, kSpecialBoxes), mDb.nameFilter());
+    if (mDb.onServer()) {
+        ServerResult rows;
+        if (Status s = rows.exec(mDb, sql.replace(u'?', QStringLiteral("$1")), {stored->toUtf8()},
+                                 what);
+            !s)
+            return s;
+        for (int r = 0; r < rows.rows(); ++r)
+            if (Status s = onClass(StoredClass(rows.get(), r)); !s)
+                return s;
+        return Status::success();
+    }
     EngineStatement select;
-    if (Status s = select.prepare(
-            mDb,
-            QStringLiteral("SELECT %1, %2, %3 FROM classdef WHERE %4 ORDER BY class_num, rowid")
-                .arg(schema::joined(StoredClass::columns()),
-                     flagMask(schema::RefKind::Item, kItemBoxes),
-                     flagMask(schema::RefKind::Special, kSpecialBoxes), nameFilter()),
-            what);
-        !s)
+    if (Status s = select.prepare(mDb, sql, what); !s)
         return s;
     const QByteArray package = stored->toUtf8();
     sqlite3_bind_text(select.get(), 1, package.constData(), int(package.size()), SQLITE_STATIC);
@@ -471,7 +614,7 @@ Result<QList<QVariantList>> DataStore::classRows(const QString &name, const QStr
     if (Status s = mDb.exec(query,
                             QStringLiteral("SELECT %1 FROM classdef WHERE %2 "
                                            "ORDER BY class_num, rowid")
-                                .arg(schema::joined(columns), nameFilter()),
+                                .arg(schema::joined(columns), mDb.nameFilter()),
                             {*stored}, what);
         !s)
         return s;
@@ -502,7 +645,7 @@ Status DataStore::deletePackage(const QString &name)
                             QStringLiteral("DELETE FROM package WHERE rowid = "
                                            "(SELECT rowid FROM package WHERE %1 "
                                            "ORDER BY rowid LIMIT 1)")
-                                .arg(nameFilter()),
+                                .arg(mDb.nameFilter()),
                             {name}, what);
         !s)
         return s;
@@ -510,8 +653,10 @@ Status DataStore::deletePackage(const QString &name)
         return Status::failure(
             QStringLiteral("There is no configuration named '%1'.").arg(shownText(name)));
     if (Status s =
-            mDb.exec(QStringLiteral("DELETE FROM classdef WHERE ") + nameFilter(), {name}, what);
+            mDb.exec(QStringLiteral("DELETE FROM classdef WHERE ") + mDb.nameFilter(), {name}, what);
         !s)
+        return s;
+    if (Status s = mDb.notify(QLatin1String(kChangedChannel)); !s)
         return s;
     return tx.commit(what);
 }
@@ -539,10 +684,12 @@ Status DataStore::copyPackage(const QString &source, const QString &target)
         return s;
     const QStringList columns = schema::classdefColumnNames();
     const QStringList carried = columns.mid(1);
-    const QString sql = QStringLiteral("INSERT INTO classdef (%1) SELECT ?, %2 FROM classdef "
-                                       "WHERE %3 ORDER BY rowid")
-                            .arg(schema::joined(columns), schema::joined(carried), nameFilter());
+    const QString sql = QStringLiteral("INSERT INTO classdef (%1) SELECT CAST(? AS TEXT), %2 "
+                                       "FROM classdef WHERE %3 ORDER BY rowid")
+                            .arg(schema::joined(columns), schema::joined(carried), mDb.nameFilter());
     if (Status s = mDb.exec(sql, {target, source}, what); !s)
+        return s;
+    if (Status s = mDb.notify(QLatin1String(kChangedChannel)); !s)
         return s;
     return tx.commit(what);
 }
@@ -551,7 +698,7 @@ Result<int> DataStore::nextClassNumber(const QString &package) const
 {
     QSqlQuery query;
     if (Status s = mDb.exec(
-            query, QStringLiteral("SELECT max(class_num) FROM classdef WHERE ") + nameFilter(),
+            query, QStringLiteral("SELECT max(class_num) FROM classdef WHERE ") + mDb.nameFilter(),
             {package}, QStringLiteral("Could not number the new class."));
         !s)
         return s;
@@ -590,9 +737,11 @@ Result<QStringList> DataStore::ensureFields()
         return added;
     for (const QString &column : *added) {
         // Existing rows read false in the new column.
-        if (Status s = mDb.exec(QStringLiteral("ALTER TABLE classdef ADD COLUMN %1 "
-                                               "INTEGER NOT NULL DEFAULT 0")
-                                    .arg(column),
+        const auto known = std::ranges::find_if(schema::classdefColumns(), [&](const auto &c) {
+            return column == QLatin1String(c.name);
+        });
+        if (Status s = mDb.exec(QStringLiteral("ALTER TABLE classdef ADD COLUMN ") +
+                                    schema::columnDefinition(*known, mDb.engine()),
                                 {}, what);
             !s)
             return s;

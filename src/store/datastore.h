@@ -8,6 +8,7 @@
 #include <optional>
 
 struct sqlite3_stmt;
+struct pg_result;
 
 namespace tarn
 {
@@ -18,6 +19,8 @@ class StoredClass
 {
 public:
     explicit StoredClass(sqlite3_stmt *row) : mRow(row) {}
+    // Row `row` of a server's result.
+    StoredClass(pg_result *result, int row) : mResult(result), mIndex(row) {}
 
     // schema::exportColumns().
     static const QStringList &columns();
@@ -29,7 +32,9 @@ public:
     quint64 flags(schema::RefKind kind) const;
 
 private:
-    sqlite3_stmt *mRow;
+    sqlite3_stmt *mRow = nullptr;
+    pg_result *mResult = nullptr;
+    int mIndex = 0;
 };
 
 // The data database: configurations (package) and their classes (classdef).
@@ -94,9 +99,12 @@ public:
     // returns their names.
     Result<QStringList> ensureFields();
 
-    // "package_name = ?", without regard to ASCII case, for every statement
-    // that picks a configuration's rows.
-    static QString nameFilter();
+    // True when the database keeps the team's settings (the Mod ID) itself:
+    // a server's database, which every member shares.
+    bool keepsSettings() const { return mDb.onServer(); }
+    // The Mod ID stored there; nothing when none was set.
+    Result<std::optional<QString>> storedModId() const;
+    Status storeModId(const QString &modId);
 
     // Refusals shared with the commands that create configurations elsewhere.
     // A new name must be one that a class file can carry; stored names that

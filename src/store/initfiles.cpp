@@ -217,7 +217,7 @@ QString temporaryPath(const QString &path)
 Status createDataFile(const QString &path, bool sample)
 {
     return createFile(path, [sample](const Database &db) {
-        for (const QString &sql : {schema::createPackageSql(), schema::createClassdefSql()})
+        for (const QString &sql : schema::createDataSql())
             if (Status s = db.exec(sql); !s)
                 return s;
         return sample ? fillDataSample(db) : Status::success();
@@ -227,8 +227,8 @@ Status createDataFile(const QString &path, bool sample)
 Status createRefFile(const QString &path, bool sample)
 {
     return createFile(path, [sample](const Database &db) {
-        for (schema::RefKind kind : schema::refKinds())
-            if (Status s = db.exec(schema::createRefSql(kind)); !s)
+        for (const QString &sql : schema::createRefSql())
+            if (Status s = db.exec(sql); !s)
                 return s;
         return sample ? fillRefSample(db) : Status::success();
     });

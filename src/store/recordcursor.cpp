@@ -9,7 +9,8 @@
 namespace tarn
 {
 
-// The key is SQLite's rowid: it survives changes to every column.
+// The key is the rowid (SQLite's own, or the column of that name a server's
+// tables have): it survives changes to every column.
 
 QVariant RowValues::value(const QString &column) const
 {
@@ -72,7 +73,7 @@ Status RecordCursor::select(QSqlQuery &query, const QStringList &columns) const
     QVariantList values;
     if (!mSource.mMatchColumn.isEmpty()) {
         // Only configurations are matched, and their names without regard to case.
-        sql += QStringLiteral(" WHERE ") + DataStore::nameFilter();
+        sql += QStringLiteral(" WHERE ") + mDb->nameFilter();
         values << mSource.mMatchValue;
     }
     sql += QStringLiteral(" ORDER BY %1, rowid").arg(mSource.mOrderColumn);
@@ -213,7 +214,7 @@ Result<RecordCursor::Key> RecordCursor::insert(const QStringList &columns,
         QSqlQuery owner;
         if (Status s = mDb->exec(owner,
                                  QStringLiteral("SELECT 1 FROM %1 WHERE %2")
-                                     .arg(mSource.mOwnerTable, DataStore::nameFilter()),
+                                     .arg(mSource.mOwnerTable, mDb->nameFilter()),
                                  {mSource.mMatchValue}, what);
             !s)
             return s;
@@ -224,20 +225,17 @@ Result<RecordCursor::Key> RecordCursor::insert(const QStringList &columns,
                                "deleted it.")
                     .arg(mSource.mMatchValue.toString()));
     }
-    QSqlQuery query;
-    if (Status s = mDb->exec(
-            query,
-            QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                .arg(mSource.mTable, schema::joined(columns), schema::placeholders(columns.size())),
-            values, what);
-        !s)
-        return s;
-    const Key key = query.lastInsertId().toLongLong();
+    const Result<Key> key = mDb->insert(
+        QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+            .arg(mSource.mTable, schema::joined(columns), schema::placeholders(columns.size())),
+        values, what);
+    if (!key)
+        return key;
     if (Status s = transaction.commit(what); !s)
         return s;
     if (Status s = reload(); !s)
         return s;
-    return key;
+    return *key;
 }
 
 Result<WriteOutcome> RecordCursor::remove(Key key, const RowValues &shown)

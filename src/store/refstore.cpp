@@ -10,6 +10,7 @@ Status RefStore::open(const QString &path)
 {
     if (Status s = mDb.open(path); !s)
         return s;
+    mDb.setWriteLock(2);
     return mDb.requireTables(schema::refFileNeeds());
 }
 

@@ -8,6 +8,10 @@
 namespace tarn::schema
 {
 
+// The engines a database can live in: SQLite files on this machine, or a
+// PostgreSQL server that a team shares.
+enum class Engine { Sqlite, Postgres };
+
 enum class Kind {
     Text,    // TEXT, NULL when unset
     Whole16, // INTEGER in the 16-bit signed range, DEFAULT 0
@@ -80,12 +84,14 @@ std::span<const AmmoColumn> ammoColumns();
 QStringList exportColumns();
 
 // "name TYPE ..." as CREATE TABLE gives it.
-QString columnDefinition(const Column &column);
+QString columnDefinition(const Column &column, Engine engine = Engine::Sqlite);
 
-// CREATE TABLE statements.
-QString createPackageSql();
-QString createClassdefSql();
-QString createRefSql(RefKind kind);
+// The statements that create the tables (and on a server their keys and
+// indexes) of the data database and of the reference database.
+QStringList createDataSql(Engine engine = Engine::Sqlite);
+QStringList createRefSql(Engine engine = Engine::Sqlite);
+// The name of a server's table of team settings (the Mod ID).
+inline constexpr char kSettingsTable[] = "tarn_settings";
 
 // "a, b, c" and "?, ?, ?" for statements that name their columns.
 QString joined(const QStringList &names);
