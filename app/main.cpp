@@ -34,8 +34,15 @@ int main(int argc, char *argv[])
     QCommandLineOption screenshot(QStringLiteral("screenshot"),
                                   QStringLiteral("Save pictures of the windows into DIR and quit."),
                                   QStringLiteral("DIR"));
+    QCommandLineOption database(
+        QStringLiteral("database"),
+        QStringLiteral("A team database on a PostgreSQL server instead of the data files: "
+                       "postgresql://[user@]host[:port]/dbname (default: the environment's "
+                       "TARN_DATABASE, when set)."),
+        QStringLiteral("URL"));
     parser.addOption(version);
     parser.addOption(dataDir);
+    parser.addOption(database);
     parser.addOption(screenshot);
     parser.process(app);
     if (parser.isSet(version)) {
@@ -43,9 +50,16 @@ int main(int argc, char *argv[])
         return 0;
     }
 
-    AppState state(parser.isSet(dataDir) ? parser.value(dataDir) : defaultDataDir());
     QtPrompter qtPrompter;
     Prompter &prompter = qtPrompter;
+    const Result<QString> location =
+        chooseLocation(parser.isSet(dataDir) ? parser.value(dataDir) : QString(),
+                       parser.isSet(database) ? parser.value(database) : QString());
+    if (!location) {
+        prompter.message(location.message(), Prompter::Buttons::Ok, Prompter::Icon::Critical);
+        return 2;
+    }
+    AppState state(*location);
     StartupResult started = startUp(state);
     if (started.noDataFiles && !offerDataFiles(state, prompter, started))
         return 1;

@@ -19,9 +19,15 @@ namespace
 {
 
 const std::array kCommands{
-    Command{"init", "init [--sample]",
-            "create tarn_dat.mdb and tarn_ref.mdb (with sample rows); never overwrites", false,
-            cmdInit},
+    Command{"init", "init [--sample] [--from DIR]",
+            "create tarn_dat.mdb and tarn_ref.mdb (with sample rows); never overwrites. With "
+            "--database: the tables in that database, empty, with sample rows, or copied from "
+            "the data files of DIR",
+            false, cmdInit},
+    Command{"pull", "pull DIR",
+            "with --database: write a complete local copy of the team database into DIR (the "
+            "data files and tarn.ini); never overwrites",
+            false, cmdPull},
     Command{"list", "list", "print the configuration names, one a line, in list order", true,
             cmdList},
     Command{"new", "new NAME", "add an empty configuration", true, cmdNew},
@@ -59,6 +65,7 @@ QList<QCommandLineOption> optionsOf(const Command &command)
 }
 
 const QString kDataDir = QStringLiteral("data-dir");
+const QString kDatabase = QStringLiteral("database");
 const QString kHelp = QStringLiteral("help");
 const QString kVersionOption = QStringLiteral("version");
 
@@ -75,6 +82,8 @@ const QList<QCommandLineOption> &globalOptions()
 {
     static const QList<QCommandLineOption> list{
         {kDataDir, QStringLiteral("the directory of the data files"), QStringLiteral("DIR")},
+        {kDatabase, QStringLiteral("a team database instead: postgresql://[user@]host[:port]/dbname"),
+         QStringLiteral("URL")},
         helpOption(),
         {kVersionOption, QStringLiteral("print the program, its package and the version")},
     };
@@ -103,18 +112,25 @@ void printEntry(QTextStream &out, const QString &left, const QString &right, qsi
     out << "  " << left.leftJustified(width) << "  " << right << '\n';
 }
 
-void printHelp(QTextStream &out, const QString &dataDir)
+void printHelp(QTextStream &out, const AppState &location)
 {
     qsizetype width = 0;
     for (const QCommandLineOption &option : globalOptions())
         width = std::max(width, synopsis(option).size());
     for (const Command &c : kCommands)
         width = std::max(width, qsizetype(qstrlen(c.synopsis)));
-    out << "Usage: tarn-cli [--data-dir DIR] COMMAND [ARGS]\n\n"
+    out << "Usage: tarn-cli [--data-dir DIR | --database URL] COMMAND [ARGS]\n\n"
            "The data files tarn_dat.mdb, tarn_ref.mdb and tarn.ini live in DIR; without\n"
            "--data-dir, in the program's folder when a data file is there, else in\n"
-        << QDir::toNativeSeparators(userDataDir()) << ".\nData folder in use: "
-        << QDir::toNativeSeparators(QFileInfo(dataDir).absoluteFilePath()) << "\n\nOptions:\n";
+        << QDir::toNativeSeparators(userDataDir())
+        << ".\nA team database on a PostgreSQL server (--database, or the environment\n"
+           "variable TARN_DATABASE) holds both sets of tables and the Mod ID; passwords\n"
+           "come from ~/.pgpass, PGPASSFILE or PGPASSWORD.\n"
+        << (location.onServer() ? "Database in use: " : "Data folder in use: ")
+        << (location.onServer()
+                ? location.where()
+                : QDir::toNativeSeparators(QFileInfo(location.dataDir()).absoluteFilePath()))
+        << "\n\nOptions:\n";
     for (const QCommandLineOption &option : globalOptions())
         printEntry(out, synopsis(option), option.description(), width);
     out << "\nCommands:\n";
@@ -153,6 +169,8 @@ QString parse(QCommandLineParser &parser, const QStringList &arguments)
     // The only other mistakes: a value missing at the end, or one given to a flag.
     if (!arguments.isEmpty() && arguments.constLast() == dashed(kDataDir))
         return QStringLiteral("--data-dir needs a directory");
+    if (!arguments.isEmpty() && arguments.constLast() == dashed(kDatabase))
+        return QStringLiteral("--database needs an address");
     QString text = parser.errorText();
     if (text.endsWith(u'.'))
         text.chop(1);
@@ -161,9 +179,9 @@ QString parse(QCommandLineParser &parser, const QStringList &arguments)
 
 // initCommand: how to run init on the same folder, for the first-run hint.
 int runCommand(const Command &command, const QStringList &arguments, QTextStream &out,
-               QTextStream &err, const QString &dataDir, const QString &initCommand)
+               QTextStream &err, const QString &location, const QString &initCommand)
 {
-    Context context{{}, {}, out, err, dataDir};
+    Context context{{}, {}, out, err, location};
     context.failure = command.failure;
     QCommandLineParser parser;
     parser.addOption(helpOption());
@@ -173,7 +191,7 @@ int runCommand(const Command &command, const QStringList &arguments, QTextStream
     if (const QString wrong = parse(parser, arguments); !wrong.isEmpty())
         return context.usage(wrong);
     if (parser.isSet(kHelp)) {
-        out << "Usage: tarn-cli [--data-dir DIR] " << command.synopsis << "\n  " << command.help
+        out << "Usage: tarn-cli [--data-dir DIR | --database URL] " << command.synopsis << "\n  " << command.help
             << '\n';
         return Success;
     }
@@ -187,7 +205,7 @@ int runCommand(const Command &command, const QStringList &arguments, QTextStream
         else
             context.values.insert(name, parser.value(name));
     }
-    AppState state(dataDir);
+    AppState state(location);
     if (command.needsStartup) {
         StartupResult started = startUp(state);
         if (started.noDataFiles)
@@ -220,16 +238,23 @@ int runLine(const QStringList &arguments, QTextStream &out, QTextStream &err, in
         out << versionText(QStringLiteral("tarn-cli")) << '\n';
         return Success;
     }
-    const QString dataDir = parser.isSet(kDataDir) ? parser.value(kDataDir) : defaultDataDir();
-    if (dataDir.isEmpty())
+    const Result<QString> location =
+        chooseLocation(parser.isSet(kDataDir) ? parser.value(kDataDir) : QString(),
+                       parser.isSet(kDatabase) ? parser.value(kDatabase) : QString());
+    if (!location)
+        return c.usage(location.message());
+    if (location->isEmpty())
         return c.usage(QStringLiteral("--data-dir needs a directory"));
+    const AppState where(*location);
     if (parser.isSet(kHelp)) {
-        printHelp(out, dataDir);
+        printHelp(out, where);
         return Success;
     }
     const QString initCommand =
-        parser.isSet(kDataDir)
-            ? QStringLiteral("tarn-cli --data-dir %1 init").arg(shellWord(dataDir))
+        where.onServer()
+            ? QStringLiteral("tarn-cli --database %1 init").arg(shellWord(where.where()))
+        : parser.isSet(kDataDir)
+            ? QStringLiteral("tarn-cli --data-dir %1 init").arg(shellWord(*location))
             : QStringLiteral("tarn-cli init");
     QStringList args = parser.positionalArguments();
     if (args.isEmpty())
@@ -238,7 +263,7 @@ int runLine(const QStringList &arguments, QTextStream &out, QTextStream &err, in
     for (const Command &command : kCommands)
         if (name == QLatin1String(command.name)) {
             failure = command.failure;
-            return runCommand(command, args, out, err, dataDir, initCommand);
+            return runCommand(command, args, out, err, *location, initCommand);
         }
     return c.usage(QStringLiteral("unknown command %1").arg(name));
 }

@@ -10,13 +10,43 @@ namespace tarn::cli
 int cmdInit(Context &c)
 {
     if (!c.args.isEmpty())
-        return c.usage(QStringLiteral("init takes only --sample"));
+        return c.usage(QStringLiteral("init takes only --sample and --from DIR"));
     const bool sample = c.flags.contains(QStringLiteral("sample"));
-    AppState paths(c.dataDir);
+    const QString from = c.values.value(QStringLiteral("from"));
+    AppState paths(c.location);
+    if (c.values.contains(QStringLiteral("from"))) {
+        if (sample)
+            return c.usage(QStringLiteral("init takes --sample or --from, not both"));
+        if (!paths.onServer())
+            return c.usage(QStringLiteral("init --from needs --database URL"));
+        if (from.isEmpty())
+            return c.usage(QStringLiteral("--from needs a directory"));
+        if (Status s = seedTeamDatabase(paths, from); !s)
+            return c.fail(s.message());
+        c.out << "Created the tables in " << paths.where() << " from the data files of " << from
+              << '\n';
+        return Success;
+    }
     if (Status s = createDataFiles(paths, sample); !s)
         return c.fail(s.message());
-    c.out << "Created " << paths.dataPath() << " and " << paths.refPath()
-          << (sample ? " with sample rows\n" : "\n");
+    if (paths.onServer())
+        c.out << "Created the tables in " << paths.where();
+    else
+        c.out << "Created " << paths.dataPath() << " and " << paths.refPath();
+    c.out << (sample ? " with sample rows\n" : "\n");
+    return Success;
+}
+
+int cmdPull(Context &c)
+{
+    if (c.args.size() != 1 || c.args.first().isEmpty())
+        return c.usage(QStringLiteral("pull takes one DIR"));
+    AppState team(c.location);
+    if (!team.onServer())
+        return c.usage(QStringLiteral("pull needs --database URL (or TARN_DATABASE)"));
+    if (Status s = pullTeamDatabase(team, c.args.first()); !s)
+        return c.fail(s.message());
+    c.out << "Copied " << team.where() << " into " << c.args.first() << '\n';
     return Success;
 }
 
@@ -71,9 +101,8 @@ int cmdModId(Context &c)
     const QString value = c.args.first();
     if (value.isEmpty())
         return c.fail(QStringLiteral("the Mod ID given is empty; nothing was changed"));
-    if (Status s = settings::WriteModID(c.state->settingsPath(), value); !s)
+    if (Status s = c.state->saveModId(value); !s)
         return c.fail(s.message());
-    c.state->setModId(value);
     return Success;
 }
 

@@ -24,7 +24,7 @@ int cmdMigrate(Context &c)
 {
     if (!c.args.isEmpty())
         return c.usage(QStringLiteral("migrate takes no arguments"));
-    AppState state(c.dataDir);
+    AppState state(c.location);
     QStringList jetFiles;
     for (const QString &path : {state.dataPath(), state.refPath()}) {
         if (isJetFile(path))

@@ -10,7 +10,7 @@ namespace tarn::cli
 {
 
 // What a command gets: its own arguments (options taken out), the options it
-// was given, the streams and the data directory. The state is started up
+// was given, the streams and where the data is (a folder or a server address). The state is started up
 // (databases open, upgrade done) for commands that need it, and null for the
 // others.
 struct Context {
@@ -18,7 +18,7 @@ struct Context {
     QStringList flags; // names of the command's options given, without dashes
     QTextStream &out;
     QTextStream &err;
-    QString dataDir;
+    QString location;
     AppState *state = nullptr;
     QHash<QString, QString> values{}; // options with a value given, by name
     int failure = Failure;            // the status fail() returns
@@ -40,6 +40,7 @@ struct Command {
 
 // Commands on configurations and settings.
 int cmdInit(Context &);
+int cmdPull(Context &);
 int cmdList(Context &);
 int cmdNew(Context &);
 int cmdDelete(Context &);

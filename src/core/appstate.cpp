@@ -1,27 +1,57 @@
 #include "core/appstate.h"
 
 #include "core/settings.h"
+#include "store/serverurl.h"
 
 #include <QDir>
 
 namespace tarn
 {
 
-AppState::AppState(QString dataDir) : mDataDir(std::move(dataDir)) {}
+AppState::AppState(QString location) : mLocation(std::move(location)) {}
+
+bool AppState::onServer() const
+{
+    return isServerUrl(mLocation);
+}
+
+QString AppState::where() const
+{
+    return withoutPassword(mLocation);
+}
+
+QString AppState::dataDir() const
+{
+    return onServer() ? QString() : mLocation;
+}
 
 QString AppState::dataPath() const
 {
-    return QDir(mDataDir).filePath(QStringLiteral("tarn_dat.mdb"));
+    return onServer() ? mLocation : QDir(mLocation).filePath(QStringLiteral("tarn_dat.mdb"));
 }
 
 QString AppState::refPath() const
 {
-    return QDir(mDataDir).filePath(QStringLiteral("tarn_ref.mdb"));
+    return onServer() ? mLocation : QDir(mLocation).filePath(QStringLiteral("tarn_ref.mdb"));
 }
 
 QString AppState::settingsPath() const
 {
-    return QDir(mDataDir).filePath(QLatin1String(settings::kFileName));
+    return onServer() ? QString() : QDir(mLocation).filePath(QLatin1String(settings::kFileName));
+}
+
+Status AppState::saveModId(const QString &modId)
+{
+    if (mData.keepsSettings()) {
+        if (Status s = settings::checkModId(modId); !s)
+            return Status::failure(s.message() + QStringLiteral(" It was not saved."));
+        if (Status s = mData.storeModId(modId); !s)
+            return s;
+    } else if (Status s = settings::WriteModID(settingsPath(), modId); !s) {
+        return s;
+    }
+    mModId = modId;
+    return Status::success();
 }
 
 } // namespace tarn

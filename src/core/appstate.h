@@ -13,12 +13,24 @@ namespace tarn
 class AppState
 {
 public:
-    explicit AppState(QString dataDir);
+    // Where the data is: a folder with the data files, or the address of a
+    // team database on a server (postgresql://...).
+    explicit AppState(QString location);
 
-    const QString &dataDir() const { return mDataDir; }
+    const QString &location() const { return mLocation; }
+    bool onServer() const;
+    // The location as messages show it: a server address without its password.
+    QString where() const;
+    // The folder of the data files; empty for a server.
+    QString dataDir() const;
+    // The files, or the server's address (which holds both sets of tables).
     QString dataPath() const;
     QString refPath() const;
+    // tarn.ini; empty for a server, whose database keeps the Mod ID.
     QString settingsPath() const;
+
+    // Checks and stores a new Mod ID where this location keeps it, then uses it.
+    Status saveModId(const QString &modId);
 
     DataStore &data() { return mData; }
     RefStore &ref() { return mRef; }
@@ -35,7 +47,7 @@ public:
     void setProtect(bool protect) { mProtect = protect; }
 
 private:
-    QString mDataDir;
+    QString mLocation;
     DataStore mData;
     RefStore mRef;
     QString mModId = QStringLiteral("0");

@@ -3,6 +3,7 @@
 #include "core/settings.h"
 #include "core/version.h"
 #include "store/initfiles.h"
+#include "store/serverurl.h"
 #include "store/textrules.h"
 
 #include <QCoreApplication>
@@ -14,13 +15,59 @@
 namespace tarn
 {
 
+namespace
+{
+
+StartupResult startUpOnServer(AppState &state)
+{
+    StartupResult result;
+    if (Status s = state.data().open(state.dataPath()); !s) {
+        // Connected, but none of the tables: a database that init has not
+        // filled yet, not a damaged one.
+        const Database &db = state.data().database();
+        if (db.connection().isOpen()) {
+            const Result<QStringList> package = db.columns(QStringLiteral("package"));
+            const Result<QStringList> weapon = db.columns(QStringLiteral("weapon"));
+            result.noDataFiles = package && weapon && package->isEmpty() && weapon->isEmpty();
+        }
+        result.status = result.noDataFiles
+                            ? Status::failure(QStringLiteral("The database %1 holds no TARN "
+                                                             "tables yet.")
+                                                  .arg(state.where()))
+                            : s;
+        return result;
+    }
+    if (Status s = state.ref().open(state.refPath()); !s) {
+        result.status = s;
+        return result;
+    }
+    Result<std::optional<QString>> modId = state.data().storedModId();
+    if (!modId) {
+        result.status = modId.status();
+        return result;
+    }
+    state.setModId(modId->value_or(QStringLiteral("0")));
+    Result<QStringList> added = state.data().ensureFields();
+    if (!added) {
+        result.status = added.status();
+        return result;
+    }
+    result.addedColumns = *added;
+    return result;
+}
+
+} // namespace
+
 StartupResult startUp(AppState &state)
 {
     StartupResult result;
-    state.setModId(settings::ReadModID(state.settingsPath()));
+    state.setModId(QStringLiteral("0"));
     state.setCurrentPackage(QString());
     state.setProtect(true);
 
+    if (state.onServer())
+        return startUpOnServer(state);
+    state.setModId(settings::ReadModID(state.settingsPath()));
     if (!QFileInfo::exists(state.dataPath()) && !QFileInfo::exists(state.refPath())) {
         result.noDataFiles = true;
         result.status = Status::failure(
@@ -59,6 +106,8 @@ StartupResult startUp(AppState &state)
 
 Status createDataFiles(const AppState &files, bool sample)
 {
+    if (files.onServer())
+        return createServerTables(files.location(), sample);
     for (const QString &path : {files.dataPath(), files.refPath()})
         if (QFileInfo::exists(path))
             return Status::failure(
@@ -73,6 +122,68 @@ Status createDataFiles(const AppState &files, bool sample)
         return s;
     }
     return Status::success();
+}
+
+Status seedTeamDatabase(const AppState &team, const QString &dir)
+{
+    const AppState files(dir);
+    for (const QString &path : {files.dataPath(), files.refPath()}) {
+        if (!QFileInfo::exists(path))
+            return Status::failure(QStringLiteral("%1 does not exist; nothing was created").arg(path));
+        if (isJetFile(path))
+            return Status::failure(QStringLiteral("%1 is in the older Jet format: convert it "
+                                                  "first with tarn-cli migrate")
+                                       .arg(path));
+    }
+    std::optional<QString> modId;
+    if (QFileInfo::exists(files.settingsPath()))
+        modId = settings::ReadModID(files.settingsPath());
+    return seedServerTables(team.location(), files.dataPath(), files.refPath(), modId);
+}
+
+Status pullTeamDatabase(const AppState &team, const QString &dir)
+{
+    const AppState files(dir);
+    for (const QString &path : {files.dataPath(), files.refPath(), files.settingsPath()})
+        if (QFileInfo::exists(path))
+            return Status::failure(
+                QStringLiteral("%1 exists already; nothing was written").arg(path));
+    if (!QDir().mkpath(dir))
+        return Status::failure(QStringLiteral("The folder %1 could not be created").arg(dir));
+    Result<std::optional<QString>> modId =
+        pullServerTables(team.location(), files.dataPath(), files.refPath());
+    if (!modId)
+        return modId.status();
+    if (*modId)
+        if (Status s = settings::WriteModID(files.settingsPath(), **modId); !s) {
+            for (const QString &path : {files.dataPath(), files.refPath()})
+                QFile::remove(path);
+            return s;
+        }
+    return Status::success();
+}
+
+Result<QString> chooseLocation(const QString &dataDir, const QString &database)
+{
+    if (!dataDir.isNull() && !database.isNull())
+        return Status::failure(
+            QStringLiteral("--data-dir and --database cannot be given together"));
+    if (!database.isNull()) {
+        if (database.isEmpty())
+            return Status::failure(QStringLiteral("--database needs an address"));
+        if (Result<ServerUrl> url = parseServerUrl(database); !url)
+            return url.status();
+        return database;
+    }
+    if (!dataDir.isNull())
+        return dataDir;
+    const QString fromEnvironment = qEnvironmentVariable("TARN_DATABASE");
+    if (!fromEnvironment.isEmpty()) {
+        if (Result<ServerUrl> url = parseServerUrl(fromEnvironment); !url)
+            return Status::failure(QStringLiteral("TARN_DATABASE: ") + url.message());
+        return fromEnvironment;
+    }
+    return defaultDataDir();
 }
 
 void setApplicationIdentity()

@@ -25,8 +25,21 @@ StartupResult startUp(AppState &state);
 
 // Creates both data files (with the sample rows, or empty) in the state's
 // folder, making the folder when it is missing. Refuses when either file
-// exists; a failure leaves neither file behind.
+// exists; a failure leaves neither file behind. On a server: the tables, in a
+// database that holds none of them.
 Status createDataFiles(const AppState &files, bool sample);
+
+// Creates the tables of a team database and fills them with the data files of
+// dir and its Mod ID, exactly; all or nothing. The files are only read.
+Status seedTeamDatabase(const AppState &team, const QString &dir);
+// Writes a complete local copy of a team database into dir: both data files
+// and tarn.ini with the team's Mod ID. Refuses to overwrite any of them.
+Status pullTeamDatabase(const AppState &team, const QString &dir);
+
+// Where the data is: --database (a server address), else --data-dir, else the
+// environment's TARN_DATABASE, else defaultDataDir(). A null option was not
+// given. Refuses both options at once, and an address that does not parse.
+Result<QString> chooseLocation(const QString &dataDir, const QString &database);
 
 // Names the program after the package, so that the user's data folder is
 // ~/.local/share/tarn for both programs, and sets the version.

@@ -45,7 +45,7 @@ PGconn *serverHandle(const QSqlDatabase &db)
     if (!db.isValid() || !db.driver())
         return nullptr;
     const QVariant handle = db.driver()->handle();
-    if (handle.isValid() && qstrcmp(handle.typeName(), "PGconn*") == 0)
+    if (handle.isValid() && isServerHandle(handle))
         return *static_cast<PGconn *const *>(handle.constData());
     return nullptr;
 }
@@ -209,6 +209,8 @@ Status Database::reconnectIfBroken() const
     PGconn *conn = serverHandle(mDb);
     if (!mBroken && conn && PQstatus(conn) == CONNECTION_OK)
         return Status::success();
+    if (mReconnecting)
+        return Status::failure(QStringLiteral("%1: the connection to the server failed").arg(mPath));
     if (mInTransaction)
         return Status::failure(
             QStringLiteral("%1: the connection to the server was lost; nothing of this "
@@ -218,8 +220,11 @@ Status Database::reconnectIfBroken() const
     auto *self = const_cast<Database *>(this);
     const QString location = mLocation;
     const int lock = mWriteLock;
-    if (Status s = self->openServer(location); !s)
-        return s;
+    mReconnecting = true;
+    const Status reopened = self->openServer(location);
+    mReconnecting = false;
+    if (!reopened)
+        return reopened;
     self->mWriteLock = lock;
     mBroken = false;
     return Status::success();
@@ -227,7 +232,7 @@ Status Database::reconnectIfBroken() const
 
 void Database::noteBrokenConnection() const
 {
-    if (!onServer())
+    if (!onServer() || !mDb.isOpen())
         return;
     PGconn *conn = serverHandle(mDb);
     if (!conn || PQstatus(conn) != CONNECTION_OK)
@@ -439,6 +444,13 @@ void Transaction::rollback()
         mActive = false;
         mDb.mInTransaction = false;
     }
+}
+
+bool isServerHandle(const QVariant &handle)
+{
+    // Qt names the type by the struct that libpq's typedef names.
+    return handle.isValid() && (qstrcmp(handle.typeName(), "pg_conn*") == 0 ||
+                                qstrcmp(handle.typeName(), "PGconn*") == 0);
 }
 
 bool isJetFile(const QString &path)

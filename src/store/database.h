@@ -106,6 +106,7 @@ private:
     int mWriteLock = 1;
     mutable bool mBroken = false;
     mutable bool mInTransaction = false;
+    mutable bool mReconnecting = false;
 };
 
 // begin() takes the store's write lock (SQLite: BEGIN IMMEDIATE; a server: an
@@ -130,6 +131,9 @@ private:
     const Database &mDb;
     bool mActive = false;
 };
+
+// True when a driver's handle is libpq's connection.
+bool isServerHandle(const QVariant &handle);
 
 // True when the file starts with the header of a Jet (Access) database.
 bool isJetFile(const QString &path);

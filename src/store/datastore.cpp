@@ -351,7 +351,7 @@ private:
 // two values a row instead of 39 keeps a long export close to the engine's speed.
 QString flagMask(const Database &db, schema::RefKind kind, qsizetype count)
 {
-    const QString bit = db.onServer() ? QStringLiteral("(coalesce((%1 <> 0)::bigint, 0) << %2)")
+    const QString bit = db.onServer() ? QStringLiteral("(coalesce((%1 <> 0)::int, 0)::bigint << %2)")
                                       : QStringLiteral("(ifnull(%1 <> 0, 0) << %2)");
     QStringList bits;
     for (qsizetype k = 1; k <= count; ++k)

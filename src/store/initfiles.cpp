@@ -1,9 +1,12 @@
 #include "store/initfiles.h"
 
 #include "store/database.h"
+#include "store/datastore.h"
 #include "store/schema.h"
 
 #include <QCoreApplication>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QFile>
 #include <QFileInfo>
 
@@ -212,6 +215,191 @@ QString temporaryPath(const QString &path)
 {
     return QStringLiteral("%1.%2.tmp")
         .arg(path, QString::number(QCoreApplication::applicationPid()));
+}
+
+namespace
+{
+
+// Every table of the data file, then the reference file, with its columns.
+struct CopiedTable {
+    QString name;
+    QStringList columns;
+    bool data;
+};
+
+QList<CopiedTable> copiedTables()
+{
+    QList<CopiedTable> tables{
+        {QStringLiteral("package"), schema::names(schema::packageColumns()), true},
+        {QStringLiteral("classdef"), schema::classdefColumnNames(), true}};
+    for (schema::RefKind kind : schema::refKinds())
+        tables.append({QLatin1String(schema::refTable(kind).table),
+                       schema::names(schema::refTable(kind).columns), false});
+    return tables;
+}
+
+// Copies a table's rows with their keys, in key order, into the same table of
+// another database (in the caller's transactions). Columns the source lacks
+// (flags an older file has not been given yet) take the new table's default.
+Status copyRows(const Database &from, const Database &to, const CopiedTable &table)
+{
+    const QString what = QStringLiteral("Could not copy the table %1 from %2 to %3.")
+                             .arg(table.name, from.where(), to.where());
+    Result<QStringList> present = from.columns(table.name);
+    if (!present)
+        return present.status();
+    QStringList columns{QStringLiteral("rowid")};
+    for (const QString &column : table.columns)
+        if (present->contains(column, Qt::CaseInsensitive))
+            columns << column;
+    QSqlQuery rows;
+    if (Status s = from.exec(rows,
+                             QStringLiteral("SELECT %1 FROM %2 ORDER BY rowid")
+                                 .arg(schema::joined(columns), table.name),
+                             {}, what);
+        !s)
+        return s;
+    QSqlQuery insert(to.connection());
+    if (!insert.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                            .arg(table.name, schema::joined(columns),
+                                 schema::placeholders(columns.size()))))
+        return to.failure(what, insert);
+    for (qint64 row = 1; rows.next(); ++row) {
+        for (int i = 0; i < columns.size(); ++i)
+            insert.bindValue(i, rows.value(i));
+        if (!insert.exec())
+            return to.failure(QStringLiteral("Could not copy row %1 of the table %2 from %3.")
+                                  .arg(row)
+                                  .arg(table.name, from.where()),
+                              insert);
+    }
+    if (rows.lastError().isValid())
+        return from.failure(what, rows);
+    if (to.onServer())
+        // New rows take keys after the copied ones.
+        return to.exec(QStringLiteral("SELECT setval(pg_get_serial_sequence('%1', 'rowid'), "
+                                      "max(rowid)) FROM %1")
+                           .arg(table.name),
+                       {}, what);
+    return Status::success();
+}
+
+// Opens url and, in one transaction, refuses a database that holds any of the
+// tables, creates them all and fills them.
+Status buildServerTables(const QString &url, const std::function<Status(const Database &)> &fill)
+{
+    Database db;
+    if (Status s = db.open(url); !s)
+        return s;
+    const QString what = QStringLiteral("Could not create the tables in %1.").arg(db.where());
+    Transaction tx(db);
+    if (Status s = tx.begin(what); !s)
+        return s;
+    for (const CopiedTable &table : copiedTables()) {
+        Result<QStringList> present = db.columns(table.name);
+        if (!present)
+            return present.status();
+        if (!present->isEmpty())
+            return Status::failure(QStringLiteral("%1 holds the table %2 already; nothing was "
+                                                  "changed")
+                                       .arg(db.where(), table.name));
+    }
+    for (const QString &sql :
+         schema::createDataSql(db.engine()) + schema::createRefSql(db.engine()))
+        if (Status s = db.exec(sql, {}, what); !s)
+            return s;
+    if (Status s = fill(db); !s)
+        return s;
+    return tx.commit(what);
+}
+
+Status storeModId(const Database &db, const std::optional<QString> &modId)
+{
+    if (!modId)
+        return Status::success();
+    return db.exec(QStringLiteral("INSERT INTO %1 (name, value) VALUES ('mod_id', ?)")
+                       .arg(QLatin1String(schema::kSettingsTable)),
+                   {*modId}, QStringLiteral("Could not store the Mod ID."));
+}
+
+} // namespace
+
+Status createServerTables(const QString &url, bool sample)
+{
+    return buildServerTables(url, [sample](const Database &db) {
+        if (!sample)
+            return Status::success();
+        if (Status s = fillDataSample(db); !s)
+            return s;
+        return fillRefSample(db);
+    });
+}
+
+Status seedServerTables(const QString &url, const QString &dataFile, const QString &refFile,
+                        const std::optional<QString> &modId)
+{
+    Database data, ref;
+    if (Status s = data.open(dataFile); !s)
+        return s;
+    if (Status s = data.requireTables(schema::dataFileNeeds()); !s)
+        return s;
+    if (Status s = ref.open(refFile); !s)
+        return s;
+    if (Status s = ref.requireTables(schema::refFileNeeds()); !s)
+        return s;
+    // Both files read from one snapshot each, however long the copy takes.
+    Transaction readData(data), readRef(ref);
+    if (Status s = readData.beginRead({}); !s)
+        return s;
+    if (Status s = readRef.beginRead({}); !s)
+        return s;
+    return buildServerTables(url, [&](const Database &db) {
+        for (const CopiedTable &table : copiedTables())
+            if (Status s = copyRows(table.data ? data : ref, db, table); !s)
+                return s;
+        return storeModId(db, modId);
+    });
+}
+
+Result<std::optional<QString>> pullServerTables(const QString &url, const QString &dataFile,
+                                                const QString &refFile)
+{
+    for (const QString &path : {dataFile, refFile})
+        if (QFileInfo::exists(path))
+            return Status::failure(
+                QStringLiteral("%1 exists already; nothing was written").arg(path));
+    DataStore server;
+    if (Status s = server.open(url); !s)
+        return s;
+    const Database &db = server.database();
+    if (Status s = db.requireTables(schema::refFileNeeds()); !s)
+        return s;
+    Transaction snapshot(db);
+    if (Status s = snapshot.beginRead({}); !s)
+        return s;
+    const Result<std::optional<QString>> modId = server.storedModId();
+    if (!modId)
+        return modId;
+    for (const bool data : {true, false}) {
+        const Status status =
+            createFile(data ? dataFile : refFile, [&](const Database &file) {
+                for (const QString &sql :
+                     data ? schema::createDataSql() : schema::createRefSql())
+                    if (Status s = file.exec(sql); !s)
+                        return s;
+                for (const CopiedTable &table : copiedTables())
+                    if (table.data == data)
+                        if (Status s = copyRows(db, file, table); !s)
+                            return s;
+                return Status::success();
+            });
+        if (!status) {
+            if (!data)
+                QFile::remove(dataFile);
+            return status;
+        }
+    }
+    return modId;
 }
 
 Status createDataFile(const QString &path, bool sample)

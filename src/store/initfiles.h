@@ -2,7 +2,10 @@
 
 #include "store/status.h"
 
+#include <QString>
+
 #include <functional>
+#include <optional>
 
 namespace tarn
 {
@@ -14,6 +17,20 @@ class Database;
 // file behind.
 Status createDataFile(const QString &path, bool sample);
 Status createRefFile(const QString &path, bool sample);
+
+// A team database on a server: creates the tables of both files in the
+// database at url, which must hold none of them, all in one transaction.
+// With sample rows, or empty.
+Status createServerTables(const QString &url, bool sample);
+// The same, filled with every row of the two SQLite files (keys, NULLs and
+// all) and, when given, the Mod ID. The files are only read.
+Status seedServerTables(const QString &url, const QString &dataFile, const QString &refFile,
+                        const std::optional<QString> &modId);
+// Writes the server's tables as two new SQLite files (which must not exist),
+// read from one snapshot; gives the Mod ID stored there. On failure neither
+// file is left.
+Result<std::optional<QString>> pullServerTables(const QString &url, const QString &dataFile,
+                                                const QString &refFile);
 
 // Makes a new SQLite file at path (which must not exist) and fills it in one
 // transaction; on failure the file is removed again.

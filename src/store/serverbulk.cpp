@@ -22,7 +22,7 @@ Result<PGconn *> serverOf(const Database &db, const QString &what)
     const QSqlDatabase connection = db.connection();
     if (connection.isValid() && connection.driver()) {
         const QVariant handle = connection.driver()->handle();
-        if (handle.isValid() && qstrcmp(handle.typeName(), "PGconn*") == 0)
+        if (handle.isValid() && isServerHandle(handle))
             if (PGconn *conn = *static_cast<PGconn *const *>(handle.constData()))
                 return conn;
     }

@@ -372,7 +372,7 @@ void frmConfig::mnuSetModID_Click()
     if (answer.isEmpty())
         return;
     // The Mod ID in use is always the one on disk: a failed save keeps the old one.
-    if (report(settings::WriteModID(mState.settingsPath(), answer)))
+    if (report(mState.saveModId(answer)))
         mState.setModId(answer);
 }
 
