@@ -42,13 +42,18 @@ QString AppState::settingsPath() const
 
 Status AppState::saveModId(const QString &modId)
 {
-    if (mData.keepsSettings()) {
+    if (!mData.keepsSettings()) {
+        if (Status s = settings::WriteModID(settingsPath(), modId); !s)
+            return s;
+    } else {
         if (Status s = settings::checkModId(modId); !s)
             return Status::failure(s.message() + QStringLiteral(" It was not saved."));
-        if (Status s = mData.storeModId(modId); !s)
+        // As tarn.ini would give it back at the next start, so that both keep
+        // the same Mod ID.
+        const QString stored =
+            settings::parseModId('"' + modId.toLatin1() + '"').value_or(QString());
+        if (Status s = mData.storeModId(stored); !s)
             return s;
-    } else if (Status s = settings::WriteModID(settingsPath(), modId); !s) {
-        return s;
     }
     mModId = modId;
     return Status::success();

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlDriver>
+#include <QRegularExpression>
 #include <QSqlError>
 #include <QUrl>
 
@@ -48,6 +49,20 @@ PGconn *serverHandle(const QSqlDatabase &db)
     if (handle.isValid() && isServerHandle(handle))
         return *static_cast<PGconn *const *>(handle.constData());
     return nullptr;
+}
+
+// A server's text without libpq's frame: "ERROR:  disk full\nCONTEXT: ...(P0001)"
+// reads "disk full".
+QString serverText(QString text)
+{
+    static const QRegularExpression frame(
+        QStringLiteral("^(ERROR|FATAL|PANIC):\\s+|\\n(CONTEXT|LINE \\d+|QUERY):.*$|\\(\\w{5}\\)$"),
+        QRegularExpression::DotMatchesEverythingOption);
+    for (QString previous; previous != text;) {
+        previous = text;
+        text = text.trimmed().remove(frame);
+    }
+    return text.trimmed();
 }
 
 QString causeOf(const QSqlError &error)
@@ -299,6 +314,7 @@ Status Database::failure(const QString &what, const QSqlError &error) const
 {
     QString cause = QStringLiteral("%1: %2").arg(mPath, causeOf(error));
     if (onServer()) {
+        cause = QStringLiteral("%1: %2").arg(mPath, serverText(causeOf(error)));
         noteBrokenConnection();
         if (mBroken)
             cause += QStringLiteral("\nThe connection to the server was lost; nothing of this "

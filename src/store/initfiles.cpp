@@ -300,7 +300,7 @@ Status buildServerTables(const QString &url, const std::function<Status(const Da
         if (!present)
             return present.status();
         if (!present->isEmpty())
-            return Status::failure(QStringLiteral("%1 holds the table %2 already; nothing was "
+            return Status::failure(QStringLiteral("%1: the table %2 exists already; nothing was "
                                                   "changed")
                                        .arg(db.where(), table.name));
     }

@@ -8,18 +8,20 @@
 namespace tarn::test
 {
 
-// One tarn-cli command line run in-process on a data directory.
+// One tarn-cli command line run in-process on a data directory or a server's
+// database (DataDir::location()).
 struct CliRun {
     int code;
     QString out;
     QString err;
 };
 
-inline CliRun runCli(const QString &dataDir, const QStringList &args)
+inline CliRun runCli(const QString &location, const QStringList &args)
 {
     CliRun run{};
     QTextStream out(&run.out), err(&run.err);
-    run.code = cli::run(QStringList{"--data-dir", dataDir} + args, out, err);
+    const bool server = location.startsWith(QLatin1String("postgresql://"));
+    run.code = cli::run(QStringList{server ? "--database" : "--data-dir", location} + args, out, err);
     return run;
 }
 

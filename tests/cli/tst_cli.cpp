@@ -88,7 +88,8 @@ void tst_Cli::commands_data()
     QTest::newRow("-- ends the options")
         << L{{"new", "--", "--plain"}} << 0 << "" << QStringList{"--plain", "Sample Config"} << "";
     QTest::newRow("command help") << L{{"copy", "A", "--help"}} << 0
-                                  << "Usage: tarn-cli [--data-dir DIR] copy SOURCE NEW\n"
+                                  << "Usage: tarn-cli [--data-dir DIR | --database URL] copy "
+                                     "SOURCE NEW\n"
                                      "  copy a configuration and its classes under a new name\n"
                                   << sample << "";
     QTest::newRow("export, check")
@@ -144,28 +145,29 @@ void tst_Cli::commands()
             Peek(dir.dataPath()).exec(command.at(1));
             continue;
         }
-        last = runCli(dir.path(), command.replaceInStrings("FILE", file)
-                                      .replaceInStrings("ODD", odd)
-                                      .replaceInStrings("GONE", gone));
+        last = runCli(dir.location(), command.replaceInStrings("FILE", file)
+                                          .replaceInStrings("ODD", odd)
+                                          .replaceInStrings("GONE", gone));
     }
     QCOMPARE(last.code, code);
     QCOMPARE(last.out, output);
     QVERIFY2(last.err.contains(error.replace("ODD", odd)), qPrintable(last.err));
     QVERIFY2(!last.err.contains(u'\x1b'), qPrintable(last.err));
     QCOMPARE(error.isEmpty(), last.err.isEmpty());
-    QCOMPARE(runCli(dir.path(), {"list"}).out, list.isEmpty() ? QString() : list.join('\n') + '\n');
+    QCOMPARE(runCli(dir.location(), {"list"}).out,
+             list.isEmpty() ? QString() : list.join('\n') + '\n');
 }
 
 void tst_Cli::exportMatchesTheWindows()
 {
     DataDir dir;
-    QCOMPARE(runCli(dir.path(), {"mod-id", "My Mod"}).code, 0);
+    QCOMPARE(runCli(dir.location(), {"mod-id", "My Mod"}).code, 0);
     AppState &state = dir.start();
     const QString viaCli = dir.file("cli.class"), direct = dir.file("direct.class");
     for (bool plain : {false, true}) {
         // The name typed in another case: the file carries it as stored.
         QStringList args{"export", "SAMPLE config", viaCli};
-        QCOMPARE(runCli(dir.path(), plain ? args << "--plain" : args).code, 0);
+        QCOMPARE(runCli(dir.location(), plain ? args << "--plain" : args).code, 0);
         QVERIFY(exportClassFile(state, "Sample Config", direct, !plain));
         QCOMPARE(readFile(viaCli), readFile(direct));
     }
@@ -174,7 +176,7 @@ void tst_Cli::exportMatchesTheWindows()
 void tst_Cli::helpSeparatesColumns()
 {
     DataDir dir;
-    const CliRun help = runCli(dir.path(), {"--help"});
+    const CliRun help = runCli(dir.location(), {"--help"});
     QCOMPARE(help.code, 0);
     QVERIFY(help.err.isEmpty());
     // Every option and command line: two spaces, the synopsis, a gap of two
@@ -191,8 +193,9 @@ void tst_Cli::helpSeparatesColumns()
         synopses << match.captured(1);
     }
     QCOMPARE(columns.size(), 1);
-    for (const char *wanted : {"--data-dir DIR", "-h, --help", "init [--sample]",
-                               "export [--plain] NAME FILE", "check FILE", "migrate"})
+    for (const char *wanted :
+         {"--data-dir DIR", "--database URL", "-h, --help", "init [--sample] [--from DIR]",
+          "pull DIR", "export [--plain] NAME FILE", "check FILE", "migrate"})
         QVERIFY2(synopses.contains(wanted), qPrintable(help.out));
 }
 
@@ -248,7 +251,7 @@ void tst_Cli::showReadsBack()
               {names[1]});
     const QList<QVariantMap> stored = peek.rows("SELECT * FROM classdef ORDER BY class_num");
 
-    const CliRun json = runCli(dir.path(), {"show", "--format", "json", config});
+    const CliRun json = runCli(dir.location(), {"show", "--format", "json", config});
     QCOMPARE(json.code, 0);
     QJsonParseError error{};
     const QJsonArray classes = QJsonDocument::fromJson(json.out.toUtf8(), &error).array();
@@ -274,7 +277,7 @@ void tst_Cli::showReadsBack()
     QCOMPARE(classes.at(1).toObject().value("item_sum").toInt(), 1); // Jetpack
     QCOMPARE(classes.at(1).toObject().value("special_sum").toInt(), 33);
 
-    const CliRun csv = runCli(dir.path(), {"show", "--format", "csv", config});
+    const CliRun csv = runCli(dir.location(), {"show", "--format", "csv", config});
     const QList<QStringList> lines = parseCsv(csv.out);
     QCOMPARE(lines.size(), 3);
     QCOMPARE(lines[0], storedFieldColumns());
@@ -284,7 +287,7 @@ void tst_Cli::showReadsBack()
     QCOMPARE(lines[1][storedFieldColumns().indexOf("max_armor")], "");
     QCOMPARE(lines[1][storedFieldColumns().indexOf("s31")], "1");
 
-    const CliRun text = runCli(dir.path(), {"show", config});
+    const CliRun text = runCli(dir.location(), {"show", config});
     QVERIFY2(text.out.startsWith("Class Num: 0\nClass Name: Ünï %1\\nzwei, \"drei\"\\r\n"
                                  "Model Name: \n"),
              qPrintable(text.out));
@@ -360,7 +363,7 @@ void tst_Cli::outputNotWritten()
     QFETCH(QStringList, command);
     QFETCH(int, code);
     DataDir dir;
-    QCOMPARE(runCli(dir.path(), {"new", "B"}).code, 0);
+    QCOMPARE(runCli(dir.location(), {"new", "B"}).code, 0);
     QProcess cli;
     if (how == "full disk") {
         cli.setStandardOutputFile("/dev/full");
@@ -374,7 +377,8 @@ void tst_Cli::outputNotWritten()
             setrlimit(RLIMIT_FSIZE, &limit);
         });
     }
-    cli.start(TARN_CLI, QStringList{"--data-dir", dir.path()} + command);
+    cli.start(TARN_CLI,
+              QStringList{onTestServer() ? "--database" : "--data-dir", dir.location()} + command);
     QVERIFY(cli.waitForFinished(60000));
     QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
     const QString err = QString::fromLocal8Bit(cli.readAllStandardError());

@@ -239,8 +239,8 @@ void tst_ClassFileIo::importLeavesOnlyTheFile()
     QCOMPARE(last / kImportProgressHalf, cancelAt < 0 ? 2 : cancelAt / kImportProgressHalf);
     QCOMPARE(peek.count("package"), cancelAt < 0 ? 2 : 1);
     const QList<QVariantMap> classes =
-        peek.rows("SELECT class_num, class_name FROM classdef WHERE package_name = 'back' "
-                  "COLLATE NOCASE ORDER BY rowid");
+        peek.rows("SELECT class_num, class_name FROM classdef WHERE lower(package_name) = 'back' "
+                  "ORDER BY rowid");
     QCOMPARE(classes.size(), cancelAt < 0 ? 600 : 2);
     if (cancelAt < 0)
         QCOMPARE(classes.last(), (QVariantMap{{"class_num", 600}, {"class_name", "C600"}}));
@@ -309,9 +309,20 @@ void tst_ClassFileIo::exportRefusals()
     } else if (column == "modid") {
         f.state->setModId(value.toString());
     } else {
+        // A server's columns are typed: it rounds a fraction and refuses what
+        // lies beyond 16 bits itself.
+        bool whole = false;
+        const int number = value.toInt(&whole);
+        if (onTestServer() && !value.isNull() && value.typeId() != QMetaType::QString &&
+            (!whole || value.toDouble() != number || number != qint16(number)))
+            QSKIP("a value a server's typed column cannot hold");
         second[column] = value;
     }
-    if (column == "i3") // box 3 shows a row whose id is not whole
+    if (column == "i3") { // box 3 shows a row whose id is not whole
+        if (onTestServer())
+            QSKIP("a value a server's typed column cannot hold");
+    }
+    if (column == "i3")
         insertRefs(Peek(f.dir.refPath()), "item", {2.5});
     insertClass(data, second);
     const QString path = f.dir.file("earlier.class");
@@ -407,6 +418,8 @@ void tst_ClassFileIo::exportTargets()
     QFETCH(QString, target);
     QFETCH(QString, first);
     QFETCH(QString, cause);
+    if (onTestServer() && cause.contains("own data"))
+        QSKIP("a server keeps no files in the folder");
     Fixture f;
     const QDir dir(f.dir.path());
     QFile::link(dir.path(), dir.filePath("alias"));
@@ -451,7 +464,8 @@ void tst_ClassFileIo::configurationDeletedMidway()
     // Another program deletes the configuration once the export has begun: the
     // file holds the configuration as it was when the export began.
     Fixture f;
-    Peek(f.dir.dataPath()).exec("PRAGMA journal_mode = WAL"); // so that the deletion gets through
+    if (!onTestServer())
+        Peek(f.dir.dataPath()).exec("PRAGMA journal_mode = WAL"); // so that the deletion gets through
     const QString path = f.dir.file("out.class");
     bool deleted = false;
     auto deleteOnce = [&](qint64, qint64) {

@@ -168,10 +168,11 @@ void tst_DataStore::strayClasses()
         for (int number : {1, 2, 7})
             insertFullClass(peek, "STRAY", number, false);
         QVERIFY(copy ? data.copyPackage("Sample Config", "Stray") : data.createPackage("Stray"));
-        QCOMPARE(peek.scalar("SELECT group_concat(class_num) FROM classdef WHERE package_name = "
-                             "'Stray' COLLATE NOCASE")
-                     .toString(),
-                 copy ? "1,2" : "");
+        QStringList numbers;
+        for (const QVariantMap &row : peek.rows("SELECT class_num FROM classdef WHERE "
+                                                "lower(package_name) = 'stray' ORDER BY class_num"))
+            numbers << row["class_num"].toString();
+        QCOMPARE(numbers.join(','), copy ? "1,2" : "");
         QCOMPARE(*data.nextClassNumber("Stray"), copy ? 3 : 1);
     }
 }
@@ -179,6 +180,8 @@ void tst_DataStore::strayClasses()
 void tst_DataStore::caseIgnoredWithoutCollation()
 {
     // Tables rebuilt without the NOCASE collation, as another tool may make them.
+    if (onTestServer())
+        QSKIP("a server's tables have no collation to lose");
     DataDir dir;
     {
         Peek peek(dir.dataPath());
@@ -218,9 +221,9 @@ void tst_DataStore::failingPartWayLeavesNothing()
     AppState &state = dir.start();
     Peek peek(dir.dataPath());
     // The second class row is refused by the database.
-    peek.exec("CREATE TRIGGER refuse BEFORE INSERT ON classdef "
-              "WHEN (SELECT count(*) FROM classdef WHERE package_name = NEW.package_name) >= 1 "
-              "BEGIN SELECT RAISE(ABORT, 'disk trouble'); END");
+    peek.refuseInserts(
+        "classdef", "disk trouble",
+        "(SELECT count(*) FROM classdef WHERE package_name = NEW.package_name) >= 1");
     int offered = 0;
     const Status status = import
                               ? state.data().createPackage("Copy", "Could not import.",
@@ -321,7 +324,10 @@ void tst_DataStore::importedRowsAsQtSqlStoresThem()
     QStringList shown;
     for (const QString &column : schema::classdefColumnNames())
         if (column != "package_name")
-            shown << QStringLiteral("'%1 ' || typeof(%1) || ' ' || quote(%1)").arg(column);
+            shown << (peek.onServer()
+                          ? QStringLiteral("'%1 ' || coalesce(quote_literal(%1), 'NULL')")
+                          : QStringLiteral("'%1 ' || typeof(%1) || ' ' || quote(%1)"))
+                         .arg(column);
     const QString select = QStringLiteral("SELECT %1 AS row FROM classdef WHERE package_name = ? "
                                           "ORDER BY class_num")
                                .arg(shown.join(" || ' | ' || "));
@@ -330,8 +336,10 @@ void tst_DataStore::importedRowsAsQtSqlStoresThem()
     QCOMPARE(imported.size(), 2);
     for (int i = 0; i < 2; ++i)
         QCOMPARE(imported[i]["row"].toString(), written[i]["row"].toString());
-    QCOMPARE(peek.count("classdef WHERE typeof(class_num) <> 'integer' OR typeof(w1) <> 'integer'"),
-             0);
+    if (!peek.onServer()) // a server's columns are typed
+        QCOMPARE(
+            peek.count("classdef WHERE typeof(class_num) <> 'integer' OR typeof(w1) <> 'integer'"),
+            0);
 }
 
 void tst_DataStore::changedElsewhere_data()

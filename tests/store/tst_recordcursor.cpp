@@ -101,8 +101,7 @@ void tst_RecordCursor::storesInsertsAndDeletesByKey()
     peek.exec("INSERT INTO package VALUES ('p')");
 
     // Failures come back as values naming what went wrong.
-    peek.exec("CREATE TRIGGER refuse BEFORE INSERT ON classdef "
-              "BEGIN SELECT RAISE(ABORT, 'disk full'); END");
+    peek.refuseInserts("classdef", "disk full");
     const Result<RecordCursor::Key> refused = cursor.insert(columns, {"P", 3, "c", 0});
     QVERIFY(!refused);
     QVERIFY(refused.message().contains("disk full"));

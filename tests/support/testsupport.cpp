@@ -1,8 +1,11 @@
 #include "testsupport.h"
 
 #include "core/startup.h"
+#include "store/database.h"
 #include "store/initfiles.h"
+#include "store/serverurl.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QSqlError>
@@ -13,8 +16,64 @@
 namespace tarn::test
 {
 
+QString testServer()
+{
+    static const QString server = [] {
+        const QString value = qEnvironmentVariable("TARN_TEST_DATABASE");
+        if (value.isEmpty() || isServerUrl(value))
+            return value;
+        const QString url = QString::fromUtf8(readFile(value)).trimmed();
+        if (!isServerUrl(url))
+            qFatal("TARN_TEST_DATABASE: %s holds no server address (is the test server "
+                   "running?)",
+                   qPrintable(value));
+        return url;
+    }();
+    return server;
+}
+
+namespace
+{
+
+// Runs a statement on the test server's own database (CREATE and DROP DATABASE
+// cannot run in a transaction, so not through the store).
+void onServer(const QString &sql)
+{
+    Database admin;
+    if (Status s = admin.open(testServer()); !s)
+        qFatal("test server: %s", qPrintable(s.message()));
+    if (Status s = admin.exec(sql); !s)
+        qFatal("test server: %s", qPrintable(s.message()));
+}
+
+} // namespace
+
+ServerDatabase::ServerDatabase()
+{
+    static int counter = 0;
+    mName = QStringLiteral("tarn_test_%1_%2")
+                .arg(QCoreApplication::applicationPid())
+                .arg(++counter);
+    onServer(QStringLiteral("CREATE DATABASE %1").arg(mName));
+    Result<ServerUrl> url = parseServerUrl(testServer());
+    ServerUrl server = *url;
+    server.dbname = mName;
+    mUrl = server.shown();
+}
+
+ServerDatabase::~ServerDatabase()
+{
+    onServer(QStringLiteral("DROP DATABASE %1 WITH (FORCE)").arg(mName));
+}
+
 DataDir::DataDir(bool sample)
 {
+    if (onTestServer()) {
+        mServer = std::make_unique<ServerDatabase>();
+        if (Status s = createServerTables(mServer->url(), sample); !s)
+            qFatal("could not create test data: %s", qPrintable(s.message()));
+        return;
+    }
     const Status data = createDataFile(dataPath(), sample);
     const Status ref = createRefFile(refPath(), sample);
     if (!data || !ref)
@@ -24,15 +83,27 @@ DataDir::DataDir(bool sample)
 
 AppState &DataDir::start()
 {
-    mState = std::make_unique<AppState>(mDir.path());
+    mState = std::make_unique<AppState>(location());
     const StartupResult started = startUp(*mState);
     if (!started.status)
         qFatal("start-up failed: %s", qPrintable(started.status.message()));
     return *mState;
 }
 
-Peek::Peek(const QString &path) : mName(QStringLiteral("peek-%1").arg(quintptr(this)))
+Peek::Peek(const QString &path)
+    : mName(QStringLiteral("peek-%1").arg(quintptr(this))), mServer(isServerUrl(path))
 {
+    if (mServer) {
+        const ServerUrl server = *parseServerUrl(path);
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), mName);
+        db.setHostName(server.host);
+        db.setPort(server.port > 0 ? server.port : -1);
+        db.setUserName(server.user);
+        db.setDatabaseName(server.dbname);
+        if (!db.open())
+            qFatal("cannot open %s: %s", qPrintable(path), qPrintable(db.lastError().text()));
+        return;
+    }
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), mName);
     db.setDatabaseName(path);
     if (!db.open())
@@ -50,17 +121,27 @@ Peek::~Peek()
 QList<QVariantMap> Peek::rows(const QString &sql, const QVariantList &values) const
 {
     QSqlQuery query(connection());
-    query.prepare(sql);
-    for (int i = 0; i < values.size(); ++i)
-        query.bindValue(i, values.at(i));
-    if (!query.exec())
+    bool ran = false;
+    if (values.isEmpty()) {
+        ran = query.exec(sql); // a server prepares no CREATE or SET
+    } else {
+        query.prepare(sql);
+        for (int i = 0; i < values.size(); ++i)
+            query.bindValue(i, values.at(i));
+        ran = query.exec();
+    }
+    if (!ran)
         qFatal("%s: %s", qPrintable(sql), qPrintable(query.lastError().text()));
     QList<QVariantMap> result;
+    // A server's tables hold their key as a column that SQLite keeps hidden:
+    // left out unless asked for, so that SELECT * reads the same on both.
+    const bool hideKey = mServer && !sql.contains(QLatin1String("rowid"));
     while (query.next()) {
         QVariantMap row;
         const QSqlRecord record = query.record();
         for (int i = 0; i < record.count(); ++i)
-            row.insert(record.fieldName(i), query.value(i));
+            if (!hideKey || record.fieldName(i) != QLatin1String("rowid"))
+                row.insert(record.fieldName(i), query.value(i));
         result << row;
     }
     return result;
@@ -76,15 +157,44 @@ QStringList Peek::columns(const QString &table) const
 {
     QStringList names;
     for (const QVariantMap &row :
-         rows(QStringLiteral("SELECT name FROM pragma_table_info(?)"), {table}))
+         rows(mServer ? QStringLiteral("SELECT column_name AS name FROM information_schema.columns "
+                                       "WHERE table_name = ? AND column_name <> 'rowid' "
+                                       "ORDER BY ordinal_position")
+                      : QStringLiteral("SELECT name FROM pragma_table_info(?)"),
+              {table}))
         names << row.value(QStringLiteral("name")).toString();
     return names;
+}
+
+void Peek::refuseInserts(const QString &table, const QString &message,
+                         const QString &condition) const
+{
+    if (mServer) {
+        exec(QStringLiteral("CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS "
+                            "$$BEGIN IF %1 THEN RAISE EXCEPTION '%2'; END IF; RETURN NEW; END$$")
+                 .arg(condition, message));
+        exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON %1 FOR EACH ROW "
+                            "EXECUTE FUNCTION refuse()")
+                 .arg(table));
+        return;
+    }
+    exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON %1 WHEN %2 "
+                        "BEGIN SELECT RAISE(ABORT, '%3'); END")
+             .arg(table, condition, message));
 }
 
 void Peek::countWrites(const QString &table) const
 {
     exec("CREATE TABLE writes (n INTEGER)");
     exec("INSERT INTO writes VALUES (0)");
+    if (mServer) {
+        exec("CREATE FUNCTION counted() RETURNS trigger LANGUAGE plpgsql AS "
+             "$$BEGIN UPDATE writes SET n = n + 1; RETURN NEW; END$$");
+        exec(QStringLiteral("CREATE TRIGGER counted AFTER UPDATE ON %1 FOR EACH ROW "
+                            "EXECUTE FUNCTION counted()")
+                 .arg(table));
+        return;
+    }
     exec(QStringLiteral("CREATE TRIGGER counted AFTER UPDATE ON %1 BEGIN "
                         "UPDATE writes SET n = n + 1; END")
              .arg(table));

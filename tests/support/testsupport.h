@@ -12,15 +12,49 @@
 namespace tarn::test
 {
 
-// A temporary data directory with both databases created (with sample rows or
-// empty) and, on request, started up into an AppState.
+// The server the tests run against instead of SQLite files: the address in
+// TARN_TEST_DATABASE, or in the file it names (a database to connect to for
+// creating and dropping test databases). Empty: the tests use SQLite files.
+QString testServer();
+inline bool onTestServer()
+{
+    return !testServer().isEmpty();
+}
+
+// A new empty database on the test server, dropped when this goes.
+class ServerDatabase
+{
+public:
+    ServerDatabase();
+    ~ServerDatabase();
+    ServerDatabase(const ServerDatabase &) = delete;
+    ServerDatabase &operator=(const ServerDatabase &) = delete;
+    const QString &url() const { return mUrl; }
+
+private:
+    QString mName;
+    QString mUrl;
+};
+
+// Where a test's data is: a temporary directory with both databases created
+// (with sample rows or empty) or, on the test server, a new database with the
+// tables; on request started up into an AppState. The directory is there in
+// both cases, for class files and the like.
 class DataDir
 {
 public:
     explicit DataDir(bool sample = true);
     QString path() const { return mDir.path(); }
-    QString dataPath() const { return file(QStringLiteral("tarn_dat.mdb")); }
-    QString refPath() const { return file(QStringLiteral("tarn_ref.mdb")); }
+    // What the programs are given: the directory, or the database's address.
+    QString location() const { return mServer ? mServer->url() : path(); }
+    QString dataPath() const
+    {
+        return mServer ? mServer->url() : file(QStringLiteral("tarn_dat.mdb"));
+    }
+    QString refPath() const
+    {
+        return mServer ? mServer->url() : file(QStringLiteral("tarn_ref.mdb"));
+    }
     QString file(const QString &name) const { return mDir.filePath(name); }
 
     // A fresh AppState on this directory, started up; fails the test on error.
@@ -29,14 +63,17 @@ public:
 
 private:
     QTemporaryDir mDir;
+    std::unique_ptr<ServerDatabase> mServer;
     std::unique_ptr<AppState> mState;
 };
 
-// A second connection to a database file, to check what the program stored.
+// A second connection to a database file (or a server's database), to check
+// what the program stored.
 class Peek
 {
 public:
     explicit Peek(const QString &path);
+    bool onServer() const { return mServer; }
     ~Peek();
     Peek(const Peek &) = delete;
     Peek &operator=(const Peek &) = delete;
@@ -46,6 +83,10 @@ public:
     // Runs a statement; fails the test when it fails.
     void exec(const QString &sql, const QVariantList &values = {}) const { rows(sql, values); }
     QStringList columns(const QString &table) const;
+    // Makes the database refuse new rows of a table with message, when the
+    // condition (on NEW, in SQL both engines read) holds.
+    void refuseInserts(const QString &table, const QString &message,
+                       const QString &condition = QStringLiteral("1 = 1")) const;
     // Counts the rows of a table updated from now on, as writes() tells.
     void countWrites(const QString &table) const;
     int writes() const { return scalar("SELECT n FROM writes").toInt(); }
@@ -58,6 +99,7 @@ public:
 
 private:
     QString mName;
+    bool mServer = false;
 };
 
 // The child of that name. When there is none the test fails and gets a

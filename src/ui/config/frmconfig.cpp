@@ -371,9 +371,8 @@ void frmConfig::mnuSetModID_Click()
         QStringLiteral("Mod ID"));
     if (answer.isEmpty())
         return;
-    // The Mod ID in use is always the one on disk: a failed save keeps the old one.
-    if (report(mState.saveModId(answer)))
-        mState.setModId(answer);
+    // The Mod ID in use is always the one stored: a failed save keeps the old one.
+    report(mState.saveModId(answer));
 }
 
 void frmConfig::mnuCompare_Click()
