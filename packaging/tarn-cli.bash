@@ -3,12 +3,15 @@ _tarn_cli() {
     local cur prev words cword
     _init_completion || return
 
-    local commands='init list new delete copy mod-id export import check show diff migrate'
+    local commands='init pull list new delete copy mod-id export import check show diff migrate'
     local i command='' datadir=() nargs=0
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
         --data-dir) datadir=(--data-dir "${words[i + 1]}"); ((i++)) ;;
         --data-dir=*) datadir=("${words[i]}") ;;
+        --database) datadir=(--database "${words[i + 1]}"); ((i++)) ;;
+        --database=*) datadir=("${words[i]}") ;;
+        --from) ((i++)) ;;
         --format) ((i++)) ;;
         -*) ;;
         *)
@@ -21,13 +24,14 @@ _tarn_cli() {
         esac
     done
 
-    if [[ $prev == --data-dir ]]; then
+    if [[ $prev == --data-dir || $prev == --from ]]; then
         _filedir -d
         return
     fi
+    [[ $prev == --database ]] && return
     if [[ -z $command ]]; then
         if [[ $cur == -* ]]; then
-            COMPREPLY=($(compgen -W '--data-dir --help --version' -- "$cur"))
+            COMPREPLY=($(compgen -W '--data-dir --database --help --version' -- "$cur"))
         else
             COMPREPLY=($(compgen -W "$commands" -- "$cur"))
         fi
@@ -36,7 +40,7 @@ _tarn_cli() {
 
     local options='--help'
     case $command in
-    init) options+=' --sample' ;;
+    init) options+=' --sample --from' ;;
     export) options+=' --plain' ;;
     show) options+=' --format' ;;
     esac
@@ -62,6 +66,9 @@ _tarn_cli() {
         ;;
     export:1 | import:1 | check:0)
         _filedir class
+        ;;
+    pull:0)
+        _filedir -d
         ;;
     esac
 } &&
