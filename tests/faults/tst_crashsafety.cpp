@@ -1,4 +1,5 @@
 #include "store/schema.h"
+#include "store/serverurl.h"
 #include "testsupport.h"
 
 #include <QDir>
@@ -17,7 +18,8 @@ using namespace tarn::test;
 // tarn-cli import, copy and delete on a large configuration, killed with
 // SIGKILL at many moments of their run: afterwards the data file must pass
 // its integrity check and hold the configurations exactly as before the
-// command or exactly as after it, never anything in between.
+// command or exactly as after it, never anything in between. The same on a
+// server, whose database is then checked.
 class tst_CrashSafety : public QObject
 {
     Q_OBJECT
@@ -42,53 +44,105 @@ constexpr int kKillsPerCommand = 24;
 // class with every column quoted (NULL told apart from '' and 0).
 QMap<QString, QString> contents(const QString &dataPath)
 {
+    const Peek peek(dataPath);
     QStringList columns = schema::classdefColumnNames();
-    columns.replaceInStrings(QRegularExpression("(.+)"), "quote(\\1)");
+    columns.replaceInStrings(QRegularExpression("(.+)"),
+                             peek.onServer() ? "quote_nullable(\\1)" : "quote(\\1)");
+    const QString classes =
+        peek.onServer()
+            ? "SELECT package_name, string_agg(" + columns.join("||'|'||") +
+                  ", chr(10) ORDER BY class_num, rowid) FROM classdef GROUP BY package_name"
+            : "SELECT package_name, group_concat(" + columns.join("||'|'||") +
+                  ", char(10)) FROM (SELECT * FROM classdef ORDER BY class_num, rowid) "
+                  "GROUP BY package_name";
     QMap<QString, QString> result;
-    for (const QVariantMap &row : Peek(dataPath).rows(
-             "SELECT package_name AS name, 'package row' AS text FROM package UNION ALL "
-             "SELECT package_name, group_concat(" +
-             columns.join("||'|'||") +
-             ", char(10)) FROM (SELECT * FROM classdef ORDER BY class_num, rowid) "
-             "GROUP BY package_name"))
-        result[row["name"].toString()] += row["text"].toString() + '\n';
+    for (const QVariantMap &row :
+         peek.rows("SELECT package_name AS name, 'package row' AS text FROM package UNION ALL " +
+                   classes))
+        result[row["name"].toString()] += row.last().toString() + '\n';
     return result;
 }
 
-// Copies the template's data files into a fresh directory.
-void copyFiles(const DataDir &from, const QString &to)
+// A copy of the template's data, in a fresh directory or a fresh database.
+class Copy
 {
-    for (const QString &file : {from.dataPath(), from.refPath()})
-        QVERIFY(QFile::copy(file, QDir(to).filePath(QFileInfo(file).fileName())));
-}
+public:
+    explicit Copy(const DataDir &from)
+    {
+        if (from.server()) {
+            mServer = std::make_unique<ServerDatabase>(from.server()->name());
+            return;
+        }
+        for (const QString &file : {from.dataPath(), from.refPath()})
+            if (!QFile::copy(file, mDir.filePath(QFileInfo(file).fileName())))
+                qFatal("cannot copy %s", qPrintable(file));
+    }
+    QString location() const { return mServer ? mServer->url() : mDir.path(); }
+    QString dataPath() const { return mServer ? mServer->url() : mDir.filePath("tarn_dat.mdb"); }
+
+private:
+    QTemporaryDir mDir;
+    std::unique_ptr<ServerDatabase> mServer;
+};
+
+// True while a command holds the data's write lock: the file's journal
+// exists, or a server grants a writer's advisory lock on the database.
+class WriteProbe
+{
+public:
+    explicit WriteProbe(const QString &location)
+    {
+        if (isServerUrl(location))
+            mPeek = std::make_unique<Peek>(location);
+        else
+            mJournal = QDir(location).filePath("tarn_dat.mdb-journal");
+    }
+    bool writing() const
+    {
+        if (!mPeek)
+            return QFileInfo::exists(mJournal);
+        return mPeek
+                   ->scalar("SELECT count(*) FROM pg_locks WHERE locktype = 'advisory' AND "
+                            "granted AND database = (SELECT oid FROM pg_database WHERE "
+                            "datname = current_database())")
+                   .toInt() > 0;
+    }
+
+private:
+    QString mJournal;
+    std::unique_ptr<Peek> mPeek;
+};
 
 struct Timing {
     int exitCode = -1;  // -1: killed
     qint64 total = 0;   // us from start to end
     qint64 writing = 0; // us from the journal's appearance to the end
+    bool killedWriting = false;
 };
 
 // Runs tarn-cli and times it; polls for the data file's journal, which exists
 // while a write transaction is open. With a delay, kills it with SIGKILL that
 // long after the start or, when fromJournal, after the journal appeared.
-Timing timedRun(const QString &dataDir, const QStringList &args, qint64 delayUs = -1,
+Timing timedRun(const QString &location, const QStringList &args, qint64 delayUs = -1,
                 bool fromJournal = false)
 {
-    const QString journal = QDir(dataDir).filePath("tarn_dat.mdb-journal");
+    const WriteProbe probe(location);
     QProcess cli;
     QElapsedTimer clock;
     clock.start();
-    cli.start(QStringLiteral(TARN_CLI), QStringList{"--data-dir", dataDir} + args);
+    cli.start(QStringLiteral(TARN_CLI),
+              QStringList{isServerUrl(location) ? "--database" : "--data-dir", location} + args);
     if (!cli.waitForStarted())
         return {};
     qint64 journalAt = -1;
     Timing timing;
     while (cli.state() == QProcess::Running && !cli.waitForFinished(0)) {
         const qint64 now = clock.nsecsElapsed() / 1000;
-        if (journalAt < 0 && QFileInfo::exists(journal))
+        if (journalAt < 0 && probe.writing())
             journalAt = now;
         const qint64 from = fromJournal ? journalAt : 0;
         if (delayUs >= 0 && from >= 0 && now - from >= delayUs) {
+            timing.killedWriting = probe.writing();
             cli.kill();
             cli.waitForFinished(60000);
             return timing;
@@ -113,7 +167,7 @@ void tst_CrashSafety::initTestCase()
                     .toLatin1();
     mClassFile = mTemplate.file("large.class");
     writeFile(mClassFile, file);
-    QCOMPARE(timedRun(mTemplate.path(), {"import", "Large", mClassFile}).exitCode, 0);
+    QCOMPARE(timedRun(mTemplate.location(), {"import", "Large", mClassFile}).exitCode, 0);
     QCOMPARE(contents(mTemplate.dataPath()).value("Large").count('\n'), kClasses + 1);
 }
 
@@ -136,11 +190,10 @@ void tst_CrashSafety::killed()
     QMap<QString, QString> after;
     Timing full;
     {
-        QTemporaryDir dir;
-        copyFiles(mTemplate, dir.path());
-        full = timedRun(dir.path(), command);
+        const Copy copy(mTemplate);
+        full = timedRun(copy.location(), command);
         QCOMPARE(full.exitCode, 0);
-        after = contents(dir.filePath("tarn_dat.mdb"));
+        after = contents(copy.dataPath());
     }
     QVERIFY(after != before);
     QVERIFY(full.writing > 0);
@@ -150,19 +203,22 @@ void tst_CrashSafety::killed()
     QRandomGenerator random(20261206);
     int kills = 0, unchanged = 0, inWrite = 0;
     for (int i = 0; i < kKillsPerCommand; ++i) {
-        QTemporaryDir dir;
-        copyFiles(mTemplate, dir.path());
+        const Copy copy(mTemplate);
         const bool fromJournal = i % 2;
         const qint64 span = fromJournal ? full.writing : full.total;
         const int step = i / 2, steps = kKillsPerCommand / 2;
         const auto delayUs = qint64((step + random.generateDouble()) * double(span) / steps);
-        const Timing run = timedRun(dir.path(), command, delayUs, fromJournal);
+        const Timing run = timedRun(copy.location(), command, delayUs, fromJournal);
         QVERIFY(run.exitCode == -1 || run.exitCode == 0); // killed, or done before
         kills += run.exitCode == -1;
 
-        const QString data = dir.filePath("tarn_dat.mdb");
-        inWrite += QFileInfo(data + "-journal").size() > 0;
-        QCOMPARE(Peek(data).scalar("PRAGMA integrity_check").toString(), "ok");
+        const QString data = copy.dataPath();
+        if (onTestServer()) {
+            inWrite += run.killedWriting;
+        } else {
+            inWrite += QFileInfo(data + "-journal").size() > 0;
+            QCOMPARE(Peek(data).scalar("PRAGMA integrity_check").toString(), "ok");
+        }
         const QMap<QString, QString> now = contents(data);
         QVERIFY2(now == before || now == after, // else say when it was killed
                  qPrintable(QString::asprintf("%lld us after the %s", qlonglong(delayUs),

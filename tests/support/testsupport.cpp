@@ -48,13 +48,14 @@ void onServer(const QString &sql)
 
 } // namespace
 
-ServerDatabase::ServerDatabase()
+ServerDatabase::ServerDatabase(const QString &copyOf)
 {
     static int counter = 0;
     mName = QStringLiteral("tarn_test_%1_%2")
                 .arg(QCoreApplication::applicationPid())
                 .arg(++counter);
-    onServer(QStringLiteral("CREATE DATABASE %1").arg(mName));
+    onServer(QStringLiteral("CREATE DATABASE %1").arg(mName) +
+             (copyOf.isEmpty() ? QString() : QStringLiteral(" TEMPLATE ") + copyOf));
     Result<ServerUrl> url = parseServerUrl(testServer());
     ServerUrl server = *url;
     server.dbname = mName;

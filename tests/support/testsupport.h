@@ -21,11 +21,13 @@ inline bool onTestServer()
     return !testServer().isEmpty();
 }
 
-// A new empty database on the test server, dropped when this goes.
+// A new database on the test server, empty or a copy of another (which
+// nobody may be connected to), dropped when this goes.
 class ServerDatabase
 {
 public:
-    ServerDatabase();
+    explicit ServerDatabase(const QString &copyOf = {});
+    const QString &name() const { return mName; }
     ~ServerDatabase();
     ServerDatabase(const ServerDatabase &) = delete;
     ServerDatabase &operator=(const ServerDatabase &) = delete;
@@ -56,6 +58,8 @@ public:
         return mServer ? mServer->url() : file(QStringLiteral("tarn_ref.mdb"));
     }
     QString file(const QString &name) const { return mDir.filePath(name); }
+    // The database on the test server; null for files.
+    const ServerDatabase *server() const { return mServer.get(); }
 
     // A fresh AppState on this directory, started up; fails the test on error.
     AppState &start();
