@@ -129,12 +129,17 @@ Status Database::openServer(const QString &url)
     for (const auto &[key, value] : server->options)
         options << connectOption(key, value);
     mDb.setConnectOptions(options.join(u';'));
-    if (!mDb.open()) {
+    mOpening = true;
+    const bool opened = mDb.open();
+    mOpening = false;
+    if (!opened) {
         const QSqlError error = mDb.lastError();
         const QString text = error.databaseText() + error.driverText();
         mNeedsPassword = text.contains(QLatin1String("no password supplied")) ||
                          text.contains(QLatin1String("password authentication failed"));
+        mOpening = true;
         Status status = failure({}, error);
+        mOpening = false;
         close();
         return status;
     }
@@ -245,12 +250,18 @@ Status Database::reconnectIfBroken() const
     return Status::success();
 }
 
-void Database::noteBrokenConnection() const
+void Database::noteBrokenConnection(const QSqlError &error) const
 {
-    if (!onServer() || !mDb.isOpen())
+    if (!onServer() || mOpening)
         return;
+    // libpq does not always mark the connection bad when the server went
+    // between two statements: its words say so too.
     PGconn *conn = serverHandle(mDb);
-    if (!conn || PQstatus(conn) != CONNECTION_OK)
+    const QString text = error.databaseText() + error.driverText();
+    if (!conn || PQstatus(conn) != CONNECTION_OK || error.type() == QSqlError::ConnectionError ||
+        text.contains(QLatin1String("server closed the connection")) ||
+        text.contains(QLatin1String("no connection to the server")) ||
+        text.contains(QLatin1String("terminating connection")))
         mBroken = true;
 }
 
@@ -315,7 +326,7 @@ Status Database::failure(const QString &what, const QSqlError &error) const
     QString cause = QStringLiteral("%1: %2").arg(mPath, causeOf(error));
     if (onServer()) {
         cause = QStringLiteral("%1: %2").arg(mPath, serverText(causeOf(error)));
-        noteBrokenConnection();
+        noteBrokenConnection(error);
         if (mBroken)
             cause += QStringLiteral("\nThe connection to the server was lost; nothing of this "
                                     "command was stored. The next command connects again.");

@@ -90,7 +90,7 @@ private:
     // On a server: reconnects when the connection was found broken, but never
     // inside a transaction, whose earlier statements are gone with it.
     Status reconnectIfBroken() const;
-    void noteBrokenConnection() const;
+    void noteBrokenConnection(const QSqlError &error) const;
 
     QString mConnectionName;
     QString mPath;
@@ -107,6 +107,7 @@ private:
     mutable bool mBroken = false;
     mutable bool mInTransaction = false;
     mutable bool mReconnecting = false;
+    bool mOpening = false;
 };
 
 // begin() takes the store's write lock (SQLite: BEGIN IMMEDIATE; a server: an
