@@ -35,7 +35,7 @@ void printCsv(QTextStream &out, const StoredClasses &classes)
     for (const QList<ClassField> &fields : classes) {
         line.clear();
         for (const ClassField &field : fields)
-            line << csvField(field.value.toString()); // NULL: an empty field
+            line << csvField(field.value.isNull() ? QString() : field.value.toString());
         out << line.join(u',') << "\r\n";
     }
 }

@@ -160,13 +160,15 @@ Status Database::subscribe()
             !driver->subscribeToNotification(channel))
             return failure(QStringLiteral("Could not follow the changes of other users."),
                            driver->lastError());
-    if (!mChannels.isEmpty())
+    // A program with an event loop hears of them as they come.
+    if (!mChannels.isEmpty() && mWatchedDriver != driver) {
+        mWatchedDriver = driver;
         QObject::connect(driver, &QSqlDriver::notification, driver,
                          [this](const QString &name, QSqlDriver::NotificationSource source) {
                              if (source != QSqlDriver::SelfSource)
                                  mNotified.insert(name);
-                         },
-                         Qt::UniqueConnection);
+                         });
+    }
     return Status::success();
 }
 
@@ -178,16 +180,21 @@ Status Database::listen(const QString &channel)
     return subscribe();
 }
 
-bool Database::takeNotified(const QString &channel) const
+Result<bool> Database::takeNotified(const QString &channel) const
 {
+    // A round trip brings what the server has sent since; libpq keeps it
+    // until asked, whether or not an event loop ran.
+    if (Status s = exec(QStringLiteral("SELECT 1"),{},
+                        QStringLiteral("Could not check for the changes of other users."));
+        !s)
+        return s;
+    if (PGconn *conn = serverHandle(mDb))
+        while (PGnotify *notice = PQnotifies(conn)) {
+            if (notice->be_pid != PQbackendPID(conn))
+                mNotified.insert(QString::fromUtf8(notice->relname));
+            PQfreemem(notice);
+        }
     return mNotified.remove(channel);
-}
-
-Status Database::notify(const QString &channel) const
-{
-    if (!onServer())
-        return Status::success();
-    return exec(QStringLiteral("SELECT pg_notify(?, '')"), {channel});
 }
 
 QString Database::nameFilter() const

@@ -54,9 +54,7 @@ public:
     // event loop delivers them); takeNotified() tells whether one came since
     // the last call. Kept across reconnection.
     Status listen(const QString &channel);
-    bool takeNotified(const QString &channel) const;
-    // On a server: tells the listeners of channel, when the transaction commits.
-    Status notify(const QString &channel) const;
+    Result<bool> takeNotified(const QString &channel) const;
 
     // Serialises the writers of one store (a SQLite file's write lock); on a
     // server, each store takes its own lock, as two files would.
@@ -100,6 +98,7 @@ private:
 
     QSqlDatabase mDb;
     QStringList mChannels;
+    const QObject *mWatchedDriver = nullptr;
     mutable QSet<QString> mNotified;
     schema::Engine mEngine = schema::Engine::Sqlite;
     bool mNeedsPassword = false;

@@ -21,20 +21,13 @@
 namespace tarn
 {
 
-namespace
-{
-
-// The channel on which a server tells of configurations added, copied or deleted.
-const char kChangedChannel[] = "tarn_configurations";
-
-} // namespace
 
 Status DataStore::open(const QString &path)
 {
     if (Status s = mDb.open(path); !s)
         return s;
     mDb.setWriteLock(1);
-    if (Status s = mDb.listen(QLatin1String(kChangedChannel)); !s)
+    if (Status s = mDb.listen(QLatin1String(schema::kChangedChannel)); !s)
         return s;
     return mDb.requireTables(schema::dataFileNeeds());
 }
@@ -98,7 +91,7 @@ Result<bool> DataStore::changedElsewhere()
 {
     // A server tells of other clients' changes as they commit them.
     if (mDb.onServer())
-        return mDb.takeNotified(QLatin1String(kChangedChannel));
+        return mDb.takeNotified(QLatin1String(schema::kChangedChannel));
     // The engine counts the commits of other connections to the file; its own
     // are not counted, and the window that made them has shown them already.
     QSqlQuery query;
@@ -452,8 +445,6 @@ Status DataStore::createPackage(const QString &name, const QString &what, const 
             mDb.exec(QStringLiteral("INSERT INTO package (package_name) VALUES (?)"), {name}, what);
         !s)
         return s;
-    if (Status s = mDb.notify(QLatin1String(kChangedChannel)); !s)
-        return s;
     return tx.commit(what);
 }
 
@@ -656,8 +647,6 @@ Status DataStore::deletePackage(const QString &name)
             mDb.exec(QStringLiteral("DELETE FROM classdef WHERE ") + mDb.nameFilter(), {name}, what);
         !s)
         return s;
-    if (Status s = mDb.notify(QLatin1String(kChangedChannel)); !s)
-        return s;
     return tx.commit(what);
 }
 
@@ -688,8 +677,6 @@ Status DataStore::copyPackage(const QString &source, const QString &target)
                                        "FROM classdef WHERE %3 ORDER BY rowid")
                             .arg(schema::joined(columns), schema::joined(carried), mDb.nameFilter());
     if (Status s = mDb.exec(sql, {target, source}, what); !s)
-        return s;
-    if (Status s = mDb.notify(QLatin1String(kChangedChannel)); !s)
         return s;
     return tx.commit(what);
 }

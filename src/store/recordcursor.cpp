@@ -146,6 +146,9 @@ Result<std::optional<RowValues>> RecordCursor::lockRow(Key key, const QStringLis
     RowValues row;
     const QSqlRecord record = query.record();
     for (int i = 0; i < record.count(); ++i) {
+        // A server's key column is no part of the row, as SQLite's rowid is not.
+        if (columns.isEmpty() && record.fieldName(i) == QLatin1String("rowid"))
+            continue;
         row.columns << (columns.isEmpty() ? record.fieldName(i) : columns.at(i));
         row.values << query.value(i);
     }

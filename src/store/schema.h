@@ -92,6 +92,9 @@ QStringList createDataSql(Engine engine = Engine::Sqlite);
 QStringList createRefSql(Engine engine = Engine::Sqlite);
 // The name of a server's table of team settings (the Mod ID).
 inline constexpr char kSettingsTable[] = "tarn_settings";
+// The channel on which a server tells of every change to the configurations
+// and their classes, whoever makes it.
+inline constexpr char kChangedChannel[] = "tarn_configurations";
 
 // "a, b, c" and "?, ?, ?" for statements that name their columns.
 QString joined(const QStringList &names);

@@ -7,9 +7,9 @@
 #include <QDir>
 #include <QProcess>
 #include <QTest>
+#include <QThread>
 
 #include <barrier>
-#include <thread>
 
 using namespace tarn;
 using namespace tarn::test;
@@ -178,9 +178,12 @@ void tst_Team::namesDifferingInCase()
             start.arrive_and_wait();
             results[i] = started.status ? state.data().createPackage(names[i]) : started.status;
         };
-        std::thread first(client, 0), second(client, 1);
-        first.join();
-        second.join();
+        // QThreads, whose connections may watch their sockets.
+        std::unique_ptr<QThread> first(QThread::create(client, 0)),
+            second(QThread::create(client, 1));
+        first->start();
+        second->start();
+        QVERIFY(first->wait(60000) && second->wait(60000));
         QCOMPARE(int(bool(results[0])) + int(bool(results[1])), 1);
         const Status &refused = results[0] ? results[1] : results[0];
         QVERIFY2(refused.message().contains("exists already"), qPrintable(refused.message()));

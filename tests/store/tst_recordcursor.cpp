@@ -64,7 +64,7 @@ void tst_RecordCursor::storesInsertsAndDeletesByKey()
     DataDir dir;
     Peek peek(dir.dataPath());
     peek.exec("DELETE FROM classdef");
-    peek.exec("INSERT INTO package VALUES ('P')");
+    peek.exec("INSERT INTO package (package_name) VALUES ('P')");
     RecordCursor cursor(dir.start().data().database(), RecordSource::classesOf("P"));
     const QStringList columns{"package_name", "class_num", "class_name", "max_speed"};
     const Result<RecordCursor::Key> first = cursor.insert(columns, {"P", 2, "b", 10});
@@ -144,6 +144,8 @@ void tst_RecordCursor::writeChecksTheRowAsShown()
     QFETCH(QString, meanwhile);
     QFETCH(int, outcome);
     QFETCH(QStringList, changes);
+    if (onTestServer() && meanwhile.contains("max_health = ''"))
+        QSKIP("a server's whole-number column holds no text");
     DataDir dir;
     Peek peek(dir.dataPath());
     peek.exec("DELETE FROM classdef");
