@@ -82,7 +82,8 @@ const QList<QCommandLineOption> &globalOptions()
 {
     static const QList<QCommandLineOption> list{
         {kDataDir, QStringLiteral("the directory of the data files"), QStringLiteral("DIR")},
-        {kDatabase, QStringLiteral("a team database instead: postgresql://[user@]host[:port]/dbname"),
+        {kDatabase,
+         QStringLiteral("a team database instead: postgresql://[user@]host[:port]/dbname"),
          QStringLiteral("URL")},
         helpOption(),
         {kVersionOption, QStringLiteral("print the program, its package and the version")},
@@ -191,8 +192,8 @@ int runCommand(const Command &command, const QStringList &arguments, QTextStream
     if (const QString wrong = parse(parser, arguments); !wrong.isEmpty())
         return context.usage(wrong);
     if (parser.isSet(kHelp)) {
-        out << "Usage: tarn-cli [--data-dir DIR | --database URL] " << command.synopsis << "\n  " << command.help
-            << '\n';
+        out << "Usage: tarn-cli [--data-dir DIR | --database URL] " << command.synopsis << "\n  "
+            << command.help << '\n';
         return Success;
     }
     context.args = parser.positionalArguments();

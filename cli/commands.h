@@ -10,9 +10,8 @@ namespace tarn::cli
 {
 
 // What a command gets: its own arguments (options taken out), the options it
-// was given, the streams and where the data is (a folder or a server address). The state is started up
-// (databases open, upgrade done) for commands that need it, and null for the
-// others.
+// was given, the streams and where the data is (a folder or a server address). The state is started
+// up (databases open, upgrade done) for commands that need it, and null for the others.
 struct Context {
     QStringList args;
     QStringList flags; // names of the command's options given, without dashes

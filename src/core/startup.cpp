@@ -18,6 +18,30 @@ namespace tarn
 namespace
 {
 
+// After the data store opened: the reference store, a team's Mod ID, the upgrade.
+StartupResult openTheRest(AppState &state, StartupResult &result)
+{
+    if (Status s = state.ref().open(state.refPath()); !s) {
+        result.status = s;
+        return result;
+    }
+    if (state.data().keepsSettings()) {
+        Result<std::optional<QString>> modId = state.data().storedModId();
+        if (!modId) {
+            result.status = modId.status();
+            return result;
+        }
+        state.setModId(modId->value_or(QStringLiteral("0")));
+    }
+    Result<QStringList> added = state.data().ensureFields();
+    if (!added) {
+        result.status = added.status();
+        return result;
+    }
+    result.addedColumns = *added;
+    return result;
+}
+
 StartupResult startUpOnServer(AppState &state)
 {
     StartupResult result;
@@ -37,23 +61,7 @@ StartupResult startUpOnServer(AppState &state)
                             : s;
         return result;
     }
-    if (Status s = state.ref().open(state.refPath()); !s) {
-        result.status = s;
-        return result;
-    }
-    Result<std::optional<QString>> modId = state.data().storedModId();
-    if (!modId) {
-        result.status = modId.status();
-        return result;
-    }
-    state.setModId(modId->value_or(QStringLiteral("0")));
-    Result<QStringList> added = state.data().ensureFields();
-    if (!added) {
-        result.status = added.status();
-        return result;
-    }
-    result.addedColumns = *added;
-    return result;
+    return openTheRest(state, result);
 }
 
 } // namespace
@@ -91,17 +99,7 @@ StartupResult startUp(AppState &state)
         result.status = s;
         return result;
     }
-    if (Status s = state.ref().open(state.refPath()); !s) {
-        result.status = s;
-        return result;
-    }
-    Result<QStringList> added = state.data().ensureFields();
-    if (!added) {
-        result.status = added.status();
-        return result;
-    }
-    result.addedColumns = *added;
-    return result;
+    return openTheRest(state, result);
 }
 
 Status createDataFiles(const AppState &files, bool sample)
@@ -129,7 +127,8 @@ Status seedTeamDatabase(const AppState &team, const QString &dir)
     const AppState files(dir);
     for (const QString &path : {files.dataPath(), files.refPath()}) {
         if (!QFileInfo::exists(path))
-            return Status::failure(QStringLiteral("%1 does not exist; nothing was created").arg(path));
+            return Status::failure(
+                QStringLiteral("%1 does not exist; nothing was created").arg(path));
         if (isJetFile(path))
             return Status::failure(QStringLiteral("%1 is in the older Jet format: convert it "
                                                   "first with tarn-cli migrate")

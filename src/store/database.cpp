@@ -6,8 +6,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSqlDriver>
 #include <QRegularExpression>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QUrl>
 
@@ -184,7 +184,7 @@ Result<bool> Database::takeNotified(const QString &channel) const
 {
     // A round trip brings what the server has sent since; libpq keeps it
     // until asked, whether or not an event loop ran.
-    if (Status s = exec(QStringLiteral("SELECT 1"),{},
+    if (Status s = exec(QStringLiteral("SELECT 1"), {},
                         QStringLiteral("Could not check for the changes of other users."));
         !s)
         return s;
@@ -220,8 +220,8 @@ Result<qint64> Database::insert(const QString &sql, const QVariantList &values,
     QSqlQuery query;
     // A server returns the key itself: lastval() would need a right on the
     // key's sequence that a team's role need not have.
-    if (Status s = exec(query, onServer() ? sql + QStringLiteral(" RETURNING rowid") : sql, values,
-                        what);
+    if (Status s =
+            exec(query, onServer() ? sql + QStringLiteral(" RETURNING rowid") : sql, values, what);
         !s)
         return s;
     if (onServer())
@@ -237,7 +237,8 @@ Status Database::reconnectIfBroken() const
     if (!mBroken && conn && PQstatus(conn) == CONNECTION_OK)
         return Status::success();
     if (mReconnecting)
-        return Status::failure(QStringLiteral("%1: the connection to the server failed").arg(mPath));
+        return Status::failure(
+            QStringLiteral("%1: the connection to the server failed").arg(mPath));
     if (mInTransaction)
         return Status::failure(
             QStringLiteral("%1: the connection to the server was lost; nothing of this "

@@ -3,9 +3,9 @@
 #include "store/schema.h"
 #include "store/status.h"
 
+#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QSet>
 #include <QStringList>
 #include <QVariant>
 

@@ -21,7 +21,6 @@
 namespace tarn
 {
 
-
 Status DataStore::open(const QString &path)
 {
     if (Status s = mDb.open(path); !s)
@@ -36,11 +35,10 @@ Status DataStore::forEachPackageName(const std::function<void(const QString &)> 
 {
     QSqlQuery query;
     const QString what = QStringLiteral("Could not read the list of configurations.");
-    if (Status s = mDb.exec(
-            query,
-            QStringLiteral("SELECT package_name FROM package ORDER BY %1, rowid")
-                .arg(mDb.noCaseOrder(QStringLiteral("package_name"))),
-            {}, what);
+    if (Status s = mDb.exec(query,
+                            QStringLiteral("SELECT package_name FROM package ORDER BY %1, rowid")
+                                .arg(mDb.noCaseOrder(QStringLiteral("package_name"))),
+                            {}, what);
         !s)
         return s;
     while (query.next())
@@ -111,10 +109,11 @@ Result<std::optional<QString>> DataStore::storedModId() const
     if (!keepsSettings())
         return std::optional<QString>();
     QSqlQuery query;
-    if (Status s = mDb.exec(query,
-                            QStringLiteral("SELECT value FROM %1 WHERE name = ?")
-                                .arg(QLatin1String(schema::kSettingsTable)),
-                            {QStringLiteral("mod_id")}, QStringLiteral("Could not read the Mod ID."));
+    if (Status s =
+            mDb.exec(query,
+                     QStringLiteral("SELECT value FROM %1 WHERE name = ?")
+                         .arg(QLatin1String(schema::kSettingsTable)),
+                     {QStringLiteral("mod_id")}, QStringLiteral("Could not read the Mod ID."));
         !s)
         return s;
     if (!query.next() || query.value(0).isNull())
@@ -167,8 +166,7 @@ Status DataStore::claimNewName(const QString &name, const QString &what) const
         return s;
     // Classes left without their configuration by older versions: nothing
     // reaches them, and they must not join the new configuration.
-    return mDb.exec(QStringLiteral("DELETE FROM classdef WHERE ") + mDb.nameFilter(), {name},
-                   what);
+    return mDb.exec(QStringLiteral("DELETE FROM classdef WHERE ") + mDb.nameFilter(), {name}, what);
 }
 
 Status DataStore::createPackage(const QString &name)
@@ -344,8 +342,9 @@ private:
 // two values a row instead of 39 keeps a long export close to the engine's speed.
 QString flagMask(const Database &db, schema::RefKind kind, qsizetype count)
 {
-    const QString bit = db.onServer() ? QStringLiteral("(coalesce((%1 <> 0)::int, 0)::bigint << %2)")
-                                      : QStringLiteral("(ifnull(%1 <> 0, 0) << %2)");
+    const QString bit = db.onServer()
+                            ? QStringLiteral("(coalesce((%1 <> 0)::int, 0)::bigint << %2)")
+                            : QStringLiteral("(ifnull(%1 <> 0, 0) << %2)");
     QStringList bits;
     for (qsizetype k = 1; k <= count; ++k)
         bits << bit.arg(schema::flagColumn(kind, int(k))).arg(k - 1);
@@ -361,9 +360,9 @@ public:
     Status prepare(const QString &package, const QString &what)
     {
         mPackage = package.toStdString();
-        return mCopy.start(QStringLiteral("COPY classdef (%1) FROM STDIN")
-                               .arg(schema::joined(importColumns())),
-                           what);
+        return mCopy.start(
+            QStringLiteral("COPY classdef (%1) FROM STDIN").arg(schema::joined(importColumns())),
+            what);
     }
 
     Status insert(int number, const classfile::ClassRecord &r, const QString &what)
@@ -479,22 +478,22 @@ Result<qint16> StoredClass::whole(int column) const
         }
     } else
         switch (sqlite3_column_type(mRow, column)) {
-    case SQLITE_INTEGER: {
-        const sqlite3_int64 n = sqlite3_column_int64(mRow, column);
-        if (n >= std::numeric_limits<qint16>::min() && n <= std::numeric_limits<qint16>::max())
-            return qint16(n);
-        value = qlonglong(n);
-        break;
-    }
-    case SQLITE_FLOAT:
-        value = sqlite3_column_double(mRow, column);
-        break;
-    case SQLITE_NULL:
-        break;
-    default:
-        value = text(column);
-        break;
-    }
+        case SQLITE_INTEGER: {
+            const sqlite3_int64 n = sqlite3_column_int64(mRow, column);
+            if (n >= std::numeric_limits<qint16>::min() && n <= std::numeric_limits<qint16>::max())
+                return qint16(n);
+            value = qlonglong(n);
+            break;
+        }
+        case SQLITE_FLOAT:
+            value = sqlite3_column_double(mRow, column);
+            break;
+        case SQLITE_NULL:
+            break;
+        default:
+            value = text(column);
+            break;
+        }
     // Named only on failure: the label costs more than the value.
     auto field = [column] {
         return schema::fieldLabel(columns().at(column));
@@ -558,14 +557,15 @@ DataStore::readClasses(const QString &name, bool count, const QString &what,
     if (Status s = onStart(*stored, classes); !s)
         return s;
     // On the engine: the rows of a long export need no QVariant per value.
-    QString sql = QStringLiteral("SELECT %1, %2, %3 FROM classdef WHERE %4 ORDER BY class_num, rowid")
-                      .arg(schema::joined(StoredClass::columns()),
-                           flagMask(mDb, schema::RefKind::Item, kItemBoxes),
-                           flagMask(mDb, schema::RefKind::Special, kSpecialBoxes), mDb.nameFilter());
+    QString sql =
+        QStringLiteral("SELECT %1, %2, %3 FROM classdef WHERE %4 ORDER BY class_num, rowid")
+            .arg(schema::joined(StoredClass::columns()),
+                 flagMask(mDb, schema::RefKind::Item, kItemBoxes),
+                 flagMask(mDb, schema::RefKind::Special, kSpecialBoxes), mDb.nameFilter());
     if (mDb.onServer()) {
         ServerResult rows;
-        if (Status s = rows.exec(mDb, sql.replace(u'?', QStringLiteral("$1")), {stored->toUtf8()},
-                                 what);
+        if (Status s =
+                rows.exec(mDb, sql.replace(u'?', QStringLiteral("$1")), {stored->toUtf8()}, what);
             !s)
             return s;
         for (int r = 0; r < rows.rows(); ++r)
@@ -643,8 +643,8 @@ Status DataStore::deletePackage(const QString &name)
     if (query.numRowsAffected() < 1)
         return Status::failure(
             QStringLiteral("There is no configuration named '%1'.").arg(shownText(name)));
-    if (Status s =
-            mDb.exec(QStringLiteral("DELETE FROM classdef WHERE ") + mDb.nameFilter(), {name}, what);
+    if (Status s = mDb.exec(QStringLiteral("DELETE FROM classdef WHERE ") + mDb.nameFilter(),
+                            {name}, what);
         !s)
         return s;
     return tx.commit(what);
@@ -673,9 +673,10 @@ Status DataStore::copyPackage(const QString &source, const QString &target)
         return s;
     const QStringList columns = schema::classdefColumnNames();
     const QStringList carried = columns.mid(1);
-    const QString sql = QStringLiteral("INSERT INTO classdef (%1) SELECT CAST(? AS TEXT), %2 "
-                                       "FROM classdef WHERE %3 ORDER BY rowid")
-                            .arg(schema::joined(columns), schema::joined(carried), mDb.nameFilter());
+    const QString sql =
+        QStringLiteral("INSERT INTO classdef (%1) SELECT CAST(? AS TEXT), %2 "
+                       "FROM classdef WHERE %3 ORDER BY rowid")
+            .arg(schema::joined(columns), schema::joined(carried), mDb.nameFilter());
     if (Status s = mDb.exec(sql, {target, source}, what); !s)
         return s;
     return tx.commit(what);

@@ -5,10 +5,10 @@
 #include "store/schema.h"
 
 #include <QCoreApplication>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QFile>
 #include <QFileInfo>
+#include <QSqlError>
+#include <QSqlQuery>
 
 namespace tarn
 {
@@ -260,9 +260,9 @@ Status copyRows(const Database &from, const Database &to, const CopiedTable &tab
         !s)
         return s;
     QSqlQuery insert(to.connection());
-    if (!insert.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                            .arg(table.name, schema::joined(columns),
-                                 schema::placeholders(columns.size()))))
+    if (!insert.prepare(
+            QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                .arg(table.name, schema::joined(columns), schema::placeholders(columns.size()))))
         return to.failure(what, insert);
     for (qint64 row = 1; rows.next(); ++row) {
         for (int i = 0; i < columns.size(); ++i)
@@ -381,18 +381,16 @@ Result<std::optional<QString>> pullServerTables(const QString &url, const QStrin
     if (!modId)
         return modId;
     for (const bool data : {true, false}) {
-        const Status status =
-            createFile(data ? dataFile : refFile, [&](const Database &file) {
-                for (const QString &sql :
-                     data ? schema::createDataSql() : schema::createRefSql())
-                    if (Status s = file.exec(sql); !s)
+        const Status status = createFile(data ? dataFile : refFile, [&](const Database &file) {
+            for (const QString &sql : data ? schema::createDataSql() : schema::createRefSql())
+                if (Status s = file.exec(sql); !s)
+                    return s;
+            for (const CopiedTable &table : copiedTables())
+                if (table.data == data)
+                    if (Status s = copyRows(db, file, table); !s)
                         return s;
-                for (const CopiedTable &table : copiedTables())
-                    if (table.data == data)
-                        if (Status s = copyRows(db, file, table); !s)
-                            return s;
-                return Status::success();
-            });
+            return Status::success();
+        });
         if (!status) {
             if (!data)
                 QFile::remove(dataFile);

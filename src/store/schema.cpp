@@ -272,7 +272,8 @@ QStringList exportColumns()
 
 QStringList createDataSql(Engine engine)
 {
-    QStringList sql{createSql("package", kPackage, engine), createSql("classdef", kClassdef, engine)};
+    QStringList sql{createSql("package", kPackage, engine),
+                    createSql("classdef", kClassdef, engine)};
     if (engine == Engine::Postgres)
         // Names unique without regard to ASCII case (the "C" collation folds
         // nothing else), whoever creates them; the same expression finds them.

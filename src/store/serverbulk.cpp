@@ -31,11 +31,10 @@ Result<PGconn *> serverOf(const Database &db, const QString &what)
                                 QSqlError::ConnectionError));
 }
 
-Status serverFailure(const Database &db, PGconn *conn, const PGresult *result,
-                     const QString &what)
+Status serverFailure(const Database &db, PGconn *conn, const PGresult *result, const QString &what)
 {
-    QString text = QString::fromUtf8(result ? PQresultErrorMessage(result) : PQerrorMessage(conn))
-                       .trimmed();
+    QString text =
+        QString::fromUtf8(result ? PQresultErrorMessage(result) : PQerrorMessage(conn)).trimmed();
     if (text.isEmpty())
         text = QString::fromUtf8(PQerrorMessage(conn)).trimmed();
     if (text.startsWith(QLatin1String("ERROR:")))

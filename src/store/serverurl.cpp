@@ -123,7 +123,8 @@ Result<ServerUrl> parseServerUrl(const QString &url)
         bool ok = false;
         const int value = text.toInt(&ok);
         if (!ok || value < 1 || value > 65535)
-            return refuse(QStringLiteral("the port '%1' is not a number from 1 to 65535").arg(text));
+            return refuse(
+                QStringLiteral("the port '%1' is not a number from 1 to 65535").arg(text));
         server.port = value;
         return Status::success();
     };

@@ -21,7 +21,8 @@ inline CliRun runCli(const QString &location, const QStringList &args)
     CliRun run{};
     QTextStream out(&run.out), err(&run.err);
     const bool server = location.startsWith(QLatin1String("postgresql://"));
-    run.code = cli::run(QStringList{server ? "--database" : "--data-dir", location} + args, out, err);
+    run.code =
+        cli::run(QStringList{server ? "--database" : "--data-dir", location} + args, out, err);
     return run;
 }
 

@@ -465,7 +465,8 @@ void tst_ClassFileIo::configurationDeletedMidway()
     // file holds the configuration as it was when the export began.
     Fixture f;
     if (!onTestServer())
-        Peek(f.dir.dataPath()).exec("PRAGMA journal_mode = WAL"); // so that the deletion gets through
+        Peek(f.dir.dataPath())
+            .exec("PRAGMA journal_mode = WAL"); // so that the deletion gets through
     const QString path = f.dir.file("out.class");
     bool deleted = false;
     auto deleteOnce = [&](qint64, qint64) {

@@ -51,9 +51,8 @@ void onServer(const QString &sql)
 ServerDatabase::ServerDatabase(const QString &copyOf)
 {
     static int counter = 0;
-    mName = QStringLiteral("tarn_test_%1_%2")
-                .arg(QCoreApplication::applicationPid())
-                .arg(++counter);
+    mName =
+        QStringLiteral("tarn_test_%1_%2").arg(QCoreApplication::applicationPid()).arg(++counter);
     onServer(QStringLiteral("CREATE DATABASE %1").arg(mName) +
              (copyOf.isEmpty() ? QString() : QStringLiteral(" TEMPLATE ") + copyOf));
     Result<ServerUrl> url = parseServerUrl(testServer());
