@@ -142,7 +142,9 @@ void tst_Cli::commands()
     CliRun last{};
     for (QStringList command : commands) {
         if (command.first() == "SQL") { // another program's change
-            Peek(dir.dataPath()).exec(command.at(1));
+            const Peek peek(dir.dataPath());
+            peek.exec(peek.onServer() ? QString(command.at(1)).replace("char(", "chr(")
+                                      : command.at(1));
             continue;
         }
         last = runCli(dir.location(), command.replaceInStrings("FILE", file)
