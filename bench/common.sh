@@ -45,3 +45,50 @@ goal() {
     awk -v t="$1" -v v="$2" -v l="$3" 'BEGIN {
         printf "goal: %-52s %8s <= %-6s %s\n", t, v, l, (v + 0 <= l + 0 ? "met" : "MISSED") }'
 }
+
+# gen N class|sql: the same N classes as a class file or as SQL statements.
+gen() {
+    awk -v n="$1" -v mode="$2" -v cols="$COLUMNS_SQL" 'BEGIN {
+        if (mode == "class") printf "V3 bench\r\nBench\r\n";
+        else print "BEGIN;";
+        for (i = 1; i <= n; i++) {
+            name = "Class " i; model = "model" (i % 7); s1 = "red" (i % 5); s2 = "blue" (i % 3);
+            decoy = i % 10;
+            for (k = 1; k <= 10; k++) w[k] = (i + k) % 8;
+            for (k = 1; k <= 3; k++) g[k] = (i + k) % 4;
+            armor = i % 200; speed = 300 + i % 100; health = 100 + i % 50;
+            ssum = (i * 7919) % 2147483647; isum = i % 512;
+            for (k = 1; k <= 6; k++) a[k] = (i * k) % 1000;
+            if (mode == "class") {
+                printf "\r\n[%s]\r\n%s %s %s %d\r\n", name, model, s1, s2, decoy;
+                printf "%d %d %d %d %d %d %d %d %d %d\r\n", w[1], w[2], w[3], w[4], w[5], w[6], w[7], w[8], w[9], w[10];
+                printf "%d %d %d\r\n%d %d %d  %d  %d\r\n", g[1], g[2], g[3], armor, speed, health, ssum, isum;
+                printf "%d %d %d %d %d %d\r\n", a[1], a[2], a[3], a[4], a[5], a[6];
+            } else {
+                v = sprintf("'\''Bench'\'', '\''%s'\'', %d, '\''%s'\'', '\''%s'\'', '\''%s'\''", name, i, s1, s2, model);
+                for (k = 1; k <= 10; k++) v = v ", " w[k];
+                for (k = 1; k <= 3; k++) v = v ", " g[k];
+                v = v ", " speed ", " health ", " armor;
+                x = isum; for (k = 1; k <= 9; k++) { v = v ", " (x % 2); x = int(x / 2) }
+                x = ssum; for (k = 1; k <= 31; k++) { v = v ", " (x % 2); x = int(x / 2) }
+                v = v ", " decoy;
+                for (k = 1; k <= 6; k++) v = v ", " a[k];
+                print "INSERT INTO classdef (" cols ") VALUES (" v ");";
+            }
+        }
+        if (mode != "class") { print "INSERT INTO package (package_name) VALUES ('\''Bench'\'');"; print "COMMIT;" }
+    }'
+}
+
+COLUMNS_SQL="package_name, class_name, class_num, skin_name1, skin_name2, model_name"
+for k in $(seq 1 10); do COLUMNS_SQL+=", w$k"; done
+COLUMNS_SQL+=", g1, g2, g3, max_speed, max_health, max_armor"
+for k in $(seq 1 9); do COLUMNS_SQL+=", i$k"; done
+for k in $(seq 1 31); do COLUMNS_SQL+=", s$k"; done
+COLUMNS_SQL+=", decoyskin, maxbullets, maxshells, maxrockets, maxgrenades, maxcells, maxslugs"
+EXPORT_COLUMNS="class_name, model_name, skin_name1, skin_name2, decoyskin"
+for k in $(seq 2 10); do EXPORT_COLUMNS+=", w$k"; done
+EXPORT_COLUMNS+=", g1, g2, g3, max_armor, max_speed, max_health"
+for k in $(seq 1 8); do EXPORT_COLUMNS+=", i$k"; done
+for k in $(seq 1 31); do EXPORT_COLUMNS+=", s$k"; done
+EXPORT_COLUMNS+=", maxbullets, maxshells, maxrockets, maxgrenades, maxcells, maxslugs"
