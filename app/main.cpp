@@ -52,9 +52,9 @@ int main(int argc, char *argv[])
 
     QtPrompter qtPrompter;
     Prompter &prompter = qtPrompter;
-    const Result<QString> location =
-        chooseLocation(parser.isSet(dataDir) ? parser.value(dataDir) : QString(),
-                       parser.isSet(database) ? parser.value(database) : QString());
+    const Result<QString> location = chooseLocation(
+        parser.isSet(dataDir) ? parser.value(dataDir) : QString(),
+        parser.isSet(database) ? parser.value(database) : QString(), rememberedLocation());
     if (!location) {
         prompter.message(location.message(), Prompter::Buttons::Ok, Prompter::Icon::Critical);
         return 2;

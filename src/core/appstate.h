@@ -18,6 +18,8 @@ public:
     explicit AppState(QString location);
 
     const QString &location() const { return mLocation; }
+    // Another place for the data; startUp() opens it.
+    void setLocation(const QString &location) { mLocation = location; }
     bool onServer() const;
     // The location as messages show it: a server address without its password.
     QString where() const;

@@ -1,5 +1,6 @@
 #include "core/startup.h"
 
+#include "core/atomicfile.h"
 #include "core/settings.h"
 #include "core/version.h"
 #include "store/initfiles.h"
@@ -162,7 +163,8 @@ Status pullTeamDatabase(const AppState &team, const QString &dir)
     return Status::success();
 }
 
-Result<QString> chooseLocation(const QString &dataDir, const QString &database)
+Result<QString> chooseLocation(const QString &dataDir, const QString &database,
+                               const QString &remembered)
 {
     if (!dataDir.isNull() && !database.isNull())
         return Status::failure(
@@ -182,7 +184,44 @@ Result<QString> chooseLocation(const QString &dataDir, const QString &database)
             return Status::failure(QStringLiteral("TARN_DATABASE: ") + url.message());
         return fromEnvironment;
     }
+    if (isServerUrl(remembered) && parseServerUrl(remembered))
+        return remembered;
     return defaultDataDir();
+}
+
+namespace
+{
+
+QString rememberedPath()
+{
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation))
+        .filePath(QStringLiteral("team-database"));
+}
+
+} // namespace
+
+QString rememberedLocation()
+{
+    QFile file(rememberedPath());
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readLine()).trimmed();
+}
+
+Status rememberLocation(const QString &location)
+{
+    if (location.isEmpty()) {
+        QFile::remove(rememberedPath());
+        return Status::success();
+    }
+    QDir().mkpath(QFileInfo(rememberedPath()).absolutePath());
+    AtomicFile file(rememberedPath());
+    Status s = file.open();
+    if (s)
+        s = file.write(withoutPassword(location).toUtf8() + '\n');
+    if (s)
+        s = file.commit();
+    return s;
 }
 
 void setApplicationIdentity()

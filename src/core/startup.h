@@ -37,9 +37,18 @@ Status seedTeamDatabase(const AppState &team, const QString &dir);
 Status pullTeamDatabase(const AppState &team, const QString &dir);
 
 // Where the data is: --database (a server address), else --data-dir, else the
-// environment's TARN_DATABASE, else defaultDataDir(). A null option was not
-// given. Refuses both options at once, and an address that does not parse.
-Result<QString> chooseLocation(const QString &dataDir, const QString &database);
+// environment's TARN_DATABASE, else the remembered address (the windows'
+// choice), else defaultDataDir(). A null option was not given. Refuses both
+// options at once, and an address that does not parse.
+Result<QString> chooseLocation(const QString &dataDir, const QString &database,
+                               const QString &remembered = QString());
+
+// The team database the windows last connected to, as the user's
+// configuration folder keeps it (never with a password); empty for the local
+// files.
+QString rememberedLocation();
+// Keeps the address without its password, or forgets it when empty.
+Status rememberLocation(const QString &location);
 
 // Names the program after the package, so that the user's data folder is
 // ~/.local/share/tarn for both programs, and sets the version.

@@ -356,14 +356,16 @@ void tst_Windows::menusHaveMnemonics()
     std::unique_ptr<RecordDialog> items =
         makeRefEditor(schema::RefKind::Item, *f.state, f.prompter);
     // Shortcuts show beside their items.
-    const QStringList expected{"&File: &Set Mod ID... | &Compare... | E&xit",
-                               "&Update: &Weapons... | &Grenades... | &Special Abilities... | "
-                               "&Items...",
-                               "&Help: &About TARN1...",
-                               "&File: &Save As... | Save &Unprotected...",
-                               "&Edit: &Undo Ctrl+Z | &Redo Ctrl+Shift+Z",
-                               "&View: Class &Table... Ctrl+T",
-                               "&Edit: &Undo Ctrl+Z | &Redo Ctrl+Shift+Z"};
+    const QStringList expected{
+        "&File: &Set Mod ID... | &Compare... | Connect to &Team Database... | Use &Local Files | "
+        "E&xit",
+        "&Update: &Weapons... | &Grenades... | &Special Abilities... | "
+        "&Items...",
+        "&Help: &About TARN1...",
+        "&File: &Save As... | Save &Unprotected...",
+        "&Edit: &Undo Ctrl+Z | &Redo Ctrl+Shift+Z",
+        "&View: Class &Table... Ctrl+T",
+        "&Edit: &Undo Ctrl+Z | &Redo Ctrl+Shift+Z"};
     QStringList menus;
     for (QWidget *window : {static_cast<QWidget *>(&main), static_cast<QWidget *>(&classes),
                             static_cast<QWidget *>(items.get())}) {

@@ -3,6 +3,7 @@
 #include "core/appstate.h"
 #include "core/classfileio.h"
 #include "core/settings.h"
+#include "core/startup.h"
 #include "platform/prompter.h"
 #include "platform/recorddialog.h"
 #include "store/textrules.h"
@@ -130,6 +131,11 @@ frmConfig::frmConfig(AppState &state, Prompter &prompter, QWidget *parent)
     QAction *compare =
         file->addAction(QStringLiteral("&Compare..."), this, &frmConfig::mnuCompare_Click);
     compare->setObjectName(QStringLiteral("mnuCompare"));
+    file->addAction(QStringLiteral("Connect to &Team Database..."), this,
+                    &frmConfig::mnuConnect_Click)
+        ->setObjectName(QStringLiteral("mnuConnect"));
+    file->addAction(QStringLiteral("Use &Local Files"), this, &frmConfig::mnuLocalFiles_Click)
+        ->setObjectName(QStringLiteral("mnuLocalFiles"));
     QAction *exit = file->addAction(QStringLiteral("E&xit"), this, &frmConfig::mnuExit_Click);
     exit->setObjectName(QStringLiteral("mnuExit"));
 
@@ -373,6 +379,48 @@ void frmConfig::mnuSetModID_Click()
         return;
     // The Mod ID in use is always the one stored: a failed save keeps the old one.
     report(mState.saveModId(answer));
+}
+
+void frmConfig::mnuConnect_Click()
+{
+    const QString address = mPrompter.input(
+        QStringLiteral("Address of the team database (postgresql://user@host/dbname). The "
+                       "password comes from ~/.pgpass or PGPASSWORD."),
+        QStringLiteral("Connect to Team Database"),
+        mState.onServer() ? mState.where() : QStringLiteral("postgresql://"));
+    if (address.isEmpty())
+        return;
+    // As --database takes it: an address, never a folder.
+    const Result<QString> location = chooseLocation(QString(), address);
+    if (!report(location.status()))
+        return;
+    switchTo(*location);
+}
+
+void frmConfig::mnuLocalFiles_Click()
+{
+    switchTo(defaultDataDir());
+}
+
+void frmConfig::switchTo(const QString &location)
+{
+    const QString before = mState.location();
+    mState.setLocation(location);
+    StartupResult started = startUp(mState);
+    if (!started.status) {
+        QString message = started.status.message();
+        if (mState.data().database().needsPassword())
+            message += QStringLiteral("\nPut the password in ~/.pgpass (or PGPASSWORD) and "
+                                      "connect again.");
+        // Back to the data in use, which opened before.
+        mState.setLocation(before);
+        startUp(mState);
+        mPrompter.message(message, Prompter::Buttons::Ok, Prompter::Icon::Critical);
+        RefreshList();
+        return;
+    }
+    report(rememberLocation(mState.onServer() ? mState.location() : QString()));
+    RefreshList();
 }
 
 void frmConfig::mnuCompare_Click()

@@ -47,6 +47,14 @@ private:
     void mnuSetModID_Click();
     // File > Compare: two configurations' differences, class by class.
     void mnuCompare_Click();
+    // File > Connect to Team Database: asks for a server address and shows
+    // its configurations; the address (never a password) is remembered.
+    void mnuConnect_Click();
+    // File > Use Local Files: back to the data files of this computer.
+    void mnuLocalFiles_Click();
+    // Opens the data at location instead; on failure says why and keeps the
+    // data in use.
+    void switchTo(const QString &location);
     // File > Exit: ends the program.
     void mnuExit_Click();
     // Help > About: shows the About box.
