@@ -1,5 +1,6 @@
 #include "classeditor.h"
 #include "focuschain.h"
+#include "store/schema.h"
 #include "ui/config/frmconfig.h"
 
 #include <QAction>
@@ -73,6 +74,7 @@ private slots:
     void addClass_data();
     void addClass();
     void deleteClass();
+    void undoDeleteClass();
     void flagBoxesFollowReferenceRows_data();
     void flagBoxesFollowReferenceRows();
     void mainWindowEditOpensEditor();
@@ -436,6 +438,35 @@ void tst_frmClasses::classChangedMeanwhile()
     QVERIFY(f.editor->close());
     QCOMPARE(f.stored({"max_speed", "w2", "i2"}, 1), "400 4 1");
     QCOMPARE(f.prompter.calls().size(), 1);
+}
+
+// Delete Class taken back: the class returns with its number and every column
+// as it was, NULLs too, as another connection reads it; redo deletes it again.
+void tst_frmClasses::undoDeleteClass()
+{
+    Fixture f;
+    f.insertClass("class_num, class_name, skin_name1, max_armor, i3, s31, w10",
+                  {7, "Seven", "red", 55, 1, 1, 4});
+    f.open();
+    const auto row = [&f] {
+        QStringList cells;
+        for (const QString &column : schema::classdefColumnNames()) {
+            const QVariant v = f.peek.scalar(
+                QStringLiteral("SELECT %1 FROM classdef WHERE class_num = 7").arg(column));
+            cells << (v.isNull() ? QStringLiteral("NULL") : v.toString());
+        }
+        return cells;
+    };
+    const QStringList before = row();
+    QCOMPARE(before.size(), 69);
+    QVERIFY(f.nav()->moveLast());
+    f.click("Command1");
+    QCOMPARE(f.stored({"class_name"}, 7), "");
+    f.undo();
+    QCOMPARE(row(), before);
+    f.redo();
+    QCOMPARE(f.stored({"class_name"}, 7), "");
+    QCOMPARE(f.prompter.calls().size(), 0);
 }
 
 // A change stored by the editor, taken back and made again by the keys or
