@@ -3,7 +3,6 @@
 #include "platform/qtprompter.h"
 #include "ui/config/firstrun.h"
 #include "ui/config/frmconfig.h"
-#include "ui/config/jetconversion.h"
 #include "ui/screenshots.h"
 #include "ui/windowicon.h"
 
@@ -52,27 +51,28 @@ int main(int argc, char *argv[])
 
     QtPrompter qtPrompter;
     Prompter &prompter = qtPrompter;
-    const Result<QString> location = chooseLocation(
-        parser.isSet(dataDir) ? parser.value(dataDir) : QString(),
-        parser.isSet(database) ? parser.value(database) : QString(), rememberedLocation());
+    const QString optionDir = parser.isSet(dataDir) ? parser.value(dataDir) : QString();
+    const QString optionDatabase = parser.isSet(database) ? parser.value(database) : QString();
+    const QString remembered = rememberedLocation();
+    const Result<QString> location = chooseLocation(optionDir, optionDatabase, remembered);
     if (!location) {
         prompter.message(location.message(), Prompter::Buttons::Ok, Prompter::Icon::Critical);
         return 2;
     }
-    AppState state(*location);
-    StartupResult started = startUp(state);
-    if (started.noDataFiles && !offerDataFiles(state, prompter, started))
+    const bool fromMemory = optionDir.isNull() && optionDatabase.isNull() &&
+                            qEnvironmentVariable("TARN_DATABASE").isEmpty() &&
+                            *location == remembered;
+    const QString localDir = optionDir.isNull() ? defaultDataDir() : optionDir;
+    const std::unique_ptr<AppState> opened =
+        openForWindows(*location, fromMemory, localDir, prompter);
+    if (!opened)
         return 1;
-    if (!started.jetFiles.isEmpty())
-        started = offerJetConversion(state, prompter, started.jetFiles);
-    if (!started.status) {
-        prompter.message(started.status.message(), Prompter::Buttons::Ok, Prompter::Icon::Critical);
-        return 1;
-    }
+    AppState &state = *opened;
     if (parser.isSet(screenshot))
         return takeScreenshots(state, parser.value(screenshot)) > 0 ? 0 : 1;
 
     frmConfig window(state, prompter);
+    window.setLocalFolder(localDir);
     window.show();
     return app.exec();
 }

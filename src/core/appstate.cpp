@@ -8,7 +8,29 @@
 namespace tarn
 {
 
-AppState::AppState(QString location) : mLocation(std::move(location)) {}
+AppState::AppState(QString location)
+    : mLocation(std::move(location)), mData(std::make_unique<DataStore>()),
+      mRef(std::make_unique<RefStore>())
+{
+}
+
+AppState::~AppState() = default;
+
+void AppState::takeOver(AppState &other)
+{
+    std::swap(mLocation, other.mLocation);
+    std::swap(mData, other.mData);
+    std::swap(mRef, other.mRef);
+    std::swap(mModId, other.mModId);
+    mCurrentPackage.clear();
+    other.mCurrentPackage.clear();
+}
+
+void AppState::setPassword(const QString &password)
+{
+    mData->database().setPassword(password);
+    mRef->database().setPassword(password);
+}
 
 bool AppState::onServer() const
 {
@@ -42,7 +64,7 @@ QString AppState::settingsPath() const
 
 Status AppState::saveModId(const QString &modId)
 {
-    if (!mData.keepsSettings()) {
+    if (!mData->keepsSettings()) {
         if (Status s = settings::WriteModID(settingsPath(), modId); !s)
             return s;
     } else {
@@ -52,7 +74,7 @@ Status AppState::saveModId(const QString &modId)
         // the same Mod ID.
         const QString stored =
             settings::parseModId('"' + modId.toLatin1() + '"').value_or(QString());
-        if (Status s = mData.storeModId(stored); !s)
+        if (Status s = mData->storeModId(stored); !s)
             return s;
     }
     mModId = modId;

@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include <memory>
+
 namespace tarn
 {
 
@@ -16,10 +18,18 @@ public:
     // Where the data is: a folder with the data files, or the address of a
     // team database on a server (postgresql://...).
     explicit AppState(QString location);
+    ~AppState();
+    AppState(const AppState &) = delete;
+    AppState &operator=(const AppState &) = delete;
+
+    // Takes over other's location, databases and Mod ID (other gets these
+    // ones), so that the windows move to another database in one step once it
+    // has been opened. No configuration is selected afterwards.
+    void takeOver(AppState &other);
+    // A server's password for the connections to come (kept in memory only).
+    void setPassword(const QString &password);
 
     const QString &location() const { return mLocation; }
-    // Another place for the data; startUp() opens it.
-    void setLocation(const QString &location) { mLocation = location; }
     bool onServer() const;
     // The location as messages show it: a server address without its password.
     QString where() const;
@@ -34,8 +44,8 @@ public:
     // Checks and stores a new Mod ID where this location keeps it, then uses it.
     Status saveModId(const QString &modId);
 
-    DataStore &data() { return mData; }
-    RefStore &ref() { return mRef; }
+    DataStore &data() { return *mData; }
+    RefStore &ref() { return *mRef; }
 
     const QString &modId() const { return mModId; }
     void setModId(const QString &modId) { mModId = modId; }
@@ -50,8 +60,8 @@ public:
 
 private:
     QString mLocation;
-    DataStore mData;
-    RefStore mRef;
+    std::unique_ptr<DataStore> mData;
+    std::unique_ptr<RefStore> mRef;
     QString mModId = QStringLiteral("0");
     QString mCurrentPackage;
     bool mProtect = true;

@@ -189,20 +189,15 @@ Result<QString> chooseLocation(const QString &dataDir, const QString &database,
     return defaultDataDir();
 }
 
-namespace
-{
-
-QString rememberedPath()
+QString rememberedLocationFile()
 {
     return QDir(QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation))
         .filePath(QStringLiteral("team-database"));
 }
 
-} // namespace
-
 QString rememberedLocation()
 {
-    QFile file(rememberedPath());
+    QFile file(rememberedLocationFile());
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return QString::fromUtf8(file.readLine()).trimmed();
@@ -211,11 +206,11 @@ QString rememberedLocation()
 Status rememberLocation(const QString &location)
 {
     if (location.isEmpty()) {
-        QFile::remove(rememberedPath());
+        QFile::remove(rememberedLocationFile());
         return Status::success();
     }
-    QDir().mkpath(QFileInfo(rememberedPath()).absolutePath());
-    AtomicFile file(rememberedPath());
+    QDir().mkpath(QFileInfo(rememberedLocationFile()).absolutePath());
+    AtomicFile file(rememberedLocationFile());
     Status s = file.open();
     if (s)
         s = file.write(withoutPassword(location).toUtf8() + '\n');

@@ -49,6 +49,8 @@ Result<QString> chooseLocation(const QString &dataDir, const QString &database,
 QString rememberedLocation();
 // Keeps the address without its password, or forgets it when empty.
 Status rememberLocation(const QString &location);
+// Where: team-database in the user's configuration folder.
+QString rememberedLocationFile();
 
 // Names the program after the package, so that the user's data folder is
 // ~/.local/share/tarn for both programs, and sets the version.

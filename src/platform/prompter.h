@@ -30,6 +30,8 @@ public:
     // The typed text, or an empty text on Cancel.
     virtual QString input(const QString &prompt, const QString &title,
                           const QString &defaultText = QString()) = 0;
+    // A password, typed unseen; an empty text on Cancel. Never shown or kept.
+    virtual QString password(const QString &prompt, const QString &title) = 0;
     // An empty title shows the application's title.
     virtual Answer message(const QString &text, Buttons buttons = Buttons::Ok,
                            Icon icon = Icon::None, Answer defaultAnswer = Answer::Ok,

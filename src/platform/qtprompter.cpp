@@ -119,6 +119,17 @@ QString QtPrompter::input(const QString &prompt, const QString &title, const QSt
     return dialog.exec() == QDialog::Accepted ? dialog.textValue() : QString();
 }
 
+QString QtPrompter::password(const QString &prompt, const QString &title)
+{
+    CursorPause pause;
+    QInputDialog dialog(dialogParent());
+    dialog.setWindowTitle(title);
+    dialog.setLabelText(prompt);
+    dialog.setTextEchoMode(QLineEdit::Password);
+    showPlain(&dialog);
+    return dialog.exec() == QDialog::Accepted ? dialog.textValue() : QString();
+}
+
 Prompter::Answer QtPrompter::message(const QString &text, Buttons buttons, Icon icon,
                                      Answer defaultAnswer, const QString &title)
 {

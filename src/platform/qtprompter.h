@@ -10,6 +10,7 @@ class QtPrompter : public Prompter
 {
 public:
     QString input(const QString &prompt, const QString &title, const QString &defaultText) override;
+    QString password(const QString &prompt, const QString &title) override;
     Answer message(const QString &text, Buttons buttons, Icon icon, Answer defaultAnswer,
                    const QString &title) override;
     int choose(const QString &text, const QStringList &choices, int defaultChoice,

@@ -30,6 +30,7 @@ class SilentPrompter : public Prompter
 {
 public:
     QString input(const QString &, const QString &, const QString &) override { return {}; }
+    QString password(const QString &, const QString &) override { return {}; }
     Answer message(const QString &, Buttons buttons, Icon, Answer, const QString &) override
     {
         return buttons == Buttons::YesNo ? Answer::No : Answer::Ok;

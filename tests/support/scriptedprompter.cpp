@@ -40,6 +40,12 @@ QString ScriptedPrompter::input(const QString &prompt, const QString &title, con
     return next(mInputs, QString());
 }
 
+QString ScriptedPrompter::password(const QString &prompt, const QString &title)
+{
+    mCalls.append({Call::Password, prompt, title});
+    return next(mPasswords, QString());
+}
+
 Prompter::Answer ScriptedPrompter::message(const QString &text, Buttons buttons, Icon,
                                            Answer defaultAnswer, const QString &title)
 {

@@ -17,7 +17,7 @@ class ScriptedPrompter : public Prompter
 {
 public:
     struct Call {
-        enum Kind { Input, Message, Choice, OpenFile, SaveFile, Progress } kind;
+        enum Kind { Input, Password, Message, Choice, OpenFile, SaveFile, Progress } kind;
         QString text; // prompt, message text or filter
         QString title{};
         Answer defaultAnswer = Answer::Ok;
@@ -25,6 +25,7 @@ public:
     };
 
     void answerInput(const QString &text) { mInputs.push_back(text); }
+    void answerPassword(const QString &text) { mPasswords.push_back(text); }
     void answerMessage(Answer answer) { mAnswers.push_back(answer); }
     void answerFile(const QString &path) { mFiles.push_back(path); }
     void answerChoice(int index) { mChoices.push_back(index); }
@@ -32,6 +33,7 @@ public:
     void cancelProgressAt(qint64 value) { mCancelAt = value; }
 
     QString input(const QString &prompt, const QString &title, const QString &defaultText) override;
+    QString password(const QString &prompt, const QString &title) override;
     Answer message(const QString &text, Buttons buttons, Icon icon, Answer defaultAnswer,
                    const QString &title) override;
     int choose(const QString &text, const QStringList &choices, int defaultChoice,
@@ -46,7 +48,8 @@ public:
     int unexpectedCalls() const { return mUnexpected; }
     bool allAnswersUsed() const
     {
-        return mInputs.empty() && mAnswers.empty() && mFiles.empty() && mChoices.empty();
+        return mInputs.empty() && mPasswords.empty() && mAnswers.empty() && mFiles.empty() &&
+               mChoices.empty();
     }
 
     int busyDepth() const { return mBusyDepth; }
@@ -62,6 +65,7 @@ private:
     template<typename T> T next(std::deque<T> &queue, T cancel);
 
     std::deque<QString> mInputs;
+    std::deque<QString> mPasswords;
     std::deque<Answer> mAnswers;
     std::deque<QString> mFiles;
     std::deque<int> mChoices;

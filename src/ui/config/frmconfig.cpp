@@ -6,14 +6,18 @@
 #include "core/startup.h"
 #include "platform/prompter.h"
 #include "platform/recorddialog.h"
+#include "store/serverurl.h"
 #include "store/textrules.h"
 #include "ui/classes/frmclasses.h"
+#include "ui/config/firstrun.h"
 #include "ui/config/frmabout.h"
 #include "ui/config/frmcompare.h"
 #include "ui/reference/refeditors.h"
 #include "ui/windowicon.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -21,6 +25,7 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QVBoxLayout>
 
 #include <tuple>
@@ -32,6 +37,7 @@ namespace
 {
 
 const QString kSelectFirst = QStringLiteral("You must select a class configuration");
+const QString kStillUsing = QStringLiteral("The program goes on with %1.");
 
 } // namespace
 
@@ -131,11 +137,14 @@ frmConfig::frmConfig(AppState &state, Prompter &prompter, QWidget *parent)
     QAction *compare =
         file->addAction(QStringLiteral("&Compare..."), this, &frmConfig::mnuCompare_Click);
     compare->setObjectName(QStringLiteral("mnuCompare"));
-    file->addAction(QStringLiteral("Connect to &Team Database..."), this,
-                    &frmConfig::mnuConnect_Click)
-        ->setObjectName(QStringLiteral("mnuConnect"));
-    file->addAction(QStringLiteral("Use &Local Files"), this, &frmConfig::mnuLocalFiles_Click)
-        ->setObjectName(QStringLiteral("mnuLocalFiles"));
+    file->addSeparator();
+    QAction *connectTeam = file->addAction(QStringLiteral("Connect to &Team Database..."), this,
+                                           &frmConfig::mnuConnectTeam_Click);
+    connectTeam->setObjectName(QStringLiteral("mnuConnect"));
+    QAction *useLocal =
+        file->addAction(QStringLiteral("Use &Local Files"), this, &frmConfig::mnuUseLocal_Click);
+    useLocal->setObjectName(QStringLiteral("mnuLocalFiles"));
+    file->addSeparator();
     QAction *exit = file->addAction(QStringLiteral("E&xit"), this, &frmConfig::mnuExit_Click);
     exit->setObjectName(QStringLiteral("mnuExit"));
 
@@ -156,6 +165,13 @@ frmConfig::frmConfig(AppState &state, Prompter &prompter, QWidget *parent)
     QAction *about =
         help->addAction(QStringLiteral("&About TARN1..."), this, &frmConfig::mnuAbout_Click);
     about->setObjectName(QStringLiteral("mnuAbout"));
+
+    mWhere = new QLabel(statusBar());
+    mWhere->setObjectName(QStringLiteral("lblDatabase"));
+    mWhere->setTextFormat(Qt::PlainText);
+    statusBar()->addWidget(mWhere, 1);
+    mLocalFolder = mState.onServer() ? defaultDataDir() : mState.location();
+    showWhere();
 
     RefreshList();
     // The mark that later checks compare with; a failure shows at the next command.
@@ -381,48 +397,6 @@ void frmConfig::mnuSetModID_Click()
     report(mState.saveModId(answer));
 }
 
-void frmConfig::mnuConnect_Click()
-{
-    const QString address = mPrompter.input(
-        QStringLiteral("Address of the team database (postgresql://user@host/dbname). The "
-                       "password comes from ~/.pgpass or PGPASSWORD."),
-        QStringLiteral("Connect to Team Database"),
-        mState.onServer() ? mState.where() : QStringLiteral("postgresql://"));
-    if (address.isEmpty())
-        return;
-    // As --database takes it: an address, never a folder.
-    const Result<QString> location = chooseLocation(QString(), address);
-    if (!report(location.status()))
-        return;
-    switchTo(*location);
-}
-
-void frmConfig::mnuLocalFiles_Click()
-{
-    switchTo(defaultDataDir());
-}
-
-void frmConfig::switchTo(const QString &location)
-{
-    const QString before = mState.location();
-    mState.setLocation(location);
-    StartupResult started = startUp(mState);
-    if (!started.status) {
-        QString message = started.status.message();
-        if (mState.data().database().needsPassword())
-            message += QStringLiteral("\nPut the password in ~/.pgpass (or PGPASSWORD) and "
-                                      "connect again.");
-        // Back to the data in use, which opened before.
-        mState.setLocation(before);
-        startUp(mState);
-        mPrompter.message(message, Prompter::Buttons::Ok, Prompter::Icon::Critical);
-        RefreshList();
-        return;
-    }
-    report(rememberLocation(mState.onServer() ? mState.location() : QString()));
-    RefreshList();
-}
-
 void frmConfig::mnuCompare_Click()
 {
     if (mPackageNames.isEmpty()) {
@@ -431,6 +405,70 @@ void frmConfig::mnuCompare_Click()
     }
     frmCompare compare(mState, mPrompter, mPackageNames, mState.currentPackage(), this);
     compare.exec();
+}
+
+void frmConfig::showWhere()
+{
+    mWhere->setText(mState.onServer() ? QStringLiteral("Team database: %1").arg(mState.where())
+                                      : QStringLiteral("Local files: %1")
+                                            .arg(QDir::toNativeSeparators(
+                                                QFileInfo(mState.dataDir()).absoluteFilePath())));
+}
+
+void frmConfig::mnuConnectTeam_Click()
+{
+    // The editors are modal: no window shows rows of the database being left.
+    const QString current = mState.onServer() ? mState.where() : rememberedLocation();
+    const QString typed =
+        mPrompter
+            .input(QStringLiteral("Address of the team database:\n"
+                                  "postgresql://[user@]host[:port]/dbname[?sslmode=...]"),
+                   QStringLiteral("Connect to Team Database"), current)
+            .trimmed();
+    if (typed.isEmpty())
+        return;
+    const Result<ServerUrl> url = parseServerUrl(typed);
+    if (!url) {
+        mPrompter.message(url.message() + QStringLiteral("\n\n") + kStillUsing.arg(mState.where()),
+                          Prompter::Buttons::Ok, Prompter::Icon::Warning);
+        return;
+    }
+    // A password typed into the address goes to the driver only, like one
+    // from the prompt: the address kept and shown is without it.
+    switchTo(url->shown(), url->password);
+}
+
+void frmConfig::mnuUseLocal_Click()
+{
+    if (!mState.onServer() && mState.location() == mLocalFolder) {
+        report(rememberLocation(QString()));
+        return;
+    }
+    switchTo(mLocalFolder, QString());
+}
+
+bool frmConfig::switchTo(const QString &location, const QString &password)
+{
+    AppState next(location);
+    if (!password.isEmpty())
+        next.setPassword(password);
+    StartupResult started;
+    if (!startInWindows(next, mPrompter, started))
+        return false;
+    if (!started.status) {
+        mPrompter.message(started.status.message() + QStringLiteral("\n\n") +
+                              kStillUsing.arg(mState.where()),
+                          Prompter::Buttons::Ok, Prompter::Icon::Warning);
+        return false;
+    }
+    next.setProtect(mState.protect());
+    mState.takeOver(next);
+    mFilter->clear();
+    RefreshList();
+    std::ignore = mState.data().changedElsewhere();
+    showWhere();
+    report(rememberLocation(mState.onServer() ? mState.location() : QString()));
+    return true;
 }
 
 void frmConfig::mnuExit_Click()

@@ -5,6 +5,7 @@
 #include <QMainWindow>
 #include <QStringList>
 
+class QLabel;
 class QLineEdit;
 class QListWidget;
 
@@ -27,6 +28,8 @@ public:
     // Reads the list again after another client changed the configurations,
     // keeping the selection (by name) and the filter.
     void followChanges();
+    // The folder that File > Use Local Files goes back to.
+    void setLocalFolder(const QString &dir) { mLocalFolder = dir; }
 
 protected:
     void changeEvent(QEvent *event) override;
@@ -47,14 +50,16 @@ private:
     void mnuSetModID_Click();
     // File > Compare: two configurations' differences, class by class.
     void mnuCompare_Click();
-    // File > Connect to Team Database: asks for a server address and shows
-    // its configurations; the address (never a password) is remembered.
-    void mnuConnect_Click();
-    // File > Use Local Files: back to the data files of this computer.
-    void mnuLocalFiles_Click();
-    // Opens the data at location instead; on failure says why and keeps the
-    // data in use.
-    void switchTo(const QString &location);
+    // File > Connect to Team Database: asks for a server's address and moves
+    // the whole program to it; a failure keeps the database in use.
+    void mnuConnectTeam_Click();
+    // File > Use Local Files: back to the data files of the local folder.
+    void mnuUseLocal_Click();
+    // Opens location and, when that works, makes it the program's database
+    // and remembers it for the next start.
+    bool switchTo(const QString &location, const QString &password);
+    // The status line names the database in use.
+    void showWhere();
     // File > Exit: ends the program.
     void mnuExit_Click();
     // Help > About: shows the About box.
@@ -78,6 +83,8 @@ private:
     QStringList mPackageNames; // parallel to the list's rows
     QListWidget *mClassList = nullptr;
     QLineEdit *mFilter = nullptr;
+    QLabel *mWhere = nullptr;
+    QString mLocalFolder;
 };
 
 } // namespace tarn
