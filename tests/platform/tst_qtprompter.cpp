@@ -1,6 +1,8 @@
 #include "platform/qtprompter.h"
 
 #include <QApplication>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QProgressDialog>
 #include <QTest>
 #include <QTimer>
@@ -14,6 +16,8 @@ class tst_QtPrompter : public QObject
 private slots:
     void progressEndsWithTheLastReport_data();
     void progressEndsWithTheLastReport();
+    void typedTextEcho_data();
+    void typedTextEcho();
 };
 
 void tst_QtPrompter::progressEndsWithTheLastReport_data()
@@ -49,6 +53,37 @@ void tst_QtPrompter::progressEndsWithTheLastReport()
     for (const QTimer *timer : dialog->findChildren<QTimer *>())
         pending = pending || timer->isActive();
     QCOMPARE(pending, stillPending);
+}
+
+void tst_QtPrompter::typedTextEcho_data()
+{
+    QTest::addColumn<bool>("password");
+    QTest::addColumn<int>("echo"); // QLineEdit::EchoMode
+    QTest::newRow("input") << false << int(QLineEdit::Normal);
+    QTest::newRow("password") << true << int(QLineEdit::Password);
+}
+
+// A password is typed unseen, and comes back as typed.
+void tst_QtPrompter::typedTextEcho()
+{
+    QFETCH(bool, password);
+    QFETCH(int, echo);
+    QtPrompter prompter;
+    int seenEcho = -1;
+    QTimer::singleShot(0, [&] {
+        auto *dialog = qobject_cast<QInputDialog *>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        auto *field = dialog->findChild<QLineEdit *>();
+        QVERIFY(field);
+        seenEcho = field->echoMode();
+        QTest::keyClicks(field, "s3cret");
+        dialog->accept();
+    });
+    const QString typed = password
+                              ? prompter.password("Password for the team database:", "Password")
+                              : prompter.input("Name:", "Name", QString());
+    QCOMPARE(seenEcho, echo);
+    QCOMPARE(typed, QStringLiteral("s3cret"));
 }
 
 QTEST_MAIN(tst_QtPrompter)
