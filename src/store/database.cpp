@@ -197,6 +197,11 @@ Result<bool> Database::takeNotified(const QString &channel) const
     return mNotified.remove(channel);
 }
 
+QString Database::nullsFirst(const QString &column) const
+{
+    return onServer() ? column + QStringLiteral(" NULLS FIRST") : column;
+}
+
 QString Database::nameFilter() const
 {
     // Stated in the comparison itself: a file made by another tool may lack

@@ -45,6 +45,8 @@ public:
     QString nameFilter() const;
     // An ORDER BY term that sorts a text column without regard to ASCII case.
     QString noCaseOrder(const QString &column) const;
+    // An ORDER BY term that puts empty values first, as SQLite does.
+    QString nullsFirst(const QString &column) const;
 
     // Runs an INSERT and returns the new row's key (rowid).
     Result<qint64> insert(const QString &sql, const QVariantList &values,

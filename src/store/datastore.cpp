@@ -557,11 +557,11 @@ DataStore::readClasses(const QString &name, bool count, const QString &what,
     if (Status s = onStart(*stored, classes); !s)
         return s;
     // On the engine: the rows of a long export need no QVariant per value.
-    QString sql =
-        QStringLiteral("SELECT %1, %2, %3 FROM classdef WHERE %4 ORDER BY class_num, rowid")
-            .arg(schema::joined(StoredClass::columns()),
-                 flagMask(mDb, schema::RefKind::Item, kItemBoxes),
-                 flagMask(mDb, schema::RefKind::Special, kSpecialBoxes), mDb.nameFilter());
+    QString sql = QStringLiteral("SELECT %1, %2, %3 FROM classdef WHERE %4 ORDER BY %5, rowid")
+                      .arg(schema::joined(StoredClass::columns()),
+                           flagMask(mDb, schema::RefKind::Item, kItemBoxes),
+                           flagMask(mDb, schema::RefKind::Special, kSpecialBoxes), mDb.nameFilter(),
+                           mDb.nullsFirst(QStringLiteral("class_num")));
     if (mDb.onServer()) {
         ServerResult rows;
         if (Status s =
@@ -603,9 +603,9 @@ Result<QList<QVariantList>> DataStore::classRows(const QString &name, const QStr
         return stored.status();
     QSqlQuery query;
     if (Status s = mDb.exec(query,
-                            QStringLiteral("SELECT %1 FROM classdef WHERE %2 "
-                                           "ORDER BY class_num, rowid")
-                                .arg(schema::joined(columns), mDb.nameFilter()),
+                            QStringLiteral("SELECT %1 FROM classdef WHERE %2 ORDER BY %3, rowid")
+                                .arg(schema::joined(columns), mDb.nameFilter(),
+                                     mDb.nullsFirst(QStringLiteral("class_num"))),
                             {*stored}, what);
         !s)
         return s;

@@ -76,7 +76,7 @@ Status RecordCursor::select(QSqlQuery &query, const QStringList &columns) const
         sql += QStringLiteral(" WHERE ") + mDb->nameFilter();
         values << mSource.mMatchValue;
     }
-    sql += QStringLiteral(" ORDER BY %1, rowid").arg(mSource.mOrderColumn);
+    sql += QStringLiteral(" ORDER BY %1, rowid").arg(mDb->nullsFirst(mSource.mOrderColumn));
     return mDb->exec(query, sql, values,
                      QStringLiteral("Could not read the records of %1.").arg(mSource.mTable));
 }

@@ -28,9 +28,11 @@ Result<QList<RefEntry>> RefStore::select(schema::RefKind kind, bool enabledOnly)
 {
     const schema::RefTable &t = schema::refTable(kind);
     const QString sql =
-        QStringLiteral("SELECT %1, %2, qz_enabled FROM %3 %4 ORDER BY %1")
+        // Of rows sharing an id, the later one is read last.
+        QStringLiteral("SELECT %1, %2, qz_enabled FROM %3 %4 ORDER BY %5, rowid")
             .arg(QLatin1String(t.idColumn), QLatin1String(t.nameColumn), QLatin1String(t.table),
-                 enabledOnly ? QStringLiteral("WHERE qz_enabled = 1") : QString());
+                 enabledOnly ? QStringLiteral("WHERE qz_enabled = 1") : QString(),
+                 mDb.nullsFirst(QLatin1String(t.idColumn)));
     double low = 0, high = 0;
     const bool slotsOnly = enabledOnly && schema::rangeOf(t.columns.front().kind, &low, &high);
     QSqlQuery query;
