@@ -153,6 +153,15 @@ QVariant Peek::scalar(const QString &sql, const QVariantList &values) const
     return result.isEmpty() || result.first().isEmpty() ? QVariant() : result.first().first();
 }
 
+QString Peek::joined(const QString &sql, const QString &separator, const QVariantList &values) const
+{
+    QStringList parts;
+    for (const QVariantMap &row : rows(sql, values))
+        if (!row.isEmpty() && !row.first().isNull())
+            parts << row.first().toString();
+    return parts.join(separator);
+}
+
 QStringList Peek::columns(const QString &table) const
 {
     QStringList names;

@@ -87,6 +87,10 @@ public:
     // Runs a statement; fails the test when it fails.
     void exec(const QString &sql, const QVariantList &values = {}) const { rows(sql, values); }
     QStringList columns(const QString &table) const;
+    // The one column of every row in order, NULLs left out, joined by separator
+    // (what SQLite's group_concat gives, which a server lacks).
+    QString joined(const QString &sql, const QString &separator = QStringLiteral(","),
+                   const QVariantList &values = {}) const;
     // Makes the database refuse new rows of a table with message, when the
     // condition (on NEW, in SQL both engines read) holds.
     void refuseInserts(const QString &table, const QString &message,

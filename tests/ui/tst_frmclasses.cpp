@@ -27,7 +27,7 @@ struct Fixture : ClassEditor {
     {
         for (int n : numbers.value_or(QList<int>{}))
             insertClass("class_num, class_name, max_speed, w2, w3, g1",
-                        {n, QStringLiteral("Class %1").arg(n), 300 + n, 2, 3, 1});
+                        {n, QStringLiteral("Class %1").arg(n), 300 + n % 100, 2, 3, 1});
     }
     // Presses a key in a field of the active editor.
     void key(const char *field, Qt::Key key, Qt::KeyboardModifiers modifiers = {}) const
@@ -153,8 +153,11 @@ void tst_frmClasses::unofferedSlotsAreKeptAndNeverWritten()
     QFETCH(QString, list);
     QFETCH(QVariant, stored);
     QFETCH(QString, shown);
+    if (onTestServer() && qAbs(stored.toLongLong()) > 32767)
+        QSKIP("a server's class columns hold only 16-bit whole numbers");
     Fixture f;
-    f.peek.exec(QStringLiteral("UPDATE classdef SET %1 = iif(class_num = 2, ?, 1)").arg(list),
+    f.peek.exec(QStringLiteral("UPDATE classdef SET %1 = CASE WHEN class_num = 2 THEN ? ELSE 1 END")
+                    .arg(list),
                 {stored});
     f.ref.exec("INSERT INTO weapon (w_id, w_name, qz_enabled) VALUES (40000, 'Big', 1)");
     f.ref.exec("INSERT INTO grenade (g_id, g_name, qz_enabled) VALUES (-40000, 'Tiny', 1)");
@@ -263,7 +266,7 @@ void tst_frmClasses::deleteClass()
     QVERIFY(f.nav()->moveTo(2));
     f.edit("fldClassName")->setText("dropped");
     f.click("Command1");
-    QCOMPARE(f.peek.scalar("SELECT group_concat(class_num) FROM classdef"), "1,2,4,5");
+    QCOMPARE(f.peek.joined("SELECT class_num FROM classdef ORDER BY class_num"), "1,2,4,5");
     QCOMPARE(f.edit("fldClassName")->text(), "Class 1");
     for (int i = 0; i < 5; ++i) // the last click finds none left
         f.click("Command1");
@@ -375,6 +378,7 @@ void tst_frmClasses::cancelOrRefusalWritesNothing()
     Fixture f(std::nullopt);
     f.open();
     writeFile(f.dir.file("earlier.class"), "earlier contents");
+    const QStringList files = QDir(f.dir.path()).entryList(QDir::Files);
     f.exportTo("mnuSaveAs", QString());
     QCOMPARE(f.prompter.calls().size(), 1);
 
@@ -382,7 +386,7 @@ void tst_frmClasses::cancelOrRefusalWritesNothing()
     QCOMPARE(f.exportTo("mnuSaveAs", "earlier.class"), QByteArray("earlier contents"));
     const QString message = f.prompter.lastMessage();
     QVERIFY2(message.contains("class \"Scout\": Model Name holds a space"), qPrintable(message));
-    QCOMPARE(QDir(f.dir.path()).entryList(QDir::Files).size(), 3); // nothing left behind
+    QCOMPARE(QDir(f.dir.path()).entryList(QDir::Files), files); // nothing left behind
 }
 
 void tst_frmClasses::flagSumsAgreeWithTheBoxes()

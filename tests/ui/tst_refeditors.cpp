@@ -48,10 +48,8 @@ struct Fixture {
     QString storedIds() // in id order
     {
         return Peek(dir.refPath())
-            .scalar(
-                QStringLiteral("SELECT group_concat(%1, ' ') FROM (SELECT %1 FROM %2 ORDER BY %1)")
-                    .arg(t.idColumn, t.table))
-            .toString();
+            .joined(QStringLiteral("SELECT %1 FROM %2 ORDER BY %1").arg(t.idColumn, t.table),
+                    QStringLiteral(" "));
     }
 
     const schema::RefTable &t;
