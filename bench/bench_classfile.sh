@@ -36,29 +36,8 @@ fresh() {
     cp -r "$work/empty" "$1"
 }
 
-# race CMD...: runs each command (a shell string) RUNS times, taking turns,
-# each run on a fresh data directory $work/d, after $PREPARE when set; prints
-# the best wall time of each in seconds, in order.
-race() {
-    local -a best=()
-    local r i t start
-    for ((r = 0; r < RUNS; r++)); do
-        for ((i = 1; i <= $#; i++)); do
-            fresh "$work/d"
-            [ -n "${PREPARE:-}" ] && eval "$PREPARE"
-            start=$EPOCHREALTIME
-            if ! eval "${!i}" >/dev/null; then
-                echo "failed: ${!i}" >&2
-                exit 1
-            fi
-            t=$(awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.3f", b - a }')
-            if [ -z "${best[i]:-}" ] || awk -v a="$t" -v b="${best[i]}" 'BEGIN { exit !(a < b) }'; then
-                best[i]=$t
-            fi
-        done
-    done
-    echo "${best[@]}"
-}
+# Each timed run starts on a fresh data directory $work/d.
+fresh_run() { fresh "$work/d"; }
 
 db="$work/d/tarn_dat.mdb"
 # The import floor stores the rows tarn-cli stores from the class file.

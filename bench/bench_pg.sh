@@ -30,28 +30,8 @@ fresh() {
     "$cli" --database "$team" init --sample >/dev/null
 }
 
-# race CMD...: each command (a shell string) RUNS times, taking turns, each on
-# a fresh database after $PREPARE when set; the best wall time of each.
-race() {
-    local -a best=()
-    local r i t start
-    for ((r = 0; r < RUNS; r++)); do
-        for ((i = 1; i <= $#; i++)); do
-            fresh
-            [ -n "${PREPARE:-}" ] && eval "$PREPARE"
-            start=$EPOCHREALTIME
-            if ! eval "${!i}" >/dev/null; then
-                echo "failed: ${!i}" >&2
-                exit 1
-            fi
-            t=$(awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.3f", b - a }')
-            if [ -z "${best[i]:-}" ] || awk -v a="$t" -v b="${best[i]}" 'BEGIN { exit !(a < b) }'; then
-                best[i]=$t
-            fi
-        done
-    done
-    echo "${best[@]}"
-}
+# Each timed run starts on a fresh database.
+fresh_run() { fresh; }
 
 read -r imp_tarn imp_sql < <(race \
     "'$cli' --database '$team' import Bench '$work/big.class'" \

@@ -92,3 +92,27 @@ EXPORT_COLUMNS+=", g1, g2, g3, max_armor, max_speed, max_health"
 for k in $(seq 1 8); do EXPORT_COLUMNS+=", i$k"; done
 for k in $(seq 1 31); do EXPORT_COLUMNS+=", s$k"; done
 EXPORT_COLUMNS+=", maxbullets, maxshells, maxrockets, maxgrenades, maxcells, maxslugs"
+
+# race CMD...: runs each command (a shell string) RUNS times, taking turns, each
+# run after the script's fresh_run and then $PREPARE when set; prints the best
+# wall time of each in seconds, in order.
+race() {
+    local -a best=()
+    local r i t start
+    for ((r = 0; r < RUNS; r++)); do
+        for ((i = 1; i <= $#; i++)); do
+            fresh_run
+            [ -n "${PREPARE:-}" ] && eval "$PREPARE"
+            start=$EPOCHREALTIME
+            if ! eval "${!i}" >/dev/null; then
+                echo "failed: ${!i}" >&2
+                exit 1
+            fi
+            t=$(awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.3f", b - a }')
+            if [ -z "${best[i]:-}" ] || awk -v a="$t" -v b="${best[i]}" 'BEGIN { exit !(a < b) }'; then
+                best[i]=$t
+            fi
+        done
+    done
+    echo "${best[@]}"
+}
