@@ -40,200 +40,191 @@ class tst_ClassFile : public QObject
     Q_OBJECT
 
 private slots:
-    void codec_data();
-    void codec();
-    void numbers_data();
-    void numbers();
-    void writerRefusals_data();
-    void writerRefusals();
-    void readerSequence_data();
-    void readerSequence();
+    void codec_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QByteArray>("protectedLine");
+        QTest::addColumn<QByteArray>("unprotectedLine");
+        QTest::newRow("printable")
+            << QByteArray("a ~") << QByteArray("\xE1\xA0\xFE") << QByteArray("a ~");
+        QTest::newRow("30 stays, 31 moves")
+            << QByteArray("\x09\x1E\x1F") << QByteArray("\x09\x1E\x9F")
+            << QByteArray("\x09\x1E\x1F");
+        // Codes above 127 only stand in the header: they pass as they are.
+        QTest::newRow("above 127")
+            << QByteArray("\x80\x81\xFF\x10") << QByteArray("\x80\x81\xFF\x10")
+            << QByteArray("\x80\x01\x7F\x10");
+    }
+
+    void codec()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(QByteArray, protectedLine);
+        QFETCH(QByteArray, unprotectedLine);
+        QCOMPARE(QByteArray::fromStdString(ProtectLine(line.toStdString(), true)), protectedLine);
+        QCOMPARE(QByteArray::fromStdString(UnprotectLine(line.toStdString(), true)),
+                 unprotectedLine);
+    }
+
+    void numbers_data()
+    {
+        // The row's name is the field; the result its 16-bit value, then its value as a flag sum
+        // ("out" of range, "nan" for not a number). Halves round to the even neighbour; sums down.
+        QTest::addColumn<QString>("result");
+        QTest::newRow("+7") << "7 7";
+        QTest::newRow("2.5") << "2 2";
+        QTest::newRow("3.5") << "4 3";
+        QTest::newRow("-2.5") << "-2 -3";
+        QTest::newRow("1.5e2") << "150 150";
+        QTest::newRow("32767.5") << "out 32767";
+        QTest::newRow("32767") << "32767 32767";
+        QTest::newRow("-32768") << "-32768 -32768";
+        QTest::newRow("32768") << "out 32768";
+        QTest::newRow("-007") << "-7 -7";
+        QTest::newRow("-0") << "0 0";
+        QTest::newRow("2147483647") << "out 2147483647";
+        QTest::newRow("2147483648") << "out out";
+        QTest::newRow("-999999999999999999") << "out out";
+        QTest::newRow("99999999999999999999") << "out out";
+        QTest::newRow("-2147483648") << "out -2147483648";
+        for (const char *text : {"", "0x10", "12a", "-", "1e", "1,5", "inf"})
+            QTest::newRow(text) << "nan nan";
+    }
+
+    void numbers()
+    {
+        QFETCH(QString, result);
+        const std::string text = QTest::currentDataTag();
+        auto shown = [](Number::Kind kind, qint64 value) {
+            return kind == Number::Ok ? QString::number(value)
+                                      : QString(kind == Number::OutOfRange ? "out" : "nan");
+        };
+        std::int16_t whole = 0;
+        std::int32_t sum = 0;
+        const Number::Kind wholeKind = toWhole16(text, &whole), sumKind = toSum32(text, &sum);
+        QCOMPARE(shown(wholeKind, whole) + ' ' + shown(sumKind, sum), result);
+    }
+
+    void writerRefusals_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<bool>("protect");
+        QTest::addColumn<QString>("error"); // empty: written
+        auto row = [](const char *name, const char *field, const QByteArray &value, bool protect,
+                      const QString &error = {}) {
+            QTest::newRow(name) << field << value << protect << error;
+        };
+        const QString cannot =
+            "holds the character '%1' (U+%2), which a %3 class file cannot carry";
+        row("empty class name is fine", "name", {}, true);
+        row("empty skin", "skin2", {}, true, "skin_name2 is empty");
+        row("space in model", "model", "a b", false, "model_name holds a space");
+        row("space in skin", "skin1", "a b", true, "skin_name1 holds a space");
+        row("CR in name", "name", "a\rb", false, "class_name holds a line break");
+        row("128 plain is fine", "name", "\x80", false);
+        row("129 plain", "name", "\x81", false,
+            "class_name " + cannot.arg("\\x81", "0081", "plain"));
+        row("233 scrambled", "skin2", "\xE9", true,
+            "skin_name2 " + cannot.arg(QString::fromUtf8("\u00E9"), "00E9", "scrambled"));
+        row("Mod ID line break", "modId", "1\n", true, "Mod ID holds a line break");
+        // The header is never read back as data: any Latin-1 character may stand there.
+        row("config name 200 scrambled is fine", "config", "\xC8", true);
+        row("Mod ID 255 plain is fine", "modId", "\xFF", false);
+        row("name too long", "name", QByteArray(32766, 'x'), true,
+            "a line of the class would be longer than 32767 characters");
+    }
+
+    void writerRefusals()
+    {
+        QFETCH(QString, field);
+        QFETCH(QByteArray, value);
+        QFETCH(bool, protect);
+        QFETCH(QString, error);
+        ClassFileWriter writer([](std::string_view) { return true; }, protect);
+        ClassRecord r{.name = "Scout", .model = "male", .skin1 = "grunt", .skin2 = "blue"};
+        std::string modId = "1", config = "C";
+        std::string *fields[] = {&r.name, &r.model, &r.skin1, &r.skin2, &modId, &config};
+        *fields[QStringList{"name", "model", "skin1", "skin2", "modId", "config"}.indexOf(field)] =
+            value.toStdString();
+        const bool ok = writer.writeHeader(modId, config) && writer.writeClass(r);
+        QCOMPARE(QString::fromStdString(writer.error()), error);
+        QCOMPARE(ok, error.isEmpty());
+    }
+
+    void readerSequence_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("result"); // the class names read, or the error
+        const QByteArray head = "V3 1\r\nC\r\n";
+        const QByteArray b = kBlock, b2 = QByteArray(kBlock).replace("[A]", "[B]");
+        // One block with a text replaced, then a last line that is never examined.
+        auto with = [&head](const char *from, const QByteArray &to) {
+            return head + QByteArray(kBlock).replace(from, to) + "\r\n";
+        };
+        QTest::newRow("no empty line first") << head + b << "A";
+        QTest::newRow("several empty lines between")
+            << head + "\r\n" + b + "\r\n\r\n\r\n" + b2 << "A, B";
+        QTest::newRow("LF only")
+            << QByteArray(head + "\r\n" + b + "\r\n" + b2).replace("\r\n", "\n") << "A, B";
+        QTest::newRow("no line end at the end") << head + b + "\r\n" + b2.chopped(2) << "A, B";
+        QTest::newRow("last line never examined, CR LF") << head + b + "garbage\r\n"
+                                                         << "A";
+        QTest::newRow("line before the last is examined") << head + b + "garbage\r\n\r\n"
+                                                          << "error 9: Bad Class Record: garbage";
+        QTest::newRow("class line as last line") << head + "\r\n[A]\r\n"
+                                                 << "";
+        QTest::newRow("two lines") << head << "";
+        QTest::newRow("one line")
+            << QByteArray("V3 1\r\n")
+            << "error 2: the file ends after line 1; a class file has at least two lines";
+        QTest::newRow("empty file") << QByteArray() << "error 1: the file is empty";
+        QTest::newRow("line of spaces is not empty")
+            << head + "  \r\n" + b << "error 3: Bad Class Record:   ";
+        QTest::newRow("bad record unscrambled")
+            << head + "\xD3\xE3\r\n" + b << "error 3: Bad Class Record: Sc";
+        QTest::newRow("lone [") << with("[A]", "[") << "error 3: the class line holds only \"[\"";
+        QTest::newRow("name keeps spaces and brackets") << with("[A]", "[ [x] ]") << " [x] ";
+        QTest::newRow("fractions read") << with(" 5  3", " 2.5  3.5") << "A";
+        QTest::newRow("last character not checked") << with("[A]", "[xy") << "x";
+        QTest::newRow("cut short by one line")
+            << head + b.left(b.lastIndexOf("1 2 3 4 5 6"))
+            << "error 8: the file ends inside the class block that begins on line 3";
+        QTest::newRow("empty field")
+            << with("m s1 s2 3", "m  s2 3") << "error 4: decoyskin (field 4) is empty";
+        QTest::newRow("not a number") << with("1 2 3 4 5 6 7", "1 2 x 4 5 6 7")
+                                      << "error 5: w3 (field 3): \"x\" is not a number";
+        QTest::newRow("out of range")
+            << with("\r\n1 2 3\r\n", "\r\n1 2 40000\r\n")
+            << "error 6: g3 (field 3): \"40000\" lies outside the range -32768 to 32767";
+        QTest::newRow("sum beyond 32 bits")
+            << with(" 5  3", " 5  4294967296")
+            << "error 7: the item sum (field 5): \"4294967296\" lies outside the 32-bit range";
+        // Fields are cut at runs of spaces; a space at the start leaves field 1 empty.
+        const QByteArray thirty = QByteArray("1 ").repeated(30);
+        QTest::newRow("30 fields, trailing spaces")
+            << with("1 2 3 4 5 6\r\n", thirty + "  \r\n") << "A";
+        QTest::newRow("31 fields after a leading space")
+            << with("1 2 3 4 5 6\r\n", " " + thirty.trimmed() + "\r\n")
+            << "error 8: the line holds more than 30 fields";
+        QTest::newRow("leading space") << with("m s1 s2 3", " m  s1 s2 3")
+                                       << "error 4: decoyskin (field 4): \"s2\" is not a number";
+        QByteArray many = head;
+        for (int i = 0; i <= 32767; ++i)
+            many += "[c]\nm a b 0\n0 0 0 0 0 0 0 0 0 0\n0 0 0\n0 0 0 0 0\n0 0 0 0 0 0\n";
+        QTest::newRow("32768 classes") << many + "\n"
+                                       << "error 196605: the file holds more than 32767 classes";
+        QTest::newRow("too long") << with("[A]", "[" + QByteArray(32767, 'x') + "]")
+                                  << "error 3: the line is longer than 32767 characters";
+    }
+
+    void readerSequence()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, result);
+        QCOMPARE(readAll(file), result);
+    }
 };
-
-void tst_ClassFile::codec_data()
-{
-    QTest::addColumn<QByteArray>("line");
-    QTest::addColumn<QByteArray>("protectedLine");
-    QTest::addColumn<QByteArray>("unprotectedLine");
-    QTest::newRow("printable") << QByteArray("a ~") << QByteArray("\xE1\xA0\xFE")
-                               << QByteArray("a ~");
-    QTest::newRow("30 stays, 31 moves")
-        << QByteArray("\x09\x1E\x1F") << QByteArray("\x09\x1E\x9F") << QByteArray("\x09\x1E\x1F");
-    // Codes above 127 only stand in the header: they pass as they are.
-    QTest::newRow("above 127") << QByteArray("\x80\x81\xFF\x10") << QByteArray("\x80\x81\xFF\x10")
-                               << QByteArray("\x80\x01\x7F\x10");
-}
-
-void tst_ClassFile::codec()
-{
-    QFETCH(QByteArray, line);
-    QFETCH(QByteArray, protectedLine);
-    QFETCH(QByteArray, unprotectedLine);
-    QCOMPARE(QByteArray::fromStdString(ProtectLine(line.toStdString(), true)), protectedLine);
-    QCOMPARE(QByteArray::fromStdString(UnprotectLine(line.toStdString(), true)), unprotectedLine);
-}
-
-void tst_ClassFile::numbers_data()
-{
-    // The row's name is the field; the result its 16-bit value, then its value as a flag sum
-    // ("out" of range, "nan" for not a number). Halves round to the even neighbour; sums down.
-    QTest::addColumn<QString>("result");
-    QTest::newRow("+7") << "7 7";
-    QTest::newRow("2.5") << "2 2";
-    QTest::newRow("3.5") << "4 3";
-    QTest::newRow("-2.5") << "-2 -3";
-    QTest::newRow("1.5e2") << "150 150";
-    QTest::newRow("32767.5") << "out 32767";
-    QTest::newRow("32767") << "32767 32767";
-    QTest::newRow("-32768") << "-32768 -32768";
-    QTest::newRow("32768") << "out 32768";
-    QTest::newRow("-007") << "-7 -7";
-    QTest::newRow("-0") << "0 0";
-    QTest::newRow("2147483647") << "out 2147483647";
-    QTest::newRow("2147483648") << "out out";
-    QTest::newRow("-999999999999999999") << "out out";
-    QTest::newRow("99999999999999999999") << "out out";
-    QTest::newRow("-2147483648") << "out -2147483648";
-    for (const char *text : {"", "0x10", "12a", "-", "1e", "1,5", "inf"})
-        QTest::newRow(text) << "nan nan";
-}
-
-void tst_ClassFile::numbers()
-{
-    QFETCH(QString, result);
-    const std::string text = QTest::currentDataTag();
-    auto shown = [](Number::Kind kind, qint64 value) {
-        return kind == Number::Ok ? QString::number(value)
-                                  : QString(kind == Number::OutOfRange ? "out" : "nan");
-    };
-    std::int16_t whole = 0;
-    std::int32_t sum = 0;
-    const Number::Kind wholeKind = toWhole16(text, &whole), sumKind = toSum32(text, &sum);
-    QCOMPARE(shown(wholeKind, whole) + ' ' + shown(sumKind, sum), result);
-}
-
-void tst_ClassFile::writerRefusals_data()
-{
-    QTest::addColumn<QString>("field");
-    QTest::addColumn<QByteArray>("value");
-    QTest::addColumn<bool>("protect");
-    QTest::addColumn<QString>("error"); // empty: written
-    QTest::newRow("empty class name is fine") << "name" << QByteArray() << true << QString();
-    QTest::newRow("empty skin") << "skin2" << QByteArray() << true << "skin_name2 is empty";
-    QTest::newRow("space in model")
-        << "model" << QByteArray("a b") << false << "model_name holds a space";
-    QTest::newRow("space in skin")
-        << "skin1" << QByteArray("a b") << true << "skin_name1 holds a space";
-    QTest::newRow("CR in name") << "name" << QByteArray("a\rb") << false
-                                << "class_name holds a line break";
-    QTest::newRow("128 plain is fine") << "name" << QByteArray("\x80") << false << QString();
-    QTest::newRow("129 plain") << "name" << QByteArray("\x81") << false
-                               << "class_name holds the character '\\x81' (U+0081), which a "
-                                  "plain class file cannot carry";
-    QTest::newRow("233 scrambled")
-        << "skin2" << QByteArray("\xE9") << true
-        << QString::fromUtf8("skin_name2 holds the character '\u00E9' (U+00E9), which a "
-                             "scrambled class file cannot carry");
-    QTest::newRow("Mod ID line break")
-        << "modId" << QByteArray("1\n") << true << "Mod ID holds a line break";
-    // The header is never read back as data: any Latin-1 character may stand there.
-    QTest::newRow("config name 200 scrambled is fine")
-        << "config" << QByteArray("\xC8") << true << QString();
-    QTest::newRow("Mod ID 255 plain is fine")
-        << "modId" << QByteArray("\xFF") << false << QString();
-    QTest::newRow("name too long") << "name" << QByteArray(32766, 'x') << true
-                                   << "a line of the class would be longer than 32767 characters";
-}
-
-void tst_ClassFile::writerRefusals()
-{
-    QFETCH(QString, field);
-    QFETCH(QByteArray, value);
-    QFETCH(bool, protect);
-    QFETCH(QString, error);
-    ClassFileWriter writer([](std::string_view) { return true; }, protect);
-    ClassRecord r{.name = "Scout", .model = "male", .skin1 = "grunt", .skin2 = "blue"};
-    std::string modId = "1", config = "C";
-    std::string *fields[] = {&r.name, &r.model, &r.skin1, &r.skin2, &modId, &config};
-    *fields[QStringList{"name", "model", "skin1", "skin2", "modId", "config"}.indexOf(field)] =
-        value.toStdString();
-    const bool ok = writer.writeHeader(modId, config) && writer.writeClass(r);
-    QCOMPARE(QString::fromStdString(writer.error()), error);
-    QCOMPARE(ok, error.isEmpty());
-}
-
-void tst_ClassFile::readerSequence_data()
-{
-    QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<QString>("result"); // the class names read, or the error
-    const QByteArray head = "V3 1\r\nC\r\n";
-    const QByteArray b = kBlock, b2 = QByteArray(kBlock).replace("[A]", "[B]");
-    // One block with a text replaced, then a last line that is never examined.
-    auto with = [&head](const char *from, const QByteArray &to) {
-        return head + QByteArray(kBlock).replace(from, to) + "\r\n";
-    };
-    QTest::newRow("no empty line first") << head + b << "A";
-    QTest::newRow("several empty lines between")
-        << head + "\r\n" + b + "\r\n\r\n\r\n" + b2 << "A, B";
-    QTest::newRow("LF only") << QByteArray(head + "\r\n" + b + "\r\n" + b2).replace("\r\n", "\n")
-                             << "A, B";
-    QTest::newRow("no line end at the end") << head + b + "\r\n" + b2.chopped(2) << "A, B";
-    QTest::newRow("last line never examined, CR LF") << head + b + "garbage\r\n"
-                                                     << "A";
-    QTest::newRow("line before the last is examined") << head + b + "garbage\r\n\r\n"
-                                                      << "error 9: Bad Class Record: garbage";
-    QTest::newRow("class line as last line") << head + "\r\n[A]\r\n"
-                                             << "";
-    QTest::newRow("two lines") << head << "";
-    QTest::newRow("one line")
-        << QByteArray("V3 1\r\n")
-        << "error 2: the file ends after line 1; a class file has at least two lines";
-    QTest::newRow("empty file") << QByteArray() << "error 1: the file is empty";
-    QTest::newRow("line of spaces is not empty")
-        << head + "  \r\n" + b << "error 3: Bad Class Record:   ";
-    QTest::newRow("bad record unscrambled")
-        << head + "\xD3\xE3\r\n" + b << "error 3: Bad Class Record: Sc";
-    QTest::newRow("lone [") << with("[A]", "[") << "error 3: the class line holds only \"[\"";
-    QTest::newRow("name keeps spaces and brackets") << with("[A]", "[ [x] ]") << " [x] ";
-    QTest::newRow("fractions read") << with(" 5  3", " 2.5  3.5") << "A";
-    QTest::newRow("last character not checked") << with("[A]", "[xy") << "x";
-    QTest::newRow("cut short by one line")
-        << head + b.left(b.lastIndexOf("1 2 3 4 5 6"))
-        << "error 8: the file ends inside the class block that begins on line 3";
-    QTest::newRow("empty field") << with("m s1 s2 3", "m  s2 3")
-                                 << "error 4: decoyskin (field 4) is empty";
-    QTest::newRow("not a number") << with("1 2 3 4 5 6 7", "1 2 x 4 5 6 7")
-                                  << "error 5: w3 (field 3): \"x\" is not a number";
-    QTest::newRow("out of range")
-        << with("\r\n1 2 3\r\n", "\r\n1 2 40000\r\n")
-        << "error 6: g3 (field 3): \"40000\" lies outside the range -32768 to 32767";
-    QTest::newRow("sum beyond 32 bits")
-        << with(" 5  3", " 5  4294967296")
-        << "error 7: the item sum (field 5): \"4294967296\" lies outside the 32-bit range";
-    // Fields are cut at runs of spaces; a space at the start leaves field 1 empty.
-    const QByteArray thirty = QByteArray("1 ").repeated(30);
-    QTest::newRow("30 fields, trailing spaces")
-        << with("1 2 3 4 5 6\r\n", thirty + "  \r\n") << "A";
-    QTest::newRow("31 fields after a leading space")
-        << with("1 2 3 4 5 6\r\n", " " + thirty.trimmed() + "\r\n")
-        << "error 8: the line holds more than 30 fields";
-    QTest::newRow("leading space") << with("m s1 s2 3", " m  s1 s2 3")
-                                   << "error 4: decoyskin (field 4): \"s2\" is not a number";
-    QByteArray many = head;
-    for (int i = 0; i <= 32767; ++i)
-        many += "[c]\nm a b 0\n0 0 0 0 0 0 0 0 0 0\n0 0 0\n0 0 0 0 0\n0 0 0 0 0 0\n";
-    QTest::newRow("32768 classes") << many + "\n"
-                                   << "error 196605: the file holds more than 32767 classes";
-    QTest::newRow("too long") << with("[A]", "[" + QByteArray(32767, 'x') + "]")
-                              << "error 3: the line is longer than 32767 characters";
-}
-
-void tst_ClassFile::readerSequence()
-{
-    QFETCH(QByteArray, file);
-    QFETCH(QString, result);
-    QCOMPARE(readAll(file), result);
-}
 
 QTEST_APPLESS_MAIN(tst_ClassFile)
 #include "tst_classfile.moc"

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -80,18 +81,14 @@ struct Fixture {
 // and the bytes of a regular file or the target of a link.
 QString entryAt(const QString &path)
 {
-    struct stat st {
-    };
-    const QByteArray name = QFile::encodeName(path);
-    if (::lstat(name.constData(), &st) != 0)
+    const QFileInfo info(path);
+    if (info.isSymLink())
+        return "link to " + info.symLinkTarget();
+    if (!info.exists())
         return "nothing";
-    if (S_ISLNK(st.st_mode))
-        return "link to " + QFile::symLinkTarget(path);
-    if (S_ISFIFO(st.st_mode))
-        return "fifo";
-    if (S_ISDIR(st.st_mode))
+    if (info.isDir())
         return "folder";
-    return "file " + readFile(path).toHex();
+    return info.isFile() ? "file " + readFile(path).toHex() : "fifo";
 }
 
 } // namespace
@@ -101,393 +98,375 @@ class tst_ClassFileIo : public QObject
     Q_OBJECT
 
 private slots:
-    void roundTrip_data();
-    void roundTrip();
-    void importLeavesOnlyTheFile_data();
-    void importLeavesOnlyTheFile();
-    void exportRefusals_data();
-    void exportRefusals();
-    void flagSum_data();
-    void flagSum();
-    void exportTargets_data();
-    void exportTargets();
-    void configurationDeletedMidway();
-};
-
-void tst_ClassFileIo::roundTrip_data()
-{
-    QTest::addColumn<bool>("protect");
-    QTest::addColumn<int>("classes"); // 1: the worked example; else as many with every column set
-    QTest::addColumn<QByteArray>("header"); // set: the Mod ID "café", a Latin-1 name, these bytes
-    // The worked example's file is compared byte for byte in the Latin-1 rows.
-    QTest::newRow("every column, scrambled") << true << 3 << QByteArray();
-    QTest::newRow("no class") << false << 0 << QByteArray();
-    // The earlier program wrote the header as Latin-1; codes above 127 are not scrambled.
-    QTest::newRow("Latin-1 header, plain")
-        << false << 1 << QByteArray("V3 caf\xE9\r\nGar\xE7ons Sauvages\r\n");
-    QTest::newRow("Latin-1 header, scrambled")
-        << true << 1
-        << QByteArray("\xD6\xB3\xA0\xE3\xE1\xE6\xE9\r\n"
-                      "\xC7\xE1\xF2\xE7\xEF\xEE\xF3\xA0\xD3\xE1\xF5\xF6\xE1\xE7\xE5\xF3\r\n");
-}
-
-void tst_ClassFileIo::roundTrip()
-{
-    QFETCH(bool, protect);
-    QFETCH(int, classes);
-    QFETCH(QByteArray, header);
-    Fixture f;
-    QString config = "Test Config";
-    if (!header.isEmpty()) {
-        config = QString::fromUtf8("Gar\u00E7ons Sauvages");
-        Peek data(f.dir.dataPath());
-        data.exec("UPDATE package SET package_name = ?", {config});
-        data.exec("UPDATE classdef SET package_name = ?", {config});
-        f.state->setModId(QString::fromUtf8("caf\u00E9"));
+    void roundTrip_data()
+    {
+        QTest::addColumn<bool>("protect");
+        QTest::addColumn<int>(
+            "classes"); // 1: the worked example; else as many with every column set
+        QTest::addColumn<QByteArray>(
+            "header"); // set: the Mod ID "café", a Latin-1 name, these bytes
+        // The worked example's file is compared byte for byte in the Latin-1 rows.
+        QTest::newRow("every column, scrambled") << true << 3 << QByteArray();
+        QTest::newRow("no class") << false << 0 << QByteArray();
+        // The earlier program wrote the header as Latin-1; codes above 127 are not scrambled.
+        QTest::newRow("Latin-1 header, plain")
+            << false << 1 << QByteArray("V3 caf\xE9\r\nGar\xE7ons Sauvages\r\n");
+        QTest::newRow("Latin-1 header, scrambled")
+            << true << 1
+            << QByteArray("\xD6\xB3\xA0\xE3\xE1\xE6\xE9\r\n"
+                          "\xC7\xE1\xF2\xE7\xEF\xEE\xF3\xA0\xD3\xE1\xF5\xF6\xE1\xE7\xE5\xF3\r\n");
     }
-    if (classes != 1) { // classes numbered 5, 2, 9 with a different value in every column
-        Peek data(f.dir.dataPath());
-        data.exec("DELETE FROM classdef");
-        int value = 1;
-        for (int number : QList<int>{5, 2, 9}.first(classes)) {
-            QVariantMap row;
-            for (const schema::Column &c : schema::classdefColumns()) {
-                if (c.kind == schema::Kind::YesNo)
-                    row[c.name] = (value++ % 3) ? 1 : 0;
-                else if (c.kind == schema::Kind::Text)
-                    row[c.name] = QStringLiteral("%1-%2").arg(c.name).arg(value++);
-                else
-                    row[c.name] = (value++ * 37) % 65536 - 32768;
+
+    void roundTrip()
+    {
+        QFETCH(bool, protect);
+        QFETCH(int, classes);
+        QFETCH(QByteArray, header);
+        Fixture f;
+        QString config = "Test Config";
+        if (!header.isEmpty()) {
+            config = QString::fromUtf8("Gar\u00E7ons Sauvages");
+            Peek data(f.dir.dataPath());
+            data.exec("UPDATE package SET package_name = ?", {config});
+            data.exec("UPDATE classdef SET package_name = ?", {config});
+            f.state->setModId(QString::fromUtf8("caf\u00E9"));
+        }
+        if (classes != 1) { // classes numbered 5, 2, 9 with a different value in every column
+            Peek data(f.dir.dataPath());
+            data.exec("DELETE FROM classdef");
+            int value = 1;
+            for (int number : QList<int>{5, 2, 9}.first(classes)) {
+                QVariantMap row;
+                for (const schema::Column &c : schema::classdefColumns()) {
+                    if (c.kind == schema::Kind::YesNo)
+                        row[c.name] = (value++ % 3) ? 1 : 0;
+                    else if (c.kind == schema::Kind::Text)
+                        row[c.name] = QStringLiteral("%1-%2").arg(c.name).arg(value++);
+                    else
+                        row[c.name] = (value++ * 37) % 65536 - 32768;
+                }
+                row["package_name"] = "Test Config";
+                row["class_num"] = number;
+                row["class_name"] = QStringLiteral("Class [%1] with spaces").arg(number);
+                row["model_name"] = number == 2 ? QString() : QStringLiteral("m%1").arg(number);
+                insertClass(data, row);
             }
-            row["package_name"] = "Test Config";
-            row["class_num"] = number;
-            row["class_name"] = QStringLiteral("Class [%1] with spaces").arg(number);
-            row["model_name"] = number == 2 ? QString() : QStringLiteral("m%1").arg(number);
-            insertClass(data, row);
         }
-    }
-    const QString path = f.dir.file("out.class");
-    const Status exported = exportClassFile(*f.state, config, path, protect);
-    QVERIFY2(exported, qPrintable(exported.message()));
-    // Line ends (codes below 31) are never scrambled, so the whole file scrambles as one line.
-    if (classes < 2) {
-        const QByteArray body = (classes ? kExample : kExample.left(20)).mid(20);
-        QCOMPARE(
-            readFile(path),
-            (header.isEmpty() ? QByteArray::fromStdString(classfile::ProtectLine(
-                                    kExample.left(20).toStdString(), protect))
-                              : header) +
-                QByteArray::fromStdString(classfile::ProtectLine(body.toStdString(), protect)));
-    }
-    const Status status = importClassFile(*f.state, "Back", path);
-    QVERIFY2(status, qPrintable(status.message()));
-    Peek peek(f.dir.dataPath());
-    QCOMPARE(peek.count("package"), 2);
-    const QString select = "SELECT * FROM classdef WHERE package_name = ? ORDER BY class_num";
-    QList<QVariantMap> before = peek.rows(select, {config});
-    const QList<QVariantMap> after = peek.rows(select, {"Back"});
-    QCOMPARE(after.size(), classes);
-    for (int i = 0; i < classes; ++i) {
-        // Renumbered from 1; slot 1 is always written as 1; i9 has no box to carry it.
-        before[i].insert({{"package_name", "Back"}, {"class_num", i + 1}, {"w1", 1}, {"i9", 0}});
-        for (const QString &column : schema::classdefColumnNames()) // the column shows on failure
-            QCOMPARE(column + ' ' + after[i][column].toString(),
-                     column + ' ' + before[i][column].toString());
-    }
-}
-
-void tst_ClassFileIo::importLeavesOnlyTheFile_data()
-{
-    // 600 classes into "Back", where older versions left classes of "BACK"
-    // without a configuration: exactly the file's classes, or nothing.
-    QTest::addColumn<qint64>("cancelAt"); // on the progress scale; -1: never
-    const qint64 half = kImportProgressHalf;
-    QTest::newRow("imported") << qint64(-1);
-    QTest::newRow("cancelled while reading") << half / 2;
-    QTest::newRow("cancelled while storing") << half + half / 2;
-}
-
-void tst_ClassFileIo::importLeavesOnlyTheFile()
-{
-    QFETCH(qint64, cancelAt);
-    Fixture f;
-    Peek peek(f.dir.dataPath());
-    for (int number : {1, 5}) {
-        QVariantMap stray = exampleClass();
-        stray.insert({{"package_name", "BACK"}, {"class_num", number}});
-        insertClass(peek, stray);
-    }
-    QTemporaryDir tmp;
-    qputenv("TMPDIR", QFile::encodeName(tmp.path()));
-    const QString path = f.dir.file("in.class");
-    QByteArray file = kExample.left(20);
-    for (int i = 0; i < 600; ++i)
-        file += kExample.mid(20).replace("[Scout]", "[C" + QByteArray::number(i + 1) + "]");
-    writeFile(path, file);
-    qint64 last = -1;
-    bool steady = true;
-    const Status status = importClassFile(*f.state, "Back", path, [&](qint64 done, qint64 total) {
-        steady = steady && done >= last && total == 2 * kImportProgressHalf;
-        last = done;
-        return cancelAt < 0 || done < cancelAt;
-    });
-    qunsetenv("TMPDIR");
-    QCOMPARE(status ? QString() : status.message(),
-             cancelAt < 0 ? QString() : "Cancelled: nothing was written or stored.");
-    QVERIFY(steady);
-    // Cancelled in the pass it was asked for (0: reading, 1: storing).
-    QCOMPARE(last / kImportProgressHalf, cancelAt < 0 ? 2 : cancelAt / kImportProgressHalf);
-    QCOMPARE(peek.count("package"), cancelAt < 0 ? 2 : 1);
-    const QList<QVariantMap> classes =
-        peek.rows("SELECT class_num, class_name FROM classdef WHERE lower(package_name) = 'back' "
-                  "ORDER BY rowid");
-    QCOMPARE(classes.size(), cancelAt < 0 ? 600 : 2);
-    if (cancelAt < 0)
-        QCOMPARE(classes.last(), (QVariantMap{{"class_num", 600}, {"class_name", "C600"}}));
-    QCOMPARE(QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
-}
-
-void tst_ClassFileIo::exportRefusals_data()
-{
-    QTest::addColumn<QString>("column");
-    QTest::addColumn<QVariant>("value");
-    QTest::addColumn<bool>("protect");
-    QTest::addColumn<QString>("cause");
-    // The writer's own refusals are tested with it: each kind once here, the
-    // field named as the class editor labels it.
-    QTest::newRow("scrambled é")
-        << "skin_name1" << QVariant(QString::fromUtf8("\u00E9")) << true
-        << QString::fromUtf8("class \"Second\": Red Skin holds the character '\u00E9' (U+00E9), "
-                             "which a scrambled class file cannot carry");
-    QTest::newRow("space") << "skin_name2" << QVariant("a b") << false
-                           << "class \"Second\": Blue Skin holds a space";
-    QTest::newRow("not Latin-1") << "model_name" << QVariant(QString::fromUtf8("\u20AC")) << false
-                                 << QString::fromUtf8(
-                                        "class \"Second\": Model Name holds the character '\u20AC' "
-                                        "(U+20AC), which a class file cannot carry");
-    QTest::newRow("beyond the BMP")
-        << "class_name" << QVariant(QString::fromUtf8("A\U0001F600")) << false
-        << QString::fromUtf8("class \"A\U0001F600\": Class Name holds the character "
-                             "'\U0001F600' (U+1F600), which a class file cannot carry");
-    QTest::newRow("Mod ID not Latin-1")
-        << "modid" << QVariant(QString::fromUtf8("\U0001F600")) << true
-        << QString::fromUtf8("The Mod ID holds the character '\U0001F600' (U+1F600), which a "
-                             "class file cannot carry");
-    QTest::newRow("Mod ID line break")
-        << "modid" << QVariant("a\nb") << false << "The Mod ID holds a line break";
-    QTest::newRow("empty number") << "decoyskin" << QVariant() << false
-                                  << "class \"Second\": Decoy Skin # (blue) is empty";
-    QTest::newRow("empty slot") << "w5" << QVariant() << false
-                                << "class \"Second\": weapon slot 5 is empty";
-    QTest::newRow("fraction") << "g3" << QVariant(2.5) << false
-                              << "class \"Second\": grenade slot 3 holds '2.5', not a whole "
-                                 "number from -32768 to 32767";
-    QTest::newRow("out of range") << "maxslugs" << QVariant(40000) << true
-                                  << "class \"Second\": Slugs (Ammo Limits) holds '40000', not a "
-                                     "whole number from -32768 to 32767";
-    QTest::newRow("cancelled") << "" << QVariant(10) << true
-                               << "Cancelled: nothing was written or stored.";
-    QTest::newRow("id not whole") << "i3" << QVariant(1) << true
-                                  << "class \"Second\": item sum: the id '2.5' of 'row 2.5' (box "
-                                     "3) is not a whole 32-bit number";
-}
-
-void tst_ClassFileIo::exportRefusals()
-{
-    QFETCH(QString, column);
-    QFETCH(QVariant, value);
-    QFETCH(bool, protect);
-    QFETCH(QString, cause);
-    Fixture f;
-    Peek data(f.dir.dataPath());
-    QVariantMap second = exampleClass();
-    second.insert({{"class_name", "Second"}, {"class_num", 2}});
-    if (column.isEmpty()) { // the classes doubled so often that progress comes midway
-        for (int i = 0; i < value.toInt(); ++i)
-            data.exec(QStringLiteral("INSERT INTO classdef (%1) SELECT %1 FROM classdef")
-                          .arg(schema::joined(schema::classdefColumnNames())));
-    } else if (column == "modid") {
-        f.state->setModId(value.toString());
-    } else {
-        // A server's columns are typed: it rounds a fraction and refuses what
-        // lies beyond 16 bits itself.
-        bool whole = false;
-        const int number = value.toInt(&whole);
-        if (onTestServer() && !value.isNull() && value.typeId() != QMetaType::QString &&
-            (!whole || value.toDouble() != number || number != qint16(number)))
-            QSKIP("a value a server's typed column cannot hold");
-        second[column] = value;
-    }
-    if (column == "i3") { // box 3 shows a row whose id is not whole
-        if (onTestServer())
-            QSKIP("a value a server's typed column cannot hold");
-    }
-    if (column == "i3")
-        insertRefs(Peek(f.dir.refPath()), "item", {2.5});
-    insertClass(data, second);
-    const QString path = f.dir.file("earlier.class");
-    writeFile(path, "earlier export\r\n");
-    auto cancelHalfway = [](qint64 done, qint64 total) {
-        return done < total / 2;
-    };
-    const Status status = exportClassFile(*f.state, "Test Config", path, protect, cancelHalfway);
-    QCOMPARE(status.message(),
-             QStringLiteral("Could not export the configuration 'Test Config' to %1.\n%2")
-                 .arg(path, cause));
-    QCOMPARE(readFile(path), QByteArray("earlier export\r\n"));
-    QCOMPARE(QDir(f.dir.path()).entryList(QDir::Files).filter(".class"),
-             QStringList{"earlier.class"});
-}
-
-void tst_ClassFileIo::flagSum_data()
-{
-    // Row k's box is flag k; flags beyond the last are the boxes not ticked or not shown.
-    QTest::addColumn<QVariantList>("ids");
-    QTest::addColumn<QList<bool>>("flags");
-    QTest::addColumn<QString>("result"); // the sum or the refusal
-    const QList<bool> all8(8, true);
-    QTest::newRow("5 items, all 8 flags") << powersOfTwo(5) << all8 << "31";
-    QTest::newRow("12 items, ids not powers of two")
-        << QVariantList{3, 5, 6, 7, 9, 10, 11, 12, 13, 14, 15, 16}
-        << QList<bool>{true, false, true, false, false, false, false, true} << "21";
-    QVariantList forty = powersOfTwo(31);
-    for (int i = 0; i < 9; ++i)
-        forty << QVariant(); // beyond the boxes: never looked at
-    QTest::newRow("40 specials, all") << forty << QList<bool>(31, true) << "2147483647";
-    QTest::newRow("bad id not ticked")
-        << QVariantList{1, "x", 4} << QList<bool>{true, false, true} << "5";
-    QTest::newRow("bad id ticked") << QVariantList{1, "x", 4} << QList<bool>{true, true, true}
-                                   << "the id 'x' of 'r1' (box 2) is not a whole 32-bit number";
-    QTest::newRow("negative sum") << QVariantList{-2147483647 - 1, 1} << QList<bool>{true, false}
-                                  << "-2147483648";
-    QTest::newRow("sum beyond 32 bits")
-        << QVariantList{1 << 30, 1 << 30} << QList<bool>{true, true}
-        << "the sum of the ticked ids, 2147483648, lies beyond the 32-bit range";
-}
-
-void tst_ClassFileIo::flagSum()
-{
-    QFETCH(QVariantList, ids);
-    QFETCH(QList<bool>, flags);
-    QFETCH(QString, result);
-    QList<RefEntry> rows;
-    for (int i = 0; i < ids.size(); ++i) // every other row disabled: they count all the same
-        rows.append({ids[i], QStringLiteral("r%1").arg(i), i % 2 ? QVariant(0) : QVariant(1)});
-    const Result<qint32> sum =
-        tarn::flagSum(rows, std::span<const bool>(flags.constData(), size_t(flags.size())));
-    QCOMPARE(sum ? QString::number(*sum) : sum.message(), result);
-}
-
-void tst_ClassFileIo::exportTargets_data()
-{
-    // The target, a name in the data folder, and what stands there first: nothing, a
-    // "file", a "fifo", a "folder", or a "link" to the next word (made as "fifo" or "file"
-    // when named so, left dangling otherwise); an empty cause: the export replaces it.
-    QTest::addColumn<QString>("target");
-    QTest::addColumn<QString>("first");
-    QTest::addColumn<QString>("cause");
-    const QString own = "TARN keeps its own data in that file; choose another file.";
-    const QString pipe = "%1: this is a named pipe (FIFO), not a regular file";
-    QTest::newRow("new file") << "new.class" << QString() << QString();
-    QTest::newRow("file replaced") << "old.class" << QString("file") << QString();
-    QTest::newRow("FIFO") << "f.class" << QString("fifo") << pipe.arg("f.class");
-    QTest::newRow("folder") << "d.class" << QString("folder")
-                            << QString("d.class: this is a folder, not a file");
-    QTest::newRow("link to a FIFO") << "l.class" << QString("link fifo") << pipe.arg("l.class");
-    QTest::newRow("link to the data file") << "l.class"
-                                           << "link tarn_dat.mdb" << own;
-    QTest::newRow("dangling link to the settings") << "l.class"
-                                                   << "link tarn.ini" << own;
-    QTest::newRow("settings") << "tarn.ini"
-                              << "file" << own;
-    QTest::newRow("settings not there yet") << "tarn.ini"
-                                            << "" << own;
-    QTest::newRow("data file") << "tarn_dat.mdb"
-                               << "database" << own;
-    QTest::newRow("through a linked folder") << "alias/tarn.ini"
-                                             << "" << own;
-    // Side files are refused whether they exist or not; a stray one would change how
-    // SQLite opens the database, so only their names are tried.
-    for (const char *db : {"tarn_dat.mdb", "tarn_ref.mdb"})
-        for (const char *side : {"-journal", "-wal", "-shm"})
-            QTest::newRow(qPrintable(QString(db) + side)) << QString(db) + side << "" << own;
-}
-
-void tst_ClassFileIo::exportTargets()
-{
-    QFETCH(QString, target);
-    QFETCH(QString, first);
-    QFETCH(QString, cause);
-    if (onTestServer() && cause.contains("own data"))
-        QSKIP("a server keeps no files in the folder");
-    Fixture f;
-    const QDir dir(f.dir.path());
-    QFile::link(dir.path(), dir.filePath("alias"));
-    auto make = [&dir](const QString &name, const QString &kind) {
-        const QString path = dir.filePath(name);
-        if (kind == "file")
-            writeFile(path, "earlier\r\n");
-        else if (kind == "fifo")
-            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-        else if (kind == "folder")
-            QVERIFY(dir.mkdir(name));
-    };
-    const QString path = dir.filePath(target);
-    if (first.startsWith("link ")) {
-        const QString to = first.section(' ', 1);
-        make(to, to);
-        QVERIFY(QFile::link(to, path));
-    } else {
-        make(target, first);
-    }
-    QFile::remove(dir.filePath("tarn.ini")); // unless the row made it
-    if (target == "tarn.ini" && first == "file")
-        make(target, first);
-    const QString before = entryAt(path);
-    const QStringList entries = dir.entryList(QDir::AllEntries | QDir::System | QDir::Hidden);
-
-    const Status status = exportClassFile(*f.state, "Test Config", path, false);
-    if (cause.isEmpty()) {
+        const QString path = f.dir.file("out.class");
+        const Status exported = exportClassFile(*f.state, config, path, protect);
+        QVERIFY2(exported, qPrintable(exported.message()));
+        // Line ends (codes below 31) are never scrambled, so the whole file scrambles as one line.
+        if (classes < 2) {
+            const QByteArray body = (classes ? kExample : kExample.left(20)).mid(20);
+            QCOMPARE(
+                readFile(path),
+                (header.isEmpty() ? QByteArray::fromStdString(classfile::ProtectLine(
+                                        kExample.left(20).toStdString(), protect))
+                                  : header) +
+                    QByteArray::fromStdString(classfile::ProtectLine(body.toStdString(), protect)));
+        }
+        const Status status = importClassFile(*f.state, "Back", path);
         QVERIFY2(status, qPrintable(status.message()));
-        QCOMPARE(readFile(path), kExample);
-        return;
-    }
-    QCOMPARE(status.message(),
-             QStringLiteral("Could not export the configuration 'Test Config' to %1.\n%2")
-                 .arg(path, cause.contains(':') ? dir.filePath(cause) : cause));
-    QCOMPARE(entryAt(path), before);
-    QCOMPARE(dir.entryList(QDir::AllEntries | QDir::System | QDir::Hidden), entries);
-}
-
-void tst_ClassFileIo::configurationDeletedMidway()
-{
-    // Another program deletes the configuration once the export has begun: the
-    // file holds the configuration as it was when the export began.
-    Fixture f;
-    if (!onTestServer())
-        Peek(f.dir.dataPath())
-            .exec("PRAGMA journal_mode = WAL"); // so that the deletion gets through
-    const QString path = f.dir.file("out.class");
-    bool deleted = false;
-    auto deleteOnce = [&](qint64, qint64) {
-        if (!deleted) {
-            Peek other(f.dir.dataPath());
-            other.exec("DELETE FROM classdef");
-            other.exec("DELETE FROM package");
-            deleted = true;
+        Peek peek(f.dir.dataPath());
+        QCOMPARE(peek.count("package"), 2);
+        const QString select = "SELECT * FROM classdef WHERE package_name = ? ORDER BY class_num";
+        QList<QVariantMap> before = peek.rows(select, {config});
+        const QList<QVariantMap> after = peek.rows(select, {"Back"});
+        QCOMPARE(after.size(), classes);
+        for (int i = 0; i < classes; ++i) {
+            // Renumbered from 1; slot 1 is always written as 1; i9 has no box to carry it.
+            before[i].insert(
+                {{"package_name", "Back"}, {"class_num", i + 1}, {"w1", 1}, {"i9", 0}});
+            // By column, so that a failure names it.
+            for (const QString &column : schema::classdefColumnNames())
+                QCOMPARE(column + ' ' + after[i][column].toString(),
+                         column + ' ' + before[i][column].toString());
         }
-        return true;
-    };
-    const Status status = exportClassFile(*f.state, "Test Config", path, false, deleteOnce);
-    QVERIFY2(status, qPrintable(status.message()));
-    QVERIFY(deleted);
-    QCOMPARE(readFile(path), kExample);
-    // Once gone, the configuration is refused by name.
-    QCOMPARE(exportClassFile(*f.state, "Test Config", path, false).message(),
-             QStringLiteral("Could not export the configuration 'Test Config' to %1.\nThere is no "
-                            "configuration named 'Test Config'.")
-                 .arg(path));
-}
+    }
+
+    void importLeavesOnlyTheFile_data()
+    {
+        // 600 classes into "Back", where older versions left classes of "BACK"
+        // without a configuration: exactly the file's classes, or nothing.
+        QTest::addColumn<qint64>("cancelAt"); // on the progress scale; -1: never
+        const qint64 half = kImportProgressHalf;
+        QTest::newRow("imported") << qint64(-1);
+        QTest::newRow("cancelled while reading") << half / 2;
+        QTest::newRow("cancelled while storing") << half + half / 2;
+    }
+
+    void importLeavesOnlyTheFile()
+    {
+        QFETCH(qint64, cancelAt);
+        Fixture f;
+        Peek peek(f.dir.dataPath());
+        for (int number : {1, 5}) {
+            QVariantMap stray = exampleClass();
+            stray.insert({{"package_name", "BACK"}, {"class_num", number}});
+            insertClass(peek, stray);
+        }
+        QTemporaryDir tmp;
+        qputenv("TMPDIR", QFile::encodeName(tmp.path()));
+        const QString path = f.dir.file("in.class");
+        QByteArray file = kExample.left(20);
+        for (int i = 0; i < 600; ++i)
+            file += kExample.mid(20).replace("[Scout]", "[C" + QByteArray::number(i + 1) + "]");
+        writeFile(path, file);
+        qint64 last = -1;
+        bool steady = true;
+        const Status status =
+            importClassFile(*f.state, "Back", path, [&](qint64 done, qint64 total) {
+                steady = steady && done >= last && total == 2 * kImportProgressHalf;
+                last = done;
+                return cancelAt < 0 || done < cancelAt;
+            });
+        qunsetenv("TMPDIR");
+        QCOMPARE(status ? QString() : status.message(),
+                 cancelAt < 0 ? QString() : "Cancelled: nothing was written or stored.");
+        QVERIFY(steady);
+        // Cancelled in the pass it was asked for (0: reading, 1: storing).
+        QCOMPARE(last / kImportProgressHalf, cancelAt < 0 ? 2 : cancelAt / kImportProgressHalf);
+        QCOMPARE(peek.count("package"), cancelAt < 0 ? 2 : 1);
+        const QList<QVariantMap> classes = peek.rows(
+            "SELECT class_num, class_name FROM classdef WHERE lower(package_name) = 'back' "
+            "ORDER BY rowid");
+        QCOMPARE(classes.size(), cancelAt < 0 ? 600 : 2);
+        if (cancelAt < 0)
+            QCOMPARE(classes.last(), (QVariantMap{{"class_num", 600}, {"class_name", "C600"}}));
+        QCOMPARE(QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
+
+    void exportRefusals_data()
+    {
+        QTest::addColumn<QString>("column");
+        QTest::addColumn<QVariant>("value");
+        QTest::addColumn<bool>("protect");
+        QTest::addColumn<QString>("cause");
+        // The writer's own refusals are tested with it: each kind once here, the
+        // field named as the class editor labels it.
+        auto row = [](const char *name, const char *column, const QVariant &value, bool protect,
+                      const QString &cause) {
+            QTest::newRow(name) << column << value << protect << cause;
+        };
+        const QString cannot = "holds the character '%1' (U+%2), which a %3class file cannot carry";
+        const QString second = "class \"Second\": ",
+                      range = "not a whole number from -32768 to 32767";
+        const QString e = QString::fromUtf8("\u00E9"), euro = QString::fromUtf8("\u20AC"),
+                      smile = QString::fromUtf8("\U0001F600");
+        row("scrambled é", "skin_name1", e, true,
+            second + "Red Skin " + cannot.arg(e, "00E9", "scrambled "));
+        row("space", "skin_name2", "a b", false, second + "Blue Skin holds a space");
+        row("not Latin-1", "model_name", euro, false,
+            second + "Model Name " + cannot.arg(euro, "20AC", ""));
+        row("beyond the BMP", "class_name", "A" + smile, false,
+            "class \"A" + smile + "\": Class Name " + cannot.arg(smile, "1F600", ""));
+        row("Mod ID not Latin-1", "modid", smile, true,
+            "The Mod ID " + cannot.arg(smile, "1F600", ""));
+        row("Mod ID line break", "modid", "a\nb", false, "The Mod ID holds a line break");
+        row("empty number", "decoyskin", {}, false, second + "Decoy Skin # (blue) is empty");
+        row("empty slot", "w5", {}, false, second + "weapon slot 5 is empty");
+        row("fraction", "g3", 2.5, false, second + "grenade slot 3 holds '2.5', " + range);
+        row("out of range", "maxslugs", 40000, true,
+            second + "Slugs (Ammo Limits) holds '40000', " + range);
+        row("cancelled", "", 10, true, "Cancelled: nothing was written or stored.");
+        row("id not whole", "i3", 1, true,
+            second + "item sum: the id '2.5' of 'row 2.5' (box 3) is not a whole 32-bit number");
+    }
+
+    void exportRefusals()
+    {
+        QFETCH(QString, column);
+        QFETCH(QVariant, value);
+        QFETCH(bool, protect);
+        QFETCH(QString, cause);
+        Fixture f;
+        Peek data(f.dir.dataPath());
+        QVariantMap second = exampleClass();
+        second.insert({{"class_name", "Second"}, {"class_num", 2}});
+        if (column.isEmpty()) { // the classes doubled so often that progress comes midway
+            for (int i = 0; i < value.toInt(); ++i)
+                data.exec(QStringLiteral("INSERT INTO classdef (%1) SELECT %1 FROM classdef")
+                              .arg(schema::joined(schema::classdefColumnNames())));
+        } else if (column == "modid") {
+            f.state->setModId(value.toString());
+        } else {
+            // A server's columns are typed: it rounds a fraction and refuses what
+            // lies beyond 16 bits itself.
+            bool whole = false;
+            const int number = value.toInt(&whole);
+            if (onTestServer() && !value.isNull() && value.typeId() != QMetaType::QString &&
+                (!whole || value.toDouble() != number || number != qint16(number)))
+                QSKIP("a value a server's typed column cannot hold");
+            second[column] = value;
+        }
+        if (column == "i3" && onTestServer()) // box 3 shows a row whose id is not whole
+            QSKIP("a value a server's typed column cannot hold");
+        if (column == "i3")
+            insertRefs(Peek(f.dir.refPath()), "item", {2.5});
+        insertClass(data, second);
+        const QString path = f.dir.file("earlier.class");
+        writeFile(path, "earlier export\r\n");
+        auto cancelHalfway = [](qint64 done, qint64 total) {
+            return done < total / 2;
+        };
+        const Status status =
+            exportClassFile(*f.state, "Test Config", path, protect, cancelHalfway);
+        QCOMPARE(status.message(),
+                 QStringLiteral("Could not export the configuration 'Test Config' to %1.\n%2")
+                     .arg(path, cause));
+        QCOMPARE(readFile(path), QByteArray("earlier export\r\n"));
+        QCOMPARE(QDir(f.dir.path()).entryList(QDir::Files).filter(".class"),
+                 QStringList{"earlier.class"});
+    }
+
+    void flagSum_data()
+    {
+        // Row k's box is flag k; flags beyond the last are the boxes not ticked or not shown.
+        QTest::addColumn<QVariantList>("ids");
+        QTest::addColumn<QList<bool>>("flags");
+        QTest::addColumn<QString>("result"); // the sum or the refusal
+        const QList<bool> all8(8, true);
+        QTest::newRow("5 items, all 8 flags") << powersOfTwo(5) << all8 << "31";
+        QTest::newRow("12 items, ids not powers of two")
+            << QVariantList{3, 5, 6, 7, 9, 10, 11, 12, 13, 14, 15, 16}
+            << QList<bool>{true, false, true, false, false, false, false, true} << "21";
+        QVariantList forty = powersOfTwo(31);
+        for (int i = 0; i < 9; ++i)
+            forty << QVariant(); // beyond the boxes: never looked at
+        QTest::newRow("40 specials, all") << forty << QList<bool>(31, true) << "2147483647";
+        QTest::newRow("bad id not ticked")
+            << QVariantList{1, "x", 4} << QList<bool>{true, false, true} << "5";
+        QTest::newRow("bad id ticked") << QVariantList{1, "x", 4} << QList<bool>{true, true, true}
+                                       << "the id 'x' of 'r1' (box 2) is not a whole 32-bit number";
+        QTest::newRow("negative sum")
+            << QVariantList{-2147483647 - 1, 1} << QList<bool>{true, false} << "-2147483648";
+        QTest::newRow("sum beyond 32 bits")
+            << QVariantList{1 << 30, 1 << 30} << QList<bool>{true, true}
+            << "the sum of the ticked ids, 2147483648, lies beyond the 32-bit range";
+    }
+
+    void flagSum()
+    {
+        QFETCH(QVariantList, ids);
+        QFETCH(QList<bool>, flags);
+        QFETCH(QString, result);
+        QList<RefEntry> rows;
+        for (int i = 0; i < ids.size(); ++i) // every other row disabled: they count all the same
+            rows.append({ids[i], QStringLiteral("r%1").arg(i), i % 2 ? QVariant(0) : QVariant(1)});
+        const Result<qint32> sum =
+            tarn::flagSum(rows, std::span<const bool>(flags.constData(), size_t(flags.size())));
+        QCOMPARE(sum ? QString::number(*sum) : sum.message(), result);
+    }
+
+    void exportTargets_data()
+    {
+        // The target, a name in the data folder, and what stands there first: nothing, a
+        // "file", a "fifo", a "folder", or a "link" to the next word (made as "fifo" or "file"
+        // when named so, left dangling otherwise); an empty cause: the export replaces it.
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("cause");
+        const QString own = "TARN keeps its own data in that file; choose another file.";
+        const QString pipe = "%1: this is a named pipe (FIFO), not a regular file";
+        auto row = [](const char *name, const char *target, const char *first,
+                      const QString &cause) {
+            QTest::newRow(name) << target << first << cause;
+        };
+        row("new file", "new.class", "", "");
+        row("file replaced", "old.class", "file", "");
+        row("FIFO", "f.class", "fifo", pipe.arg("f.class"));
+        row("folder", "d.class", "folder", "d.class: this is a folder, not a file");
+        row("link to a FIFO", "l.class", "link fifo", pipe.arg("l.class"));
+        row("link to the data file", "l.class", "link tarn_dat.mdb", own);
+        row("dangling link to the settings", "l.class", "link tarn.ini", own);
+        row("settings", "tarn.ini", "file", own);
+        row("settings not there yet", "tarn.ini", "", own);
+        row("data file", "tarn_dat.mdb", "database", own);
+        row("through a linked folder", "alias/tarn.ini", "", own);
+        // Side files are refused whether they exist or not; a stray one would change how
+        // SQLite opens the database, so only their names are tried.
+        for (const char *db : {"tarn_dat.mdb", "tarn_ref.mdb"})
+            for (const char *side : {"-journal", "-wal", "-shm"})
+                row(qPrintable(QString(db) + side), qPrintable(QString(db) + side), "", own);
+    }
+
+    void exportTargets()
+    {
+        QFETCH(QString, target);
+        QFETCH(QString, first);
+        QFETCH(QString, cause);
+        if (onTestServer() && cause.contains("own data"))
+            QSKIP("a server keeps no files in the folder");
+        Fixture f;
+        const QDir dir(f.dir.path());
+        QFile::link(dir.path(), dir.filePath("alias"));
+        auto make = [&dir](const QString &name, const QString &kind) {
+            const QString path = dir.filePath(name);
+            if (kind == "file")
+                writeFile(path, "earlier\r\n");
+            else if (kind == "fifo")
+                QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+            else if (kind == "folder")
+                QVERIFY(dir.mkdir(name));
+        };
+        const QString path = dir.filePath(target);
+        if (first.startsWith("link ")) {
+            const QString to = first.section(' ', 1);
+            make(to, to);
+            QVERIFY(QFile::link(to, path));
+        } else {
+            make(target, first);
+        }
+        QFile::remove(dir.filePath("tarn.ini")); // unless the row made it
+        if (target == "tarn.ini" && first == "file")
+            make(target, first);
+        const QString before = entryAt(path);
+        const QStringList entries = dir.entryList(QDir::AllEntries | QDir::System | QDir::Hidden);
+
+        const Status status = exportClassFile(*f.state, "Test Config", path, false);
+        if (cause.isEmpty()) {
+            QVERIFY2(status, qPrintable(status.message()));
+            QCOMPARE(readFile(path), kExample);
+            return;
+        }
+        QCOMPARE(status.message(),
+                 QStringLiteral("Could not export the configuration 'Test Config' to %1.\n%2")
+                     .arg(path, cause.contains(':') ? dir.filePath(cause) : cause));
+        QCOMPARE(entryAt(path), before);
+        QCOMPARE(dir.entryList(QDir::AllEntries | QDir::System | QDir::Hidden), entries);
+    }
+
+    void configurationDeletedMidway()
+    {
+        // Another program deletes the configuration once the export has begun: the
+        // file holds the configuration as it was when the export began.
+        Fixture f;
+        if (!onTestServer())
+            Peek(f.dir.dataPath())
+                .exec("PRAGMA journal_mode = WAL"); // so that the deletion gets through
+        const QString path = f.dir.file("out.class");
+        bool deleted = false;
+        auto deleteOnce = [&](qint64, qint64) {
+            if (!deleted) {
+                Peek other(f.dir.dataPath());
+                other.exec("DELETE FROM classdef");
+                other.exec("DELETE FROM package");
+                deleted = true;
+            }
+            return true;
+        };
+        const Status status = exportClassFile(*f.state, "Test Config", path, false, deleteOnce);
+        QVERIFY2(status, qPrintable(status.message()));
+        QVERIFY(deleted);
+        QCOMPARE(readFile(path), kExample);
+        // Once gone, the configuration is refused by name.
+        QCOMPARE(
+            exportClassFile(*f.state, "Test Config", path, false).message(),
+            QStringLiteral("Could not export the configuration 'Test Config' to %1.\nThere is no "
+                           "configuration named 'Test Config'.")
+                .arg(path));
+    }
+};
 
 QTEST_GUILESS_MAIN(tst_ClassFileIo)
 #include "tst_classfileio.moc"

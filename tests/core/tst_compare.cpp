@@ -11,17 +11,6 @@ using namespace tarn::test;
 using Edit = std::function<void(ClassRecords &a, ClassRecords &b)>;
 Q_DECLARE_METATYPE(Edit)
 
-class tst_Compare : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void compare_data();
-    void compare();
-    void configurationEqualsItsExport_data();
-    void configurationEqualsItsExport();
-};
-
 namespace
 {
 
@@ -43,86 +32,70 @@ QStringList linesOf(const Comparison &c)
 
 } // namespace
 
-void tst_Compare::compare_data()
+class tst_Compare : public QObject
 {
-    // Each row edits the sample's two classes (Scout, Soldier) on either side.
-    QTest::addColumn<Edit>("edit");
-    QTest::addColumn<QStringList>("lines");
-    QTest::newRow("equal") << Edit([](ClassRecords &, ClassRecords &) {}) << QStringList{};
-    QTest::newRow("reordered") << Edit([](ClassRecords &, ClassRecords &b) {
-        std::swap(b[0], b[1]);
-    }) << QStringList{};
-    QTest::newRow("renamed, with a control character")
-        << Edit([](ClassRecords &, ClassRecords &b) { b[0].name = "Scout\x1b[2J"; })
-        << QStringList{"A Scout", "B Scout\\x1b[2J"};
-    QTest::newRow("changed: numbers, slots by name, flags by name")
-        << Edit([](ClassRecords &, ClassRecords &b) {
-               b[1].speed = 300;
-               b[1].weapons[2] = 7;
-               b[1].grenades[1] = 0;
-               b[1].itemSum = 2 | 4 | 8;
-               b[1].skin1 = "red";
-           })
-        << QStringList{"changed Soldier",
-                       "Red Skin: soldier_r -> red",
-                       "weapon slot 3: Rocket Tube -> Pulse Rifle",
-                       "grenade slot 2: Gas Grenade -> ",
-                       "Max Speed: 240 -> 300",
-                       "Items: Medikit, Armor Patch -> Medikit, Armor Patch, Night Goggles"};
-    QTest::newRow("an id and a flag no row has")
-        << Edit([](ClassRecords &, ClassRecords &b) {
-               b[0].weapons[3] = 99;
-               b[0].itemSum = 1 | 64;
-           })
-        << QStringList{"changed Scout", "weapon slot 4:  -> 99",
-                       "Items: Jetpack -> Jetpack, item 7"};
-    QTest::newRow("a name twice: matched in order") << Edit([](ClassRecords &a, ClassRecords &b) {
-        a.push_back(a[0]);
-        a.back().health = 1;
-        b.insert(b.begin(), b[0]);
-    }) << QStringList{"changed Scout", "Max Health: 1 -> 75"};
-}
+    Q_OBJECT
 
-void tst_Compare::compare()
-{
-    QFETCH(Edit, edit);
-    QFETCH(QStringList, lines);
-    DataDir dir;
-    AppState &state = dir.start();
-    const Result<ClassRecords> sample = readConfigurationRecords(state, "sample config");
-    QVERIFY2(sample.ok(), qPrintable(sample.message()));
-    const Result<RefNames> names = RefNames::read(state.ref());
-    QVERIFY(names.ok());
-    ClassRecords a = *sample, b = *sample;
-    edit(a, b);
-    const Comparison comparison = compareClasses(a, b, *names);
-    QCOMPARE(linesOf(comparison), lines);
-    QCOMPARE(comparison.equal(), lines.isEmpty());
-}
+private slots:
+    void compare_data()
+    {
+        // Each row edits the sample's two classes (Scout, Soldier) on either side.
+        QTest::addColumn<Edit>("edit");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("equal") << Edit([](ClassRecords &, ClassRecords &) {}) << QStringList{};
+        QTest::newRow("reordered")
+            << Edit([](ClassRecords &, ClassRecords &b) { std::swap(b[0], b[1]); })
+            << QStringList{};
+        QTest::newRow("renamed, with a control character")
+            << Edit([](ClassRecords &, ClassRecords &b) { b[0].name = "Scout\x1b[2J"; })
+            << QStringList{"A Scout", "B Scout\\x1b[2J"};
+        QTest::newRow("changed: numbers, slots by name, flags by name")
+            << Edit([](ClassRecords &, ClassRecords &b) {
+                   b[1].speed = 300;
+                   b[1].weapons[2] = 7;
+                   b[1].grenades[1] = 0;
+                   b[1].itemSum = 2 | 4 | 8;
+                   b[1].skin1 = "red";
+               })
+            << QStringList{"changed Soldier",
+                           "Red Skin: soldier_r -> red",
+                           "weapon slot 3: Rocket Tube -> Pulse Rifle",
+                           "grenade slot 2: Gas Grenade -> ",
+                           "Max Speed: 240 -> 300",
+                           "Items: Medikit, Armor Patch -> Medikit, Armor Patch, Night Goggles"};
+        QTest::newRow("an id and a flag no row has")
+            << Edit([](ClassRecords &, ClassRecords &b) {
+                   b[0].weapons[3] = 99;
+                   b[0].itemSum = 1 | 64;
+               })
+            << QStringList{"changed Scout", "weapon slot 4:  -> 99",
+                           "Items: Jetpack -> Jetpack, item 7"};
+        QTest::newRow("a name twice: matched in order")
+            << Edit([](ClassRecords &a, ClassRecords &b) {
+                   a.push_back(a[0]);
+                   a.back().health = 1;
+                   b.insert(b.begin(), b[0]);
+               })
+            << QStringList{"changed Scout", "Max Health: 1 -> 75"};
+    }
 
-void tst_Compare::configurationEqualsItsExport_data()
-{
-    QTest::addColumn<bool>("protect");
-    QTest::newRow("plain") << false;
-    QTest::newRow("scrambled") << true;
-}
-
-void tst_Compare::configurationEqualsItsExport()
-{
-    QFETCH(bool, protect);
-    DataDir dir;
-    AppState &state = dir.start();
-    // A stored slot 1 other than 1 and a flag that has no row: the file carries neither.
-    Peek(dir.dataPath()).exec("UPDATE classdef SET w1 = 3, i8 = 1");
-    const QString file = dir.file("out.class");
-    QVERIFY(exportClassFile(state, "Sample Config", file, protect).ok());
-    const Result<ClassRecords> stored = readConfigurationRecords(state, "Sample Config");
-    const Result<ClassRecords> read = readClassFileRecords(file);
-    QVERIFY2(read.ok(), qPrintable(read.message()));
-    QCOMPARE(read->size(), std::size_t(2));
-    QVERIFY(compareClasses(*stored, *read, *RefNames::read(state.ref())).equal());
-    QVERIFY(!readClassFileRecords(dir.file("missing.class")).ok());
-}
+    void compare()
+    {
+        QFETCH(Edit, edit);
+        QFETCH(QStringList, lines);
+        DataDir dir;
+        AppState &state = dir.start();
+        const Result<ClassRecords> sample = readConfigurationRecords(state, "sample config");
+        QVERIFY2(sample.ok(), qPrintable(sample.message()));
+        const Result<RefNames> names = RefNames::read(state.ref());
+        QVERIFY(names.ok());
+        ClassRecords a = *sample, b = *sample;
+        edit(a, b);
+        const Comparison comparison = compareClasses(a, b, *names);
+        QCOMPARE(linesOf(comparison), lines);
+        QCOMPARE(comparison.equal(), lines.isEmpty());
+    }
+};
 
 QTEST_GUILESS_MAIN(tst_Compare)
 #include "tst_compare.moc"

@@ -16,218 +16,207 @@ class tst_Startup : public QObject
     Q_OBJECT
 
 private slots:
-    void upgradeAddsOnlyMissingColumns_data();
-    void upgradeAddsOnlyMissingColumns();
-    void refusedDataFiles_data();
-    void refusedDataFiles();
-    void dataFolderRule_data();
-    void dataFolderRule();
-    void createDataFiles_data();
-    void createDataFiles();
-    void modIdReadWrite_data();
-    void modIdReadWrite();
+    void upgradeAddsOnlyMissingColumns_data()
+    {
+        QTest::addColumn<int>("last"); // the file has the flag columns s1 to s<last>
+        QTest::addColumn<QStringList>("added");
+        QTest::newRow("s1-s21") << 21 << schema::upgradeColumns();
+        QTest::newRow("s1-s26") << 26 << schema::upgradeColumns().mid(5);
+        QTest::newRow("s1-s31") << 31 << QStringList();
+    }
+
+    void upgradeAddsOnlyMissingColumns()
+    {
+        QFETCH(int, last);
+        QFETCH(QStringList, added);
+        DataDir dir(false);
+        QFile::remove(dir.dataPath());
+        Peek peek(dir.dataPath());
+        QStringList defs;
+        for (const schema::Column &c : schema::classdefColumns()) {
+            const QString name = QLatin1String(c.name);
+            if (!name.startsWith(QLatin1Char('s')) || name.mid(1).toInt() <= last)
+                defs << name + (c.kind == schema::Kind::Text ? " TEXT" : " INTEGER");
+        }
+        defs << "notes TEXT"; // a column of the user's own
+        peek.exec("CREATE TABLE package (package_name TEXT)");
+        peek.exec(QStringLiteral("CREATE TABLE classdef (%1)").arg(defs.join(',')));
+        peek.exec("INSERT INTO classdef (package_name, class_num, s1, notes) "
+                  "VALUES ('Old', 1, 1, 'keep me')");
+        const QStringList before = peek.columns("classdef");
+        const QByteArray bytesBefore = readFile(dir.dataPath());
+
+        AppState state(dir.path());
+        const StartupResult started = startUp(state);
+        QVERIFY2(started.status, qPrintable(started.status.message()));
+        QCOMPARE(started.addedColumns, added);
+        QCOMPARE(peek.columns("classdef"), before + added);
+        if (added.isEmpty())
+            QCOMPARE(readFile(dir.dataPath()), bytesBefore);
+        // An existing row reads false in the new columns and keeps everything else.
+        QString kept = "notes = 'keep me' AND s1 = 1";
+        for (const QString &column : added)
+            kept += " AND " + column + " = 0";
+        QCOMPARE(peek.scalar("SELECT count(*) FROM classdef WHERE " + kept).toInt(), 1);
+    }
+
+    void refusedDataFiles_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArray>("content"); // null: the file is removed
+        QTest::addColumn<QString>("cause");
+        QTest::newRow("data missing") << "tarn_dat.mdb" << QByteArray() << "does not exist";
+        QTest::newRow("both missing") << "" << QByteArray() << "There are no data files in";
+        QTest::newRow("data empty")
+            << "tarn_dat.mdb" << QByteArray("") << "table package is missing";
+        QTest::newRow("ref empty") << "tarn_ref.mdb" << QByteArray("") << "table weapon is missing";
+        QTest::newRow("data garbage")
+            << "tarn_dat.mdb" << QByteArray(4096, 'x') << "not a database";
+        QTest::newRow("data truncated")
+            << "tarn_dat.mdb" << QByteArray("SQLite format 3\0", 16) << "tarn_dat.mdb";
+    }
+
+    void refusedDataFiles()
+    {
+        QFETCH(QString, file);
+        QFETCH(QByteArray, content);
+        QFETCH(QString, cause);
+        DataDir dir;
+        const bool both = file.isEmpty();
+        const QString path = both ? dir.path() : dir.file(file);
+        if (both)
+            QVERIFY(QFile::remove(dir.dataPath()) && QFile::remove(dir.refPath()));
+        else if (content.isNull())
+            QVERIFY(QFile::remove(path));
+        else
+            writeFile(path, content);
+
+        AppState state(dir.path());
+        const StartupResult started = startUp(state);
+        const QString message = started.status.message();
+        QVERIFY2(message.contains(path) && message.contains(cause), qPrintable(message));
+        // Only a folder with neither file is a first run; one file missing is a fault.
+        QCOMPARE(started.noDataFiles, both);
+        if (both) {
+            QVERIFY(snapshot(dir.path()).isEmpty());
+            return;
+        }
+        // Nothing is created or changed by a failed start.
+        QCOMPARE(QFile::exists(path), !content.isNull());
+        if (!content.isNull())
+            QCOMPARE(readFile(path), content);
+    }
+
+    void dataFolderRule_data()
+    {
+        QTest::addColumn<QStringList>("inProgramDir"); // data files beside the program
+        QTest::addColumn<bool>("own");                 // the program's folder is chosen
+        // Half a data folder is still the program's: its start-up reports what is missing.
+        QTest::newRow("data file only") << QStringList{"tarn_dat.mdb"} << true;
+        QTest::newRow("ref file only") << QStringList{"tarn_ref.mdb"} << true;
+        QTest::newRow("settings only") << QStringList{"tarn.ini"} << false;
+        QTest::newRow("none") << QStringList() << false;
+    }
+
+    void dataFolderRule()
+    {
+        QFETCH(QStringList, inProgramDir);
+        QFETCH(bool, own);
+        QTemporaryDir program, user;
+        for (const QString &name : inProgramDir)
+            writeFile(QDir(program.path()).filePath(name), "x");
+        QCOMPARE(chooseDataDir(program.path(), user.path()), own ? program.path() : user.path());
+    }
+
+    void createDataFiles_data()
+    {
+        QTest::addColumn<QString>("folder");   // below a temporary folder
+        QTest::addColumn<QString>("existing"); // a file there already; empty: none
+        QTest::addColumn<bool>("sample");
+        QTest::newRow("empty") << QString() << QString() << false;
+        QTest::newRow("folders made") << QString("share/tarn") << QString() << true;
+        QTest::newRow("data file there") << QString() << QString("tarn_dat.mdb") << true;
+        QTest::newRow("ref file there") << QString() << QString("tarn_ref.mdb") << false;
+    }
+
+    void createDataFiles()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QString, existing);
+        QFETCH(bool, sample);
+        QTemporaryDir root;
+        AppState state(QDir(root.path()).filePath(folder));
+        if (!existing.isEmpty())
+            writeFile(QDir(root.path()).filePath(existing), "keep");
+        const QMap<QString, QByteArray> before = snapshot(root.path());
+
+        const Status created = tarn::createDataFiles(state, sample);
+        if (!existing.isEmpty()) {
+            QVERIFY(!created && created.message().contains(existing));
+            QCOMPARE(snapshot(root.path()), before);
+            return;
+        }
+        QVERIFY2(created, qPrintable(created.message()));
+        QVERIFY2(startUp(state).status, "the new files start up");
+        QCOMPARE(Peek(state.dataPath()).count("package") > 0, sample);
+        QCOMPARE(Peek(state.refPath()).count("weapon") > 0, sample);
+        QCOMPARE(QDir(state.dataDir()).entryList(QDir::Files),
+                 (QStringList{"tarn_dat.mdb", "tarn_ref.mdb"}));
+    }
+
+    void modIdReadWrite_data()
+    {
+        // Rows without typed text read the file as given (null: no file). Rows with
+        // it write over an earlier file and expect these bytes (null: refused); what
+        // they wrote is read back as well.
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("modId"); // as read back, by itself and at start-up
+        QTest::newRow("no file") << QString() << QByteArray() << "0";
+        QTest::newRow("blank lines") << QString() << QByteArray("\r\n  \r\n") << "0";
+        QTest::newRow("spaces round quotes")
+            << QString() << QByteArray("   \"abc\"   \r\n") << "abc";
+        QTest::newRow("unquoted stops at comma") << QString() << QByteArray("abc,def\r\n") << "abc";
+        QTest::newRow("quoted keeps comma") << QString() << QByteArray("\"a,b\",c\r\n") << "a,b";
+        QTest::newRow("unquoted trimmed") << QString() << QByteArray("  x y  \r\n") << "x y";
+        QTest::newRow("empty quotes") << QString() << QByteArray("\"\"\r\n") << "";
+        QTest::newRow("LF, quote not closed") << QString() << QByteArray("\"lf\nx\"\n") << "lf";
+        QTest::newRow("CR, quote not closed")
+            << QString() << QByteArray("\"open\r\nx\"\r\n") << "open";
+        QTest::newRow("no line end") << QString() << QByteArray("\"bare\"") << "bare";
+        QTest::newRow("only first line")
+            << QString() << QByteArray("\"one\"\r\n\"two\"\r\n") << "one";
+        QTest::newRow("write keeps spaces on disk") << " 7 " << QByteArray("\" 7 \"\r\n") << "7";
+        QTest::newRow("write quote unchanged") << "ab\"cd" << QByteArray("\"ab\"cd\"\r\n") << "ab";
+        QTest::newRow("write latin-1") << "é" << QByteArray("\"\xe9\"\r\n") << "é";
+        QTest::newRow("write refuses a line break") << "a\nb" << QByteArray() << "old";
+        const QString m(32764, 'm');
+        QTest::newRow("write longest") << m << '"' + m.toLatin1() + "\"\r\n" << m;
+        QTest::newRow("write refuses longer than line 1 holds") << m + 'm' << QByteArray() << "old";
+    }
+
+    void modIdReadWrite()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, modId);
+        DataDir dir;
+        const QString path = dir.file(QStringLiteral("tarn.ini"));
+        if (!typed.isNull()) {
+            writeFile(path, "\"old\"\r\n");
+            const Status status = settings::WriteModID(path, typed);
+            QCOMPARE(bool(status), !bytes.isNull());
+            QVERIFY2(status || status.message().startsWith("The Mod ID "),
+                     qPrintable(status.message()));
+            QCOMPARE(readFile(path), bytes.isNull() ? QByteArray("\"old\"\r\n") : bytes);
+        } else if (!bytes.isNull()) {
+            writeFile(path, bytes);
+        }
+        QCOMPARE(settings::ReadModID(path), modId);
+        QCOMPARE(dir.start().modId(), modId);
+        QCOMPARE(QFile::exists(path), !typed.isNull() || !bytes.isNull()); // start-up writes none
+    }
 };
-
-void tst_Startup::upgradeAddsOnlyMissingColumns_data()
-{
-    QTest::addColumn<int>("last"); // the file has the flag columns s1 to s<last>
-    QTest::addColumn<QStringList>("added");
-    QTest::newRow("s1-s21") << 21 << schema::upgradeColumns();
-    QTest::newRow("s1-s26") << 26 << schema::upgradeColumns().mid(5);
-    QTest::newRow("s1-s31") << 31 << QStringList();
-}
-
-void tst_Startup::upgradeAddsOnlyMissingColumns()
-{
-    QFETCH(int, last);
-    QFETCH(QStringList, added);
-    DataDir dir(false);
-    QFile::remove(dir.dataPath());
-    Peek peek(dir.dataPath());
-    QStringList defs;
-    for (const schema::Column &c : schema::classdefColumns()) {
-        const QString name = QLatin1String(c.name);
-        if (!name.startsWith(QLatin1Char('s')) || name.mid(1).toInt() <= last)
-            defs << name + (c.kind == schema::Kind::Text ? " TEXT" : " INTEGER");
-    }
-    defs << "notes TEXT"; // a column of the user's own
-    peek.exec("CREATE TABLE package (package_name TEXT)");
-    peek.exec(QStringLiteral("CREATE TABLE classdef (%1)").arg(defs.join(',')));
-    peek.exec("INSERT INTO classdef (package_name, class_num, s1, notes) "
-              "VALUES ('Old', 1, 1, 'keep me')");
-    const QStringList before = peek.columns("classdef");
-    const QByteArray bytesBefore = readFile(dir.dataPath());
-
-    AppState state(dir.path());
-    const StartupResult started = startUp(state);
-    QVERIFY2(started.status, qPrintable(started.status.message()));
-    QCOMPARE(started.addedColumns, added);
-    QCOMPARE(peek.columns("classdef"), before + added);
-    if (added.isEmpty())
-        QCOMPARE(readFile(dir.dataPath()), bytesBefore);
-    // An existing row reads false in the new columns and keeps everything else.
-    QString kept = "notes = 'keep me' AND s1 = 1";
-    for (const QString &column : added)
-        kept += " AND " + column + " = 0";
-    QCOMPARE(peek.scalar("SELECT count(*) FROM classdef WHERE " + kept).toInt(), 1);
-}
-
-void tst_Startup::refusedDataFiles_data()
-{
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<QByteArray>("content"); // null: the file is removed
-    QTest::addColumn<QString>("cause");
-    QTest::newRow("data missing") << "tarn_dat.mdb" << QByteArray() << "does not exist";
-    QTest::newRow("both missing") << "" << QByteArray() << "There are no data files in";
-    QTest::newRow("data empty") << "tarn_dat.mdb" << QByteArray("") << "table package is missing";
-    QTest::newRow("ref empty") << "tarn_ref.mdb" << QByteArray("") << "table weapon is missing";
-    QTest::newRow("data garbage") << "tarn_dat.mdb" << QByteArray(4096, 'x') << "not a database";
-    QTest::newRow("data truncated")
-        << "tarn_dat.mdb" << QByteArray("SQLite format 3\0", 16) << "tarn_dat.mdb";
-}
-
-void tst_Startup::refusedDataFiles()
-{
-    QFETCH(QString, file);
-    QFETCH(QByteArray, content);
-    QFETCH(QString, cause);
-    DataDir dir;
-    const bool both = file.isEmpty();
-    const QString path = both ? dir.path() : dir.file(file);
-    if (both)
-        QVERIFY(QFile::remove(dir.dataPath()) && QFile::remove(dir.refPath()));
-    else if (content.isNull())
-        QVERIFY(QFile::remove(path));
-    else
-        writeFile(path, content);
-
-    AppState state(dir.path());
-    const StartupResult started = startUp(state);
-    const QString message = started.status.message();
-    QVERIFY2(message.contains(path) && message.contains(cause), qPrintable(message));
-    // Only a folder with neither file is a first run; one file missing is a fault.
-    QCOMPARE(started.noDataFiles, both);
-    if (both) {
-        QVERIFY(snapshot(dir.path()).isEmpty());
-        return;
-    }
-    // Nothing is created or changed by a failed start.
-    QCOMPARE(QFile::exists(path), !content.isNull());
-    if (!content.isNull())
-        QCOMPARE(readFile(path), content);
-}
-
-void tst_Startup::dataFolderRule_data()
-{
-    QTest::addColumn<QStringList>("inProgramDir"); // data files beside the program
-    QTest::addColumn<bool>("own");                 // the program's folder is chosen
-    // Half a data folder is still the program's: its start-up reports what is missing.
-    QTest::newRow("data file only") << QStringList{"tarn_dat.mdb"} << true;
-    QTest::newRow("ref file only") << QStringList{"tarn_ref.mdb"} << true;
-    QTest::newRow("settings only") << QStringList{"tarn.ini"} << false;
-    QTest::newRow("none") << QStringList() << false;
-}
-
-void tst_Startup::dataFolderRule()
-{
-    QFETCH(QStringList, inProgramDir);
-    QFETCH(bool, own);
-    QTemporaryDir program, user;
-    for (const QString &name : inProgramDir)
-        writeFile(QDir(program.path()).filePath(name), "x");
-    QCOMPARE(chooseDataDir(program.path(), user.path()), own ? program.path() : user.path());
-}
-
-void tst_Startup::createDataFiles_data()
-{
-    QTest::addColumn<QString>("folder");   // below a temporary folder
-    QTest::addColumn<QString>("existing"); // a file there already; empty: none
-    QTest::addColumn<bool>("sample");
-    QTest::newRow("empty") << ""
-                           << "" << false;
-    QTest::newRow("folders made") << "share/tarn"
-                                  << "" << true;
-    QTest::newRow("data file there") << ""
-                                     << "tarn_dat.mdb" << true;
-    QTest::newRow("ref file there") << ""
-                                    << "tarn_ref.mdb" << false;
-}
-
-void tst_Startup::createDataFiles()
-{
-    QFETCH(QString, folder);
-    QFETCH(QString, existing);
-    QFETCH(bool, sample);
-    QTemporaryDir root;
-    AppState state(QDir(root.path()).filePath(folder));
-    if (!existing.isEmpty())
-        writeFile(QDir(root.path()).filePath(existing), "keep");
-    const QMap<QString, QByteArray> before = snapshot(root.path());
-
-    const Status created = tarn::createDataFiles(state, sample);
-    if (!existing.isEmpty()) {
-        QVERIFY(!created && created.message().contains(existing));
-        QCOMPARE(snapshot(root.path()), before);
-        return;
-    }
-    QVERIFY2(created, qPrintable(created.message()));
-    QVERIFY2(startUp(state).status, "the new files start up");
-    QCOMPARE(Peek(state.dataPath()).count("package") > 0, sample);
-    QCOMPARE(Peek(state.refPath()).count("weapon") > 0, sample);
-    QCOMPARE(QDir(state.dataDir()).entryList(QDir::Files),
-             (QStringList{"tarn_dat.mdb", "tarn_ref.mdb"}));
-}
-
-void tst_Startup::modIdReadWrite_data()
-{
-    // Rows without typed text read the file as given (null: no file). Rows with
-    // it write over an earlier file and expect these bytes (null: refused); what
-    // they wrote is read back as well.
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QString>("modId"); // as read back, by itself and at start-up
-    QTest::newRow("no file") << QString() << QByteArray() << "0";
-    QTest::newRow("blank lines") << QString() << QByteArray("\r\n  \r\n") << "0";
-    QTest::newRow("spaces round quotes") << QString() << QByteArray("   \"abc\"   \r\n") << "abc";
-    QTest::newRow("unquoted stops at comma") << QString() << QByteArray("abc,def\r\n") << "abc";
-    QTest::newRow("quoted keeps comma") << QString() << QByteArray("\"a,b\",c\r\n") << "a,b";
-    QTest::newRow("unquoted trimmed") << QString() << QByteArray("  x y  \r\n") << "x y";
-    QTest::newRow("empty quotes") << QString() << QByteArray("\"\"\r\n") << "";
-    QTest::newRow("LF, quote not closed") << QString() << QByteArray("\"lf\nx\"\n") << "lf";
-    QTest::newRow("CR, quote not closed") << QString() << QByteArray("\"open\r\nx\"\r\n") << "open";
-    QTest::newRow("no line end") << QString() << QByteArray("\"bare\"") << "bare";
-    QTest::newRow("only first line") << QString() << QByteArray("\"one\"\r\n\"two\"\r\n") << "one";
-    QTest::newRow("write keeps spaces on disk") << " 7 " << QByteArray("\" 7 \"\r\n") << "7";
-    QTest::newRow("write quote unchanged") << "ab\"cd" << QByteArray("\"ab\"cd\"\r\n") << "ab";
-    QTest::newRow("write latin-1") << "é" << QByteArray("\"\xe9\"\r\n") << "é";
-    QTest::newRow("write refuses a line break") << "a\nb" << QByteArray() << "old";
-    QTest::newRow("write longest") << QString(32764, 'm') << '"' + QByteArray(32764, 'm') + "\"\r\n"
-                                   << QString(32764, 'm');
-    QTest::newRow("write refuses longer than line 1 holds")
-        << QString(32765, 'm') << QByteArray() << "old";
-}
-
-void tst_Startup::modIdReadWrite()
-{
-    QFETCH(QString, typed);
-    QFETCH(QByteArray, bytes);
-    QFETCH(QString, modId);
-    DataDir dir;
-    const QString path = dir.file(QStringLiteral("tarn.ini"));
-    if (!typed.isNull()) {
-        writeFile(path, "\"old\"\r\n");
-        const Status status = settings::WriteModID(path, typed);
-        QCOMPARE(bool(status), !bytes.isNull());
-        QVERIFY2(status || status.message().startsWith("The Mod ID "),
-                 qPrintable(status.message()));
-        QCOMPARE(readFile(path), bytes.isNull() ? QByteArray("\"old\"\r\n") : bytes);
-    } else if (!bytes.isNull()) {
-        writeFile(path, bytes);
-    }
-    QCOMPARE(settings::ReadModID(path), modId);
-    QCOMPARE(dir.start().modId(), modId);
-    QCOMPARE(QFile::exists(path), !typed.isNull() || !bytes.isNull()); // start-up writes none
-}
 
 QTEST_GUILESS_MAIN(tst_Startup)
 #include "tst_startup.moc"

@@ -13,24 +13,6 @@ using namespace tarn;
 using namespace tarn::jet;
 using namespace tarn::test;
 
-class tst_JetConvert : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void initTestCase();
-    void everyValueKept_data();
-    void everyValueKept();
-    void tablesAndTypesMapped();
-    void refusedLeavesEverything_data();
-    void refusedLeavesEverything();
-    // The reader's dump, parsed.
-    void malformedDumpRefused_data();
-    void malformedDumpRefused();
-    void dumpNumbers_data();
-    void dumpNumbers();
-};
-
 namespace
 {
 
@@ -104,288 +86,291 @@ QStringList expectedLines(const LegacyTable &table)
 
 Q_DECLARE_METATYPE(LegacyTable)
 
-void tst_JetConvert::initTestCase()
+class tst_JetConvert : public QObject
 {
-    qputenv("TARN_JET_READER", TARN_JET_READER_PATH);
-}
+    Q_OBJECT
 
-void tst_JetConvert::everyValueKept_data()
-{
-    QTest::addColumn<LegacyTable>("table");
-    const QList<LegacyTable> tables = legacyTables();
-    QCOMPARE(tables.size(), 8); // the README's headings are read
-    for (const LegacyTable &table : tables) {
-        QVERIFY(!table.lines.isEmpty());
-        QTest::addRow("%s %s", qPrintable(table.file), qPrintable(table.table)) << table;
+private slots:
+    void initTestCase() { qputenv("TARN_JET_READER", TARN_JET_READER_PATH); }
+
+    void everyValueKept_data()
+    {
+        QTest::addColumn<LegacyTable>("table");
+        const QList<LegacyTable> tables = legacyTables();
+        QCOMPARE(tables.size(), 8); // the README's headings are read
+        for (const LegacyTable &table : tables) {
+            QVERIFY(!table.lines.isEmpty());
+            QTest::addRow("%s %s", qPrintable(table.file), qPrintable(table.table)) << table;
+        }
     }
-}
 
-void tst_JetConvert::everyValueKept()
-{
-    QFETCH(LegacyTable, table);
-    QTemporaryDir dir;
-    const QString name = table.file, path = dir.filePath(name);
-    copyLegacyFile(name, path);
-    writeFile(path + ".jet", "an older backup");
-    QMap<QString, QByteArray> before = snapshot(dir.path());
-    const Result<QList<JetConversion>> converted = convertJetFiles({{path, {}}});
-    QVERIFY2(converted, qPrintable(converted.message()));
-    QCOMPARE(converted->first().backupPath, path + ".jet.1");
-    QMap<QString, QByteArray> after = snapshot(dir.path());
-    QCOMPARE(after.take(name + ".jet.1"), before.take(name));
-    after.remove(name);
-    QCOMPARE(after, before);
+    void everyValueKept()
+    {
+        QFETCH(LegacyTable, table);
+        QTemporaryDir dir;
+        const QString name = table.file, path = dir.filePath(name);
+        copyLegacyFile(name, path);
+        writeFile(path + ".jet", "an older backup");
+        QMap<QString, QByteArray> before = snapshot(dir.path());
+        const Result<QList<JetConversion>> converted = convertJetFiles({{path, {}}});
+        QVERIFY2(converted, qPrintable(converted.message()));
+        QCOMPARE(converted->first().backupPath, path + ".jet.1");
+        QMap<QString, QByteArray> after = snapshot(dir.path());
+        QCOMPARE(after.take(name + ".jet.1"), before.take(name));
+        after.remove(name);
+        QCOMPARE(after, before);
 
-    Peek peek(path);
-    const QStringList columns = peek.columns(table.table);
-    QStringList got{columns.join(" | ")};
-    const QString values = "quote(\"" + columns.join("\") || ' | ' || quote(\"") + "\")";
-    for (const QVariantMap &row : peek.rows(
-             QStringLiteral("SELECT %1 AS v FROM %2 ORDER BY rowid").arg(values, table.table)))
-        got << row.value("v").toString();
-    QCOMPARE(got, expectedLines(table));
-}
-
-void tst_JetConvert::tablesAndTypesMapped()
-{
-    // A reader that prints a prepared dump: tables the program knows, in
-    // another case and column order and with a flag column that is not
-    // Yes/No, a table it does not know, with awkward names and a column of
-    // every type, and an empty one.
-    const QByteArray text = "line 1\nE 1\nZ 0\n\xc5\x81\xc3\xa9 | '\"[x]"; // length-prefixed
-    const QByteArray blob("\0\n\xff", 3);
-    const QByteArray guid = "{00000000-0000-0000-0000-000000000000}";
-    struct Column {
-        QByteArray type, value, declared;
-        QVariant stored;
-    };
-    const QList<Column> columns{
-        {"bool", "I 1", "INTEGER", 1LL},
-        {"byte", "I 255", "INTEGER", 255LL},
-        {"int", "I -32768", "INTEGER", -32768LL},
-        {"long", "I -2147483648", "INTEGER", -2147483648LL},
-        {"money", "D -12.3400", "NUMERIC", -12.34},
-        {"float", "F 0.1", "REAL", 0.1},
-        {"double", "F 0.30000000000000004", "REAL", 0.30000000000000004},
-        {"datetime", "F 36925.170208333334", "DATETIME", "2001-02-03 04:05:06"},
-        {"binary", "X 3:" + blob, "BLOB", blob},
-        {"text", "S " + QByteArray::number(text.size()) + ':' + text, "TEXT",
-         QString::fromUtf8(text)},
-        {"ole", "X 0:", "BLOB", QByteArray("")}, // empty, not NULL
-        {"memo", "S 0:", "TEXT", QString("")},
-        {"repid", "S 38:" + guid, "TEXT", QString(guid)},
-        {"numeric", "D 123456789012345678", "NUMERIC", 123456789012345678LL}};
-    const QByteArray other = "Odd \"name\" [x]'s";
-    QByteArray dump = "TARNJET 1\n"
-                      "T 4:ITEM\nC text 6:I_Name\nC memo 5:notes\nC long 4:I_ID\n"
-                      "C bool 10:qz_enabled\nR\nS 4:Jump\nS 3:a\"b\nI 1\nI 1\nE 1\n"
-                      "T 5:Empty\nC text 1:a\nE 0\n"
-                      "T " +
-                      QByteArray::number(other.size()) + ':' + other + '\n';
-    QByteArray full = "R\n", empty = "R\n";
-    for (const Column &c : columns) {
-        dump +=
-            "C " + c.type + ' ' + QByteArray::number(c.type.size() + 4) + ':' + c.type + " [x]\n";
-        full += c.value + '\n';
-        empty += c.type == "bool" ? "I 0\n" : "N\n";
+        Peek peek(path);
+        const QStringList columns = peek.columns(table.table);
+        QStringList got{columns.join(" | ")};
+        const QString values = "quote(\"" + columns.join("\") || ' | ' || quote(\"") + "\")";
+        for (const QVariantMap &row : peek.rows(
+                 QStringLiteral("SELECT %1 AS v FROM %2 ORDER BY rowid").arg(values, table.table)))
+            got << row.value("v").toString();
+        QCOMPARE(got, expectedLines(table));
     }
-    dump += full + empty + "E 2\nZ 3\n";
-    QTemporaryDir dir;
-    JetOptions options;
-    options.reader = dir.filePath("reader.sh");
-    writeFile(dir.filePath("dump"), dump);
-    writeScript(options.reader, "cat \"$(dirname \"$0\")/dump\"");
-    const QString path = dir.filePath("tarn_ref.mdb");
-    QByteArray jet(4096, '\0');
-    jet.replace(4, 15, "Standard Jet DB");
-    writeFile(path, jet);
 
-    const Result<QList<JetConversion>> converted = convertJetFiles({{path, {}}}, options);
-    QVERIFY2(converted, qPrintable(converted.message()));
-    Peek peek(path);
-    auto declared = [&](const QString &table) {
-        return peek
-            .scalar("SELECT group_concat(name || ' ' || type, ', ') FROM pragma_table_info(?)",
-                    {table})
-            .toString();
-    };
-    QCOMPARE(declared("item"), "i_id INTEGER, i_name TEXT, qz_enabled NUMERIC, notes TEXT");
-    QCOMPARE(
-        peek.rows("SELECT i_id, i_name, qz_enabled, notes FROM item").first(),
-        (QVariantMap{{"i_id", 1LL}, {"i_name", "Jump"}, {"qz_enabled", 1LL}, {"notes", "a\"b"}}));
-    QCOMPARE(peek.count("Empty"), 0);
+    void tablesAndTypesMapped()
+    {
+        // A reader that prints a prepared dump: tables the program knows, in
+        // another case and column order and with a flag column that is not
+        // Yes/No, a table it does not know, with awkward names and a column of
+        // every type, and an empty one.
+        const QByteArray text = "line 1\nE 1\nZ 0\n\xc5\x81\xc3\xa9 | '\"[x]"; // length-prefixed
+        const QByteArray blob("\0\n\xff", 3);
+        const QByteArray guid = "{00000000-0000-0000-0000-000000000000}";
+        struct Column {
+            QByteArray type, value, declared;
+            QVariant stored;
+        };
+        const QList<Column> columns{
+            {"bool", "I 1", "INTEGER", 1LL},
+            {"byte", "I 255", "INTEGER", 255LL},
+            {"int", "I -32768", "INTEGER", -32768LL},
+            {"long", "I -2147483648", "INTEGER", -2147483648LL},
+            {"money", "D -12.3400", "NUMERIC", -12.34},
+            {"float", "F 0.1", "REAL", 0.1},
+            {"double", "F 0.30000000000000004", "REAL", 0.30000000000000004},
+            {"datetime", "F 36925.170208333334", "DATETIME", "2001-02-03 04:05:06"},
+            {"binary", "X 3:" + blob, "BLOB", blob},
+            {"text", "S " + QByteArray::number(text.size()) + ':' + text, "TEXT",
+             QString::fromUtf8(text)},
+            {"ole", "X 0:", "BLOB", QByteArray("")}, // empty, not NULL
+            {"memo", "S 0:", "TEXT", QString("")},
+            {"repid", "S 38:" + guid, "TEXT", QString(guid)},
+            {"numeric", "D 123456789012345678", "NUMERIC", 123456789012345678LL}};
+        const QByteArray other = "Odd \"name\" [x]'s";
+        QByteArray dump = "TARNJET 1\n"
+                          "T 4:ITEM\nC text 6:I_Name\nC memo 5:notes\nC long 4:I_ID\n"
+                          "C bool 10:qz_enabled\nR\nS 4:Jump\nS 3:a\"b\nI 1\nI 1\nE 1\n"
+                          "T 5:Empty\nC text 1:a\nE 0\n"
+                          "T " +
+                          QByteArray::number(other.size()) + ':' + other + '\n';
+        QByteArray full = "R\n", empty = "R\n";
+        for (const Column &c : columns) {
+            dump += "C " + c.type + ' ' + QByteArray::number(c.type.size() + 4) + ':' + c.type +
+                    " [x]\n";
+            full += c.value + '\n';
+            empty += c.type == "bool" ? "I 0\n" : "N\n";
+        }
+        dump += full + empty + "E 2\nZ 3\n";
+        QTemporaryDir dir;
+        JetOptions options;
+        options.reader = dir.filePath("reader.sh");
+        writeFile(dir.filePath("dump"), dump);
+        writeScript(options.reader, "cat \"$(dirname \"$0\")/dump\"");
+        const QString path = dir.filePath("tarn_ref.mdb");
+        QByteArray jet(4096, '\0');
+        jet.replace(4, 15, "Standard Jet DB");
+        writeFile(path, jet);
 
-    QStringList declaredWant;
-    const QList<QVariantMap> rows =
-        peek.rows("SELECT * FROM \"Odd \"\"name\"\" [x]'s\" ORDER BY rowid");
-    QCOMPARE(rows.size(), 2);
-    for (const Column &c : columns) {
-        const QString name = QString::fromLatin1(c.type + " [x]");
-        declaredWant << name + ' ' + c.declared;
-        const QVariant got = rows.first().value(name);
-        QVERIFY2(got.typeId() == c.stored.typeId() && got == c.stored,
-                 qPrintable(name + ": " + got.toString()));
-        QCOMPARE(rows.last().value(name).isNull(), c.type != "bool");
+        const Result<QList<JetConversion>> converted = convertJetFiles({{path, {}}}, options);
+        QVERIFY2(converted, qPrintable(converted.message()));
+        Peek peek(path);
+        auto declared = [&](const QString &table) {
+            return peek
+                .scalar("SELECT group_concat(name || ' ' || type, ', ') FROM pragma_table_info(?)",
+                        {table})
+                .toString();
+        };
+        QCOMPARE(declared("item"), "i_id INTEGER, i_name TEXT, qz_enabled NUMERIC, notes TEXT");
+        QCOMPARE(peek.rows("SELECT i_id, i_name, qz_enabled, notes FROM item").first(),
+                 (QVariantMap{
+                     {"i_id", 1LL}, {"i_name", "Jump"}, {"qz_enabled", 1LL}, {"notes", "a\"b"}}));
+        QCOMPARE(peek.count("Empty"), 0);
+
+        QStringList declaredWant;
+        const QList<QVariantMap> rows =
+            peek.rows("SELECT * FROM \"Odd \"\"name\"\" [x]'s\" ORDER BY rowid");
+        QCOMPARE(rows.size(), 2);
+        for (const Column &c : columns) {
+            const QString name = QString::fromLatin1(c.type + " [x]");
+            declaredWant << name + ' ' + c.declared;
+            const QVariant got = rows.first().value(name);
+            QVERIFY2(got.typeId() == c.stored.typeId() && got == c.stored,
+                     qPrintable(name + ": " + got.toString()));
+            QCOMPARE(rows.last().value(name).isNull(), c.type != "bool");
+        }
+        QCOMPARE(declared(QString::fromUtf8(other)), declaredWant.join(", "));
     }
-    QCOMPARE(declared(QString::fromUtf8(other)), declaredWant.join(", "));
-}
 
-void tst_JetConvert::refusedLeavesEverything_data()
-{
-    // The data file is always a sound Jet file and is read first; the
-    // reference file or the reader is what fails, so nothing may change in
-    // either file. A reader that renames a column in what the real one reads
-    // makes a file that converts but lacks what the program needs.
-    QTest::addColumn<QByteArray>("ref");    // empty: a sound copy
-    QTest::addColumn<QByteArray>("reader"); // a script in place of the reader
-    QTest::addColumn<int>("timeoutMs");
-    QTest::addColumn<QString>("failing"); // the file the message names
-    QTest::addColumn<QString>("cause");
-    const QByteArray ref = readFile(TARN_LEGACY_DATA "/tarn_ref.mdb");
-    QByteArray garbage(ref.size(), '\0');
-    QRandomGenerator(12345).fillRange(reinterpret_cast<quint32 *>(garbage.data()),
-                                      garbage.size() / 4);
-    auto row = [](const char *name, const QByteArray &ref, const QByteArray &reader,
-                  const char *cause, int timeoutMs = 60000, const char *failing = nullptr) {
-        QTest::newRow(name) << ref << reader << timeoutMs
-                            << (failing         ? failing
-                                : ref.isEmpty() ? "tarn_dat"
-                                                : "tarn_ref")
-                            << cause;
-    };
-    row("truncated", ref.left(ref.size() / 2), {}, "could not read");
-    row("catalog cut off", ref.left(32768), {}, "incomplete");
-    row("garbage", garbage, {}, "not a Jet database");
-    row("Jet header, then garbage", ref.left(4096) + garbage.mid(4096), {}, "could not read");
-    row("reader crashes", {}, "kill -SEGV $$", "crashed");
-    row("reader fails", {}, "echo 'page 7 is bad' >&2; exit 3", "(status 3): page 7 is bad");
-    row("reader hangs", {}, "exec sleep 60", "stopped", 300);
-    row("a column damaged", {},
-        "'" TARN_JET_READER_PATH "' \"$1\" | sed 's/^C text 6:w_name$/C text 6:w_n?me/'",
-        "the table weapon has no column w_name", 60000, "tarn_ref");
-}
-
-void tst_JetConvert::refusedLeavesEverything()
-{
-    QFETCH(QByteArray, ref);
-    QFETCH(QByteArray, reader);
-    QFETCH(int, timeoutMs);
-    QFETCH(QString, failing);
-    QFETCH(QString, cause);
-    QTemporaryDir dir;
-    QTemporaryDir tools;
-    AppState paths(dir.path());
-    copyLegacyFile("tarn_dat.mdb", paths.dataPath());
-    if (ref.isEmpty())
-        copyLegacyFile("tarn_ref.mdb", paths.refPath());
-    else
-        writeFile(paths.refPath(), ref);
-    JetOptions options;
-    options.timeoutMs = timeoutMs;
-    if (!reader.isEmpty()) {
-        options.reader = tools.filePath("reader.sh");
-        writeScript(options.reader, reader);
+    void refusedLeavesEverything_data()
+    {
+        // The data file is always a sound Jet file and is read first; the
+        // reference file or the reader is what fails, so nothing may change in
+        // either file. A reader that renames a column in what the real one reads
+        // makes a file that converts but lacks what the program needs.
+        QTest::addColumn<QByteArray>("ref");    // empty: a sound copy
+        QTest::addColumn<QByteArray>("reader"); // a script in place of the reader
+        QTest::addColumn<int>("timeoutMs");
+        QTest::addColumn<QString>("failing"); // the file the message names
+        QTest::addColumn<QString>("cause");
+        const QByteArray ref = readFile(TARN_LEGACY_DATA "/tarn_ref.mdb");
+        QByteArray garbage(ref.size(), '\0');
+        QRandomGenerator(12345).fillRange(reinterpret_cast<quint32 *>(garbage.data()),
+                                          garbage.size() / 4);
+        auto row = [](const char *name, const QByteArray &ref, const QByteArray &reader,
+                      const char *cause, int timeoutMs = 60000, const char *failing = nullptr) {
+            QTest::newRow(name) << ref << reader << timeoutMs
+                                << (failing         ? failing
+                                    : ref.isEmpty() ? "tarn_dat"
+                                                    : "tarn_ref")
+                                << cause;
+        };
+        row("truncated", ref.left(ref.size() / 2), {}, "could not read");
+        row("catalog cut off", ref.left(32768), {}, "incomplete");
+        row("garbage", garbage, {}, "not a Jet database");
+        row("Jet header, then garbage", ref.left(4096) + garbage.mid(4096), {}, "could not read");
+        row("reader crashes", {}, "kill -SEGV $$", "crashed");
+        row("reader fails", {}, "echo 'page 7 is bad' >&2; exit 3", "(status 3): page 7 is bad");
+        row("reader hangs", {}, "exec sleep 60", "stopped", 300);
+        row("a column damaged", {},
+            "'" TARN_JET_READER_PATH "' \"$1\" | sed 's/^C text 6:w_name$/C text 6:w_n?me/'",
+            "the table weapon has no column w_name", 60000, "tarn_ref");
     }
-    const QMap<QString, QByteArray> before = snapshot(dir.path());
 
-    const Result<QList<JetConversion>> converted = convertJetFiles(
-        {{paths.dataPath(), schema::dataFileNeeds()}, {paths.refPath(), schema::refFileNeeds()}},
-        options);
-    QVERIFY(!converted);
-    QVERIFY2(converted.message().contains(dir.filePath(failing + ".mdb")) &&
-                 converted.message().contains(cause),
-             qPrintable(converted.message()));
-    QCOMPARE(snapshot(dir.path()), before);
-}
+    void refusedLeavesEverything()
+    {
+        QFETCH(QByteArray, ref);
+        QFETCH(QByteArray, reader);
+        QFETCH(int, timeoutMs);
+        QFETCH(QString, failing);
+        QFETCH(QString, cause);
+        QTemporaryDir dir;
+        QTemporaryDir tools;
+        AppState paths(dir.path());
+        copyLegacyFile("tarn_dat.mdb", paths.dataPath());
+        if (ref.isEmpty())
+            copyLegacyFile("tarn_ref.mdb", paths.refPath());
+        else
+            writeFile(paths.refPath(), ref);
+        JetOptions options;
+        options.timeoutMs = timeoutMs;
+        if (!reader.isEmpty()) {
+            options.reader = tools.filePath("reader.sh");
+            writeScript(options.reader, reader);
+        }
+        const QMap<QString, QByteArray> before = snapshot(dir.path());
 
-void tst_JetConvert::malformedDumpRefused_data()
-{
-    QTest::addColumn<QByteArray>("dump");
-    QTest::addColumn<QString>("cause");
-    auto row = [](const char *name, const QByteArray &dump, const char *cause) {
-        QTest::newRow(name) << dump << QString::fromLatin1(cause);
-    };
-    const QByteArray head = "TARNJET 1\nT 1:t\n";
-    auto one = [&](const QByteArray &type, const QByteArray &value) {
-        return head + "C " + type + " 1:c\nR\n" + value + "\nE 1\nZ 1\n";
-    };
-    row("other version", "TARNJET 2\nZ 0\n", "header");
-    row("cut short after header", "TARNJET 1\n", "does not end");
-    row("cut short in a table", head + "C int 1:c\nR\nI 1\n", "does not end");
-    row("cut short in a text", head + "C text 1:c\nR\nS 9:abc", "cut short");
-    row("table count", "TARNJET 1\nZ 1\n", "table count");
-    row("bytes after the end", "TARNJET 1\nZ 0\nZ 0\n", "more after");
-    row("no columns", "TARNJET 1\nT 1:t\nE 0\nZ 1\n", "no columns");
-    row("unknown type", head + "C blob 1:c\nE 0\nZ 1\n", "damaged");
-    row("column twice", head + "C int 1:c\nC text 1:C\nE 0\nZ 1\n", "comes twice");
-    row("table twice", head + "C int 1:c\nE 0\nT 1:T\nC int 1:c\nE 0\nZ 2\n", "comes twice");
-    row("name length wrong", "TARNJET 1\nT 3:t\nZ 0\n", "damaged");
-    row("row count", head + "C int 1:c\nR\nI 1\nE 2\nZ 1\n", "row count");
-    row("row cut short", head + "C int 1:c\nC int 1:d\nR\nI 1\nE 1\nZ 1\n",
-        "expected a value of type int for d");
-    row("int too large", one("int", "I 32768"), "not a value of type int");
-    row("leading zero", one("long", "I 01"), "not a value");
-    row("Yes/No NULL", one("bool", "N"), "Yes/No value");
-    row("Yes/No 2", one("bool", "I 2"), "not a value of type bool");
-    row("not UTF-8", one("text", "S 1:\xff"), "not UTF-8");
-    row("infinite", one("double", "F 1e999"), "not a number");
-    row("bad date", one("datetime", "F 1e300"), "not a date");
-    row("currency beyond a double", one("money", "D 922337203685477.5807"),
-        "more digits than can be kept exactly");
-}
-
-void tst_JetConvert::malformedDumpRefused()
-{
-    QFETCH(QByteArray, dump);
-    QFETCH(QString, cause);
-    const Result<QList<Table>> parsed = parseDump(dump);
-    QVERIFY(!parsed);
-    QVERIFY2(parsed.message().contains(cause), qPrintable(parsed.message()));
-}
-
-// The decimals and dates the reader prints, as stored; empty: refused.
-void tst_JetConvert::dumpNumbers_data()
-{
-    QTest::addColumn<bool>("date");
-    QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<QString>("stored");
-    auto row = [](bool date, const char *text, const char *stored) {
-        QTest::addRow("%s %s", date ? "date" : "decimal", text)
-            << date << QByteArray(text) << QString::fromLatin1(stored);
-    };
-    row(false, "-1234.0000", "qlonglong -1234");
-    row(false, "9223372036854775807", "qlonglong 9223372036854775807");
-    row(false, "-9223372036854775808", "qlonglong -9223372036854775808");
-    row(false, "12.5000", "double 12.5");
-    row(false, "0.0001", "double 1e-04");
-    row(false, "123456789.012345", "double 123456789.012345");
-    row(false, "1234567890.123456", ""); // sixteen digits are not kept exactly
-    row(false, "9223372036854775808", "");
-    row(false, "1.", "");
-    row(true, "36925.170208333334", "2001-02-03 04:05:06");
-    row(true, "-1.25", "1899-12-29 06:00:00");
-    row(true, "1.0000000115740741", "1899-12-31 00:00:00.001");
-    row(true, "0.9999999999", "1899-12-31 00:00:00");
-    row(true, "-657434", "0100-01-01 00:00:00");
-    row(true, "2958465.5", "9999-12-31 12:00:00");
-    row(true, "2958466", "");
-    row(true, "nan", "");
-}
-
-void tst_JetConvert::dumpNumbers()
-{
-    QFETCH(bool, date);
-    QFETCH(QByteArray, text);
-    QFETCH(QString, stored);
-    QString got;
-    if (date) {
-        if (const Result<QString> dateTime = dateTimeText(text.toDouble()))
-            got = *dateTime;
-    } else if (const Result<QVariant> decimal = decimalValue(text)) {
-        got = QString::fromLatin1(decimal->typeName()) + ' ' + decimal->toString();
+        const Result<QList<JetConversion>> converted =
+            convertJetFiles({{paths.dataPath(), schema::dataFileNeeds()},
+                             {paths.refPath(), schema::refFileNeeds()}},
+                            options);
+        QVERIFY2(converted.message().contains(dir.filePath(failing + ".mdb")) &&
+                     converted.message().contains(cause),
+                 qPrintable(converted.message()));
+        QCOMPARE(snapshot(dir.path()), before);
     }
-    QCOMPARE(got, stored);
-}
+    // The reader's dump, parsed.
+
+    void malformedDumpRefused_data()
+    {
+        QTest::addColumn<QByteArray>("dump");
+        QTest::addColumn<QString>("cause");
+        auto row = [](const char *name, const QByteArray &dump, const char *cause) {
+            QTest::newRow(name) << dump << QString::fromLatin1(cause);
+        };
+        const QByteArray head = "TARNJET 1\nT 1:t\n";
+        auto one = [&](const QByteArray &type, const QByteArray &value) {
+            return head + "C " + type + " 1:c\nR\n" + value + "\nE 1\nZ 1\n";
+        };
+        row("other version", "TARNJET 2\nZ 0\n", "header");
+        row("cut short after header", "TARNJET 1\n", "does not end");
+        row("cut short in a table", head + "C int 1:c\nR\nI 1\n", "does not end");
+        row("cut short in a text", head + "C text 1:c\nR\nS 9:abc", "cut short");
+        row("table count", "TARNJET 1\nZ 1\n", "table count");
+        row("bytes after the end", "TARNJET 1\nZ 0\nZ 0\n", "more after");
+        row("no columns", "TARNJET 1\nT 1:t\nE 0\nZ 1\n", "no columns");
+        row("unknown type", head + "C blob 1:c\nE 0\nZ 1\n", "damaged");
+        row("column twice", head + "C int 1:c\nC text 1:C\nE 0\nZ 1\n", "comes twice");
+        row("table twice", head + "C int 1:c\nE 0\nT 1:T\nC int 1:c\nE 0\nZ 2\n", "comes twice");
+        row("name length wrong", "TARNJET 1\nT 3:t\nZ 0\n", "damaged");
+        row("row count", head + "C int 1:c\nR\nI 1\nE 2\nZ 1\n", "row count");
+        row("row cut short", head + "C int 1:c\nC int 1:d\nR\nI 1\nE 1\nZ 1\n",
+            "expected a value of type int for d");
+        row("int too large", one("int", "I 32768"), "not a value of type int");
+        row("leading zero", one("long", "I 01"), "not a value");
+        row("Yes/No NULL", one("bool", "N"), "Yes/No value");
+        row("Yes/No 2", one("bool", "I 2"), "not a value of type bool");
+        row("not UTF-8", one("text", "S 1:\xff"), "not UTF-8");
+        row("infinite", one("double", "F 1e999"), "not a number");
+        row("bad date", one("datetime", "F 1e300"), "not a date");
+        row("currency beyond a double", one("money", "D 922337203685477.5807"),
+            "more digits than can be kept exactly");
+    }
+
+    void malformedDumpRefused()
+    {
+        QFETCH(QByteArray, dump);
+        QFETCH(QString, cause);
+        const Result<QList<Table>> parsed = parseDump(dump);
+        QVERIFY2(parsed.message().contains(cause), qPrintable(parsed.message()));
+    }
+
+    // The decimals and dates the reader prints, as stored; empty: refused.
+    void dumpNumbers_data()
+    {
+        QTest::addColumn<bool>("date");
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("stored");
+        auto row = [](bool date, const char *text, const char *stored) {
+            QTest::addRow("%s %s", date ? "date" : "decimal", text)
+                << date << QByteArray(text) << QString::fromLatin1(stored);
+        };
+        row(false, "-1234.0000", "qlonglong -1234");
+        row(false, "9223372036854775807", "qlonglong 9223372036854775807");
+        row(false, "-9223372036854775808", "qlonglong -9223372036854775808");
+        row(false, "12.5000", "double 12.5");
+        row(false, "0.0001", "double 1e-04");
+        row(false, "123456789.012345", "double 123456789.012345");
+        row(false, "1234567890.123456", ""); // sixteen digits are not kept exactly
+        row(false, "9223372036854775808", "");
+        row(false, "1.", "");
+        row(true, "36925.170208333334", "2001-02-03 04:05:06");
+        row(true, "-1.25", "1899-12-29 06:00:00");
+        row(true, "1.0000000115740741", "1899-12-31 00:00:00.001");
+        row(true, "0.9999999999", "1899-12-31 00:00:00");
+        row(true, "-657434", "0100-01-01 00:00:00");
+        row(true, "2958465.5", "9999-12-31 12:00:00");
+        row(true, "2958466", "");
+        row(true, "nan", "");
+    }
+
+    void dumpNumbers()
+    {
+        QFETCH(bool, date);
+        QFETCH(QByteArray, text);
+        QFETCH(QString, stored);
+        QString got;
+        if (date) {
+            if (const Result<QString> dateTime = dateTimeText(text.toDouble()))
+                got = *dateTime;
+        } else if (const Result<QVariant> decimal = decimalValue(text)) {
+            got = QString::fromLatin1(decimal->typeName()) + ' ' + decimal->toString();
+        }
+        QCOMPARE(got, stored);
+    }
+};
 
 QTEST_GUILESS_MAIN(tst_JetConvert)
 #include "tst_jetconvert.moc"

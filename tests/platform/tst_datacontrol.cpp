@@ -80,329 +80,318 @@ class tst_DataControl : public QObject
     Q_OBJECT
 
 private slots:
-    void navigatesFilteredRowsWithoutWriting();
-    void editSurvivesEveryWayOut_data();
-    void editSurvivesEveryWayOut();
-    void refusedWriteKeepsUserOnRow_data();
-    void refusedWriteKeepsUserOnRow();
-    void refusedNewRowStaysPending();
-    void rowChangedElsewhereShowsWhenShownAgain();
-    void conflictIsShownAndNothingLost_data();
-    void conflictIsShownAndNothingLost();
-    void rowDeletedElsewhere_data();
-    void rowDeletedElsewhere();
-    void undoWalksTheHistoryBothWays();
-};
-
-void tst_DataControl::navigatesFilteredRowsWithoutWriting()
-{
-    Fixture f;
-    DataControl *c = f.editor->control;
-    QCOMPARE(c->recordCount(), 3);
-    QCOMPARE(f.editor->name->text(), "Class 1");
-    QCOMPARE(f.editor->owner->text(), "It's");
-    QVERIFY(c->moveNext());
-    QVERIFY(f.editor->flag->isChecked());
-    QVERIFY(c->moveLast());
-    QCOMPARE(f.editor->name->text(), "Class 3");
-    QCOMPARE(c->value("w2").toInt(), 3);
-    QVERIFY(!f.editor->flag->isChecked()); // not carried over from the previous row
-    QVERIFY(c->moveNext());                // already last: stays
-    QVERIFY(c->movePrevious());
-    // Typing and typing back is no change.
-    f.editor->name->setText("temp");
-    f.editor->name->setText("Class 2");
-    QVERIFY(c->refresh());
-    f.editor->reject();
-    QCOMPARE(f.peek.writes(), 0);
-    QCOMPARE(f.prompter.calls().size(), 0);
-}
-
-void tst_DataControl::editSurvivesEveryWayOut_data()
-{
-    QTest::addColumn<QString>("way");
-    for (const char *way :
-         {"next", "previous", "first", "last", "refresh", "close", "key", "button"})
-        QTest::newRow(way) << QString::fromLatin1(way);
-}
-
-void tst_DataControl::editSurvivesEveryWayOut()
-{
-    QFETCH(QString, way);
-    Fixture f;
-    DataControl *c = f.editor->control;
-    QVERIFY(c->moveTo(1)); // Class 2
-    f.editor->name->end(false);
-    QTest::keyClicks(f.editor->name, " edited");
-    f.editor->speed->clear();
-    f.editor->flag->setChecked(false);
-    c->setValue("w2", 7);
-    const QMap<QString, bool (DataControl::*)()> moves{{"next", &DataControl::moveNext},
-                                                       {"previous", &DataControl::movePrevious},
-                                                       {"first", &DataControl::moveFirst},
-                                                       {"last", &DataControl::moveLast},
-                                                       {"refresh", &DataControl::refresh}};
-    if (moves.contains(way)) {
-        QVERIFY((c->*moves.value(way))());
-    } else if (way == QLatin1String("close")) {
-        QVERIFY(f.editor->close());
-    } else if (way == QLatin1String("key")) {
-        f.editor->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(f.editor.get()));
-        QTest::keyClick(f.editor->name, Qt::Key_PageDown);
-        QCOMPARE(c->currentIndex(), 2);
-    } else {
-        QTest::mouseClick(child<QWidget>(c, "next"), Qt::LeftButton);
-        QCOMPARE(c->currentIndex(), 2);
-    }
-    // Empty text stores NULL; a box stores 0 or 1, never NULL.
-    QCOMPARE(f.stored(2), "Class 2 edited|null|0|7");
-    QCOMPARE(f.peek.writes(), 1);
-}
-
-void tst_DataControl::refusedWriteKeepsUserOnRow_data()
-{
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<QString>("message");
-    const QString range = "is out of range; it must lie between -32768 and 32767.";
-    QTest::newRow("letters") << QString("fast") << "Max Speed: 'fast' is not a whole number.";
-    QTest::newRow("fraction") << QString("2.5") << "Max Speed: '2.5' is not a whole number.";
-    QTest::newRow("too big") << QString("32768") << "Max Speed: 32768 " + range;
-    QTest::newRow("too small") << QString("-32769") << "Max Speed: -32769 " + range;
-    QTest::newRow("beyond any number") << QString("1e999") << "Max Speed: 1e999 is out of range.";
-}
-
-void tst_DataControl::refusedWriteKeepsUserOnRow()
-{
-    QFETCH(QString, typed);
-    QFETCH(QString, message);
-    Fixture f;
-    DataControl *c = f.editor->control;
-    f.editor->name->setText("renamed");
-    f.editor->speed->setText(typed);
-    QVERIFY(!c->moveNext());
-    QVERIFY(!f.editor->close());
-    QCOMPARE(f.prompter.messages(), QStringList({message, message}));
-    QCOMPARE(c->currentIndex(), 0);
-    QCOMPARE(f.editor->speed->text(), typed); // the edit is still there to mend
-    QCOMPARE(f.peek.writes(), 0);
-
-    f.editor->speed->setText(" -32768 ");
-    QVERIFY(c->moveNext());
-    QCOMPARE(f.stored(1), "renamed|-32768|0|1");
-}
-
-void tst_DataControl::refusedNewRowStaysPending()
-{
-    Fixture f;
-    f.peek.refuseInserts("classdef", "disk full");
-    DataControl *c = f.editor->control;
-    QVERIFY(c->addNew());
-    f.editor->name->setText("typed");
-    QVERIFY(!c->moveFirst());
-    QVERIFY(f.prompter.lastMessage().contains("disk full"));
-    QVERIFY(c->isAddingNew());
-    QCOMPARE(f.editor->name->text(), "typed");
-    QVERIFY(!f.editor->close());
-}
-
-void tst_DataControl::rowChangedElsewhereShowsWhenShownAgain()
-{
-    Fixture f;
-    DataControl *c = f.editor->control;
-    f.peek.exec("UPDATE classdef SET class_name = 'theirs' WHERE class_num = 1");
-    f.peek.exec("DELETE FROM classdef WHERE class_num = 2");
-    // Nothing was edited: moving away asks nothing, coming back shows theirs.
-    QVERIFY(c->moveNext());
-    QCOMPARE(f.editor->name->text(), "Class 3"); // the deleted row is passed over
-    QCOMPARE(c->recordCount(), 2);
-    QVERIFY(c->moveFirst());
-    QCOMPARE(f.editor->name->text(), "theirs");
-    QCOMPARE(f.prompter.calls().size(), 0);
-    QCOMPARE(f.peek.writes(), 2);
-}
-
-// Class 1 is edited here (name, and the slot as a window sets it) while
-// another client changes it, through a second connection or a second window.
-void tst_DataControl::conflictIsShownAndNothingLost_data()
-{
-    QTest::addColumn<QString>("by");
-    QTest::addColumn<int>("choice");
-    QTest::addColumn<QString>("stored");
-    QTest::addColumn<QString>("shown"); // name and speed in the fields afterwards
-
-    for (const char *by : {"connection", "window"}) {
-        const auto row = [by](const char *name, int choice, const char *stored, const char *shown) {
-            QTest::addRow("%s, %s", by, name)
-                << QString::fromLatin1(by) << choice << stored << shown;
-        };
-        // Keep mine: stored over theirs; their other changes stay.
-        row("keep mine", 0, "mine|150|1|9", "");
-        row("show stored", 1, "theirs|150|1|1", "theirs 150");
-        row("cancel", 2, "theirs|150|1|1", "mine 100");
-        row("box closed", -1, "theirs|150|1|1", "mine 100");
-    }
-}
-
-void tst_DataControl::conflictIsShownAndNothingLost()
-{
-    QFETCH(QString, by);
-    QFETCH(int, choice);
-    QFETCH(QString, stored);
-    QFETCH(QString, shown);
-    Fixture f;
-    DataControl *c = f.editor->control;
-    f.editor->name->setText("mine");
-    c->setValue("w2", 9);
-
-    Database second;
-    ScriptedPrompter secondPrompter;
-    std::unique_ptr<Editor> other;
-    if (by == QLatin1String("connection")) {
-        f.peek.exec("UPDATE classdef SET class_name = 'theirs', max_speed = 150, s31 = 1 "
-                    "WHERE class_num = 1");
-    } else {
-        QVERIFY(second.open(f.dir.dataPath()));
-        other = std::make_unique<Editor>(second, secondPrompter, "it's");
-        other->name->setText("theirs");
-        other->speed->setText("150");
-        other->flag->setChecked(true);
-        QVERIFY(other->control->moveNext());
-    }
-
-    f.prompter.answerChoice(choice);
-    QCOMPARE(c->moveNext(), choice == 0);
-    QCOMPARE(f.stored(1), stored);
-    QCOMPARE(f.prompter.calls().size(), 1);
-    const ScriptedPrompter::Call &call = f.prompter.calls().first();
-    QCOMPARE(call.choices, QStringList({"Keep My Changes", "Show Stored Values", "Cancel"}));
-    QCOMPARE(call.text, "Your changes to this record were not stored: another user or program "
-                        "changed the record since it was shown.\n\n"
-                        "Changed meanwhile:\n"
-                        "Class Name: \"Class 1\" -> \"theirs\"\n"
-                        "Max Speed: 100 -> 150\n"
-                        "s31: not ticked -> ticked\n\n"
-                        "Your changes:\n"
-                        "Class Name: \"mine\"\n"
-                        "Weapon 2: 9\n\n"
-                        "Keep your changes (stored over the new values), or show the stored "
-                        "values (your changes are dropped)?");
-    if (choice == 0) {
-        QCOMPARE(c->currentIndex(), 1);
-        QVERIFY(c->movePrevious()); // and nothing more to ask
-        QCOMPARE(f.editor->speed->text(), "150");
-    } else {
-        QCOMPARE(c->currentIndex(), 0);
-        QCOMPARE(f.editor->name->text() + ' ' + f.editor->speed->text(), shown);
-        // Shown as stored, the row moves on without a word; a kept edit
-        // asks again.
-        f.prompter.answerChoice(0);
+    void navigatesFilteredRowsWithoutWriting()
+    {
+        Fixture f;
+        DataControl *c = f.editor->control;
+        QCOMPARE(c->recordCount(), 3);
+        QCOMPARE(f.editor->name->text(), "Class 1");
+        QCOMPARE(f.editor->owner->text(), "It's");
         QVERIFY(c->moveNext());
-        QCOMPARE(f.prompter.calls().size(), choice == 1 ? 1 : 2);
-        QCOMPARE(f.stored(1), choice == 1 ? stored : "mine|150|1|9");
+        QVERIFY(f.editor->flag->isChecked());
+        QVERIFY(c->moveLast());
+        QCOMPARE(f.editor->name->text(), "Class 3");
+        QCOMPARE(c->value("w2").toInt(), 3);
+        QVERIFY(!f.editor->flag->isChecked()); // not carried over from the previous row
+        QVERIFY(c->moveNext());                // already last: stays
+        QVERIFY(c->movePrevious());
+        // Typing and typing back is no change.
+        f.editor->name->setText("temp");
+        f.editor->name->setText("Class 2");
+        QVERIFY(c->refresh());
+        f.editor->reject();
+        QCOMPARE(f.peek.writes(), 0);
+        QCOMPARE(f.prompter.calls().size(), 0);
     }
-}
 
-void tst_DataControl::rowDeletedElsewhere_data()
-{
-    QTest::addColumn<int>("choice");
-    QTest::addColumn<QStringList>("names"); // stored, by class number
-    QTest::addColumn<QString>("shown");
-    QTest::newRow("store again") << 0 << QStringList{"mine", "Class 2", "Class 3"} << "mine";
-    QTest::newRow("drop") << 1 << QStringList{"Class 2", "Class 3"} << "Class 2";
-    QTest::newRow("cancel") << 2 << QStringList{"Class 2", "Class 3"} << "mine";
-}
+    void editSurvivesEveryWayOut_data()
+    {
+        QTest::addColumn<QString>("way");
+        for (const char *way :
+             {"next", "previous", "first", "last", "refresh", "close", "key", "button"})
+            QTest::newRow(way) << QString::fromLatin1(way);
+    }
 
-void tst_DataControl::rowDeletedElsewhere()
-{
-    QFETCH(int, choice);
-    QFETCH(QStringList, names);
-    QFETCH(QString, shown);
-    Fixture f;
-    DataControl *c = f.editor->control;
-    f.peek.exec("DELETE FROM classdef WHERE class_num = 1");
-    f.editor->name->setText("mine");
-    f.prompter.answerChoice(choice);
-    QCOMPARE(c->moveTo(1), choice == 0);
-    QCOMPARE(f.prompter.calls().first().choices,
-             QStringList({"Store As New Record", "Drop My Changes", "Cancel"}));
-    QVERIFY(f.prompter.calls().first().text.contains("deleted the record since it was shown"));
-    QStringList stored;
-    for (const QVariantMap &row :
-         f.peek.rows("SELECT class_name FROM classdef WHERE package_name = 'It''s' "
-                     "ORDER BY class_num"))
-        stored << row.value("class_name").toString();
-    QCOMPARE(stored, names);
-    if (choice == 0) // stored again with the columns shown, and the edit
-        QCOMPARE(f.peek
-                     .scalar("SELECT max_speed || '|' || s31 || '|' || w2 FROM classdef "
-                             "WHERE class_name = 'mine'")
-                     .toString(),
-                 "100|0|1");
-    else
-        QCOMPARE(f.editor->name->text(), shown);
-}
+    void editSurvivesEveryWayOut()
+    {
+        QFETCH(QString, way);
+        Fixture f;
+        DataControl *c = f.editor->control;
+        QVERIFY(c->moveTo(1)); // Class 2
+        f.editor->name->end(false);
+        QTest::keyClicks(f.editor->name, " edited");
+        f.editor->speed->clear();
+        f.editor->flag->setChecked(false);
+        c->setValue("w2", 7);
+        const QMap<QString, bool (DataControl::*)()> moves{{"next", &DataControl::moveNext},
+                                                           {"previous", &DataControl::movePrevious},
+                                                           {"first", &DataControl::moveFirst},
+                                                           {"last", &DataControl::moveLast},
+                                                           {"refresh", &DataControl::refresh}};
+        if (moves.contains(way)) {
+            QVERIFY((c->*moves.value(way))());
+        } else if (way == QLatin1String("close")) {
+            QVERIFY(f.editor->close());
+        } else if (way == QLatin1String("key")) {
+            f.editor->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(f.editor.get()));
+            QTest::keyClick(f.editor->name, Qt::Key_PageDown);
+            QCOMPARE(c->currentIndex(), 2);
+        } else {
+            QTest::mouseClick(child<QWidget>(c, "next"), Qt::LeftButton);
+            QCOMPARE(c->currentIndex(), 2);
+        }
+        // Empty text stores NULL; a box stores 0 or 1, never NULL.
+        QCOMPARE(f.stored(2), "Class 2 edited|null|0|7");
+        QCOMPARE(f.peek.writes(), 1);
+    }
 
-// Rows that come back get new keys; the steps after them must follow.
-void tst_DataControl::undoWalksTheHistoryBothWays()
-{
-    Fixture f;
-    DataControl *c = f.editor->control;
-    const auto names = [&] {
-        QStringList found;
+    void refusedWriteKeepsUserOnRow_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("message");
+        const QString range = "is out of range; it must lie between -32768 and 32767.";
+        QTest::newRow("letters") << QString("fast") << "Max Speed: 'fast' is not a whole number.";
+        QTest::newRow("fraction") << QString("2.5") << "Max Speed: '2.5' is not a whole number.";
+        QTest::newRow("too big") << QString("32768") << "Max Speed: 32768 " + range;
+        QTest::newRow("too small") << QString("-32769") << "Max Speed: -32769 " + range;
+        QTest::newRow("beyond any number")
+            << QString("1e999") << "Max Speed: 1e999 is out of range.";
+    }
+
+    void refusedWriteKeepsUserOnRow()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, message);
+        Fixture f;
+        DataControl *c = f.editor->control;
+        f.editor->name->setText("renamed");
+        f.editor->speed->setText(typed);
+        QVERIFY(!c->moveNext());
+        QVERIFY(!f.editor->close());
+        QCOMPARE(f.prompter.messages(), QStringList({message, message}));
+        QCOMPARE(c->currentIndex(), 0);
+        QCOMPARE(f.editor->speed->text(), typed); // the edit is still there to mend
+        QCOMPARE(f.peek.writes(), 0);
+
+        f.editor->speed->setText(" -32768 ");
+        QVERIFY(c->moveNext());
+        QCOMPARE(f.stored(1), "renamed|-32768|0|1");
+    }
+
+    void refusedNewRowStaysPending()
+    {
+        Fixture f;
+        f.peek.refuseInserts("classdef", "disk full");
+        DataControl *c = f.editor->control;
+        QVERIFY(c->addNew());
+        f.editor->name->setText("typed");
+        QVERIFY(!c->moveFirst());
+        QVERIFY(f.prompter.lastMessage().contains("disk full"));
+        QVERIFY(c->isAddingNew());
+        QCOMPARE(f.editor->name->text(), "typed");
+        QVERIFY(!f.editor->close());
+    }
+
+    void rowChangedElsewhereShowsWhenShownAgain()
+    {
+        Fixture f;
+        DataControl *c = f.editor->control;
+        f.peek.exec("UPDATE classdef SET class_name = 'theirs' WHERE class_num = 1");
+        f.peek.exec("DELETE FROM classdef WHERE class_num = 2");
+        // Nothing was edited: moving away asks nothing, coming back shows theirs.
+        QVERIFY(c->moveNext());
+        QCOMPARE(f.editor->name->text(), "Class 3"); // the deleted row is passed over
+        QCOMPARE(c->recordCount(), 2);
+        QVERIFY(c->moveFirst());
+        QCOMPARE(f.editor->name->text(), "theirs");
+        QCOMPARE(f.prompter.calls().size(), 0);
+        QCOMPARE(f.peek.writes(), 2);
+    }
+
+    // Class 1 is edited here (name, and the slot as a window sets it) while
+    // another client changes it, through a second connection or a second window.
+    void conflictIsShownAndNothingLost_data()
+    {
+        QTest::addColumn<QString>("by");
+        QTest::addColumn<int>("choice");
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("shown"); // name and speed in the fields afterwards
+
+        for (const char *by : {"connection", "window"}) {
+            const auto row = [by](const char *name, int choice, const char *stored,
+                                  const char *shown) {
+                QTest::addRow("%s, %s", by, name)
+                    << QString::fromLatin1(by) << choice << stored << shown;
+            };
+            // Keep mine: stored over theirs; their other changes stay.
+            row("keep mine", 0, "mine|150|1|9", "");
+            row("show stored", 1, "theirs|150|1|1", "theirs 150");
+            row("cancel", 2, "theirs|150|1|1", "mine 100");
+            row("box closed", -1, "theirs|150|1|1", "mine 100");
+        }
+    }
+
+    void conflictIsShownAndNothingLost()
+    {
+        QFETCH(QString, by);
+        QFETCH(int, choice);
+        QFETCH(QString, stored);
+        QFETCH(QString, shown);
+        Fixture f;
+        DataControl *c = f.editor->control;
+        f.editor->name->setText("mine");
+        c->setValue("w2", 9);
+
+        Database second;
+        ScriptedPrompter secondPrompter;
+        std::unique_ptr<Editor> other;
+        if (by == QLatin1String("connection")) {
+            f.peek.exec("UPDATE classdef SET class_name = 'theirs', max_speed = 150, s31 = 1 "
+                        "WHERE class_num = 1");
+        } else {
+            QVERIFY(second.open(f.dir.dataPath()));
+            other = std::make_unique<Editor>(second, secondPrompter, "it's");
+            other->name->setText("theirs");
+            other->speed->setText("150");
+            other->flag->setChecked(true);
+            QVERIFY(other->control->moveNext());
+        }
+
+        f.prompter.answerChoice(choice);
+        QCOMPARE(c->moveNext(), choice == 0);
+        QCOMPARE(f.stored(1), stored);
+        QCOMPARE(f.prompter.calls().size(), 1);
+        const ScriptedPrompter::Call &call = f.prompter.calls().first();
+        QCOMPARE(call.choices, QStringList({"Keep My Changes", "Show Stored Values", "Cancel"}));
+        QCOMPARE(call.text, "Your changes to this record were not stored: another user or program "
+                            "changed the record since it was shown.\n\n"
+                            "Changed meanwhile:\n"
+                            "Class Name: \"Class 1\" -> \"theirs\"\n"
+                            "Max Speed: 100 -> 150\n"
+                            "s31: not ticked -> ticked\n\n"
+                            "Your changes:\n"
+                            "Class Name: \"mine\"\n"
+                            "Weapon 2: 9\n\n"
+                            "Keep your changes (stored over the new values), or show the stored "
+                            "values (your changes are dropped)?");
+        if (choice == 0) {
+            QCOMPARE(c->currentIndex(), 1);
+            QVERIFY(c->movePrevious()); // and nothing more to ask
+            QCOMPARE(f.editor->speed->text(), "150");
+        } else {
+            QCOMPARE(c->currentIndex(), 0);
+            QCOMPARE(f.editor->name->text() + ' ' + f.editor->speed->text(), shown);
+            // Shown as stored, the row moves on without a word; a kept edit
+            // asks again.
+            f.prompter.answerChoice(0);
+            QVERIFY(c->moveNext());
+            QCOMPARE(f.prompter.calls().size(), choice == 1 ? 1 : 2);
+            QCOMPARE(f.stored(1), choice == 1 ? stored : "mine|150|1|9");
+        }
+    }
+
+    void rowDeletedElsewhere_data()
+    {
+        QTest::addColumn<int>("choice");
+        QTest::addColumn<QStringList>("names"); // stored, by class number
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("store again") << 0 << QStringList{"mine", "Class 2", "Class 3"} << "mine";
+        QTest::newRow("drop") << 1 << QStringList{"Class 2", "Class 3"} << "Class 2";
+        QTest::newRow("cancel") << 2 << QStringList{"Class 2", "Class 3"} << "mine";
+    }
+
+    void rowDeletedElsewhere()
+    {
+        QFETCH(int, choice);
+        QFETCH(QStringList, names);
+        QFETCH(QString, shown);
+        Fixture f;
+        DataControl *c = f.editor->control;
+        f.peek.exec("DELETE FROM classdef WHERE class_num = 1");
+        f.editor->name->setText("mine");
+        f.prompter.answerChoice(choice);
+        QCOMPARE(c->moveTo(1), choice == 0);
+        QCOMPARE(f.prompter.calls().first().choices,
+                 QStringList({"Store As New Record", "Drop My Changes", "Cancel"}));
+        QVERIFY(f.prompter.calls().first().text.contains("deleted the record since it was shown"));
+        QStringList stored;
         for (const QVariantMap &row :
              f.peek.rows("SELECT class_name FROM classdef WHERE package_name = 'It''s' "
                          "ORDER BY class_num"))
-            found << row.value("class_name").toString();
-        return found.join(',');
-    };
-    const QString all = "SELECT * FROM classdef ORDER BY class_num, package_name";
-    const QList<QVariantMap> start = f.peek.rows(all);
-    QVERIFY(!c->canUndo() && !c->canRedo());
-
-    QVERIFY(c->moveTo(1));
-    f.editor->name->setText("two");
-    QVERIFY(c->moveTo(1)); // stays: nothing to store, no step
-    QVERIFY(c->moveNext());
-    QVERIFY(c->moveTo(1));
-    QVERIFY(c->deleteCurrent());
-    QVERIFY(c->insertRow({"package_name", "class_num", "class_name"}, {"It's", 9, "nine"}));
-    const QStringList walk{"Class 1,two,Class 3", "Class 1,Class 3", "Class 1,Class 3,nine"};
-    QCOMPARE(names(), walk.last());
-
-    for (int round = 0; round < 2; ++round) {
-        for (int i = 1; i >= 0; --i) {
-            QSignalSpy changed(c, &DataControl::rowChanged);
-            QVERIFY(c->undo());
-            QCOMPARE(names(), walk.at(i));
-            // Other views hear of the row; of both keys when it came back
-            // under a new one. (SQLite takes the next rowid: the first time a
-            // new one, then the one just freed; a server never gives a key twice.)
-            const bool newKey = !i && (!round || f.peek.onServer());
-            QCOMPARE(changed.size(), newKey ? 2 : 1);
-            if (!i)
-                QCOMPARE(changed.last().first().toLongLong(), c->currentKey());
-        }
-        QVERIFY(c->undo());
-        QCOMPARE(f.peek.rows(all), start);
-        QCOMPARE(f.editor->name->text(), "Class 2");
-        QVERIFY(!c->canUndo() && !c->undo());
-        for (const QString &expected : walk) {
-            QVERIFY(c->redo());
-            QCOMPARE(names(), expected);
-        }
-        QVERIFY(!c->canRedo() && !c->redo());
+            stored << row.value("class_name").toString();
+        QCOMPARE(stored, names);
+        if (choice == 0) // stored again with the columns shown, and the edit
+            QCOMPARE(f.peek
+                         .scalar("SELECT max_speed || '|' || s31 || '|' || w2 FROM classdef "
+                                 "WHERE class_name = 'mine'")
+                         .toString(),
+                     "100|0|1");
+        else
+            QCOMPARE(f.editor->name->text(), shown);
     }
-    // A new change after an undo leaves nothing to redo.
-    QVERIFY(c->undo());
-    QVERIFY(c->moveFirst());
-    f.editor->speed->setText("5");
-    QVERIFY(c->canUndo() && !c->canRedo()); // the pending edit counts
-    QVERIFY(c->moveNext());
-    QVERIFY(!c->redo());
-    QCOMPARE(names(), walk.at(1));
-    QCOMPARE(f.prompter.calls().size(), 0);
-}
+
+    // Rows that come back get new keys; the steps after them must follow.
+    void undoWalksTheHistoryBothWays()
+    {
+        Fixture f;
+        DataControl *c = f.editor->control;
+        const auto names = [&] {
+            QStringList found;
+            for (const QVariantMap &row :
+                 f.peek.rows("SELECT class_name FROM classdef WHERE package_name = 'It''s' "
+                             "ORDER BY class_num"))
+                found << row.value("class_name").toString();
+            return found.join(',');
+        };
+        const QString all = "SELECT * FROM classdef ORDER BY class_num, package_name";
+        const QList<QVariantMap> start = f.peek.rows(all);
+        QVERIFY(!c->canUndo() && !c->canRedo());
+
+        QVERIFY(c->moveTo(1));
+        f.editor->name->setText("two");
+        QVERIFY(c->moveTo(1)); // stays: nothing to store, no step
+        QVERIFY(c->moveNext());
+        QVERIFY(c->moveTo(1));
+        QVERIFY(c->deleteCurrent());
+        QVERIFY(c->insertRow({"package_name", "class_num", "class_name"}, {"It's", 9, "nine"}));
+        const QStringList walk{"Class 1,two,Class 3", "Class 1,Class 3", "Class 1,Class 3,nine"};
+        QCOMPARE(names(), walk.last());
+
+        for (int round = 0; round < 2; ++round) {
+            for (int i = 1; i >= 0; --i) {
+                QSignalSpy changed(c, &DataControl::rowChanged);
+                QVERIFY(c->undo());
+                QCOMPARE(names(), walk.at(i));
+                // Other views hear of the row; of both keys when it came back
+                // under a new one. (SQLite takes the next rowid: the first time a
+                // new one, then the one just freed; a server never gives a key twice.)
+                const bool newKey = !i && (!round || f.peek.onServer());
+                QCOMPARE(changed.size(), newKey ? 2 : 1);
+                if (!i)
+                    QCOMPARE(changed.last().first().toLongLong(), c->currentKey());
+            }
+            QVERIFY(c->undo());
+            QCOMPARE(f.peek.rows(all), start);
+            QCOMPARE(f.editor->name->text(), "Class 2");
+            QVERIFY(!c->canUndo() && !c->undo());
+            for (const QString &expected : walk) {
+                QVERIFY(c->redo());
+                QCOMPARE(names(), expected);
+            }
+            QVERIFY(!c->canRedo() && !c->redo());
+        }
+        // A new change after an undo leaves nothing to redo.
+        QVERIFY(c->undo());
+        QVERIFY(c->moveFirst());
+        f.editor->speed->setText("5");
+        QVERIFY(c->canUndo() && !c->canRedo()); // the pending edit counts
+        QVERIFY(c->moveNext());
+        QVERIFY(!c->redo());
+        QCOMPARE(names(), walk.at(1));
+        QCOMPARE(f.prompter.calls().size(), 0);
+    }
+};
 
 QTEST_MAIN(tst_DataControl)
 #include "tst_datacontrol.moc"
