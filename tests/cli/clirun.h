@@ -2,6 +2,7 @@
 
 #include "cli.h"
 
+#include <QDebug>
 #include <QStringList>
 #include <QTextStream>
 
@@ -24,6 +25,16 @@ inline CliRun runCli(const QString &location, const QStringList &args)
     run.code =
         cli::run(QStringList{server ? "--database" : "--data-dir", location} + args, out, err);
     return run;
+}
+
+// Whether a run exited with code and printed part (on stderr when it failed);
+// says what it printed when not.
+inline bool ranAs(const CliRun &run, int code, const QString &part = {})
+{
+    if (run.code == code && (code ? run.err : run.out).contains(part))
+        return true;
+    qWarning().noquote() << "exit status" << run.code << '\n' + run.out + run.err;
+    return false;
 }
 
 } // namespace tarn::test

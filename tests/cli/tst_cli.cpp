@@ -124,7 +124,8 @@ private slots:
              {"export", "Sample Config", "FILE"},
              {"diff", "sample config", "FILE"}},
             0, "");
-        row("diff, a folder", {{"diff", "Sample Config", "."}}, 3, "", ".: this is a folder, not a file");
+        row("diff, a folder", {{"diff", "Sample Config", "."}}, 3, "",
+            ".: this is a folder, not a file");
         row("diff, different", {{"new", "B"}, {"diff", "Sample Config", "B"}}, 1,
             "only in A: Scout\nonly in A: Soldier\n", "", two);
         row("diff, no such configuration, escaped", {{"diff", "Sample Config", "No\x1b[2J"}}, 3, "",
@@ -226,20 +227,18 @@ private slots:
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("output"); // a part of stdout and stderr
         QTest::addColumn<bool>("created");   // both data files are there after
+        auto row = [](const char *name, const char *folder, const QStringList &args, int code,
+                      const QString &output, bool created = false) {
+            QTest::newRow(name) << folder << args << code << output << created;
+        };
         // The folder is not made, nor the files.
-        QTest::newRow("none: says to run init")
-            << "a/b" << QStringList{"list"} << 1 << "Run 'tarn-cli --data-dir DIR init'" << false;
-        QTest::newRow("none: the command to run quotes the folder")
-            << "a/my $x" << QStringList{"list"} << 1 << "Run 'tarn-cli --data-dir \"DIR\" init'"
-            << false;
-        QTest::newRow("init makes the folder") << "a/50%1 b" << QStringList{"init"} << 0
-                                               << "Created DIR/tarn_dat.mdb and DIR/tarn_ref.mdb\n"
-                                               << true;
-        QTest::newRow("help names the folder in use")
-            << "a" << QStringList{"--help"} << 0 << "Data folder in use: DIR\n"
-            << false;
-        QTest::newRow("version") << "" << QStringList{"--version"} << 0
-                                 << QStringLiteral("tarn-cli (tarn) %1\n").arg(kVersion) << false;
+        row("none: says to run init", "a/b", {"list"}, 1, "Run 'tarn-cli --data-dir DIR init'");
+        row("none: the command to run quotes the folder", "a/my $x", {"list"}, 1,
+            "Run 'tarn-cli --data-dir \"DIR\" init'");
+        row("init makes the folder", "a/50%1 b", {"init"}, 0,
+            "Created DIR/tarn_dat.mdb and DIR/tarn_ref.mdb\n", true);
+        row("help names the folder in use", "a", {"--help"}, 0, "Data folder in use: DIR\n");
+        row("version", "", {"--version"}, 0, QStringLiteral("tarn-cli (tarn) %1\n").arg(kVersion));
     }
 
     void dataFolder()

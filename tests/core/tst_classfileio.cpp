@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include <sys/stat.h>
+#include <utility>
 
 using namespace tarn;
 using namespace tarn::test;
@@ -76,6 +77,12 @@ struct Fixture {
     DataDir dir{false};
     AppState *state = nullptr;
 };
+
+QString notExported(const QString &path, const QString &cause)
+{
+    return QStringLiteral("Could not export the configuration 'Test Config' to %1.\n%2")
+        .arg(path, cause);
+}
 
 // What stands at a path, without opening it (a FIFO would block): its kind,
 // and the bytes of a regular file or the target of a link.
@@ -156,15 +163,12 @@ private slots:
         const Status exported = exportClassFile(*f.state, config, path, protect);
         QVERIFY2(exported, qPrintable(exported.message()));
         // Line ends (codes below 31) are never scrambled, so the whole file scrambles as one line.
-        if (classes < 2) {
-            const QByteArray body = (classes ? kExample : kExample.left(20)).mid(20);
-            QCOMPARE(
-                readFile(path),
-                (header.isEmpty() ? QByteArray::fromStdString(classfile::ProtectLine(
-                                        kExample.left(20).toStdString(), protect))
-                                  : header) +
-                    QByteArray::fromStdString(classfile::ProtectLine(body.toStdString(), protect)));
-        }
+        auto line = [protect](const QByteArray &bytes) {
+            return QByteArray::fromStdString(classfile::ProtectLine(bytes.toStdString(), protect));
+        };
+        if (classes < 2)
+            QCOMPARE(readFile(path), (header.isEmpty() ? line(kExample.left(20)) : header) +
+                                         line(classes ? kExample.mid(20) : ""));
         const Status status = importClassFile(*f.state, "Back", path);
         QVERIFY2(status, qPrintable(status.message()));
         Peek peek(f.dir.dataPath());
@@ -291,29 +295,25 @@ private slots:
             f.state->setModId(value.toString());
         } else {
             // A server's columns are typed: it rounds a fraction and refuses what
-            // lies beyond 16 bits itself.
+            // lies beyond 16 bits itself; nor does it hold the id 2.5 in box 3.
             bool whole = false;
             const int number = value.toInt(&whole);
-            if (onTestServer() && !value.isNull() && value.typeId() != QMetaType::QString &&
-                (!whole || value.toDouble() != number || number != qint16(number)))
+            if (onTestServer() &&
+                (column == "i3" ||
+                 (!value.isNull() && value.typeId() != QMetaType::QString &&
+                  (!whole || value.toDouble() != number || number != qint16(number)))))
                 QSKIP("a value a server's typed column cannot hold");
             second[column] = value;
         }
-        if (column == "i3" && onTestServer()) // box 3 shows a row whose id is not whole
-            QSKIP("a value a server's typed column cannot hold");
         if (column == "i3")
             insertRefs(Peek(f.dir.refPath()), "item", {2.5});
         insertClass(data, second);
         const QString path = f.dir.file("earlier.class");
         writeFile(path, "earlier export\r\n");
-        auto cancelHalfway = [](qint64 done, qint64 total) {
-            return done < total / 2;
-        };
         const Status status =
-            exportClassFile(*f.state, "Test Config", path, protect, cancelHalfway);
-        QCOMPARE(status.message(),
-                 QStringLiteral("Could not export the configuration 'Test Config' to %1.\n%2")
-                     .arg(path, cause));
+            exportClassFile(*f.state, "Test Config", path, protect,
+                            [](qint64 done, qint64 total) { return done < total / 2; });
+        QCOMPARE(status.message(), notExported(path, cause));
         QCOMPARE(readFile(path), QByteArray("earlier export\r\n"));
         QCOMPARE(QDir(f.dir.path()).entryList(QDir::Files).filter(".class"),
                  QStringList{"earlier.class"});
@@ -430,8 +430,7 @@ private slots:
             return;
         }
         QCOMPARE(status.message(),
-                 QStringLiteral("Could not export the configuration 'Test Config' to %1.\n%2")
-                     .arg(path, cause.contains(':') ? dir.filePath(cause) : cause));
+                 notExported(path, cause.contains(':') ? dir.filePath(cause) : cause));
         QCOMPARE(entryAt(path), before);
         QCOMPARE(dir.entryList(QDir::AllEntries | QDir::System | QDir::Hidden), entries);
     }
@@ -441,18 +440,14 @@ private slots:
         // Another program deletes the configuration once the export has begun: the
         // file holds the configuration as it was when the export began.
         Fixture f;
-        if (!onTestServer())
-            Peek(f.dir.dataPath())
-                .exec("PRAGMA journal_mode = WAL"); // so that the deletion gets through
+        if (!onTestServer()) // so that the deletion gets through
+            Peek(f.dir.dataPath()).exec("PRAGMA journal_mode = WAL");
         const QString path = f.dir.file("out.class");
         bool deleted = false;
         auto deleteOnce = [&](qint64, qint64) {
-            if (!deleted) {
-                Peek other(f.dir.dataPath());
-                other.exec("DELETE FROM classdef");
-                other.exec("DELETE FROM package");
-                deleted = true;
-            }
+            if (!std::exchange(deleted, true))
+                for (const char *table : {"classdef", "package"})
+                    Peek(f.dir.dataPath()).exec(QStringLiteral("DELETE FROM %1").arg(table));
             return true;
         };
         const Status status = exportClassFile(*f.state, "Test Config", path, false, deleteOnce);
@@ -460,11 +455,8 @@ private slots:
         QVERIFY(deleted);
         QCOMPARE(readFile(path), kExample);
         // Once gone, the configuration is refused by name.
-        QCOMPARE(
-            exportClassFile(*f.state, "Test Config", path, false).message(),
-            QStringLiteral("Could not export the configuration 'Test Config' to %1.\nThere is no "
-                           "configuration named 'Test Config'.")
-                .arg(path));
+        QCOMPARE(exportClassFile(*f.state, "Test Config", path, false).message(),
+                 notExported(path, "There is no configuration named 'Test Config'."));
     }
 };
 

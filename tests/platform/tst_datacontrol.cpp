@@ -67,6 +67,12 @@ struct Fixture {
                     {number})
             .toString();
     }
+    // The stored names of the classes, by number.
+    QString names() const
+    {
+        return peek.joined(
+            "SELECT class_name FROM classdef WHERE package_name = 'It''s' ORDER BY class_num");
+    }
     DataDir dir;
     Peek peek{dir.dataPath()};
     ScriptedPrompter prompter;
@@ -294,17 +300,17 @@ private slots:
     void rowDeletedElsewhere_data()
     {
         QTest::addColumn<int>("choice");
-        QTest::addColumn<QStringList>("names"); // stored, by class number
+        QTest::addColumn<QString>("names"); // stored, by class number
         QTest::addColumn<QString>("shown");
-        QTest::newRow("store again") << 0 << QStringList{"mine", "Class 2", "Class 3"} << "mine";
-        QTest::newRow("drop") << 1 << QStringList{"Class 2", "Class 3"} << "Class 2";
-        QTest::newRow("cancel") << 2 << QStringList{"Class 2", "Class 3"} << "mine";
+        QTest::newRow("store again") << 0 << QString("mine,Class 2,Class 3") << "mine";
+        QTest::newRow("drop") << 1 << QString("Class 2,Class 3") << "Class 2";
+        QTest::newRow("cancel") << 2 << QString("Class 2,Class 3") << "mine";
     }
 
     void rowDeletedElsewhere()
     {
         QFETCH(int, choice);
-        QFETCH(QStringList, names);
+        QFETCH(QString, names);
         QFETCH(QString, shown);
         Fixture f;
         DataControl *c = f.editor->control;
@@ -315,12 +321,7 @@ private slots:
         QCOMPARE(f.prompter.calls().first().choices,
                  QStringList({"Store As New Record", "Drop My Changes", "Cancel"}));
         QVERIFY(f.prompter.calls().first().text.contains("deleted the record since it was shown"));
-        QStringList stored;
-        for (const QVariantMap &row :
-             f.peek.rows("SELECT class_name FROM classdef WHERE package_name = 'It''s' "
-                         "ORDER BY class_num"))
-            stored << row.value("class_name").toString();
-        QCOMPARE(stored, names);
+        QCOMPARE(f.names(), names);
         if (choice == 0) // stored again with the columns shown, and the edit
             QCOMPARE(f.peek
                          .scalar("SELECT max_speed || '|' || s31 || '|' || w2 FROM classdef "
@@ -336,14 +337,6 @@ private slots:
     {
         Fixture f;
         DataControl *c = f.editor->control;
-        const auto names = [&] {
-            QStringList found;
-            for (const QVariantMap &row :
-                 f.peek.rows("SELECT class_name FROM classdef WHERE package_name = 'It''s' "
-                             "ORDER BY class_num"))
-                found << row.value("class_name").toString();
-            return found.join(',');
-        };
         const QString all = "SELECT * FROM classdef ORDER BY class_num, package_name";
         const QList<QVariantMap> start = f.peek.rows(all);
         QVERIFY(!c->canUndo() && !c->canRedo());
@@ -356,13 +349,13 @@ private slots:
         QVERIFY(c->deleteCurrent());
         QVERIFY(c->insertRow({"package_name", "class_num", "class_name"}, {"It's", 9, "nine"}));
         const QStringList walk{"Class 1,two,Class 3", "Class 1,Class 3", "Class 1,Class 3,nine"};
-        QCOMPARE(names(), walk.last());
+        QCOMPARE(f.names(), walk.last());
 
         for (int round = 0; round < 2; ++round) {
             for (int i = 1; i >= 0; --i) {
                 QSignalSpy changed(c, &DataControl::rowChanged);
                 QVERIFY(c->undo());
-                QCOMPARE(names(), walk.at(i));
+                QCOMPARE(f.names(), walk.at(i));
                 // Other views hear of the row; of both keys when it came back
                 // under a new one. (SQLite takes the next rowid: the first time a
                 // new one, then the one just freed; a server never gives a key twice.)
@@ -377,7 +370,7 @@ private slots:
             QVERIFY(!c->canUndo() && !c->undo());
             for (const QString &expected : walk) {
                 QVERIFY(c->redo());
-                QCOMPARE(names(), expected);
+                QCOMPARE(f.names(), expected);
             }
             QVERIFY(!c->canRedo() && !c->redo());
         }
@@ -388,7 +381,7 @@ private slots:
         QVERIFY(c->canUndo() && !c->canRedo()); // the pending edit counts
         QVERIFY(c->moveNext());
         QVERIFY(!c->redo());
-        QCOMPARE(names(), walk.at(1));
+        QCOMPARE(f.names(), walk.at(1));
         QCOMPARE(f.prompter.calls().size(), 0);
     }
 };

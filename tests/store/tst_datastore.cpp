@@ -225,9 +225,10 @@ private slots:
             };
             const Status status = import ? data.createPackage("Copy", "Could not import.", offer)
                                          : data.copyPackage("Sample Config", "Copy");
-            QCOMPARE(status.message(), (import ? "Could not import.\n"
-                                               : status.message().section('\n', 0, 0) + '\n') +
-                                           dir.dataPath() + ": disk trouble");
+            QCOMPARE(status.message(),
+                     (import ? "Could not import."
+                             : "Could not copy the configuration 'Sample Config' to 'Copy'.") +
+                         ('\n' + dir.dataPath() + ": disk trouble"));
             QCOMPARE(peek.count("package"), 1);
             QCOMPARE(peek.count("classdef"), 2);
         }
