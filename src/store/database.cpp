@@ -25,6 +25,10 @@ QString nextConnectionName()
     return QStringLiteral("tarn-%1").arg(counter.fetchAndAddRelaxed(1));
 }
 
+const QString kLostConnection =
+    QStringLiteral("\nThe connection to the server was lost; nothing of this command was stored. "
+                   "The next command connects again.");
+
 constexpr int kSqliteReadOnly = 8; // SQLITE_READONLY, any extended code
 
 int busyTimeoutMs()
@@ -236,7 +240,7 @@ Result<qint64> Database::insert(const QString &sql, const QVariantList &values,
 
 Status Database::reconnectIfBroken() const
 {
-    if (!onServer() || !mDb.isValid())
+    if (!onServer() || (!mBroken && !mDb.isValid()))
         return Status::success();
     PGconn *conn = serverHandle(mDb);
     if (!mBroken && conn && PQstatus(conn) == CONNECTION_OK)
@@ -256,8 +260,12 @@ Status Database::reconnectIfBroken() const
     mReconnecting = true;
     const Status reopened = self->openServer(location);
     mReconnecting = false;
-    if (!reopened)
-        return reopened;
+    if (!reopened) {
+        // Still broken: the command after this one tries again, instead of
+        // finding the connection closed for good.
+        mBroken = true;
+        return Status::failure(reopened.message() + kLostConnection);
+    }
     self->mWriteLock = lock;
     mBroken = false;
     return Status::success();
@@ -341,8 +349,7 @@ Status Database::failure(const QString &what, const QSqlError &error) const
         cause = QStringLiteral("%1: %2").arg(mPath, serverText(causeOf(error)));
         noteBrokenConnection(error);
         if (mBroken)
-            cause += QStringLiteral("\nThe connection to the server was lost; nothing of this "
-                                    "command was stored. The next command connects again.");
+            cause += kLostConnection;
         return Status::failure(what.isEmpty() ? cause : what + QLatin1Char('\n') + cause);
     }
     // SQLite writes its journal beside the file: a writable file in a folder

@@ -1,18 +1,20 @@
+#include "core/startup.h"
 #include "platform/datacontrol.h"
 #include "scriptedprompter.h"
 #include "store/schema.h"
 #include "testsupport.h"
 #include "ui/classes/frmclasses.h"
 #include "ui/config/frmconfig.h"
+#include "ui/reference/refeditors.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
-#include <QTest>
-
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <csignal>
 
@@ -22,20 +24,21 @@
 using namespace tarn;
 using namespace tarn::test;
 
-// Failures from outside: a directory that cannot be written, a full disk and
-// a data file locked by another process. Each must be reported with the file
-// and the cause, and lose nothing.
+// Failures from outside: a directory that cannot be written, a full disk, the
+// data locked by another process, a server that stops. Each must be reported
+// with the file and the cause, and lose nothing.
 class tst_Faults : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
+    void initTestCase() { qputenv("TARN_BUSY_TIMEOUT_MS", "100"); }
     void notWritten_data();
     void notWritten();
     void lockedDataFile_data();
     void lockedDataFile();
-    void lockedDuringClassEditorWriteBack();
+    void editorWriteBackRefused_data();
+    void editorWriteBackRefused();
     void importFromPipe_data();
     void importFromPipe();
 };
@@ -43,15 +46,42 @@ private slots:
 namespace
 {
 
-// A second connection holding a database file's exclusive lock, as another
-// instance of the program would.
+// A second connection holding the data's write lock, as another instance of
+// the program would: a file's exclusive lock, or a server's advisory lock of
+// the data tables (key 1) or of the reference tables (key 2).
 struct LockHolder : Peek {
-    explicit LockHolder(const QString &path) : Peek(path) { exec("BEGIN EXCLUSIVE"); }
+    LockHolder(const QString &path, int key) : Peek(path)
+    {
+        exec(onServer() ? QStringLiteral("SELECT pg_advisory_lock(7305, %1)").arg(key)
+                        : QStringLiteral("BEGIN EXCLUSIVE"));
+    }
+};
+
+// A server of the test's own, since it is stopped midway; removed at the end.
+class OwnServer
+{
+public:
+    bool run(const char *what)
+    {
+        QProcess script;
+        script.start(TARN_PGSERVER, {what, mState.path()});
+        return script.waitForFinished(120000) && script.exitCode() == 0;
+    }
+    QString url() const { return QString::fromUtf8(readFile(mState.filePath("url"))).trimmed(); }
+    ~OwnServer() { run("stop"); }
+
+private:
+    QTemporaryDir mState;
 };
 
 // One class of a class file, after its two header lines.
 const QByteArray kBlock = "\r\n[Scout]\r\nmale grunt blue 3\r\n1 2 5 0 0 0 0 0 0 0\r\n1 0 0\r\n"
                           "50 340 90  5  3\r\n100 25 10 2 50 5\r\n";
+
+QStringList cliData(const DataDir &dir)
+{
+    return {dir.server() ? "--database" : "--data-dir", dir.location()};
+}
 
 // Wrappers that run tarn-cli under a restriction.
 const QStringList kAsNobody{"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"};
@@ -64,11 +94,6 @@ QStringList fileSizeLimit(int bytes)
 
 } // namespace
 
-void tst_Faults::initTestCase()
-{
-    qputenv("TARN_BUSY_TIMEOUT_MS", "100");
-}
-
 void tst_Faults::notWritten_data()
 {
     QTest::addColumn<QStringList>("wrapper"); // runs tarn-cli under a restriction
@@ -78,22 +103,22 @@ void tst_Faults::notWritten_data()
     const QStringList modId{"mod-id", "new value"}, exportTo{"export", "Sample Config", "%1"};
     const QString notSaved = "The Mod ID was not saved.\n%1",
                   notExported = "Could not export the configuration 'Sample Config' to %1.\n%1: ";
-    QTest::newRow("Mod ID, directory not writable")
-        << kAsNobody << modId << 0 << QStringList{notSaved, "Permission denied"};
-    QTest::newRow("Mod ID, disk full")
-        << fileSizeLimit(2) << modId << 0 << QStringList{notSaved, "File too large"};
-    QTest::newRow("export, directory not writable")
-        << kAsNobody << exportTo << 0 << QStringList{notExported, "Permission denied"};
+    const auto row = [](const char *name, const QStringList &wrapper, const QStringList &args,
+                        int doublings, const QStringList &says) {
+        QTest::newRow(name) << wrapper << args << doublings << says;
+    };
+    row("Mod ID, directory not writable", kAsNobody, modId, 0, {notSaved, "Permission denied"});
+    row("Mod ID, disk full", fileSizeLimit(2), modId, 0, {notSaved, "File too large"});
+    row("export, directory not writable", kAsNobody, exportTo, 0,
+        {notExported, "Permission denied"});
     // The whole file fits the write buffer: the failure shows only when it is flushed.
-    QTest::newRow("export, disk full at the end")
-        << fileSizeLimit(64) << exportTo << 0 << QStringList{notExported, "File too large"};
-    QTest::newRow("new, directory not writable")
-        << kAsNobody << QStringList{"new", "X"} << 0
-        << QStringList{
-               "Could not add the configuration 'X'.\n%D/tarn_dat.mdb: the folder %D must be "
-               "writable, since SQLite keeps the file's journal there"};
-    QTest::newRow("export, disk full midway")
-        << fileSizeLimit(4096) << exportTo << 12 << QStringList{notExported, "File too large"};
+    row("export, disk full at the end", fileSizeLimit(64), exportTo, 0,
+        {notExported, "File too large"});
+    row("export, disk full midway", fileSizeLimit(4096), exportTo, 12,
+        {notExported, "File too large"});
+    row("new, directory not writable", kAsNobody, {"new", "X"}, 0,
+        {"Could not add the configuration 'X'.\n%D/tarn_dat.mdb: the folder %D must be "
+         "writable, since SQLite keeps the file's journal there"});
 }
 
 void tst_Faults::notWritten()
@@ -104,6 +129,8 @@ void tst_Faults::notWritten()
     QFETCH(QStringList, says);
     if (wrapper.first() == "setpriv" && getuid() != 0)
         QSKIP("only root can run a command as another user");
+    if (onTestServer() && args.first() != "export")
+        QSKIP("a server keeps the Mod ID and the journal itself, not in the folder");
     DataDir dir;
     for (int i = 0; i < doublings; ++i)
         Peek(dir.dataPath())
@@ -113,13 +140,13 @@ void tst_Faults::notWritten()
     writeFile(file, "\"old\"\r\n");
     // Only the owner (root) may add files; the files themselves may be written by anyone.
     chmod(QFile::encodeName(dir.path()).constData(), 0755);
-    for (const QString &path : {dir.dataPath(), dir.refPath()})
+    for (const QString &path : {dir.file("tarn_dat.mdb"), dir.file("tarn_ref.mdb")})
         chmod(QFile::encodeName(path).constData(), 0666);
     chmod(QFile::encodeName(file).constData(), 0646);
     const QStringList files = QDir(dir.path()).entryList(QDir::Files);
 
     QProcess cli;
-    cli.start(wrapper.first(), wrapper.mid(1) + QStringList{TARN_CLI, "--data-dir", dir.path()} +
+    cli.start(wrapper.first(), wrapper.mid(1) + QStringList{TARN_CLI} + cliData(dir) +
                                    args.replaceInStrings("%1", file));
     QVERIFY(cli.waitForFinished(60000));
     QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
@@ -153,39 +180,96 @@ void tst_Faults::lockedDataFile()
     writeFile(classFile, "V3 1\r\nC\r\n" + kBlock);
     prompter.answerFile(classFile);
     {
-        LockHolder lock(dir.dataPath());
+        LockHolder lock(dir.dataPath(), 1);
         window.findChild<QPushButton *>(command)->click();
     }
     const QString message = prompter.lastMessage();
-    QVERIFY2(message.contains(dir.dataPath()) && message.contains("locked"), qPrintable(message));
+    QVERIFY2(message.contains(dir.dataPath()) && message.contains("lock"), qPrintable(message));
     QCOMPARE(prompter.busyDepth(), 0);
     Peek peek(dir.dataPath());
     QCOMPARE(peek.count("package"), 1);
     QCOMPARE(peek.count("classdef"), 2);
 }
 
-void tst_Faults::lockedDuringClassEditorWriteBack()
+void tst_Faults::editorWriteBackRefused_data()
 {
-    DataDir dir;
-    AppState &state = dir.start();
+    QTest::addColumn<bool>("classes"); // the class editor, else the weapon editor
+    QTest::addColumn<bool>("restart"); // the server stops; else another writer holds the lock
+    for (const bool restart : {false, true})
+        for (const bool classes : {true, false})
+            QTest::addRow("%s, %s", classes ? "class editor" : "weapon editor",
+                          restart ? "server restarted" : "locked")
+                << classes << restart;
+}
+
+// The edit stays in the field while the write-back is refused, and is stored,
+// alone, by the first move after the fault has gone.
+void tst_Faults::editorWriteBackRefused()
+{
+    QFETCH(bool, classes);
+    QFETCH(bool, restart);
+    if (restart && !onTestServer())
+        QSKIP("needs the test server");
+    std::optional<DataDir> dir;
+    OwnServer server;
+    QString location;
+    if (restart) {
+        QVERIFY(server.run("start"));
+        Peek(server.url()).exec("CREATE DATABASE team");
+        location = QString(server.url()).replace("/postgres", "/team");
+        QVERIFY(createDataFiles(AppState(location), true));
+    } else {
+        location = dir.emplace().location();
+    }
+    AppState state(location);
+    QVERIFY(startUp(state).status);
     state.setCurrentPackage("Sample Config");
     ScriptedPrompter prompter;
-    frmClasses editor(state, prompter);
-    editor.show();
-    auto *name = editor.findChild<QLineEdit *>("fldClassName");
-    name->setText("Kept through the lock");
+    const std::unique_ptr<RecordDialog> editor =
+        classes ? std::make_unique<frmClasses>(state, prompter)
+                : makeRefEditor(schema::RefKind::Weapon, state, prompter);
+    editor->show();
+    auto *control = editor->findChild<DataControl *>();
+    auto *field = child<QLineEdit>(editor.get(), classes ? "fldClassName" : "Text2");
+    const QString table = classes ? "classdef" : "weapon",
+                  column = classes ? "class_name" : "w_name";
+    const auto rows = [&] {
+        return Peek(classes ? state.dataPath() : state.refPath())
+            .rows("SELECT * FROM " + table + " ORDER BY rowid");
+    };
+    QList<QVariantMap> before = rows();
+    field->setText("Kept through the fault");
     {
-        LockHolder lock(dir.dataPath());
-        QVERIFY(!editor.navigator()->moveNext());
-        QVERIFY(!editor.close());
-        QVERIFY(prompter.lastMessage().contains("locked"));
-        QCOMPARE(name->text(), "Kept through the lock");
+        std::unique_ptr<LockHolder> lock;
+        if (restart) // stopped the quick way, as a crash or an administrator's restart would
+            QVERIFY(server.run("halt"));
+        else
+            lock = std::make_unique<LockHolder>(classes ? state.dataPath() : state.refPath(),
+                                                classes ? 1 : 2);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!control->moveNext());
+        QVERIFY(!editor->close());
+        QCOMPARE(prompter.messages().size(), 2);
+        for (const QString &refused : prompter.messages())
+            QVERIFY2(refused.contains(restart ? "connection to the server was lost" : "lock"),
+                     qPrintable(refused));
+        QVERIFY(clock.elapsed() < 10000);
+        QCOMPARE(control->currentIndex(), 0);
+        QCOMPARE(field->text(), "Kept through the fault");
+        QVERIFY(!restart || server.run("resume"));
     }
-    QVERIFY(editor.navigator()->moveNext());
-    QCOMPARE(Peek(dir.dataPath())
-                 .scalar("SELECT class_name FROM classdef WHERE class_num = 1")
-                 .toString(),
-             "Kept through the lock");
+    QVERIFY2(control->moveNext(), qPrintable(prompter.lastMessage()));
+    const QList<QVariantMap> after = rows();
+    QCOMPARE(after.size(), before.size());
+    int changed = 0;
+    for (qsizetype i = 0; i < after.size(); ++i)
+        if (after[i] != before[i]) {
+            ++changed;
+            before[i][column] = "Kept through the fault";
+            QCOMPARE(after[i], before[i]);
+        }
+    QCOMPARE(changed, 1);
 }
 
 void tst_Faults::importFromPipe_data()
@@ -207,7 +291,7 @@ void tst_Faults::importFromPipe()
     env.insert("TMPDIR", tmp.path());
     QProcess cli;
     cli.setProcessEnvironment(env);
-    cli.start(TARN_CLI, {"--data-dir", dir.path(), "import", "Piped", fifo});
+    cli.start(TARN_CLI, cliData(dir) + QStringList{"import", "Piped", fifo});
     QVERIFY(cli.waitForStarted());
     QTest::qWait(200); // tarn-cli now waits for a writer to open the pipe
     AppState &state = dir.start();
