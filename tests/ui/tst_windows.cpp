@@ -24,10 +24,8 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
-#include <QScreen>
 #include <QStandardPaths>
 #include <QTest>
 #include <QTextDocument>
@@ -48,22 +46,26 @@ struct Seen {
     QStringList rich;   // label texts Qt may render as markup
 };
 
-// The title the window manager reads from an X window.
-QString netWmName(const QString &windowId)
+QString output(const QString &program, const QStringList &args)
 {
-    QProcess xprop;
-    xprop.start(QStringLiteral("xprop"),
-                {QStringLiteral("-id"), windowId, QStringLiteral("_NET_WM_NAME")});
-    xprop.waitForFinished();
-    // _NET_WM_NAME(UTF8_STRING) = "Title"
-    const QString out = QString::fromUtf8(xprop.readAllStandardOutput()).trimmed();
-    const qsizetype quote = out.indexOf(QLatin1Char('"'));
-    return quote < 0 ? out : out.mid(quote + 1).chopped(1);
+    QProcess process;
+    process.start(program, args);
+    process.waitForFinished();
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
 
 bool onX11()
 {
     return QGuiApplication::platformName() == QLatin1String("xcb");
+}
+
+// The title the window manager reads from an X window.
+QString netWmName(const QString &windowId)
+{
+    // _NET_WM_NAME(UTF8_STRING) = "Title"
+    const QString out = output("xprop", {"-id", windowId, "_NET_WM_NAME"});
+    const qsizetype quote = out.indexOf('"');
+    return quote < 0 ? out : out.mid(quote + 1).chopped(1);
 }
 
 // The title of a shown window as the window manager reads it (xcb), else windowTitle().
@@ -75,12 +77,9 @@ QString platformTitle(QWidget *window)
 // The X window of the program's main window (its class is "tarn"), or nothing yet.
 QString programWindow()
 {
-    QProcess xwininfo;
-    xwininfo.start(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")});
-    xwininfo.waitForFinished();
-    for (const QString &line : QString::fromUtf8(xwininfo.readAllStandardOutput()).split('\n'))
-        if (line.contains(QLatin1String("(\"tarn\" \"tarn\")")))
-            return line.trimmed().section(QLatin1Char(' '), 0, 0);
+    for (const QString &line : output("xwininfo", {"-root", "-tree"}).split('\n'))
+        if (line.contains("(\"tarn\" \"tarn\")"))
+            return line.trimmed().section(' ', 0, 0);
     return {};
 }
 
@@ -93,9 +92,8 @@ QList<Seen> answering(const std::function<void()> &run, const QString &typed = Q
     timer.setInterval(20);
     QObject::connect(&timer, &QTimer::timeout, [&] {
         QWidget *modal = QApplication::activeModalWidget();
-        if (!modal || !modal->isVisible() || modal->property("seen").toBool())
-            return;
-        if (!QTest::qWaitForWindowExposed(modal))
+        if (!modal || !modal->isVisible() || modal->property("seen").toBool() ||
+            !QTest::qWaitForWindowExposed(modal))
             return;
         modal->setProperty("seen", true);
         Seen s{platformTitle(modal), {}, {}};
@@ -118,15 +116,13 @@ QList<Seen> answering(const std::function<void()> &run, const QString &typed = Q
     return seen;
 }
 
-const QString kRich[] = {QStringLiteral("Tom <b>Bold</b>"), QStringLiteral("A &amp; B")};
-
 // A sample data directory with one more configuration (of one class) named
 // `name`, and the first item renamed so on request.
 struct Fixture {
     explicit Fixture(const QString &name = QStringLiteral("Plain"), bool item = false) : name(name)
     {
         Peek data(dir.dataPath());
-        data.exec("INSERT INTO package VALUES (?)", {name});
+        data.exec("INSERT INTO package (package_name) VALUES (?)", {name});
         data.exec("INSERT INTO classdef (package_name, class_num, class_name) VALUES (?, 1, 'C')",
                   {name});
         if (item)
@@ -148,6 +144,56 @@ struct Fixture {
     QtPrompter prompter;
 };
 
+// Adds a caption's Alt key to those of its menu: false when it has none, or
+// one the menu has already.
+bool addKey(QSet<QChar> &keys, const QString &caption)
+{
+    const qsizetype at = caption.indexOf('&');
+    if (at < 0 || at + 1 >= caption.size() || keys.contains(caption.at(at + 1).toLower()))
+        return false;
+    keys << caption.at(at + 1).toLower();
+    return true;
+}
+
+// Screen readers need a name for each control: its own, or its label's
+// (item views take none from a label), the clear button a line edit shows
+// once it holds text included; and a label's name is its text, or a shown
+// text would go unread.
+void everyControlHasAName(QWidget *window)
+{
+    for (QLineEdit *edit : window->findChildren<QLineEdit *>())
+        if (edit->isClearButtonEnabled())
+            edit->setText("x");
+    QHash<QWidget *, QString> labelled;
+    for (QLabel *label : window->findChildren<QLabel *>()) {
+        if (label->buddy())
+            labelled.insert(label->buddy(), label->text().remove('&'));
+        // A shortened text is the start of its name; a mark (pixmap) has no text.
+        const QString shown = label->text().remove('&').remove(QChar(0x2026));
+        const QString read = QAccessible::queryAccessibleInterface(label)->text(QAccessible::Name);
+        QVERIFY2(!label->isVisible() || read.startsWith(shown),
+                 qPrintable(label->objectName() + ": " + read));
+    }
+    int checked = 0;
+    for (QWidget *w : window->findChildren<QWidget *>()) {
+        const bool view = qobject_cast<QAbstractItemView *>(w);
+        if (!w->isVisible() ||
+            !(view || qobject_cast<QAbstractButton *>(w) || qobject_cast<QLineEdit *>(w) ||
+              qobject_cast<QComboBox *>(w)) ||
+            qobject_cast<QComboBox *>(w->parentWidget()))
+            continue;
+        QString name = w->accessibleName();
+        if (name.isEmpty() && !view) {
+            name = labelled.value(w);
+            if (name.isEmpty() && !qobject_cast<QComboBox *>(w)) // a combo box says its entry
+                name = QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name);
+        }
+        QVERIFY2(!name.trimmed().isEmpty(), qPrintable(w->objectName()));
+        ++checked;
+    }
+    QVERIFY(checked > 0);
+}
+
 } // namespace
 
 class tst_Windows : public QObject
@@ -156,111 +202,122 @@ class tst_Windows : public QObject
 
 private slots:
     void initTestCase() { setApplicationIdentity(); } // as the program starts
-    void titlesOnTheWindowSystem_data();
-    void titlesOnTheWindowSystem();
-    void userTextShownAsTyped_data();
-    void userTextShownAsTyped();
-    void everyControlHasAName();
-    void menusHaveMnemonics();
+    void windows_data();
+    void windows();
+    void dialogs_data();
+    void dialogs();
     void altFOpensFileMenuFromATextField();
     void longNameFitsSmallScreen();
 };
 
-void tst_Windows::titlesOnTheWindowSystem_data()
+void tst_Windows::windows_data()
 {
     QTest::addColumn<QString>("window");
-    QTest::addColumn<QString>("title");
-    QTest::newRow("main window") << QString("main") << QString("QZ Fabrikon (TARN) - Version 1.4a");
-    QTest::newRow("the program's main window")
-        << QString("program") << QString("QZ Fabrikon (TARN) - Version 1.4a");
-    QTest::newRow("message without title") << QString("message") << QString("QZ Fabrikon (TARN)");
-    QTest::newRow("delete confirmation") << QString("delete") << QString("Delete Confirmation");
-    QTest::newRow("input box") << QString("input") << QString("Mod ID");
-    QTest::newRow("class editor") << QString("classes")
-                                  << QString("QZ TARN 1 - Class Configuration");
-    QTest::newRow("weapon editor") << QString("weapons") << QString("Edit Weapons");
-    QTest::newRow("about box") << QString("about") << QString("About MyApp");
+    QTest::addColumn<QString>("title"); // empty: not checked
+    QTest::addColumn<bool>("menus");
+    const auto row = [](const char *window, const char *title, bool menus) {
+        QTest::newRow(window) << QString(window) << QString(title) << menus;
+    };
+    row("main", "QZ Fabrikon (TARN) - Version 1.4a", true);
+    row("program", "QZ Fabrikon (TARN) - Version 1.4a", true); // started as users start it
+    row("classes", "QZ TARN 1 - Class Configuration", true);
+    row("class table", "", true);
+    row("weapon", "Edit Weapons", true);
+    for (const char *table : {"grenade", "item", "special"})
+        row(table, "", true);
+    row("about", "About MyApp", false);
+    row("compare", "", false);
 }
 
 // Qt appends the application's display name to every title it hands the
 // window system, while windowTitle() stays as set: the test reads what the
-// window manager shows (under Xvfb; elsewhere windowTitle()).
-void tst_Windows::titlesOnTheWindowSystem()
+// window manager shows (under Xvfb; elsewhere windowTitle()). Each menu and
+// item has an Alt key, unique in its menu.
+void tst_Windows::windows()
 {
     QFETCH(QString, window);
     QFETCH(QString, title);
-    if (onX11() && (QStandardPaths::findExecutable(QStringLiteral("xprop")).isEmpty() ||
-                    QStandardPaths::findExecutable(QStringLiteral("xwininfo")).isEmpty()))
+    QFETCH(bool, menus);
+    if (onX11() && (QStandardPaths::findExecutable("xprop").isEmpty() ||
+                    QStandardPaths::findExecutable("xwininfo").isEmpty()))
         QSKIP("xprop and xwininfo (x11-utils) are not installed");
-    if (window == "program" && !onX11())
-        QSKIP("the program's own window is read from the X server");
     Fixture f;
-    frmConfig main(*f.state, f.prompter);
-    f.select(main);
-    const auto shown = [](QWidget *w) {
-        w->show();
-        if (!QTest::qWaitForWindowExposed(w))
-            return QStringLiteral("(not shown)");
-        return platformTitle(w);
-    };
-    QString got;
-    if (window == "program") { // started as users start it
+    if (window == "program") {
+        if (!onX11())
+            QSKIP("the program's own window is read from the X server");
         QProcess program;
-        program.start(QStringLiteral(TARN_PROGRAM_PATH), {"--data-dir", f.dir.path()});
+        program.start(TARN_PROGRAM_PATH,
+                      {f.dir.server() ? "--database" : "--data-dir", f.dir.location()});
         QString id;
         QTRY_VERIFY_WITH_TIMEOUT(!(id = programWindow()).isEmpty(), 30000);
         QTRY_COMPARE_WITH_TIMEOUT(netWmName(id), title, 5000);
         program.kill();
         program.waitForFinished();
         return;
-    } else if (window == "main") {
-        got = shown(&main);
-    } else if (window == "classes") {
-        frmClasses editor(*f.state, f.prompter);
-        got = shown(&editor);
-    } else if (window == "weapons") {
-        got = shown(makeRefEditor(schema::RefKind::Weapon, *f.state, f.prompter).get());
-    } else if (window == "about") {
-        frmAbout about;
-        got = shown(&about);
-    } else {
-        main.show();
-        const QList<Seen> seen = answering([&] {
-            if (window == "message")
-                static_cast<Prompter &>(f.prompter).message("Import Complete");
-            else if (window == "delete")
-                child<QPushButton>(&main, "btDelete")->click();
-            else
-                child<QAction>(&main, "mnuSetModID")->trigger();
-        });
-        QCOMPARE(seen.size(), 1);
-        got = seen.first().title;
     }
-    QCOMPARE(got, title);
+    frmConfig main(*f.state, f.prompter);
+    f.select(main);
+    frmClasses classes(*f.state, f.prompter);
+    std::unique_ptr<QWidget> owned;
+    QWidget *w = window == "main" ? static_cast<QWidget *>(&main) : &classes;
+    if (window == "class table")
+        w = classes.mnuClassTable_Click();
+    else if (window == "about")
+        owned = std::make_unique<frmAbout>();
+    else if (window == "compare")
+        owned = std::make_unique<frmCompare>(*f.state, f.prompter, *f.state->data().packageNames(),
+                                             QString());
+    for (schema::RefKind kind : schema::refKinds())
+        if (window == schema::refTable(kind).table)
+            owned = makeRefEditor(kind, *f.state, f.prompter);
+    if (owned)
+        w = owned.get();
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    if (!title.isEmpty())
+        QCOMPARE(platformTitle(w), title);
+    everyControlHasAName(w);
+
+    auto *bar = w->findChild<QMenuBar *>();
+    QCOMPARE(bar != nullptr, menus);
+    QSet<QChar> barKeys;
+    for (QAction *menu : bar ? bar->actions() : QList<QAction *>()) {
+        QVERIFY2(addKey(barKeys, menu->text()), qPrintable(menu->text()));
+        QSet<QChar> keys;
+        for (QAction *item : menu->menu()->actions())
+            QVERIFY2(item->isSeparator() || addKey(keys, item->text()), qPrintable(item->text()));
+    }
 }
 
-void tst_Windows::userTextShownAsTyped_data()
+void tst_Windows::dialogs_data()
 {
     QTest::addColumn<QString>("where");
+    QTest::addColumn<QString>("title"); // empty: not a dialog
     QTest::addColumn<QString>("name");
-    for (const char *where : {"delete confirmation", "name exists message", "mod id prompt",
-                              "class editor name", "item box"})
-        for (const QString &name : kRich)
-            QTest::addRow("%s: %s", where, qPrintable(name)) << where << name;
+    const auto rows = [](const char *where, const char *title) {
+        for (const QString name : {"Tom <b>Bold</b>", "A &amp; B"})
+            QTest::addRow("%s: %s", where, qPrintable(name)) << where << title << name;
+    };
+    rows("delete confirmation", "Delete Confirmation");
+    rows("name exists message", "QZ Fabrikon (TARN)"); // a message without a title of its own
+    rows("mod id prompt", "Mod ID");
+    rows("class editor name", "");
+    rows("item box", "");
 }
 
 // Names, the Mod ID and text from files are shown literally: "<b>" is not
 // bold, "&amp;" does not read as "&".
-void tst_Windows::userTextShownAsTyped()
+void tst_Windows::dialogs()
 {
     QFETCH(QString, where);
+    QFETCH(QString, title);
     QFETCH(QString, name);
     Fixture f(name, true);
     f.state->setModId(name);
     frmConfig main(*f.state, f.prompter);
     f.select(main);
     main.show();
-    if (where == "class editor name" || where == "item box") {
+    if (title.isEmpty()) {
         frmClasses editor(*f.state, f.prompter);
         editor.show();
         if (where == "class editor name") {
@@ -285,114 +342,9 @@ void tst_Windows::userTextShownAsTyped()
         where == "name exists message" ? name : QString());
     QVERIFY(!seen.isEmpty());
     const Seen &last = seen.last();
+    QCOMPARE(last.title, title);
     QVERIFY2(last.rich.filter(name).isEmpty(), qPrintable(last.rich.join('|')));
     QVERIFY2(!last.labels.filter(name).isEmpty(), qPrintable(last.labels.join('|')));
-}
-
-// Screen readers need a name for each control: its own, or its label's
-// (item views take none from a label), the clear button a line edit shows
-// once it holds text included; and a label's name is its text, or a shown
-// text would go unread.
-void tst_Windows::everyControlHasAName()
-{
-    Fixture f;
-    frmConfig main(*f.state, f.prompter);
-    f.select(main);
-    frmClasses classes(*f.state, f.prompter);
-    frmAbout about;
-    frmCompare compare(*f.state, f.prompter, *f.state->data().packageNames(), QString());
-    std::vector<std::unique_ptr<RecordDialog>> editors;
-    for (schema::RefKind kind : schema::refKinds())
-        editors.push_back(makeRefEditor(kind, *f.state, f.prompter));
-    QList<QWidget *> windows{&main, &classes, &about, &compare, classes.mnuClassTable_Click()};
-    for (const auto &e : editors)
-        windows << e.get();
-    int checked = 0;
-    for (QWidget *window : windows) {
-        window->show();
-        for (QLineEdit *edit : window->findChildren<QLineEdit *>())
-            if (edit->isClearButtonEnabled())
-                edit->setText("x");
-        QHash<QWidget *, QString> labelled;
-        for (QLabel *label : window->findChildren<QLabel *>()) {
-            if (label->buddy())
-                labelled.insert(label->buddy(), label->text().remove('&'));
-            // A shortened text is the start of its name; a mark (pixmap) has no text.
-            const QString shown = label->text().remove('&').remove(QChar(0x2026));
-            const QString read =
-                QAccessible::queryAccessibleInterface(label)->text(QAccessible::Name);
-            QVERIFY2(!label->isVisible() || read.startsWith(shown),
-                     qPrintable(window->objectName() + ": " + label->objectName() + ": " + read));
-        }
-        for (QWidget *w : window->findChildren<QWidget *>()) {
-            const bool view = qobject_cast<QAbstractItemView *>(w);
-            if (!w->isVisible() ||
-                !(view || qobject_cast<QAbstractButton *>(w) || qobject_cast<QLineEdit *>(w) ||
-                  qobject_cast<QComboBox *>(w)) ||
-                qobject_cast<QComboBox *>(w->parentWidget()))
-                continue;
-            QString name = w->accessibleName();
-            if (name.isEmpty() && !view) {
-                name = labelled.value(w);
-                if (name.isEmpty() && !qobject_cast<QComboBox *>(w)) // a combo box says its entry
-                    name = QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name);
-            }
-            QVERIFY2(!name.trimmed().isEmpty(),
-                     qPrintable(window->objectName() + ": " + w->objectName()));
-            ++checked;
-        }
-    }
-    QVERIFY(checked > 60);
-    QCOMPARE(child<QListWidget>(&main, "classlist")->accessibleName(), "Class Configurations");
-}
-
-// Each menu and item has an Alt key, unique in its menu.
-void tst_Windows::menusHaveMnemonics()
-{
-    Fixture f;
-    frmConfig main(*f.state, f.prompter);
-    f.select(main);
-    frmClasses classes(*f.state, f.prompter);
-    std::unique_ptr<RecordDialog> items =
-        makeRefEditor(schema::RefKind::Item, *f.state, f.prompter);
-    // Shortcuts show beside their items.
-    const QStringList expected{
-        "&File: &Set Mod ID... | &Compare... | Connect to &Team Database... | Use &Local Files | "
-        "E&xit",
-        "&Update: &Weapons... | &Grenades... | &Special Abilities... | "
-        "&Items...",
-        "&Help: &About TARN1...",
-        "&File: &Save As... | Save &Unprotected...",
-        "&Edit: &Undo Ctrl+Z | &Redo Ctrl+Shift+Z",
-        "&View: Class &Table... Ctrl+T",
-        "&Edit: &Undo Ctrl+Z | &Redo Ctrl+Shift+Z"};
-    QStringList menus;
-    for (QWidget *window : {static_cast<QWidget *>(&main), static_cast<QWidget *>(&classes),
-                            static_cast<QWidget *>(items.get())}) {
-        QSet<QChar> barKeys;
-        for (QAction *menuAction : window->findChild<QMenuBar *>()->actions()) {
-            QSet<QChar> keys{};
-            const auto key = [](const QString &text) {
-                const qsizetype at = text.indexOf('&');
-                return at < 0 || at + 1 >= text.size() ? QChar() : text.at(at + 1).toLower();
-            };
-            const QChar menuKey = key(menuAction->text());
-            QVERIFY2(!menuKey.isNull() && !barKeys.contains(menuKey),
-                     qPrintable(menuAction->text()));
-            barKeys << menuKey;
-            QStringList entries;
-            for (QAction *item : menuAction->menu()->actions()) {
-                if (item->isSeparator())
-                    continue;
-                const QChar k = key(item->text());
-                QVERIFY2(!k.isNull() && !keys.contains(k), qPrintable(item->text()));
-                keys << k;
-                entries << (item->text() + ' ' + item->shortcut().toString()).trimmed();
-            }
-            menus << menuAction->text() + ": " + entries.join(" | ");
-        }
-    }
-    QCOMPARE(menus, expected);
 }
 
 // Alt+F while a field has focus opens the File menu and types nothing.
