@@ -51,11 +51,10 @@ private slots:
     {
         QTest::addColumn<QString>("command");
         QTest::addColumn<QString>("says"); // besides the reference file's name
-        QTest::newRow("list") << "list"
-                              << "Run 'tarn-cli migrate' to convert them.";
+        QTest::newRow("list") << QString("list") << "Run 'tarn-cli migrate' to convert them.";
         // The file reads, but its weapon table has a damaged column name.
-        QTest::newRow("migrate, a column damaged") << "migrate"
-                                                   << "the table weapon has no column w_name";
+        QTest::newRow("migrate, a column damaged")
+            << QString("migrate") << "the table weapon has no column w_name";
     }
 
     void refusedChangesNothing()

@@ -108,10 +108,10 @@ private slots:
     void roundTrip_data()
     {
         QTest::addColumn<bool>("protect");
-        QTest::addColumn<int>(
-            "classes"); // 1: the worked example; else as many with every column set
-        QTest::addColumn<QByteArray>(
-            "header"); // set: the Mod ID "café", a Latin-1 name, these bytes
+        // Classes 1: the worked example; else as many with every column set. A header
+        // set: the Mod ID "café", a Latin-1 name, and these bytes.
+        QTest::addColumn<int>("classes");
+        QTest::addColumn<QByteArray>("header");
         // The worked example's file is compared byte for byte in the Latin-1 rows.
         QTest::newRow("every column, scrambled") << true << 3 << QByteArray();
         QTest::newRow("no class") << false << 0 << QByteArray();
@@ -325,23 +325,23 @@ private slots:
         QTest::addColumn<QVariantList>("ids");
         QTest::addColumn<QList<bool>>("flags");
         QTest::addColumn<QString>("result"); // the sum or the refusal
-        const QList<bool> all8(8, true);
-        QTest::newRow("5 items, all 8 flags") << powersOfTwo(5) << all8 << "31";
+        using Ids = QVariantList;
+        using Flags = QList<bool>;
+        QTest::newRow("5 items, all 8 flags") << powersOfTwo(5) << Flags(8, true) << "31";
         QTest::newRow("12 items, ids not powers of two")
-            << QVariantList{3, 5, 6, 7, 9, 10, 11, 12, 13, 14, 15, 16}
-            << QList<bool>{true, false, true, false, false, false, false, true} << "21";
-        QVariantList forty = powersOfTwo(31);
+            << Ids{3, 5, 6, 7, 9, 10, 11, 12, 13, 14, 15, 16}
+            << Flags{true, false, true, false, false, false, false, true} << "21";
+        Ids forty = powersOfTwo(31);
         for (int i = 0; i < 9; ++i)
             forty << QVariant(); // beyond the boxes: never looked at
-        QTest::newRow("40 specials, all") << forty << QList<bool>(31, true) << "2147483647";
-        QTest::newRow("bad id not ticked")
-            << QVariantList{1, "x", 4} << QList<bool>{true, false, true} << "5";
-        QTest::newRow("bad id ticked") << QVariantList{1, "x", 4} << QList<bool>{true, true, true}
+        QTest::newRow("40 specials, all") << forty << Flags(31, true) << "2147483647";
+        QTest::newRow("bad id not ticked") << Ids{1, "x", 4} << Flags{true, false, true} << "5";
+        QTest::newRow("bad id ticked") << Ids{1, "x", 4} << Flags{true, true, true}
                                        << "the id 'x' of 'r1' (box 2) is not a whole 32-bit number";
         QTest::newRow("negative sum")
-            << QVariantList{-2147483647 - 1, 1} << QList<bool>{true, false} << "-2147483648";
+            << Ids{-2147483647 - 1, 1} << Flags{true, false} << "-2147483648";
         QTest::newRow("sum beyond 32 bits")
-            << QVariantList{1 << 30, 1 << 30} << QList<bool>{true, true}
+            << Ids{1 << 30, 1 << 30} << Flags{true, true}
             << "the sum of the ticked ids, 2147483648, lies beyond the 32-bit range";
     }
 

@@ -65,15 +65,13 @@ private slots:
         QTest::addColumn<QString>("file");
         QTest::addColumn<QByteArray>("content"); // null: the file is removed
         QTest::addColumn<QString>("cause");
-        QTest::newRow("data missing") << "tarn_dat.mdb" << QByteArray() << "does not exist";
+        const QString data = "tarn_dat.mdb";
+        QTest::newRow("data missing") << data << QByteArray() << "does not exist";
         QTest::newRow("both missing") << "" << QByteArray() << "There are no data files in";
-        QTest::newRow("data empty")
-            << "tarn_dat.mdb" << QByteArray("") << "table package is missing";
+        QTest::newRow("data empty") << data << QByteArray("") << "table package is missing";
         QTest::newRow("ref empty") << "tarn_ref.mdb" << QByteArray("") << "table weapon is missing";
-        QTest::newRow("data garbage")
-            << "tarn_dat.mdb" << QByteArray(4096, 'x') << "not a database";
-        QTest::newRow("data truncated")
-            << "tarn_dat.mdb" << QByteArray("SQLite format 3\0", 16) << "tarn_dat.mdb";
+        QTest::newRow("data garbage") << data << QByteArray(4096, 'x') << "not a database";
+        QTest::newRow("data truncated") << data << QByteArray("SQLite format 3\0", 16) << data;
     }
 
     void refusedDataFiles()
@@ -172,20 +170,18 @@ private slots:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("modId"); // as read back, by itself and at start-up
-        QTest::newRow("no file") << QString() << QByteArray() << "0";
-        QTest::newRow("blank lines") << QString() << QByteArray("\r\n  \r\n") << "0";
-        QTest::newRow("spaces round quotes")
-            << QString() << QByteArray("   \"abc\"   \r\n") << "abc";
-        QTest::newRow("unquoted stops at comma") << QString() << QByteArray("abc,def\r\n") << "abc";
-        QTest::newRow("quoted keeps comma") << QString() << QByteArray("\"a,b\",c\r\n") << "a,b";
-        QTest::newRow("unquoted trimmed") << QString() << QByteArray("  x y  \r\n") << "x y";
-        QTest::newRow("empty quotes") << QString() << QByteArray("\"\"\r\n") << "";
-        QTest::newRow("LF, quote not closed") << QString() << QByteArray("\"lf\nx\"\n") << "lf";
-        QTest::newRow("CR, quote not closed")
-            << QString() << QByteArray("\"open\r\nx\"\r\n") << "open";
-        QTest::newRow("no line end") << QString() << QByteArray("\"bare\"") << "bare";
-        QTest::newRow("only first line")
-            << QString() << QByteArray("\"one\"\r\n\"two\"\r\n") << "one";
+        const QString reads;                // null: the row reads
+        QTest::newRow("no file") << reads << QByteArray() << "0";
+        QTest::newRow("blank lines") << reads << QByteArray("\r\n  \r\n") << "0";
+        QTest::newRow("spaces round quotes") << reads << QByteArray("   \"abc\"   \r\n") << "abc";
+        QTest::newRow("unquoted stops at comma") << reads << QByteArray("abc,def\r\n") << "abc";
+        QTest::newRow("quoted keeps comma") << reads << QByteArray("\"a,b\",c\r\n") << "a,b";
+        QTest::newRow("unquoted trimmed") << reads << QByteArray("  x y  \r\n") << "x y";
+        QTest::newRow("empty quotes") << reads << QByteArray("\"\"\r\n") << "";
+        QTest::newRow("LF, quote not closed") << reads << QByteArray("\"lf\nx\"\n") << "lf";
+        QTest::newRow("CR, quote not closed") << reads << QByteArray("\"open\r\nx\"\r\n") << "open";
+        QTest::newRow("no line end") << reads << QByteArray("\"bare\"") << "bare";
+        QTest::newRow("only first line") << reads << QByteArray("\"one\"\r\n\"two\"\r\n") << "one";
         QTest::newRow("write keeps spaces on disk") << " 7 " << QByteArray("\" 7 \"\r\n") << "7";
         QTest::newRow("write quote unchanged") << "ab\"cd" << QByteArray("\"ab\"cd\"\r\n") << "ab";
         QTest::newRow("write latin-1") << "é" << QByteArray("\"\xe9\"\r\n") << "é";
