@@ -156,66 +156,56 @@ private slots:
     {
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QString>("result"); // the class names read, or the error
+        auto row = [](const char *name, const QByteArray &file, const QString &result) {
+            QTest::newRow(name) << file << result;
+        };
         const QByteArray head = "V3 1\r\nC\r\n";
         const QByteArray b = kBlock, b2 = QByteArray(kBlock).replace("[A]", "[B]");
         // One block with a text replaced, then a last line that is never examined.
         auto with = [&head](const char *from, const QByteArray &to) {
             return head + QByteArray(kBlock).replace(from, to) + "\r\n";
         };
-        QTest::newRow("no empty line first") << head + b << "A";
-        QTest::newRow("several empty lines between")
-            << head + "\r\n" + b + "\r\n\r\n\r\n" + b2 << "A, B";
-        QTest::newRow("LF only")
-            << QByteArray(head + "\r\n" + b + "\r\n" + b2).replace("\r\n", "\n") << "A, B";
-        QTest::newRow("no line end at the end") << head + b + "\r\n" + b2.chopped(2) << "A, B";
-        QTest::newRow("last line never examined, CR LF") << head + b + "garbage\r\n"
-                                                         << "A";
-        QTest::newRow("line before the last is examined") << head + b + "garbage\r\n\r\n"
-                                                          << "error 9: Bad Class Record: garbage";
-        QTest::newRow("class line as last line") << head + "\r\n[A]\r\n"
-                                                 << "";
-        QTest::newRow("two lines") << head << "";
-        QTest::newRow("one line")
-            << QByteArray("V3 1\r\n")
-            << "error 2: the file ends after line 1; a class file has at least two lines";
-        QTest::newRow("empty file") << QByteArray() << "error 1: the file is empty";
-        QTest::newRow("line of spaces is not empty")
-            << head + "  \r\n" + b << "error 3: Bad Class Record:   ";
-        QTest::newRow("bad record unscrambled")
-            << head + "\xD3\xE3\r\n" + b << "error 3: Bad Class Record: Sc";
-        QTest::newRow("lone [") << with("[A]", "[") << "error 3: the class line holds only \"[\"";
-        QTest::newRow("name keeps spaces and brackets") << with("[A]", "[ [x] ]") << " [x] ";
-        QTest::newRow("fractions read") << with(" 5  3", " 2.5  3.5") << "A";
-        QTest::newRow("last character not checked") << with("[A]", "[xy") << "x";
-        QTest::newRow("cut short by one line")
-            << head + b.left(b.lastIndexOf("1 2 3 4 5 6"))
-            << "error 8: the file ends inside the class block that begins on line 3";
-        QTest::newRow("empty field")
-            << with("m s1 s2 3", "m  s2 3") << "error 4: decoyskin (field 4) is empty";
-        QTest::newRow("not a number") << with("1 2 3 4 5 6 7", "1 2 x 4 5 6 7")
-                                      << "error 5: w3 (field 3): \"x\" is not a number";
-        QTest::newRow("out of range")
-            << with("\r\n1 2 3\r\n", "\r\n1 2 40000\r\n")
-            << "error 6: g3 (field 3): \"40000\" lies outside the range -32768 to 32767";
-        QTest::newRow("sum beyond 32 bits")
-            << with(" 5  3", " 5  4294967296")
-            << "error 7: the item sum (field 5): \"4294967296\" lies outside the 32-bit range";
+        row("no empty line first", head + b, "A");
+        row("several empty lines between", head + "\r\n" + b + "\r\n\r\n\r\n" + b2, "A, B");
+        row("LF only", QByteArray(head + "\r\n" + b + "\r\n" + b2).replace("\r\n", "\n"), "A, B");
+        row("no line end at the end", head + b + "\r\n" + b2.chopped(2), "A, B");
+        row("last line never examined, CR LF", head + b + "garbage\r\n", "A");
+        row("line before the last is examined", head + b + "garbage\r\n\r\n",
+            "error 9: Bad Class Record: garbage");
+        row("class line as last line", head + "\r\n[A]\r\n", "");
+        row("two lines", head, "");
+        row("one line", QByteArray("V3 1\r\n"),
+            "error 2: the file ends after line 1; a class file has at least two lines");
+        row("empty file", QByteArray(), "error 1: the file is empty");
+        row("line of spaces is not empty", head + "  \r\n" + b, "error 3: Bad Class Record:   ");
+        row("bad record unscrambled", head + "\xD3\xE3\r\n" + b, "error 3: Bad Class Record: Sc");
+        row("lone [", with("[A]", "["), "error 3: the class line holds only \"[\"");
+        row("name keeps spaces and brackets", with("[A]", "[ [x] ]"), " [x] ");
+        row("fractions read", with(" 5  3", " 2.5  3.5"), "A");
+        row("last character not checked", with("[A]", "[xy"), "x");
+        row("cut short by one line", head + b.left(b.lastIndexOf("1 2 3 4 5 6")),
+            "error 8: the file ends inside the class block that begins on line 3");
+        row("empty field", with("m s1 s2 3", "m  s2 3"), "error 4: decoyskin (field 4) is empty");
+        row("not a number", with("1 2 3 4 5 6 7", "1 2 x 4 5 6 7"),
+            "error 5: w3 (field 3): \"x\" is not a number");
+        row("out of range", with("\r\n1 2 3\r\n", "\r\n1 2 40000\r\n"),
+            "error 6: g3 (field 3): \"40000\" lies outside the range -32768 to 32767");
+        row("sum beyond 32 bits", with(" 5  3", " 5  4294967296"),
+            "error 7: the item sum (field 5): \"4294967296\" lies outside the 32-bit range");
         // Fields are cut at runs of spaces; a space at the start leaves field 1 empty.
         const QByteArray thirty = QByteArray("1 ").repeated(30);
-        QTest::newRow("30 fields, trailing spaces")
-            << with("1 2 3 4 5 6\r\n", thirty + "  \r\n") << "A";
-        QTest::newRow("31 fields after a leading space")
-            << with("1 2 3 4 5 6\r\n", " " + thirty.trimmed() + "\r\n")
-            << "error 8: the line holds more than 30 fields";
-        QTest::newRow("leading space") << with("m s1 s2 3", " m  s1 s2 3")
-                                       << "error 4: decoyskin (field 4): \"s2\" is not a number";
+        row("30 fields, trailing spaces", with("1 2 3 4 5 6\r\n", thirty + "  \r\n"), "A");
+        row("31 fields after a leading space",
+            with("1 2 3 4 5 6\r\n", " " + thirty.trimmed() + "\r\n"),
+            "error 8: the line holds more than 30 fields");
+        row("leading space", with("m s1 s2 3", " m  s1 s2 3"),
+            "error 4: decoyskin (field 4): \"s2\" is not a number");
         QByteArray many = head;
         for (int i = 0; i <= 32767; ++i)
             many += "[c]\nm a b 0\n0 0 0 0 0 0 0 0 0 0\n0 0 0\n0 0 0 0 0\n0 0 0 0 0 0\n";
-        QTest::newRow("32768 classes") << many + "\n"
-                                       << "error 196605: the file holds more than 32767 classes";
-        QTest::newRow("too long") << with("[A]", "[" + QByteArray(32767, 'x') + "]")
-                                  << "error 3: the line is longer than 32767 characters";
+        row("32768 classes", many + "\n", "error 196605: the file holds more than 32767 classes");
+        row("too long", with("[A]", "[" + QByteArray(32767, 'x') + "]"),
+            "error 3: the line is longer than 32767 characters");
     }
 
     void readerSequence()
