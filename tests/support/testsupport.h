@@ -7,6 +7,7 @@
 #include <QTest>
 #include <QVariantMap>
 
+#include <initializer_list>
 #include <memory>
 
 namespace tarn::test
@@ -120,6 +121,15 @@ template<typename T> T *child(const QObject *parent, const char *name)
     QTest::qFail(qPrintable(QStringLiteral("no control %1").arg(QLatin1String(name))), __FILE__,
                  __LINE__);
     return new T;
+}
+
+// A data table whose one column, "row", holds a whole row: a struct whose first
+// member is the row's name, so that each row is one line of the table.
+template<typename Row> void addRows(std::initializer_list<Row> rows)
+{
+    QTest::addColumn<Row>("row");
+    for (const Row &row : rows)
+        QTest::newRow(row.name) << row;
 }
 
 // Writes bytes to a file, replacing it.

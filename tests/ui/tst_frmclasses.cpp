@@ -1,7 +1,7 @@
 #include "classeditor.h"
-#include "focuschain.h"
 #include "store/schema.h"
 #include "ui/config/frmconfig.h"
+#include "widgets.h"
 
 #include <QAction>
 #include <QApplication>
@@ -47,15 +47,44 @@ struct Fixture : ClassEditor {
         emit combo->activated(combo->currentIndex());
     }
     QComboBox *list(const char *name) const { return child<QComboBox>(editor.get(), name); }
-    void click(const char *button) const { child<QPushButton>(editor.get(), button)->click(); }
+    QCheckBox *box(const char *name) const { return child<QCheckBox>(editor.get(), name); }
+    void click(const char *name) const { press(editor.get(), name); }
 
     // Exports through the menu item to a file of the data directory; returns its bytes.
     QByteArray exportTo(const char *action, const QString &name)
     {
         prompter.answerFile(name.isEmpty() ? QString() : dir.file(name));
-        child<QAction>(editor.get(), action)->trigger();
+        click(action);
         return readFile(dir.file(name));
     }
+};
+
+// A slot holding what the lists do not offer, in the second class.
+struct Unoffered {
+    const char *name, *list;
+    QVariant stored;
+    QString shown;
+};
+
+// Add Class with classes of these numbers, maybe an edit of the shown class pending.
+struct Add {
+    const char *name;
+    QList<int> numbers;
+    int expected;      // the new number; 0: refused with the message
+    QString message{}; // a part of it
+    const char *field = nullptr;
+    QString typed{};
+};
+
+// A change stored by the editor, taken back and made again by the keys or the
+// Edit menu; before and after are the class's columns joined by spaces.
+struct Step {
+    const char *name;
+    QString change;
+    bool menu;
+    QStringList columns;
+    int number;
+    QString before, after;
 };
 
 } // namespace
@@ -110,14 +139,12 @@ void tst_frmClasses::editsSurviveMoveAndClose()
                              "maxcells",     "maxslugs"};
     const QStringList typed{"Sniper", "female", "red", "blue", "-5", "32767", "0",
                             "7",      "1",      "2",   "3",    "4",  "5",     "6"};
-    for (int i = 0; i < fields.size(); ++i) {
-        f.edit(qPrintable(fields[i]))->selectAll();
-        QTest::keyClicks(f.edit(qPrintable(fields[i])), typed[i]);
-    }
+    for (int i = 0; i < fields.size(); ++i)
+        retype(f.edit(qPrintable(fields[i])), typed[i]);
     // Click near the left edge: a wide check box is not toggled in its middle.
-    auto *medikit = child<QCheckBox>(f.editor.get(), "Check1(1)");
-    QTest::mouseClick(medikit, Qt::LeftButton, {}, QPoint(6, medikit->height() / 2));
-    child<QCheckBox>(f.editor.get(), "special(9)")->setChecked(true);
+    QTest::mouseClick(f.box("Check1(1)"), Qt::LeftButton, {},
+                      QPoint(6, f.box("Check1(1)")->height() / 2));
+    f.box("special(9)")->setChecked(true);
     QVERIFY(f.nav()->moveNext());
     QCOMPARE(f.edit("fldClassName")->text(), "Class 2");
     // The ammunition fields are named as their columns; check boxes store 0 or 1.
@@ -135,24 +162,21 @@ void tst_frmClasses::editsSurviveMoveAndClose()
 
 void tst_frmClasses::unofferedSlotsAreKeptAndNeverWritten_data()
 {
-    QTest::addColumn<QString>("list");
-    QTest::addColumn<QVariant>("stored");
-    QTest::addColumn<QString>("shown");
-    QTest::newRow("null") << "w4" << QVariant() << "(no value)";
-    QTest::newRow("zero") << "w5" << QVariant(0) << "(none)";
-    QTest::newRow("disabled weapon") << "w6" << QVariant(5) << "Rail Lance (5, not offered)";
-    QTest::newRow("deleted weapon") << "w7" << QVariant(99) << "99 (no such weapon)";
-    // An older file may hold ids beyond the 16-bit slots: such rows are never offered.
-    QTest::newRow("weapon id too large") << "w8" << QVariant(40000) << "Big (40000, not offered)";
-    QTest::newRow("grenade id too small")
-        << "g3" << QVariant(-40000) << "Tiny (-40000, not offered)";
+    addRows<Unoffered>({
+        {"null", "w4", QVariant(), "(no value)"},
+        {"zero", "w5", 0, "(none)"},
+        {"disabled weapon", "w6", 5, "Rail Lance (5, not offered)"},
+        {"deleted weapon", "w7", 99, "99 (no such weapon)"},
+        // An older file may hold ids beyond the 16-bit slots: such rows are never offered.
+        {"weapon id too large", "w8", 40000, "Big (40000, not offered)"},
+        {"grenade id too small", "g3", -40000, "Tiny (-40000, not offered)"},
+    });
 }
 
 void tst_frmClasses::unofferedSlotsAreKeptAndNeverWritten()
 {
-    QFETCH(QString, list);
-    QFETCH(QVariant, stored);
-    QFETCH(QString, shown);
+    QFETCH(Unoffered, row);
+    const auto &[name, list, stored, shown] = row;
     if (onTestServer() && qAbs(stored.toLongLong()) > 32767)
         QSKIP("a server's class columns hold only 16-bit whole numbers");
     Fixture f;
@@ -183,11 +207,8 @@ void tst_frmClasses::slotListsAndChoice()
     f.open();
     QCOMPARE(f.list("w3")->currentText(), "Second Three");
     // A choice stores the entry's id, not its place in the list.
-    for (auto [slot, entry] : {std::pair{"w5", "Twelve"}, {"g3", "Gas Grenade"}}) {
-        QComboBox *combo = f.list(slot);
-        combo->setCurrentIndex(combo->findText(entry));
-        emit combo->activated(combo->currentIndex());
-    }
+    f.choose("w5", "Twelve");
+    f.choose("g3", "Gas Grenade");
     QVERIFY(f.nav()->moveNext());
     QCOMPARE(f.stored({"w5", "g3"}, 1), "12 4");
     QCOMPARE(f.list("w5")->currentText(), "(none)"); // class 2 still holds none
@@ -208,55 +229,46 @@ void tst_frmClasses::noWeaponEnabled()
 
 void tst_frmClasses::addClass_data()
 {
-    QTest::addColumn<QList<int>>("numbers");
-    QTest::addColumn<QString>("field"); // a pending edit of the shown class
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<int>("expected"); // 0: refused with this message
-    QTest::addColumn<QString>("message");
     const QList<int> three{1, 2, 7};
-    QTest::newRow("1 2 7") << three << QString() << QString() << 8 << QString();
-    QTest::newRow("renumbered to 40, pending")
-        << three << "Text1" << QString("40") << 41 << QString();
-    QTest::newRow("negative") << QList<int>{-9, -5} << QString() << QString() << -4 << QString();
-    // An empty configuration gets class 1 when it is opened.
-    QTest::newRow("empty") << QList<int>{} << QString() << QString() << 2 << QString();
-    QTest::newRow("no number left")
-        << QList<int>{1, 32767} << QString() << QString() << 0 << QString("32767");
-    QTest::newRow("pending edit refused")
-        << three << "fldHealth" << QString("40000") << 0
-        << QString("Max Health: 40000 is out of range; it must lie between -32768 and 32767.");
+    addRows<Add>({
+        {"1 2 7", three, 8},
+        {"renumbered to 40, pending", three, 41, "", "Text1", "40"},
+        {"negative", {-9, -5}, -4},
+        // An empty configuration gets class 1 when it is opened.
+        {"empty", {}, 2},
+        {"no number left", {1, 32767}, 0, "32767"},
+        {"pending edit refused", three, 0,
+         "Max Health: 40000 is out of range; it must lie between -32768 and 32767.", "fldHealth",
+         "40000"},
+    });
 }
 
 void tst_frmClasses::addClass()
 {
-    QFETCH(QList<int>, numbers);
-    QFETCH(QString, field);
-    QFETCH(QString, typed);
-    QFETCH(int, expected);
-    QFETCH(QString, message);
+    QFETCH(Add, row);
+    const auto &[name, numbers, expected, message, field, typed] = row;
     Fixture f(numbers);
     f.open();
-    if (!field.isEmpty())
-        f.edit(qPrintable(field))->setText(typed);
+    if (field)
+        f.edit(field)->setText(typed);
     QTest::mouseClick(child<QPushButton>(f.editor.get(), "AddClass"), Qt::LeftButton);
     QCOMPARE(f.prompter.busyDepth(), 0);
     if (!expected) {
         QVERIFY2(f.prompter.lastMessage().contains(message), qPrintable(f.prompter.lastMessage()));
         QCOMPARE(f.peek.count("classdef"), numbers.size());
         QCOMPARE(f.nav()->currentIndex(), 0);
-        QCOMPARE(f.edit("fldHealth")->text(), field.isEmpty() ? "0" : typed);
+        QCOMPARE(f.edit("fldHealth")->text(), field ? typed : "0");
         QCOMPARE(f.peek.writes(), 0);
         return;
     }
-    const QString name = expected < 0 ? QStringLiteral("Class #%1").arg(expected)
-                                      : QStringLiteral("Class # %1").arg(expected);
-    QCOMPARE(f.edit("fldClassName")->text(), name);
+    const QString added = QString(expected < 0 ? "Class #%1" : "Class # %1").arg(expected);
+    QCOMPARE(f.edit("fldClassName")->text(), added);
     QCOMPARE(f.nav()->currentIndex(), f.nav()->recordCount() - 1);
     // A new class holds the first offered weapon and grenade in every slot.
     QCOMPARE(f.stored({"package_name", "class_name", "w2", "w3", "w4", "w5", "w6", "w7", "w8", "w9",
                        "w10", "g1", "g2", "g3"},
                       expected),
-             f.package + ' ' + name + QString(" 1").repeated(12));
+             f.package + ' ' + added + QString(" 1").repeated(12));
 }
 
 void tst_frmClasses::deleteClass()
@@ -310,7 +322,7 @@ void tst_frmClasses::flagBoxesFollowReferenceRows()
     f.open();
     const QString name = table == "item" ? QStringLiteral("Check1(%1)") : "special(%1)";
     for (int k = 0; k < boxes; ++k) {
-        const auto *box = child<QCheckBox>(f.editor.get(), qPrintable(name.arg(k)));
+        const QCheckBox *box = f.box(qPrintable(name.arg(k)));
         const bool used = k < rows;
         QCOMPARE(box->isVisibleTo(f.editor.get()), used);
         QCOMPARE(box->property("tag").toString(), used ? QString::number(id(k)) : "0");
@@ -338,7 +350,7 @@ void tst_frmClasses::mainWindowEditOpensEditor()
         name->setText("Via Edit");
         editor->close();
     });
-    child<QPushButton>(&main, "btEdit")->click();
+    press(&main, "btEdit");
     QCOMPARE(seen, "Class 1");
     QCOMPARE(f.stored({"class_name"}, 1), "Via Edit");
     QCOMPARE(state.currentPackage(), f.package);
@@ -420,8 +432,7 @@ void tst_frmClasses::classChangedMeanwhile()
     Fixture f;
     f.open();
     f.peek.exec("UPDATE classdef SET max_speed = 400, w2 = 4, i2 = 1 WHERE class_num = 1");
-    f.edit("fldSpeed")->selectAll();
-    QTest::keyClicks(f.edit("fldSpeed"), "350");
+    retype(f.edit("fldSpeed"), "350");
     f.prompter.answerChoice(1); // show the stored values
     f.editor->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(f.editor.get()));
@@ -438,7 +449,7 @@ void tst_frmClasses::classChangedMeanwhile()
     QCOMPARE(f.nav()->currentIndex(), 0);
     QCOMPARE(f.edit("fldSpeed")->text(), "400");
     QCOMPARE(f.list("w2")->currentText(), "Rocket Tube");
-    QVERIFY(child<QCheckBox>(f.editor.get(), "Check1(1)")->isChecked());
+    QVERIFY(f.box("Check1(1)")->isChecked());
     QVERIFY(f.editor->close());
     QCOMPARE(f.stored({"max_speed", "w2", "i2"}, 1), "400 4 1");
     QCOMPARE(f.prompter.calls().size(), 1);
@@ -473,57 +484,45 @@ void tst_frmClasses::undoDeleteClass()
     QCOMPARE(f.prompter.calls().size(), 0);
 }
 
-// A change stored by the editor, taken back and made again by the keys or
-// the Edit menu; stored is a class's columns joined by spaces.
 void tst_frmClasses::undoRedo_data()
 {
-    QTest::addColumn<QString>("change");
-    QTest::addColumn<bool>("menu");
-    QTest::addColumn<QStringList>("columns");
-    QTest::addColumn<int>("number");
-    QTest::addColumn<QString>("before");
-    QTest::addColumn<QString>("after");
-    const auto row = [](const char *name, const char *change, bool menu, const QStringList &columns,
-                        int number, const char *before, const char *after) {
-        QTest::newRow(name) << QString(change) << menu << columns << number << QString(before)
-                            << QString(after);
-    };
-    row("field stored by a move", "speed", false, {"max_speed"}, 1, "301", "350");
-    row("slot chosen", "slot", false, {"w2", "g1"}, 1, "2 1", "4 4");
-    row("flag ticked", "flag", false, {"i2", "s3"}, 1, "0 0", "1 0");
-    row("pending edit", "pending", false, {"class_name", "max_speed"}, 1, "Class 1 301",
-        "Renamed 301");
-    row("add class", "add", false, {"class_name", "w2"}, 4, "", "Class # 4 1");
-    row("add class, by the menu", "add", true, {"class_name"}, 4, "", "Class # 4");
+    addRows<Step>({
+        {"field stored by a move", "speed", false, {"max_speed"}, 1, "301", "350"},
+        {"slot chosen", "slot", false, {"w2", "g1"}, 1, "2 1", "4 4"},
+        {"flag ticked", "flag", false, {"i2", "s3"}, 1, "0 0", "1 0"},
+        {"pending edit",
+         "pending",
+         false,
+         {"class_name", "max_speed"},
+         1,
+         "Class 1 301",
+         "Renamed 301"},
+        {"add class", "add", false, {"class_name", "w2"}, 4, "", "Class # 4 1"},
+        {"add class, by the menu", "add", true, {"class_name"}, 4, "", "Class # 4"},
+    });
 }
 
 void tst_frmClasses::undoRedo()
 {
-    QFETCH(QString, change);
-    QFETCH(bool, menu);
-    QFETCH(QStringList, columns);
-    QFETCH(int, number);
-    QFETCH(QString, before);
-    QFETCH(QString, after);
+    QFETCH(Step, row);
+    const auto &[name, change, menu, columns, number, before, after] = row;
     Fixture f;
     f.open();
     auto *undoAction = child<QAction>(f.editor.get(), "mnuUndo");
     auto *redoAction = child<QAction>(f.editor.get(), "mnuRedo");
     QVERIFY(!undoAction->isEnabled() && !redoAction->isEnabled());
     if (change == "speed") {
-        f.edit("fldSpeed")->selectAll();
-        QTest::keyClicks(f.edit("fldSpeed"), "350");
+        retype(f.edit("fldSpeed"), "350");
         f.key("fldSpeed", Qt::Key_PageDown);
     } else if (change == "slot") {
         f.choose("w2", "Rocket Tube");
         f.choose("g1", "Gas Grenade");
         f.key("fldSpeed", Qt::Key_PageDown);
     } else if (change == "flag") {
-        child<QCheckBox>(f.editor.get(), "Check1(1)")->click();
+        f.box("Check1(1)")->click();
         f.key("fldSpeed", Qt::Key_PageDown);
     } else if (change == "pending") {
-        f.edit("fldClassName")->selectAll();
-        QTest::keyClicks(f.edit("fldClassName"), "Renamed");
+        retype(f.edit("fldClassName"), "Renamed");
     } else {
         f.click("AddClass");
     }

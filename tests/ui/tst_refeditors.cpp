@@ -1,9 +1,9 @@
-#include "focuschain.h"
 #include "platform/datacontrol.h"
 #include "platform/recorddialog.h"
 #include "scriptedprompter.h"
 #include "testsupport.h"
 #include "ui/reference/refeditors.h"
+#include "widgets.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -69,6 +69,14 @@ void rowPerKind(std::span<const RefKind> kinds, const char *name, Values... valu
          << ... << values);
 }
 
+struct Refusal {
+    const char *name;
+    RefKind kind;
+    QString typed;
+    QString message{}; // empty: stored
+    const char *field = "Text1";
+};
+
 } // namespace
 
 class tst_RefEditors : public QObject
@@ -98,17 +106,17 @@ private slots:
 void tst_RefEditors::laidOut_data()
 {
     QTest::addColumn<RefKind>("kind");
-    QTest::addColumn<QString>("tabOrder");
-    rowPerKind(kRecords, "", QString("Text1 Text2 Text3 Text4 Text5 Command1 Command2"));
-    rowPerKind(kFlags, "",
-               QString("Text1 Text2 Text5 Command1 Command2 fldBitNum btnCalc fldResult"));
+    rowPerKind(kAll, "");
 }
 
 void tst_RefEditors::laidOut()
 {
     QFETCH(RefKind, kind);
-    QFETCH(QString, tabOrder);
     Fixture f(kind);
+    const QString tabOrder =
+        kind <= RefKind::Grenade
+            ? "Text1 Text2 Text3 Text4 Text5 Command1 Command2"
+            : "Text1 Text2 Text5 Command1 Command2 fldBitNum btnCalc fldResult";
     QCOMPARE(tabChain(f.edit("Text1"), int(tabOrder.count(' ')) + 1), tabOrder);
     QList<QWidget *> shown;
     for (QWidget *w : f.window->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
@@ -203,40 +211,32 @@ void tst_RefEditors::addRecord()
 // slots, item and special ids 32 bits; other numbers are decimal.
 void tst_RefEditors::refusedWriteKeepsUserOnRow_data()
 {
-    QTest::addColumn<RefKind>("kind");
-    QTest::addColumn<QString>("field");
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<QString>("message"); // empty: stored
-    for (RefKind kind : kRecords) {
-        const QString caption = kind == RefKind::Weapon ? "Weapon ID: " : "Grenade ID: ";
-        const QString range = " is out of range; it must lie between -32768 and 32767.";
-        const char *table = schema::refTable(kind).table;
-        for (const char *id : {"32767", "-32768"})
-            QTest::addRow("%s id %s", table, id) << kind << "Text1" << id << QString();
-        for (const char *id : {"32768", "-32769"})
-            QTest::addRow("%s id %s", table, id) << kind << "Text1" << id << caption + id + range;
-    }
-    QTest::newRow("item id 40000") << RefKind::Item << "Text1"
-                                   << "40000" << QString();
-    QTest::newRow("letters in damage") << RefKind::Weapon << "Text3"
-                                       << "fast"
-                                       << "Damage: 'fast' is not a number.";
-    QTest::newRow("id out of range") << RefKind::Special << "Text1"
-                                     << "2147483648"
-                                     << "Special ID: 2147483648 is out of range; it must lie "
-                                        "between -2147483648 and 2147483647.";
+    using enum RefKind;
+    const QString range = " is out of range; it must lie between -32768 and 32767.";
+    addRows<Refusal>({
+        {"weapon id 32767", Weapon, "32767"},
+        {"weapon id -32768", Weapon, "-32768"},
+        {"weapon id 32768", Weapon, "32768", "Weapon ID: 32768" + range},
+        {"weapon id -32769", Weapon, "-32769", "Weapon ID: -32769" + range},
+        {"grenade id 32767", Grenade, "32767"},
+        {"grenade id -32768", Grenade, "-32768"},
+        {"grenade id 32768", Grenade, "32768", "Grenade ID: 32768" + range},
+        {"grenade id -32769", Grenade, "-32769", "Grenade ID: -32769" + range},
+        {"item id 40000", Item, "40000"},
+        {"letters in damage", Weapon, "fast", "Damage: 'fast' is not a number.", "Text3"},
+        {"id out of range", Special, "2147483648",
+         "Special ID: 2147483648 is out of range; it must lie between -2147483648 and 2147483647."},
+    });
 }
 
 void tst_RefEditors::refusedWriteKeepsUserOnRow()
 {
-    QFETCH(RefKind, kind);
-    QFETCH(QString, field);
-    QFETCH(QString, typed);
-    QFETCH(QString, message);
+    QFETCH(Refusal, row);
+    const auto &[name, kind, typed, message, field] = row;
     Fixture f(kind);
     const QString before = f.storedIds();
     QVERIFY(f.control()->moveTo(1));
-    f.edit(qPrintable(field))->setText(typed);
+    f.edit(field)->setText(typed);
     f.click("Command1");
     if (message.isEmpty()) {
         QVERIFY(f.window->close());
@@ -318,14 +318,13 @@ void tst_RefEditors::warning_data()
     QVariantList powers;
     for (int k = 0; k < 32; ++k)
         powers << (qint64(1) << k);
+    const QString beyond = "A class has boxes for the first %1 by id only: this is %2, so no class "
+                           "can have it.";
     QTest::newRow("item 8 of 8 boxes") << RefKind::Item << powers << 7 << QString();
-    QTest::newRow("item 9") << RefKind::Item << powers << 8
-                            << "A class has boxes for the first 8 items by id only: this is item "
-                               "9, so no class can have it.";
+    QTest::newRow("item 9") << RefKind::Item << powers << 8 << beyond.arg("8 items", "item 9");
     QTest::newRow("special 31 of 31 boxes") << RefKind::Special << powers << 30 << QString();
     QTest::newRow("special 32") << RefKind::Special << powers << 31
-                                << "A class has boxes for the first 31 special abilities by id "
-                                   "only: this is special ability 32, so no class can have it.";
+                                << beyond.arg("31 special abilities", "special ability 32");
 }
 
 void tst_RefEditors::warning()

@@ -4,13 +4,11 @@
 #include "testsupport.h"
 #include "ui/config/firstrun.h"
 #include "ui/config/frmconfig.h"
+#include "widgets.h"
 
-#include <QAction>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
-#include <QListWidget>
-#include <QPushButton>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -49,6 +47,34 @@ QString withPassword(const QString &url, const QString &password)
     const qsizetype at = typed.indexOf(u'@');
     return typed.insert(at, u':' + password);
 }
+
+// {team}: the team database's address; {no database}: one the server lacks.
+struct Connect {
+    const char *name;
+    QString address;
+    bool needsServer;
+    QString refusal{}; // part of the message; empty: it connects
+};
+
+struct Password {
+    const char *name;
+    QStringList passwords; // typed in turn; empty: Cancel
+    bool connects;
+};
+
+// Null: not given on the command line.
+struct Start {
+    const char *name;
+    QString dataDir, database, environment, remembered;
+    QString expected; // empty: the default folder
+};
+
+struct Unreachable {
+    const char *name;
+    bool remembered; // false: asked for on the command line
+    int choice;      // the answer to the offer of the local files
+    bool opens;
+};
 
 } // namespace
 
@@ -91,14 +117,9 @@ private:
         }
         QStringList names() const
         {
-            QStringList n;
-            auto *list = child<QListWidget>(window.get(), "classlist");
-            for (int i = 0; i < list->count(); ++i)
-                n << list->item(i)->text();
-            return n;
+            return entries(child<QListWidget>(window.get(), "classlist"), true);
         }
         QString statusLine() const { return child<QLabel>(window.get(), "lblDatabase")->text(); }
-        void trigger(const char *action) { child<QAction>(window.get(), action)->trigger(); }
 
         QTemporaryDir local;
         std::unique_ptr<AppState> localState;
@@ -158,49 +179,43 @@ void tst_TeamConnect::cleanupTestCase()
 
 void tst_TeamConnect::connectAndBack_data()
 {
-    // {team}: the team database's address; {no database}: one the server lacks
-    QTest::addColumn<QString>("address");
-    QTest::addColumn<bool>("needsServer");
-    QTest::addColumn<QString>("refusal"); // part of the message; empty: it connects
-    QTest::newRow("team database") << "{team}" << true << "";
-    QTest::newRow("password in the address") << "{team with password}" << true << "";
-    QTest::newRow("spaces around") << "  {team} " << true << "";
-    QTest::newRow("another scheme")
-        << "mysql://tarn@host/team" << false << "it must start with postgresql://";
-    QTest::newRow("no database name")
-        << "postgresql://tarn@localhost" << false << "the database name is missing";
-    QTest::newRow("port out of range")
-        << "postgresql://tarn@localhost:70000/team" << false << "70000";
-    QTest::newRow("nobody listening") << kNoServer << false << "127.0.0.1";
-    QTest::newRow("no such database") << "{no database}" << true << "does not exist";
+    addRows<Connect>({
+        {"team database", "{team}", true},
+        {"password in the address", "{team with password}", true},
+        {"spaces around", "  {team} ", true},
+        {"another scheme", "mysql://tarn@host/team", false, "it must start with postgresql://"},
+        {"no database name", "postgresql://tarn@localhost", false, "the database name is missing"},
+        {"port out of range", "postgresql://tarn@localhost:70000/team", false, "70000"},
+        {"nobody listening", withPassword(kNoServer, kSecret), false, "127.0.0.1"},
+        {"no such database", "{no database}", true, "does not exist"},
+    });
 }
 
 void tst_TeamConnect::connectAndBack()
 {
-    QFETCH(QString, address);
-    QFETCH(bool, needsServer);
-    QFETCH(QString, refusal);
-    if (needsServer && !onTestServer())
+    QFETCH(Connect, row);
+    if (row.needsServer && !onTestServer())
         QSKIP("needs the test server");
     Fixture f;
     const QString teamUrl = f.team ? f.team->url() : QString();
     if (f.team) {
         ServerUrl gone = *parseServerUrl(teamUrl);
         gone.dbname += QStringLiteral("_gone");
-        address.replace("{team with password}", withPassword(teamUrl, kSecret))
+        row.address.replace("{team with password}", withPassword(teamUrl, kSecret))
             .replace("{no database}", gone.shown())
             .replace("{team}", teamUrl);
     }
-    f.prompter.answerInput(address);
-    f.trigger("mnuConnect");
+    f.prompter.answerInput(row.address);
+    press(f.window.get(), "mnuConnect");
     QCOMPARE(f.prompter.unexpectedCalls(), 0);
     checkSecretKept(f);
 
-    if (!refusal.isEmpty()) {
+    if (!row.refusal.isEmpty()) {
         // The program goes on with the local files, as if nothing was asked.
         const QString message = f.prompter.lastMessage();
-        QVERIFY2(message.contains(refusal), qPrintable(message));
-        QVERIFY2(message.contains(f.local.path()), qPrintable(message));
+        QVERIFY2(message.contains(row.refusal) && message.contains(f.local.path()),
+                 qPrintable(message));
+        QCOMPARE(f.prompter.messages().size(), 1);
         QCOMPARE(f.localState->location(), f.local.path());
         QCOMPARE(f.names(), f.localNames);
         QCOMPARE(rememberedLocation(), QString());
@@ -215,7 +230,7 @@ void tst_TeamConnect::connectAndBack()
     QCOMPARE(*chooseLocation({}, {}, rememberedLocation()), teamUrl);
     // Commands work on the team database.
     f.prompter.answerInput(QStringLiteral("Made in the window"));
-    child<QPushButton>(f.window.get(), "btNew")->click();
+    press(f.window.get(), "btNew");
     QVERIFY(f.names().contains("Made in the window"));
     {
         AppState other(teamUrl);
@@ -223,7 +238,7 @@ void tst_TeamConnect::connectAndBack()
         QVERIFY(namesIn(other).contains("Made in the window"));
     }
 
-    f.trigger("mnuLocalFiles");
+    press(f.window.get(), "mnuLocalFiles");
     QCOMPARE(f.prompter.unexpectedCalls(), 0);
     QCOMPARE(f.names(), f.localNames);
     QCOMPARE(f.localState->location(), f.local.path());
@@ -234,18 +249,18 @@ void tst_TeamConnect::connectAndBack()
 
 void tst_TeamConnect::passwordPrompt_data()
 {
-    QTest::addColumn<QStringList>("passwords"); // typed in turn; empty: Cancel
-    QTest::addColumn<bool>("connects");
-    QTest::newRow("right") << QStringList{kSecret} << true;
-    QTest::newRow("wrong, then right") << QStringList{"guess", kSecret} << true;
-    QTest::newRow("wrong, then cancel") << QStringList{"guess", ""} << false;
-    QTest::newRow("cancel") << QStringList{""} << false;
+    addRows<Password>({
+        {"right", {kSecret}, true},
+        {"wrong, then right", {"guess", kSecret}, true},
+        {"wrong, then cancel", {"guess", ""}, false},
+        {"cancel", {""}, false},
+    });
 }
 
 void tst_TeamConnect::passwordPrompt()
 {
-    QFETCH(QStringList, passwords);
-    QFETCH(bool, connects);
+    QFETCH(Password, row);
+    const auto &[name, passwords, connects] = row;
     if (!onTestServer())
         QSKIP("needs the test server");
     Fixture f;
@@ -254,7 +269,7 @@ void tst_TeamConnect::passwordPrompt()
     f.prompter.answerInput(address);
     for (const QString &password : passwords)
         f.prompter.answerPassword(password);
-    f.trigger("mnuConnect");
+    press(f.window.get(), "mnuConnect");
     QCOMPARE(f.prompter.unexpectedCalls(), 0);
     QVERIFY(f.prompter.allAnswersUsed());
     checkSecretKept(f);
@@ -276,71 +291,56 @@ void tst_TeamConnect::passwordPrompt()
 
 void tst_TeamConnect::startingLocation_data()
 {
-    QTest::addColumn<QString>("dataDir");     // null: no --data-dir
-    QTest::addColumn<QString>("database");    // null: no --database
-    QTest::addColumn<QString>("environment"); // TARN_DATABASE
-    QTest::addColumn<QString>("remembered");
-    QTest::addColumn<QString>("expected"); // empty: the default folder
-    const QString a = QStringLiteral("postgresql://a@h/one");
-    const QString b = QStringLiteral("postgresql://b@h/two");
-    const QString c = QStringLiteral("postgresql://c@h/three");
-    QTest::newRow("remembered") << QString() << QString() << "" << a << a;
-    QTest::newRow("nothing remembered") << QString() << QString() << ""
-                                        << ""
-                                        << "";
-    QTest::newRow("environment wins") << QString() << QString() << b << a << b;
-    QTest::newRow("--database wins") << QString() << c << b << a << c;
-    QTest::newRow("--data-dir wins") << "/tmp/x" << QString() << "" << a << "/tmp/x";
-    QTest::newRow("remembered text spoilt") << QString() << QString() << ""
-                                            << "postgresql://h"
-                                            << "";
+    const QString a = "postgresql://a@h/one", b = "postgresql://b@h/two",
+                  c = "postgresql://c@h/three";
+    addRows<Start>({
+        {"remembered", {}, {}, "", a, a},
+        {"nothing remembered", {}, {}, "", "", ""},
+        {"environment wins", {}, {}, b, a, b},
+        {"--database wins", {}, c, b, a, c},
+        {"--data-dir wins", "/tmp/x", {}, "", a, "/tmp/x"},
+        {"remembered text spoilt", {}, {}, "", "postgresql://h", ""},
+    });
 }
 
 void tst_TeamConnect::startingLocation()
 {
-    QFETCH(QString, dataDir);
-    QFETCH(QString, database);
-    QFETCH(QString, environment);
-    QFETCH(QString, remembered);
-    QFETCH(QString, expected);
-    qputenv("TARN_DATABASE", environment.toUtf8());
-    const Result<QString> location = chooseLocation(dataDir, database, remembered);
+    QFETCH(Start, row);
+    qputenv("TARN_DATABASE", row.environment.toUtf8());
+    const Result<QString> location = chooseLocation(row.dataDir, row.database, row.remembered);
     qunsetenv("TARN_DATABASE");
     QVERIFY(location);
-    QCOMPARE(*location, expected.isEmpty() ? defaultDataDir() : expected);
+    QCOMPARE(*location, row.expected.isEmpty() ? defaultDataDir() : row.expected);
 }
 
 void tst_TeamConnect::unreachableAtStart_data()
 {
-    QTest::addColumn<bool>("remembered"); // false: asked for on the command line
-    QTest::addColumn<int>("choice");      // the answer to the offer of the local files
-    QTest::addColumn<bool>("opens");
-    QTest::newRow("remembered, local files chosen") << true << 0 << true;
-    QTest::newRow("remembered, quit") << true << 1 << false;
-    QTest::newRow("remembered, box closed") << true << -1 << false;
-    QTest::newRow("named on the command line") << false << -1 << false;
+    addRows<Unreachable>({
+        {"remembered, local files chosen", true, 0, true},
+        {"remembered, quit", true, 1, false},
+        {"remembered, box closed", true, -1, false},
+        {"named on the command line", false, -1, false},
+    });
 }
 
 void tst_TeamConnect::unreachableAtStart()
 {
-    QFETCH(bool, remembered);
-    QFETCH(int, choice);
-    QFETCH(bool, opens);
+    QFETCH(Unreachable, row);
     QTemporaryDir local;
     QVERIFY(createDataFiles(AppState(local.path()), true));
     ScriptedPrompter prompter;
-    if (remembered)
-        prompter.answerChoice(choice);
+    if (row.remembered)
+        prompter.answerChoice(row.choice);
 
     const std::unique_ptr<AppState> state =
-        openForWindows(kNoServer, remembered, local.path(), prompter);
+        openForWindows(kNoServer, row.remembered, local.path(), prompter);
 
     QCOMPARE(prompter.unexpectedCalls(), 0);
     QVERIFY(prompter.allAnswersUsed());
     // Whatever is asked names the database that could not be reached.
     QVERIFY2(prompter.calls().first().text.contains(kNoServer),
              qPrintable(prompter.calls().first().text));
-    QCOMPARE(bool(state), opens);
+    QCOMPARE(bool(state), row.opens);
     if (state) {
         QCOMPARE(state->location(), local.path());
         QVERIFY(!namesIn(*state).isEmpty());

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "testsupport.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QStringList>
+#include <QWidget>
+
+namespace tarn::test
+{
+
+// The names of the first `count` controls Tab reaches from `from`, joined by spaces.
+inline QString tabChain(QWidget *from, int count)
+{
+    QStringList names;
+    for (QWidget *at = from; names.size() < count && at; at = at->nextInFocusChain())
+        if ((at->focusPolicy() & Qt::TabFocus) && at->isVisibleTo(from->window()))
+            names << at->objectName();
+    return names.join(' ');
+}
+
+// Clicks the button, or triggers the menu item, of that name.
+inline void press(const QObject *window, const char *name)
+{
+    if (auto *button = window->findChild<QAbstractButton *>(QLatin1String(name)))
+        button->click();
+    else
+        child<QAction>(window, name)->trigger();
+}
+
+// Replaces what a field holds by typing, as a user does.
+inline void retype(QLineEdit *edit, const QString &text)
+{
+    edit->selectAll();
+    QTest::keyClicks(edit, text);
+}
+
+// The entries of a list, the hidden ones too when asked.
+inline QStringList entries(const QListWidget *list, bool hiddenToo = false)
+{
+    QStringList texts;
+    for (int i = 0; i < list->count(); ++i)
+        if (hiddenToo || !list->item(i)->isHidden())
+            texts << list->item(i)->text();
+    return texts;
+}
+
+} // namespace tarn::test
