@@ -12,6 +12,10 @@
 #include <QTest>
 #include <QThread>
 
+#include <functional>
+#include <memory>
+#include <optional>
+
 using namespace tarn;
 using namespace tarn::test;
 
@@ -64,54 +68,37 @@ QMap<QString, QString> contents(const QString &dataPath)
 }
 
 // A copy of the template's data, in a fresh directory or a fresh database.
-class Copy
-{
-public:
+struct Copy {
     explicit Copy(const DataDir &from)
     {
-        if (from.server()) {
-            mServer = std::make_unique<ServerDatabase>(from.server()->name());
-            return;
-        }
-        for (const QString &file : {from.dataPath(), from.refPath()})
-            if (!QFile::copy(file, mDir.filePath(QFileInfo(file).fileName())))
-                qFatal("cannot copy %s", qPrintable(file));
+        if (from.server())
+            server.emplace(from.server()->name());
+        else
+            for (const QString &file : {from.dataPath(), from.refPath()})
+                QVERIFY(QFile::copy(file, dir.filePath(QFileInfo(file).fileName())));
     }
-    QString location() const { return mServer ? mServer->url() : mDir.path(); }
-    QString dataPath() const { return mServer ? mServer->url() : mDir.filePath("tarn_dat.mdb"); }
-
-private:
-    QTemporaryDir mDir;
-    std::unique_ptr<ServerDatabase> mServer;
+    QString location() const { return server ? server->url() : dir.path(); }
+    QString dataPath() const { return server ? server->url() : dir.filePath("tarn_dat.mdb"); }
+    QTemporaryDir dir;
+    std::optional<ServerDatabase> server;
 };
 
 // True while a command holds the data's write lock: the file's journal
 // exists, or a server grants a writer's advisory lock on the database.
-class WriteProbe
+std::function<bool()> writeProbe(const QString &location)
 {
-public:
-    explicit WriteProbe(const QString &location)
-    {
-        if (isServerUrl(location))
-            mPeek = std::make_unique<Peek>(location);
-        else
-            mJournal = QDir(location).filePath("tarn_dat.mdb-journal");
-    }
-    bool writing() const
-    {
-        if (!mPeek)
-            return QFileInfo::exists(mJournal);
-        return mPeek
-                   ->scalar("SELECT count(*) FROM pg_locks WHERE locktype = 'advisory' AND "
+    if (!isServerUrl(location))
+        return [journal = QDir(location).filePath("tarn_dat.mdb-journal")] {
+            return QFileInfo::exists(journal);
+        };
+    const auto peek = std::make_shared<Peek>(location);
+    return [peek] {
+        return peek->scalar("SELECT count(*) FROM pg_locks WHERE locktype = 'advisory' AND "
                             "granted AND database = (SELECT oid FROM pg_database WHERE "
                             "datname = current_database())")
                    .toInt() > 0;
-    }
-
-private:
-    QString mJournal;
-    std::unique_ptr<Peek> mPeek;
-};
+    };
+}
 
 struct Timing {
     int exitCode = -1;  // -1: killed
@@ -126,7 +113,7 @@ struct Timing {
 Timing timedRun(const QString &location, const QStringList &args, qint64 delayUs = -1,
                 bool fromJournal = false)
 {
-    const WriteProbe probe(location);
+    const std::function<bool()> writing = writeProbe(location);
     QProcess cli;
     QElapsedTimer clock;
     clock.start();
@@ -138,11 +125,11 @@ Timing timedRun(const QString &location, const QStringList &args, qint64 delayUs
     Timing timing;
     while (cli.state() == QProcess::Running && !cli.waitForFinished(0)) {
         const qint64 now = clock.nsecsElapsed() / 1000;
-        if (journalAt < 0 && probe.writing())
+        if (journalAt < 0 && writing())
             journalAt = now;
         const qint64 from = fromJournal ? journalAt : 0;
         if (delayUs >= 0 && from >= 0 && now - from >= delayUs) {
-            timing.killedWriting = probe.writing();
+            timing.killedWriting = writing();
             cli.kill();
             cli.waitForFinished(60000);
             return timing;
@@ -187,14 +174,10 @@ void tst_CrashSafety::killed()
 
     // One run to the end gives the state after, the time the command takes
     // and the time its write transaction takes.
-    QMap<QString, QString> after;
-    Timing full;
-    {
-        const Copy copy(mTemplate);
-        full = timedRun(copy.location(), command);
-        QCOMPARE(full.exitCode, 0);
-        after = contents(copy.dataPath());
-    }
+    const Copy done(mTemplate);
+    const Timing full = timedRun(done.location(), command);
+    QCOMPARE(full.exitCode, 0);
+    const QMap<QString, QString> after = contents(done.dataPath());
     QVERIFY(after != before);
     QVERIFY(full.writing > 0);
 

@@ -13,15 +13,10 @@ class tst_JetConversion : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
+    void initTestCase() { qputenv("TARN_JET_READER", TARN_JET_READER_PATH); }
     void offered_data();
     void offered();
 };
-
-void tst_JetConversion::initTestCase()
-{
-    qputenv("TARN_JET_READER", TARN_JET_READER_PATH);
-}
 
 void tst_JetConversion::offered_data()
 {
