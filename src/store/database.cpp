@@ -56,17 +56,19 @@ PGconn *serverHandle(const QSqlDatabase &db)
 }
 
 // A server's text without libpq's frame: "ERROR:  disk full\nCONTEXT: ...(P0001)"
-// reads "disk full".
+// reads "disk full"; a lost connection's text has no code, "()", and its
+// lines are continued with a tab.
 QString serverText(QString text)
 {
     static const QRegularExpression frame(
-        QStringLiteral("^(ERROR|FATAL|PANIC):\\s+|\\n(CONTEXT|LINE \\d+|QUERY):.*$|\\(\\w{5}\\)$"),
+        QStringLiteral(
+            "^(ERROR|FATAL|PANIC):\\s+|\\n(CONTEXT|LINE \\d+|QUERY):.*$|\\((\\w{5})?\\)$"),
         QRegularExpression::DotMatchesEverythingOption);
     for (QString previous; previous != text;) {
         previous = text;
         text = text.trimmed().remove(frame);
     }
-    return text.trimmed();
+    return text.replace(QStringLiteral("\n\t"), QStringLiteral(" ")).trimmed();
 }
 
 QString causeOf(const QSqlError &error)
