@@ -349,6 +349,13 @@ Status Database::failure(const QString &what, const QSqlError &error) const
     QString cause = QStringLiteral("%1: %2").arg(mPath, causeOf(error));
     if (onServer()) {
         cause = QStringLiteral("%1: %2").arg(mPath, serverText(causeOf(error)));
+        // The server's "canceling statement due to lock timeout" says nothing
+        // of why: another writer kept the store's lock past the busy timeout.
+        if (error.nativeErrorCode() == QLatin1String("55P03"))
+            cause = QStringLiteral("%1: the database is locked by another user's command (waited "
+                                   "%2 ms); nothing was stored, try again")
+                        .arg(mPath)
+                        .arg(busyTimeoutMs());
         noteBrokenConnection(error);
         if (mBroken)
             cause += kLostConnection;

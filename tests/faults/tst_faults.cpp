@@ -250,9 +250,10 @@ void tst_Faults::refusedThenDone()
         QVERIFY(clock.elapsed() < 10000);
         QCOMPARE(prompter.messages().size(), editing ? 2 : 1);
         for (const QString &refused : prompter.messages())
-            QVERIFY2(refused.contains(db.where()) && !refused.contains("()") &&
-                         refused.contains(restart ? "connection to the server was lost" : "lock"),
-                     qPrintable(refused));
+            QVERIFY2(
+                refused.contains(db.where()) && !refused.contains("()") &&
+                    refused.contains(restart ? "connection to the server was lost" : "is locked"),
+                qPrintable(refused));
         QCOMPARE(prompter.busyDepth(), 0);
         QVERIFY(!field || field->text() == "Kept through the fault");
         QVERIFY(!restart || server.run("resume"));
