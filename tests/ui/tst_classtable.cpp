@@ -1,5 +1,6 @@
 #include "classeditor.h"
 #include "ui/classes/classtable.h"
+#include "widgets.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -242,10 +243,6 @@ void tst_ClassTable::tableAndFormAgree()
     if (!pending.isEmpty())
         f.edit("fldModel")->setText(pending);
     const int at = Fixture::columnOf(qPrintable(column));
-    const QString items =
-        f.peek.joined("SELECT '' || i1 || i2 || i3 || i4 || i5 || i6 FROM classdef "
-                      "WHERE class_name = ?",
-                      QStringLiteral(","), {target});
     switch (action) {
     case Action::TableCell:
         f.typeInCell(f.cell(target, at), value);
@@ -281,10 +278,8 @@ void tst_ClassTable::tableAndFormAgree()
         f.view->setCurrentIndex(f.cell(target, 0));
         break;
     case Action::AddClass:
-        child<QPushButton>(f.editor.get(), "AddClass")->click();
-        break;
     case Action::DeleteClass:
-        child<QPushButton>(f.editor.get(), "Command1")->click();
+        press(f.editor.get(), action == Action::AddClass ? "AddClass" : "Command1");
         break;
     }
     QCoreApplication::processEvents();
@@ -295,12 +290,8 @@ void tst_ClassTable::tableAndFormAgree()
     QCOMPARE(f.selectedName(), selected);
     if (action == Action::TableSlot)
         QCOMPARE(child<QComboBox>(f.editor.get(), "w2")->currentText(), value);
-    if (action == Action::TableFlag) {
-        QString expected = items;
-        if (writes)
-            expected[value.toInt()] = '1';
-        QCOMPARE(f.ticked(), expected);
-    }
+    if (action == Action::TableFlag) // Scout has the first two items
+        QCOMPARE(f.ticked(), writes ? "111000" : "110000");
     // One history serves the form and the table: the table's keys take back
     // the last change of either, and both show it.
     const QString after = f.everything();

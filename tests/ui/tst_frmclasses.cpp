@@ -94,8 +94,7 @@ class tst_frmClasses : public QObject
     Q_OBJECT
 
 private slots:
-    void showsFirstClassAndTabOrder();
-    void editsSurviveMoveAndClose();
+    void showsFirstClassAndKeepsEdits();
     void unofferedSlotsAreKeptAndNeverWritten_data();
     void unofferedSlotsAreKeptAndNeverWritten();
     void slotListsAndChoice();
@@ -103,7 +102,6 @@ private slots:
     void addClass_data();
     void addClass();
     void deleteClass();
-    void undoDeleteClass();
     void flagBoxesFollowReferenceRows_data();
     void flagBoxesFollowReferenceRows();
     void mainWindowEditOpensEditor();
@@ -118,7 +116,7 @@ private slots:
     void undoWhenAnotherClientChangedTheRow();
 };
 
-void tst_frmClasses::showsFirstClassAndTabOrder()
+void tst_frmClasses::showsFirstClassAndKeepsEdits()
 {
     Fixture f(QList<int>{3, 1, 2});
     f.open();
@@ -127,12 +125,6 @@ void tst_frmClasses::showsFirstClassAndTabOrder()
     QCOMPARE(tabChain(f.edit("fldClassName"), 13),
              "fldClassName fldModel fldSkin1 fldSkin2 Text1 fldArmor fldSpeed fldHealth "
              "fldDecoySkin AddClass Command1 w2 w3");
-}
-
-void tst_frmClasses::editsSurviveMoveAndClose()
-{
-    Fixture f;
-    f.open();
     const QStringList fields{"fldClassName", "fldModel",  "fldSkin1",   "fldSkin2",
                              "fldArmor",     "fldSpeed",  "fldHealth",  "fldDecoySkin",
                              "maxbullets",   "maxshells", "maxrockets", "maxgrenades",
@@ -271,10 +263,34 @@ void tst_frmClasses::addClass()
              f.package + ' ' + added + QString(" 1").repeated(12));
 }
 
+// Delete Class taken back brings the class back with its number and every
+// column as it was, NULLs too; the last class deleted leaves nothing to edit.
 void tst_frmClasses::deleteClass()
 {
     Fixture f(QList<int>{1, 2, 3, 4, 5});
+    f.insertClass("class_num, class_name, skin_name1, max_armor, i3, s31, w10",
+                  {7, "Seven", "red", 55, 1, 1, 4});
     f.open();
+    const auto row = [&f] {
+        QStringList cells;
+        for (const QString &column : schema::classdefColumnNames()) {
+            const QVariant v = f.peek.scalar(
+                QStringLiteral("SELECT %1 FROM classdef WHERE class_num = 7").arg(column));
+            cells << (v.isNull() ? QStringLiteral("NULL") : v.toString());
+        }
+        return cells;
+    };
+    const QStringList before = row();
+    QCOMPARE(before.size(), 69);
+    QVERIFY(f.nav()->moveLast());
+    f.click("Command1");
+    QCOMPARE(f.stored({"class_name"}, 7), "");
+    f.undo();
+    QCOMPARE(row(), before);
+    f.redo();
+    QCOMPARE(f.stored({"class_name"}, 7), "");
+    QCOMPARE(f.prompter.calls().size(), 0);
+
     QVERIFY(f.nav()->moveTo(2));
     f.edit("fldClassName")->setText("dropped");
     f.click("Command1");
@@ -453,35 +469,6 @@ void tst_frmClasses::classChangedMeanwhile()
     QVERIFY(f.editor->close());
     QCOMPARE(f.stored({"max_speed", "w2", "i2"}, 1), "400 4 1");
     QCOMPARE(f.prompter.calls().size(), 1);
-}
-
-// Delete Class taken back: the class returns with its number and every column
-// as it was, NULLs too, as another connection reads it; redo deletes it again.
-void tst_frmClasses::undoDeleteClass()
-{
-    Fixture f;
-    f.insertClass("class_num, class_name, skin_name1, max_armor, i3, s31, w10",
-                  {7, "Seven", "red", 55, 1, 1, 4});
-    f.open();
-    const auto row = [&f] {
-        QStringList cells;
-        for (const QString &column : schema::classdefColumnNames()) {
-            const QVariant v = f.peek.scalar(
-                QStringLiteral("SELECT %1 FROM classdef WHERE class_num = 7").arg(column));
-            cells << (v.isNull() ? QStringLiteral("NULL") : v.toString());
-        }
-        return cells;
-    };
-    const QStringList before = row();
-    QCOMPARE(before.size(), 69);
-    QVERIFY(f.nav()->moveLast());
-    f.click("Command1");
-    QCOMPARE(f.stored({"class_name"}, 7), "");
-    f.undo();
-    QCOMPARE(row(), before);
-    f.redo();
-    QCOMPARE(f.stored({"class_name"}, 7), "");
-    QCOMPARE(f.prompter.calls().size(), 0);
 }
 
 void tst_frmClasses::undoRedo_data()

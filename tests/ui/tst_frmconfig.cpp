@@ -100,7 +100,6 @@ class tst_frmConfig : public QObject
 private slots:
     void newAndCopyKeepNameAsTyped_data();
     void newAndCopyKeepNameAsTyped();
-    void commandsNeedSelection();
     void filter_data();
     void filter();
     void followsOtherClients_data();
@@ -108,7 +107,7 @@ private slots:
     void compare_data();
     void compare();
     void compareFromMenu();
-    void deleteAnsweredNoAndYes();
+    void deleteNeedsSelectionAndYes();
     void setModId();
     void import_data();
     void import();
@@ -158,15 +157,6 @@ void tst_frmConfig::newAndCopyKeepNameAsTyped()
     QCOMPARE(f.state.currentPackage(), kept ? "Sample Config" : QString());
     QCOMPARE(f.list()->selectedItems().size(), kept ? 1 : 0);
     QCOMPARE(f.prompter.busyDepth(), 0);
-}
-
-void tst_frmConfig::commandsNeedSelection()
-{
-    Fixture f;
-    for (const char *button : {"btDelete", "btEdit", "btCopy"})
-        press(&f.window, button);
-    QCOMPARE(f.prompter.messages(), QStringList(3, "You must select a class configuration"));
-    QCOMPARE(f.peek.count("package"), 1);
 }
 
 void tst_frmConfig::filter_data()
@@ -353,9 +343,12 @@ void tst_frmConfig::compareFromMenu()
     QCOMPARE(f.prompter.lastMessage(), "There are no configurations to compare.");
 }
 
-void tst_frmConfig::deleteAnsweredNoAndYes()
+void tst_frmConfig::deleteNeedsSelectionAndYes()
 {
     Fixture f;
+    for (const char *button : {"btDelete", "btEdit", "btCopy"})
+        press(&f.window, button);
+    QCOMPARE(f.prompter.messages(), QStringList(3, "You must select a class configuration"));
     f.select("Sample Config");
     f.prompter.answerMessage(Prompter::Answer::No);
     press(&f.window, "btDelete");

@@ -23,15 +23,11 @@ const QString kNoServer = QStringLiteral("postgresql://tarn@127.0.0.1:1/team");
 const QString kSecret = QStringLiteral("s3cret-Pa55");
 const QString kPasswordRole = QStringLiteral("tarn_pw");
 
-// The test server's state folder (tests/pgserver), where its port and data are.
-QString serverState()
-{
-    return QFileInfo(qEnvironmentVariable("TARN_TEST_DATABASE")).absolutePath();
-}
-
+// A file of the test server's state folder (tests/pgserver): its port, its folder.
 QString serverFile(const QString &name)
 {
-    return QString::fromUtf8(readFile(QDir(serverState()).filePath(name))).trimmed();
+    const QDir state = QFileInfo(qEnvironmentVariable("TARN_TEST_DATABASE")).absoluteDir();
+    return QString::fromUtf8(readFile(state.filePath(name))).trimmed();
 }
 
 QStringList namesIn(AppState &state)
