@@ -32,19 +32,52 @@ public:
     // The progress reports cancel once it reaches this value (-1: never).
     void cancelProgressAt(qint64 value) { mCancelAt = value; }
 
-    QString input(const QString &prompt, const QString &title, const QString &defaultText) override;
-    QString password(const QString &prompt, const QString &title) override;
-    Answer message(const QString &text, Buttons buttons, Icon icon, Answer defaultAnswer,
-                   const QString &title) override;
-    int choose(const QString &text, const QStringList &choices, int defaultChoice,
-               Icon icon) override;
-    QString openFileName(const QString &filter) override;
-    QString saveFileName(const QString &filter) override;
-    std::unique_ptr<tarn::Progress> progress(const QString &label, qint64 maximum) override;
+    QString input(const QString &prompt, const QString &title, const QString &) override
+    {
+        return record({Call::Input, prompt, title}, mInputs, QString());
+    }
+    QString password(const QString &prompt, const QString &title) override
+    {
+        return record({Call::Password, prompt, title}, mPasswords, QString());
+    }
+    Answer message(const QString &text, Buttons buttons, Icon, Answer defaultAnswer,
+                   const QString &title) override
+    {
+        const Call call{Call::Message, text, title.isEmpty() ? applicationTitle() : title,
+                        defaultAnswer};
+        if (buttons != Buttons::Ok)
+            return record(call, mAnswers, Answer::No);
+        mCalls.append(call);
+        return Answer::Ok;
+    }
+    int choose(const QString &text, const QStringList &choices, int, Icon) override
+    {
+        return record({Call::Choice, text, applicationTitle(), Answer::Ok, choices}, mChoices, -1);
+    }
+    QString openFileName(const QString &filter) override
+    {
+        return record({Call::OpenFile, filter}, mFiles, QString());
+    }
+    QString saveFileName(const QString &filter) override
+    {
+        return record({Call::SaveFile, filter}, mFiles, QString());
+    }
+    std::unique_ptr<tarn::Progress> progress(const QString &label, qint64) override
+    {
+        mCalls.append({Call::Progress, label});
+        return std::make_unique<ScriptedProgress>(*this);
+    }
 
     const QList<Call> &calls() const { return mCalls; }
-    QStringList messages() const; // texts of the message boxes, in order
-    QString lastMessage() const;
+    QStringList messages() const // texts of the message boxes, in order
+    {
+        QStringList texts;
+        for (const Call &call : mCalls)
+            if (call.kind == Call::Message)
+                texts << call.text;
+        return texts;
+    }
+    QString lastMessage() const { return messages().value(messages().size() - 1); }
     int unexpectedCalls() const { return mUnexpected; }
     bool allAnswersUsed() const
     {
@@ -57,12 +90,37 @@ public:
     qint64 lastProgress() const { return mLastProgress; }
 
 protected:
-    void beginBusy() override;
-    void endBusy() override;
+    void beginBusy() override
+    {
+        ++mBusyDepth;
+        ++mBusyCount;
+    }
+    void endBusy() override { --mBusyDepth; }
 
 private:
-    // The next queued answer, or cancel (counted as unexpected) when none is left.
-    template<typename T> T next(std::deque<T> &queue, T cancel);
+    struct ScriptedProgress : tarn::Progress {
+        explicit ScriptedProgress(ScriptedPrompter &owner) : owner(owner) {}
+        bool update(qint64 done) override
+        {
+            owner.mLastProgress = done;
+            return owner.mCancelAt < 0 || done < owner.mCancelAt;
+        }
+        ScriptedPrompter &owner;
+    };
+
+    // Records the call and gives the next queued answer, or cancel (counted as
+    // unexpected) when none is left.
+    template<typename T> T record(const Call &call, std::deque<T> &queue, T cancel)
+    {
+        mCalls.append(call);
+        if (queue.empty()) {
+            ++mUnexpected;
+            return cancel;
+        }
+        T answer = queue.front();
+        queue.pop_front();
+        return answer;
+    }
 
     std::deque<QString> mInputs;
     std::deque<QString> mPasswords;
