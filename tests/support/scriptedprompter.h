@@ -69,14 +69,16 @@ public:
     }
 
     const QList<Call> &calls() const { return mCalls; }
-    QStringList messages() const // texts of the message boxes, in order
+    // The texts of the calls of a kind, in order.
+    QStringList texts(Call::Kind kind) const
     {
-        QStringList texts;
+        QStringList found;
         for (const Call &call : mCalls)
-            if (call.kind == Call::Message)
-                texts << call.text;
-        return texts;
+            if (call.kind == kind)
+                found << call.text;
+        return found;
     }
+    QStringList messages() const { return texts(Call::Message); }
     QString lastMessage() const { return messages().value(messages().size() - 1); }
     int unexpectedCalls() const { return mUnexpected; }
     bool allAnswersUsed() const

@@ -269,10 +269,7 @@ void tst_TeamConnect::passwordPrompt()
     QCOMPARE(f.prompter.unexpectedCalls(), 0);
     QVERIFY(f.prompter.allAnswersUsed());
     checkSecretKept(f);
-    QStringList prompts;
-    for (const ScriptedPrompter::Call &call : f.prompter.calls())
-        if (call.kind == ScriptedPrompter::Call::Password)
-            prompts << call.text;
+    const QStringList prompts = f.prompter.texts(ScriptedPrompter::Call::Password);
     QCOMPARE(prompts.size(), passwords.size());
     QVERIFY2(prompts.first().contains(address), qPrintable(prompts.first()));
     if (prompts.size() > 1)
