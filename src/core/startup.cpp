@@ -22,7 +22,7 @@ namespace
 // After the data store opened: the reference store, a team's Mod ID, the upgrade.
 StartupResult openTheRest(AppState &state, StartupResult &result)
 {
-    if (Status s = state.ref().open(state.refPath()); !s) {
+    if (Status s = state.ref().open(state.refPath(), &state.data().database()); !s) {
         result.status = s;
         return result;
     }

@@ -97,6 +97,20 @@ Status Database::open(const QString &location)
     return openConnection(location, false);
 }
 
+Status Database::openBeside(const QString &location, const Database &other)
+{
+    const Database &owner = other.link();
+    if (!isServerUrl(location) || !owner.onServer() || owner.mLocation != location ||
+        !owner.mDb.isOpen())
+        return open(location);
+    close();
+    mHost = &owner;
+    mEngine = owner.mEngine;
+    mLocation = owner.mLocation;
+    mPath = owner.mPath;
+    return Status::success();
+}
+
 Status Database::openServer(const QString &url)
 {
     close();
@@ -132,8 +146,15 @@ Status Database::openServer(const QString &url)
                         connectOption(QStringLiteral("keepalives_count"), QStringLiteral("3")),
                         connectOption(QStringLiteral("tcp_user_timeout"), QStringLiteral("30000")),
                         connectOption(QStringLiteral("application_name"), QStringLiteral("tarn"))};
+    // A writer waits for another's lock as long as SQLite's busy timeout, then
+    // gives up with a message; set as the connection starts, without a round trip.
+    QString serverOptions = QStringLiteral("-c lock_timeout=%1").arg(busyTimeoutMs());
     for (const auto &[key, value] : server->options)
-        options << connectOption(key, value);
+        if (key == QLatin1String("options"))
+            serverOptions = value + u' ' + serverOptions;
+        else
+            options << connectOption(key, value);
+    options << connectOption(QStringLiteral("options"), serverOptions);
     mDb.setConnectOptions(options.join(u';'));
     mOpening = true;
     const bool opened = mDb.open();
@@ -148,12 +169,6 @@ Status Database::openServer(const QString &url)
         mOpening = false;
         close();
         return status;
-    }
-    // A writer waits for another's lock as long as SQLite's busy timeout, then
-    // gives up with a message.
-    if (Status s = exec(QStringLiteral("SET lock_timeout = %1").arg(busyTimeoutMs())); !s) {
-        close();
-        return s;
     }
     return subscribe();
 }
@@ -194,7 +209,7 @@ Result<bool> Database::takeNotified(const QString &channel) const
                         QStringLiteral("Could not check for the changes of other users."));
         !s)
         return s;
-    if (PGconn *conn = serverHandle(mDb))
+    if (PGconn *conn = serverHandle(link().mDb))
         while (PGnotify *notice = PQnotifies(conn)) {
             if (notice->be_pid != PQbackendPID(conn))
                 mNotified.insert(QString::fromUtf8(notice->relname));
@@ -208,15 +223,16 @@ QString Database::nullsFirst(const QString &column) const
     return onServer() ? column + QStringLiteral(" NULLS FIRST") : column;
 }
 
-QString Database::nameFilter() const
+QString Database::nameFilter(const QString &value) const
 {
     // Stated in the comparison itself: a file made by another tool may lack
     // the column's collation. On a server, lower() in the "C" collation folds
     // ASCII letters only, as NOCASE does; the parameter is typed, since lower()
     // has more than one form.
     return onServer() ? QStringLiteral("lower(package_name COLLATE \"C\") = "
-                                       "lower(CAST(? AS TEXT) COLLATE \"C\")")
-                      : QStringLiteral("package_name = ? COLLATE NOCASE");
+                                       "lower(CAST(%1 AS TEXT) COLLATE \"C\")")
+                            .arg(value)
+                      : QStringLiteral("package_name = %1 COLLATE NOCASE").arg(value);
 }
 
 QString Database::noCaseOrder(const QString &column) const
@@ -242,6 +258,8 @@ Result<qint64> Database::insert(const QString &sql, const QVariantList &values,
 
 Status Database::reconnectIfBroken() const
 {
+    if (mHost)
+        return mHost->reconnectIfBroken();
     if (!onServer() || (!mBroken && !mDb.isValid()))
         return Status::success();
     PGconn *conn = serverHandle(mDb);
@@ -250,7 +268,7 @@ Status Database::reconnectIfBroken() const
     if (mReconnecting)
         return Status::failure(
             QStringLiteral("%1: the connection to the server failed").arg(mPath));
-    if (mInTransaction)
+    if (mTransactions > 0)
         return Status::failure(
             QStringLiteral("%1: the connection to the server was lost; nothing of this "
                            "command was stored")
@@ -279,13 +297,13 @@ void Database::noteBrokenConnection(const QSqlError &error) const
         return;
     // libpq does not always mark the connection bad when the server went
     // between two statements: its words say so too.
-    PGconn *conn = serverHandle(mDb);
+    PGconn *conn = serverHandle(link().mDb);
     const QString text = error.databaseText() + error.driverText();
     if (!conn || PQstatus(conn) != CONNECTION_OK || error.type() == QSqlError::ConnectionError ||
         text.contains(QLatin1String("server closed the connection")) ||
         text.contains(QLatin1String("no connection to the server")) ||
         text.contains(QLatin1String("terminating connection")))
-        mBroken = true;
+        link().mBroken = true;
 }
 
 Status Database::create(const QString &path)
@@ -335,8 +353,13 @@ Status Database::openConnection(const QString &path, bool create)
 
 void Database::close()
 {
+    if (mHost) {
+        mHost = nullptr;
+        return;
+    }
     mBroken = false;
-    mInTransaction = false;
+    mTransactions = 0;
+    mCopying = false;
     if (mDb.isValid()) {
         mDb.close();
         mDb = QSqlDatabase();
@@ -357,7 +380,7 @@ Status Database::failure(const QString &what, const QSqlError &error) const
                         .arg(mPath)
                         .arg(busyTimeoutMs());
         noteBrokenConnection(error);
-        if (mBroken)
+        if (link().mBroken)
             cause += kLostConnection;
         return Status::failure(what.isEmpty() ? cause : what + QLatin1Char('\n') + cause);
     }
@@ -380,9 +403,16 @@ Status Database::failure(const QString &what, const QSqlQuery &query) const
 Status Database::exec(QSqlQuery &query, const QString &sql, const QVariantList &values,
                       const QString &what) const
 {
+    if (link().mCopying) {
+        const Status busy = Status::failure(
+            QStringLiteral("%1: the connection is busy with another command's rows; try again "
+                           "when it is done")
+                .arg(mPath));
+        return what.isEmpty() ? busy : Status::failure(what + QLatin1Char('\n') + busy.message());
+    }
     if (Status s = reconnectIfBroken(); !s)
         return what.isEmpty() ? s : Status::failure(what + QLatin1Char('\n') + s.message());
-    query = QSqlQuery(mDb);
+    query = QSqlQuery(link().mDb);
     query.setForwardOnly(true);
     // A server cannot prepare BEGIN, SET or CREATE: a statement without values
     // runs as it is.
@@ -406,15 +436,38 @@ Status Database::exec(const QString &sql, const QVariantList &values, const QStr
     return exec(query, sql, values, what);
 }
 
+Result<QHash<QString, QStringList>> Database::serverColumns() const
+{
+    // Every table of the schema in one round trip, from the catalog itself
+    // (information_schema's views cost more to plan than this reads).
+    QSqlQuery query;
+    if (Status s =
+            exec(query,
+                 QStringLiteral("SELECT c.relname, a.attname FROM pg_catalog.pg_attribute a "
+                                "JOIN pg_catalog.pg_class c ON c.oid = a.attrelid "
+                                "JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace "
+                                "WHERE n.nspname = current_schema() AND c.relkind IN ('r', 'p') "
+                                "AND a.attnum > 0 AND NOT a.attisdropped AND a.attname <> 'rowid' "
+                                "ORDER BY c.relname, a.attnum"));
+        !s)
+        return s;
+    QHash<QString, QStringList> tables;
+    while (query.next())
+        tables[query.value(0).toString()] << query.value(1).toString();
+    return tables;
+}
+
 Result<QStringList> Database::columns(const QString &table) const
 {
+    if (onServer()) {
+        Result<QHash<QString, QStringList>> tables = serverColumns();
+        if (!tables)
+            return tables.status();
+        return tables->value(table.toLower());
+    }
     QSqlQuery query;
-    const QString sql =
-        onServer() ? QStringLiteral("SELECT column_name FROM information_schema.columns "
-                                    "WHERE table_schema = current_schema() AND table_name = ? "
-                                    "AND column_name <> 'rowid' ORDER BY ordinal_position")
-                   : QStringLiteral("SELECT name FROM pragma_table_info(?)");
-    if (Status s = exec(query, sql, {onServer() ? table.toLower() : table}); !s)
+    if (Status s = exec(query, QStringLiteral("SELECT name FROM pragma_table_info(?)"), {table});
+        !s)
         return s;
     QStringList names;
     while (query.next())
@@ -424,14 +477,25 @@ Result<QStringList> Database::columns(const QString &table) const
 
 Result<QString> Database::lacking(const QList<schema::TableNeed> &needs) const
 {
+    QHash<QString, QStringList> server;
+    if (onServer()) {
+        Result<QHash<QString, QStringList>> tables = serverColumns();
+        if (!tables)
+            return tables.status();
+        server = *tables;
+    }
     for (const schema::TableNeed &need : needs) {
-        Result<QStringList> present = columns(need.table);
-        if (!present)
-            return present.status();
-        if (present->isEmpty())
+        QStringList present;
+        if (onServer())
+            present = server.value(need.table.toLower());
+        else if (Result<QStringList> file = columns(need.table); file)
+            present = *file;
+        else
+            return file.status();
+        if (present.isEmpty())
             return QStringLiteral("the table %1 is missing").arg(need.table);
         for (const QString &column : need.columns)
-            if (!present->contains(column, Qt::CaseInsensitive))
+            if (!present.contains(column, Qt::CaseInsensitive))
                 return QStringLiteral("the table %1 has no column %2").arg(need.table, column);
     }
     return QString();
@@ -459,8 +523,10 @@ Status Transaction::start(const QStringList &statements, const QString &what)
             rollback();
             return s;
         }
-        mActive = true;
-        mDb.mInTransaction = true;
+        if (!mActive) {
+            mActive = true;
+            ++mDb.link().mTransactions;
+        }
     }
     return Status::success();
 }
@@ -472,34 +538,56 @@ Status Transaction::begin(const QString &what)
     // Writers of a store take turns, as with SQLite's write lock: a check
     // inside the transaction (a name that exists) sees every earlier writer's
     // rows. The key is the lock's; the lock ends with the transaction.
-    return start({QStringLiteral("BEGIN"),
-                  QStringLiteral("SELECT pg_advisory_xact_lock(7305, %1)").arg(mDb.mWriteLock)},
-                 what);
+    const QString lock =
+        QStringLiteral("SELECT pg_advisory_xact_lock(7305, %1)").arg(mDb.mWriteLock);
+    if (nested())
+        return start({QStringLiteral("SAVEPOINT ") + mSavepoint, lock}, what);
+    return start({QStringLiteral("BEGIN"), lock}, what);
 }
 
 Status Transaction::beginRead(const QString &what)
 {
-    return start({mDb.onServer() ? QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ")
-                                 : QStringLiteral("BEGIN")},
-                 what);
+    if (!mDb.onServer())
+        return start({QStringLiteral("BEGIN")}, what);
+    if (nested())
+        return start({QStringLiteral("SAVEPOINT ") + mSavepoint}, what);
+    return start({QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ")}, what);
+}
+
+bool Transaction::nested()
+{
+    // Only a shared connection has another store's transaction open.
+    const int open = mDb.link().mTransactions;
+    mSavepoint = open > 0 ? QStringLiteral("tarn_nested_%1").arg(open) : QString();
+    return open > 0;
 }
 
 Status Transaction::commit(const QString &what)
 {
-    if (Status s = mDb.exec(QStringLiteral("COMMIT"), {}, what); !s)
+    const QString sql = mSavepoint.isEmpty() ? QStringLiteral("COMMIT")
+                                             : QStringLiteral("RELEASE SAVEPOINT ") + mSavepoint;
+    if (Status s = mDb.exec(sql, {}, what); !s)
         return s; // still active: the destructor rolls back
-    mActive = false;
-    mDb.mInTransaction = false;
+    finish();
     return Status::success();
 }
 
 void Transaction::rollback()
 {
-    if (mActive) {
+    if (!mActive)
+        return;
+    if (mSavepoint.isEmpty())
         mDb.exec(QStringLiteral("ROLLBACK"));
-        mActive = false;
-        mDb.mInTransaction = false;
-    }
+    else if (mDb.exec(QStringLiteral("ROLLBACK TO SAVEPOINT ") + mSavepoint))
+        mDb.exec(QStringLiteral("RELEASE SAVEPOINT ") + mSavepoint);
+    finish();
+}
+
+void Transaction::finish()
+{
+    mActive = false;
+    if (mDb.link().mTransactions > 0)
+        --mDb.link().mTransactions;
 }
 
 bool isServerHandle(const QVariant &handle)

@@ -3,6 +3,7 @@
 #include "store/schema.h"
 #include "store/status.h"
 
+#include <QHash>
 #include <QSet>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -25,6 +26,11 @@ public:
 
     // Opens an existing file read-write, or connects to a server address.
     Status open(const QString &location);
+    // The same, but when other is connected to that very server database, its
+    // connection serves both: one connection for the data and the reference
+    // tables. Each keeps its own write lock; a transaction begun while the
+    // other's is open runs inside it (as a savepoint). other must outlive this.
+    Status openBeside(const QString &location, const Database &other);
     // Creates a new file (which must not exist) and opens it.
     Status create(const QString &path);
     void close();
@@ -34,15 +40,15 @@ public:
     // True when the last open failed because the server asked for a password.
     bool needsPassword() const { return mNeedsPassword; }
 
-    QSqlDatabase connection() const { return mDb; }
+    QSqlDatabase connection() const { return link().mDb; }
     schema::Engine engine() const { return mEngine; }
     bool onServer() const { return mEngine == schema::Engine::Postgres; }
     // The file, or the server address without its password: what messages name.
     const QString &where() const { return mPath; }
 
     // "package_name = ?" without regard to ASCII case, for every statement that
-    // picks a configuration's rows.
-    QString nameFilter() const;
+    // picks a configuration's rows; value: an expression in place of the ?.
+    QString nameFilter(const QString &value = QStringLiteral("?")) const;
     // An ORDER BY term that sorts a text column without regard to ASCII case.
     QString noCaseOrder(const QString &column) const;
     // An ORDER BY term that puts empty values first, as SQLite does.
@@ -56,7 +62,13 @@ public:
     // event loop delivers them); takeNotified() tells whether one came since
     // the last call. Kept across reconnection.
     Status listen(const QString &channel);
+    bool listensTo(const QString &channel) const { return mChannels.contains(channel); }
     Result<bool> takeNotified(const QString &channel) const;
+
+    // While a COPY streams through the connection no other statement may run
+    // on it (libpq would end the COPY part way, silently for one that reads):
+    // exec() refuses meanwhile.
+    void setCopying(bool copying) const { link().mCopying = copying; }
 
     // Serialises the writers of one store (a SQLite file's write lock); on a
     // server, each store takes its own lock, as two files would.
@@ -85,8 +97,13 @@ public:
 private:
     friend class Transaction;
 
+    // The owner of the connection in use: this, or the one it shares.
+    const Database &link() const { return mHost ? *mHost : *this; }
+
     Status openConnection(const QString &path, bool create);
     Status openServer(const QString &url);
+    // A server's tables (lower case) and their columns in stored order.
+    Result<QHash<QString, QStringList>> serverColumns() const;
     // On a server: reconnects when the connection was found broken, but never
     // inside a transaction, whose earlier statements are gone with it.
     Status reconnectIfBroken() const;
@@ -98,22 +115,26 @@ private:
     QString mPassword;
     Status subscribe();
 
-    QSqlDatabase mDb;
+    QSqlDatabase mDb; // unused while sharing another's
+    const Database *mHost = nullptr;
     QStringList mChannels;
     const QObject *mWatchedDriver = nullptr;
     mutable QSet<QString> mNotified;
     schema::Engine mEngine = schema::Engine::Sqlite;
     bool mNeedsPassword = false;
     int mWriteLock = 1;
+    // Kept by the connection's owner.
     mutable bool mBroken = false;
-    mutable bool mInTransaction = false;
+    mutable int mTransactions = 0; // open, nested ones included
+    mutable bool mCopying = false;
     mutable bool mReconnecting = false;
     bool mOpening = false;
 };
 
 // begin() takes the store's write lock (SQLite: BEGIN IMMEDIATE; a server: an
 // advisory lock for the transaction); beginRead() gives one snapshot for
-// several reads. Rolled back on destruction unless committed.
+// several reads. Rolled back on destruction unless committed. On a connection
+// that two stores share, one begun inside the other's is a savepoint of it.
 class Transaction
 {
 public:
@@ -129,8 +150,12 @@ public:
 
 private:
     Status start(const QStringList &statements, const QString &what);
+    // True (and the savepoint named) when another transaction is open on the connection.
+    bool nested();
+    void finish();
 
     const Database &mDb;
+    QString mSavepoint; // when nested
     bool mActive = false;
 };
 

@@ -26,8 +26,6 @@ Status DataStore::open(const QString &path)
     if (Status s = mDb.open(path); !s)
         return s;
     mDb.setWriteLock(1);
-    if (Status s = mDb.listen(QLatin1String(schema::kChangedChannel)); !s)
-        return s;
     return mDb.requireTables(schema::dataFileNeeds());
 }
 
@@ -69,12 +67,18 @@ Result<bool> DataStore::packageExists(const QString &name) const
 
 Result<QString> DataStore::storedPackageName(const QString &name) const
 {
+    return lookUpPackage(name, {});
+}
+
+Result<QString> DataStore::lookUpPackage(const QString &name, const QString &alsoSelect) const
+{
     QSqlQuery query;
     if (Status s = mDb.exec(
             query,
-            QStringLiteral("SELECT package_name FROM package WHERE %1 "
+            QStringLiteral("SELECT package_name%1 FROM package WHERE %2 "
                            "ORDER BY rowid LIMIT 1")
-                .arg(mDb.nameFilter()),
+                .arg(alsoSelect.isEmpty() ? QString() : QStringLiteral(", ") + alsoSelect,
+                     mDb.nameFilter()),
             {name},
             QStringLiteral("Could not look up the configuration '%1'.").arg(shownText(name)));
         !s)
@@ -87,9 +91,16 @@ Result<QString> DataStore::storedPackageName(const QString &name) const
 
 Result<bool> DataStore::changedElsewhere()
 {
-    // A server tells of other clients' changes as they commit them.
-    if (mDb.onServer())
-        return mDb.takeNotified(QLatin1String(schema::kChangedChannel));
+    // A server tells of other clients' changes as they commit them, once
+    // asked to: only a window that shows the configurations follows them.
+    if (mDb.onServer()) {
+        const QString channel = QLatin1String(schema::kChangedChannel);
+        if (mDb.listensTo(channel))
+            return mDb.takeNotified(channel);
+        if (Status s = mDb.listen(channel); !s)
+            return s;
+        return false;
+    }
     // The engine counts the commits of other connections to the file; its own
     // are not counted, and the window that made them has shown them already.
     QSqlQuery query;
@@ -342,14 +353,16 @@ private:
 // two values a row instead of 39 keeps a long export close to the engine's speed.
 QString flagMask(const Database &db, schema::RefKind kind, qsizetype count)
 {
-    const QString bit = db.onServer()
-                            ? QStringLiteral("(coalesce((%1 <> 0)::int, 0)::bigint << %2)")
-                            : QStringLiteral("(ifnull(%1 <> 0, 0) << %2)");
+    const QString bit = db.onServer() ? QStringLiteral("(((%1 <> 0) IS TRUE)::int << %2)")
+                                      : QStringLiteral("(ifnull(%1 <> 0, 0) << %2)");
     QStringList bits;
     for (qsizetype k = 1; k <= count; ++k)
         bits << bit.arg(schema::flagColumn(kind, int(k))).arg(k - 1);
     return bits.join(QStringLiteral(" | "));
 }
+
+// The setting that carries an export's configuration name into its COPY.
+constexpr char kExportedPackage[] = "tarn.export_package";
 
 // The INSERT of an import on a server: the rows go in one COPY.
 class ServerClassInsert
@@ -456,9 +469,10 @@ const QStringList &StoredClass::columns()
 QString StoredClass::text(int column) const
 {
     // NULL reads as empty.
-    if (mResult)
-        return QString::fromUtf8(PQgetvalue(mResult, mIndex, column),
-                                 PQgetlength(mResult, mIndex, column));
+    if (mCopy) {
+        const std::string_view utf8 = mCopy->field(column);
+        return QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
+    }
     const auto *utf8 = reinterpret_cast<const char *>(sqlite3_column_text(mRow, column));
     return QString::fromUtf8(utf8, sqlite3_column_bytes(mRow, column));
 }
@@ -466,12 +480,12 @@ QString StoredClass::text(int column) const
 Result<qint16> StoredClass::whole(int column) const
 {
     QVariant value; // as QtSql reads it, where a value is not a plain integer
-    if (mResult) {
-        if (!PQgetisnull(mResult, mIndex, column)) {
-            const char *digits = PQgetvalue(mResult, mIndex, column);
-            const char *end = digits + PQgetlength(mResult, mIndex, column);
+    if (mCopy) {
+        if (!mCopy->isNull(column)) {
+            const std::string_view digits = mCopy->field(column);
+            const char *end = digits.data() + digits.size();
             qint16 n = 0;
-            if (const auto [ptr, ec] = std::from_chars(digits, end, n);
+            if (const auto [ptr, ec] = std::from_chars(digits.data(), end, n);
                 ec == std::errc() && ptr == end)
                 return n;
             value = text(column);
@@ -514,24 +528,58 @@ Result<qint16> StoredClass::whole(int column) const
 quint64 StoredClass::flags(schema::RefKind kind) const
 {
     const int column = int(columns().size()) + (kind == schema::RefKind::Item ? 0 : 1);
-    if (mResult) {
-        const char *digits = PQgetvalue(mResult, mIndex, column);
+    if (mCopy) {
+        const std::string_view digits = mCopy->field(column);
         quint64 mask = 0;
-        std::from_chars(digits, digits + PQgetlength(mResult, mIndex, column), mask);
+        std::from_chars(digits.data(), digits.data() + digits.size(), mask);
         return mask;
     }
     return quint64(sqlite3_column_int64(mRow, column));
 }
 
 Result<QString> DataStore::beginSnapshot(Transaction &snapshot, const QString &name,
-                                         const QString &what) const
+                                         const QString &what, const QString &alsoSelect) const
 {
     if (Status s = snapshot.beginRead(what); !s)
         return s;
-    const Result<QString> stored = storedPackageName(name);
+    const Result<QString> stored = lookUpPackage(name, alsoSelect);
     if (!stored)
         return Status::failure(what + QLatin1Char('\n') + stored.message());
     return stored;
+}
+
+Status DataStore::readServerClasses(const QString &what,
+                                    const std::function<Status(const StoredClass &)> &onClass) const
+{
+    CopyOut rows(mDb);
+    if (Status s = rows.start(
+            QStringLiteral("COPY (SELECT %1, %2, %3 FROM classdef WHERE %4 ORDER BY %5, rowid) "
+                           "TO STDOUT")
+                .arg(schema::joined(StoredClass::columns()),
+                     flagMask(mDb, schema::RefKind::Item, kItemBoxes),
+                     flagMask(mDb, schema::RefKind::Special, kSpecialBoxes),
+                     mDb.nameFilter(QStringLiteral("current_setting('%1')")
+                                        .arg(QLatin1String(kExportedPackage))),
+                     mDb.nullsFirst(QStringLiteral("class_num"))),
+            what);
+        !s)
+        return s;
+    const StoredClass row(&rows);
+    const int fields = int(StoredClass::columns().size()) + 2;
+    for (;;) {
+        const Result<bool> next = rows.next(what);
+        if (!next)
+            return next.status();
+        if (!*next)
+            return Status::success();
+        if (rows.fields() != fields)
+            return Status::failure(what + QStringLiteral("\nThe server sent a row of %1 fields, "
+                                                         "not %2.")
+                                              .arg(rows.fields())
+                                              .arg(fields));
+        if (Status s = onClass(row); !s)
+            return s;
+    }
 }
 
 Status
@@ -540,7 +588,17 @@ DataStore::readClasses(const QString &name, bool count, const QString &what,
                        const std::function<Status(const StoredClass &)> &onClass) const
 {
     Transaction snapshot(mDb);
-    const Result<QString> stored = beginSnapshot(snapshot, name, what);
+    // On a server, COPY streams the rows as the server makes them but takes
+    // no bound values: the name reaches it as a setting of the snapshot's
+    // transaction, set as the name is looked up. The planner is steered to the
+    // index that holds the rows in export order, rather than sorting them all
+    // before the first is sent.
+    const Result<QString> stored =
+        beginSnapshot(snapshot, name, what,
+                      mDb.onServer() ? QStringLiteral("set_config('%1', package_name, true), "
+                                                      "set_config('enable_sort', 'off', true)")
+                                           .arg(QLatin1String(kExportedPackage))
+                                     : QString());
     if (!stored)
         return stored.status();
     QSqlQuery query;
@@ -556,23 +614,15 @@ DataStore::readClasses(const QString &name, bool count, const QString &what,
     }
     if (Status s = onStart(*stored, classes); !s)
         return s;
+    if (mDb.onServer())
+        return readServerClasses(what, onClass);
     // On the engine: the rows of a long export need no QVariant per value.
-    QString sql = QStringLiteral("SELECT %1, %2, %3 FROM classdef WHERE %4 ORDER BY %5, rowid")
-                      .arg(schema::joined(StoredClass::columns()),
-                           flagMask(mDb, schema::RefKind::Item, kItemBoxes),
-                           flagMask(mDb, schema::RefKind::Special, kSpecialBoxes), mDb.nameFilter(),
-                           mDb.nullsFirst(QStringLiteral("class_num")));
-    if (mDb.onServer()) {
-        ServerResult rows;
-        if (Status s =
-                rows.exec(mDb, sql.replace(u'?', QStringLiteral("$1")), {stored->toUtf8()}, what);
-            !s)
-            return s;
-        for (int r = 0; r < rows.rows(); ++r)
-            if (Status s = onClass(StoredClass(rows.get(), r)); !s)
-                return s;
-        return Status::success();
-    }
+    const QString sql =
+        QStringLiteral("SELECT %1, %2, %3 FROM classdef WHERE %4 ORDER BY %5, rowid")
+            .arg(schema::joined(StoredClass::columns()),
+                 flagMask(mDb, schema::RefKind::Item, kItemBoxes),
+                 flagMask(mDb, schema::RefKind::Special, kSpecialBoxes), mDb.nameFilter(),
+                 mDb.nullsFirst(QStringLiteral("class_num")));
     EngineStatement select;
     if (Status s = select.prepare(mDb, sql, what); !s)
         return s;

@@ -8,10 +8,11 @@
 #include <optional>
 
 struct sqlite3_stmt;
-struct pg_result;
 
 namespace tarn
 {
+
+class CopyOut;
 
 // One class of a configuration as an export reads it, its columns in the
 // order of columns().
@@ -19,8 +20,8 @@ class StoredClass
 {
 public:
     explicit StoredClass(sqlite3_stmt *row) : mRow(row) {}
-    // Row `row` of a server's result.
-    StoredClass(pg_result *result, int row) : mResult(result), mIndex(row) {}
+    // The current row of a server's rows.
+    explicit StoredClass(const CopyOut *rows) : mCopy(rows) {}
 
     // schema::exportColumns().
     static const QStringList &columns();
@@ -33,8 +34,7 @@ public:
 
 private:
     sqlite3_stmt *mRow = nullptr;
-    pg_result *mResult = nullptr;
-    int mIndex = 0;
+    const CopyOut *mCopy = nullptr;
 };
 
 // The data database: configurations (package) and their classes (classdef).
@@ -117,8 +117,13 @@ public:
 
 private:
     // Starts a read of one snapshot of the configuration; its name as stored.
-    Result<QString> beginSnapshot(Transaction &snapshot, const QString &name,
-                                  const QString &what) const;
+    // alsoSelect: more of the lookup's SELECT list, run for their effect.
+    Result<QString> beginSnapshot(Transaction &snapshot, const QString &name, const QString &what,
+                                  const QString &alsoSelect = {}) const;
+    Result<QString> lookUpPackage(const QString &name, const QString &alsoSelect) const;
+    // readClasses' rows on a server, inside its snapshot.
+    Status readServerClasses(const QString &what,
+                             const std::function<Status(const StoredClass &)> &onClass) const;
 
     Database mDb;
     std::optional<qint64> mSeenVersion; // of changedElsewhere()

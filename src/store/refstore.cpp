@@ -6,9 +6,9 @@
 namespace tarn
 {
 
-Status RefStore::open(const QString &path)
+Status RefStore::open(const QString &path, const Database *beside)
 {
-    if (Status s = mDb.open(path); !s)
+    if (Status s = beside ? mDb.openBeside(path, *beside) : mDb.open(path); !s)
         return s;
     mDb.setWriteLock(2);
     return mDb.requireTables(schema::refFileNeeds());

@@ -21,7 +21,9 @@ struct RefEntry {
 class RefStore
 {
 public:
-    Status open(const QString &path);
+    // beside: the data tables' database, whose connection serves when both
+    // sets of tables live in one database.
+    Status open(const QString &path, const Database *beside = nullptr);
 
     Database &database() { return mDb; }
     const Database &database() const { return mDb; }

@@ -279,8 +279,9 @@ QStringList createDataSql(Engine engine)
         // nothing else), whoever creates them; the same expression finds them.
         sql << QStringLiteral("CREATE UNIQUE INDEX package_name_nocase ON package "
                               "(lower(package_name COLLATE \"C\"))")
+            // In the order the lists, the class editor and export read them.
             << QStringLiteral("CREATE INDEX classdef_package ON classdef "
-                              "(lower(package_name COLLATE \"C\"), class_num)")
+                              "(lower(package_name COLLATE \"C\"), class_num NULLS FIRST, rowid)")
             << QStringLiteral("CREATE TABLE %1 (name TEXT PRIMARY KEY, value TEXT)")
                    .arg(QLatin1String(kSettingsTable))
             << QStringLiteral("CREATE FUNCTION tarn_changed() RETURNS trigger LANGUAGE plpgsql "

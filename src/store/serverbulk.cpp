@@ -7,6 +7,7 @@
 
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <charconv>
 
 namespace tarn
@@ -45,12 +46,19 @@ Status serverFailure(const Database &db, PGconn *conn, const PGresult *result, c
 
 } // namespace
 
+void CopyIn::setActive(bool active)
+{
+    mActive = active;
+    mDb.setCopying(active);
+}
+
 CopyIn::~CopyIn()
 {
     if (mActive) {
         PQputCopyEnd(mConn, "the import was cut short");
         while (PGresult *result = PQgetResult(mConn))
             PQclear(result);
+        setActive(false);
     }
 }
 
@@ -64,7 +72,7 @@ Status CopyIn::start(const QString &sql, const QString &what)
     const bool copying = PQresultStatus(result) == PGRES_COPY_IN;
     Status status = copying ? Status::success() : serverFailure(mDb, mConn, result, what);
     PQclear(result);
-    mActive = copying;
+    setActive(copying);
     mBuffer.reserve(kCopyChunk + 4096);
     return status;
 }
@@ -130,7 +138,7 @@ Status CopyIn::finish(const QString &what)
 {
     if (Status s = send(what); !s)
         return s;
-    mActive = false;
+    setActive(false);
     if (PQputCopyEnd(mConn, nullptr) != 1)
         return serverFailure(mDb, mConn, nullptr, what);
     Status status = Status::success();
@@ -142,31 +150,130 @@ Status CopyIn::finish(const QString &what)
     return status;
 }
 
-ServerResult::~ServerResult()
+void CopyOut::setActive(bool active)
 {
-    PQclear(mResult);
+    mActive = active;
+    mDb.setCopying(active);
 }
 
-Status ServerResult::exec(const Database &db, const QString &sql, const QByteArrayList &values,
-                          const QString &what)
+CopyOut::~CopyOut()
 {
-    Result<PGconn *> conn = serverOf(db, what);
+    drain();
+}
+
+void CopyOut::drain()
+{
+    if (mLine)
+        PQfreemem(mLine);
+    mLine = nullptr;
+    if (!mActive)
+        return;
+    setActive(false);
+    char *rest = nullptr;
+    while (PQgetCopyData(mConn, &rest, 0) > 0)
+        PQfreemem(rest);
+    while (PGresult *result = PQgetResult(mConn))
+        PQclear(result);
+}
+
+Status CopyOut::start(const QString &sql, const QString &what)
+{
+    Result<PGconn *> conn = serverOf(mDb, what);
     if (!conn)
         return conn.status();
-    std::vector<const char *> params;
-    for (const QByteArray &value : values)
-        params.push_back(value.constData());
-    PQclear(mResult);
-    mResult = PQexecParams(*conn, sql.toUtf8().constData(), int(params.size()), nullptr,
-                           params.data(), nullptr, nullptr, 0);
-    if (PQresultStatus(mResult) != PGRES_TUPLES_OK && PQresultStatus(mResult) != PGRES_COMMAND_OK)
-        return serverFailure(db, *conn, mResult, what);
-    return Status::success();
+    mConn = *conn;
+    PGresult *result = PQexec(mConn, sql.toUtf8().constData());
+    setActive(PQresultStatus(result) == PGRES_COPY_OUT);
+    Status status = mActive ? Status::success() : serverFailure(mDb, mConn, result, what);
+    PQclear(result);
+    return status;
 }
 
-int ServerResult::rows() const
+namespace
 {
-    return mResult ? PQntuples(mResult) : 0;
+
+// The text format's escapes, undone in place; the text only shrinks.
+std::string_view unescape(char *begin, char *end)
+{
+    char *out = begin;
+    for (const char *in = begin; in < end; ++in) {
+        if (*in != '\\' || in + 1 == end) {
+            *out++ = *in;
+            continue;
+        }
+        switch (*++in) {
+        case 'b':
+            *out++ = '\b';
+            break;
+        case 'f':
+            *out++ = '\f';
+            break;
+        case 'n':
+            *out++ = '\n';
+            break;
+        case 'r':
+            *out++ = '\r';
+            break;
+        case 't':
+            *out++ = '\t';
+            break;
+        case 'v':
+            *out++ = '\v';
+            break;
+        default: // the server escapes nothing else but the backslash itself
+            *out++ = *in;
+        }
+    }
+    return std::string_view(begin, size_t(out - begin));
+}
+
+} // namespace
+
+Result<bool> CopyOut::next(const QString &what)
+{
+    if (mLine)
+        PQfreemem(mLine);
+    mLine = nullptr;
+    mFields.clear();
+    mNulls.clear();
+    if (!mActive)
+        return false;
+    const int length = PQgetCopyData(mConn, &mLine, 0);
+    if (length == -1) { // the end: the command's result says how it went
+        setActive(false);
+        Status status = Status::failure(
+            what +
+            QStringLiteral("\n%1: the server ended the rows without a word").arg(mDb.where()));
+        bool told = false;
+        while (PGresult *result = PQgetResult(mConn)) {
+            if (!told)
+                status = PQresultStatus(result) == PGRES_COMMAND_OK
+                             ? Status::success()
+                             : serverFailure(mDb, mConn, result, what);
+            told = true;
+            PQclear(result);
+        }
+        if (!status)
+            return status;
+        return false;
+    }
+    if (length < 0) {
+        setActive(false);
+        return serverFailure(mDb, mConn, nullptr, what);
+    }
+    char *end = mLine + length;
+    if (end > mLine && end[-1] == '\n')
+        --end;
+    for (char *field = mLine;;) {
+        char *tab = std::find(field, end, '\t');
+        const bool null = tab - field == 2 && field[0] == '\\' && field[1] == 'N';
+        mNulls.push_back(null);
+        mFields.push_back(null ? std::string_view() : unescape(field, tab));
+        if (tab == end)
+            break;
+        field = tab + 1;
+    }
+    return true;
 }
 
 } // namespace tarn

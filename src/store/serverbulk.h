@@ -6,9 +6,9 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct pg_conn;
-struct pg_result;
 
 namespace tarn
 {
@@ -16,8 +16,8 @@ namespace tarn
 class Database;
 
 // The bulk paths on a server go to libpq under the store's connection: a COPY
-// streams an import's rows in one go, and a long read comes back as one result,
-// without a QVariant per value. Both run inside the store's transaction.
+// streams an import's rows in, or an export's rows out, without a QVariant per
+// value. Both run inside the store's transaction.
 
 // Rows sent with COPY ... FROM STDIN in the text format.
 class CopyIn
@@ -41,6 +41,7 @@ public:
     Status finish(const QString &what);
 
 private:
+    void setActive(bool active);
     Status send(const QString &what);
     void separate();
 
@@ -51,23 +52,38 @@ private:
     bool mActive = false;
 };
 
-// A query's whole result, as text values, freed when it goes.
-class ServerResult
+// Rows read with COPY (...) TO STDOUT in the text format, one at a time as the
+// server sends them: the rows are taken while the server still produces the
+// rest, and none is held longer than its turn.
+class CopyOut
 {
 public:
-    ServerResult() = default;
-    ~ServerResult();
-    ServerResult(const ServerResult &) = delete;
-    ServerResult &operator=(const ServerResult &) = delete;
+    explicit CopyOut(const Database &db) : mDb(db) {}
+    // A read left part way takes in the rest, so that the connection can go on.
+    ~CopyOut();
+    CopyOut(const CopyOut &) = delete;
+    CopyOut &operator=(const CopyOut &) = delete;
 
-    // Runs sql ($1, $2... for the values, bound as text).
-    Status exec(const Database &db, const QString &sql, const QByteArrayList &values,
-                const QString &what);
-    pg_result *get() const { return mResult; }
-    int rows() const;
+    // sql: "COPY (SELECT ...) TO STDOUT".
+    Status start(const QString &sql, const QString &what);
+    // Moves to the next row: true, false after the last, or a failure.
+    Result<bool> next(const QString &what);
+
+    // The current row's fields, as UTF-8; a NULL reads as empty.
+    int fields() const { return int(mFields.size()); }
+    std::string_view field(int column) const { return mFields[size_t(column)]; }
+    bool isNull(int column) const { return mNulls[size_t(column)]; }
 
 private:
-    pg_result *mResult = nullptr;
+    void setActive(bool active);
+    void drain();
+
+    const Database &mDb;
+    pg_conn *mConn = nullptr;
+    char *mLine = nullptr; // libpq's buffer of the current row, unescaped in place
+    std::vector<std::string_view> mFields;
+    std::vector<bool> mNulls;
+    bool mActive = false;
 };
 
 } // namespace tarn

@@ -154,7 +154,8 @@ private slots:
                 }
                 row["package_name"] = "Test Config";
                 row["class_num"] = number;
-                row["class_name"] = QStringLiteral("Class [%1] with spaces").arg(number);
+                row["class_name"] =
+                    QStringLiteral("Class [%1] with spaces,\ta tab, a \\").arg(number);
                 row["model_name"] = number == 2 ? QString() : QStringLiteral("m%1").arg(number);
                 insertClass(data, row);
             }

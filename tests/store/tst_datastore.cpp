@@ -373,6 +373,42 @@ private slots:
         QCOMPARE(*data.changedElsewhere(), changed);
         QCOMPARE(*data.changedElsewhere(), false); // seen once
     }
+
+    void referenceWritesInsideADataTransaction()
+    {
+        // A command's transaction on the configurations may read and write the
+        // reference tables meanwhile: a write there commits or rolls back as
+        // its own, without the configurations' changes.
+        DataDir dir;
+        AppState &state = dir.start();
+        const schema::RefTable &weapon = schema::refTable(schema::RefKind::Weapon);
+        const QString renameAll =
+            QStringLiteral("UPDATE %1 SET %2 = 'Renamed'").arg(weapon.table, weapon.nameColumn);
+        Transaction outer(state.data().database());
+        QVERIFY(outer.begin("outer"));
+        QVERIFY(state.data().database().exec("INSERT INTO package (package_name) VALUES ('Kept')"));
+        {
+            Transaction inner(state.ref().database());
+            QVERIFY(inner.begin("inner"));
+            QVERIFY(state.ref().database().exec(renameAll));
+            QVERIFY(inner.commit("inner"));
+        }
+        {
+            Transaction dropped(state.ref().database());
+            QVERIFY(dropped.begin("dropped"));
+            QVERIFY(
+                state.ref().database().exec(QStringLiteral("DELETE FROM %1").arg(weapon.table)));
+        }
+        const Result<QList<RefEntry>> all = state.ref().all(schema::RefKind::Weapon);
+        QVERIFY(all && !all->isEmpty());
+        QCOMPARE(all->first().name, "Renamed");
+        QVERIFY(outer.commit("outer"));
+        QCOMPARE(Peek(dir.dataPath()).count("package WHERE package_name = 'Kept'"), 1);
+        QCOMPARE(Peek(dir.refPath())
+                     .count(QStringLiteral("%1 WHERE %2 <> 'Renamed'")
+                                .arg(weapon.table, weapon.nameColumn)),
+                 0);
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_DataStore)

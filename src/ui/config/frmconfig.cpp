@@ -173,9 +173,10 @@ frmConfig::frmConfig(AppState &state, Prompter &prompter, QWidget *parent)
     mLocalFolder = mState.onServer() ? defaultDataDir() : mState.location();
     showWhere();
 
-    RefreshList();
-    // The mark that later checks compare with; a failure shows at the next command.
+    // The mark that later checks compare with, taken before the list is read
+    // so that no change falls between; a failure shows at the next command.
     std::ignore = mState.data().changedElsewhere();
+    RefreshList();
 }
 
 void frmConfig::RefreshList()
@@ -464,8 +465,8 @@ bool frmConfig::switchTo(const QString &location, const QString &password)
     next.setProtect(mState.protect());
     mState.takeOver(next);
     mFilter->clear();
-    RefreshList();
     std::ignore = mState.data().changedElsewhere();
+    RefreshList();
     showWhere();
     report(rememberLocation(mState.onServer() ? mState.location() : QString()));
     return true;
