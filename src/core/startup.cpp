@@ -19,13 +19,19 @@ namespace tarn
 namespace
 {
 
-// After the data store opened: the reference store, a team's Mod ID, the upgrade.
+// After the data store opened: the reference store, the upgrade, a team's Mod ID.
 StartupResult openTheRest(AppState &state, StartupResult &result)
 {
     if (Status s = state.ref().open(state.refPath(), &state.data().database()); !s) {
         result.status = s;
         return result;
     }
+    Result<QStringList> added = state.data().ensureFields();
+    if (!added) {
+        result.status = added.status();
+        return result;
+    }
+    result.addedColumns = *added;
     if (state.data().keepsSettings()) {
         Result<std::optional<QString>> modId = state.data().storedModId();
         if (!modId) {
@@ -34,12 +40,6 @@ StartupResult openTheRest(AppState &state, StartupResult &result)
         }
         state.setModId(modId->value_or(QStringLiteral("0")));
     }
-    Result<QStringList> added = state.data().ensureFields();
-    if (!added) {
-        result.status = added.status();
-        return result;
-    }
-    result.addedColumns = *added;
     return result;
 }
 

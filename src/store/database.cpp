@@ -360,6 +360,7 @@ void Database::close()
     mBroken = false;
     mTransactions = 0;
     mCopying = false;
+    mCatalog.reset();
     if (mDb.isValid()) {
         mDb.close();
         mDb = QSqlDatabase();
@@ -412,6 +413,7 @@ Status Database::exec(QSqlQuery &query, const QString &sql, const QVariantList &
     }
     if (Status s = reconnectIfBroken(); !s)
         return what.isEmpty() ? s : Status::failure(what + QLatin1Char('\n') + s.message());
+    link().mCatalog.reset(); // any statement may change the tables
     query = QSqlQuery(link().mDb);
     query.setForwardOnly(true);
     // A server cannot prepare BEGIN, SET or CREATE: a statement without values
@@ -438,6 +440,10 @@ Status Database::exec(const QString &sql, const QVariantList &values, const QStr
 
 Result<QHash<QString, QStringList>> Database::serverColumns() const
 {
+    // The checks at start (both stores', the upgrade's) follow each other
+    // with no statement between: they read it once.
+    if (link().mCatalog)
+        return *link().mCatalog;
     // Every table of the schema in one round trip, from the catalog itself
     // (information_schema's views cost more to plan than this reads).
     QSqlQuery query;
@@ -454,6 +460,7 @@ Result<QHash<QString, QStringList>> Database::serverColumns() const
     QHash<QString, QStringList> tables;
     while (query.next())
         tables[query.value(0).toString()] << query.value(1).toString();
+    link().mCatalog = tables;
     return tables;
 }
 

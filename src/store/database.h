@@ -10,6 +10,8 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <optional>
+
 namespace tarn
 {
 
@@ -127,6 +129,7 @@ private:
     mutable bool mBroken = false;
     mutable int mTransactions = 0; // open, nested ones included
     mutable bool mCopying = false;
+    mutable std::optional<QHash<QString, QStringList>> mCatalog; // of serverColumns()
     mutable bool mReconnecting = false;
     bool mOpening = false;
 };

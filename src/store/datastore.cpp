@@ -119,17 +119,20 @@ Result<std::optional<QString>> DataStore::storedModId() const
 {
     if (!keepsSettings())
         return std::optional<QString>();
+    // Every setting, picked here: a statement without values takes one round
+    // trip where a bound one takes three.
     QSqlQuery query;
-    if (Status s =
-            mDb.exec(query,
-                     QStringLiteral("SELECT value FROM %1 WHERE name = ?")
-                         .arg(QLatin1String(schema::kSettingsTable)),
-                     {QStringLiteral("mod_id")}, QStringLiteral("Could not read the Mod ID."));
+    if (Status s = mDb.exec(
+            query,
+            QStringLiteral("SELECT name, value FROM %1").arg(QLatin1String(schema::kSettingsTable)),
+            {}, QStringLiteral("Could not read the Mod ID."));
         !s)
         return s;
-    if (!query.next() || query.value(0).isNull())
-        return std::optional<QString>();
-    return std::optional<QString>(query.value(0).toString());
+    while (query.next())
+        if (query.value(0).toString() == QLatin1String("mod_id"))
+            return query.value(1).isNull() ? std::optional<QString>()
+                                           : std::optional<QString>(query.value(1).toString());
+    return std::optional<QString>();
 }
 
 Status DataStore::storeModId(const QString &modId)
