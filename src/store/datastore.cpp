@@ -595,13 +595,17 @@ DataStore::readClasses(const QString &name, bool count, const QString &what,
     // no bound values: the name reaches it as a setting of the snapshot's
     // transaction, set as the name is looked up. The planner is steered to the
     // index that holds the rows in export order, rather than sorting them all
-    // before the first is sent.
-    const Result<QString> stored =
-        beginSnapshot(snapshot, name, what,
-                      mDb.onServer() ? QStringLiteral("set_config('%1', package_name, true), "
-                                                      "set_config('enable_sort', 'off', true)")
-                                           .arg(QLatin1String(kExportedPackage))
-                                     : QString());
+    // before the first is sent; a database made before that index sorts in
+    // memory. The steering's cost estimate must not start the JIT compiler,
+    // which takes longer than the whole read.
+    const Result<QString> stored = beginSnapshot(
+        snapshot, name, what,
+        mDb.onServer()
+            ? QStringLiteral("set_config('%1', package_name, true), "
+                             "set_config('enable_sort', 'off', true), set_config('jit', 'off', "
+                             "true), set_config('work_mem', '32MB', true)")
+                  .arg(QLatin1String(kExportedPackage))
+            : QString());
     if (!stored)
         return stored.status();
     QSqlQuery query;
