@@ -8,7 +8,6 @@
 #include <QSqlDriver>
 #include <QSqlError>
 
-#include <libpq-fe.h>
 #include <sqlite3.h>
 
 #include <algorithm>
