@@ -193,10 +193,22 @@ Status Database::subscribe()
     return Status::success();
 }
 
+Status Database::notCopying() const
+{
+    if (!link().mCopying)
+        return Status::success();
+    return Status::failure(QStringLiteral("%1: the connection is busy with another command's "
+                                          "rows; try again when it is done")
+                               .arg(mPath));
+}
+
 Status Database::listen(const QString &channel)
 {
     if (!onServer() || mChannels.contains(channel))
         return Status::success();
+    // The driver sends LISTEN itself.
+    if (Status s = notCopying(); !s)
+        return s;
     mChannels << channel;
     return subscribe();
 }
@@ -404,13 +416,8 @@ Status Database::failure(const QString &what, const QSqlQuery &query) const
 Status Database::exec(QSqlQuery &query, const QString &sql, const QVariantList &values,
                       const QString &what) const
 {
-    if (link().mCopying) {
-        const Status busy = Status::failure(
-            QStringLiteral("%1: the connection is busy with another command's rows; try again "
-                           "when it is done")
-                .arg(mPath));
-        return what.isEmpty() ? busy : Status::failure(what + QLatin1Char('\n') + busy.message());
-    }
+    if (Status s = notCopying(); !s)
+        return what.isEmpty() ? s : Status::failure(what + QLatin1Char('\n') + s.message());
     if (Status s = reconnectIfBroken(); !s)
         return what.isEmpty() ? s : Status::failure(what + QLatin1Char('\n') + s.message());
     link().mCatalog.reset(); // any statement may change the tables

@@ -109,6 +109,8 @@ private:
     // On a server: reconnects when the connection was found broken, but never
     // inside a transaction, whose earlier statements are gone with it.
     Status reconnectIfBroken() const;
+    // Refused while a COPY streams through the connection.
+    Status notCopying() const;
     void noteBrokenConnection(const QSqlError &error) const;
 
     QString mConnectionName;

@@ -459,6 +459,32 @@ private slots:
         QCOMPARE(exportClassFile(*f.state, "Test Config", path, false).message(),
                  notExported(path, "There is no configuration named 'Test Config'."));
     }
+
+    void ownConnectionUsedMidway()
+    {
+        // A window's check for changes while an export reads the rows (its
+        // progress lets the event loop run) neither cuts the export short nor
+        // breaks it.
+        Fixture f;
+        for (int i = 0; i < 9; ++i) // 512 classes: progress comes midway
+            Peek(f.dir.dataPath())
+                .exec(QStringLiteral("INSERT INTO classdef (%1) SELECT %1 FROM classdef")
+                          .arg(schema::joined(schema::classdefColumnNames())));
+        int checks = 0;
+        auto check = [&](qint64 done, qint64 total) {
+            if (done > 0 && done < total) {
+                ++checks;
+                std::ignore = f.state->data().changedElsewhere();
+            }
+            return true;
+        };
+        const QString path = f.dir.file("out.class");
+        const Status status = exportClassFile(*f.state, "Test Config", path, false, check);
+        QVERIFY2(status, qPrintable(status.message()));
+        QVERIFY(checks > 0);
+        QCOMPARE(readFile(path).count("\r\n["), 512);
+        QVERIFY(exportClassFile(*f.state, "Test Config", path, false));
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_ClassFileIo)
