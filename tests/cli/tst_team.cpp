@@ -5,7 +5,6 @@
 #include "testsupport.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QTest>
 #include <QThread>
 
@@ -267,26 +266,18 @@ private slots:
         if (!onTestServer())
             QSKIP("needs the test server");
         // A server of this test's own, since it is stopped midway.
-        QTemporaryDir state;
-        auto server = [&state](const char *what) {
-            QProcess script;
-            script.start(TARN_PGSERVER, {what, state.path()});
-            return script.waitForFinished(120000) && script.exitCode() == 0;
-        };
-        QVERIFY(server("start"));
-        const QString admin = QString::fromUtf8(readFile(state.filePath("url"))).trimmed();
-        QString url = admin;
-        url.replace("/postgres", "/team");
-        Peek(admin).exec("CREATE DATABASE team");
-        QCOMPARE(runCli(url, {"init", "--sample"}).code, 0);
+        OwnServer server;
+        const QString url = server.startWithSample();
+        QVERIFY(!url.isEmpty());
         // A window's state, open across the restart.
         AppState open(url);
         QVERIFY(startUp(open).status);
         QVERIFY(open.data().createPackage("Before"));
 
         // Stopped the quick way, as a crash or an administrator's restart would.
-        QVERIFY(server("halt"));
-        const QString file = state.filePath("x.class");
+        QVERIFY(server.run("halt"));
+        const QTemporaryDir files;
+        const QString file = files.filePath("x.class");
         writeFile(file, "V3 0\r\nx\r\n\r\n[A]\r\nm r b 1\r\n1 2 3 4 5 6 7 0 0 0\r\n1 2 3\r\n"
                         "1 2 3 4 5\r\n6 7 8 9 10 11\r\n");
         const CliRun down = runCli(url, {"import", "While Down", file});
@@ -297,14 +288,11 @@ private slots:
         QVERIFY2(lost.contains(open.where()) && lost.contains("The next command connects again"),
                  qPrintable(lost));
 
-        QVERIFY(server("resume"));
+        QVERIFY(server.run("resume"));
         // The next command connects again; nothing of the failed ones is there.
         QCOMPARE(open.data().createPackage("After").message(), QString());
         QCOMPARE(runCli(url, {"import", "Imported", file}).code, 0);
         QCOMPARE(runCli(url, {"list"}).out, "After\nBefore\nImported\nSample Config\n");
-        open.data().database().close();
-        open.ref().database().close();
-        QVERIFY(server("stop"));
     }
 };
 

@@ -56,32 +56,6 @@ struct LockHolder : Peek {
     }
 };
 
-// A server of the test's own, since it is stopped midway; removed at the end.
-class OwnServer
-{
-public:
-    bool run(const char *what)
-    {
-        QProcess script;
-        script.start(TARN_PGSERVER, {what, mState.path()});
-        return script.waitForFinished(120000) && script.exitCode() == 0;
-    }
-    // Started, with a database of the sample rows: its address (empty on failure).
-    QString startWithSample()
-    {
-        if (!run("start"))
-            return {};
-        const QString url = QString::fromUtf8(readFile(mState.filePath("url"))).trimmed();
-        Peek(url).exec("CREATE DATABASE team");
-        const QString team = QString(url).replace("/postgres", "/team");
-        return createDataFiles(AppState(team), true) ? team : QString();
-    }
-    ~OwnServer() { run("stop"); }
-
-private:
-    QTemporaryDir mState;
-};
-
 // One class of a class file, after its two header lines.
 const QByteArray kBlock = "\r\n[Scout]\r\nmale grunt blue 3\r\n1 2 5 0 0 0 0 0 0 0\r\n1 0 0\r\n"
                           "50 340 90  5  3\r\n100 25 10 2 50 5\r\n";

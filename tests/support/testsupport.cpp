@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -64,6 +65,24 @@ ServerDatabase::ServerDatabase(const QString &copyOf)
 ServerDatabase::~ServerDatabase()
 {
     onServer(QStringLiteral("DROP DATABASE %1 WITH (FORCE)").arg(mName));
+}
+
+bool OwnServer::run(const char *what)
+{
+    QProcess script;
+    script.start(QStringLiteral(TARN_PGSERVER), {QString::fromLatin1(what), mState.path()});
+    return script.waitForFinished(120000) && script.exitCode() == 0;
+}
+
+QString OwnServer::startWithSample()
+{
+    if (!run("start"))
+        return {};
+    const QString url =
+        QString::fromUtf8(readFile(mState.filePath(QStringLiteral("url")))).trimmed();
+    Peek(url).exec(QStringLiteral("CREATE DATABASE team"));
+    const QString team = QString(url).replace(QStringLiteral("/postgres"), QStringLiteral("/team"));
+    return createDataFiles(AppState(team), true) ? team : QString();
 }
 
 DataDir::DataDir(bool sample)

@@ -39,6 +39,24 @@ private:
     QString mUrl;
 };
 
+// A PostgreSQL server of a test's own, for a test that stops it midway;
+// stopped when this goes, whatever the test's outcome.
+class OwnServer
+{
+public:
+    OwnServer() = default;
+    ~OwnServer() { run("stop"); }
+    OwnServer(const OwnServer &) = delete;
+    OwnServer &operator=(const OwnServer &) = delete;
+    // start, halt (the quick way, as a crash would), resume or stop.
+    bool run(const char *what);
+    // Started, with a database of the sample rows: its address (empty on failure).
+    QString startWithSample();
+
+private:
+    QTemporaryDir mState;
+};
+
 // Where a test's data is: a temporary directory with both databases created
 // (with sample rows or empty) or, on the test server, a new database with the
 // tables; on request started up into an AppState. The directory is there in
