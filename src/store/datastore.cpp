@@ -383,6 +383,18 @@ public:
     Status insert(int number, const classfile::ClassRecord &r, const QString &what)
     {
         using schema::RefKind;
+        // A file's text may hold NUL, which a server's text cannot: refused
+        // here by field and class rather than in the engine's words.
+        for (const auto &[column, value] : {std::pair{"class_name", &r.name},
+                                            {"skin_name1", &r.skin1},
+                                            {"skin_name2", &r.skin2},
+                                            {"model_name", &r.model}})
+            if (value->find('\0') != std::string::npos)
+                return Status::failure(
+                    QStringLiteral("%1\n%2 of class %3 ('%4') holds the character \\x00, which "
+                                   "a database on a server cannot store.")
+                        .arg(what, schema::fieldLabel(QLatin1String(column)),
+                             QString::number(number), shownText(QString::fromLatin1(r.name))));
         auto text = [&](const std::string &latin1) {
             latin1ToUtf8(latin1, mText);
             mCopy.text(mText);
