@@ -393,7 +393,7 @@ Status exportClassFile(AppState &state, const QString &configName, const QString
 Status importClassFile(AppState &state, const QString &newName, const QString &path,
                        const ClassFileProgress &progress)
 {
-    if (Status s = DataStore::checkNewName(newName); !s)
+    if (Status s = state.data().checkNewName(newName); !s)
         return s;
     // A file name may hold anything: a message shows it escaped.
     const QString shownPath = shownText(path);

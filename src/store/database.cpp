@@ -13,6 +13,8 @@
 
 #include <libpq-fe.h>
 
+#include <utility>
+
 namespace tarn
 {
 
@@ -371,6 +373,7 @@ void Database::close()
     }
     mBroken = false;
     mTransactions = 0;
+    mFailed.clear();
     mCopying = false;
     mCatalog.reset();
     if (mDb.isValid()) {
@@ -434,8 +437,12 @@ Status Database::exec(QSqlQuery &query, const QString &sql, const QVariantList &
         return failure(what, query);
     for (qsizetype i = 0; i < values.size(); ++i)
         query.bindValue(int(i), values.at(i));
-    if (!query.exec())
-        return failure(what, query);
+    if (!query.exec()) {
+        Status failed = failure(what, query);
+        if (onServer() && link().mTransactions > 0)
+            link().mFailed.push_back(std::exchange(query, QSqlQuery()));
+        return failed;
+    }
     return Status::success();
 }
 
@@ -602,6 +609,8 @@ void Transaction::finish()
     mActive = false;
     if (mDb.link().mTransactions > 0)
         --mDb.link().mTransactions;
+    if (mDb.link().mTransactions == 0)
+        mDb.link().mFailed.clear();
 }
 
 bool isServerHandle(const QVariant &handle)

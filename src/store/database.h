@@ -11,6 +11,7 @@
 #include <QVariant>
 
 #include <optional>
+#include <vector>
 
 namespace tarn
 {
@@ -130,6 +131,9 @@ private:
     // Kept by the connection's owner.
     mutable bool mBroken = false;
     mutable int mTransactions = 0; // open, nested ones included
+    // Prepared statements that failed inside a server transaction: freeing
+    // them there would fail too, so they go when the transaction ends.
+    mutable std::vector<QSqlQuery> mFailed;
     mutable bool mCopying = false;
     mutable std::optional<QHash<QString, QStringList>> mCatalog; // of serverColumns()
     mutable bool mReconnecting = false;

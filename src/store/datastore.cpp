@@ -152,13 +152,24 @@ Status DataStore::storeModId(const QString &modId)
     return tx.commit(what);
 }
 
-Status DataStore::checkNewName(const QString &name)
+Status DataStore::checkNewName(const QString &name) const
 {
     if (name.isEmpty())
         return Status::failure(QStringLiteral("The configuration name is empty."));
     // Line 2 of the class file carries the name.
-    return checkLineText(QStringLiteral("The configuration name"), name,
-                         qsizetype(classfile::kMaxLineLength));
+    if (Status s = checkLineText(QStringLiteral("The configuration name"), name,
+                                 qsizetype(classfile::kMaxLineLength));
+        !s)
+        return s;
+    // A server's index entry holds at most 2704 bytes: the name in UTF-8
+    // (up to two bytes a character here), the class number and the row key.
+    constexpr qsizetype serverMax = 1300;
+    if (mDb.onServer() && name.size() > serverMax)
+        return Status::failure(
+            QStringLiteral("The configuration name is %1 characters long; a database on a server "
+                           "holds names of at most %2.")
+                .arg(QString::number(name.size()), QString::number(serverMax)));
+    return Status::success();
 }
 
 Status DataStore::refuseExisting(const QString &name) const

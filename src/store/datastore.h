@@ -108,8 +108,9 @@ public:
 
     // Refusals shared with the commands that create configurations elsewhere.
     // A new name must be one that a class file can carry; stored names that
-    // break the rule still work everywhere.
-    static Status checkNewName(const QString &name);
+    // break the rule still work everywhere. A server indexes names, which
+    // bounds their length well below a class file's line.
+    Status checkNewName(const QString &name) const;
     Status refuseExisting(const QString &name) const;
     // Inside the creating command's transaction: refuses a name that exists and
     // removes classes filed under it without a configuration.

@@ -367,7 +367,7 @@ void frmConfig::btImport_Click()
     if (name.isEmpty())
         return;
     // Refused before the file is chosen, and again inside the import's transaction.
-    if (!report(DataStore::checkNewName(name)) || !report(mState.data().refuseExisting(name)))
+    if (!report(mState.data().checkNewName(name)) || !report(mState.data().refuseExisting(name)))
         return;
     const QString path = mPrompter.openFileName(Prompter::classFileFilter());
     if (path.isEmpty())
