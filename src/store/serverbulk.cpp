@@ -44,6 +44,24 @@ Status serverFailure(const Database &db, PGconn *conn, const PGresult *result, c
     return db.failure(what, QSqlError(QString(), text, QSqlError::StatementError));
 }
 
+// Sends a COPY statement: the connection, once the server has entered the
+// expected copy state.
+Result<PGconn *> startCopy(const Database &db, const QString &sql, ExecStatusType expected,
+                           const QString &what)
+{
+    Result<PGconn *> conn = serverOf(db, what);
+    if (!conn)
+        return conn.status();
+    PGresult *result = PQexec(*conn, sql.toUtf8().constData());
+    const Status status = PQresultStatus(result) == expected
+                              ? Status::success()
+                              : serverFailure(db, *conn, result, what);
+    PQclear(result);
+    if (!status)
+        return status;
+    return conn;
+}
+
 } // namespace
 
 void CopyIn::setActive(bool active)
@@ -64,17 +82,13 @@ CopyIn::~CopyIn()
 
 Status CopyIn::start(const QString &sql, const QString &what)
 {
-    Result<PGconn *> conn = serverOf(mDb, what);
+    Result<PGconn *> conn = startCopy(mDb, sql, PGRES_COPY_IN, what);
     if (!conn)
         return conn.status();
     mConn = *conn;
-    PGresult *result = PQexec(mConn, sql.toUtf8().constData());
-    const bool copying = PQresultStatus(result) == PGRES_COPY_IN;
-    Status status = copying ? Status::success() : serverFailure(mDb, mConn, result, what);
-    PQclear(result);
-    setActive(copying);
+    setActive(true);
     mBuffer.reserve(kCopyChunk + 4096);
-    return status;
+    return Status::success();
 }
 
 void CopyIn::separate()
@@ -178,15 +192,12 @@ void CopyOut::drain()
 
 Status CopyOut::start(const QString &sql, const QString &what)
 {
-    Result<PGconn *> conn = serverOf(mDb, what);
+    Result<PGconn *> conn = startCopy(mDb, sql, PGRES_COPY_OUT, what);
     if (!conn)
         return conn.status();
     mConn = *conn;
-    PGresult *result = PQexec(mConn, sql.toUtf8().constData());
-    setActive(PQresultStatus(result) == PGRES_COPY_OUT);
-    Status status = mActive ? Status::success() : serverFailure(mDb, mConn, result, what);
-    PQclear(result);
-    return status;
+    setActive(true);
+    return Status::success();
 }
 
 namespace
