@@ -179,7 +179,7 @@ void tst_TeamConnect::connectAndBack_data()
         {"team database", "{team}", true},
         {"password in the address", "{team with password}", true},
         {"spaces around", "  {team} ", true},
-        {"another scheme", "mysql://tarn@host/team", false, "it must start with postgresql://"},
+        {"another scheme", "mysql://tarn@host/team", false, "scheme 'mysql://' is not known"},
         {"no database name", "postgresql://tarn@localhost", false, "the database name is missing"},
         {"port out of range", "postgresql://tarn@localhost:70000/team", false, "70000"},
         {"nobody listening", withPassword(kNoServer, kSecret), false, "127.0.0.1"},
