@@ -108,9 +108,8 @@ Status createDataFiles(const AppState &files, bool sample)
     if (files.onServer())
         return createServerTables(files.location(), sample);
     for (const QString &path : {files.dataPath(), files.refPath()})
-        if (QFileInfo::exists(path))
-            return Status::failure(
-                QStringLiteral("%1 exists already; nothing was created").arg(path));
+        if (Status s = checkNewDatabaseFile(path); !s)
+            return Status::failure(s.message() + QStringLiteral("; nothing was created"));
     if (!QDir().mkpath(files.dataDir()))
         return Status::failure(
             QStringLiteral("The folder %1 could not be created").arg(files.dataDir()));
@@ -144,10 +143,14 @@ Status seedTeamDatabase(const AppState &team, const QString &dir)
 Status pullTeamDatabase(const AppState &team, const QString &dir)
 {
     const AppState files(dir);
-    for (const QString &path : {files.dataPath(), files.refPath(), files.settingsPath()})
-        if (QFileInfo::exists(path))
-            return Status::failure(
-                QStringLiteral("%1 exists already; nothing was written").arg(path));
+    Status free = Status::success();
+    for (const QString &path : {files.dataPath(), files.refPath()})
+        if (free)
+            free = checkNewDatabaseFile(path);
+    if (const QFileInfo ini(files.settingsPath()); free && (ini.exists() || ini.isSymLink()))
+        free = Status::failure(QStringLiteral("%1 exists already").arg(files.settingsPath()));
+    if (!free)
+        return Status::failure(free.message() + QStringLiteral("; nothing was written"));
     if (!QDir().mkpath(dir))
         return Status::failure(QStringLiteral("The folder %1 could not be created").arg(dir));
     Result<std::optional<QString>> modId =

@@ -151,6 +151,9 @@ Result<QList<JetConversion>> convertJetFiles(const QList<JetFile> &files, const 
     for (const QString &path : std::as_const(paths)) {
         if (!isJetFile(path))
             return failed(path, QStringLiteral("it is not a Jet database"));
+        // The new file takes the Jet file's name: a journal left there would be played into it.
+        if (Status s = checkNoSideFiles(path); !s)
+            return failed(path, s.message());
         Result<QList<jet::Table>> tables = readJetFile(path, options);
         if (!tables)
             return failed(path, tables.message());
@@ -164,7 +167,7 @@ Result<QList<JetConversion>> convertJetFiles(const QList<JetFile> &files, const 
     };
     for (qsizetype i = 0; i < paths.size(); ++i) {
         const QString temp = temporaryPath(paths.at(i));
-        QFile::remove(temp); // left by an earlier run that was cut off
+        removeDatabaseFiles(temp); // left by an earlier run that was cut off
         Status built = buildDatabaseFile(temp, [&](const Database &db) {
             for (const jet::Table &table : std::as_const(contents.at(i))) {
                 const Plan plan = planFor(table);

@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <QSqlDriver>
 #include <QSqlError>
+#include <QThread>
 #include <QUrl>
 
 #include <libpq-fe.h>
@@ -81,6 +82,19 @@ QString causeOf(const QSqlError &error)
     if (text.isEmpty())
         text = QStringLiteral("unknown database error");
     return text;
+}
+
+// A seam for the crash tests, which must know for certain that a command is
+// inside its write: the variable names a file made at that moment. With
+// hold, the command then waits there until it is killed.
+void writeSeam(const char *variable, bool hold)
+{
+    const QString file = qEnvironmentVariable(variable);
+    if (file.isEmpty())
+        return;
+    QFile(file).open(QIODevice::WriteOnly);
+    while (hold)
+        QThread::sleep(1);
 }
 
 } // namespace
@@ -437,13 +451,17 @@ Status Database::exec(QSqlQuery &query, const QString &sql, const QVariantList &
         return failure(what, query);
     for (qsizetype i = 0; i < values.size(); ++i)
         query.bindValue(int(i), values.at(i));
-    if (!query.exec()) {
-        Status failed = failure(what, query);
-        if (onServer() && link().mTransactions > 0)
-            link().mFailed.push_back(std::exchange(query, QSqlQuery()));
-        return failed;
-    }
+    if (!query.exec())
+        return statementFailed(what, query);
     return Status::success();
+}
+
+Status Database::statementFailed(const QString &what, QSqlQuery &query) const
+{
+    Status failed = failure(what, query);
+    if (onServer() && link().mTransactions > 0)
+        link().mFailed.push_back(std::exchange(query, QSqlQuery()));
+    return failed;
 }
 
 Status Database::exec(const QString &sql, const QVariantList &values, const QString &what) const
@@ -554,6 +572,15 @@ Status Transaction::start(const QStringList &statements, const QString &what)
 
 Status Transaction::begin(const QString &what)
 {
+    const Status started = takeWriteLock(what);
+    mWrite = started && mSavepoint.isEmpty();
+    if (mWrite)
+        writeSeam("TARN_TEST_WRITE_BEGUN", false);
+    return started;
+}
+
+Status Transaction::takeWriteLock(const QString &what)
+{
     if (!mDb.onServer())
         return start({QStringLiteral("BEGIN IMMEDIATE")}, what);
     // Writers of a store take turns, as with SQLite's write lock: a check
@@ -585,6 +612,8 @@ bool Transaction::nested()
 
 Status Transaction::commit(const QString &what)
 {
+    if (mWrite)
+        writeSeam("TARN_TEST_HOLD_COMMIT", true);
     const QString sql = mSavepoint.isEmpty() ? QStringLiteral("COMMIT")
                                              : QStringLiteral("RELEASE SAVEPOINT ") + mSavepoint;
     if (Status s = mDb.exec(sql, {}, what); !s)
@@ -607,6 +636,7 @@ void Transaction::rollback()
 void Transaction::finish()
 {
     mActive = false;
+    mWrite = false;
     if (mDb.link().mTransactions > 0)
         --mDb.link().mTransactions;
     if (mDb.link().mTransactions == 0)
@@ -634,6 +664,12 @@ QStringList databaseFiles(const QString &path)
 {
     return {path, path + QStringLiteral("-journal"), path + QStringLiteral("-wal"),
             path + QStringLiteral("-shm")};
+}
+
+void removeDatabaseFiles(const QString &path)
+{
+    for (const QString &file : databaseFiles(path))
+        QFile::remove(file);
 }
 
 } // namespace tarn

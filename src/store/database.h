@@ -80,6 +80,10 @@ public:
     // "what\nFILE: cause", the engine's own text as the cause.
     Status failure(const QString &what, const QSqlError &error) const;
     Status failure(const QString &what, const QSqlQuery &query) const;
+    // The same for a prepared statement that failed to run. On a server inside
+    // a transaction, freeing it would fail too (and Qt's driver would say so on
+    // stderr): it is kept, left empty, until the transaction ends.
+    Status statementFailed(const QString &what, QSqlQuery &query) const;
 
     // Runs one statement with its values bound in order; the query is left on
     // its result (forward only).
@@ -159,6 +163,7 @@ public:
 
 private:
     Status start(const QStringList &statements, const QString &what);
+    Status takeWriteLock(const QString &what);
     // True (and the savepoint named) when another transaction is open on the connection.
     bool nested();
     void finish();
@@ -166,6 +171,7 @@ private:
     const Database &mDb;
     QString mSavepoint; // when nested
     bool mActive = false;
+    bool mWrite = false; // a write transaction of its own, not a savepoint
 };
 
 // True when a driver's handle is libpq's connection.
@@ -177,5 +183,7 @@ bool isJetFile(const QString &path);
 // The database file and the files the engine keeps beside it (journal, write-ahead
 // log, shared memory), whether they exist or not.
 QStringList databaseFiles(const QString &path);
+// Removes them all: for a temporary database left by a run that was cut off.
+void removeDatabaseFiles(const QString &path);
 
 } // namespace tarn

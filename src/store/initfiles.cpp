@@ -20,11 +20,10 @@ namespace
 // interrupted init leaves nothing a later start would take for a database.
 Status createFile(const QString &path, const FillDatabase &fill)
 {
-    if (QFileInfo::exists(path))
-        return Status::failure(
-            QStringLiteral("%1: the file exists already; it was left as it is").arg(path));
+    if (Status s = checkNewDatabaseFile(path); !s)
+        return s;
     const QString temp = temporaryPath(path);
-    QFile::remove(temp);
+    removeDatabaseFiles(temp);
     Status status = buildDatabaseFile(temp, fill);
     if (status && !QFile::rename(temp, path)) {
         status =
@@ -190,10 +189,35 @@ Status fillRefSample(const Database &db)
 
 } // namespace
 
+Status checkNewDatabaseFile(const QString &path)
+{
+    const QFileInfo file(path);
+    if (file.exists())
+        return Status::failure(QStringLiteral("%1 exists already").arg(path));
+    // QFile::rename falls back to a copy that follows it.
+    if (file.isSymLink())
+        return Status::failure(QStringLiteral("%1 is a symbolic link to %2, which does not exist; "
+                                              "a database is made only as a file of the folder")
+                                   .arg(path, file.symLinkTarget()));
+    return checkNoSideFiles(path);
+}
+
+Status checkNoSideFiles(const QString &path)
+{
+    for (const QString &side : databaseFiles(path).mid(1))
+        if (const QFileInfo file(side); file.exists() || file.isSymLink())
+            return Status::failure(
+                QStringLiteral("%1 is left from an earlier database of that name, and SQLite "
+                               "would play it into the new one: put it back beside that "
+                               "database, or delete it if that database is gone")
+                    .arg(side));
+    return Status::success();
+}
+
 Status buildDatabaseFile(const QString &path, const FillDatabase &fill)
 {
-    if (QFileInfo::exists(path))
-        return Status::failure(QStringLiteral("%1: the file exists already").arg(path));
+    if (Status s = checkNewDatabaseFile(path); !s)
+        return s;
     Status status = [&] {
         Database db;
         if (Status s = db.create(path); !s)
@@ -268,10 +292,11 @@ Status copyRows(const Database &from, const Database &to, const CopiedTable &tab
         for (int i = 0; i < columns.size(); ++i)
             insert.bindValue(i, rows.value(i));
         if (!insert.exec())
-            return to.failure(QStringLiteral("Could not copy row %1 of the table %2 from %3.")
-                                  .arg(row)
-                                  .arg(table.name, from.where()),
-                              insert);
+            return to.statementFailed(QStringLiteral("Could not copy row %1 of the table %2 from "
+                                                     "%3.")
+                                          .arg(row)
+                                          .arg(table.name, from.where()),
+                                      insert);
     }
     if (rows.lastError().isValid())
         return from.failure(what, rows);

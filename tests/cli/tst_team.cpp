@@ -231,6 +231,12 @@ private slots:
         QVERIFY(
             ranAs(runCli(team.url(), {"init", "--sample"}), 1, "the table package exists already"));
         const QString pulled = copy.filePath("local");
+        // A journal left by a crash would be played into the new file.
+        const QString journal = QDir(pulled).filePath("tarn_ref.mdb-journal");
+        QVERIFY(QDir().mkpath(pulled));
+        writeFile(journal, "old");
+        QVERIFY(ranAs(runCli(team.url(), {"pull", pulled}), 1, journal + " is left"));
+        QVERIFY(QFile::remove(journal) && QDir(pulled).isEmpty());
         QVERIFY(ranAs(runCli(team.url(), {"pull", pulled}), 0));
         QVERIFY(ranAs(runCli(team.url(), {"pull", pulled}), 1, "exists already"));
 

@@ -129,13 +129,18 @@ private slots:
 
     void createDataFiles_data()
     {
-        QTest::addColumn<QString>("folder");   // below a temporary folder
-        QTest::addColumn<QString>("existing"); // a file there already; empty: none
+        QTest::addColumn<QString>("folder"); // below a temporary folder
+        // A file there already (LINK->TARGET: a symbolic link); empty: none.
+        QTest::addColumn<QString>("existing");
         QTest::addColumn<bool>("sample");
         QTest::newRow("empty") << QString() << QString() << false;
         QTest::newRow("folders made") << QString("share/tarn") << QString() << true;
         QTest::newRow("data file there") << QString() << QString("tarn_dat.mdb") << true;
         QTest::newRow("ref file there") << QString() << QString("tarn_ref.mdb") << false;
+        // The engine would play a side file left by a crash into the new file.
+        QTest::newRow("journal left") << QString() << QString("tarn_dat.mdb-journal") << true;
+        QTest::newRow("log left") << QString() << QString("tarn_ref.mdb-wal") << false;
+        QTest::newRow("dangling link") << QString() << QString("tarn_dat.mdb->gone.mdb") << true;
     }
 
     void createDataFiles()
@@ -145,13 +150,16 @@ private slots:
         QFETCH(bool, sample);
         QTemporaryDir root;
         AppState state(QDir(root.path()).filePath(folder));
-        if (!existing.isEmpty())
+        const QStringList link = existing.split("->");
+        if (link.size() == 2)
+            QVERIFY(QFile::link(link[1], QDir(root.path()).filePath(link[0])));
+        else if (!existing.isEmpty())
             writeFile(QDir(root.path()).filePath(existing), "keep");
         const QMap<QString, QByteArray> before = snapshot(root.path());
 
         const Status created = tarn::createDataFiles(state, sample);
         if (!existing.isEmpty()) {
-            QVERIFY(!created && created.message().contains(existing));
+            QVERIFY(!created && created.message().contains(link[0]));
             QCOMPARE(snapshot(root.path()), before);
             return;
         }
