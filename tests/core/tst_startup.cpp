@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -125,6 +126,43 @@ private slots:
         for (const QString &name : inProgramDir)
             writeFile(QDir(program.path()).filePath(name), "x");
         QCOMPARE(chooseDataDir(program.path(), user.path()), own ? program.path() : user.path());
+    }
+
+    void userDataFolder_data()
+    {
+        // XDG_DATA_HOME and HOME (null: unset); the folder found, or none.
+        QTest::addColumn<QString>("xdg");
+        QTest::addColumn<QString>("home");
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("XDG_DATA_HOME") << "/x" << QString() << "/x/tarn";
+        QTest::newRow("relative one ignored") << "x"
+                                              << "/h"
+                                              << "/h/.local/share/tarn";
+        QTest::newRow("no HOME") << QString() << QString() << QString();
+        QTest::newRow("relative HOME") << QString() << "h" << QString();
+    }
+
+    void userDataFolder()
+    {
+        QFETCH(QString, xdg);
+        QFETCH(QString, home);
+        QFETCH(QString, folder);
+        auto set = [](const char *name, const QByteArray &value) {
+            value.isNull() ? qunsetenv(name) : qputenv(name, value);
+        };
+        const QByteArray oldXdg = qgetenv("XDG_DATA_HOME"), oldHome = qgetenv("HOME");
+        const auto restore = qScopeGuard([&] {
+            set("XDG_DATA_HOME", oldXdg);
+            set("HOME", oldHome);
+        });
+        set("XDG_DATA_HOME", xdg.isNull() ? QByteArray() : xdg.toUtf8());
+        set("HOME", home.isNull() ? QByteArray() : home.toUtf8());
+        QCOMPARE(userDataDir(), folder);
+        const Result<QString> location = chooseLocation({}, {});
+        if (folder.isEmpty())
+            QVERIFY(!location && location.message().contains("Name one with --data-dir DIR"));
+        else
+            QCOMPARE(*location, folder);
     }
 
     void createDataFiles_data()
