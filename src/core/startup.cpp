@@ -75,8 +75,8 @@ StartupResult startUpOnServer(AppState &state)
     if (Status s = state.data().open(state.dataPath()); !s) {
         // Connected, but none of the tables: a database that init has not
         // filled yet, not a damaged one.
-        const Database &db = state.data().database();
-        if (db.connection().isOpen()) {
+        Database &db = state.data().database();
+        if (db.isOpen()) {
             const Result<QStringList> package = db.columns(QStringLiteral("package"));
             const Result<QStringList> weapon = db.columns(QStringLiteral("weapon"));
             result.noDataFiles = package && weapon && package->isEmpty() && weapon->isEmpty();

@@ -168,7 +168,7 @@ Result<QList<JetConversion>> convertJetFiles(const QList<JetFile> &files, const 
     for (qsizetype i = 0; i < paths.size(); ++i) {
         const QString temp = temporaryPath(paths.at(i));
         removeDatabaseFiles(temp); // left by an earlier run that was cut off
-        Status built = buildDatabaseFile(temp, [&](const Database &db) {
+        Status built = buildDatabaseFile(temp, [&](Database &db) {
             for (const jet::Table &table : std::as_const(contents.at(i))) {
                 const Plan plan = planFor(table);
                 if (Status s = copyTable(db, plan.table, plan.columns, table.rows); !s)

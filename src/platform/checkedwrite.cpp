@@ -54,7 +54,7 @@ QString editLines(const FieldWording &wording, const RowValues &edits)
     });
 }
 
-CheckedWrite storeChecked(const RecordCursor &cursor, Prompter *prompter, RecordCursor::Key key,
+CheckedWrite storeChecked(RecordCursor &cursor, Prompter *prompter, RecordCursor::Key key,
                           const RowValues &edits, RowValues shown, const QString &notStored,
                           const FieldWording &wording)
 {

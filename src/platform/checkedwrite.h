@@ -38,7 +38,7 @@ struct CheckedWrite {
 // changed, and keeps their edits (stored over the new values, checked again, so
 // a third change is caught too) or takes the stored values. Nothing is written
 // without the user knowing.
-CheckedWrite storeChecked(const RecordCursor &cursor, Prompter *prompter, RecordCursor::Key key,
+CheckedWrite storeChecked(RecordCursor &cursor, Prompter *prompter, RecordCursor::Key key,
                           const RowValues &edits, RowValues shown, const QString &notStored,
                           const FieldWording &wording);
 

@@ -42,7 +42,7 @@ Status checkNoSideFiles(const QString &path);
 
 // Makes a new SQLite file at path (which must not exist) and fills it in one
 // transaction; on failure the file is removed again.
-using FillDatabase = std::function<Status(const Database &)>;
+using FillDatabase = std::function<Status(Database &)>;
 Status buildDatabaseFile(const QString &path, const FillDatabase &fill);
 // A name beside path for a file that is built before it is moved into place.
 QString temporaryPath(const QString &path);
