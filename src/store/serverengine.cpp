@@ -81,8 +81,8 @@ Fault faultOf(const QByteArray &state)
 QString plainText(QString text)
 {
     static const QRegularExpression location(QStringLiteral("\\n?LOCATION:[^\\n]*"));
-    static const QRegularExpression code(QStringLiteral("(:\\s+)%1: ").arg(kStateRule));
-    text.remove(location).replace(code, QStringLiteral("\\1"));
+    static const QRegularExpression code(QStringLiteral("[^\\s:]+:\\s+%1: ").arg(kStateRule));
+    text.remove(location).remove(code);
     static const QRegularExpression severity(QStringLiteral("^(ERROR|FATAL|PANIC):\\s+"));
     text = text.trimmed().remove(severity);
     return text.replace(QStringLiteral("\n\t"), QStringLiteral(" ")).trimmed();
@@ -922,7 +922,14 @@ Status ServerEngine::connect()
         fault = Fault::NeedsPassword;
     else if (fault == Fault::NeedsPassword)
         fault = Fault::Refused;
-    return Status::failure(fault, plainText(text));
+    // The server's words may be in another language: what matters is said in ours.
+    QString lead;
+    if (fault == Fault::NeedsPassword)
+        lead = QStringLiteral("the server asks for a password, and none was given or it was "
+                              "refused: ");
+    else if (fault == Fault::NotFound)
+        lead = QStringLiteral("the database %1 does not exist on the server: ").arg(mServer.dbname);
+    return Status::failure(fault, lead + plainText(text));
 }
 
 } // namespace
