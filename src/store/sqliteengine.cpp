@@ -447,7 +447,10 @@ Result<std::unique_ptr<Engine>> openSqliteFile(const QString &path, bool create)
     sqlite3 *db = nullptr;
     const int opened = sqlite3_open_v2(
         url.toString(QUrl::FullyEncoded).toUtf8().constData(), &db,
-        SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI | (create ? SQLITE_OPEN_CREATE : 0), nullptr);
+        SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI | (create ? SQLITE_OPEN_CREATE : 0) |
+            // One thread uses a connection: no lock around each call.
+            SQLITE_OPEN_NOMUTEX,
+        nullptr);
     auto engine = std::make_unique<SqliteEngine>(db, info.absoluteFilePath());
     if (opened != SQLITE_OK)
         return engine->failure();
