@@ -91,13 +91,15 @@ Result<qint32> flagSum(const QList<RefEntry> &rows, std::span<const bool> flags)
         const double id = ok ? row.id.toDouble(&ok) : 0;
         if (!ok || !std::isfinite(id) || id != std::floor(id) ||
             id < std::numeric_limits<qint32>::min() || id > std::numeric_limits<qint32>::max())
-            return Status::failure(QStringLiteral("the id '%1' of '%2' (box %3) is not a whole "
+            return Status::failure(Fault::Refused,
+                                   QStringLiteral("the id '%1' of '%2' (box %3) is not a whole "
                                                   "32-bit number")
                                        .arg(row.id.toString(), row.name, QString::number(k + 1)));
         sum += qint64(id);
     }
     if (sum < std::numeric_limits<qint32>::min() || sum > std::numeric_limits<qint32>::max())
         return Status::failure(
+            Fault::Refused,
             QStringLiteral("the sum of the ticked ids, %1, lies beyond the 32-bit range").arg(sum));
     return qint32(sum);
 }
