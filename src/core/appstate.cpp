@@ -69,7 +69,7 @@ Status AppState::saveModId(const QString &modId)
             return s;
     } else {
         if (Status s = settings::checkModId(modId); !s)
-            return Status::failure(s.message() + QStringLiteral(" It was not saved."));
+            return Status::failure(s.fault(), s.message() + QStringLiteral(" It was not saved."));
         // As tarn.ini would give it back at the next start, so that both keep
         // the same Mod ID.
         const QString stored =

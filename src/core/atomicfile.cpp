@@ -52,7 +52,8 @@ QString AtomicFile::targetPath(const QString &path)
 
 Status AtomicFile::failure() const
 {
-    return Status::failure(shownText(mFile.fileName()) + QStringLiteral(": ") + mError);
+    return Status::failure(Fault::InputOutput,
+                           shownText(mFile.fileName()) + QStringLiteral(": ") + mError);
 }
 
 Status AtomicFile::open()

@@ -58,7 +58,7 @@ Status checkModId(const QString &modId)
 Status WriteModID(const QString &path, const QString &modId)
 {
     if (Status s = checkModId(modId); !s)
-        return Status::failure(s.message() + QStringLiteral(" It was not saved."));
+        return Status::failure(s.fault(), s.message() + QStringLiteral(" It was not saved."));
     AtomicFile file(path);
     Status s = file.open();
     if (s)
@@ -66,7 +66,7 @@ Status WriteModID(const QString &path, const QString &modId)
     if (s)
         s = file.commit();
     if (!s)
-        return Status::failure(QStringLiteral("The Mod ID was not saved.\n") + s.message());
+        return s.under(QStringLiteral("The Mod ID was not saved."));
     return Status::success();
 }
 

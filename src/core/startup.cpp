@@ -81,11 +81,12 @@ StartupResult startUpOnServer(AppState &state)
             const Result<QStringList> weapon = db.columns(QStringLiteral("weapon"));
             result.noDataFiles = package && weapon && package->isEmpty() && weapon->isEmpty();
         }
-        result.status = result.noDataFiles
-                            ? Status::failure(QStringLiteral("The database %1 holds no TARN "
-                                                             "tables yet.")
-                                                  .arg(state.where()))
-                            : s;
+        result.status =
+            result.noDataFiles
+                ? Status::failure(Fault::NotFound, QStringLiteral("The database %1 holds no TARN "
+                                                                  "tables yet.")
+                                                       .arg(state.where()))
+                : s;
         return result;
     }
     return openTheRest(state, result);
@@ -106,6 +107,7 @@ StartupResult startUp(AppState &state)
     if (!QFileInfo::exists(state.dataPath()) && !QFileInfo::exists(state.refPath())) {
         result.noDataFiles = true;
         result.status = Status::failure(
+            Fault::NotFound,
             QStringLiteral("There are no data files in %1 (neither tarn_dat.mdb nor tarn_ref.mdb "
                            "is there).")
                 .arg(shownText(
@@ -117,6 +119,7 @@ StartupResult startUp(AppState &state)
             result.jetFiles << path;
     if (!result.jetFiles.isEmpty()) {
         result.status = Status::failure(
+            Fault::Refused,
             QStringLiteral("These data files are in the older Jet format and must be converted "
                            "first:\n%1")
                 .arg(result.jetFiles.join(QLatin1Char('\n'))));
@@ -135,9 +138,11 @@ Status createDataFiles(const AppState &files, bool sample)
         return createServerTables(files.location(), sample);
     for (const QString &path : {files.dataPath(), files.refPath()})
         if (Status s = checkNewDatabaseFile(path); !s)
-            return Status::failure(s.message() + QStringLiteral("; nothing was created"));
+            return Status::failure(s.fault(),
+                                   s.message() + QStringLiteral("; nothing was created"));
     if (!QDir().mkpath(files.dataDir()))
         return Status::failure(
+            Fault::InputOutput,
             QStringLiteral("The folder %1 could not be created").arg(files.dataDir()));
     if (Status s = createDataFile(files.dataPath(), sample); !s)
         return s;
@@ -154,9 +159,11 @@ Status seedTeamDatabase(const AppState &team, const QString &dir)
     for (const QString &path : {files.dataPath(), files.refPath()}) {
         if (!QFileInfo::exists(path))
             return Status::failure(
+                Fault::NotFound,
                 QStringLiteral("%1 does not exist; nothing was created").arg(path));
         if (isJetFile(path))
-            return Status::failure(QStringLiteral("%1 is in the older Jet format: convert it "
+            return Status::failure(Fault::Refused,
+                                   QStringLiteral("%1 is in the older Jet format: convert it "
                                                   "first with tarn-cli migrate")
                                        .arg(path));
     }
@@ -174,11 +181,14 @@ Status pullTeamDatabase(const AppState &team, const QString &dir)
         if (free)
             free = checkNewDatabaseFile(path);
     if (const QFileInfo ini(files.settingsPath()); free && (ini.exists() || ini.isSymLink()))
-        free = Status::failure(QStringLiteral("%1 exists already").arg(files.settingsPath()));
+        free = Status::failure(Fault::Exists,
+                               QStringLiteral("%1 exists already").arg(files.settingsPath()));
     if (!free)
-        return Status::failure(free.message() + QStringLiteral("; nothing was written"));
+        return Status::failure(free.fault(),
+                               free.message() + QStringLiteral("; nothing was written"));
     if (!QDir().mkpath(dir))
-        return Status::failure(QStringLiteral("The folder %1 could not be created").arg(dir));
+        return Status::failure(Fault::InputOutput,
+                               QStringLiteral("The folder %1 could not be created").arg(dir));
     Result<std::optional<QString>> modId =
         pullServerTables(team.location(), files.dataPath(), files.refPath());
     if (!modId)
@@ -197,10 +207,10 @@ Result<QString> chooseLocation(const QString &dataDir, const QString &database,
 {
     if (!dataDir.isNull() && !database.isNull())
         return Status::failure(
-            QStringLiteral("--data-dir and --database cannot be given together"));
+            Fault::Refused, QStringLiteral("--data-dir and --database cannot be given together"));
     if (!database.isNull()) {
         if (database.isEmpty())
-            return Status::failure(QStringLiteral("--database needs an address"));
+            return Status::failure(Fault::Refused, QStringLiteral("--database needs an address"));
         if (Result<ServerUrl> url = parseServerUrl(database); !url)
             return url.status();
         return database;
@@ -210,14 +220,15 @@ Result<QString> chooseLocation(const QString &dataDir, const QString &database,
     const QString fromEnvironment = qEnvironmentVariable("TARN_DATABASE");
     if (!fromEnvironment.isEmpty()) {
         if (Result<ServerUrl> url = parseServerUrl(fromEnvironment); !url)
-            return Status::failure(QStringLiteral("TARN_DATABASE: ") + url.message());
+            return Status::failure(url.fault(), QStringLiteral("TARN_DATABASE: ") + url.message());
         return fromEnvironment;
     }
     if (isServerUrl(remembered) && parseServerUrl(remembered))
         return remembered;
     const QString folder = defaultDataDir();
     if (folder.isEmpty())
-        return Status::failure(QStringLiteral("No data folder can be found: neither XDG_DATA_HOME "
+        return Status::failure(Fault::NotFound,
+                               QStringLiteral("No data folder can be found: neither XDG_DATA_HOME "
                                               "nor HOME names an absolute folder. Name one with "
                                               "--data-dir DIR."));
     return folder;
@@ -242,8 +253,8 @@ Status rememberLocation(const QString &location)
 {
     if (rememberedLocationFile().isEmpty())
         return Status::failure(
-            QStringLiteral("The choice could not be remembered: neither "
-                           "XDG_CONFIG_HOME nor HOME names an absolute folder."));
+            Fault::NotFound, QStringLiteral("The choice could not be remembered: neither "
+                                            "XDG_CONFIG_HOME nor HOME names an absolute folder."));
     if (location.isEmpty()) {
         QFile::remove(rememberedLocationFile());
         return Status::success();

@@ -17,6 +17,7 @@ StartupResult offerJetConversion(AppState &state, Prompter &prompter, const QStr
     result.jetFiles = jetFiles;
     if (answer != Prompter::Answer::Yes) {
         result.status = Status::failure(
+            Fault::Refused,
             QStringLiteral("Nothing was converted, so the program cannot open these files:\n%1\n\n"
                            "Start it again and answer Yes to convert them, or run "
                            "'tarn-cli migrate'.")
@@ -28,7 +29,7 @@ StartupResult offerJetConversion(AppState &state, Prompter &prompter, const QStr
         return convertJetDataFiles(state.dataPath(), jetFiles, options);
     }();
     if (!converted) {
-        result.status = Status::failure(converted.message());
+        result.status = converted.status();
         return result;
     }
     QStringList done;
