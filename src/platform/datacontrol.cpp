@@ -415,31 +415,26 @@ bool DataControl::storeEdits(const RowValues &edits)
         return report(write.status);
     case CheckedWrite::Gone:
         return resolveGone(edits);
-    case CheckedWrite::ShowStored:
-        for (Binding &b : mBindings)
-            b.loaded = write.stored.value(b.column);
-        showLoaded();
-        emit repositioned();
-        return false;
     case CheckedWrite::Cancelled:
         return false;
     case CheckedWrite::Stored:
+    case CheckedWrite::ShowStored:
         break;
     }
-    RowValues before;
-    for (const QString &column : edits.columns)
-        before.set(column, write.shown.value(column));
+    const RowValues after = write.after();
     for (Binding &b : mBindings)
-        b.loaded =
-            edits.columns.contains(b.column) ? edits.value(b.column) : write.shown.value(b.column);
-    record({EditHistory::Step::Update, currentKey(), before, shownRow()});
-    emit rowChanged(currentKey());
-    if (write.overChange) {
-        // Stored over another client's change: show the row as it is now.
+        b.loaded = after.value(b.column);
+    if (!write.written.columns.isEmpty()) {
+        record({EditHistory::Step::Update, currentKey(), write.replaced(), after});
+        emit rowChanged(currentKey());
+    }
+    if (write.changedMeanwhile) {
+        // The row as it is now, another client's changes with the user's.
         showLoaded();
         emit repositioned();
     }
-    return true;
+    // Taking the stored values keeps the user on the row to see them.
+    return write.kind == CheckedWrite::Stored;
 }
 
 bool DataControl::resolveGone(const RowValues &edits)
@@ -612,8 +607,10 @@ bool DataControl::takeStep(bool undo)
     for (;;) {
         Result<WriteOutcome> outcome = WriteOutcome();
         const RecordCursor::Key key = step.key;
+        RowValues edits;
         if (step.kind == Step::Update) {
-            RowValues edits = step.before, shown = step.after;
+            RowValues shown = step.after;
+            edits = step.before;
             if (!undo) {
                 for (qsizetype i = 0; i < edits.columns.size(); ++i) {
                     edits.values[i] = step.after.value(edits.columns.at(i));
@@ -666,11 +663,17 @@ bool DataControl::takeStep(bool undo)
             emit undoStateChanged();
             return false;
         }
+        // A change of other fields is no reason to ask: it stays beside this one.
+        const QList<FieldChange> asked =
+            step.kind == Step::Update ? clashes(outcome->changes, edits) : outcome->changes;
+        over = outcome->row;
+        if (asked.isEmpty())
+            continue;
         const QString question =
             tr("%1: another user or program changed the record since.\n\nChanged meanwhile:\n"
                "%2\n\n%3")
                 .arg(undo ? tr("This change was not undone") : tr("This change was not made again"),
-                     changeLines(wording(), outcome->changes),
+                     changeLines(wording(), asked),
                      undo ? tr("Undo anyway (stored over their values), or cancel?")
                           : tr("Redo anyway (stored over their values), or cancel?"));
         const int choice =
@@ -681,7 +684,6 @@ bool DataControl::takeStep(bool undo)
                 : -1;
         if (choice != 0)
             return false;
-        over = outcome->row;
     }
 }
 
