@@ -188,8 +188,11 @@ Status Database::subscribe()
         mWatchedDriver = driver;
         QObject::connect(driver, &QSqlDriver::notification, driver,
                          [this](const QString &name, QSqlDriver::NotificationSource source) {
-                             if (source != QSqlDriver::SelfSource)
-                                 mNotified.insert(name);
+                             if (source == QSqlDriver::SelfSource)
+                                 return;
+                             mNotified.insert(name);
+                             if (mNotifiedHook)
+                                 mNotifiedHook();
                          });
     }
     return Status::success();

@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -67,6 +68,8 @@ public:
     Status listen(const QString &channel);
     bool listensTo(const QString &channel) const { return mChannels.contains(channel); }
     Result<bool> takeNotified(const QString &channel) const;
+    // Called, from the event loop, when a notification of another client comes.
+    void onNotified(std::function<void()> hook) { mNotifiedHook = std::move(hook); }
 
     // While a COPY streams through the connection no other statement may run
     // on it (libpq would end the COPY part way, silently for one that reads):
@@ -125,6 +128,7 @@ private:
     QStringList mChannels;
     const QObject *mWatchedDriver = nullptr;
     mutable QSet<QString> mNotified;
+    std::function<void()> mNotifiedHook;
     schema::Engine mEngine = schema::Engine::Sqlite;
     bool mNeedsPassword = false;
     int mWriteLock = 1;
