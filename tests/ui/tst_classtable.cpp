@@ -265,9 +265,13 @@ void tst_ClassTable::tableAndFormAgree()
         QTest::keyClick(f.view, Qt::Key_F2);
         auto *boxes = qobject_cast<QListWidget *>(f.view->indexWidget(index));
         QVERIFY(boxes);
-        boxes->setCurrentRow(value.toInt());
+        QCOMPARE(boxes->accessibleName(), "Items of " + target);
+        // Every box is a press of Down further, the greyed ones too.
+        for (int i = 0; i < value.toInt(); ++i)
+            QTest::keyClick(boxes, Qt::Key_Down);
         QCOMPARE(boxes->currentItem()->text(), column);
-        QTest::keyClick(boxes, Qt::Key_Space);
+        QTest::keyClick(boxes, Qt::Key_Space); // a greyed box stays as it is
+        QCOMPARE(boxes->currentItem()->checkState(), writes ? Qt::Checked : Qt::Unchecked);
         QTest::keyClick(boxes, Qt::Key_Return);
         break;
     }
@@ -457,11 +461,25 @@ void tst_ClassTable::filter()
     QTest::keyClicks(filter, typed);
     QCOMPARE(f.shown(1), shown);
     QCOMPARE(f.selectedName(), selected);
-    QTest::keyClick(filter, Qt::Key_Escape);
+    // Escape clears the filter, and in an empty one does nothing.
+    for (int escapes = 0; escapes < 2; ++escapes)
+        QTest::keyClick(filter, Qt::Key_Escape);
     QCOMPARE(filter->text(), "");
     QVERIFY(f.table->isVisible());
     QCOMPARE(f.shown(1), "Scout Heavy sniper Medic");
     QCOMPARE(f.selectedName(), "Scout");
+    // Tab moves between cells; Ctrl+Tab and Ctrl+Shift+Tab leave the table.
+    f.table->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(f.table));
+    for (auto [key, modifiers] : {std::pair{Qt::Key_Tab, Qt::KeyboardModifiers()},
+                                  {Qt::Key_Tab, Qt::ControlModifier},
+                                  {Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier}}) {
+        f.view->setFocus();
+        QTest::keyClick(f.view, key, modifiers);
+        QCOMPARE(f.view->hasFocus(), modifiers == Qt::NoModifier);
+    }
+    QTest::keyClick(f.view, Qt::Key_Escape);
+    QVERIFY(!f.table->isVisible());
 }
 
 QTEST_MAIN(tst_ClassTable)
