@@ -9,6 +9,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QShortcut>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QToolButton>
 
 namespace tarn
@@ -37,6 +39,30 @@ QToolButton *navButton(QWidget *parent, const char *name, const QString &text, c
     b->setFocusPolicy(Qt::NoFocus);
     b->setAutoRaise(false);
     return b;
+}
+
+// A whole-number field keeps room for the longest value its column holds
+// ("-32768"), however a window squeezes it, so that no digit hides.
+void keepRoomForLongest(QLineEdit *edit, schema::Kind kind)
+{
+    double low = 0, high = 0;
+    if (kind == schema::Kind::Number || !schema::rangeOf(kind, &low, &high))
+        return;
+    const QString longest = QString::number(qint64(low));
+    QStyleOptionFrame option;
+    option.initFrom(edit);
+    option.lineWidth = edit->hasFrame()
+                           ? edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit)
+                           : 0;
+    const QMargins margins = edit->textMargins() + edit->contentsMargins();
+    // QLineEdit's own margin of 2 pixels a side, and the cursor.
+    const QSize text(edit->fontMetrics().horizontalAdvance(longest) + 2 * 2 + 1 + margins.left() +
+                         margins.right(),
+                     edit->fontMetrics().height());
+    const int width =
+        edit->style()->sizeFromContents(QStyle::CT_LineEdit, &option, text, edit).width();
+    edit->setMinimumWidth(qMax(edit->minimumWidth(), width));
+    edit->setMaximumWidth(qMax(edit->maximumWidth(), width));
 }
 
 } // namespace
@@ -98,6 +124,7 @@ void DataControl::bind(QLineEdit *edit, const QString &column, schema::Kind kind
 {
     mBindings.push_back({column, kind, field, edit, Binding::Edit, {}, {}, true});
     connect(edit, &QLineEdit::textChanged, this, &DataControl::editsChanged);
+    keepRoomForLongest(edit, kind);
 }
 
 void DataControl::bind(QLabel *label, const QString &column, const QString &field)

@@ -207,6 +207,9 @@ void tst_ClassTable::showsEveryClass()
     QCOMPARE(f.shown(items + 1), "   Regeneration");
     QCOMPARE(f.selectedName(), "Scout");
     QVERIFY(!child<QLineEdit>(f.table, "fldFilter")->accessibleName().isEmpty());
+    const QModelIndex railLance = f.cell("sniper", Fixture::columnOf("w2"));
+    f.view->edit(railLance);
+    QVERIFY(popupShowsEveryEntryWhole(qobject_cast<QComboBox *>(f.view->indexWidget(railLance))));
 
     const QPointer<frmClassTable> table = f.table;
     QVERIFY(f.editor->close());

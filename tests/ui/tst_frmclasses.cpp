@@ -183,6 +183,7 @@ void tst_frmClasses::unofferedSlotsAreKeptAndNeverWritten()
     QComboBox *combo = f.list(qPrintable(list));
     QVERIFY(f.nav()->moveNext());
     QCOMPARE(combo->currentText(), shown);
+    QVERIFY(popupShowsEveryEntryWhole(combo));
     QVERIFY(f.nav()->moveFirst()); // the extra entry goes with the class
     QCOMPARE(combo->findText(shown), -1);
     QVERIFY(f.editor->close());

@@ -126,6 +126,7 @@ void ClassCellDelegate::setEditorData(QWidget *editor, const QModelIndex &index)
         list->addItem(mRefs.notOfferedText(*kind, id), id);
         pos = list->count() - 1;
     }
+    fitPopupToEntries(list);
     list->setCurrentIndex(pos);
 }
 
