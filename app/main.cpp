@@ -11,24 +11,38 @@
 #include <QMessageBox>
 #include <QTextStream>
 
+#include <algorithm>
+
 using namespace tarn;
+
+namespace
+{
+
+// Qt's own options (-platform, -style, ...) take one dash; the program's two.
+bool qtOptionGiven(const QStringList &arguments)
+{
+    return std::ranges::any_of(arguments.mid(1), [](const QString &argument) {
+        return argument.size() > 1 && argument[0] == u'-' && argument[1] != u'-';
+    });
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
-    setApplicationIdentity();
-    QApplication::setWindowIcon(programIcon());
+    guardStandardStreams();
+    quietQtMessages();
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("TARN: build the player classes of a mod."));
-    parser.addHelpOption();
+    const QCommandLineOption help = parser.addHelpOption();
     QCommandLineOption version(QStringLiteral("version"),
                                QStringLiteral("Print the version and quit."));
     QCommandLineOption dataDir(
         QStringLiteral("data-dir"),
         QStringLiteral("Folder of tarn_dat.mdb, tarn_ref.mdb and tarn.ini (default: the "
                        "program's folder when a data file is there, else %1).")
-            .arg(userDataDir()),
+            .arg(userDataDirText()),
         QStringLiteral("DIR"));
     QCommandLineOption screenshot(QStringLiteral("screenshot"),
                                   QStringLiteral("Save pictures of the windows into DIR and quit."),
@@ -43,11 +57,36 @@ int main(int argc, char *argv[])
     parser.addOption(dataDir);
     parser.addOption(database);
     parser.addOption(screenshot);
-    parser.process(app);
-    if (parser.isSet(version)) {
-        QTextStream(stdout) << versionText(QStringLiteral("tarn")) << '\n';
-        return 0;
+
+    // --help and --version are answered before the windows' application
+    // exists, which ends the program where there is no display (over ssh);
+    // so is a mistake in the program's own options.
+    auto answered = [&] {
+        if (parser.isSet(help))
+            QTextStream(stdout) << parser.helpText();
+        else if (parser.isSet(version))
+            QTextStream(stdout) << versionText(QStringLiteral("tarn")) << '\n';
+        return parser.isSet(help) || parser.isSet(version);
+    };
+    {
+        const QCoreApplication early(argc, argv);
+        const QStringList arguments = QCoreApplication::arguments();
+        if (!parser.parse(arguments)) {
+            if (!qtOptionGiven(arguments)) {
+                QTextStream(stderr) << "tarn: " << parser.errorText() << "\nTry 'tarn --help'.\n";
+                return 2;
+            }
+        } else if (answered()) {
+            return 0;
+        }
     }
+
+    QApplication app(argc, argv);
+    setApplicationIdentity();
+    QApplication::setWindowIcon(programIcon());
+    parser.process(app);
+    if (answered())
+        return 0;
 
     QtPrompter qtPrompter;
     Prompter &prompter = qtPrompter;

@@ -73,7 +73,7 @@ const QString kVersionOption = QStringLiteral("version");
 QCommandLineOption helpOption()
 {
     return {{QStringLiteral("h"), kHelp},
-            QStringLiteral("print this help; after a command, that command's")};
+            QStringLiteral("print this help; after a command, print that command's help")};
 }
 
 // The options before the command, in the order the help lists them. Add an
@@ -113,7 +113,8 @@ void printEntry(QTextStream &out, const QString &left, const QString &right, qsi
     out << "  " << left.leftJustified(width) << "  " << right << '\n';
 }
 
-void printHelp(QTextStream &out, const AppState &location)
+// location: the data folder or database in use, or why there is none.
+void printHelp(QTextStream &out, const Result<QString> &location)
 {
     qsizetype width = 0;
     for (const QCommandLineOption &option : globalOptions())
@@ -123,15 +124,18 @@ void printHelp(QTextStream &out, const AppState &location)
     out << "Usage: tarn-cli [--data-dir DIR | --database URL] COMMAND [ARGS]\n\n"
            "The data files tarn_dat.mdb, tarn_ref.mdb and tarn.ini live in DIR; without\n"
            "--data-dir, in the program's folder when a data file is there, else in\n"
-        << QDir::toNativeSeparators(userDataDir())
+        << userDataDirText()
         << ".\nA team database on a PostgreSQL server (--database, or the environment\n"
            "variable TARN_DATABASE) holds both sets of tables and the Mod ID; passwords\n"
-           "come from ~/.pgpass, PGPASSFILE or PGPASSWORD.\n"
-        << (location.onServer() ? "Database in use: " : "Data folder in use: ")
-        << (location.onServer()
-                ? location.where()
-                : QDir::toNativeSeparators(QFileInfo(location.dataDir()).absoluteFilePath()))
-        << "\n\nOptions:\n";
+           "come from ~/.pgpass, PGPASSFILE or PGPASSWORD.\n";
+    if (!location)
+        out << "Data folder in use: none. " << location.message();
+    else if (const AppState where(*location); where.onServer())
+        out << "Database in use: " << where.where();
+    else
+        out << "Data folder in use: "
+            << QDir::toNativeSeparators(QFileInfo(where.dataDir()).absoluteFilePath());
+    out << "\n\nOptions:\n";
     for (const QCommandLineOption &option : globalOptions())
         printEntry(out, synopsis(option), option.description(), width);
     out << "\nCommands:\n";
@@ -178,6 +182,20 @@ QString parse(QCommandLineParser &parser, const QStringList &arguments)
     return text.left(1).toLower() + text.mid(1);
 }
 
+// An empty FILE would reach the file system as no name at all.
+QString emptyFileName(const Command &command, const QStringList &args)
+{
+    static const QRegularExpression options(QStringLiteral("\\[[^]]*\\]"));
+    const QStringList words = QString::fromLatin1(command.synopsis)
+                                  .remove(options)
+                                  .split(u' ', Qt::SkipEmptyParts)
+                                  .mid(1);
+    for (qsizetype i = 0; i < std::min(words.size(), args.size()); ++i)
+        if (words.at(i) == QLatin1String("FILE") && args.at(i).isEmpty())
+            return QStringLiteral("%1: the FILE given is empty").arg(QLatin1String(command.name));
+    return {};
+}
+
 // initCommand: how to run init on the same folder, for the first-run hint.
 int runCommand(const Command &command, const QStringList &arguments, QTextStream &out,
                QTextStream &err, const QString &location, const QString &initCommand)
@@ -197,6 +215,8 @@ int runCommand(const Command &command, const QStringList &arguments, QTextStream
         return Success;
     }
     context.args = parser.positionalArguments();
+    if (const QString empty = emptyFileName(command, context.args); !empty.isEmpty())
+        return context.usage(empty);
     for (const QCommandLineOption &option : options) {
         const QString name = option.names().constFirst();
         if (!parser.isSet(name))
@@ -242,15 +262,15 @@ int runLine(const QStringList &arguments, QTextStream &out, QTextStream &err, in
     const Result<QString> location =
         chooseLocation(parser.isSet(kDataDir) ? parser.value(kDataDir) : QString(),
                        parser.isSet(kDatabase) ? parser.value(kDatabase) : QString());
+    if (parser.isSet(kHelp)) {
+        printHelp(out, location);
+        return Success;
+    }
     if (!location)
         return c.usage(location.message());
     if (location->isEmpty())
         return c.usage(QStringLiteral("--data-dir needs a directory"));
     const AppState where(*location);
-    if (parser.isSet(kHelp)) {
-        printHelp(out, where);
-        return Success;
-    }
     const QString initCommand =
         where.onServer()
             ? QStringLiteral("tarn-cli --database %1 init").arg(shellWord(where.where()))

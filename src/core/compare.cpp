@@ -25,7 +25,7 @@ const QString kSpecialSum = QStringLiteral("special_sum");
 
 } // namespace
 
-Result<RefNames> RefNames::read(const RefStore &ref)
+Result<RefNames> RefNames::read(RefStore &ref)
 {
     RefNames names;
     const std::pair<RefKind, QList<RefEntry> *> lists[] = {{RefKind::Weapon, &names.weapons},

@@ -12,7 +12,7 @@ namespace tarn
 struct RefNames {
     QList<RefEntry> weapons, grenades, items, specials;
 
-    static Result<RefNames> read(const RefStore &ref);
+    static Result<RefNames> read(RefStore &ref);
     // The name of the weapon or grenade of that id; the id when no row has it,
     // empty for 0 (an empty slot) when none has it.
     QString slotName(schema::RefKind kind, qint64 id) const;

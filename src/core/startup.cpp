@@ -13,6 +13,12 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace tarn
 {
 
@@ -43,14 +49,34 @@ StartupResult openTheRest(AppState &state, StartupResult &result)
     return result;
 }
 
+// The program's folder under an XDG base directory: the variable's folder
+// when it is absolute (the rules say to ignore a relative one, which Qt would
+// take as it stands), else HOME's subfolder; empty when neither names an
+// absolute folder (Qt would make HOME '/').
+QString userFolder(QStandardPaths::StandardLocation location, const char *variable,
+                   const char *inHome)
+{
+    // Qt's test mode keeps tests out of the user's own folders.
+    if (QStandardPaths::isTestModeEnabled())
+        return QStandardPaths::writableLocation(location);
+    QString base = qEnvironmentVariable(variable);
+    if (!QDir::isAbsolutePath(base)) {
+        const QString home = qEnvironmentVariable("HOME");
+        if (!QDir::isAbsolutePath(home))
+            return {};
+        base = QDir(home).filePath(QLatin1String(inHome));
+    }
+    return QDir(base).filePath(QLatin1String(kPackageName));
+}
+
 StartupResult startUpOnServer(AppState &state)
 {
     StartupResult result;
     if (Status s = state.data().open(state.dataPath()); !s) {
         // Connected, but none of the tables: a database that init has not
         // filled yet, not a damaged one.
-        const Database &db = state.data().database();
-        if (db.connection().isOpen()) {
+        Database &db = state.data().database();
+        if (db.isOpen()) {
             const Result<QStringList> package = db.columns(QStringLiteral("package"));
             const Result<QStringList> weapon = db.columns(QStringLiteral("weapon"));
             result.noDataFiles = package && weapon && package->isEmpty() && weapon->isEmpty();
@@ -108,9 +134,8 @@ Status createDataFiles(const AppState &files, bool sample)
     if (files.onServer())
         return createServerTables(files.location(), sample);
     for (const QString &path : {files.dataPath(), files.refPath()})
-        if (QFileInfo::exists(path))
-            return Status::failure(
-                QStringLiteral("%1 exists already; nothing was created").arg(path));
+        if (Status s = checkNewDatabaseFile(path); !s)
+            return Status::failure(s.message() + QStringLiteral("; nothing was created"));
     if (!QDir().mkpath(files.dataDir()))
         return Status::failure(
             QStringLiteral("The folder %1 could not be created").arg(files.dataDir()));
@@ -144,10 +169,14 @@ Status seedTeamDatabase(const AppState &team, const QString &dir)
 Status pullTeamDatabase(const AppState &team, const QString &dir)
 {
     const AppState files(dir);
-    for (const QString &path : {files.dataPath(), files.refPath(), files.settingsPath()})
-        if (QFileInfo::exists(path))
-            return Status::failure(
-                QStringLiteral("%1 exists already; nothing was written").arg(path));
+    Status free = Status::success();
+    for (const QString &path : {files.dataPath(), files.refPath()})
+        if (free)
+            free = checkNewDatabaseFile(path);
+    if (const QFileInfo ini(files.settingsPath()); free && (ini.exists() || ini.isSymLink()))
+        free = Status::failure(QStringLiteral("%1 exists already").arg(files.settingsPath()));
+    if (!free)
+        return Status::failure(free.message() + QStringLiteral("; nothing was written"));
     if (!QDir().mkpath(dir))
         return Status::failure(QStringLiteral("The folder %1 could not be created").arg(dir));
     Result<std::optional<QString>> modId =
@@ -186,25 +215,35 @@ Result<QString> chooseLocation(const QString &dataDir, const QString &database,
     }
     if (isServerUrl(remembered) && parseServerUrl(remembered))
         return remembered;
-    return defaultDataDir();
+    const QString folder = defaultDataDir();
+    if (folder.isEmpty())
+        return Status::failure(QStringLiteral("No data folder can be found: neither XDG_DATA_HOME "
+                                              "nor HOME names an absolute folder. Name one with "
+                                              "--data-dir DIR."));
+    return folder;
 }
 
 QString rememberedLocationFile()
 {
-    return QDir(QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation))
-        .filePath(QStringLiteral("team-database"));
+    const QString folder =
+        userFolder(QStandardPaths::AppConfigLocation, "XDG_CONFIG_HOME", ".config");
+    return folder.isEmpty() ? QString() : QDir(folder).filePath(QStringLiteral("team-database"));
 }
 
 QString rememberedLocation()
 {
     QFile file(rememberedLocationFile());
-    if (!file.open(QIODevice::ReadOnly))
+    if (file.fileName().isEmpty() || !file.open(QIODevice::ReadOnly))
         return {};
     return QString::fromUtf8(file.readLine()).trimmed();
 }
 
 Status rememberLocation(const QString &location)
 {
+    if (rememberedLocationFile().isEmpty())
+        return Status::failure(
+            QStringLiteral("The choice could not be remembered: neither "
+                           "XDG_CONFIG_HOME nor HOME names an absolute folder."));
     if (location.isEmpty()) {
         QFile::remove(rememberedLocationFile());
         return Status::success();
@@ -226,6 +265,36 @@ void setApplicationIdentity()
     QCoreApplication::setApplicationVersion(QLatin1String(kVersion));
 }
 
+void quietQtMessages()
+{
+#ifdef QT_NO_DEBUG
+    static const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext &context, const QString &message) {
+            if ((type == QtCriticalMsg || type == QtFatalMsg) && previous)
+                previous(type, context, message);
+        });
+#endif
+}
+
+bool guardStandardStreams()
+{
+    bool outputClosed = false;
+#ifdef Q_OS_UNIX
+    for (const int stream : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (fcntl(stream, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        outputClosed = outputClosed || stream == STDOUT_FILENO;
+        // The lowest free number is the closed stream's.
+        const int null = open("/dev/null", O_RDWR);
+        if (null >= 0 && null != stream) {
+            dup2(null, stream);
+            close(null);
+        }
+    }
+#endif
+    return outputClosed;
+}
+
 QString versionText(const QString &program)
 {
     return QStringLiteral("%1 (%2) %3")
@@ -245,7 +314,15 @@ QString chooseDataDir(const QString &programDir, const QString &userDir)
 
 QString userDataDir()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    return userFolder(QStandardPaths::AppDataLocation, "XDG_DATA_HOME", ".local/share");
+}
+
+QString userDataDirText()
+{
+    const QString dir = userDataDir();
+    return dir.isEmpty() ? QStringLiteral("$XDG_DATA_HOME/tarn or ~/.local/share/tarn (neither "
+                                          "is set here)")
+                         : QDir::toNativeSeparators(dir);
 }
 
 QString defaultDataDir()

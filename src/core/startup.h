@@ -39,7 +39,8 @@ Status pullTeamDatabase(const AppState &team, const QString &dir);
 // Where the data is: --database (a server address), else --data-dir, else the
 // environment's TARN_DATABASE, else the remembered address (the windows'
 // choice), else defaultDataDir(). A null option was not given. Refuses both
-// options at once, and an address that does not parse.
+// options at once, an address that does not parse, and a default that
+// cannot be found.
 Result<QString> chooseLocation(const QString &dataDir, const QString &database,
                                const QString &remembered = QString());
 
@@ -55,6 +56,16 @@ QString rememberedLocationFile();
 // Names the program after the package, so that the user's data folder is
 // ~/.local/share/tarn for both programs, and sets the version.
 void setApplicationIdentity();
+// Keeps Qt's own messages (its drivers' "Unable to free statement", "This
+// version of PostgreSQL is not supported", ...) out of what the user reads:
+// only critical faults pass. A debug build shows them all.
+void quietQtMessages();
+// Gives each closed standard stream /dev/null, so that no file the program
+// opens takes its number (and with it the program's output, or Qt's
+// messages). True when standard output was closed. Call before anything opens
+// a file.
+bool guardStandardStreams();
+
 // "tarn-cli (tarn) 1.4": the program, its package and the version.
 QString versionText(const QString &program);
 
@@ -63,7 +74,11 @@ QString versionText(const QString &program);
 // the user's data folder.
 QString defaultDataDir();
 QString chooseDataDir(const QString &programDir, const QString &userDir);
+// $XDG_DATA_HOME/tarn, or ~/.local/share/tarn; empty when neither is an
+// absolute folder (a relative XDG_DATA_HOME is ignored, HOME may be unset).
 QString userDataDir();
+// The same as help texts name it, also when there is none.
+QString userDataDirText();
 // True when tarn_dat.mdb or tarn_ref.mdb exists in dir.
 bool hasDataFile(const QString &dir);
 

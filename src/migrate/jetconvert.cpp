@@ -87,21 +87,25 @@ Result<QList<jet::Table>> readJetFile(const QString &path, const JetOptions &opt
     QProcess process;
     process.start(reader, {QFileInfo(path).absoluteFilePath()}, QIODevice::ReadOnly);
     if (!process.waitForStarted())
-        return Status::failure(QStringLiteral("the Jet reader %1 could not be started (%2)")
+        return Status::failure(Fault::InputOutput,
+                               QStringLiteral("the Jet reader %1 could not be started (%2)")
                                    .arg(reader, process.errorString()));
     if (!process.waitForFinished(options.timeoutMs)) {
         process.kill();
         process.waitForFinished();
         return Status::failure(
+            Fault::Damaged,
             QStringLiteral("reading it took longer than %1 seconds, so it was stopped")
                 .arg(options.timeoutMs / 1000.0));
     }
     if (process.exitStatus() == QProcess::CrashExit)
-        return Status::failure(QStringLiteral("the Jet reader crashed while reading it; the file "
+        return Status::failure(Fault::Damaged,
+                               QStringLiteral("the Jet reader crashed while reading it; the file "
                                               "may be damaged%1")
                                    .arg(readerMessage(process)));
     if (process.exitCode() != 0)
-        return Status::failure(QStringLiteral("the Jet reader could not read it (status %1)%2")
+        return Status::failure(Fault::Damaged,
+                               QStringLiteral("the Jet reader could not read it (status %1)%2")
                                    .arg(process.exitCode())
                                    .arg(readerMessage(process)));
     return jet::parseDump(process.readAllStandardOutput());
@@ -119,11 +123,11 @@ QString freeBackupName(const QString &path)
     return name;
 }
 
-Status failed(const QString &path, const QString &cause)
+Status failed(const QString &path, const QString &cause, Fault fault = Fault::InputOutput)
 {
     return Status::failure(
-        QStringLiteral("%1 could not be converted: %2\nThe file was left as it is.")
-            .arg(path, cause));
+        fault, QStringLiteral("%1 could not be converted: %2\nThe file was left as it is.")
+                   .arg(path, cause));
 }
 
 } // namespace
@@ -151,6 +155,9 @@ Result<QList<JetConversion>> convertJetFiles(const QList<JetFile> &files, const 
     for (const QString &path : std::as_const(paths)) {
         if (!isJetFile(path))
             return failed(path, QStringLiteral("it is not a Jet database"));
+        // The new file takes the Jet file's name: a journal left there would be played into it.
+        if (Status s = checkNoSideFiles(path); !s)
+            return failed(path, s.message());
         Result<QList<jet::Table>> tables = readJetFile(path, options);
         if (!tables)
             return failed(path, tables.message());
@@ -164,8 +171,8 @@ Result<QList<JetConversion>> convertJetFiles(const QList<JetFile> &files, const 
     };
     for (qsizetype i = 0; i < paths.size(); ++i) {
         const QString temp = temporaryPath(paths.at(i));
-        QFile::remove(temp); // left by an earlier run that was cut off
-        Status built = buildDatabaseFile(temp, [&](const Database &db) {
+        removeDatabaseFiles(temp); // left by an earlier run that was cut off
+        Status built = buildDatabaseFile(temp, [&](Database &db) {
             for (const jet::Table &table : std::as_const(contents.at(i))) {
                 const Plan plan = planFor(table);
                 if (Status s = copyTable(db, plan.table, plan.columns, table.rows); !s)
@@ -176,11 +183,11 @@ Result<QList<JetConversion>> convertJetFiles(const QList<JetFile> &files, const 
             Result<QString> lacks = db.lacking(files.at(i).needs);
             if (!lacks)
                 return lacks.status();
-            return lacks->isEmpty() ? Status::success() : Status::failure(*lacks);
+            return lacks->isEmpty() ? Status::success() : Status::failure(Fault::Damaged, *lacks);
         });
         if (!built) {
             removeTemps();
-            return failed(paths.at(i), built.message());
+            return failed(paths.at(i), built.message(), built.fault());
         }
         temps << temp;
     }
@@ -206,7 +213,7 @@ Result<QList<JetConversion>> convertJetFiles(const QList<JetFile> &files, const 
             for (const JetConversion &c : std::as_const(done))
                 message += QStringLiteral("\n%1 was converted; its Jet file is kept as %2.")
                                .arg(c.path, c.backupPath);
-            return Status::failure(message);
+            return Status::failure(Fault::InputOutput, message);
         }
         done.append({path, backup});
     }

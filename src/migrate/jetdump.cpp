@@ -94,7 +94,8 @@ public:
 private:
     Status error(const QString &what) const
     {
-        return Status::failure(QStringLiteral("the Jet reader's output is malformed (byte %1): %2")
+        return Status::failure(Fault::Damaged,
+                               QStringLiteral("the Jet reader's output is malformed (byte %1): %2")
                                    .arg(mPos)
                                    .arg(what));
     }
@@ -211,6 +212,7 @@ Result<QVariant> Parser::value(const Column &column)
         Result<QVariant> number = decimalValue(*line);
         if (!number)
             return Status::failure(
+                Fault::Damaged,
                 QStringLiteral("the column %1 holds %2").arg(column.name, number.message()));
         return number;
     }
@@ -267,6 +269,7 @@ Result<QList<Table>> Parser::parse()
                 Result<QVariant> v = value(column);
                 if (!v)
                     return Status::failure(
+                        Fault::Damaged,
                         QStringLiteral("table %1, row %2: %3")
                             .arg(table.name, QString::number(table.rows.size() + 1), v.message()));
                 row.append(*v);
@@ -304,6 +307,7 @@ Result<QVariant> decimalValue(const QByteArray &text)
 {
     if (!isDecimal(text))
         return Status::failure(
+            Fault::Damaged,
             QStringLiteral("'%1', which is not a decimal number").arg(QString::fromLatin1(text)));
     const bool negative = text.startsWith('-');
     const QByteArray unsignedText = negative ? text.mid(1) : text;
@@ -325,7 +329,8 @@ Result<QVariant> decimalValue(const QByteArray &text)
     while (digits.startsWith('0'))
         digits.remove(0, 1);
     if (digits.size() > std::numeric_limits<double>::digits10)
-        return Status::failure(QStringLiteral("%1, which has more digits than can be kept exactly")
+        return Status::failure(Fault::Damaged,
+                               QStringLiteral("%1, which has more digits than can be kept exactly")
                                    .arg(QString::fromLatin1(text)));
     return QVariant(text.toDouble());
 }
@@ -334,7 +339,8 @@ Result<QString> dateTimeText(double days)
 {
     // Jet's own range is the years 100 to 9999.
     if (!std::isfinite(days) || days < -657434.0 || days >= 2958466.0)
-        return Status::failure(QStringLiteral("%1 is not a date").arg(days, 0, 'g', 17));
+        return Status::failure(Fault::Damaged,
+                               QStringLiteral("%1 is not a date").arg(days, 0, 'g', 17));
     const double whole = std::trunc(days);
     qint64 msecs = std::llround(std::fabs(days - whole) * 86400000.0);
     QDate date = QDate(1899, 12, 30).addDays(qint64(whole));

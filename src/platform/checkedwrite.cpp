@@ -80,7 +80,7 @@ RowValues CheckedWrite::replaced() const
     return row;
 }
 
-CheckedWrite storeChecked(const RecordCursor &cursor, Prompter *prompter, RecordCursor::Key key,
+CheckedWrite storeChecked(RecordCursor &cursor, Prompter *prompter, RecordCursor::Key key,
                           RowValues edits, RowValues shown, const QString &notStored,
                           const FieldWording &wording)
 {

@@ -53,7 +53,7 @@ struct CheckedWrite {
 // edits of them (stored over the new values, checked again, so a third change
 // is caught too) or takes the stored values; either way their edits of the
 // other fields are stored. Nothing is written without the user knowing.
-CheckedWrite storeChecked(const RecordCursor &cursor, Prompter *prompter, RecordCursor::Key key,
+CheckedWrite storeChecked(RecordCursor &cursor, Prompter *prompter, RecordCursor::Key key,
                           RowValues edits, RowValues shown, const QString &notStored,
                           const FieldWording &wording);
 

@@ -114,7 +114,7 @@ void DataControl::setCaption(const QString &caption)
     mCaption->setText(caption);
 }
 
-void DataControl::setRecordSource(const Database &db, RecordSource source)
+void DataControl::setRecordSource(Database &db, RecordSource source)
 {
     mCursor.emplace(db, std::move(source));
 }

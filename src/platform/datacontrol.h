@@ -44,7 +44,7 @@ public:
 
     void setPrompter(Prompter *prompter) { mPrompter = prompter; }
     // The rows shown, read when refresh() is called.
-    void setRecordSource(const Database &db, RecordSource source);
+    void setRecordSource(Database &db, RecordSource source);
 
     // field names the value in messages ("Max Speed").
     void bind(QLineEdit *edit, const QString &column, schema::Kind kind, const QString &field);

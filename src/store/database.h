@@ -1,30 +1,45 @@
 #pragma once
 
+#include "store/engine.h"
 #include "store/schema.h"
 #include "store/status.h"
 
-#include <QHash>
-#include <QSet>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QStringList>
 #include <QVariant>
 
 #include <functional>
-#include <optional>
-#include <vector>
+#include <memory>
 
 namespace tarn
 {
 
-// One connection: to a SQLite file, or to a database on a PostgreSQL server
-// (a postgresql:// address). Opening never creates a file: a plain open of a
-// missing path would silently make an empty database.
+// The rows of a statement that ran, read forward.
+class Query
+{
+public:
+    bool next() { return mRows && mRows->next(); }
+    QVariant value(int column) const { return mRows ? mRows->value(column) : QVariant(); }
+    int columnCount() const { return mRows ? mRows->columnCount() : 0; }
+    QString columnName(int column) const { return mRows ? mRows->columnName(column) : QString(); }
+    // Rows an INSERT, UPDATE or DELETE touched.
+    qint64 affected() const { return mRows ? mRows->affected() : 0; }
+    // A failure met while stepping through the rows.
+    Status error() const { return mRows ? mRows->error() : Status::success(); }
+
+private:
+    friend class Database;
+    std::unique_ptr<ResultRows> mRows;
+};
+
+// One database: a SQLite file, or a database on a PostgreSQL server (a
+// postgresql:// address). Which engine serves it is chosen here, once, when it
+// opens; the store's statements are written once for both, through the
+// engine's dialect. Opening never creates a file: a plain open of a missing
+// path would silently make an empty database.
 class Database
 {
 public:
-    Database();
-    ~Database();
+    Database() = default;
     Database(const Database &) = delete;
     Database &operator=(const Database &) = delete;
 
@@ -33,115 +48,82 @@ public:
     // The same, but when other is connected to that very server database, its
     // connection serves both: one connection for the data and the reference
     // tables. Each keeps its own write lock; a transaction begun while the
-    // other's is open runs inside it (as a savepoint). other must outlive this.
-    Status openBeside(const QString &location, const Database &other);
+    // other's is open runs inside it (as a savepoint).
+    Status openBeside(const QString &location, Database &other);
     // Creates a new file (which must not exist) and opens it.
     Status create(const QString &path);
     void close();
+    bool isOpen() const { return bool(mEngine); }
     // A password for the next connection to a server, when the address and
     // libpq's own places (~/.pgpass, PGPASSWORD) have none. Kept in memory only.
     void setPassword(const QString &password) { mPassword = password; }
-    // True when the last open failed because the server asked for a password.
-    bool needsPassword() const { return mNeedsPassword; }
 
-    QSqlDatabase connection() const { return link().mDb; }
-    schema::Engine engine() const { return mEngine; }
-    bool onServer() const { return mEngine == schema::Engine::Postgres; }
     // The file, or the server address without its password: what messages name.
-    const QString &where() const { return mPath; }
+    const QString &where() const { return mWhere; }
+    // True when the database is one that a team shares on a server.
+    bool shared() const { return mEngine && mEngine->shared(); }
+    // The longest configuration name the engine can index; 0: no limit.
+    qsizetype maxNameLength() const { return mEngine ? mEngine->maxNameLength() : 0; }
+    // For the store's own classes: the dialect and the bulk paths.
+    Engine &engine() { return *mEngine; }
 
     // "package_name = ?" without regard to ASCII case, for every statement that
     // picks a configuration's rows; value: an expression in place of the ?.
-    QString nameFilter(const QString &value = QStringLiteral("?")) const;
-    // An ORDER BY term that sorts a text column without regard to ASCII case.
-    QString noCaseOrder(const QString &column) const;
-    // An ORDER BY term that puts empty values first, as SQLite does.
-    QString nullsFirst(const QString &column) const;
+    QString nameFilter(const QString &value = QStringLiteral("?")) const
+    {
+        return mEngine->nameFilter(value);
+    }
+    QString noCaseOrder(const QString &column) const { return mEngine->noCaseOrder(column); }
+    QString nullsFirst(const QString &column) const { return mEngine->nullsFirst(column); }
 
+    // Runs one statement with its values bound in order; query holds its rows.
+    Status exec(Query &query, const QString &sql, const QVariantList &values = {},
+                const QString &what = {});
+    Status exec(const QString &sql, const QVariantList &values = {}, const QString &what = {});
     // Runs an INSERT and returns the new row's key (rowid).
-    Result<qint64> insert(const QString &sql, const QVariantList &values,
-                          const QString &what) const;
+    Result<qint64> insert(const QString &sql, const QVariantList &values, const QString &what);
+    // Statements without values, in one exchange where the engine allows.
+    Status execAll(const QStringList &statements, const QString &what = {});
 
-    // On a server: follows notifications on channel from other clients (an
-    // event loop delivers them); takeNotified() tells whether one came since
-    // the last call. Kept across reconnection.
-    Status listen(const QString &channel);
-    bool listensTo(const QString &channel) const { return mChannels.contains(channel); }
-    Result<bool> takeNotified(const QString &channel) const;
-    // Called, from the event loop, when a notification of another client comes.
-    void onNotified(std::function<void()> hook) { mNotifiedHook = std::move(hook); }
+    // Whether another connection (another window, another program) has
+    // committed a change to the configurations since the last call; the first
+    // call only takes the mark.
+    Result<bool> changedElsewhere();
+    // Calls notify, from the event loop, when a server tells of such a change
+    // (once changedElsewhere() was asked); a file tells nothing.
+    void onChangedElsewhere(std::function<void()> notify)
+    {
+        if (mEngine)
+            mEngine->onChangedElsewhere(std::move(notify));
+    }
 
-    // While a COPY streams through the connection no other statement may run
-    // on it (libpq would end the COPY part way, silently for one that reads):
-    // exec() refuses meanwhile.
-    void setCopying(bool copying) const { link().mCopying = copying; }
+    // Column names of a table in stored order; empty when there is no such table.
+    Result<QStringList> columns(const QString &table);
+    // What the database lacks of the tables and columns (columns in any
+    // case): "the table T is missing" or "the table T has no column C"; empty
+    // when it lacks nothing.
+    Result<QString> lacking(const QList<schema::TableNeed> &needs);
+    // The same as a failure that names the file: NotFound when none of the
+    // tables is there, Damaged when some are.
+    Status requireTables(const QList<schema::TableNeed> &needs);
+
+    // "what\nWHERE: cause", of the cause's kind.
+    Status failure(const QString &what, const Status &cause) const;
 
     // Serialises the writers of one store (a SQLite file's write lock); on a
     // server, each store takes its own lock, as two files would.
     void setWriteLock(int key) { mWriteLock = key; }
 
-    // "what\nFILE: cause", the engine's own text as the cause.
-    Status failure(const QString &what, const QSqlError &error) const;
-    Status failure(const QString &what, const QSqlQuery &query) const;
-
-    // Runs one statement with its values bound in order; the query is left on
-    // its result (forward only).
-    Status exec(QSqlQuery &query, const QString &sql, const QVariantList &values = {},
-                const QString &what = {}) const;
-    Status exec(const QString &sql, const QVariantList &values = {},
-                const QString &what = {}) const;
-
-    // Column names of a table in stored order.
-    Result<QStringList> columns(const QString &table) const;
-    // What the file lacks of the tables and columns (columns in any case):
-    // "the table T is missing" or "the table T has no column C"; empty when
-    // it lacks nothing.
-    Result<QString> lacking(const QList<schema::TableNeed> &needs) const;
-    // The same as a failure that names the file.
-    Status requireTables(const QList<schema::TableNeed> &needs) const;
-
 private:
     friend class Transaction;
 
-    // The owner of the connection in use: this, or the one it shares.
-    const Database &link() const { return mHost ? *mHost : *this; }
+    Status opened(Result<std::unique_ptr<Engine>> engine);
 
-    Status openConnection(const QString &path, bool create);
-    Status openServer(const QString &url);
-    // A server's tables (lower case) and their columns in stored order.
-    Result<QHash<QString, QStringList>> serverColumns() const;
-    // On a server: reconnects when the connection was found broken, but never
-    // inside a transaction, whose earlier statements are gone with it.
-    Status reconnectIfBroken() const;
-    // Refused while a COPY streams through the connection.
-    Status notCopying() const;
-    void noteBrokenConnection(const QSqlError &error) const;
-
-    QString mConnectionName;
-    QString mPath;
-    QString mLocation; // as given, for reconnecting
+    std::shared_ptr<Engine> mEngine;
+    QString mWhere;
+    QString mLocation; // as given
     QString mPassword;
-    Status subscribe();
-
-    QSqlDatabase mDb; // unused while sharing another's
-    const Database *mHost = nullptr;
-    QStringList mChannels;
-    const QObject *mWatchedDriver = nullptr;
-    mutable QSet<QString> mNotified;
-    std::function<void()> mNotifiedHook;
-    schema::Engine mEngine = schema::Engine::Sqlite;
-    bool mNeedsPassword = false;
     int mWriteLock = 1;
-    // Kept by the connection's owner.
-    mutable bool mBroken = false;
-    mutable int mTransactions = 0; // open, nested ones included
-    // Prepared statements that failed inside a server transaction: freeing
-    // them there would fail too, so they go when the transaction ends.
-    mutable std::vector<QSqlQuery> mFailed;
-    mutable bool mCopying = false;
-    mutable std::optional<QHash<QString, QStringList>> mCatalog; // of serverColumns()
-    mutable bool mReconnecting = false;
-    bool mOpening = false;
 };
 
 // begin() takes the store's write lock (SQLite: BEGIN IMMEDIATE; a server: an
@@ -151,7 +133,7 @@ private:
 class Transaction
 {
 public:
-    explicit Transaction(const Database &db) : mDb(db) {}
+    explicit Transaction(Database &db) : mDb(db) {}
     ~Transaction();
     Transaction(const Transaction &) = delete;
     Transaction &operator=(const Transaction &) = delete;
@@ -162,18 +144,14 @@ public:
     void rollback();
 
 private:
-    Status start(const QStringList &statements, const QString &what);
-    // True (and the savepoint named) when another transaction is open on the connection.
-    bool nested();
-    void finish();
+    Status start(bool write, const QString &what);
+    void undo();
 
-    const Database &mDb;
+    Database &mDb;
     QString mSavepoint; // when nested
     bool mActive = false;
+    bool mWrite = false; // a write transaction of its own, not a savepoint
 };
-
-// True when a driver's handle is libpq's connection.
-bool isServerHandle(const QVariant &handle);
 
 // True when the file starts with the header of a Jet (Access) database.
 bool isJetFile(const QString &path);
@@ -181,5 +159,7 @@ bool isJetFile(const QString &path);
 // The database file and the files the engine keeps beside it (journal, write-ahead
 // log, shared memory), whether they exist or not.
 QStringList databaseFiles(const QString &path);
+// Removes them all: for a temporary database left by a run that was cut off.
+void removeDatabaseFiles(const QString &path);
 
 } // namespace tarn

@@ -2,18 +2,9 @@
 
 #include "classfile/linecodec.h"
 #include "store/schema.h"
-#include "store/serverbulk.h"
 #include "store/textrules.h"
 
-#include <QSqlDriver>
-#include <QSqlError>
-
-#include <sqlite3.h>
-
 #include <algorithm>
-#include <array>
-#include <charconv>
-
 #include <cmath>
 #include <limits>
 
@@ -28,9 +19,9 @@ Status DataStore::open(const QString &path)
     return mDb.requireTables(schema::dataFileNeeds());
 }
 
-Status DataStore::forEachPackageName(const std::function<void(const QString &)> &onName) const
+Status DataStore::forEachPackageName(const std::function<void(const QString &)> &onName)
 {
-    QSqlQuery query;
+    Query query;
     const QString what = QStringLiteral("Could not read the list of configurations.");
     if (Status s = mDb.exec(query,
                             QStringLiteral("SELECT package_name FROM package ORDER BY %1, rowid")
@@ -40,12 +31,10 @@ Status DataStore::forEachPackageName(const std::function<void(const QString &)> 
         return s;
     while (query.next())
         onName(query.value(0).toString());
-    if (query.lastError().isValid())
-        return mDb.failure(what, query);
-    return Status::success();
+    return mDb.failure(what, query.error());
 }
 
-Result<QStringList> DataStore::packageNames() const
+Result<QStringList> DataStore::packageNames()
 {
     QStringList names;
     if (Status s = forEachPackageName([&names](const QString &name) { names << name; }); !s)
@@ -53,9 +42,9 @@ Result<QStringList> DataStore::packageNames() const
     return names;
 }
 
-Result<bool> DataStore::packageExists(const QString &name) const
+Result<bool> DataStore::packageExists(const QString &name)
 {
-    QSqlQuery query;
+    Query query;
     if (Status s = mDb.exec(
             query, QStringLiteral("SELECT count(*) FROM package WHERE ") + mDb.nameFilter(), {name},
             QStringLiteral("Could not look up the configuration '%1'.").arg(shownText(name)));
@@ -64,63 +53,36 @@ Result<bool> DataStore::packageExists(const QString &name) const
     return query.next() && query.value(0).toLongLong() > 0;
 }
 
-Result<QString> DataStore::storedPackageName(const QString &name) const
+Result<QString> DataStore::storedPackageName(const QString &name)
 {
-    return lookUpPackage(name, {});
-}
-
-Result<QString> DataStore::lookUpPackage(const QString &name, const QString &alsoSelect) const
-{
-    QSqlQuery query;
+    Query query;
     if (Status s = mDb.exec(
             query,
-            QStringLiteral("SELECT package_name%1 FROM package WHERE %2 "
-                           "ORDER BY rowid LIMIT 1")
-                .arg(alsoSelect.isEmpty() ? QString() : QStringLiteral(", ") + alsoSelect,
-                     mDb.nameFilter()),
+            QStringLiteral("SELECT package_name FROM package WHERE %1 ORDER BY rowid LIMIT 1")
+                .arg(mDb.nameFilter()),
             {name},
             QStringLiteral("Could not look up the configuration '%1'.").arg(shownText(name)));
         !s)
         return s;
     if (!query.next())
         return Status::failure(
+            Fault::NotFound,
             QStringLiteral("There is no configuration named '%1'.").arg(shownText(name)));
     return query.value(0).toString();
 }
 
 Result<bool> DataStore::changedElsewhere()
 {
-    // A server tells of other clients' changes as they commit them, once
-    // asked to: only a window that shows the configurations follows them.
-    if (mDb.onServer()) {
-        const QString channel = QLatin1String(schema::kChangedChannel);
-        if (mDb.listensTo(channel))
-            return mDb.takeNotified(channel);
-        if (Status s = mDb.listen(channel); !s)
-            return s;
-        return false;
-    }
-    // The engine counts the commits of other connections to the file; its own
-    // are not counted, and the window that made them has shown them already.
-    QSqlQuery query;
-    const QString what = QStringLiteral("Could not check the configurations for changes.");
-    if (Status s = mDb.exec(query, QStringLiteral("PRAGMA data_version"), {}, what); !s)
-        return s;
-    if (!query.next())
-        return mDb.failure(what, query);
-    const qint64 version = query.value(0).toLongLong();
-    const bool changed = mSeenVersion && *mSeenVersion != version;
-    mSeenVersion = version;
-    return changed;
+    return mDb.changedElsewhere();
 }
 
-Result<std::optional<QString>> DataStore::storedModId() const
+Result<std::optional<QString>> DataStore::storedModId()
 {
     if (!keepsSettings())
         return std::optional<QString>();
     // Every setting, picked here: a statement without values takes one round
     // trip where a bound one takes three.
-    QSqlQuery query;
+    Query query;
     if (Status s = mDb.exec(
             query,
             QStringLiteral("SELECT name, value FROM %1").arg(QLatin1String(schema::kSettingsTable)),
@@ -155,36 +117,35 @@ Status DataStore::storeModId(const QString &modId)
 Status DataStore::checkNewName(const QString &name) const
 {
     if (name.isEmpty())
-        return Status::failure(QStringLiteral("The configuration name is empty."));
+        return Status::failure(Fault::Refused, QStringLiteral("The configuration name is empty."));
     // Line 2 of the class file carries the name.
     if (Status s = checkLineText(QStringLiteral("The configuration name"), name,
                                  qsizetype(classfile::kMaxLineLength));
         !s)
         return s;
-    // A server's index entry holds at most 2704 bytes: the name in UTF-8
-    // (up to two bytes a character here), the class number and the row key.
-    constexpr qsizetype serverMax = 1300;
-    if (mDb.onServer() && name.size() > serverMax)
+    if (const qsizetype most = mDb.maxNameLength(); most > 0 && name.size() > most)
         return Status::failure(
+            Fault::Refused,
             QStringLiteral("The configuration name is %1 characters long; a database on a server "
                            "holds names of at most %2.")
-                .arg(QString::number(name.size()), QString::number(serverMax)));
+                .arg(QString::number(name.size()), QString::number(most)));
     return Status::success();
 }
 
-Status DataStore::refuseExisting(const QString &name) const
+Status DataStore::refuseExisting(const QString &name)
 {
     Result<bool> exists = packageExists(name);
     if (!exists)
         return exists.status();
     if (*exists)
         return Status::failure(
+            Fault::Exists,
             QStringLiteral("A configuration named '%1' exists already. Choose another name.")
                 .arg(shownText(name)));
     return Status::success();
 }
 
-Status DataStore::claimNewName(const QString &name, const QString &what) const
+Status DataStore::claimNewName(const QString &name, const QString &what)
 {
     if (Status s = refuseExisting(name); !s)
         return s;
@@ -204,7 +165,7 @@ namespace
 {
 
 // The classdef columns a class read from a file fills, in the order
-// ClassInsert binds them.
+// storeClass() gives them.
 const QStringList &importColumns()
 {
     static const QStringList columns = [] {
@@ -245,202 +206,65 @@ void latin1ToUtf8(const std::string &latin1, std::string &utf8)
     }
 }
 
-// The engine under the store's connection, for the bulk paths: through QtSql
-// each value costs a QVariant (and each bound one a formatted placeholder
-// name), several times the engine's own work for a row.
-Result<sqlite3 *> engineOf(const Database &db, const QString &what)
+// One class of an import as a row of importColumns().
+Status storeClass(RowWriter &row, const std::string &package, int number,
+                  const classfile::ClassRecord &r, std::string &scratch)
 {
-    const QVariant handle = db.connection().driver()->handle();
-    if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
-        if (sqlite3 *engine = *static_cast<sqlite3 *const *>(handle.constData()))
-            return engine;
-    return db.failure(what,
-                      QSqlError(QString(), QStringLiteral("the database is not open in SQLite"),
-                                QSqlError::ConnectionError));
+    using schema::RefKind;
+    auto text = [&](const std::string &latin1) {
+        latin1ToUtf8(latin1, scratch);
+        row.text(scratch);
+    };
+    row.text(package);
+    text(r.name);
+    row.whole(number);
+    text(r.skin1);
+    text(r.skin2);
+    text(r.model);
+    for (const std::int16_t id : r.weapons)
+        row.whole(id);
+    for (const std::int16_t id : r.grenades)
+        row.whole(id);
+    row.whole(r.speed);
+    row.whole(r.health);
+    row.whole(r.armor);
+    for (int k = 1; k <= schema::flagCount(RefKind::Item); ++k)
+        row.whole(r.item(k));
+    for (int k = 1; k <= schema::flagCount(RefKind::Special); ++k)
+        row.whole(r.special(k));
+    row.whole(r.decoySkin);
+    for (const std::int16_t limit : r.ammo)
+        row.whole(limit);
+    return row.endRow();
 }
 
-// The engine's last failure, as QtSql would have reported it.
-Status engineFailure(const Database &db, sqlite3 *engine, const QString &what)
+// A file's text may hold NUL, which a server's text cannot: refused by field
+// and class rather than in the engine's words.
+Status refuseNul(const classfile::ClassRecord &r, int number)
 {
-    return db.failure(what, QSqlError(QString(), QString::fromUtf8(sqlite3_errmsg(engine)),
-                                      QSqlError::StatementError,
-                                      QString::number(sqlite3_extended_errcode(engine))));
+    for (const auto &[column, value] : {std::pair{"class_name", &r.name},
+                                        {"skin_name1", &r.skin1},
+                                        {"skin_name2", &r.skin2},
+                                        {"model_name", &r.model}})
+        if (value->find('\0') != std::string::npos)
+            return Status::failure(
+                Fault::Refused,
+                QStringLiteral("%1 of class %2 ('%3') holds the character \\x00, which a database "
+                               "on a server cannot store.")
+                    .arg(schema::fieldLabel(QLatin1String(column)), QString::number(number),
+                         shownText(QString::fromLatin1(r.name))));
+    return Status::success();
 }
-
-// A statement prepared on the engine, finalized when it goes.
-class EngineStatement
-{
-public:
-    EngineStatement() = default;
-    ~EngineStatement() { sqlite3_finalize(mStatement); }
-    EngineStatement(const EngineStatement &) = delete;
-    EngineStatement &operator=(const EngineStatement &) = delete;
-
-    Status prepare(const Database &db, const QString &sql, const QString &what)
-    {
-        Result<sqlite3 *> engine = engineOf(db, what);
-        if (!engine)
-            return engine.status();
-        mEngine = *engine;
-        const QByteArray utf8 = sql.toUtf8();
-        if (sqlite3_prepare_v2(mEngine, utf8.constData(), int(utf8.size()), &mStatement, nullptr) !=
-            SQLITE_OK)
-            return engineFailure(db, mEngine, what);
-        return Status::success();
-    }
-    sqlite3 *engine() const { return mEngine; }
-    sqlite3_stmt *get() const { return mStatement; }
-
-private:
-    sqlite3 *mEngine = nullptr;
-    sqlite3_stmt *mStatement = nullptr;
-};
-
-// The INSERT of an import, on the engine (and so inside the store's transaction).
-class ClassInsert
-{
-public:
-    explicit ClassInsert(const Database &db) : mDb(db) {}
-
-    Status prepare(const QString &package, const QString &what)
-    {
-        mPackage = package.toUtf8();
-        const QStringList &columns = importColumns();
-        return mInsert.prepare(
-            mDb,
-            QStringLiteral("INSERT INTO classdef (%1) VALUES (%2)")
-                .arg(schema::joined(columns), schema::placeholders(columns.size())),
-            what);
-    }
-
-    Status insert(int number, const classfile::ClassRecord &r, const QString &what)
-    {
-        using schema::RefKind;
-        int column = 0;
-        auto text = [&](const std::string &latin1, std::string &utf8) {
-            latin1ToUtf8(latin1, utf8);
-            // Never a null pointer: an empty field stores the empty text.
-            sqlite3_bind_text(mInsert.get(), ++column, utf8.data(), int(utf8.size()),
-                              SQLITE_STATIC);
-        };
-        auto whole = [&](int value) {
-            sqlite3_bind_int(mInsert.get(), ++column, value);
-        };
-        sqlite3_bind_text(mInsert.get(), ++column, mPackage.constData(), int(mPackage.size()),
-                          SQLITE_STATIC);
-        text(r.name, mText[0]);
-        whole(number);
-        text(r.skin1, mText[1]);
-        text(r.skin2, mText[2]);
-        text(r.model, mText[3]);
-        for (const std::int16_t id : r.weapons)
-            whole(id);
-        for (const std::int16_t id : r.grenades)
-            whole(id);
-        whole(r.speed);
-        whole(r.health);
-        whole(r.armor);
-        for (int k = 1; k <= schema::flagCount(RefKind::Item); ++k)
-            whole(r.item(k));
-        for (int k = 1; k <= schema::flagCount(RefKind::Special); ++k)
-            whole(r.special(k));
-        whole(r.decoySkin);
-        for (const std::int16_t limit : r.ammo)
-            whole(limit);
-        Q_ASSERT(column == importColumns().size());
-        const int stepped = sqlite3_step(mInsert.get());
-        sqlite3_reset(mInsert.get());
-        if (stepped != SQLITE_DONE)
-            return engineFailure(mDb, mInsert.engine(), what);
-        return Status::success();
-    }
-
-private:
-    const Database &mDb;
-    EngineStatement mInsert;
-    QByteArray mPackage;
-    std::array<std::string, 4> mText; // bound in place until the row is stored
-};
 
 // The flag columns 1..count of a kind as one number, bit k - 1 for flag k:
 // two values a row instead of 39 keeps a long export close to the engine's speed.
-QString flagMask(const Database &db, schema::RefKind kind, qsizetype count)
+QString flagMask(Database &db, schema::RefKind kind, qsizetype count)
 {
-    const QString bit = db.onServer() ? QStringLiteral("(((%1 <> 0) IS TRUE)::int << %2)")
-                                      : QStringLiteral("(ifnull(%1 <> 0, 0) << %2)");
     QStringList bits;
     for (qsizetype k = 1; k <= count; ++k)
-        bits << bit.arg(schema::flagColumn(kind, int(k))).arg(k - 1);
+        bits << db.engine().flagBit(schema::flagColumn(kind, int(k)), int(k - 1));
     return bits.join(QStringLiteral(" | "));
 }
-
-// The setting that carries an export's configuration name into its COPY.
-constexpr char kExportedPackage[] = "tarn.export_package";
-
-// The INSERT of an import on a server: the rows go in one COPY.
-class ServerClassInsert
-{
-public:
-    explicit ServerClassInsert(const Database &db) : mCopy(db) {}
-
-    Status prepare(const QString &package, const QString &what)
-    {
-        mPackage = package.toStdString();
-        return mCopy.start(
-            QStringLiteral("COPY classdef (%1) FROM STDIN").arg(schema::joined(importColumns())),
-            what);
-    }
-
-    Status insert(int number, const classfile::ClassRecord &r, const QString &what)
-    {
-        using schema::RefKind;
-        // A file's text may hold NUL, which a server's text cannot: refused
-        // here by field and class rather than in the engine's words.
-        for (const auto &[column, value] : {std::pair{"class_name", &r.name},
-                                            {"skin_name1", &r.skin1},
-                                            {"skin_name2", &r.skin2},
-                                            {"model_name", &r.model}})
-            if (value->find('\0') != std::string::npos)
-                return Status::failure(
-                    QStringLiteral("%1\n%2 of class %3 ('%4') holds the character \\x00, which "
-                                   "a database on a server cannot store.")
-                        .arg(what, schema::fieldLabel(QLatin1String(column)),
-                             QString::number(number), shownText(QString::fromLatin1(r.name))));
-        auto text = [&](const std::string &latin1) {
-            latin1ToUtf8(latin1, mText);
-            mCopy.text(mText);
-        };
-        mCopy.text(mPackage);
-        text(r.name);
-        mCopy.whole(number);
-        text(r.skin1);
-        text(r.skin2);
-        text(r.model);
-        for (const std::int16_t id : r.weapons)
-            mCopy.whole(id);
-        for (const std::int16_t id : r.grenades)
-            mCopy.whole(id);
-        mCopy.whole(r.speed);
-        mCopy.whole(r.health);
-        mCopy.whole(r.armor);
-        for (int k = 1; k <= schema::flagCount(RefKind::Item); ++k)
-            mCopy.whole(r.item(k));
-        for (int k = 1; k <= schema::flagCount(RefKind::Special); ++k)
-            mCopy.whole(r.special(k));
-        mCopy.whole(r.decoySkin);
-        for (const std::int16_t limit : r.ammo)
-            mCopy.whole(limit);
-        mCopy.endRow();
-        return mCopy.flushIfFull(what);
-    }
-
-    Status finish(const QString &what) { return mCopy.finish(what); }
-
-private:
-    CopyIn mCopy;
-    std::string mPackage;
-    std::string mText;
-};
 
 } // namespace
 
@@ -453,31 +277,29 @@ Status DataStore::createPackage(const QString &name, const QString &what, const 
         return s;
     if (Status s = claimNewName(name, what); !s)
         return s;
-    auto store = [&](auto &insert) {
-        if (Status s = insert.prepare(name, what); !s)
-            return s;
-        classfile::ClassRecord record;
-        for (int number = 1;; ++number) {
-            const Result<bool> more = source(record);
-            if (!more)
-                return more.status();
-            if (!*more)
-                return Status::success();
-            if (Status s = insert.insert(number, record, what); !s)
-                return s;
-        }
-    };
-    if (mDb.onServer()) {
-        ServerClassInsert insert(mDb);
-        if (Status s = store(insert); !s)
-            return s;
-        if (Status s = insert.finish(what); !s)
-            return s;
-    } else {
-        ClassInsert insert(mDb);
-        if (Status s = store(insert); !s)
-            return s;
+    Result<std::unique_ptr<RowWriter>> rows =
+        mDb.engine().writeRows(QStringLiteral("classdef"), importColumns());
+    if (!rows)
+        return mDb.failure(what, rows.status());
+    const std::string package = name.toStdString();
+    const bool checkNul = mDb.shared();
+    std::string scratch;
+    classfile::ClassRecord record;
+    for (int number = 1;; ++number) {
+        const Result<bool> more = source(record);
+        if (!more)
+            return more.status();
+        if (!*more)
+            break;
+        if (checkNul)
+            if (Status s = refuseNul(record, number); !s)
+                return s.under(what);
+        if (Status s = storeClass(**rows, package, number, record, scratch); !s)
+            return mDb.failure(what, s);
     }
+    if (Status s = (*rows)->finish(); !s)
+        return mDb.failure(what, s);
+    rows->reset();
     if (Status s =
             mDb.exec(QStringLiteral("INSERT INTO package (package_name) VALUES (?)"), {name}, what);
         !s)
@@ -494,181 +316,101 @@ const QStringList &StoredClass::columns()
 QString StoredClass::text(int column) const
 {
     // NULL reads as empty.
-    if (mCopy) {
-        const std::string_view utf8 = mCopy->field(column);
-        return QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
-    }
-    const auto *utf8 = reinterpret_cast<const char *>(sqlite3_column_text(mRow, column));
-    return QString::fromUtf8(utf8, sqlite3_column_bytes(mRow, column));
+    const std::string_view utf8 = mRow.text(column);
+    return QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
 }
 
 Result<qint16> StoredClass::whole(int column) const
 {
-    QVariant value; // as QtSql reads it, where a value is not a plain integer
-    if (mCopy) {
-        if (!mCopy->isNull(column)) {
-            const std::string_view digits = mCopy->field(column);
-            const char *end = digits.data() + digits.size();
-            qint16 n = 0;
-            if (const auto [ptr, ec] = std::from_chars(digits.data(), end, n);
-                ec == std::errc() && ptr == end)
-                return n;
-            value = text(column);
-        }
-    } else
-        switch (sqlite3_column_type(mRow, column)) {
-        case SQLITE_INTEGER: {
-            const sqlite3_int64 n = sqlite3_column_int64(mRow, column);
-            if (n >= std::numeric_limits<qint16>::min() && n <= std::numeric_limits<qint16>::max())
-                return qint16(n);
-            value = qlonglong(n);
-            break;
-        }
-        case SQLITE_FLOAT:
-            value = sqlite3_column_double(mRow, column);
-            break;
-        case SQLITE_NULL:
-            break;
-        default:
-            value = text(column);
-            break;
-        }
+    if (const std::optional<long long> n = mRow.whole(column);
+        n && *n >= std::numeric_limits<qint16>::min() && *n <= std::numeric_limits<qint16>::max())
+        return qint16(*n);
     // Named only on failure: the label costs more than the value.
     auto field = [column] {
         return schema::fieldLabel(columns().at(column));
     };
-    const bool isText = value.typeId() == QMetaType::QString;
-    if (value.isNull() || (isText && value.toString().isEmpty()))
-        return Status::failure(field() + QStringLiteral(" is empty"));
+    const QString value = mRow.isNull(column) ? QString() : text(column);
+    if (value.isEmpty())
+        return Status::failure(Fault::Refused, field() + QStringLiteral(" is empty"));
     bool ok = false;
     const double d = value.toDouble(&ok);
     if (!ok || d != std::floor(d) || d < std::numeric_limits<qint16>::min() ||
         d > std::numeric_limits<qint16>::max())
         return Status::failure(
-            QStringLiteral("%1 holds '%2', not a whole number from -32768 to 32767")
-                .arg(field(), value.toString()));
+            Fault::Refused, QStringLiteral("%1 holds '%2', not a whole number from -32768 to 32767")
+                                .arg(field(), value));
     return qint16(d);
 }
 
 quint64 StoredClass::flags(schema::RefKind kind) const
 {
     const int column = int(columns().size()) + (kind == schema::RefKind::Item ? 0 : 1);
-    if (mCopy) {
-        const std::string_view digits = mCopy->field(column);
-        quint64 mask = 0;
-        std::from_chars(digits.data(), digits.data() + digits.size(), mask);
-        return mask;
-    }
-    return quint64(sqlite3_column_int64(mRow, column));
+    return quint64(mRow.whole(column).value_or(0));
 }
 
 Result<QString> DataStore::beginSnapshot(Transaction &snapshot, const QString &name,
-                                         const QString &what, const QString &alsoSelect) const
+                                         const QString &what)
 {
     if (Status s = snapshot.beginRead(what); !s)
         return s;
-    const Result<QString> stored = lookUpPackage(name, alsoSelect);
+    const Result<QString> stored = storedPackageName(name);
     if (!stored)
-        return Status::failure(what + QLatin1Char('\n') + stored.message());
+        return stored.status().under(what);
     return stored;
-}
-
-Status DataStore::readServerClasses(const QString &what,
-                                    const std::function<Status(const StoredClass &)> &onClass) const
-{
-    CopyOut rows(mDb);
-    if (Status s = rows.start(
-            QStringLiteral("COPY (SELECT %1, %2, %3 FROM classdef WHERE %4 ORDER BY %5, rowid) "
-                           "TO STDOUT")
-                .arg(schema::joined(StoredClass::columns()),
-                     flagMask(mDb, schema::RefKind::Item, kItemBoxes),
-                     flagMask(mDb, schema::RefKind::Special, kSpecialBoxes),
-                     mDb.nameFilter(QStringLiteral("current_setting('%1')")
-                                        .arg(QLatin1String(kExportedPackage))),
-                     mDb.nullsFirst(QStringLiteral("class_num"))),
-            what);
-        !s)
-        return s;
-    const StoredClass row(&rows);
-    const int fields = int(StoredClass::columns().size()) + 2;
-    for (;;) {
-        const Result<bool> next = rows.next(what);
-        if (!next)
-            return next.status();
-        if (!*next)
-            return Status::success();
-        if (rows.fields() != fields)
-            return Status::failure(what + QStringLiteral("\nThe server sent a row of %1 fields, "
-                                                         "not %2.")
-                                              .arg(rows.fields())
-                                              .arg(fields));
-        if (Status s = onClass(row); !s)
-            return s;
-    }
 }
 
 Status
 DataStore::readClasses(const QString &name, bool count, const QString &what,
                        const std::function<Status(const QString &stored, qint64 classes)> &onStart,
-                       const std::function<Status(const StoredClass &)> &onClass) const
+                       const std::function<Status(const StoredClass &)> &onClass)
 {
     Transaction snapshot(mDb);
-    // On a server, COPY streams the rows as the server makes them but takes
-    // no bound values: the name reaches it as a setting of the snapshot's
-    // transaction, set as the name is looked up. The planner is steered to the
-    // index that holds the rows in export order, rather than sorting them all
-    // before the first is sent; a database made before that index sorts in
-    // memory. The steering's cost estimate must not start the JIT compiler,
-    // which takes longer than the whole read.
-    const Result<QString> stored = beginSnapshot(
-        snapshot, name, what,
-        mDb.onServer()
-            ? QStringLiteral("set_config('%1', package_name, true), "
-                             "set_config('enable_sort', 'off', true), set_config('jit', 'off', "
-                             "true), set_config('work_mem', '32MB', true)")
-                  .arg(QLatin1String(kExportedPackage))
-            : QString());
+    const Result<QString> stored = beginSnapshot(snapshot, name, what);
     if (!stored)
         return stored.status();
-    QSqlQuery query;
     qint64 classes = 0;
     if (count) {
+        Query query;
         if (Status s = mDb.exec(
                 query, QStringLiteral("SELECT count(*) FROM classdef WHERE ") + mDb.nameFilter(),
                 {*stored}, what);
             !s)
             return s;
         classes = query.next() ? query.value(0).toLongLong() : 0;
-        query = QSqlQuery(); // done with, before the engine is reached below it
     }
     if (Status s = onStart(*stored, classes); !s)
         return s;
-    if (mDb.onServer())
-        return readServerClasses(what, onClass);
-    // On the engine: the rows of a long export need no QVariant per value.
-    const QString sql =
+    // In bulk: the rows of a long export need no QVariant per value.
+    Result<std::unique_ptr<RowReader>> rows = mDb.engine().readRows(
         QStringLiteral("SELECT %1, %2, %3 FROM classdef WHERE %4 ORDER BY %5, rowid")
             .arg(schema::joined(StoredClass::columns()),
                  flagMask(mDb, schema::RefKind::Item, kItemBoxes),
                  flagMask(mDb, schema::RefKind::Special, kSpecialBoxes), mDb.nameFilter(),
-                 mDb.nullsFirst(QStringLiteral("class_num")));
-    EngineStatement select;
-    if (Status s = select.prepare(mDb, sql, what); !s)
-        return s;
-    const QByteArray package = stored->toUtf8();
-    sqlite3_bind_text(select.get(), 1, package.constData(), int(package.size()), SQLITE_STATIC);
-    const StoredClass row(select.get());
-    int stepped;
-    while ((stepped = sqlite3_step(select.get())) == SQLITE_ROW)
+                 mDb.nullsFirst(QStringLiteral("class_num"))),
+        {*stored});
+    if (!rows)
+        return mDb.failure(what, rows.status());
+    const StoredClass row(**rows);
+    const int fields = int(StoredClass::columns().size()) + 2;
+    for (;;) {
+        const Result<bool> next = (*rows)->next();
+        if (!next)
+            return mDb.failure(what, next.status());
+        if (!*next)
+            return Status::success();
+        if ((*rows)->fields() != fields)
+            return Status::failure(Fault::Damaged,
+                                   what + QStringLiteral("\nThe database sent a row of %1 fields, "
+                                                         "not %2.")
+                                              .arg((*rows)->fields())
+                                              .arg(fields));
         if (Status s = onClass(row); !s)
             return s;
-    if (stepped != SQLITE_DONE)
-        return engineFailure(mDb, select.engine(), what);
-    return Status::success();
+    }
 }
 
 Result<QList<QVariantList>> DataStore::classRows(const QString &name, const QStringList &columns,
-                                                 const QString &what) const
+                                                 const QString &what)
 {
     // The names go into the statement: only the table's own are taken.
     const QStringList known = schema::classdefColumnNames();
@@ -680,7 +422,7 @@ Result<QList<QVariantList>> DataStore::classRows(const QString &name, const QStr
     const Result<QString> stored = beginSnapshot(snapshot, name, what);
     if (!stored)
         return stored.status();
-    QSqlQuery query;
+    Query query;
     if (Status s = mDb.exec(query,
                             QStringLiteral("SELECT %1 FROM classdef WHERE %2 ORDER BY %3, rowid")
                                 .arg(schema::joined(columns), mDb.nameFilter(),
@@ -696,8 +438,8 @@ Result<QList<QVariantList>> DataStore::classRows(const QString &name, const QStr
             row << query.value(int(i));
         rows << row;
     }
-    if (query.lastError().isValid())
-        return mDb.failure(what, query);
+    if (Status s = query.error(); !s)
+        return mDb.failure(what, s);
     return rows;
 }
 
@@ -710,7 +452,7 @@ Status DataStore::deletePackage(const QString &name)
         return s;
     // One package row goes (the first of duplicates an older file may hold),
     // then every class filed under the name.
-    QSqlQuery query;
+    Query query;
     if (Status s = mDb.exec(query,
                             QStringLiteral("DELETE FROM package WHERE rowid = "
                                            "(SELECT rowid FROM package WHERE %1 "
@@ -719,8 +461,9 @@ Status DataStore::deletePackage(const QString &name)
                             {name}, what);
         !s)
         return s;
-    if (query.numRowsAffected() < 1)
+    if (query.affected() < 1)
         return Status::failure(
+            Fault::NotFound,
             QStringLiteral("There is no configuration named '%1'.").arg(shownText(name)));
     if (Status s = mDb.exec(QStringLiteral("DELETE FROM classdef WHERE ") + mDb.nameFilter(),
                             {name}, what);
@@ -743,6 +486,7 @@ Status DataStore::copyPackage(const QString &source, const QString &target)
         return sourceExists.status();
     if (!*sourceExists)
         return Status::failure(
+            Fault::NotFound,
             QStringLiteral("There is no configuration named '%1'.").arg(shownText(source)));
     if (Status s = claimNewName(target, what); !s)
         return s;
@@ -761,9 +505,9 @@ Status DataStore::copyPackage(const QString &source, const QString &target)
     return tx.commit(what);
 }
 
-Result<int> DataStore::nextClassNumber(const QString &package) const
+Result<int> DataStore::nextClassNumber(const QString &package)
 {
-    QSqlQuery query;
+    Query query;
     if (Status s = mDb.exec(
             query, QStringLiteral("SELECT max(class_num) FROM classdef WHERE ") + mDb.nameFilter(),
             {package}, QStringLiteral("Could not number the new class."));
@@ -773,7 +517,8 @@ Result<int> DataStore::nextClassNumber(const QString &package) const
     if (highest.isNull())
         return 1;
     if (highest.toLongLong() >= 32767)
-        return Status::failure(QStringLiteral("No class number is left: the highest class number "
+        return Status::failure(Fault::Refused,
+                               QStringLiteral("No class number is left: the highest class number "
                                               "of '%1' is already 32767.")
                                    .arg(shownText(package)));
     return int(highest.toLongLong()) + 1;
@@ -808,7 +553,7 @@ Result<QStringList> DataStore::ensureFields()
             return column == QLatin1String(c.name);
         });
         if (Status s = mDb.exec(QStringLiteral("ALTER TABLE classdef ADD COLUMN ") +
-                                    schema::columnDefinition(*known, mDb.engine()),
+                                    mDb.engine().columnDefinition(*known),
                                 {}, what);
             !s)
             return s;

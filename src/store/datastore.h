@@ -7,21 +7,17 @@
 #include <functional>
 #include <optional>
 
-struct sqlite3_stmt;
-
 namespace tarn
 {
 
-class CopyOut;
+class RowReader;
 
 // One class of a configuration as an export reads it, its columns in the
 // order of columns().
 class StoredClass
 {
 public:
-    explicit StoredClass(sqlite3_stmt *row) : mRow(row) {}
-    // The current row of a server's rows.
-    explicit StoredClass(const CopyOut *rows) : mCopy(rows) {}
+    explicit StoredClass(const RowReader &row) : mRow(row) {}
 
     // schema::exportColumns().
     static const QStringList &columns();
@@ -33,8 +29,7 @@ public:
     quint64 flags(schema::RefKind kind) const;
 
 private:
-    sqlite3_stmt *mRow = nullptr;
-    const CopyOut *mCopy = nullptr;
+    const RowReader &mRow;
 };
 
 // The data database: configurations (package) and their classes (classdef).
@@ -49,12 +44,12 @@ public:
     const Database &database() const { return mDb; }
 
     // Names in list order (by name, without regard to ASCII case).
-    Result<QStringList> packageNames() const;
+    Result<QStringList> packageNames();
     // The same, one at a time, without holding them all.
-    Status forEachPackageName(const std::function<void(const QString &)> &onName) const;
-    Result<bool> packageExists(const QString &name) const;
+    Status forEachPackageName(const std::function<void(const QString &)> &onName);
+    Result<bool> packageExists(const QString &name);
     // The name as stored of the configuration that name matches.
-    Result<QString> storedPackageName(const QString &name) const;
+    Result<QString> storedPackageName(const QString &name);
 
     // Whether another connection (another window, another program) has
     // committed a change to the configurations since the last call: a cheap
@@ -63,7 +58,10 @@ public:
     // Calls notify, from the event loop, as soon as a server tells of such a
     // change, once changedElsewhere() was asked; a file tells nothing, and is
     // asked again.
-    void onChangedElsewhere(std::function<void()> notify) { mDb.onNotified(std::move(notify)); }
+    void onChangedElsewhere(std::function<void()> notify)
+    {
+        mDb.onChangedElsewhere(std::move(notify));
+    }
 
     // Each is one transaction; names are taken exactly as given and refused
     // when a configuration of that name (in any ASCII case) exists.
@@ -79,13 +77,13 @@ public:
     // configuration is refused as "what" and the reason.
     Status readClasses(const QString &name, bool count, const QString &what,
                        const std::function<Status(const QString &stored, qint64 classes)> &onStart,
-                       const std::function<Status(const StoredClass &)> &onClass) const;
+                       const std::function<Status(const StoredClass &)> &onClass);
 
     // The named classdef columns of a configuration's classes as stored (NULL
     // as a null QVariant), in class number order, from one snapshot; a missing
     // configuration is refused as "what" and the reason.
     Result<QList<QVariantList>> classRows(const QString &name, const QStringList &columns,
-                                          const QString &what) const;
+                                          const QString &what);
 
     // Yields the next class to store into record: true, false after the last,
     // or a failure that ends the command.
@@ -97,7 +95,7 @@ public:
 
     // The number a new class of the configuration takes: the highest plus 1
     // (1 for the first); refused when the highest is already 32767.
-    Result<int> nextClassNumber(const QString &package) const;
+    Result<int> nextClassNumber(const QString &package);
 
     // Adds the flag columns s22..s31 that are missing, in that order, and
     // returns their names.
@@ -105,9 +103,9 @@ public:
 
     // True when the database keeps the team's settings (the Mod ID) itself:
     // a server's database, which every member shares.
-    bool keepsSettings() const { return mDb.onServer(); }
+    bool keepsSettings() const { return mDb.shared(); }
     // The Mod ID stored there; nothing when none was set.
-    Result<std::optional<QString>> storedModId() const;
+    Result<std::optional<QString>> storedModId();
     Status storeModId(const QString &modId);
 
     // Refusals shared with the commands that create configurations elsewhere.
@@ -115,23 +113,16 @@ public:
     // break the rule still work everywhere. A server indexes names, which
     // bounds their length well below a class file's line.
     Status checkNewName(const QString &name) const;
-    Status refuseExisting(const QString &name) const;
+    Status refuseExisting(const QString &name);
     // Inside the creating command's transaction: refuses a name that exists and
     // removes classes filed under it without a configuration.
-    Status claimNewName(const QString &name, const QString &what) const;
+    Status claimNewName(const QString &name, const QString &what);
 
 private:
     // Starts a read of one snapshot of the configuration; its name as stored.
-    // alsoSelect: more of the lookup's SELECT list, run for their effect.
-    Result<QString> beginSnapshot(Transaction &snapshot, const QString &name, const QString &what,
-                                  const QString &alsoSelect = {}) const;
-    Result<QString> lookUpPackage(const QString &name, const QString &alsoSelect) const;
-    // readClasses' rows on a server, inside its snapshot.
-    Status readServerClasses(const QString &what,
-                             const std::function<Status(const StoredClass &)> &onClass) const;
+    Result<QString> beginSnapshot(Transaction &snapshot, const QString &name, const QString &what);
 
     Database mDb;
-    std::optional<qint64> mSeenVersion; // of changedElsewhere()
 };
 
 } // namespace tarn

@@ -21,6 +21,7 @@ Status outOfRange(schema::Kind kind, const QString &field, const QString &value)
     double low = 0, high = 0;
     schema::rangeOf(kind, &low, &high);
     return Status::failure(
+        Fault::Refused,
         QStringLiteral("%1: %2 is out of range; it must lie between %3 and %4.")
             .arg(field, value, QString::number(qint64(low)), QString::number(qint64(high))));
 }
@@ -37,12 +38,13 @@ Result<QVariant> fieldValue(schema::Kind kind, const QString &field, const QStri
     const classfile::Number parsed = classfile::parseNumber(trimmed.toStdString());
     const bool whole = kind != schema::Kind::Number;
     if (parsed.kind == classfile::Number::OutOfRange)
-        return Status::failure(QStringLiteral("%1: %2 is out of range.").arg(field, trimmed));
+        return Status::failure(Fault::Refused,
+                               QStringLiteral("%1: %2 is out of range.").arg(field, trimmed));
     if (parsed.kind != classfile::Number::Ok || (whole && std::floor(parsed.value) != parsed.value))
-        return Status::failure(
-            QStringLiteral("%1: '%2' is not a %3.")
-                .arg(field, text,
-                     whole ? QStringLiteral("whole number") : QStringLiteral("number")));
+        return Status::failure(Fault::Refused, QStringLiteral("%1: '%2' is not a %3.")
+                                                   .arg(field, text,
+                                                        whole ? QStringLiteral("whole number")
+                                                              : QStringLiteral("number")));
     if (!inRange(kind, parsed.value))
         return outOfRange(kind, field, trimmed);
     if (std::floor(parsed.value) == parsed.value && std::fabs(parsed.value) < 9007199254740992.0)

@@ -7,8 +7,6 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QSqlError>
-#include <QSqlQuery>
 
 namespace tarn
 {
@@ -20,21 +18,21 @@ namespace
 // interrupted init leaves nothing a later start would take for a database.
 Status createFile(const QString &path, const FillDatabase &fill)
 {
-    if (QFileInfo::exists(path))
-        return Status::failure(
-            QStringLiteral("%1: the file exists already; it was left as it is").arg(path));
+    if (Status s = checkNewDatabaseFile(path); !s)
+        return s;
     const QString temp = temporaryPath(path);
-    QFile::remove(temp);
+    removeDatabaseFiles(temp);
     Status status = buildDatabaseFile(temp, fill);
     if (status && !QFile::rename(temp, path)) {
         status =
-            Status::failure(QStringLiteral("%1: could not move the new file into place").arg(path));
+            Status::failure(Fault::InputOutput,
+                            QStringLiteral("%1: could not move the new file into place").arg(path));
         QFile::remove(temp);
     }
     return status;
 }
 
-Status insertRow(const Database &db, const QString &table, const QStringList &columns,
+Status insertRow(Database &db, const QString &table, const QStringList &columns,
                  const QVariantList &values)
 {
     return db.exec(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
@@ -55,7 +53,7 @@ struct SampleClass {
     QList<int> ammo;     // bullets, shells, rockets, grenades, cells, slugs
 };
 
-Status insertSampleClass(const Database &db, const QString &package, const SampleClass &c)
+Status insertSampleClass(Database &db, const QString &package, const SampleClass &c)
 {
     QStringList columns{QStringLiteral("package_name"), QStringLiteral("class_name"),
                         QStringLiteral("class_num"),    QStringLiteral("skin_name1"),
@@ -89,7 +87,7 @@ Status insertSampleClass(const Database &db, const QString &package, const Sampl
     return insertRow(db, QStringLiteral("classdef"), columns, values);
 }
 
-Status fillDataSample(const Database &db)
+Status fillDataSample(Database &db)
 {
     const QString package = QStringLiteral("Sample Config");
     if (Status s =
@@ -138,7 +136,7 @@ struct SampleRef {
     QVariant damage, speed, enabled;
 };
 
-Status fillRefSample(const Database &db)
+Status fillRefSample(Database &db)
 {
     const QVariant null;
     const SampleRef weapons[] = {
@@ -190,10 +188,37 @@ Status fillRefSample(const Database &db)
 
 } // namespace
 
+Status checkNewDatabaseFile(const QString &path)
+{
+    const QFileInfo file(path);
+    if (file.exists())
+        return Status::failure(Fault::Exists, QStringLiteral("%1 exists already").arg(path));
+    // QFile::rename falls back to a copy that follows it.
+    if (file.isSymLink())
+        return Status::failure(Fault::Refused,
+                               QStringLiteral("%1 is a symbolic link to %2, which does not exist; "
+                                              "a database is made only as a file of the folder")
+                                   .arg(path, file.symLinkTarget()));
+    return checkNoSideFiles(path);
+}
+
+Status checkNoSideFiles(const QString &path)
+{
+    for (const QString &side : databaseFiles(path).mid(1))
+        if (const QFileInfo file(side); file.exists() || file.isSymLink())
+            return Status::failure(
+                Fault::Refused,
+                QStringLiteral("%1 is left from an earlier database of that name, and SQLite "
+                               "would play it into the new one: put it back beside that "
+                               "database, or delete it if that database is gone")
+                    .arg(side));
+    return Status::success();
+}
+
 Status buildDatabaseFile(const QString &path, const FillDatabase &fill)
 {
-    if (QFileInfo::exists(path))
-        return Status::failure(QStringLiteral("%1: the file exists already").arg(path));
+    if (Status s = checkNewDatabaseFile(path); !s)
+        return s;
     Status status = [&] {
         Database db;
         if (Status s = db.create(path); !s)
@@ -241,7 +266,7 @@ QList<CopiedTable> copiedTables()
 // Copies a table's rows with their keys, in key order, into the same table of
 // another database (in the caller's transactions). Columns the source lacks
 // (flags an older file has not been given yet) take the new table's default.
-Status copyRows(const Database &from, const Database &to, const CopiedTable &table)
+Status copyRows(Database &from, Database &to, const CopiedTable &table)
 {
     const QString what = QStringLiteral("Could not copy the table %1 from %2 to %3.")
                              .arg(table.name, from.where(), to.where());
@@ -252,41 +277,37 @@ Status copyRows(const Database &from, const Database &to, const CopiedTable &tab
     for (const QString &column : table.columns)
         if (present->contains(column, Qt::CaseInsensitive))
             columns << column;
-    QSqlQuery rows;
+    Query rows;
     if (Status s = from.exec(rows,
                              QStringLiteral("SELECT %1 FROM %2 ORDER BY rowid")
                                  .arg(schema::joined(columns), table.name),
                              {}, what);
         !s)
         return s;
-    QSqlQuery insert(to.connection());
-    if (!insert.prepare(
-            QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                .arg(table.name, schema::joined(columns), schema::placeholders(columns.size()))))
-        return to.failure(what, insert);
+    const QString insert =
+        QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+            .arg(table.name, schema::joined(columns), schema::placeholders(columns.size()));
+    QVariantList values;
     for (qint64 row = 1; rows.next(); ++row) {
+        values.clear();
         for (int i = 0; i < columns.size(); ++i)
-            insert.bindValue(i, rows.value(i));
-        if (!insert.exec())
-            return to.failure(QStringLiteral("Could not copy row %1 of the table %2 from %3.")
-                                  .arg(row)
-                                  .arg(table.name, from.where()),
-                              insert);
+            values << rows.value(i);
+        if (Status s = to.exec(insert, values,
+                               QStringLiteral("Could not copy row %1 of the table %2 from %3.")
+                                   .arg(row)
+                                   .arg(table.name, from.where()));
+            !s)
+            return s;
     }
-    if (rows.lastError().isValid())
-        return from.failure(what, rows);
-    if (to.onServer())
-        // New rows take keys after the copied ones.
-        return to.exec(QStringLiteral("SELECT setval(pg_get_serial_sequence('%1', 'rowid'), "
-                                      "max(rowid)) FROM %1")
-                           .arg(table.name),
-                       {}, what);
-    return Status::success();
+    if (Status s = rows.error(); !s)
+        return from.failure(what, s);
+    // New rows take keys after the copied ones.
+    return to.execAll(to.engine().keysFollow(table.name), what);
 }
 
 // Opens url and, in one transaction, refuses a database that holds any of the
 // tables, creates them all and fills them.
-Status buildServerTables(const QString &url, const std::function<Status(const Database &)> &fill)
+Status buildServerTables(const QString &url, const std::function<Status(Database &)> &fill)
 {
     Database db;
     if (Status s = db.open(url); !s)
@@ -300,20 +321,21 @@ Status buildServerTables(const QString &url, const std::function<Status(const Da
         if (!present)
             return present.status();
         if (!present->isEmpty())
-            return Status::failure(QStringLiteral("%1: the table %2 exists already; nothing was "
+            return Status::failure(Fault::Exists,
+                                   QStringLiteral("%1: the table %2 exists already; nothing was "
                                                   "changed")
                                        .arg(db.where(), table.name));
     }
-    for (const QString &sql :
-         schema::createDataSql(db.engine()) + schema::createRefSql(db.engine()))
-        if (Status s = db.exec(sql, {}, what); !s)
-            return s;
+    if (Status s = db.execAll(
+            schema::createDataSql(db.engine()) + schema::createRefSql(db.engine()), what);
+        !s)
+        return s;
     if (Status s = fill(db); !s)
         return s;
     return tx.commit(what);
 }
 
-Status storeModId(const Database &db, const std::optional<QString> &modId)
+Status storeModId(Database &db, const std::optional<QString> &modId)
 {
     if (!modId)
         return Status::success();
@@ -326,7 +348,7 @@ Status storeModId(const Database &db, const std::optional<QString> &modId)
 
 Status createServerTables(const QString &url, bool sample)
 {
-    return buildServerTables(url, [sample](const Database &db) {
+    return buildServerTables(url, [sample](Database &db) {
         if (!sample)
             return Status::success();
         if (Status s = fillDataSample(db); !s)
@@ -353,7 +375,7 @@ Status seedServerTables(const QString &url, const QString &dataFile, const QStri
         return s;
     if (Status s = readRef.beginRead({}); !s)
         return s;
-    return buildServerTables(url, [&](const Database &db) {
+    return buildServerTables(url, [&](Database &db) {
         for (const CopiedTable &table : copiedTables())
             if (Status s = copyRows(table.data ? data : ref, db, table); !s)
                 return s;
@@ -367,11 +389,11 @@ Result<std::optional<QString>> pullServerTables(const QString &url, const QStrin
     for (const QString &path : {dataFile, refFile})
         if (QFileInfo::exists(path))
             return Status::failure(
-                QStringLiteral("%1 exists already; nothing was written").arg(path));
+                Fault::Exists, QStringLiteral("%1 exists already; nothing was written").arg(path));
     DataStore server;
     if (Status s = server.open(url); !s)
         return s;
-    const Database &db = server.database();
+    Database &db = server.database();
     if (Status s = db.requireTables(schema::refFileNeeds()); !s)
         return s;
     Transaction snapshot(db);
@@ -381,10 +403,11 @@ Result<std::optional<QString>> pullServerTables(const QString &url, const QStrin
     if (!modId)
         return modId;
     for (const bool data : {true, false}) {
-        const Status status = createFile(data ? dataFile : refFile, [&](const Database &file) {
-            for (const QString &sql : data ? schema::createDataSql() : schema::createRefSql())
-                if (Status s = file.exec(sql); !s)
-                    return s;
+        const Status status = createFile(data ? dataFile : refFile, [&](Database &file) {
+            if (Status s = file.execAll(data ? schema::createDataSql(file.engine())
+                                             : schema::createRefSql(file.engine()));
+                !s)
+                return s;
             for (const CopiedTable &table : copiedTables())
                 if (table.data == data)
                     if (Status s = copyRows(db, file, table); !s)
@@ -402,20 +425,18 @@ Result<std::optional<QString>> pullServerTables(const QString &url, const QStrin
 
 Status createDataFile(const QString &path, bool sample)
 {
-    return createFile(path, [sample](const Database &db) {
-        for (const QString &sql : schema::createDataSql())
-            if (Status s = db.exec(sql); !s)
-                return s;
+    return createFile(path, [sample](Database &db) {
+        if (Status s = db.execAll(schema::createDataSql(db.engine())); !s)
+            return s;
         return sample ? fillDataSample(db) : Status::success();
     });
 }
 
 Status createRefFile(const QString &path, bool sample)
 {
-    return createFile(path, [sample](const Database &db) {
-        for (const QString &sql : schema::createRefSql())
-            if (Status s = db.exec(sql); !s)
-                return s;
+    return createFile(path, [sample](Database &db) {
+        if (Status s = db.execAll(schema::createRefSql(db.engine())); !s)
+            return s;
         return sample ? fillRefSample(db) : Status::success();
     });
 }

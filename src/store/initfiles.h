@@ -32,9 +32,17 @@ Status seedServerTables(const QString &url, const QString &dataFile, const QStri
 Result<std::optional<QString>> pullServerTables(const QString &url, const QString &dataFile,
                                                 const QString &refFile);
 
+// Refuses a path where a new SQLite file would not be the only file of its
+// name: the file exists, a symbolic link stands there (even one that
+// dangles), or a side file of the engine (a journal SQLite would play into
+// the new file) is left there. The message names the file and what to do.
+Status checkNewDatabaseFile(const QString &path);
+// Only the side files: for a database about to replace one of another format.
+Status checkNoSideFiles(const QString &path);
+
 // Makes a new SQLite file at path (which must not exist) and fills it in one
 // transaction; on failure the file is removed again.
-using FillDatabase = std::function<Status(const Database &)>;
+using FillDatabase = std::function<Status(Database &)>;
 Status buildDatabaseFile(const QString &path, const FillDatabase &fill);
 // A name beside path for a file that is built before it is moved into place.
 QString temporaryPath(const QString &path);

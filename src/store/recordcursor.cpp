@@ -3,9 +3,6 @@
 #include "store/database.h"
 #include "store/datastore.h"
 
-#include <QSqlQuery>
-#include <QSqlRecord>
-
 namespace tarn
 {
 
@@ -60,12 +57,11 @@ RecordSource RecordSource::referenceRows(schema::RefKind kind)
     return s;
 }
 
-RecordCursor::RecordCursor(const Database &db, RecordSource source)
-    : mDb(&db), mSource(std::move(source))
+RecordCursor::RecordCursor(Database &db, RecordSource source) : mDb(&db), mSource(std::move(source))
 {
 }
 
-Status RecordCursor::select(QSqlQuery &query, const QStringList &columns) const
+Status RecordCursor::select(Query &query, const QStringList &columns)
 {
     QString sql =
         QStringLiteral("SELECT %1 FROM %2")
@@ -84,7 +80,7 @@ Status RecordCursor::select(QSqlQuery &query, const QStringList &columns) const
 Status RecordCursor::reload()
 {
     mKeys.clear();
-    QSqlQuery query;
+    Query query;
     if (Status s = select(query, {}); !s)
         return s;
     while (query.next())
@@ -96,7 +92,7 @@ Status RecordCursor::loadAll(const QStringList &columns,
                              const std::function<void(Key, const QVariantList &)> &onRow)
 {
     mKeys.clear();
-    QSqlQuery query;
+    Query query;
     if (Status s = select(query, columns); !s)
         return s;
     QVariantList row;
@@ -111,9 +107,9 @@ Status RecordCursor::loadAll(const QStringList &columns,
     return Status::success();
 }
 
-Result<std::optional<QVariantList>> RecordCursor::load(Key key, const QStringList &columns) const
+Result<std::optional<QVariantList>> RecordCursor::load(Key key, const QStringList &columns)
 {
-    QSqlQuery query;
+    Query query;
     if (Status s =
             mDb->exec(query,
                       QStringLiteral("SELECT %1 FROM %2 WHERE rowid = ?")
@@ -130,9 +126,9 @@ Result<std::optional<QVariantList>> RecordCursor::load(Key key, const QStringLis
     return std::optional<QVariantList>(std::move(row));
 }
 
-Result<std::optional<RowValues>> RecordCursor::lockRow(Key key, const QStringList &columns) const
+Result<std::optional<RowValues>> RecordCursor::lockRow(Key key, const QStringList &columns)
 {
-    QSqlQuery query;
+    Query query;
     if (Status s =
             mDb->exec(query,
                       QStringLiteral("SELECT %1 FROM %2 WHERE rowid = ?")
@@ -144,12 +140,12 @@ Result<std::optional<RowValues>> RecordCursor::lockRow(Key key, const QStringLis
     if (!query.next())
         return std::optional<RowValues>();
     RowValues row;
-    const QSqlRecord record = query.record();
-    for (int i = 0; i < record.count(); ++i) {
+    for (int i = 0; i < query.columnCount(); ++i) {
         // A server's key column is no part of the row, as SQLite's rowid is not.
-        if (columns.isEmpty() && record.fieldName(i) == QLatin1String("rowid"))
+        const QString name = query.columnName(i);
+        if (columns.isEmpty() && name == QLatin1String("rowid"))
             continue;
-        row.columns << (columns.isEmpty() ? record.fieldName(i) : columns.at(i));
+        row.columns << (columns.isEmpty() ? name : columns.at(i));
         row.values << query.value(i);
     }
     return std::optional<RowValues>(std::move(row));
@@ -176,8 +172,7 @@ WriteOutcome RecordCursor::compare(const RowValues &shown, const std::optional<R
     return outcome;
 }
 
-Result<WriteOutcome> RecordCursor::store(Key key, const RowValues &edits,
-                                         const RowValues &shown) const
+Result<WriteOutcome> RecordCursor::store(Key key, const RowValues &edits, const RowValues &shown)
 {
     const QString what = QStringLiteral("The changes to this record could not be stored.");
     if (edits.columns.isEmpty())
@@ -214,7 +209,7 @@ Result<RecordCursor::Key> RecordCursor::insert(const QStringList &columns,
     if (!mSource.mOwnerTable.isEmpty()) {
         // A class whose configuration was deleted meanwhile would be left
         // without one.
-        QSqlQuery owner;
+        Query owner;
         if (Status s = mDb->exec(owner,
                                  QStringLiteral("SELECT 1 FROM %1 WHERE %2")
                                      .arg(mSource.mOwnerTable, mDb->nameFilter()),
@@ -223,10 +218,11 @@ Result<RecordCursor::Key> RecordCursor::insert(const QStringList &columns,
             return s;
         if (!owner.next())
             return Status::failure(
+                Fault::NotFound,
                 what + QLatin1Char('\n') +
-                QStringLiteral("The configuration %1 no longer exists: another user or program "
-                               "deleted it.")
-                    .arg(mSource.mMatchValue.toString()));
+                    QStringLiteral("The configuration %1 no longer exists: another user or program "
+                                   "deleted it.")
+                        .arg(mSource.mMatchValue.toString()));
     }
     const Result<Key> key = mDb->insert(
         QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")

@@ -10,12 +10,11 @@
 #include <functional>
 #include <optional>
 
-class QSqlQuery;
-
 namespace tarn
 {
 
 class Database;
+class Query;
 
 // Which rows a record cursor walks, described as data: the statements that
 // pick and order them are the cursor's business.
@@ -83,7 +82,7 @@ class RecordCursor
 public:
     using Key = qint64;
 
-    RecordCursor(const Database &db, RecordSource source);
+    RecordCursor(Database &db, RecordSource source);
 
     const RecordSource &source() const { return mSource; }
 
@@ -97,13 +96,13 @@ public:
 
     // The named columns of the row with key, in the order asked; nothing when
     // the row is gone.
-    Result<std::optional<QVariantList>> load(Key key, const QStringList &columns) const;
+    Result<std::optional<QVariantList>> load(Key key, const QStringList &columns);
     // Stores the edited columns of the row with key, in one transaction that
     // holds the row, when its shown columns are stored as they were shown.
     // Otherwise nothing is written and the outcome says what changed or that
     // the row is gone (it is never re-created). To store over another
     // client's change, store again with the outcome's row as shown.
-    Result<WriteOutcome> store(Key key, const RowValues &edits, const RowValues &shown) const;
+    Result<WriteOutcome> store(Key key, const RowValues &edits, const RowValues &shown);
     // Adds a row with the given columns and reloads the keys; the new row's
     // key. A class is refused when its configuration no longer exists.
     Result<Key> insert(const QStringList &columns, const QVariantList &values);
@@ -116,12 +115,12 @@ public:
 private:
     // The row's columns as stored now, read inside the caller's transaction;
     // nothing when the row is gone.
-    Result<std::optional<RowValues>> lockRow(Key key, const QStringList &columns) const;
+    Result<std::optional<RowValues>> lockRow(Key key, const QStringList &columns);
     // Done, or what differs from what was shown.
     static WriteOutcome compare(const RowValues &shown, const std::optional<RowValues> &now);
-    Status select(QSqlQuery &query, const QStringList &columns) const;
+    Status select(Query &query, const QStringList &columns);
 
-    const Database *mDb;
+    Database *mDb;
     RecordSource mSource;
     QList<Key> mKeys;
 };

@@ -6,7 +6,7 @@
 namespace tarn
 {
 
-Status RefStore::open(const QString &path, const Database *beside)
+Status RefStore::open(const QString &path, Database *beside)
 {
     if (Status s = beside ? mDb.openBeside(path, *beside) : mDb.open(path); !s)
         return s;
@@ -14,17 +14,17 @@ Status RefStore::open(const QString &path, const Database *beside)
     return mDb.requireTables(schema::refFileNeeds());
 }
 
-Result<QList<RefEntry>> RefStore::offered(schema::RefKind kind) const
+Result<QList<RefEntry>> RefStore::offered(schema::RefKind kind)
 {
     return select(kind, true);
 }
 
-Result<QList<RefEntry>> RefStore::all(schema::RefKind kind) const
+Result<QList<RefEntry>> RefStore::all(schema::RefKind kind)
 {
     return select(kind, false);
 }
 
-Result<QList<RefEntry>> RefStore::select(schema::RefKind kind, bool enabledOnly) const
+Result<QList<RefEntry>> RefStore::select(schema::RefKind kind, bool enabledOnly)
 {
     const schema::RefTable &t = schema::refTable(kind);
     const QString sql =
@@ -35,7 +35,7 @@ Result<QList<RefEntry>> RefStore::select(schema::RefKind kind, bool enabledOnly)
                  mDb.nullsFirst(QLatin1String(t.idColumn)));
     double low = 0, high = 0;
     const bool slotsOnly = enabledOnly && schema::rangeOf(t.columns.front().kind, &low, &high);
-    QSqlQuery query;
+    Query query;
     if (Status s =
             mDb.exec(query, sql, {},
                      QStringLiteral("Could not read the table %1.").arg(QLatin1String(t.table)));
@@ -91,13 +91,15 @@ Result<qint32> flagSum(const QList<RefEntry> &rows, std::span<const bool> flags)
         const double id = ok ? row.id.toDouble(&ok) : 0;
         if (!ok || !std::isfinite(id) || id != std::floor(id) ||
             id < std::numeric_limits<qint32>::min() || id > std::numeric_limits<qint32>::max())
-            return Status::failure(QStringLiteral("the id '%1' of '%2' (box %3) is not a whole "
+            return Status::failure(Fault::Refused,
+                                   QStringLiteral("the id '%1' of '%2' (box %3) is not a whole "
                                                   "32-bit number")
                                        .arg(row.id.toString(), row.name, QString::number(k + 1)));
         sum += qint64(id);
     }
     if (sum < std::numeric_limits<qint32>::min() || sum > std::numeric_limits<qint32>::max())
         return Status::failure(
+            Fault::Refused,
             QStringLiteral("the sum of the ticked ids, %1, lies beyond the 32-bit range").arg(sum));
     return qint32(sum);
 }

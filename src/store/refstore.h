@@ -23,19 +23,19 @@ class RefStore
 public:
     // beside: the data tables' database, whose connection serves when both
     // sets of tables live in one database.
-    Status open(const QString &path, const Database *beside = nullptr);
+    Status open(const QString &path, Database *beside = nullptr);
 
     Database &database() { return mDb; }
     const Database &database() const { return mDb; }
 
     // Weapons or grenades whose qz_enabled is 1 and whose id a class slot can
     // hold (16 bits; older files may have larger ids), by id.
-    Result<QList<RefEntry>> offered(schema::RefKind kind) const;
+    Result<QList<RefEntry>> offered(schema::RefKind kind);
     // Every row, by id.
-    Result<QList<RefEntry>> all(schema::RefKind kind) const;
+    Result<QList<RefEntry>> all(schema::RefKind kind);
 
 private:
-    Result<QList<RefEntry>> select(schema::RefKind kind, bool enabledOnly) const;
+    Result<QList<RefEntry>> select(schema::RefKind kind, bool enabledOnly);
 
     Database mDb;
 };

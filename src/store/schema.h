@@ -5,12 +5,13 @@
 
 #include <span>
 
+namespace tarn
+{
+class Engine;
+}
+
 namespace tarn::schema
 {
-
-// The engines a database can live in: SQLite files on this machine, or a
-// PostgreSQL server that a team shares.
-enum class Engine { Sqlite, Postgres };
 
 enum class Kind {
     Text,    // TEXT, NULL when unset
@@ -83,13 +84,10 @@ std::span<const AmmoColumn> ammoColumns();
 // g1..g3, armour, speed, health, ammunition. The flags come separately.
 QStringList exportColumns();
 
-// "name TYPE ..." as CREATE TABLE gives it.
-QString columnDefinition(const Column &column, Engine engine = Engine::Sqlite);
-
 // The statements that create the tables (and on a server their keys and
 // indexes) of the data database and of the reference database.
-QStringList createDataSql(Engine engine = Engine::Sqlite);
-QStringList createRefSql(Engine engine = Engine::Sqlite);
+QStringList createDataSql(const Engine &engine);
+QStringList createRefSql(const Engine &engine);
 // The name of a server's table of team settings (the Mod ID).
 inline constexpr char kSettingsTable[] = "tarn_settings";
 // The channel on which a server tells of every change to the configurations

@@ -1,6 +1,9 @@
 #include "store/serverurl.h"
 
+#include "store/textrules.h"
+
 #include <QRegularExpression>
+#include <QStringDecoder>
 #include <QUrl>
 
 namespace tarn
@@ -9,9 +12,46 @@ namespace tarn
 namespace
 {
 
-QString decoded(const QString &part)
+// Parameters that hold a secret: used, never shown.
+bool isSecret(const QString &key)
 {
-    return QUrl::fromPercentEncoding(part.toUtf8());
+    return key.contains(QLatin1String("password"), Qt::CaseInsensitive);
+}
+
+const QRegularExpression &settingName()
+{
+    static const QRegularExpression rule(QStringLiteral("^[a-z_]+$"));
+    return rule;
+}
+
+// One part of the address with its %-escapes read as UTF-8. libpq would take
+// a NUL for the end of the setting, and a lenient reading would change a
+// name ('%zz', bytes that are not UTF-8): both are refused, naming the part.
+Result<QString> decoded(const QString &text, const QString &part)
+{
+    const QByteArray raw = text.toUtf8();
+    QByteArray bytes;
+    for (qsizetype i = 0; i < raw.size(); ++i) {
+        if (raw[i] != '%') {
+            bytes += raw[i];
+            continue;
+        }
+        if (i + 2 >= raw.size() || !isxdigit(uchar(raw[i + 1])) || !isxdigit(uchar(raw[i + 2])))
+            return Status::failure(
+                QStringLiteral("%1 holds a '%' that two hexadecimal digits do not follow")
+                    .arg(part));
+        bytes += char(raw.mid(i + 1, 2).toInt(nullptr, 16));
+        i += 2;
+    }
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString value = utf8.decode(bytes);
+    if (utf8.hasError())
+        return Status::failure(
+            QStringLiteral("%1 is not UTF-8 once its %-escapes are read").arg(part));
+    if (value.contains(QChar(0)))
+        return Status::failure(part +
+                               QStringLiteral(" holds a NUL (%00), which no setting can hold"));
+    return value;
 }
 
 QString encoded(const QString &part, const QByteArray &keep = {})
@@ -27,23 +67,50 @@ QString schemeOf(const QString &location)
     return {};
 }
 
-// Best effort for text that does not parse: the user info up to '@' loses
-// whatever follows a ':', and a password parameter its value.
+// For text that does not parse, whatever its form: anything that may be a
+// password is left out. All from the first ':' (after any "scheme://") to the
+// last '@' ahead of the parameters; in an address, the value of a parameter
+// whose name reads as a password or as no setting; in libpq's key=value form,
+// the value of any key that ends in "password".
 QString maskedText(const QString &location)
 {
-    const QString scheme = schemeOf(location);
-    QString rest = location.mid(scheme.size());
-    const qsizetype slash = rest.indexOf(u'/');
-    const qsizetype at = rest.lastIndexOf(u'@', slash < 0 ? -1 : slash);
-    if (at >= 0) {
-        const qsizetype colon = rest.left(at).indexOf(u':');
-        if (colon >= 0)
-            rest.remove(colon, at - colon);
+    const qsizetype scheme = location.indexOf(QLatin1String("://"));
+    const qsizetype start = scheme < 0 ? 0 : scheme + 3;
+    const qsizetype query = scheme < 0 ? -1 : location.indexOf(u'?', start);
+    QString text = query < 0 ? location : location.left(query);
+    const qsizetype at = text.lastIndexOf(u'@');
+    if (const qsizetype colon = text.indexOf(u':', start); colon >= 0 && colon < at)
+        text.remove(colon, at - colon);
+    if (scheme < 0) {
+        static const QRegularExpression keyword(
+            QStringLiteral("(\\w*password\\s*=\\s*)('(?:[^'\\\\]|\\\\.)*'?|\\S*)"),
+            QRegularExpression::CaseInsensitiveOption);
+        return text.replace(keyword, QStringLiteral("\\1..."));
     }
-    static const QRegularExpression password(QStringLiteral("([?&]password=)[^&]*"),
-                                             QRegularExpression::CaseInsensitiveOption);
-    rest.replace(password, QStringLiteral("\\1..."));
-    return scheme + rest;
+    if (query < 0)
+        return text;
+    QStringList pairs = location.mid(query + 1).split(u'&');
+    for (QString &pair : pairs)
+        if (const qsizetype eq = pair.indexOf(u'='); eq >= 0) {
+            const QString key = QUrl::fromPercentEncoding(pair.left(eq).toUtf8());
+            if (isSecret(key) || !settingName().match(key).hasMatch())
+                pair = pair.left(eq + 1) + QStringLiteral("...");
+        }
+    return text + u'?' + pairs.join(u'&');
+}
+
+// Why location is not a postgresql:// address at all.
+QString notAnAddress(const QString &location)
+{
+    static const QRegularExpression scheme(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*)://"));
+    if (const QRegularExpressionMatch match = scheme.match(location); match.hasMatch())
+        return QStringLiteral("the scheme '%1://' is not known; a team database's address "
+                              "starts with postgresql://")
+            .arg(match.captured(1));
+    if (location.contains(u'='))
+        return QStringLiteral("settings as key=value are not taken; write the address as "
+                              "postgresql://[user@]host[:port]/dbname[?key=value&...]");
+    return QStringLiteral("it must start with postgresql://");
 }
 
 } // namespace
@@ -68,7 +135,8 @@ QString ServerUrl::shown() const
     if (socket)
         query << QStringLiteral("host=") + encoded(host, "/");
     for (const auto &[key, value] : options)
-        query << key + u'=' + encoded(value, "/");
+        if (!isSecret(key))
+            query << key + u'=' + encoded(value, "/");
     if (!query.isEmpty())
         text += u'?' + query.join(u'&');
     return text;
@@ -77,12 +145,12 @@ QString ServerUrl::shown() const
 Result<ServerUrl> parseServerUrl(const QString &url)
 {
     auto refuse = [&url](const QString &why) {
-        return Status::failure(
-            QStringLiteral("%1: not a usable database address: %2").arg(maskedText(url), why));
+        return Status::failure(QStringLiteral("%1: not a usable database address: %2")
+                                   .arg(shownText(maskedText(url)), why));
     };
     const QString scheme = schemeOf(url);
     if (scheme.isEmpty())
-        return refuse(QStringLiteral("it must start with postgresql://"));
+        return refuse(notAnAddress(url));
     QString rest = url.mid(scheme.size());
     QString query;
     if (const qsizetype q = rest.indexOf(u'?'); q >= 0) {
@@ -94,14 +162,28 @@ Result<ServerUrl> parseServerUrl(const QString &url)
         return refuse(QStringLiteral("the database name is missing (…/dbname)"));
     QString authority = rest.left(slash);
     ServerUrl server;
-    server.dbname = decoded(rest.mid(slash + 1));
+    // Each part read, or the refusal that names it.
+    auto read = [&refuse](const QString &text, QString &into, const QString &part) {
+        Result<QString> value = decoded(text, part);
+        if (!value)
+            return refuse(value.message());
+        into = *value;
+        return Status::success();
+    };
+    if (Status s = read(rest.mid(slash + 1), server.dbname, QStringLiteral("the database name"));
+        !s)
+        return s;
     if (const qsizetype at = authority.lastIndexOf(u'@'); at >= 0) {
         const QString info = authority.left(at);
         authority = authority.mid(at + 1);
         const qsizetype colon = info.indexOf(u':');
-        server.user = decoded(info.left(colon));
+        if (Status s = read(info.left(colon), server.user, QStringLiteral("the user name")); !s)
+            return s;
         if (colon >= 0)
-            server.password = decoded(info.mid(colon + 1));
+            if (Status s =
+                    read(info.mid(colon + 1), server.password, QStringLiteral("the password"));
+                !s)
+                return s;
     }
     QString port;
     if (authority.startsWith(u'[')) {
@@ -115,29 +197,41 @@ Result<ServerUrl> parseServerUrl(const QString &url)
         port = after.mid(1);
     } else {
         const qsizetype colon = authority.lastIndexOf(u':');
-        server.host = decoded(colon < 0 ? authority : authority.left(colon));
+        if (Status s = read(colon < 0 ? authority : authority.left(colon), server.host,
+                            QStringLiteral("the host"));
+            !s)
+            return s;
         if (colon >= 0)
             port = authority.mid(colon + 1);
     }
+    // The text is not repeated: a password with a '/' in it, written as it
+    // is, would end in the port's place.
     auto setPort = [&](const QString &text) -> Status {
         bool ok = false;
         const int value = text.toInt(&ok);
         if (!ok || value < 1 || value > 65535)
-            return refuse(
-                QStringLiteral("the port '%1' is not a number from 1 to 65535").arg(text));
+            return refuse(QStringLiteral("the port is not a number from 1 to 65535"));
         server.port = value;
         return Status::success();
     };
     if (!port.isEmpty())
         if (Status s = setPort(port); !s)
             return s;
-    static const QRegularExpression keyRule(QStringLiteral("^[a-z_]+$"));
     for (const QString &pair : query.split(u'&', Qt::SkipEmptyParts)) {
         const qsizetype eq = pair.indexOf(u'=');
-        const QString key = decoded(pair.left(eq));
-        const QString value = eq < 0 ? QString() : decoded(pair.mid(eq + 1));
-        if (!keyRule.match(key).hasMatch())
-            return refuse(QStringLiteral("the parameter '%1' is not a libpq setting").arg(key));
+        QString key, value;
+        if (Status s = read(pair.left(eq), key, QStringLiteral("a parameter's name")); !s)
+            return s;
+        if (!settingName().match(key).hasMatch())
+            return refuse(
+                QStringLiteral("the parameter '%1' is not a libpq setting").arg(shownText(key)));
+        // Left out, libpq would take its default: another server, or none.
+        if (eq < 0 || eq == pair.size() - 1)
+            return refuse(QStringLiteral("the parameter '%1' has no value").arg(key));
+        if (Status s = read(pair.mid(eq + 1), value,
+                            QStringLiteral("the value of the parameter '%1'").arg(key));
+            !s)
+            return s;
         if (key == QLatin1String("host"))
             server.host = value;
         else if (key == QLatin1String("port")) {

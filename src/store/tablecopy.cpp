@@ -37,13 +37,13 @@ QString typeName(CopiedType type)
 
 } // namespace
 
-Status copyTable(const Database &db, const QString &table, const QList<CopiedColumn> &columns,
+Status copyTable(Database &db, const QString &table, const QList<CopiedColumn> &columns,
                  const QList<QVariantList> &rows)
 {
     QStringList definitions, names;
     for (const CopiedColumn &column : columns) {
         definitions << (column.known
-                            ? schema::columnDefinition(*column.known)
+                            ? db.engine().columnDefinition(*column.known)
                             : quoted(column.name) + QLatin1Char(' ') + typeName(column.type));
         names << quoted(column.name);
     }
@@ -53,19 +53,20 @@ Status copyTable(const Database &db, const QString &table, const QList<CopiedCol
                            {}, what);
         !s)
         return s;
-    QSqlQuery insert(db.connection());
-    if (!insert.prepare(
-            QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                .arg(quoted(table), schema::joined(names), schema::placeholders(names.size()))))
-        return db.failure(what, insert);
+    const QString insert =
+        QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+            .arg(quoted(table), schema::joined(names), schema::placeholders(names.size()));
+    QVariantList values;
     for (qsizetype r = 0; r < rows.size(); ++r) {
         const QVariantList &row = rows.at(r);
-        for (qsizetype i = 0; i < columns.size(); ++i)
-            insert.bindValue(int(i), row.at(columns.at(i).source));
-        if (!insert.exec())
-            return db.failure(
-                QStringLiteral("Could not copy row %1 of the table %2.").arg(r + 1).arg(table),
-                insert);
+        values.clear();
+        for (const CopiedColumn &column : columns)
+            values << row.at(column.source);
+        if (Status s = db.exec(
+                insert, values,
+                QStringLiteral("Could not copy row %1 of the table %2.").arg(r + 1).arg(table));
+            !s)
+            return s;
     }
     return Status::success();
 }

@@ -26,7 +26,7 @@ struct CopiedColumn {
 // Creates the table with the columns in the given order and stores the rows
 // (values ready to bind) in it, in the caller's transaction. A failure names
 // the table, and the row counted from 1.
-Status copyTable(const Database &db, const QString &table, const QList<CopiedColumn> &columns,
+Status copyTable(Database &db, const QString &table, const QList<CopiedColumn> &columns,
                  const QList<QVariantList> &rows);
 
 } // namespace tarn

@@ -51,6 +51,7 @@ Status checkLineText(const QString &subject, const QString &text, qsizetype maxL
         const char32_t c = codes.at(i);
         if (isControl(c) || c > 0xFF)
             return Status::failure(
+                Fault::Refused,
                 QStringLiteral("%1 holds the %2 %3 at position %4, which a class file cannot "
                                "carry.")
                     .arg(subject,
@@ -63,6 +64,7 @@ Status checkLineText(const QString &subject, const QString &text, qsizetype maxL
     // Latin-1 text is one byte a character in the file.
     if (codes.size() > maxLength)
         return Status::failure(
+            Fault::Refused,
             QStringLiteral("%1 is %2 characters long; a line of a class file holds at most %3.")
                 .arg(subject, QString::number(codes.size()), QString::number(maxLength)));
     return Status::success();

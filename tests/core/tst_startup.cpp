@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -127,15 +128,57 @@ private slots:
         QCOMPARE(chooseDataDir(program.path(), user.path()), own ? program.path() : user.path());
     }
 
+    void userDataFolder_data()
+    {
+        // XDG_DATA_HOME and HOME (null: unset); the folder found, or none.
+        QTest::addColumn<QString>("xdg");
+        QTest::addColumn<QString>("home");
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("XDG_DATA_HOME") << "/x" << QString() << "/x/tarn";
+        QTest::newRow("relative one ignored") << "x"
+                                              << "/h"
+                                              << "/h/.local/share/tarn";
+        QTest::newRow("no HOME") << QString() << QString() << QString();
+        QTest::newRow("relative HOME") << QString() << "h" << QString();
+    }
+
+    void userDataFolder()
+    {
+        QFETCH(QString, xdg);
+        QFETCH(QString, home);
+        QFETCH(QString, folder);
+        auto set = [](const char *name, const QByteArray &value) {
+            value.isNull() ? qunsetenv(name) : qputenv(name, value);
+        };
+        const QByteArray oldXdg = qgetenv("XDG_DATA_HOME"), oldHome = qgetenv("HOME");
+        const auto restore = qScopeGuard([&] {
+            set("XDG_DATA_HOME", oldXdg);
+            set("HOME", oldHome);
+        });
+        set("XDG_DATA_HOME", xdg.isNull() ? QByteArray() : xdg.toUtf8());
+        set("HOME", home.isNull() ? QByteArray() : home.toUtf8());
+        QCOMPARE(userDataDir(), folder);
+        const Result<QString> location = chooseLocation({}, {});
+        if (folder.isEmpty())
+            QVERIFY(!location && location.message().contains("Name one with --data-dir DIR"));
+        else
+            QCOMPARE(*location, folder);
+    }
+
     void createDataFiles_data()
     {
-        QTest::addColumn<QString>("folder");   // below a temporary folder
-        QTest::addColumn<QString>("existing"); // a file there already; empty: none
+        QTest::addColumn<QString>("folder"); // below a temporary folder
+        // A file there already (LINK->TARGET: a symbolic link); empty: none.
+        QTest::addColumn<QString>("existing");
         QTest::addColumn<bool>("sample");
         QTest::newRow("empty") << QString() << QString() << false;
         QTest::newRow("folders made") << QString("share/tarn") << QString() << true;
         QTest::newRow("data file there") << QString() << QString("tarn_dat.mdb") << true;
         QTest::newRow("ref file there") << QString() << QString("tarn_ref.mdb") << false;
+        // The engine would play a side file left by a crash into the new file.
+        QTest::newRow("journal left") << QString() << QString("tarn_dat.mdb-journal") << true;
+        QTest::newRow("log left") << QString() << QString("tarn_ref.mdb-wal") << false;
+        QTest::newRow("dangling link") << QString() << QString("tarn_dat.mdb->gone.mdb") << true;
     }
 
     void createDataFiles()
@@ -145,13 +188,16 @@ private slots:
         QFETCH(bool, sample);
         QTemporaryDir root;
         AppState state(QDir(root.path()).filePath(folder));
-        if (!existing.isEmpty())
+        const QStringList link = existing.split("->");
+        if (link.size() == 2)
+            QVERIFY(QFile::link(link[1], QDir(root.path()).filePath(link[0])));
+        else if (!existing.isEmpty())
             writeFile(QDir(root.path()).filePath(existing), "keep");
         const QMap<QString, QByteArray> before = snapshot(root.path());
 
         const Status created = tarn::createDataFiles(state, sample);
         if (!existing.isEmpty()) {
-            QVERIFY(!created && created.message().contains(existing));
+            QVERIFY(!created && created.message().contains(link[0]));
             QCOMPARE(snapshot(root.path()), before);
             return;
         }

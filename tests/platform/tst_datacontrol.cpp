@@ -20,7 +20,7 @@ namespace
 class Editor : public RecordDialog
 {
 public:
-    Editor(const Database &db, Prompter &prompter, const QString &package)
+    Editor(Database &db, Prompter &prompter, const QString &package)
     {
         auto *layout = new QVBoxLayout(this);
         for (QWidget *w : std::initializer_list<QWidget *>{name, speed, flag, owner, control})

@@ -10,7 +10,7 @@ using namespace tarn::test;
 namespace
 {
 
-QStringList loaded(const RecordCursor &cursor, const QString &column)
+QStringList loaded(RecordCursor &cursor, const QString &column)
 {
     QStringList values;
     for (RecordCursor::Key key : cursor.keys()) {

@@ -26,7 +26,7 @@ bool sameId(const RefEntry &row, const QVariant &id)
 
 } // namespace
 
-QStringList ClassRefs::read(const RefStore &ref)
+QStringList ClassRefs::read(RefStore &ref)
 {
     QStringList failures;
     for (RefKind kind : schema::refKinds()) {

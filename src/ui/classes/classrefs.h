@@ -20,7 +20,7 @@ struct ClassRefs {
     Rows weapons, grenades, items, specials;
 
     // Reads the four tables; the messages of the reads that failed.
-    QStringList read(const RefStore &ref);
+    QStringList read(RefStore &ref);
 
     const Rows &of(schema::RefKind kind) const;
     Rows &of(schema::RefKind kind);

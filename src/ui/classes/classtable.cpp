@@ -231,7 +231,7 @@ void ClassTableView::closeEditor(QWidget *editor, QAbstractItemDelegate::EndEdit
         QTableView::closeEditor(editor, hint);
 }
 
-frmClassTable::frmClassTable(const Database &db, const QString &package, const ClassRefs &refs,
+frmClassTable::frmClassTable(Database &db, const QString &package, const ClassRefs &refs,
                              Prompter &prompter, QWidget *parent)
     : QDialog(parent)
 {

@@ -82,7 +82,7 @@ class frmClassTable : public QDialog
     Q_OBJECT
 
 public:
-    frmClassTable(const Database &db, const QString &package, const ClassRefs &refs,
+    frmClassTable(Database &db, const QString &package, const ClassRefs &refs,
                   Prompter &prompter, QWidget *parent);
     ~frmClassTable() override;
 

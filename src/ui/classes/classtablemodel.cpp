@@ -108,7 +108,7 @@ int compareNumbers(const QVariant &a, const QVariant &b)
 
 } // namespace
 
-ClassTableModel::ClassTableModel(const Database &db, const QString &package, const ClassRefs &refs,
+ClassTableModel::ClassTableModel(Database &db, const QString &package, const ClassRefs &refs,
                                  Prompter &prompter, QObject *parent)
     : QAbstractTableModel(parent), mRefs(refs), mPrompter(prompter),
       mCursor(db, RecordSource::classesOf(package))

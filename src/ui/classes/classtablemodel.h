@@ -29,7 +29,7 @@ class ClassTableModel : public QAbstractTableModel
 public:
     using Key = RecordCursor::Key;
 
-    ClassTableModel(const Database &db, const QString &package, const ClassRefs &refs,
+    ClassTableModel(Database &db, const QString &package, const ClassRefs &refs,
                     Prompter &prompter, QObject *parent = nullptr);
 
     // Reads every class; false after telling the user.

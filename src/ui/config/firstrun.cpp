@@ -41,7 +41,7 @@ bool startInWindows(AppState &state, Prompter &prompter, StartupResult &started)
         started = startUp(state);
     }
     bool refused = false;
-    while (!started.status && state.onServer() && state.data().database().needsPassword()) {
+    while (started.status.fault() == Fault::NeedsPassword) {
         const QString password = prompter.password(
             QStringLiteral("%1the password for %2:")
                 .arg(refused ? QStringLiteral("The server refused that password. Enter ")

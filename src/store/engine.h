@@ -1,0 +1,157 @@
+#pragma once
+
+#include "store/schema.h"
+#include "store/status.h"
+
+#include <QHash>
+#include <QStringList>
+#include <QVariant>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+namespace tarn
+{
+
+// The rows a statement gave, read forward. Values come as the engine stores
+// them: whole numbers as qlonglong, fractions as double, text as QString,
+// binary as QByteArray, NULL as a null QVariant.
+class ResultRows
+{
+public:
+    virtual ~ResultRows() = default;
+    virtual bool next() = 0;
+    virtual QVariant value(int column) const = 0;
+    virtual int columnCount() const = 0;
+    virtual QString columnName(int column) const = 0;
+    // Rows an INSERT, UPDATE or DELETE touched.
+    virtual qint64 affected() const = 0;
+    // A failure met while stepping through the rows (success after the last).
+    virtual Status error() const = 0;
+};
+
+// Rows stored in bulk, a row at a time, field by field in the order the
+// writer was made for; inside the caller's transaction.
+class RowWriter
+{
+public:
+    virtual ~RowWriter() = default;
+    // UTF-8 text; an empty text is stored as empty, never as NULL.
+    virtual void text(std::string_view utf8) = 0;
+    virtual void whole(long long value) = 0;
+    virtual Status endRow() = 0;
+    virtual Status finish() = 0;
+};
+
+// Rows read in bulk as the engine produces them, none held longer than its turn.
+class RowReader
+{
+public:
+    virtual ~RowReader() = default;
+    // Moves to the next row: true, false after the last, or a failure.
+    virtual Result<bool> next() = 0;
+    virtual int fields() const = 0;
+    virtual bool isNull(int field) const = 0;
+    // The field as UTF-8 text; NULL reads as empty.
+    virtual std::string_view text(int field) const = 0;
+    // The field as a whole number, when it is stored as one.
+    virtual std::optional<long long> whole(int field) const = 0;
+};
+
+// What sets SQLite files and a PostgreSQL server apart, behind one interface
+// chosen when a database opens: the dialect, running statements, locking and
+// snapshots, the catalog, other clients' changes, the bulk paths and limits.
+// Failures carry the engine's cause alone; Database puts the place and the
+// command's words around it.
+class Engine
+{
+public:
+    virtual ~Engine() = default;
+
+    // Whether the tables live in a database that a team shares on a server,
+    // which also keeps the team's settings.
+    virtual bool shared() const = 0;
+
+    // -- Statements. Values are bound in order for the ? in sql.
+    virtual Result<std::unique_ptr<ResultRows>> run(const QString &sql,
+                                                    const QVariantList &values) = 0;
+    // Runs an INSERT and gives the new row's key.
+    virtual Result<qint64> insert(const QString &sql, const QVariantList &values) = 0;
+    // Statements without values, in one exchange where the engine allows.
+    virtual Status runAll(const QStringList &statements) = 0;
+
+    // -- Transactions. A write takes the store's lock (lock: one per store, so
+    // that the two stores of one server database take turns apart); a read
+    // sees one snapshot. Inside an open transaction, a savepoint.
+    virtual QStringList beginWrite(int lock, const QString &savepoint) const = 0;
+    virtual QStringList beginRead(const QString &savepoint) const = 0;
+    // Open transactions on this connection, nested ones included.
+    int depth() const { return mDepth; }
+    void enter() { ++mDepth; }
+    void leave()
+    {
+        if (mDepth > 0)
+            --mDepth;
+    }
+
+    // -- Dialect.
+    // "package_name = ?" without regard to ASCII case; value: what takes the ?.
+    virtual QString nameFilter(const QString &value) const = 0;
+    // An ORDER BY term for a text without regard to ASCII case.
+    virtual QString noCaseOrder(const QString &column) const = 0;
+    // An ORDER BY term that puts empty values first.
+    virtual QString nullsFirst(const QString &column) const = 0;
+    // 1 << bit when the Yes/No column is set, else 0.
+    virtual QString flagBit(const QString &column, int bit) const = 0;
+    // "name TYPE ..." as CREATE TABLE gives it.
+    virtual QString columnDefinition(const schema::Column &column) const = 0;
+    // The statements that create a table, with the row key a server needs.
+    virtual QString createTable(const QString &table, const QStringList &definitions) const = 0;
+    // Further statements (keys, indexes, notifications) after the data tables.
+    virtual QStringList afterDataTables() const = 0;
+    // After rows were copied with their keys: new rows take keys after them.
+    virtual QStringList keysFollow(const QString &table) const = 0;
+
+    // -- Catalog: every table (lower case) with its columns in stored order,
+    // read once for the checks that follow each other at start.
+    Result<QHash<QString, QStringList>> tables()
+    {
+        if (!mTables) {
+            Result<QHash<QString, QStringList>> read = readTables();
+            if (!read)
+                return read;
+            mTables = *read;
+        }
+        return *mTables;
+    }
+    // Any statement may change the tables.
+    void forgetTables() { mTables.reset(); }
+
+    // -- Other clients: whether one committed a change to the configurations
+    // since the last call; the first call only takes the mark.
+    virtual Result<bool> changedElsewhere() = 0;
+    // Calls notify, from the event loop, as soon as such a change is known
+    // without asking (a server's notification); nothing where it is not.
+    virtual void onChangedElsewhere(std::function<void()> /*notify*/) {}
+
+    // -- Bulk paths, inside the caller's transaction.
+    virtual Result<std::unique_ptr<RowWriter>> writeRows(const QString &table,
+                                                         const QStringList &columns) = 0;
+    // select: a SELECT whose ? take values.
+    virtual Result<std::unique_ptr<RowReader>> readRows(const QString &select,
+                                                        const QVariantList &values) = 0;
+
+    // -- Limits: the longest configuration name the engine can index (0: no limit).
+    virtual qsizetype maxNameLength() const = 0;
+
+protected:
+    virtual Result<QHash<QString, QStringList>> readTables() = 0;
+
+private:
+    int mDepth = 0;
+    std::optional<QHash<QString, QStringList>> mTables;
+};
+
+} // namespace tarn

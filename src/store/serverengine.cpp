@@ -1,0 +1,995 @@
+#include "store/serverengine.h"
+
+#include "store/serverurl.h"
+
+#include <QLocale>
+#include <QRegularExpression>
+#include <QSocketNotifier>
+
+#include <libpq-fe.h>
+#include <poll.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tarn
+{
+
+namespace
+{
+
+// libpq's type numbers of the columns whose values are not text.
+enum : Oid {
+    kBool = 16,
+    kBytea = 17,
+    kInt8 = 20,
+    kInt2 = 21,
+    kInt4 = 23,
+    kOid = 26,
+    kFloat4 = 700,
+    kFloat8 = 701,
+    kNumeric = 1700,
+};
+
+constexpr int kConnectTimeoutS = 10;
+// A SQLSTATE in a verbose message: five letters or digits, at least one a
+// digit (so that a severity such as FATAL is not taken for one).
+const QString kStateRule = QStringLiteral("(?=[A-Z]*[0-9])[0-9A-Z]{5}");
+constexpr size_t kCopyChunk = 256 * 1024;
+
+const QString kLostConnection =
+    QStringLiteral("\nThe connection to the server was lost; nothing of this command was stored. "
+                   "The next command connects again.");
+
+int busyTimeoutMs()
+{
+    const int ms = qEnvironmentVariableIntValue("TARN_BUSY_TIMEOUT_MS");
+    return ms > 0 ? ms : 3000;
+}
+
+// The kind of a failure by the server's SQLSTATE, which no translation touches.
+Fault faultOf(const QByteArray &state)
+{
+    if (state.isEmpty())
+        return Fault::ConnectionLost; // libpq's own: the link failed
+    const QByteArray kind = state.left(2);
+    if (kind == "08" || state == "57P01" || state == "57P02" || state == "57P03")
+        return Fault::ConnectionLost;
+    if (state == "55P03" || state == "40001" || state == "40P01")
+        return Fault::Locked;
+    if (state == "23505")
+        return Fault::Exists;
+    if (kind == "23" || kind == "22" || state == "42501")
+        return Fault::Refused;
+    if (state == "42P01" || state == "42703" || kind == "XX")
+        return Fault::Damaged;
+    if (kind == "53" || kind == "58")
+        return Fault::InputOutput;
+    if (state == "3D000")
+        return Fault::NotFound;
+    if (state == "28P01")
+        return Fault::NeedsPassword;
+    if (kind == "28")
+        return Fault::Refused;
+    return Fault::Other;
+}
+
+// Text without the frame libpq puts around it, its lines joined.
+QString plainText(QString text)
+{
+    static const QRegularExpression location(QStringLiteral("\\n?LOCATION:[^\\n]*"));
+    static const QRegularExpression code(QStringLiteral("[^\\s:]+:\\s+%1: ").arg(kStateRule));
+    text.remove(location).remove(code);
+    static const QRegularExpression severity(QStringLiteral("^(ERROR|FATAL|PANIC):\\s+"));
+    text = text.trimmed().remove(severity);
+    return text.replace(QStringLiteral("\n\t"), QStringLiteral(" ")).trimmed();
+}
+
+// A statement's ? as libpq's $1, $2, ... outside quoted text and names.
+QByteArray numbered(const QString &sql)
+{
+    const QByteArray utf8 = sql.toUtf8();
+    QByteArray out;
+    out.reserve(utf8.size() + 16);
+    int n = 0;
+    char quote = 0;
+    for (const char c : utf8) {
+        if (quote) {
+            if (c == quote)
+                quote = 0;
+            out += c;
+        } else if (c == '\'' || c == '"') {
+            quote = c;
+            out += c;
+        } else if (c == '?') {
+            out += '$' + QByteArray::number(++n);
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// A value's type by the column's: int2 and int4 as int, int8 as qlonglong,
+// numeric and floating point as double, bool, bytea; anything else as text.
+// NULL is a null value of that type.
+QMetaType typeOf(Oid type)
+{
+    switch (type) {
+    case kBool:
+        return QMetaType::fromType<bool>();
+    case kInt2:
+    case kInt4:
+    case kOid:
+        return QMetaType::fromType<int>();
+    case kInt8:
+        return QMetaType::fromType<qlonglong>();
+    case kFloat4:
+    case kFloat8:
+    case kNumeric:
+        return QMetaType::fromType<double>();
+    case kBytea:
+        return QMetaType::fromType<QByteArray>();
+    default:
+        return QMetaType::fromType<QString>();
+    }
+}
+
+QVariant valueOf(const PGresult *result, int row, int column)
+{
+    const Oid oid = PQftype(result, column);
+    if (PQgetisnull(result, row, column))
+        return QVariant(typeOf(oid));
+    const char *text = PQgetvalue(result, row, column);
+    const int length = PQgetlength(result, row, column);
+    switch (oid) {
+    case kBool:
+        return text[0] == 't';
+    case kInt2:
+    case kInt4:
+    case kOid:
+        return QByteArray(text, length).toInt();
+    case kInt8: {
+        long long n = 0;
+        std::from_chars(text, text + length, n);
+        return qlonglong(n);
+    }
+    case kFloat4:
+    case kFloat8:
+    case kNumeric:
+        return QByteArray(text, length).toDouble();
+    case kBytea: {
+        size_t size = 0;
+        unsigned char *bytes =
+            PQunescapeBytea(reinterpret_cast<const unsigned char *>(text), &size);
+        const QByteArray value(reinterpret_cast<const char *>(bytes), qsizetype(size));
+        PQfreemem(bytes);
+        return value;
+    }
+    default:
+        return QString::fromUtf8(text, length);
+    }
+}
+
+// A statement's result, freed when it goes.
+struct ResultHolder {
+    explicit ResultHolder(PGresult *r = nullptr) : result(r) {}
+    ~ResultHolder() { PQclear(result); }
+    ResultHolder(const ResultHolder &) = delete;
+    ResultHolder &operator=(const ResultHolder &) = delete;
+    PGresult *result;
+};
+
+class ServerRows final : public ResultRows
+{
+public:
+    explicit ServerRows(PGresult *result) : mResult(result) {}
+    bool next() override { return ++mRow < PQntuples(mResult.result); }
+    QVariant value(int column) const override
+    {
+        if (mRow < 0 || mRow >= PQntuples(mResult.result) || column >= PQnfields(mResult.result))
+            return {};
+        return valueOf(mResult.result, mRow, column);
+    }
+    int columnCount() const override { return PQnfields(mResult.result); }
+    QString columnName(int column) const override
+    {
+        return QString::fromUtf8(PQfname(mResult.result, column));
+    }
+    qint64 affected() const override
+    {
+        return QByteArray(PQcmdTuples(mResult.result)).toLongLong();
+    }
+    Status error() const override { return Status::success(); }
+
+private:
+    ResultHolder mResult;
+    int mRow = -1;
+};
+
+class ServerEngine;
+
+// Rows sent with COPY ... FROM STDIN in the text format.
+class CopyIn final : public RowWriter
+{
+public:
+    CopyIn(ServerEngine &engine, PGconn *conn);
+    // A COPY cut short (a failure of the rows' source) is cancelled, so that
+    // the connection can roll back.
+    ~CopyIn() override;
+    void text(std::string_view utf8) override;
+    void whole(long long value) override;
+    Status endRow() override;
+    Status finish() override;
+
+private:
+    void separate()
+    {
+        if (mRowStarted)
+            mBuffer += '\t';
+        mRowStarted = true;
+    }
+    Status send();
+
+    ServerEngine &mEngine;
+    PGconn *mConn;
+    std::string mBuffer;
+    bool mRowStarted = false;
+    bool mActive = true;
+};
+
+// Rows read with COPY (...) TO STDOUT in the text format, one at a time as
+// the server sends them, while it still produces the rest.
+class CopyOut final : public RowReader
+{
+public:
+    CopyOut(ServerEngine &engine, PGconn *conn) : mEngine(engine), mConn(conn) {}
+    // A read left part way takes in the rest, so that the connection can go on.
+    ~CopyOut() override;
+    Result<bool> next() override;
+    int fields() const override { return int(mFields.size()); }
+    bool isNull(int field) const override { return mNulls[size_t(field)]; }
+    std::string_view text(int field) const override { return mFields[size_t(field)]; }
+    std::optional<long long> whole(int field) const override
+    {
+        const std::string_view digits = mFields[size_t(field)];
+        long long n = 0;
+        const char *end = digits.data() + digits.size();
+        if (mNulls[size_t(field)] || digits.empty())
+            return std::nullopt;
+        if (const auto [ptr, ec] = std::from_chars(digits.data(), end, n);
+            ec == std::errc() && ptr == end)
+            return n;
+        return std::nullopt;
+    }
+
+private:
+    void drain();
+
+    ServerEngine &mEngine;
+    PGconn *mConn;
+    char *mLine = nullptr; // libpq's buffer of the current row, unescaped in place
+    std::vector<std::string_view> mFields;
+    std::vector<bool> mNulls;
+    bool mActive = true;
+};
+
+class ServerEngine final : public Engine
+{
+public:
+    ServerEngine(const ServerUrl &server, const QString &password)
+        : mServer(server), mPassword(password)
+    {
+    }
+    ~ServerEngine() override
+    {
+        mWatch.reset(); // before its socket closes
+        PQfinish(mConn);
+    }
+
+    Status connect();
+
+    bool shared() const override { return true; }
+
+    // A failure of the connection or of a statement (result may be null).
+    Status failure(const PGresult *result)
+    {
+        const QByteArray state =
+            result ? QByteArray(PQresultErrorField(result, PG_DIAG_SQLSTATE)) : QByteArray();
+        Fault fault = faultOf(state);
+        QString text;
+        if (const char *primary =
+                result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr)
+            text = QString::fromUtf8(primary);
+        else
+            text = plainText(QString::fromUtf8(PQerrorMessage(mConn)));
+        if (text.isEmpty())
+            text = QStringLiteral("unknown database error");
+        if (state == "55P03")
+            // The server's "canceling statement due to lock timeout" says
+            // nothing of why: another writer kept the store's lock.
+            text = QStringLiteral("the database is locked by another user's command (waited %1 "
+                                  "ms); nothing was stored, try again")
+                       .arg(busyTimeoutMs());
+        if (PQstatus(mConn) != CONNECTION_OK)
+            fault = Fault::ConnectionLost;
+        if (fault == Fault::ConnectionLost) {
+            mBroken = true;
+            text += kLostConnection;
+        }
+        return Status::failure(fault, text);
+    }
+
+    Status usable()
+    {
+        if (mCopying)
+            return Status::failure(Fault::Locked,
+                                   QStringLiteral("the connection is busy with another command's "
+                                                  "rows; try again when it is done"));
+        if (!mBroken && PQstatus(mConn) == CONNECTION_OK)
+            return Status::success();
+        // A transaction's earlier statements went with the connection.
+        if (depth() > 0)
+            return Status::failure(Fault::ConnectionLost,
+                                   QStringLiteral("the connection to the server was lost; nothing "
+                                                  "of this command was stored"));
+        if (Status s = connect(); !s)
+            return Status::failure(s.fault(), s.message() + kLostConnection);
+        return Status::success();
+    }
+
+    // The result of a statement that ran, or its failure.
+    Result<PGresult *> finished(PGresult *result)
+    {
+        const ExecStatusType status = PQresultStatus(result);
+        if (result && (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK))
+            return result;
+        Status failed = failure(result);
+        PQclear(result);
+        return failed;
+    }
+
+    Result<PGresult *> execute(const QString &sql, const QVariantList &values)
+    {
+        if (Status s = usable(); !s)
+            return s;
+        if (values.isEmpty())
+            return finished(PQexec(mConn, sql.toUtf8().constData()));
+        std::vector<QByteArray> texts(size_t(values.size()));
+        std::vector<const char *> pointers(size_t(values.size()), nullptr);
+        std::vector<int> lengths(size_t(values.size()), 0), formats(size_t(values.size()), 0);
+        for (size_t i = 0; i < texts.size(); ++i) {
+            const QVariant &value = values.at(qsizetype(i));
+            if (value.isNull())
+                continue;
+            QByteArray &text = texts[i];
+            switch (value.typeId()) {
+            case QMetaType::Bool:
+                text = value.toBool() ? "1" : "0";
+                break;
+            case QMetaType::Double:
+            case QMetaType::Float: {
+                const double d = value.toDouble();
+                text = std::isnan(d)   ? QByteArray("NaN")
+                       : std::isinf(d) ? QByteArray(d > 0 ? "Infinity" : "-Infinity")
+                                       : QByteArray::number(d, 'g', QLocale::FloatingPointShortest);
+                break;
+            }
+            case QMetaType::QByteArray:
+                text = value.toByteArray();
+                formats[i] = 1;
+                lengths[i] = int(text.size());
+                break;
+            default:
+                text = value.toString().toUtf8();
+                // A server's text cannot hold NUL, and libpq would cut the
+                // value short at it.
+                if (text.contains('\0'))
+                    return Status::failure(Fault::Refused,
+                                           QStringLiteral("the value '%1' holds the character "
+                                                          "\\x00, which a database on a server "
+                                                          "cannot store")
+                                               .arg(value.toString().replace(QChar(0), u' ')));
+            }
+            pointers[i] = text.constData();
+        }
+        return finished(PQexecParams(mConn, numbered(sql).constData(), int(values.size()), nullptr,
+                                     pointers.data(), lengths.data(), formats.data(), 0));
+    }
+
+    Result<std::unique_ptr<ResultRows>> run(const QString &sql, const QVariantList &values) override
+    {
+        Result<PGresult *> result = execute(sql, values);
+        if (!result)
+            return result.status();
+        return std::unique_ptr<ResultRows>(std::make_unique<ServerRows>(*result));
+    }
+
+    Result<qint64> insert(const QString &sql, const QVariantList &values) override
+    {
+        // The server returns the key itself: lastval() would need a right on
+        // the key's sequence that a team's role need not have.
+        Result<PGresult *> result = execute(sql + QStringLiteral(" RETURNING rowid"), values);
+        if (!result)
+            return result.status();
+        const ResultHolder held(*result);
+        return PQntuples(held.result) > 0 ? valueOf(held.result, 0, 0).toLongLong() : qint64(-1);
+    }
+
+    Status runAll(const QStringList &statements) override
+    {
+        // One exchange: the statements go as one simple query.
+        Result<PGresult *> result = execute(statements.join(QStringLiteral("; ")), {});
+        if (!result)
+            return result.status();
+        PQclear(*result);
+        return Status::success();
+    }
+
+    QStringList beginWrite(int lock, const QString &savepoint) const override
+    {
+        // Writers of a store take turns, as with SQLite's write lock: a check
+        // inside the transaction (a name that exists) sees every earlier
+        // writer's rows. The lock ends with the transaction.
+        return {savepoint.isEmpty() ? QStringLiteral("BEGIN")
+                                    : QStringLiteral("SAVEPOINT ") + savepoint,
+                QStringLiteral("SELECT pg_advisory_xact_lock(7305, %1)").arg(lock)};
+    }
+    QStringList beginRead(const QString &savepoint) const override
+    {
+        return {savepoint.isEmpty() ? QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ")
+                                    : QStringLiteral("SAVEPOINT ") + savepoint};
+    }
+
+    QString nameFilter(const QString &value) const override
+    {
+        // lower() in the "C" collation folds ASCII letters only, as SQLite's
+        // NOCASE does; the value is typed, since lower() has more than one form.
+        return QStringLiteral(
+                   "lower(package_name COLLATE \"C\") = lower(CAST(%1 AS TEXT) COLLATE \"C\")")
+            .arg(value);
+    }
+    QString noCaseOrder(const QString &column) const override
+    {
+        return QStringLiteral("lower(%1 COLLATE \"C\"), %1 COLLATE \"C\"").arg(column);
+    }
+    QString nullsFirst(const QString &column) const override
+    {
+        return column + QStringLiteral(" NULLS FIRST");
+    }
+    QString flagBit(const QString &column, int bit) const override
+    {
+        return QStringLiteral("(((%1 <> 0) IS TRUE)::int << %2)").arg(column).arg(bit);
+    }
+
+    QString columnDefinition(const schema::Column &column) const override
+    {
+        // Typed columns: the server itself keeps class values in 16 bits. Ids
+        // take 64 bits, as older files may hold ids beyond a slot's range.
+        using K = schema::Kind;
+        const QString name = QString::fromLatin1(column.name);
+        switch (column.kind) {
+        case K::Text:
+            return name + QStringLiteral(" TEXT");
+        case K::Whole16:
+            return name + QStringLiteral(" SMALLINT DEFAULT 0");
+        case K::YesNo:
+            return name + QStringLiteral(" SMALLINT NOT NULL DEFAULT 0");
+        case K::Id16:
+        case K::Id32:
+            return name + QStringLiteral(" BIGINT");
+        case K::Number:
+            return name + QStringLiteral(" NUMERIC");
+        }
+        return name;
+    }
+    QString createTable(const QString &table, const QStringList &definitions) const override
+    {
+        // A server has no rowid: a column of that name keeps each row's key,
+        // so that the statements that find rows by key read the same on both
+        // engines. Last, so that an INSERT without column names fills the
+        // same columns as in a file.
+        return QStringLiteral("CREATE TABLE %1 (%2, rowid BIGINT GENERATED BY DEFAULT AS "
+                              "IDENTITY PRIMARY KEY)")
+            .arg(table, definitions.join(QStringLiteral(", ")));
+    }
+    QStringList afterDataTables() const override
+    {
+        const QString channel = QLatin1String(schema::kChangedChannel);
+        QStringList sql{
+            // Names unique without regard to ASCII case (the "C" collation
+            // folds nothing else), whoever creates them; the same expression
+            // finds them.
+            QStringLiteral("CREATE UNIQUE INDEX package_name_nocase ON package "
+                           "(lower(package_name COLLATE \"C\"))"),
+            // In the order the lists, the class editor and export read them.
+            QStringLiteral("CREATE INDEX classdef_package ON classdef "
+                           "(lower(package_name COLLATE \"C\"), class_num NULLS FIRST, rowid)"),
+            QStringLiteral("CREATE TABLE %1 (name TEXT PRIMARY KEY, value TEXT)")
+                .arg(QLatin1String(schema::kSettingsTable)),
+            QStringLiteral("CREATE FUNCTION tarn_changed() RETURNS trigger LANGUAGE plpgsql "
+                           "AS $$BEGIN PERFORM pg_notify('%1', TG_TABLE_NAME); RETURN NULL; "
+                           "END$$")
+                .arg(channel)};
+        for (const char *table : {"package", "classdef"})
+            sql << QStringLiteral("CREATE TRIGGER %1_changed AFTER INSERT OR UPDATE OR DELETE "
+                                  "ON %1 FOR EACH STATEMENT EXECUTE FUNCTION tarn_changed()")
+                       .arg(QLatin1String(table));
+        return sql;
+    }
+    QStringList keysFollow(const QString &table) const override
+    {
+        return {QStringLiteral("SELECT setval(pg_get_serial_sequence('%1', 'rowid'), max(rowid)) "
+                               "FROM %1")
+                    .arg(table)};
+    }
+
+    Result<QHash<QString, QStringList>> readTables() override
+    {
+        // Every table in one exchange, from the catalog itself
+        // (information_schema's views cost more to plan than this reads).
+        Result<PGresult *> result = execute(
+            QStringLiteral("SELECT c.relname, a.attname FROM pg_catalog.pg_attribute a "
+                           "JOIN pg_catalog.pg_class c ON c.oid = a.attrelid "
+                           "JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace "
+                           "WHERE n.nspname = current_schema() AND c.relkind IN ('r', 'p') "
+                           "AND a.attnum > 0 AND NOT a.attisdropped AND a.attname <> 'rowid' "
+                           "ORDER BY c.relname, a.attnum"),
+            {});
+        if (!result)
+            return result.status();
+        const ResultHolder held(*result);
+        QHash<QString, QStringList> tables;
+        for (int row = 0; row < PQntuples(held.result); ++row)
+            tables[QString::fromUtf8(PQgetvalue(held.result, row, 0))]
+                << QString::fromUtf8(PQgetvalue(held.result, row, 1));
+        return tables;
+    }
+
+    Result<bool> changedElsewhere() override
+    {
+        // The server tells of other clients' changes as they commit them,
+        // once asked to: only a window that shows the configurations follows
+        // them. What it sent is taken in without an exchange.
+        if (mCopying)
+            return false;
+        if (!mListening || mBroken) {
+            const bool missed = mListening; // while the connection was gone
+            if (Status s = listen(); !s)
+                return s;
+            return missed;
+        }
+        if (PQconsumeInput(mConn) != 1)
+            return failure(nullptr);
+        const bool heard = std::exchange(mHeard, false);
+        if (takeNotified() || heard)
+            return true;
+        // The server sends what it has for this connection before it
+        // answers: one exchange makes sure nothing committed is missed.
+        Result<PGresult *> result = execute(QStringLiteral("SELECT 1"), {});
+        if (!result)
+            return result.status();
+        PQclear(*result);
+        return takeNotified();
+    }
+
+    Result<std::unique_ptr<RowWriter>> writeRows(const QString &table,
+                                                 const QStringList &columns) override
+    {
+        if (Status s = startCopy(
+                QStringLiteral("COPY %1 (%2) FROM STDIN").arg(table, schema::joined(columns)),
+                PGRES_COPY_IN);
+            !s)
+            return s;
+        return std::unique_ptr<RowWriter>(std::make_unique<CopyIn>(*this, mConn));
+    }
+
+    Result<std::unique_ptr<RowReader>> readRows(const QString &select,
+                                                const QVariantList &values) override
+    {
+        // COPY takes no bound values: they reach it as settings of the
+        // caller's transaction. The planner is steered to an index that holds
+        // the rows in the order asked, rather than sorting them all before
+        // the first is sent; the steering's estimate must not start the JIT
+        // compiler, which takes longer than the whole read.
+        if (depth() == 0)
+            return Status::failure(QStringLiteral("a bulk read needs a transaction"));
+        QString sql = select;
+        QStringList settings{QStringLiteral("set_config('enable_sort', 'off', true)"),
+                             QStringLiteral("set_config('jit', 'off', true)"),
+                             QStringLiteral("set_config('work_mem', '32MB', true)")};
+        for (qsizetype i = 0; i < values.size(); ++i) {
+            settings << QStringLiteral("set_config('tarn.arg%1', CAST(? AS TEXT), true)").arg(i);
+            const qsizetype at = sql.indexOf(u'?');
+            if (at >= 0)
+                sql.replace(at, 1, QStringLiteral("current_setting('tarn.arg%1')").arg(i));
+        }
+        Result<PGresult *> set =
+            execute(QStringLiteral("SELECT ") + settings.join(QStringLiteral(", ")), values);
+        if (!set)
+            return set.status();
+        PQclear(*set);
+        if (Status s = startCopy(QStringLiteral("COPY (%1) TO STDOUT").arg(sql), PGRES_COPY_OUT);
+            !s)
+            return s;
+        return std::unique_ptr<RowReader>(std::make_unique<CopyOut>(*this, mConn));
+    }
+
+    qsizetype maxNameLength() const override
+    {
+        // An index entry holds at most 2704 bytes: the name in UTF-8 (up to
+        // two bytes a character here), the class number and the row key.
+        return 1300;
+    }
+
+    void onChangedElsewhere(std::function<void()> notify) override
+    {
+        mNotify = std::move(notify);
+        watch();
+    }
+
+    void setCopying(bool copying)
+    {
+        mCopying = copying;
+        // The rows of a COPY are the reader's to take, and would keep the
+        // socket readable meanwhile.
+        if (mWatch)
+            mWatch->setEnabled(!copying);
+    }
+
+private:
+    // While the connection listens, the event loop watches its socket for
+    // the server's notifications, which come between statements.
+    void watch()
+    {
+        if (!mNotify || !mListening || mBroken || PQstatus(mConn) != CONNECTION_OK) {
+            mWatch.reset();
+            return;
+        }
+        if (mWatch && mWatch->socket() == PQsocket(mConn))
+            return;
+        mWatch = std::make_unique<QSocketNotifier>(PQsocket(mConn), QSocketNotifier::Read);
+        QObject::connect(mWatch.get(), &QSocketNotifier::activated, [this] {
+            // A connection that is gone stays readable: it is no longer
+            // watched, and changedElsewhere() connects again.
+            if (PQconsumeInput(mConn) != 1) {
+                mBroken = true;
+                mWatch.release()->deleteLater();
+                mNotify();
+            } else if (takeNotified()) {
+                mHeard = true;
+                mNotify();
+            }
+        });
+    }
+
+    bool takeNotified()
+    {
+        bool changed = false;
+        const QByteArray channel(schema::kChangedChannel);
+        while (PGnotify *notice = PQnotifies(mConn)) {
+            if (notice->be_pid != PQbackendPID(mConn) && channel == notice->relname)
+                changed = true;
+            PQfreemem(notice);
+        }
+        return changed;
+    }
+
+    Status listen()
+    {
+        mListening = true;
+        Result<PGresult *> result =
+            execute(QStringLiteral("LISTEN %1").arg(QLatin1String(schema::kChangedChannel)), {});
+        if (!result)
+            return result.status();
+        PQclear(*result);
+        watch();
+        return Status::success();
+    }
+
+    Status startCopy(const QString &sql, ExecStatusType expected)
+    {
+        if (Status s = usable(); !s)
+            return s;
+        PGresult *result = PQexec(mConn, sql.toUtf8().constData());
+        const Status status =
+            PQresultStatus(result) == expected ? Status::success() : failure(result);
+        PQclear(result);
+        if (status)
+            setCopying(true);
+        return status;
+    }
+
+    ServerUrl mServer;
+    QString mPassword;
+    PGconn *mConn = nullptr;
+    bool mBroken = false;
+    bool mCopying = false;
+    bool mListening = false;
+    std::function<void()> mNotify;
+    std::unique_ptr<QSocketNotifier> mWatch;
+    bool mHeard = false; // a notification taken in by the watch, not yet asked for
+};
+
+CopyIn::CopyIn(ServerEngine &engine, PGconn *conn) : mEngine(engine), mConn(conn)
+{
+    mBuffer.reserve(kCopyChunk + 4096);
+}
+
+CopyIn::~CopyIn()
+{
+    if (mActive) {
+        PQputCopyEnd(mConn, "the import was cut short");
+        while (PGresult *result = PQgetResult(mConn))
+            PQclear(result);
+        mEngine.setCopying(false);
+    }
+}
+
+void CopyIn::text(std::string_view utf8)
+{
+    separate();
+    for (const char c : utf8) {
+        switch (c) {
+        case '\\':
+            mBuffer += "\\\\";
+            break;
+        case '\t':
+            mBuffer += "\\t";
+            break;
+        case '\n':
+            mBuffer += "\\n";
+            break;
+        case '\r':
+            mBuffer += "\\r";
+            break;
+        default:
+            mBuffer += c;
+        }
+    }
+}
+
+void CopyIn::whole(long long value)
+{
+    separate();
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    mBuffer.append(digits, end);
+}
+
+Status CopyIn::send()
+{
+    if (!mBuffer.empty() && PQputCopyData(mConn, mBuffer.data(), int(mBuffer.size())) != 1)
+        return mEngine.failure(nullptr);
+    mBuffer.clear();
+    return Status::success();
+}
+
+Status CopyIn::endRow()
+{
+    mBuffer += '\n';
+    mRowStarted = false;
+    return mBuffer.size() >= kCopyChunk ? send() : Status::success();
+}
+
+Status CopyIn::finish()
+{
+    if (Status s = send(); !s)
+        return s;
+    mActive = false;
+    mEngine.setCopying(false);
+    if (PQputCopyEnd(mConn, nullptr) != 1)
+        return mEngine.failure(nullptr);
+    Status status = Status::success();
+    while (PGresult *result = PQgetResult(mConn)) {
+        if (status && PQresultStatus(result) != PGRES_COMMAND_OK)
+            status = mEngine.failure(result);
+        PQclear(result);
+    }
+    return status;
+}
+
+CopyOut::~CopyOut()
+{
+    drain();
+}
+
+void CopyOut::drain()
+{
+    if (mLine)
+        PQfreemem(mLine);
+    mLine = nullptr;
+    if (!mActive)
+        return;
+    mActive = false;
+    mEngine.setCopying(false);
+    char *rest = nullptr;
+    while (PQgetCopyData(mConn, &rest, 0) > 0)
+        PQfreemem(rest);
+    while (PGresult *result = PQgetResult(mConn))
+        PQclear(result);
+}
+
+// The text format's escapes, undone in place; the text only shrinks.
+std::string_view unescape(char *begin, char *end)
+{
+    char *out = begin;
+    for (const char *in = begin; in < end; ++in) {
+        if (*in != '\\' || in + 1 == end) {
+            *out++ = *in;
+            continue;
+        }
+        switch (*++in) {
+        case 'b':
+            *out++ = '\b';
+            break;
+        case 'f':
+            *out++ = '\f';
+            break;
+        case 'n':
+            *out++ = '\n';
+            break;
+        case 'r':
+            *out++ = '\r';
+            break;
+        case 't':
+            *out++ = '\t';
+            break;
+        case 'v':
+            *out++ = '\v';
+            break;
+        default: // the server escapes nothing else but the backslash itself
+            *out++ = *in;
+        }
+    }
+    return std::string_view(begin, size_t(out - begin));
+}
+
+Result<bool> CopyOut::next()
+{
+    if (mLine)
+        PQfreemem(mLine);
+    mLine = nullptr;
+    mFields.clear();
+    mNulls.clear();
+    if (!mActive)
+        return false;
+    const int length = PQgetCopyData(mConn, &mLine, 0);
+    if (length == -1) { // the end: the command's result says how it went
+        mActive = false;
+        mEngine.setCopying(false);
+        Status status = Status::failure(QStringLiteral("the server ended the rows without a word"));
+        bool told = false;
+        while (PGresult *result = PQgetResult(mConn)) {
+            if (!told)
+                status = PQresultStatus(result) == PGRES_COMMAND_OK ? Status::success()
+                                                                    : mEngine.failure(result);
+            told = true;
+            PQclear(result);
+        }
+        if (!status)
+            return status;
+        return false;
+    }
+    if (length < 0) {
+        mActive = false;
+        mEngine.setCopying(false);
+        return mEngine.failure(nullptr);
+    }
+    char *end = mLine + length;
+    if (end > mLine && end[-1] == '\n')
+        --end;
+    for (char *field = mLine;;) {
+        char *tab = std::find(field, end, '\t');
+        const bool null = tab - field == 2 && field[0] == '\\' && field[1] == 'N';
+        mNulls.push_back(null);
+        mFields.push_back(null ? std::string_view() : unescape(field, tab));
+        if (tab == end)
+            break;
+        field = tab + 1;
+    }
+    return true;
+}
+
+Status ServerEngine::connect()
+{
+    mWatch.reset();
+    PQfinish(mConn);
+    mConn = nullptr;
+    mBroken = false;
+    // A server that does not answer, or a network that goes, ends a command
+    // with a message instead of a hang: keepalives and a limit on
+    // unacknowledged writes. A writer waits for another's lock as long as
+    // SQLite's busy timeout, then gives up: set as the connection starts.
+    QString serverOptions = QStringLiteral("-c lock_timeout=%1").arg(busyTimeoutMs());
+    std::vector<std::pair<QByteArray, QByteArray>> params{
+        {"keepalives", "1"},        {"keepalives_idle", "20"},     {"keepalives_interval", "5"},
+        {"keepalives_count", "3"},  {"tcp_user_timeout", "30000"}, {"application_name", "tarn"},
+        {"client_encoding", "UTF8"}};
+    auto add = [&params](const char *key, const QString &value) {
+        if (!value.isEmpty())
+            params.emplace_back(key, value.toUtf8());
+    };
+    add("host", mServer.host);
+    if (mServer.port > 0)
+        add("port", QString::number(mServer.port));
+    add("user", mServer.user);
+    add("dbname", mServer.dbname);
+    add("password", mServer.password.isEmpty() ? mPassword : mServer.password);
+    for (const auto &[key, value] : mServer.options)
+        if (key == QLatin1String("options"))
+            serverOptions = value + u' ' + serverOptions;
+        else
+            add(key.toUtf8().constData(), value);
+    add("options", serverOptions);
+    std::vector<const char *> keys, values;
+    for (const auto &[key, value] : params) {
+        keys.push_back(key.constData());
+        values.push_back(value.constData());
+    }
+    keys.push_back(nullptr);
+    values.push_back(nullptr);
+
+    mConn = PQconnectStartParams(keys.data(), values.data(), 0);
+    if (!mConn)
+        return Status::failure(QStringLiteral("could not start a connection (out of memory)"));
+    // The server's notices (a ROLLBACK with nothing to roll back, say) are
+    // not for the user: what goes wrong comes back as a failure.
+    PQsetNoticeProcessor(
+        mConn, [](void *, const char *) {}, nullptr);
+    // The server's refusal then carries its SQLSTATE, by which a wrong
+    // password is told from other refusals in any language.
+    PQsetErrorVerbosity(mConn, PQERRORS_VERBOSE);
+    PostgresPollingStatusType polled = PGRES_POLLING_WRITING;
+    while (PQstatus(mConn) != CONNECTION_BAD && polled != PGRES_POLLING_OK &&
+           polled != PGRES_POLLING_FAILED) {
+        pollfd wait{PQsocket(mConn), short(polled == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0};
+        const int ready = ::poll(&wait, 1, kConnectTimeoutS * 1000);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready == 0)
+            return Status::failure(Fault::ConnectionLost,
+                                   QStringLiteral("the server did not answer within %1 seconds")
+                                       .arg(kConnectTimeoutS));
+        polled = PQconnectPoll(mConn);
+    }
+    if (PQstatus(mConn) == CONNECTION_OK) {
+        PQsetErrorVerbosity(mConn, PQERRORS_DEFAULT);
+        if (mListening)
+            return listen();
+        return Status::success();
+    }
+    const QString text = QString::fromUtf8(PQerrorMessage(mConn));
+    static const QRegularExpression stateRule(QStringLiteral(":\\s+(%1): ").arg(kStateRule));
+    const QByteArray state = stateRule.match(text).captured(1).toLatin1();
+    Fault fault = faultOf(state);
+    if (PQconnectionNeedsPassword(mConn) || (PQconnectionUsedPassword(mConn) && state == "28P01"))
+        fault = Fault::NeedsPassword;
+    else if (fault == Fault::NeedsPassword)
+        fault = Fault::Refused;
+    // The server's words may be in another language: what matters is said in ours.
+    QString lead;
+    if (fault == Fault::NeedsPassword)
+        lead = QStringLiteral("the server asks for a password, and none was given or it was "
+                              "refused: ");
+    else if (fault == Fault::NotFound)
+        lead = QStringLiteral("the database %1 does not exist on the server: ").arg(mServer.dbname);
+    return Status::failure(fault, lead + plainText(text));
+}
+
+} // namespace
+
+Result<std::unique_ptr<Engine>> openServerDatabase(const ServerUrl &server, const QString &password)
+{
+    auto engine = std::make_unique<ServerEngine>(server, password);
+    if (Status s = engine->connect(); !s)
+        return s;
+    return std::unique_ptr<Engine>(std::move(engine));
+}
+
+} // namespace tarn
