@@ -54,11 +54,38 @@ QString editLines(const FieldWording &wording, const RowValues &edits)
     });
 }
 
+QList<FieldChange> clashes(const QList<FieldChange> &changes, const RowValues &edits)
+{
+    QList<FieldChange> both;
+    for (const FieldChange &change : changes)
+        if (edits.columns.contains(change.column) &&
+            !sameValue(change.stored, edits.value(change.column)))
+            both << change;
+    return both;
+}
+
+RowValues CheckedWrite::after() const
+{
+    RowValues row = before;
+    for (qsizetype i = 0; i < written.columns.size(); ++i)
+        row.set(written.columns.at(i), written.values.at(i));
+    return row;
+}
+
+RowValues CheckedWrite::replaced() const
+{
+    RowValues row;
+    for (const QString &column : written.columns)
+        row.set(column, before.value(column));
+    return row;
+}
+
 CheckedWrite storeChecked(RecordCursor &cursor, Prompter *prompter, RecordCursor::Key key,
-                          const RowValues &edits, RowValues shown, const QString &notStored,
+                          RowValues edits, RowValues shown, const QString &notStored,
                           const FieldWording &wording)
 {
     CheckedWrite result;
+    bool tookStored = false;
     for (;;) {
         const Result<WriteOutcome> outcome = cursor.store(key, edits, shown);
         if (!outcome) {
@@ -67,8 +94,9 @@ CheckedWrite storeChecked(RecordCursor &cursor, Prompter *prompter, RecordCursor
         }
         switch (outcome->kind) {
         case WriteOutcome::Done:
-            result.kind = CheckedWrite::Stored;
-            result.shown = shown;
+            result.kind = tookStored ? CheckedWrite::ShowStored : CheckedWrite::Stored;
+            result.written = edits;
+            result.before = shown;
             return result;
         case WriteOutcome::Gone:
             result.kind = CheckedWrite::Gone;
@@ -76,24 +104,39 @@ CheckedWrite storeChecked(RecordCursor &cursor, Prompter *prompter, RecordCursor
         case WriteOutcome::Changed:
             break;
         }
-        const QString question =
+        // Checked again against the row as it is now, so that a change that
+        // comes meanwhile is caught too.
+        shown = outcome->row;
+        result.changedMeanwhile = true;
+        const QList<FieldChange> both = clashes(outcome->changes, edits);
+        if (both.isEmpty())
+            continue;
+        RowValues mine;
+        for (const FieldChange &change : both)
+            mine.set(change.column, edits.value(change.column));
+        QString question =
             tr("%1\n\nChanged meanwhile:\n%2\n\nYour changes:\n%3\n\nKeep your changes (stored "
-               "over the new values), or show the stored values (your changes are dropped)?")
-                .arg(notStored, changeLines(wording, outcome->changes), editLines(wording, edits));
+               "over the new values), or show the stored values?")
+                .arg(notStored, changeLines(wording, both), editLines(wording, mine));
+        if (mine.columns.size() < edits.columns.size())
+            question += tr(" Your changes to other fields are stored with either.");
         const int choice =
             prompter
                 ? prompter->choose(question,
                                    {tr("Keep My Changes"), tr("Show Stored Values"), tr("Cancel")},
                                    2, Prompter::Icon::Warning)
                 : -1;
-        if (choice == 0) {
-            shown = outcome->row;
-            result.overChange = true;
-            continue;
+        if (choice == 1) {
+            RowValues rest;
+            for (qsizetype i = 0; i < edits.columns.size(); ++i)
+                if (!mine.columns.contains(edits.columns.at(i)))
+                    rest.set(edits.columns.at(i), edits.values.at(i));
+            edits = rest;
+            tookStored = true;
+        } else if (choice != 0) {
+            result.kind = CheckedWrite::Cancelled;
+            return result;
         }
-        result.kind = choice == 1 ? CheckedWrite::ShowStored : CheckedWrite::Cancelled;
-        result.stored = outcome->row;
-        return result;
     }
 }
 

@@ -9,6 +9,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QShortcut>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QToolButton>
 
 namespace tarn
@@ -37,6 +39,30 @@ QToolButton *navButton(QWidget *parent, const char *name, const QString &text, c
     b->setFocusPolicy(Qt::NoFocus);
     b->setAutoRaise(false);
     return b;
+}
+
+// A whole-number field keeps room for the longest value its column holds
+// ("-32768"), however a window squeezes it, so that no digit hides.
+void keepRoomForLongest(QLineEdit *edit, schema::Kind kind)
+{
+    double low = 0, high = 0;
+    if (kind == schema::Kind::Number || !schema::rangeOf(kind, &low, &high))
+        return;
+    const QString longest = QString::number(qint64(low));
+    QStyleOptionFrame option;
+    option.initFrom(edit);
+    option.lineWidth = edit->hasFrame()
+                           ? edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit)
+                           : 0;
+    const QMargins margins = edit->textMargins() + edit->contentsMargins();
+    // QLineEdit's own margin of 2 pixels a side, and the cursor.
+    const QSize text(edit->fontMetrics().horizontalAdvance(longest) + 2 * 2 + 1 + margins.left() +
+                         margins.right(),
+                     edit->fontMetrics().height());
+    const int width =
+        edit->style()->sizeFromContents(QStyle::CT_LineEdit, &option, text, edit).width();
+    edit->setMinimumWidth(qMax(edit->minimumWidth(), width));
+    edit->setMaximumWidth(qMax(edit->maximumWidth(), width));
 }
 
 } // namespace
@@ -98,6 +124,7 @@ void DataControl::bind(QLineEdit *edit, const QString &column, schema::Kind kind
 {
     mBindings.push_back({column, kind, field, edit, Binding::Edit, {}, {}, true});
     connect(edit, &QLineEdit::textChanged, this, &DataControl::editsChanged);
+    keepRoomForLongest(edit, kind);
 }
 
 void DataControl::bind(QLabel *label, const QString &column, const QString &field)
@@ -415,31 +442,26 @@ bool DataControl::storeEdits(const RowValues &edits)
         return report(write.status);
     case CheckedWrite::Gone:
         return resolveGone(edits);
-    case CheckedWrite::ShowStored:
-        for (Binding &b : mBindings)
-            b.loaded = write.stored.value(b.column);
-        showLoaded();
-        emit repositioned();
-        return false;
     case CheckedWrite::Cancelled:
         return false;
     case CheckedWrite::Stored:
+    case CheckedWrite::ShowStored:
         break;
     }
-    RowValues before;
-    for (const QString &column : edits.columns)
-        before.set(column, write.shown.value(column));
+    const RowValues after = write.after();
     for (Binding &b : mBindings)
-        b.loaded =
-            edits.columns.contains(b.column) ? edits.value(b.column) : write.shown.value(b.column);
-    record({EditHistory::Step::Update, currentKey(), before, shownRow()});
-    emit rowChanged(currentKey());
-    if (write.overChange) {
-        // Stored over another client's change: show the row as it is now.
+        b.loaded = after.value(b.column);
+    if (!write.written.columns.isEmpty()) {
+        record({EditHistory::Step::Update, currentKey(), write.replaced(), after});
+        emit rowChanged(currentKey());
+    }
+    if (write.changedMeanwhile) {
+        // The row as it is now, another client's changes with the user's.
         showLoaded();
         emit repositioned();
     }
-    return true;
+    // Taking the stored values keeps the user on the row to see them.
+    return write.kind == CheckedWrite::Stored;
 }
 
 bool DataControl::resolveGone(const RowValues &edits)
@@ -612,8 +634,10 @@ bool DataControl::takeStep(bool undo)
     for (;;) {
         Result<WriteOutcome> outcome = WriteOutcome();
         const RecordCursor::Key key = step.key;
+        RowValues edits;
         if (step.kind == Step::Update) {
-            RowValues edits = step.before, shown = step.after;
+            RowValues shown = step.after;
+            edits = step.before;
             if (!undo) {
                 for (qsizetype i = 0; i < edits.columns.size(); ++i) {
                     edits.values[i] = step.after.value(edits.columns.at(i));
@@ -666,11 +690,17 @@ bool DataControl::takeStep(bool undo)
             emit undoStateChanged();
             return false;
         }
+        // A change of other fields is no reason to ask: it stays beside this one.
+        const QList<FieldChange> asked =
+            step.kind == Step::Update ? clashes(outcome->changes, edits) : outcome->changes;
+        over = outcome->row;
+        if (asked.isEmpty())
+            continue;
         const QString question =
             tr("%1: another user or program changed the record since.\n\nChanged meanwhile:\n"
                "%2\n\n%3")
                 .arg(undo ? tr("This change was not undone") : tr("This change was not made again"),
-                     changeLines(wording(), outcome->changes),
+                     changeLines(wording(), asked),
                      undo ? tr("Undo anyway (stored over their values), or cancel?")
                           : tr("Redo anyway (stored over their values), or cancel?"));
         const int choice =
@@ -681,7 +711,6 @@ bool DataControl::takeStep(bool undo)
                 : -1;
         if (choice != 0)
             return false;
-        over = outcome->row;
     }
 }
 

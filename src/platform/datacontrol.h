@@ -84,11 +84,14 @@ public:
 
     // Stores the pending edits of the current row, or the pending new row.
     // False (after telling the user) when the database or a column refused.
-    // When another client changed the row since it was shown, the user is
-    // told what changed and chooses: keep their changes (stored over the new
-    // values; the command goes on), show the stored values (the edits are
-    // dropped) or cancel (the edits stay). A row deleted meanwhile may be
-    // stored again as a new row. True only when the edits were stored.
+    // When another client changed other fields of the row since it was shown,
+    // the edits are stored beside their changes and the row is shown as it is
+    // now. When it changed fields that the user changed too, the user is told
+    // of those and chooses: keep their values (stored over the new ones; the
+    // command goes on), show the stored ones (the user stays on the row), or
+    // cancel (nothing is stored, the edits stay); the edits of other fields
+    // are stored with either of the first two. A row deleted meanwhile may be
+    // stored again as a new row. True only when every edit was stored.
     bool writeBack();
     // Starts a pending new row with empty controls; stored by the next
     // write-back, dropped when nothing was typed.

@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <functional>
 #include <memory>
 
 namespace tarn
@@ -88,6 +89,13 @@ public:
     // committed a change to the configurations since the last call; the first
     // call only takes the mark.
     Result<bool> changedElsewhere();
+    // Calls notify, from the event loop, when a server tells of such a change
+    // (once changedElsewhere() was asked); a file tells nothing.
+    void onChangedElsewhere(std::function<void()> notify)
+    {
+        if (mEngine)
+            mEngine->onChangedElsewhere(std::move(notify));
+    }
 
     // Column names of a table in stored order; empty when there is no such table.
     Result<QStringList> columns(const QString &table);

@@ -55,6 +55,13 @@ public:
     // committed a change to the configurations since the last call: a cheap
     // check for a window that shows them. The first call only takes the mark.
     Result<bool> changedElsewhere();
+    // Calls notify, from the event loop, as soon as a server tells of such a
+    // change, once changedElsewhere() was asked; a file tells nothing, and is
+    // asked again.
+    void onChangedElsewhere(std::function<void()> notify)
+    {
+        mDb.onChangedElsewhere(std::move(notify));
+    }
 
     // Each is one transaction; names are taken exactly as given and refused
     // when a configuration of that name (in any ASCII case) exists.

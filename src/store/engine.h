@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -131,6 +132,9 @@ public:
     // -- Other clients: whether one committed a change to the configurations
     // since the last call; the first call only takes the mark.
     virtual Result<bool> changedElsewhere() = 0;
+    // Calls notify, from the event loop, as soon as such a change is known
+    // without asking (a server's notification); nothing where it is not.
+    virtual void onChangedElsewhere(std::function<void()> /*notify*/) {}
 
     // -- Bulk paths, inside the caller's transaction.
     virtual Result<std::unique_ptr<RowWriter>> writeRows(const QString &table,

@@ -4,6 +4,7 @@
 
 #include <QLocale>
 #include <QRegularExpression>
+#include <QSocketNotifier>
 
 #include <libpq-fe.h>
 #include <poll.h>
@@ -13,6 +14,7 @@
 #include <charconv>
 #include <cmath>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tarn
@@ -284,7 +286,11 @@ public:
         : mServer(server), mPassword(password)
     {
     }
-    ~ServerEngine() override { PQfinish(mConn); }
+    ~ServerEngine() override
+    {
+        mWatch.reset(); // before its socket closes
+        PQfinish(mConn);
+    }
 
     Status connect();
 
@@ -560,7 +566,8 @@ public:
         }
         if (PQconsumeInput(mConn) != 1)
             return failure(nullptr);
-        if (takeNotified())
+        const bool heard = std::exchange(mHeard, false);
+        if (takeNotified() || heard)
             return true;
         // The server sends what it has for this connection before it
         // answers: one exchange makes sure nothing committed is missed.
@@ -620,9 +627,47 @@ public:
         return 1300;
     }
 
-    void setCopying(bool copying) { mCopying = copying; }
+    void onChangedElsewhere(std::function<void()> notify) override
+    {
+        mNotify = std::move(notify);
+        watch();
+    }
+
+    void setCopying(bool copying)
+    {
+        mCopying = copying;
+        // The rows of a COPY are the reader's to take, and would keep the
+        // socket readable meanwhile.
+        if (mWatch)
+            mWatch->setEnabled(!copying);
+    }
 
 private:
+    // While the connection listens, the event loop watches its socket for
+    // the server's notifications, which come between statements.
+    void watch()
+    {
+        if (!mNotify || !mListening || mBroken || PQstatus(mConn) != CONNECTION_OK) {
+            mWatch.reset();
+            return;
+        }
+        if (mWatch && mWatch->socket() == PQsocket(mConn))
+            return;
+        mWatch = std::make_unique<QSocketNotifier>(PQsocket(mConn), QSocketNotifier::Read);
+        QObject::connect(mWatch.get(), &QSocketNotifier::activated, [this] {
+            // A connection that is gone stays readable: it is no longer
+            // watched, and changedElsewhere() connects again.
+            if (PQconsumeInput(mConn) != 1) {
+                mBroken = true;
+                mWatch.release()->deleteLater();
+                mNotify();
+            } else if (takeNotified()) {
+                mHeard = true;
+                mNotify();
+            }
+        });
+    }
+
     bool takeNotified()
     {
         bool changed = false;
@@ -643,6 +688,7 @@ private:
         if (!result)
             return result.status();
         PQclear(*result);
+        watch();
         return Status::success();
     }
 
@@ -655,7 +701,7 @@ private:
             PQresultStatus(result) == expected ? Status::success() : failure(result);
         PQclear(result);
         if (status)
-            mCopying = true;
+            setCopying(true);
         return status;
     }
 
@@ -665,6 +711,9 @@ private:
     bool mBroken = false;
     bool mCopying = false;
     bool mListening = false;
+    std::function<void()> mNotify;
+    std::unique_ptr<QSocketNotifier> mWatch;
+    bool mHeard = false; // a notification taken in by the watch, not yet asked for
 };
 
 CopyIn::CopyIn(ServerEngine &engine, PGconn *conn) : mEngine(engine), mConn(conn)
@@ -849,6 +898,7 @@ Result<bool> CopyOut::next()
 
 Status ServerEngine::connect()
 {
+    mWatch.reset();
     PQfinish(mConn);
     mConn = nullptr;
     mBroken = false;

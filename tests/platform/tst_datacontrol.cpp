@@ -220,30 +220,38 @@ private slots:
     void conflictIsShownAndNothingLost_data()
     {
         QTest::addColumn<QString>("by");
+        QTest::addColumn<QString>("theirs"); // the name they store
         QTest::addColumn<int>("choice");
         QTest::addColumn<QString>("stored");
-        QTest::addColumn<QString>("shown"); // name and speed in the fields afterwards
+        QTest::addColumn<QString>("shown");  // name and speed in the fields afterwards
+        QTest::addColumn<QString>("undone"); // stored after an undo; empty: not tried
 
         for (const char *by : {"connection", "window"}) {
-            const auto row = [by](const char *name, int choice, const char *stored,
-                                  const char *shown) {
+            const auto row = [by](const char *name, const char *theirs, int choice,
+                                  const char *stored, const char *shown, const char *undone) {
                 QTest::addRow("%s, %s", by, name)
-                    << QString::fromLatin1(by) << choice << stored << shown;
+                    << QString::fromLatin1(by) << theirs << choice << stored << shown << undone;
             };
-            // Keep mine: stored over theirs; their other changes stay.
-            row("keep mine", 0, "mine|150|1|9", "");
-            row("show stored", 1, "theirs|150|1|1", "theirs 150");
-            row("cancel", 2, "theirs|150|1|1", "mine 100");
-            row("box closed", -1, "theirs|150|1|1", "mine 100");
+            // Keep mine: stored over their name; their other changes stay, and
+            // my slot is stored with either choice. Undo puts back what was stored.
+            row("keep mine", "theirs", 0, "mine|150|1|9", "", "theirs|150|1|1");
+            row("show stored", "theirs", 1, "theirs|150|1|9", "theirs 150", "theirs|150|1|1");
+            row("cancel", "theirs", 2, "theirs|150|1|1", "mine 100", "");
+            row("box closed", "theirs", -1, "theirs|150|1|1", "mine 100", "");
+            // Nothing that both changed differs: stored beside theirs without a word.
+            row("other fields", "Class 1", -1, "mine|150|1|9", "", "Class 1|150|1|1");
+            row("the same name", "mine", -1, "mine|150|1|9", "", "mine|150|1|1");
         }
     }
 
     void conflictIsShownAndNothingLost()
     {
         QFETCH(QString, by);
+        QFETCH(QString, theirs);
         QFETCH(int, choice);
         QFETCH(QString, stored);
         QFETCH(QString, shown);
+        QFETCH(QString, undone);
         Fixture f;
         DataControl *c = f.editor->control;
         f.editor->name->setText("mine");
@@ -253,35 +261,38 @@ private slots:
         ScriptedPrompter secondPrompter;
         std::unique_ptr<Editor> other;
         if (by == QLatin1String("connection")) {
-            f.peek.exec("UPDATE classdef SET class_name = 'theirs', max_speed = 150, s31 = 1 "
-                        "WHERE class_num = 1");
+            f.peek.exec("UPDATE classdef SET class_name = ?, max_speed = 150, s31 = 1 "
+                        "WHERE class_num = 1",
+                        {theirs});
         } else {
             QVERIFY(second.open(f.dir.dataPath()));
             other = std::make_unique<Editor>(second, secondPrompter, "it's");
-            other->name->setText("theirs");
+            other->name->setText(theirs);
             other->speed->setText("150");
             other->flag->setChecked(true);
             QVERIFY(other->control->moveNext());
         }
 
         f.prompter.answerChoice(choice);
-        QCOMPARE(c->moveNext(), choice == 0);
+        const bool asked = theirs == QLatin1String("theirs");
+        QCOMPARE(c->moveNext(), choice == 0 || !asked);
         QCOMPARE(f.stored(1), stored);
-        QCOMPARE(f.prompter.calls().size(), 1);
-        const ScriptedPrompter::Call &call = f.prompter.calls().first();
-        QCOMPARE(call.choices, QStringList({"Keep My Changes", "Show Stored Values", "Cancel"}));
-        QCOMPARE(call.text, "Your changes to this record were not stored: another user or program "
-                            "changed the record since it was shown.\n\n"
-                            "Changed meanwhile:\n"
-                            "Class Name: \"Class 1\" -> \"theirs\"\n"
-                            "Max Speed: 100 -> 150\n"
-                            "s31: not ticked -> ticked\n\n"
-                            "Your changes:\n"
-                            "Class Name: \"mine\"\n"
-                            "Weapon 2: 9\n\n"
-                            "Keep your changes (stored over the new values), or show the stored "
-                            "values (your changes are dropped)?");
-        if (choice == 0) {
+        QCOMPARE(f.prompter.calls().size(), int(asked));
+        if (asked) {
+            const ScriptedPrompter::Call &call = f.prompter.calls().first();
+            QCOMPARE(call.choices,
+                     QStringList({"Keep My Changes", "Show Stored Values", "Cancel"}));
+            QCOMPARE(call.text, "Your changes to this record were not stored: another user or "
+                                "program changed the record since it was shown.\n\n"
+                                "Changed meanwhile:\n"
+                                "Class Name: \"Class 1\" -> \"theirs\"\n\n"
+                                "Your changes:\n"
+                                "Class Name: \"mine\"\n\n"
+                                "Keep your changes (stored over the new values), or show the "
+                                "stored values? Your changes to other fields are stored with "
+                                "either.");
+        }
+        if (choice == 0 || !asked) {
             QCOMPARE(c->currentIndex(), 1);
             QVERIFY(c->movePrevious()); // and nothing more to ask
             QCOMPARE(f.editor->speed->text(), "150");
@@ -294,6 +305,11 @@ private slots:
             QVERIFY(c->moveNext());
             QCOMPARE(f.prompter.calls().size(), choice == 1 ? 1 : 2);
             QCOMPARE(f.stored(1), choice == 1 ? stored : "mine|150|1|9");
+        }
+        if (!undone.isEmpty()) {
+            QVERIFY(c->undo());
+            QCOMPARE(f.stored(1), undone);
+            QCOMPARE(f.prompter.calls().size(), int(asked));
         }
     }
 

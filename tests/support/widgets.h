@@ -3,10 +3,14 @@
 #include "testsupport.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QAction>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QStringList>
+#include <QStyle>
+#include <QStyleFactory>
 #include <QWidget>
 
 namespace tarn::test
@@ -46,6 +50,22 @@ inline QStringList entries(const QListWidget *list, bool hiddenToo = false)
         if (hiddenToo || !list->item(i)->isHidden())
             texts << list->item(i)->text();
     return texts;
+}
+
+// Whether a list's popup shows each of its entries whole, in a style that
+// sizes it as the list itself (Fusion widens it for the entries anyway).
+inline bool popupShowsEveryEntryWhole(QComboBox *list)
+{
+    static QStyle *const asTheList = QStyleFactory::create(QStringLiteral("Windows"));
+    list->setStyle(asTheList);
+    list->showPopup();
+    QAbstractItemView *view = list->view();
+    bool whole = QTest::qWaitForWindowExposed(view->window());
+    for (int i = 0; i < list->count(); ++i)
+        whole = whole && view->sizeHintForIndex(list->model()->index(i, 0)).width() <=
+                             view->viewport()->width();
+    list->hidePopup();
+    return whole;
 }
 
 } // namespace tarn::test

@@ -161,11 +161,12 @@ struct Refusal {
 };
 
 struct Meanwhile {
-    const char *name;
-    int answer;     // Keep My Changes, Show Stored Values, Cancel
-    QString stored; // class_name and max_speed afterwards
-    QString shown;  // the same in the table
-    bool editing;   // the user is back in the cell
+    const char *name, *theirs; // what the other program sets
+    int answer;                // Keep My Changes, Show Stored Values, Cancel; -1: not asked
+    QString stored;            // class_name and max_speed afterwards
+    QString shown;             // the same in the table
+    bool editing;              // the user is back in the cell
+    QString undone;            // stored after Ctrl+Z in the table
 };
 
 struct Filter {
@@ -206,6 +207,9 @@ void tst_ClassTable::showsEveryClass()
     QCOMPARE(f.shown(items + 1), "   Regeneration");
     QCOMPARE(f.selectedName(), "Scout");
     QVERIFY(!child<QLineEdit>(f.table, "fldFilter")->accessibleName().isEmpty());
+    const QModelIndex railLance = f.cell("sniper", Fixture::columnOf("w2"));
+    f.view->edit(railLance);
+    QVERIFY(popupShowsEveryEntryWhole(qobject_cast<QComboBox *>(f.view->indexWidget(railLance))));
 
     const QPointer<frmClassTable> table = f.table;
     QVERIFY(f.editor->close());
@@ -264,9 +268,13 @@ void tst_ClassTable::tableAndFormAgree()
         QTest::keyClick(f.view, Qt::Key_F2);
         auto *boxes = qobject_cast<QListWidget *>(f.view->indexWidget(index));
         QVERIFY(boxes);
-        boxes->setCurrentRow(value.toInt());
+        QCOMPARE(boxes->accessibleName(), "Items of " + target);
+        // Every box is a press of Down further, the greyed ones too.
+        for (int i = 0; i < value.toInt(); ++i)
+            QTest::keyClick(boxes, Qt::Key_Down);
         QCOMPARE(boxes->currentItem()->text(), column);
-        QTest::keyClick(boxes, Qt::Key_Space);
+        QTest::keyClick(boxes, Qt::Key_Space); // a greyed box stays as it is
+        QCOMPARE(boxes->currentItem()->checkState(), writes ? Qt::Checked : Qt::Unchecked);
         QTest::keyClick(boxes, Qt::Key_Return);
         break;
     }
@@ -397,35 +405,44 @@ void tst_ClassTable::refusedEditStoresNothing()
 
 void tst_ClassTable::cellChangedMeanwhile_data()
 {
+    const char *both = "class_name = 'Rover', max_speed = 410";
     addRows<Meanwhile>({
-        {"keep mine", 0, "Runner 410", "Runner 410", false},
-        {"show stored", 1, "Scout 410", "Scout 410", false},
-        {"cancel", 2, "Scout 410", "Scout 400", true},
+        {"keep mine", both, 0, "Runner 410", "Runner 410", false, "Rover 410"},
+        {"show stored", both, 1, "Rover 410", "Rover 410", false, "Rover 410"},
+        {"cancel", both, 2, "Rover 410", "Scout 400", true, ""},
+        // Another field: stored beside it without a question.
+        {"another field", "max_speed = 410", -1, "Runner 410", "Runner 410", false, "Scout 410"},
     });
 }
 
 // Another program changes a class the table shows; a cell edit of that class
-// is not stored over it without asking.
+// is not stored over their change of the same field without asking.
 void tst_ClassTable::cellChangedMeanwhile()
 {
     QFETCH(Meanwhile, row);
-    const auto &[name, answer, stored, shown, editing] = row;
+    const auto &[name, theirs, answer, stored, shown, editing, undone] = row;
     Fixture f;
     f.open();
-    f.peek.exec("UPDATE classdef SET max_speed = 410 WHERE class_num = 1");
+    f.peek.exec(QStringLiteral("UPDATE classdef SET %1 WHERE class_num = 1").arg(theirs));
     f.prompter.answerChoice(answer);
     const QModelIndex index = f.cell("Scout", Fixture::columnOf("class_name"));
     f.typeInCell(index, "Runner");
-    QCOMPARE(f.prompter.calls().size(), 1);
-    QVERIFY2(f.prompter.calls()[0].text.contains("Max Speed: 400 -> 410"),
-             qPrintable(f.prompter.calls()[0].text));
-    QCOMPARE(f.peek.scalar("SELECT class_name || ' ' || max_speed FROM classdef "
-                           "WHERE class_num = 1"),
-             stored);
+    QCOMPARE(f.prompter.calls().size(), answer >= 0 ? 1 : 0);
+    for (const ScriptedPrompter::Call &call : f.prompter.calls())
+        QVERIFY2(call.text.contains("Class Name: \"Scout\" -> \"Rover\"") &&
+                     !call.text.contains("Max Speed"),
+                 qPrintable(call.text));
+    const QString classAndSpeed = "SELECT class_name || ' ' || max_speed FROM classdef "
+                                  "WHERE class_num = 1";
+    QCOMPARE(f.peek.scalar(classAndSpeed), stored);
     const QStringList cells = shown.split(' ');
     QCOMPARE(f.cell(cells[0], Fixture::columnOf("max_speed")).data().toString(), cells[1]);
     QTRY_COMPARE(qobject_cast<QLineEdit *>(f.view->indexWidget(f.cell(cells[0], 1))) != nullptr,
                  editing);
+    if (undone.isEmpty())
+        return;
+    QTest::keyClick(f.view, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(f.peek.scalar(classAndSpeed), undone);
 }
 
 void tst_ClassTable::filter_data()
@@ -447,11 +464,25 @@ void tst_ClassTable::filter()
     QTest::keyClicks(filter, typed);
     QCOMPARE(f.shown(1), shown);
     QCOMPARE(f.selectedName(), selected);
-    QTest::keyClick(filter, Qt::Key_Escape);
+    // Escape clears the filter, and in an empty one does nothing.
+    for (int escapes = 0; escapes < 2; ++escapes)
+        QTest::keyClick(filter, Qt::Key_Escape);
     QCOMPARE(filter->text(), "");
     QVERIFY(f.table->isVisible());
     QCOMPARE(f.shown(1), "Scout Heavy sniper Medic");
     QCOMPARE(f.selectedName(), "Scout");
+    // Tab moves between cells; Ctrl+Tab and Ctrl+Shift+Tab leave the table.
+    f.table->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(f.table));
+    for (auto [key, modifiers] : {std::pair{Qt::Key_Tab, Qt::KeyboardModifiers()},
+                                  {Qt::Key_Tab, Qt::ControlModifier},
+                                  {Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier}}) {
+        f.view->setFocus();
+        QTest::keyClick(f.view, key, modifiers);
+        QCOMPARE(f.view->hasFocus(), modifiers == Qt::NoModifier);
+    }
+    QTest::keyClick(f.view, Qt::Key_Escape);
+    QVERIFY(!f.table->isVisible());
 }
 
 QTEST_MAIN(tst_ClassTable)

@@ -21,6 +21,7 @@
 #include <QComboBox>
 #include <QInputDialog>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -28,6 +29,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QStyle>
 #include <QTest>
 #include <QTextDocument>
 #include <QTimer>
@@ -356,7 +358,8 @@ void tst_Windows::altFOpensFileMenuFromATextField()
 }
 
 // However long the configuration's name, the class editor fits a 1024x768
-// screen, and the name is shortened with its whole text in the tooltip.
+// screen, the name shortened with its whole text in the tooltip, and no
+// field is squeezed below its longest value.
 void tst_Windows::longNameFitsSmallScreen()
 {
     const QString name = QString("Very long name ").repeated(14).left(200);
@@ -374,6 +377,14 @@ void tst_Windows::longNameFitsSmallScreen()
     tip.setHtml(label->toolTip());
     QCOMPARE(tip.toPlainText(), name);
     QCOMPARE(label->accessibleName(), name);
+    // Squeezed to its least, every field still shows its longest value whole.
+    classes.resize(classes.minimumSizeHint());
+    classes.layout()->activate();
+    const int frame = classes.style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
+    for (QLineEdit *field : classes.findChildren<QLineEdit *>())
+        QVERIFY2(field->width() >=
+                     field->fontMetrics().horizontalAdvance("-32768") + 2 * (frame + 2),
+                 qPrintable(field->objectName()));
 }
 
 QTEST_MAIN(tst_Windows)

@@ -1,6 +1,10 @@
 #include "ui/classes/classrefs.h"
 
+#include <QAbstractItemView>
+#include <QComboBox>
 #include <QCoreApplication>
+#include <QScrollBar>
+#include <QStyleOptionComboBox>
 
 namespace tarn
 {
@@ -98,6 +102,23 @@ QString ClassRefs::notOfferedText(RefKind kind, const QVariant &id) const
         return tr("%1 (%2, not offered)").arg(row->name, id.toString());
     return kind == RefKind::Weapon ? tr("%1 (no such weapon)").arg(id.toString())
                                    : tr("%1 (no such grenade)").arg(id.toString());
+}
+
+void fitPopupToEntries(QComboBox *list)
+{
+    // As wide as the list itself would be to show its longest entry: item
+    // views of some styles size every entry as the list, whatever its text.
+    QAbstractItemView *view = list->view();
+    int text = 0;
+    for (int i = 0; i < list->count(); ++i)
+        text = qMax(text, view->fontMetrics().horizontalAdvance(list->itemText(i)));
+    QStyleOptionComboBox option;
+    option.initFrom(list);
+    int width =
+        list->style()->sizeFromContents(QStyle::CT_ComboBox, &option, QSize(text, 0), list).width();
+    if (list->count() > list->maxVisibleItems())
+        width += view->verticalScrollBar()->sizeHint().width();
+    view->setMinimumWidth(width);
 }
 
 } // namespace tarn

@@ -4,6 +4,8 @@
 
 #include <QStringList>
 
+class QComboBox;
+
 namespace tarn
 {
 
@@ -33,5 +35,10 @@ struct ClassRefs {
     QString listText(schema::RefKind kind, const QVariant &id) const;
     QString notOfferedText(schema::RefKind kind, const QVariant &id) const;
 };
+
+// Makes a slot list's popup as wide as its longest entry, which a list sized
+// for the usual names would cut short ("Rail Lance (5, not offered)"). Called
+// whenever its entries change.
+void fitPopupToEntries(QComboBox *list);
 
 } // namespace tarn

@@ -23,6 +23,22 @@ namespace
 
 const char *const kCell = "tarnCell";
 
+// Draws greyed the boxes that cannot be ticked, which the keyboard still
+// reaches in order.
+class BoxesDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (!(index.flags() & Qt::ItemIsUserCheckable))
+            option->state &= ~QStyle::State_Enabled;
+    }
+};
+
 } // namespace
 
 QWidget *ClassCellDelegate::createEditor(QWidget *parent, const QStyleOptionViewItem &option,
@@ -32,14 +48,15 @@ QWidget *ClassCellDelegate::createEditor(QWidget *parent, const QStyleOptionView
     if (const std::optional<schema::RefKind> kind = ClassTableModel::flagKind(index.column())) {
         // The boxes of the class editor's frame: Space ticks, Enter stores.
         auto *boxes = new QListWidget(parent);
-        boxes->setAccessibleName(
-            index.model()->headerData(index.column(), Qt::Horizontal).toString());
+        boxes->setItemDelegate(new BoxesDelegate(boxes));
         const QList<RefEntry> &rows = mRefs.of(*kind).all;
         for (qsizetype k = 0; k < qMin(rows.size(), flagBoxes(*kind)); ++k) {
             auto *item = new QListWidgetItem(rows.at(k).name, boxes);
-            item->setFlags(tickable(rows.at(k).enabled)
-                               ? Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable
-                               : Qt::ItemIsSelectable);
+            const bool box = tickable(rows.at(k).enabled);
+            item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable |
+                           (box ? Qt::ItemIsUserCheckable : Qt::NoItemFlags));
+            if (!box)
+                item->setData(Qt::AccessibleDescriptionRole, tr("not enabled, cannot be ticked"));
         }
         editor = boxes;
     } else if (const std::optional<schema::RefKind> kind =
@@ -56,8 +73,34 @@ QWidget *ClassCellDelegate::createEditor(QWidget *parent, const QStyleOptionView
     } else {
         editor = QStyledItemDelegate::createEditor(parent, option, index);
     }
+    // "Items of Scout": the cell's column and class, as no label names an editor.
+    editor->setAccessibleName(
+        tr("%1 of %2")
+            .arg(index.model()->headerData(index.column(), Qt::Horizontal).toString(),
+                 index.siblingAtColumn(ClassTableModel::columnOf(QStringLiteral("class_name")))
+                     .data()
+                     .toString()));
     editor->setProperty(kCell, QVariant::fromValue(QPersistentModelIndex(index)));
     return editor;
+}
+
+bool ClassCellDelegate::eventFilter(QObject *object, QEvent *event)
+{
+    // Ctrl+Tab in a cell stores it, as Tab would, and leaves the table.
+    auto *editor = qobject_cast<QWidget *>(object);
+    auto *view = editor && editor->parentWidget()
+                     ? qobject_cast<ClassTableView *>(editor->parentWidget()->parentWidget())
+                     : nullptr;
+    if (view && event->type() == QEvent::KeyPress) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        if (const std::optional<bool> forward = ClassTableView::leavingKey(key)) {
+            emit commitData(editor);
+            emit closeEditor(editor, NoHint);
+            view->leaveAfterEdit(*forward);
+            return true;
+        }
+    }
+    return QStyledItemDelegate::eventFilter(object, event);
 }
 
 void ClassCellDelegate::setEditorData(QWidget *editor, const QModelIndex &index) const
@@ -83,6 +126,7 @@ void ClassCellDelegate::setEditorData(QWidget *editor, const QModelIndex &index)
         list->addItem(mRefs.notOfferedText(*kind, id), id);
         pos = list->count() - 1;
     }
+    fitPopupToEntries(list);
     list->setCurrentIndex(pos);
 }
 
@@ -124,6 +168,33 @@ void ClassCellDelegate::updateEditorGeometry(QWidget *editor, const QStyleOption
 QPersistentModelIndex ClassCellDelegate::cellOf(const QWidget *editor)
 {
     return editor->property(kCell).value<QPersistentModelIndex>();
+}
+
+std::optional<bool> ClassTableView::leavingKey(const QKeyEvent *event)
+{
+    if (!(event->modifiers() & Qt::ControlModifier))
+        return std::nullopt;
+    if (event->key() == Qt::Key_Backtab ||
+        (event->key() == Qt::Key_Tab && (event->modifiers() & Qt::ShiftModifier)))
+        return false;
+    if (event->key() == Qt::Key_Tab)
+        return true;
+    return std::nullopt;
+}
+
+void ClassTableView::leaveAfterEdit(bool forward)
+{
+    if (!mTable.lastEditRefused())
+        QWidget::focusNextPrevChild(forward);
+}
+
+void ClassTableView::keyPressEvent(QKeyEvent *event)
+{
+    // The view's own focusNextPrevChild() would move between cells.
+    if (const std::optional<bool> forward = leavingKey(event))
+        QWidget::focusNextPrevChild(*forward);
+    else
+        QTableView::keyPressEvent(event);
 }
 
 void ClassTableView::commitData(QWidget *editor)
@@ -321,9 +392,9 @@ void frmClassTable::updateCount()
 
 bool frmClassTable::eventFilter(QObject *watched, QEvent *event)
 {
-    // Escape clears the filter; on an empty filter it closes the window.
+    // Escape clears the filter and never closes the window from there.
     if (watched == mFilter && event->type() == QEvent::KeyPress &&
-        static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape && !mFilter->text().isEmpty()) {
+        static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape) {
         mFilter->clear();
         return true;
     }

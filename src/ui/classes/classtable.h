@@ -6,6 +6,9 @@
 #include <QStyledItemDelegate>
 #include <QTableView>
 
+#include <optional>
+
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QMenuBar;
@@ -36,6 +39,9 @@ public:
     // The cell an editor was opened on.
     static QPersistentModelIndex cellOf(const QWidget *editor);
 
+protected:
+    bool eventFilter(QObject *object, QEvent *event) override;
+
 private:
     const ClassRefs &mRefs;
 };
@@ -49,7 +55,15 @@ class ClassTableView : public QTableView
 public:
     ClassTableView(ClassTableModel &table, QWidget *parent) : QTableView(parent), mTable(table) {}
 
+    // Tab and Shift+Tab move between cells; Ctrl+Tab and Ctrl+Shift+Tab leave
+    // the table: forward (true) or back (false), nothing for other keys.
+    static std::optional<bool> leavingKey(const QKeyEvent *event);
+    // Leaves the table once a cell's editor has stored and closed, unless the
+    // cell was refused: the user is then back in it.
+    void leaveAfterEdit(bool forward);
+
 protected:
+    void keyPressEvent(QKeyEvent *event) override;
     void commitData(QWidget *editor) override;
     void closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHint hint) override;
 

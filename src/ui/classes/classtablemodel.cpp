@@ -333,26 +333,19 @@ bool ClassTableModel::storeCell(Key key, const RowValues &edits, const RowValues
     switch (write.kind) {
     case CheckedWrite::Failed:
         return refuse(write.status.message());
-    case CheckedWrite::Stored: {
-        RowValues before;
-        for (const QString &column : edits.columns)
-            before.set(column, write.shown.value(column));
+    case CheckedWrite::Stored:
+    case CheckedWrite::ShowStored:
+        // Read again: the row may hold another client's changes too.
         refreshRow(key);
-        const int row = rowOf(key);
-        emit stored(key, before,
-                    row < 0 ? write.shown
-                            : RowValues{readColumns(), mRows[std::size_t(row)].values});
-        return true;
-    }
+        if (!write.written.columns.isEmpty())
+            emit stored(key, write.replaced(), write.after());
+        return write.kind == CheckedWrite::Stored;
     case CheckedWrite::Gone:
         refreshRow(key);
         mPrompter.message(tr("%1 was not stored: another user or program deleted the class "
                              "since it was shown.")
                               .arg(field),
                           Prompter::Buttons::Ok, Prompter::Icon::Warning);
-        return false;
-    case CheckedWrite::ShowStored:
-        refreshRow(key);
         return false;
     case CheckedWrite::Cancelled:
         mRefused = true; // the user stays on the cell with the edit

@@ -74,7 +74,7 @@ public:
 
 signals:
     // A cell of the row with key was stored: the stored columns as they were
-    // before and the row's columns as the table shows them now.
+    // before and the row's columns as the write left them.
     void stored(tarn::RecordCursor::Key key, const tarn::RowValues &before,
                 const tarn::RowValues &after);
 
@@ -89,8 +89,8 @@ private:
     QString flagText(schema::RefKind kind, const QVariantList &values, int first) const;
     QString text(const Row &row, int column) const;
     bool refuse(const QString &message);
-    // Stores a cell when the row is stored as shown; another client's change
-    // meanwhile is put to the user, as a write-back of the class editor does.
+    // Stores a cell under the rule of a write-back of the class editor:
+    // another client's change of the same field meanwhile is put to the user.
     bool storeCell(Key key, const RowValues &edits, const RowValues &shown, const QString &field);
     bool storeEdits(Key key, const RowValues &edits, const QString &field);
     bool setFlags(int row, schema::RefKind kind, quint64 mask);

@@ -94,6 +94,9 @@ QLineEdit *frmClasses::addField(QGridLayout *grid, int row, int column, const QS
     if (field.endsWith(QLatin1Char(':')))
         field.chop(1);
     mNavigator->bind(edit, dbColumn, kind, field);
+    // Numbers are short: their fields stay narrow, with room for the longest.
+    if (kind != Kind::Text)
+        edit->setMaximumWidth(qMax(80, edit->minimumWidth()));
     return edit;
 }
 
@@ -144,9 +147,8 @@ void frmClasses::buildWindow()
                    {"Max Health:", "fldHealth", "max_health"}};
     int row = 0;
     for (const auto &n : numbers) {
-        QLineEdit *edit = addField(identity, row++, 2, QLatin1String(n.label), n.name,
-                                   QLatin1String(n.column), Kind::Whole16);
-        edit->setMaximumWidth(80);
+        addField(identity, row++, 2, QLatin1String(n.label), n.name, QLatin1String(n.column),
+                 Kind::Whole16);
     }
     identity->setColumnStretch(1, 1);
     identity->setColumnMinimumWidth(1, 150);
@@ -158,8 +160,7 @@ void frmClasses::buildWindow()
     makeBlue(label32);
     auto *decoy = new QGridLayout;
     addField(decoy, 0, 0, QStringLiteral("Decoy Skin # (blue):"), "fldDecoySkin",
-             QStringLiteral("decoyskin"), Kind::Whole16)
-        ->setMaximumWidth(80);
+             QStringLiteral("decoyskin"), Kind::Whole16);
     auto *addClass = new QPushButton(QStringLiteral("Add  Class"), this);
     addClass->setObjectName(QStringLiteral("AddClass"));
     auto *deleteClass = new QPushButton(QStringLiteral("Delete Class"), this);
@@ -195,8 +196,7 @@ void frmClasses::buildWindow()
     row = 0;
     for (const schema::AmmoColumn &a : schema::ammoColumns())
         addField(ammo, row++, 0, QLatin1String(a.label), a.name, QLatin1String(a.name),
-                 Kind::Whole16)
-            ->setMaximumWidth(80);
+                 Kind::Whole16);
 
     auto *middle = new QVBoxLayout;
     middle->addWidget(itemFrame);
@@ -393,6 +393,7 @@ void frmClasses::dbClassDef_Reposition()
             slot.hasExtra = true;
             pos = slot.list->count() - 1;
         }
+        fitPopupToEntries(slot.list);
         slot.list->setCurrentIndex(current ? pos : -1);
         slot.list->setEnabled(current && !offered(slot.kind).isEmpty());
     }

@@ -24,8 +24,12 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QPointer>
 #include <QPushButton>
+#include <QScopedValueRollback>
+#include <QScrollBar>
 #include <QStatusBar>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <tuple>
@@ -119,11 +123,11 @@ frmConfig::frmConfig(AppState &state, Prompter &prompter, QWidget *parent)
     setTabOrder(mClassList, btCopy);
     setTabOrder(btCopy, btImport);
 
-    connect(btNew, &QPushButton::clicked, this, &frmConfig::btNew_Click);
-    connect(btDelete, &QPushButton::clicked, this, &frmConfig::btDelete_Click);
-    connect(btEdit, &QPushButton::clicked, this, &frmConfig::btEdit_Click);
-    connect(btCopy, &QPushButton::clicked, this, &frmConfig::btCopy_Click);
-    connect(btImport, &QPushButton::clicked, this, &frmConfig::btImport_Click);
+    connect(btNew, &QPushButton::clicked, this, command(&frmConfig::btNew_Click));
+    connect(btDelete, &QPushButton::clicked, this, command(&frmConfig::btDelete_Click));
+    connect(btEdit, &QPushButton::clicked, this, command(&frmConfig::btEdit_Click));
+    connect(btCopy, &QPushButton::clicked, this, command(&frmConfig::btCopy_Click));
+    connect(btImport, &QPushButton::clicked, this, command(&frmConfig::btImport_Click));
     connect(mClassList, &QListWidget::itemSelectionChanged, this, &frmConfig::classlist_Click);
     connect(mFilter, &QLineEdit::textChanged, this, &frmConfig::applyFilter);
     mFilter->installEventFilter(this);
@@ -131,18 +135,18 @@ frmConfig::frmConfig(AppState &state, Prompter &prompter, QWidget *parent)
 
     QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
     file->setObjectName(QStringLiteral("mnuFile"));
-    QAction *setModId =
-        file->addAction(QStringLiteral("&Set Mod ID..."), this, &frmConfig::mnuSetModID_Click);
+    QAction *setModId = file->addAction(QStringLiteral("&Set Mod ID..."), this,
+                                        command(&frmConfig::mnuSetModID_Click));
     setModId->setObjectName(QStringLiteral("mnuSetModID"));
     QAction *compare =
-        file->addAction(QStringLiteral("&Compare..."), this, &frmConfig::mnuCompare_Click);
+        file->addAction(QStringLiteral("&Compare..."), this, command(&frmConfig::mnuCompare_Click));
     compare->setObjectName(QStringLiteral("mnuCompare"));
     file->addSeparator();
     QAction *connectTeam = file->addAction(QStringLiteral("Connect to &Team Database..."), this,
-                                           &frmConfig::mnuConnectTeam_Click);
+                                           command(&frmConfig::mnuConnectTeam_Click));
     connectTeam->setObjectName(QStringLiteral("mnuConnect"));
-    QAction *useLocal =
-        file->addAction(QStringLiteral("Use &Local Files"), this, &frmConfig::mnuUseLocal_Click);
+    QAction *useLocal = file->addAction(QStringLiteral("Use &Local Files"), this,
+                                        command(&frmConfig::mnuUseLocal_Click));
     useLocal->setObjectName(QStringLiteral("mnuLocalFiles"));
     file->addSeparator();
     QAction *exit = file->addAction(QStringLiteral("E&xit"), this, &frmConfig::mnuExit_Click);
@@ -157,13 +161,15 @@ frmConfig::frmConfig(AppState &state, Prompter &prompter, QWidget *parent)
         {"mnuEditItems", "&Items...", schema::RefKind::Item},
     };
     for (const auto &[name, caption, kind] : editors)
-        update->addAction(QLatin1String(caption), this, [this, k = kind] { showRefEditor(k); })
+        update
+            ->addAction(QLatin1String(caption), this,
+                        [this, k = kind] { runCommand([this, k] { showRefEditor(k); }); })
             ->setObjectName(QLatin1String(name));
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("mnuHelp"));
-    QAction *about =
-        help->addAction(QStringLiteral("&About TARN1..."), this, &frmConfig::mnuAbout_Click);
+    QAction *about = help->addAction(QStringLiteral("&About TARN1..."), this,
+                                     command(&frmConfig::mnuAbout_Click));
     about->setObjectName(QStringLiteral("mnuAbout"));
 
     mWhere = new QLabel(statusBar());
@@ -173,10 +179,42 @@ frmConfig::frmConfig(AppState &state, Prompter &prompter, QWidget *parent)
     mLocalFolder = mState.onServer() ? defaultDataDir() : mState.location();
     showWhere();
 
-    // The mark that later checks compare with, taken before the list is read
-    // so that no change falls between; a failure shows at the next command.
-    std::ignore = mState.data().changedElsewhere();
+    mFollowTimer = new QTimer(this);
+    mFollowTimer->setInterval(1000);
+    connect(mFollowTimer, &QTimer::timeout, this, &frmConfig::followIfChanged);
+    // Taken before the list is read, so that no change falls between.
+    watchOtherClients();
     RefreshList();
+}
+
+void frmConfig::watchOtherClients()
+{
+    // A failure shows at the next command.
+    std::ignore = mState.data().changedElsewhere();
+    // Looked at once the notification's own handling is over.
+    mState.data().onChangedElsewhere([window = QPointer<frmConfig>(this)] {
+        if (window)
+            QMetaObject::invokeMethod(window, &frmConfig::followIfChanged, Qt::QueuedConnection);
+    });
+    lookWhileActive();
+}
+
+std::function<void()> frmConfig::command(void (frmConfig::*slot)())
+{
+    return [this, slot] {
+        runCommand([this, slot] { (this->*slot)(); });
+    };
+}
+
+void frmConfig::runCommand(const std::function<void()> &run)
+{
+    {
+        const QScopedValueRollback<bool> running(mRunningCommand, true);
+        run();
+    }
+    // What came meanwhile: a server's notices read with the command's own
+    // statements wait for the next look.
+    followIfChanged();
 }
 
 void frmConfig::RefreshList()
@@ -186,7 +224,22 @@ void frmConfig::RefreshList()
 
 void frmConfig::followChanges()
 {
+    // The names the user was looking at stay in view.
+    const int scrolled = mClassList->verticalScrollBar()->value();
     fillList(mState.currentPackage());
+    mClassList->verticalScrollBar()->setValue(scrolled);
+}
+
+void frmConfig::followIfChanged()
+{
+    // In the background, changes wait to be shown until the window is activated.
+    if (mRunningCommand || !isActiveWindow())
+        return;
+    // A failed look is not worth a message every second; the next command
+    // reports what is wrong with the database.
+    const Result<bool> changed = mState.data().changedElsewhere();
+    if (changed && *changed)
+        followChanges();
 }
 
 void frmConfig::fillList(QString keep) // a copy: the current name is cleared first
@@ -238,13 +291,19 @@ void frmConfig::revealName(const QString &name)
 void frmConfig::changeEvent(QEvent *event)
 {
     QMainWindow::changeEvent(event);
-    if (event->type() != QEvent::ActivationChange || !isActiveWindow())
+    if (event->type() != QEvent::ActivationChange)
         return;
-    // A failed check is not worth a message on every activation; the next
-    // command reports what is wrong with the file.
-    const Result<bool> changed = mState.data().changedElsewhere();
-    if (changed && *changed)
-        followChanges();
+    followIfChanged();
+    lookWhileActive();
+}
+
+void frmConfig::lookWhileActive()
+{
+    // A server tells of changes as they come.
+    if (isActiveWindow() && !mState.onServer())
+        mFollowTimer->start();
+    else
+        mFollowTimer->stop();
 }
 
 bool frmConfig::eventFilter(QObject *watched, QEvent *event)
@@ -465,7 +524,7 @@ bool frmConfig::switchTo(const QString &location, const QString &password)
     next.setProtect(mState.protect());
     mState.takeOver(next);
     mFilter->clear();
-    std::ignore = mState.data().changedElsewhere();
+    watchOtherClients();
     RefreshList();
     showWhere();
     report(rememberLocation(mState.onServer() ? mState.location() : QString()));

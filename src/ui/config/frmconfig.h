@@ -5,9 +5,12 @@
 #include <QMainWindow>
 #include <QStringList>
 
+#include <functional>
+
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QTimer;
 
 namespace tarn
 {
@@ -28,6 +31,9 @@ public:
     // Reads the list again after another client changed the configurations,
     // keeping the selection (by name) and the filter.
     void followChanges();
+    // The same when another client changed them since the last look, unless a
+    // command of this window is running.
+    void followIfChanged();
     // The folder that File > Use Local Files goes back to.
     void setLocalFolder(const QString &dir) { mLocalFolder = dir; }
 
@@ -77,6 +83,15 @@ private:
     void revealName(const QString &name);
     // Shows a store failure; true when there was none.
     bool report(const class Status &status);
+    // Takes the mark that later looks compare with, and has a server tell
+    // this window of other clients' changes.
+    void watchOtherClients();
+    // A file's change counter is read every second while the window is active.
+    void lookWhileActive();
+    // A command of this window, run so that the list does not follow other
+    // clients in the middle of it (a dialog's event loop), but right after.
+    std::function<void()> command(void (frmConfig::*slot)());
+    void runCommand(const std::function<void()> &run);
 
     AppState &mState;
     Prompter &mPrompter;
@@ -85,6 +100,8 @@ private:
     QLineEdit *mFilter = nullptr;
     QLabel *mWhere = nullptr;
     QString mLocalFolder;
+    QTimer *mFollowTimer = nullptr;
+    bool mRunningCommand = false;
 };
 
 } // namespace tarn
