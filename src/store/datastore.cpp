@@ -485,57 +485,88 @@ Status DataStore::createPackage(const QString &name, const QString &what, const 
     return tx.commit(what);
 }
 
+StoredClass::StoredClass(const CopyOut *rows, const QStringList &columns)
+    : mCopy(rows), mColumns(columns)
+{
+    mText.reserve(size_t(columns.size()));
+    for (const QString &column : columns) {
+        const auto all = schema::classdefColumns();
+        const auto found = std::find_if(all.begin(), all.end(), [&column](const schema::Column &c) {
+            return column == QLatin1String(c.name);
+        });
+        mText.push_back(found != all.end() && found->kind == schema::Kind::Text);
+    }
+}
+
 const QStringList &StoredClass::columns()
 {
     static const QStringList columns = schema::exportColumns();
     return columns;
 }
 
-QString StoredClass::text(int column) const
+std::string_view StoredClass::utf8(int column) const
 {
     // NULL reads as empty.
+    if (mCopy)
+        return mCopy->field(column);
+    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(mRow, column));
+    return {text ? text : "", size_t(sqlite3_column_bytes(mRow, column))};
+}
+
+QString StoredClass::text(int column) const
+{
+    const std::string_view text = utf8(column);
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
+
+std::optional<qint64> StoredClass::integer(int column) const
+{
     if (mCopy) {
-        const std::string_view utf8 = mCopy->field(column);
-        return QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
+        // A server's number columns hold whole numbers.
+        if (mCopy->isNull(column) || mText[size_t(column)])
+            return std::nullopt;
+        const std::string_view digits = mCopy->field(column);
+        qint64 n = 0;
+        if (const auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
+            ec == std::errc() && ptr == digits.data() + digits.size())
+            return n;
+        return std::nullopt;
     }
-    const auto *utf8 = reinterpret_cast<const char *>(sqlite3_column_text(mRow, column));
-    return QString::fromUtf8(utf8, sqlite3_column_bytes(mRow, column));
+    if (sqlite3_column_type(mRow, column) != SQLITE_INTEGER)
+        return std::nullopt;
+    return sqlite3_column_int64(mRow, column);
+}
+
+QVariant StoredClass::value(int column) const
+{
+    if (const std::optional<qint64> n = integer(column))
+        return qlonglong(*n);
+    if (mCopy) {
+        if (mCopy->isNull(column))
+            return {};
+        bool ok = false;
+        const double d = mText[size_t(column)] ? 0 : text(column).toDouble(&ok);
+        return ok ? QVariant(d) : QVariant(text(column));
+    }
+    switch (sqlite3_column_type(mRow, column)) {
+    case SQLITE_FLOAT:
+        return sqlite3_column_double(mRow, column);
+    case SQLITE_NULL:
+        return {};
+    default:
+        return text(column);
+    }
 }
 
 Result<qint16> StoredClass::whole(int column) const
 {
-    QVariant value; // as QtSql reads it, where a value is not a plain integer
-    if (mCopy) {
-        if (!mCopy->isNull(column)) {
-            const std::string_view digits = mCopy->field(column);
-            const char *end = digits.data() + digits.size();
-            qint16 n = 0;
-            if (const auto [ptr, ec] = std::from_chars(digits.data(), end, n);
-                ec == std::errc() && ptr == end)
-                return n;
-            value = text(column);
-        }
-    } else
-        switch (sqlite3_column_type(mRow, column)) {
-        case SQLITE_INTEGER: {
-            const sqlite3_int64 n = sqlite3_column_int64(mRow, column);
-            if (n >= std::numeric_limits<qint16>::min() && n <= std::numeric_limits<qint16>::max())
-                return qint16(n);
-            value = qlonglong(n);
-            break;
-        }
-        case SQLITE_FLOAT:
-            value = sqlite3_column_double(mRow, column);
-            break;
-        case SQLITE_NULL:
-            break;
-        default:
-            value = text(column);
-            break;
-        }
+    if (const std::optional<qint64> n = integer(column);
+        n && *n >= std::numeric_limits<qint16>::min() && *n <= std::numeric_limits<qint16>::max())
+        return qint16(*n);
     // Named only on failure: the label costs more than the value.
-    auto field = [column] {
-        return schema::fieldLabel(columns().at(column));
+    const QVariant value = this->value(column);
+    auto field = [this, column] {
+        return schema::fieldLabel(mColumns.at(column));
     };
     const bool isText = value.typeId() == QMetaType::QString;
     if (value.isNull() || (isText && value.toString().isEmpty()))
@@ -552,7 +583,7 @@ Result<qint16> StoredClass::whole(int column) const
 
 quint64 StoredClass::flags(schema::RefKind kind) const
 {
-    const int column = int(columns().size()) + (kind == schema::RefKind::Item ? 0 : 1);
+    const int column = int(mColumns.size()) + (kind == schema::RefKind::Item ? 0 : 1);
     if (mCopy) {
         const std::string_view digits = mCopy->field(column);
         quint64 mask = 0;
@@ -573,38 +604,80 @@ Result<QString> DataStore::beginSnapshot(Transaction &snapshot, const QString &n
     return stored;
 }
 
-Status DataStore::readServerClasses(const QString &what,
-                                    const std::function<Status(const StoredClass &)> &onClass) const
+Result<QString> DataStore::beginClassRead(Transaction &snapshot, const QString &name,
+                                          const QString &what) const
 {
-    CopyOut rows(mDb);
-    if (Status s = rows.start(
-            QStringLiteral("COPY (SELECT %1, %2, %3 FROM classdef WHERE %4 ORDER BY %5, rowid) "
-                           "TO STDOUT")
-                .arg(schema::joined(StoredClass::columns()),
-                     flagMask(mDb, schema::RefKind::Item, kItemBoxes),
-                     flagMask(mDb, schema::RefKind::Special, kSpecialBoxes),
-                     mDb.nameFilter(QStringLiteral("current_setting('%1')")
-                                        .arg(QLatin1String(kExportedPackage))),
-                     mDb.nullsFirst(QStringLiteral("class_num"))),
-            what);
+    // On a server, COPY streams the rows as the server makes them but takes
+    // no bound values: the name reaches it as a setting of the snapshot's
+    // transaction, set as the name is looked up. The planner is steered to the
+    // index that holds the rows in class number order, rather than sorting
+    // them all before the first is sent; a database made before that index
+    // sorts in memory. The steering's cost estimate must not start the JIT
+    // compiler, which takes longer than the whole read.
+    return beginSnapshot(
+        snapshot, name, what,
+        mDb.onServer()
+            ? QStringLiteral("set_config('%1', package_name, true), "
+                             "set_config('enable_sort', 'off', true), set_config('jit', 'off', "
+                             "true), set_config('work_mem', '32MB', true)")
+                  .arg(QLatin1String(kExportedPackage))
+            : QString());
+}
+
+Status DataStore::streamClasses(const QString &stored, const QStringList &columns,
+                                const QStringList &more, const QString &what,
+                                const std::function<Status(const StoredClass &)> &onClass) const
+{
+    const QString select = schema::joined(columns + more);
+    const QString order = mDb.nullsFirst(QStringLiteral("class_num"));
+    if (mDb.onServer()) {
+        CopyOut rows(mDb);
+        if (Status s = rows.start(
+                QStringLiteral("COPY (SELECT %1 FROM classdef WHERE %2 ORDER BY %3, rowid) "
+                               "TO STDOUT")
+                    .arg(select,
+                         mDb.nameFilter(QStringLiteral("current_setting('%1')")
+                                            .arg(QLatin1String(kExportedPackage))),
+                         order),
+                what);
+            !s)
+            return s;
+        const StoredClass row(&rows, columns);
+        const int fields = int(columns.size() + more.size());
+        for (;;) {
+            const Result<bool> next = rows.next(what);
+            if (!next)
+                return next.status();
+            if (!*next)
+                return Status::success();
+            if (rows.fields() != fields)
+                return Status::failure(what + QStringLiteral("\nThe server sent a row of %1 "
+                                                             "fields, not %2.")
+                                                  .arg(rows.fields())
+                                                  .arg(fields));
+            if (Status s = onClass(row); !s)
+                return s;
+        }
+    }
+    // On the engine: the rows of a long read need no QVariant per value.
+    EngineStatement statement;
+    if (Status s =
+            statement.prepare(mDb,
+                              QStringLiteral("SELECT %1 FROM classdef WHERE %2 ORDER BY %3, rowid")
+                                  .arg(select, mDb.nameFilter(), order),
+                              what);
         !s)
         return s;
-    const StoredClass row(&rows);
-    const int fields = int(StoredClass::columns().size()) + 2;
-    for (;;) {
-        const Result<bool> next = rows.next(what);
-        if (!next)
-            return next.status();
-        if (!*next)
-            return Status::success();
-        if (rows.fields() != fields)
-            return Status::failure(what + QStringLiteral("\nThe server sent a row of %1 fields, "
-                                                         "not %2.")
-                                              .arg(rows.fields())
-                                              .arg(fields));
+    const QByteArray package = stored.toUtf8();
+    sqlite3_bind_text(statement.get(), 1, package.constData(), int(package.size()), SQLITE_STATIC);
+    const StoredClass row(statement.get(), columns);
+    int stepped;
+    while ((stepped = sqlite3_step(statement.get())) == SQLITE_ROW)
         if (Status s = onClass(row); !s)
             return s;
-    }
+    if (stepped != SQLITE_DONE)
+        return engineFailure(mDb, statement.engine(), what);
+    return Status::success();
 }
 
 Status
@@ -613,21 +686,7 @@ DataStore::readClasses(const QString &name, bool count, const QString &what,
                        const std::function<Status(const StoredClass &)> &onClass) const
 {
     Transaction snapshot(mDb);
-    // On a server, COPY streams the rows as the server makes them but takes
-    // no bound values: the name reaches it as a setting of the snapshot's
-    // transaction, set as the name is looked up. The planner is steered to the
-    // index that holds the rows in export order, rather than sorting them all
-    // before the first is sent; a database made before that index sorts in
-    // memory. The steering's cost estimate must not start the JIT compiler,
-    // which takes longer than the whole read.
-    const Result<QString> stored = beginSnapshot(
-        snapshot, name, what,
-        mDb.onServer()
-            ? QStringLiteral("set_config('%1', package_name, true), "
-                             "set_config('enable_sort', 'off', true), set_config('jit', 'off', "
-                             "true), set_config('work_mem', '32MB', true)")
-                  .arg(QLatin1String(kExportedPackage))
-            : QString());
+    const Result<QString> stored = beginClassRead(snapshot, name, what);
     if (!stored)
         return stored.status();
     QSqlQuery query;
@@ -643,32 +702,15 @@ DataStore::readClasses(const QString &name, bool count, const QString &what,
     }
     if (Status s = onStart(*stored, classes); !s)
         return s;
-    if (mDb.onServer())
-        return readServerClasses(what, onClass);
-    // On the engine: the rows of a long export need no QVariant per value.
-    const QString sql =
-        QStringLiteral("SELECT %1, %2, %3 FROM classdef WHERE %4 ORDER BY %5, rowid")
-            .arg(schema::joined(StoredClass::columns()),
-                 flagMask(mDb, schema::RefKind::Item, kItemBoxes),
-                 flagMask(mDb, schema::RefKind::Special, kSpecialBoxes), mDb.nameFilter(),
-                 mDb.nullsFirst(QStringLiteral("class_num")));
-    EngineStatement select;
-    if (Status s = select.prepare(mDb, sql, what); !s)
-        return s;
-    const QByteArray package = stored->toUtf8();
-    sqlite3_bind_text(select.get(), 1, package.constData(), int(package.size()), SQLITE_STATIC);
-    const StoredClass row(select.get());
-    int stepped;
-    while ((stepped = sqlite3_step(select.get())) == SQLITE_ROW)
-        if (Status s = onClass(row); !s)
-            return s;
-    if (stepped != SQLITE_DONE)
-        return engineFailure(mDb, select.engine(), what);
-    return Status::success();
+    return streamClasses(*stored, StoredClass::columns(),
+                         {flagMask(mDb, schema::RefKind::Item, kItemBoxes),
+                          flagMask(mDb, schema::RefKind::Special, kSpecialBoxes)},
+                         what, onClass);
 }
 
-Result<QList<QVariantList>> DataStore::classRows(const QString &name, const QStringList &columns,
-                                                 const QString &what) const
+Status DataStore::readClassColumns(const QString &name, const QStringList &columns,
+                                   const QString &what,
+                                   const std::function<Status(const StoredClass &)> &onClass) const
 {
     // The names go into the statement: only the table's own are taken.
     const QStringList known = schema::classdefColumnNames();
@@ -677,28 +719,10 @@ Result<QList<QVariantList>> DataStore::classRows(const QString &name, const QStr
             return Status::failure(what +
                                    QStringLiteral("\nThere is no class column '%1'.").arg(column));
     Transaction snapshot(mDb);
-    const Result<QString> stored = beginSnapshot(snapshot, name, what);
+    const Result<QString> stored = beginClassRead(snapshot, name, what);
     if (!stored)
         return stored.status();
-    QSqlQuery query;
-    if (Status s = mDb.exec(query,
-                            QStringLiteral("SELECT %1 FROM classdef WHERE %2 ORDER BY %3, rowid")
-                                .arg(schema::joined(columns), mDb.nameFilter(),
-                                     mDb.nullsFirst(QStringLiteral("class_num"))),
-                            {*stored}, what);
-        !s)
-        return s;
-    QList<QVariantList> rows;
-    while (query.next()) {
-        QVariantList row;
-        row.reserve(columns.size());
-        for (qsizetype i = 0; i < columns.size(); ++i)
-            row << query.value(int(i));
-        rows << row;
-    }
-    if (query.lastError().isValid())
-        return mDb.failure(what, query);
-    return rows;
+    return streamClasses(*stored, columns, {}, what, onClass);
 }
 
 Status DataStore::deletePackage(const QString &name)

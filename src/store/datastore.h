@@ -14,27 +14,36 @@ namespace tarn
 
 class CopyOut;
 
-// One class of a configuration as an export reads it, its columns in the
-// order of columns().
+// One class of a configuration as a read gives it, its columns in the order
+// the read named them.
 class StoredClass
 {
 public:
-    explicit StoredClass(sqlite3_stmt *row) : mRow(row) {}
+    StoredClass(sqlite3_stmt *row, const QStringList &columns) : mRow(row), mColumns(columns) {}
     // The current row of a server's rows.
-    explicit StoredClass(const CopyOut *rows) : mCopy(rows) {}
+    StoredClass(const CopyOut *rows, const QStringList &columns);
 
-    // schema::exportColumns().
+    // schema::exportColumns(): the columns readClasses names, its flags after them.
     static const QStringList &columns();
     // NULL reads as empty.
     QString text(int column) const;
+    // The same as UTF-8, until the read moves on.
+    std::string_view utf8(int column) const;
     // A 16-bit whole number; the failure names the field ("Max Armor is empty").
     Result<qint16> whole(int column) const;
-    // Bit k - 1 for flag k of the items (first kItemBoxes) or specials (first kSpecialBoxes).
+    // The value when it is stored as a whole number: the usual case, cheaply.
+    std::optional<qint64> integer(int column) const;
+    // As stored: null, a whole number (qlonglong), a fraction (double) or text.
+    QVariant value(int column) const;
+    // readClasses only: bit k - 1 for flag k of the items (first kItemBoxes)
+    // or specials (first kSpecialBoxes).
     quint64 flags(schema::RefKind kind) const;
 
 private:
     sqlite3_stmt *mRow = nullptr;
     const CopyOut *mCopy = nullptr;
+    const QStringList &mColumns;
+    std::vector<bool> mText; // on a server: which columns hold text
 };
 
 // The data database: configurations (package) and their classes (classdef).
@@ -77,11 +86,11 @@ public:
                        const std::function<Status(const QString &stored, qint64 classes)> &onStart,
                        const std::function<Status(const StoredClass &)> &onClass) const;
 
-    // The named classdef columns of a configuration's classes as stored (NULL
-    // as a null QVariant), in class number order, from one snapshot; a missing
+    // The named classdef columns of a configuration's classes as stored, in
+    // class number order, from one snapshot, one class at a time; a missing
     // configuration is refused as "what" and the reason.
-    Result<QList<QVariantList>> classRows(const QString &name, const QStringList &columns,
-                                          const QString &what) const;
+    Status readClassColumns(const QString &name, const QStringList &columns, const QString &what,
+                            const std::function<Status(const StoredClass &)> &onClass) const;
 
     // Yields the next class to store into record: true, false after the last,
     // or a failure that ends the command.
@@ -122,9 +131,14 @@ private:
     Result<QString> beginSnapshot(Transaction &snapshot, const QString &name, const QString &what,
                                   const QString &alsoSelect = {}) const;
     Result<QString> lookUpPackage(const QString &name, const QString &alsoSelect) const;
-    // readClasses' rows on a server, inside its snapshot.
-    Status readServerClasses(const QString &what,
-                             const std::function<Status(const StoredClass &)> &onClass) const;
+    // Starts a snapshot of the configuration for streamClasses; its name as stored.
+    Result<QString> beginClassRead(Transaction &snapshot, const QString &name,
+                                   const QString &what) const;
+    // The configuration's classes in class number order, inside the snapshot:
+    // the columns, then the expressions more.
+    Status streamClasses(const QString &stored, const QStringList &columns, const QStringList &more,
+                         const QString &what,
+                         const std::function<Status(const StoredClass &)> &onClass) const;
 
     Database mDb;
     std::optional<qint64> mSeenVersion; // of changedElsewhere()
