@@ -93,8 +93,13 @@ void writeCsv(Output &out, const StoredRow &row, qsizetype field)
 void writeJsonString(Output &out, const QString &text)
 {
     out << '"';
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
+    qsizetype plain = 0; // where the characters written as they are begin
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t u = text[i].unicode();
+        if (u != u'"' && u != u'\\' && u >= 0x20 && (u < 0x7F || u > 0x9F))
+            continue;
+        out << text.sliced(plain, i - plain);
+        plain = i + 1;
         if (u == u'"' || u == u'\\') {
             out << '\\' << char(u);
         } else if (u == u'\n') {
@@ -103,17 +108,13 @@ void writeJsonString(Output &out, const QString &text)
             out << "\\r";
         } else if (u == u'\t') {
             out << "\\t";
-        } else if (u < 0x20 || (u >= 0x7F && u <= 0x9F)) {
+        } else {
             char escape[8];
             std::snprintf(escape, sizeof escape, "\\u%04x", unsigned(u));
-            out << std::string_view(escape, 6);
-        } else if (u < 0x80) {
-            out << char(u);
-        } else {
-            out << QString(c); // a surrogate pair's half alone is not a character
+            out << escape;
         }
     }
-    out << '"';
+    out << text.sliced(plain) << '"';
 }
 
 void writeJson(Output &out, const StoredRow &row, qsizetype field)

@@ -263,7 +263,8 @@ public:
     // A class file's text: Latin-1.
     void latin1(const std::string &text)
     {
-        if (std::all_of(text.begin(), text.end(), [](char c) { return c >= 0; }))
+        if (std::all_of(text.begin(), text.end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
             return this->text(text);
         const QByteArray utf8 = QString::fromLatin1(text.data(), qsizetype(text.size())).toUtf8();
         this->text(std::string_view(utf8.constData(), size_t(utf8.size())));

@@ -335,7 +335,7 @@ private slots:
         // a class file would not carry, NULLs, and a class number out of order.
         DataDir dir;
         const QString config = "50%1, \"Ü\"";
-        const QStringList names{"Sc,\"out\x1b[2J\\n", "Ünï %1\nzwei, \"drei\"\r"};
+        const QStringList names{"Sc,\"out\x1b[2J\\n", "Ünï 😀 %1\nzwei, \"drei\"\r"};
         const Peek peek(dir.dataPath());
         peek.exec("UPDATE package SET package_name = ?", {config});
         peek.exec("UPDATE classdef SET package_name = ?", {config});
@@ -388,7 +388,7 @@ private slots:
         QCOMPARE(lines[1][columns.indexOf("s31")], "1");
 
         const CliRun text = runCli(dir.location(), {"show", config});
-        QVERIFY2(text.out.startsWith("Class Num: 0\nClass Name: Ünï %1\\nzwei, \"drei\"\\r\n"
+        QVERIFY2(text.out.startsWith("Class Num: 0\nClass Name: Ünï 😀 %1\\nzwei, \"drei\"\\r\n"
                                      "Model Name: \n"),
                  qPrintable(text.out));
         QVERIFY(text.out.contains(
