@@ -3,6 +3,7 @@
 #include "core/compare.h"
 #include "store/textrules.h"
 
+#include <QFileDevice>
 #include <QFileInfo>
 
 #include <charconv>
@@ -15,13 +16,26 @@ namespace tarn::cli
 namespace
 {
 
+std::string_view view(const QByteArray &bytes)
+{
+    return {bytes.constData(), size_t(bytes.size())};
+}
+
 // Output built as UTF-8 and written in large pieces: a long listing costs no
 // conversion per value. A failed write fails the stream, as a text's would.
 class Output
 {
 public:
     explicit Output(QTextStream &out) : mOut(out) { mOut.flush(); }
-    ~Output() { flush(); }
+    ~Output()
+    {
+        flush();
+        // The stream's own flush sees nothing left to write: the file's buffer
+        // is emptied here, where a full disk shows.
+        if (auto *file = qobject_cast<QFileDevice *>(mOut.device());
+            file && mOut.status() == QTextStream::Ok && !file->flush())
+            mOut.setStatus(QTextStream::WriteFailed);
+    }
 
     Output &operator<<(std::string_view bytes)
     {
@@ -34,7 +48,7 @@ public:
         mBuffer += c;
         return *this;
     }
-    Output &operator<<(const QString &text) { return *this << std::string_view(text.toUtf8()); }
+    Output &operator<<(const QString &text) { return *this << view(text.toUtf8()); }
     Output &operator<<(qint64 n)
     {
         char digits[24];
@@ -62,11 +76,6 @@ private:
     QTextStream &mOut;
     std::string mBuffer;
 };
-
-std::string_view view(const QByteArray &bytes)
-{
-    return {bytes.constData(), size_t(bytes.size())};
-}
 
 // RFC 4180, every character as stored: a field with a comma, a quote or a
 // line break goes in quotes, its quotes doubled. An empty text is "" and a

@@ -296,6 +296,7 @@ private slots:
         for (const char *how : {"full disk", "closed", "file-size limit"}) {
             QTest::addRow("list, %s", how) << how << QStringList{"list"} << 1;
             QTest::addRow("diff, %s", how) << how << QStringList{"diff", "Sample Config", "B"} << 3;
+            QTest::addRow("show, %s", how) << how << QStringList{"show", "Sample Config"} << 1;
         }
     }
 
