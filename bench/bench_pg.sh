@@ -2,7 +2,8 @@
 # Class file import and export of 30,000 classes by tarn-cli on a team database
 # (a PostgreSQL server started for the run, tests/pgserver), against psql doing
 # the same database work: the same rows inserted by a script of INSERTs in one
-# transaction; the same columns copied out to a file. The commands take turns,
+# transaction; the same columns copied out to a file. show in each format
+# against an export of the same configuration. The commands take turns,
 # run by run, each on a fresh database; best of RUNS each. Then the windows
 # there: the main window with 10,000 configurations and the class editor's
 # moves (bench_windows).
@@ -44,12 +45,40 @@ read -r exp_tarn exp_sql < <(race \
     "psql -q '$team' -c \"\\\\copy ($select) TO '$work/out.txt'\"")
 unset PREPARE
 
+# show against an export of the same configuration, on one database.
+fresh
+gen 10 class >"$work/small.class"
+"$cli" --database "$team" import Bench "$work/big.class" >/dev/null
+"$cli" --database "$team" import Small "$work/small.class" >/dev/null
+fresh_run() { :; }
+read -r exp_own text csv json < <(race \
+    "'$cli' --database '$team' export Bench '$work/out.class'" \
+    "'$cli' --database '$team' show Bench" \
+    "'$cli' --database '$team' show --format csv Bench" \
+    "'$cli' --database '$team' show --format json Bench")
+rss() {
+    /usr/bin/time -f %M -o "$work/m" "$cli" --database "$team" show --format json "$1" >/dev/null
+    tail -n 1 "$work/m"
+}
+rss_big=$(rss Bench)
+rss_small=$(rss Small)
+fresh_run() { fresh; }
+
 echo "Team database (PostgreSQL, Unix socket), $N classes, best of $RUNS runs taken in turns"
 printf '%-8s %10s %10s %10s\n' "" "tarn-cli" "psql" "ratio"
 printf '%-8s %9ss %9ss %10s\n' import "$imp_tarn" "$imp_sql" "$(ratio "$imp_tarn" "$imp_sql")"
 printf '%-8s %9ss %9ss %10s\n' export "$exp_tarn" "$exp_sql" "$(ratio "$exp_tarn" "$exp_sql")"
+for f in text csv json; do
+    printf '%-8s %9ss %10s %10s x export (%ss)\n' "show $f" "${!f}" "" "$(ratio "${!f}" "$exp_own")" \
+        "$exp_own"
+done
+echo "Peak RSS of show --format json: $rss_big KiB for $N classes, $rss_small KiB for 10"
 goal "import on a server: tarn-cli / psql" "$(ratio "$imp_tarn" "$imp_sql")" 1
 goal "export on a server: tarn-cli / psql" "$(ratio "$exp_tarn" "$exp_sql")" 1
+for f in text csv json; do
+    goal "show --format $f on a server / export" "$(ratio "${!f}" "$exp_own")" 2
+done
+goal "peak memory on a server: show, $N / 10 classes" "$(ratio "$rss_big" "$rss_small")" 1.2
 if awk -v r="$(ratio "$exp_tarn" "$exp_sql")" 'BEGIN { exit !(r > 1) }'; then
     echo "Export is slower than psql's copy here. Both read the rows the same way (COPY ... TO STDOUT"
     echo "on one connection); tarn-cli adds its start (Qt, the SQL driver's set-up statements, the"

@@ -48,7 +48,7 @@ const std::array kCommands{
     Command{"diff", "diff A B",
             "compare two configurations or class files class by class (a configuration's name "
             "wins; ./FILE for a file); status 0 equal, 1 different, 3 failure",
-            true, cmdDiff, DiffFailure},
+            true, cmdDiff, DiffFailure, true},
     Command{"migrate", "migrate", "convert Jet data files to SQLite; keeps the Jet files", false,
             cmdMigrate},
 };
@@ -229,6 +229,10 @@ int runCommand(const Command &command, const QStringList &arguments, QTextStream
     AppState state(location);
     if (command.needsStartup) {
         StartupResult started = startUp(state);
+        if (started.noDataFiles && command.withoutData && !state.onServer()) {
+            context.withoutData = started.status.message();
+            return command.handler(context);
+        }
         if (started.noDataFiles)
             return context.fail(started.status.message() +
                                 QStringLiteral("\nRun '%1' to create them (add --sample for "

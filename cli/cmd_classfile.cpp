@@ -48,17 +48,22 @@ int cmdImport(Context &c)
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, &previous);
-    const Status status =
-        importClassFile(*c.state, c.args.at(0), c.args.at(1), [](qint64 done, qint64 total) {
+    QStringList warnings;
+    const Status status = importClassFile(
+        *c.state, c.args.at(0), c.args.at(1),
+        [](qint64 done, qint64 total) {
             if (done >= total / 2)
                 gStoring = 1;
             return !gInterrupted;
-        });
+        },
+        &warnings);
     sigaction(SIGINT, &previous, nullptr);
     if (!status) {
         c.fail(status.message());
         return gInterrupted ? kInterrupted : Failure;
     }
+    for (const QString &warning : warnings)
+        c.err << "tarn-cli: " << warning << '\n';
     return Success;
 }
 
@@ -66,12 +71,15 @@ int cmdCheck(Context &c)
 {
     if (c.args.size() != 1)
         return c.usage(QStringLiteral("check takes one FILE"));
-    const Result<int> classes = checkClassFile(c.args.first());
+    QStringList warnings;
+    const Result<int> classes = checkClassFile(c.args.first(), &warnings);
     if (!classes) {
         // The problem alone, as FILE:LINE: cause, for editors and scripts.
         c.err << classes.message() << '\n';
         return Failure;
     }
+    for (const QString &warning : warnings)
+        c.err << warning << '\n';
     c.out << *classes << '\n';
     return Success;
 }

@@ -3,10 +3,12 @@
 #include "core/compare.h"
 #include "store/textrules.h"
 
+#include <QFileDevice>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
 
 namespace tarn::cli
 {
@@ -14,66 +16,203 @@ namespace tarn::cli
 namespace
 {
 
-// RFC 4180: a field with a comma, a quote or a line break goes in quotes,
-// its quotes doubled. Control characters are escaped first, so that none
-// reaches a terminal.
-QString csvField(const QString &text)
+std::string_view view(const QByteArray &bytes)
 {
-    QString field = shownText(text);
-    if (!field.contains(u',') && !field.contains(u'"'))
-        return field;
-    field.replace(QStringLiteral("\""), QStringLiteral("\"\""));
-    return u'"' + field + u'"';
+    return {bytes.constData(), size_t(bytes.size())};
 }
 
-using StoredClasses = QList<QList<ClassField>>;
-
-void printCsv(QTextStream &out, const StoredClasses &classes)
+// Output built as UTF-8 and written in large pieces: a long listing costs no
+// conversion per value. A failed write fails the stream, as a text's would.
+class Output
 {
-    out << storedFieldColumns().join(u',') << "\r\n";
-    QStringList line;
-    for (const QList<ClassField> &fields : classes) {
-        line.clear();
-        for (const ClassField &field : fields)
-            line << csvField(field.value.isNull() ? QString() : field.value.toString());
-        out << line.join(u',') << "\r\n";
+public:
+    explicit Output(QTextStream &out) : mOut(out) { mOut.flush(); }
+    ~Output()
+    {
+        flush();
+        // The stream's own flush sees nothing left to write: the file's buffer
+        // is emptied here, where a full disk shows.
+        if (auto *file = qobject_cast<QFileDevice *>(mOut.device());
+            file && mOut.status() == QTextStream::Ok && !file->flush())
+            mOut.setStatus(QTextStream::WriteFailed);
     }
-}
 
-// Numbers stay numbers and NULL stays null, so that a parser gets back what
-// the table holds.
-void printJson(QTextStream &out, const StoredClasses &classes)
-{
-    QJsonArray array;
-    for (const QList<ClassField> &fields : classes) {
-        QJsonObject object;
-        for (const ClassField &field : fields)
-            object.insert(field.column, field.value.isNull()
-                                            ? QJsonValue(QJsonValue::Null)
-                                            : QJsonValue::fromVariant(field.value));
-        array.append(object);
+    Output &operator<<(std::string_view bytes)
+    {
+        mBuffer.append(bytes);
+        return *this;
     }
-    out << QJsonDocument(array).toJson(QJsonDocument::Indented);
+    Output &operator<<(const char *text) { return *this << std::string_view(text); }
+    Output &operator<<(char c)
+    {
+        mBuffer += c;
+        return *this;
+    }
+    Output &operator<<(const QString &text) { return *this << view(text.toUtf8()); }
+    Output &operator<<(qint64 n)
+    {
+        char digits[24];
+        return *this << std::string_view(digits, std::to_chars(digits, digits + 24, n).ptr);
+    }
+    // The end of a class: written when enough has gathered.
+    void flushIfFull()
+    {
+        if (mBuffer.size() >= 64 * 1024)
+            flush();
+    }
+
+private:
+    void flush()
+    {
+        QIODevice *device = mOut.device();
+        if (!device)
+            mOut << QString::fromUtf8(mBuffer.data(), qsizetype(mBuffer.size()));
+        else if (mOut.status() == QTextStream::Ok &&
+                 device->write(mBuffer.data(), qint64(mBuffer.size())) != qint64(mBuffer.size()))
+            mOut.setStatus(QTextStream::WriteFailed);
+        mBuffer.clear();
+    }
+
+    QTextStream &mOut;
+    std::string mBuffer;
+};
+
+// RFC 4180, every character as stored: a field with a comma, a quote or a
+// line break goes in quotes, its quotes doubled. An empty text is "" and a
+// NULL nothing, so that the two read back apart. A fraction is its shortest
+// text that reads back the same.
+void writeCsv(Output &out, const StoredRow &row, qsizetype field)
+{
+    if (const std::optional<qint64> n = row.whole(field)) {
+        out << *n;
+        return;
+    }
+    const QVariant value = row.value(field);
+    const QByteArray text = value.toString().toUtf8();
+    if (value.typeId() == QMetaType::QString &&
+        (text.isEmpty() || text.contains(',') || text.contains('"') || text.contains('\n') ||
+         text.contains('\r')))
+        out << '"' << view(QByteArray(text).replace("\"", "\"\"")) << '"';
+    else
+        out << view(text);
 }
 
-// The flags show by name in the Items and Special Abilities lines.
-void printText(QTextStream &out, const StoredClasses &classes, const RefNames &names)
+// JSON's escapes, and control characters escaped beyond what it requires, so
+// that none reaches a terminal.
+void writeJsonString(Output &out, const QString &text)
 {
-    // The class number and the fields of a class file; the single flags follow.
-    const qsizetype shown = 1 + classFieldColumns().size();
+    out << '"';
+    qsizetype plain = 0; // where the characters written as they are begin
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t u = text[i].unicode();
+        if (u != u'"' && u != u'\\' && u >= 0x20 && (u < 0x7F || u > 0x9F))
+            continue;
+        out << text.sliced(plain, i - plain);
+        plain = i + 1;
+        if (u == u'"' || u == u'\\') {
+            out << '\\' << char(u);
+        } else if (u == u'\n') {
+            out << "\\n";
+        } else if (u == u'\r') {
+            out << "\\r";
+        } else if (u == u'\t') {
+            out << "\\t";
+        } else {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", unsigned(u));
+            out << escape;
+        }
+    }
+    out << text.sliced(plain) << '"';
+}
+
+void writeJson(Output &out, const StoredRow &row, qsizetype field)
+{
+    if (const std::optional<qint64> n = row.whole(field)) {
+        out << *n;
+        return;
+    }
+    const QVariant value = row.value(field);
+    if (value.isNull())
+        out << "null";
+    else if (value.typeId() == QMetaType::Double && std::isfinite(value.toDouble()))
+        out << value.toString();
+    else // JSON has no infinite number
+        writeJsonString(out, value.toString());
+}
+
+// One line a class. Keys are the stored columns; NULL is null and numbers stay
+// numbers, so that a parser gets back what the table holds.
+Status printJson(Context &c, const QString &name, const RefNames &names)
+{
+    const QList<ClassField> &fields = storedFields();
+    QList<QByteArray> keys;
+    for (qsizetype f = 0; f < fields.size(); ++f)
+        keys << (f > 0 ? "," : "{") + ('"' + fields[f].column.toUtf8() + "\":");
+    Output out(c.out);
+    out << '[';
     bool first = true;
-    for (const QList<ClassField> &fields : classes) {
+    const Status read = readStoredClasses(*c.state, name, names, [&](const StoredRow &row) {
+        out << (std::exchange(first, false) ? "\n" : ",\n");
+        for (qsizetype f = 0; f < fields.size(); ++f) {
+            out << view(keys[f]);
+            writeJson(out, row, f);
+        }
+        out << '}';
+        out.flushIfFull();
+        return Status::success();
+    });
+    out << "\n]\n";
+    return read;
+}
+
+Status printCsv(Context &c, const QString &name, const RefNames &names)
+{
+    QStringList header;
+    for (const ClassField &field : storedFields())
+        header << field.column;
+    Output out(c.out);
+    out << header.join(u',') << "\r\n";
+    return readStoredClasses(*c.state, name, names, [&](const StoredRow &row) {
+        for (qsizetype f = 0; f < header.size(); ++f) {
+            if (f > 0)
+                out << ',';
+            writeCsv(out, row, f);
+        }
+        out << "\r\n";
+        out.flushIfFull();
+        return Status::success();
+    });
+}
+
+// The fields of a class file by label, the flags by name in the Items and
+// Special Abilities lines.
+Status printText(Context &c, const QString &name, const RefNames &names)
+{
+    const QList<ClassField> &fields = storedFields();
+    // The class number and the fields of a class file; the single flags follow.
+    const qsizetype shown = 1 + classFields().size();
+    QList<QByteArray> labels;
+    for (qsizetype f = 0; f < shown; ++f)
+        labels << (fields[f].label + QStringLiteral(": ")).toUtf8();
+    Output out(c.out);
+    bool first = true;
+    return readStoredClasses(*c.state, name, names, [&](const StoredRow &row) {
         if (!std::exchange(first, false))
             out << '\n';
-        for (qsizetype f = 0; f < shown; ++f)
-            out << fields[f].label << ": " << shownValue(fields[f], names) << '\n';
-    }
-}
-
-// A class or a field that is empty still shows in a line of the diff.
-QString orNone(const QString &value)
-{
-    return value.isEmpty() ? QStringLiteral("(none)") : value;
+        for (qsizetype f = 0; f < shown; ++f) {
+            out << view(labels[f]);
+            const std::optional<qint64> n = row.whole(f);
+            if (n && !fields[f].ref)
+                out << *n;
+            else
+                out << (n ? shownValue(fields[f], *n, names)
+                          : shownValue(fields[f], row.value(f), names));
+            out << '\n';
+        }
+        out.flushIfFull();
+        return Status::success();
+    });
 }
 
 // One line, where the store would lead with what it could not read.
@@ -88,13 +227,6 @@ Status requireConfiguration(Context &c, const QString &name)
     return Status::success();
 }
 
-Result<StoredClasses> storedClasses(Context &c, const QString &name, const RefNames &names)
-{
-    if (Status s = requireConfiguration(c, name); !s)
-        return s;
-    return readStoredClasses(*c.state, name, names);
-}
-
 } // namespace
 
 int cmdShow(Context &c)
@@ -102,22 +234,21 @@ int cmdShow(Context &c)
     if (c.args.size() != 1)
         return c.usage(QStringLiteral("show takes [--format FORMAT] NAME"));
     const QString format = c.values.value(QStringLiteral("format"), QStringLiteral("text"));
-    if (format != QLatin1String("text") && format != QLatin1String("csv") &&
-        format != QLatin1String("json"))
+    using Printer = Status (*)(Context &, const QString &, const RefNames &);
+    const Printer print = format == QLatin1String("text")   ? printText
+                          : format == QLatin1String("csv")  ? printCsv
+                          : format == QLatin1String("json") ? printJson
+                                                            : nullptr;
+    if (!print)
         return c.usage(
             QStringLiteral("unknown format '%1': choose text, csv or json").arg(shownText(format)));
     const Result<RefNames> names = RefNames::read(c.state->ref());
     if (!names)
         return c.fail(names.message());
-    const Result<StoredClasses> classes = storedClasses(c, c.args.first(), *names);
-    if (!classes)
-        return c.fail(classes.message());
-    if (format == QLatin1String("csv"))
-        printCsv(c.out, *classes);
-    else if (format == QLatin1String("json"))
-        printJson(c.out, *classes);
-    else
-        printText(c.out, *classes, *names);
+    if (Status s = requireConfiguration(c, c.args.first()); !s)
+        return c.fail(s.message());
+    if (Status s = print(c, c.args.first(), *names); !s)
+        return c.fail(s.message());
     return Success;
 }
 
@@ -125,39 +256,60 @@ int cmdDiff(Context &c)
 {
     if (c.args.size() != 2)
         return c.usage(QStringLiteral("diff takes A B"));
+    // A pipeline may hold the class files alone: then slots and flags show by number.
+    RefNames names;
+    if (c.state) {
+        Result<RefNames> read = RefNames::read(c.state->ref());
+        if (!read)
+            return c.fail(read.message());
+        names = std::move(read.value());
+    } else {
+        c.err << "tarn-cli: " << c.withoutData
+              << " Only class files can be compared: slots show ids and flags their places.\n";
+    }
     // A configuration's name wins over a file of the same name; ./NAME reaches the file.
-    auto recordsOf = [&c](const QString &argument) -> Result<ClassRecords> {
-        const Result<bool> exists = c.state->data().packageExists(argument);
-        if (!exists)
-            return exists.status();
-        if (*exists)
-            return readConfigurationRecords(*c.state, argument);
+    auto sourceOf = [&c, &names](const QString &argument) -> Result<ClassSource> {
+        if (c.state) {
+            const Result<bool> exists = c.state->data().packageExists(argument);
+            if (!exists)
+                return exists.status();
+            if (*exists)
+                return configurationSource(*c.state, argument, names);
+        }
         if (QFileInfo::exists(argument))
-            return readClassFileRecords(argument);
-        return Status::failure(QStringLiteral("There is no configuration or file named '%1'.")
-                                   .arg(shownText(argument)));
+            return classFileSource(argument);
+        return Status::failure(
+            QString::fromLatin1(c.state ? "There is no configuration or file named '%1'."
+                                        : "There is no file named '%1'.")
+                .arg(shownText(argument)));
     };
-    const Result<ClassRecords> a = recordsOf(c.args.at(0));
+    const Result<ClassSource> a = sourceOf(c.args.at(0));
     if (!a)
         return c.fail(a.message());
-    const Result<ClassRecords> b = recordsOf(c.args.at(1));
+    const Result<ClassSource> b = sourceOf(c.args.at(1));
     if (!b)
         return c.fail(b.message());
-    const Result<RefNames> names = RefNames::read(c.state->ref());
-    if (!names)
-        return c.fail(names.message());
-    const Comparison comparison = compareClasses(*a, *b, *names);
-    for (const QString &name : comparison.onlyA)
-        c.out << "only in A: " << name << '\n';
-    for (const QString &name : comparison.onlyB)
-        c.out << "only in B: " << name << '\n';
-    for (const ClassChange &change : comparison.changed) {
-        c.out << "changed: " << change.name << '\n';
-        for (const FieldDifference &field : change.fields)
-            c.out << "  " << field.label << ": " << orNone(field.before) << " -> "
-                  << orNone(field.after) << '\n';
-    }
-    return comparison.equal() ? Success : Failure;
+    bool equal = true;
+    const Status compared = compareClasses(*a, *b, names,
+                                           {[&](const QString &name) {
+                                                equal = false;
+                                                c.out << "only in A: " << name << '\n';
+                                            },
+                                            [&](const QString &name) {
+                                                equal = false;
+                                                c.out << "only in B: " << name << '\n';
+                                            },
+                                            [&](const ClassChange &change) {
+                                                equal = false;
+                                                c.out << "changed: " << change.name << '\n';
+                                                for (const FieldDifference &field : change.fields)
+                                                    c.out << "  " << field.label << ": "
+                                                          << field.before << " -> " << field.after
+                                                          << '\n';
+                                            }});
+    if (!compared)
+        return c.fail(compared.message());
+    return equal ? Success : Failure;
 }
 
 } // namespace tarn::cli

@@ -21,6 +21,7 @@ struct Context {
     AppState *state = nullptr;
     QHash<QString, QString> values{}; // options with a value given, by name
     int failure = Failure;            // the status fail() returns
+    QString withoutData{}; // why state is null, for a command that runs without data files
 
     int fail(const QString &message) const;
     int usage(const QString &message) const;
@@ -34,7 +35,8 @@ struct Command {
     const char *help;
     bool needsStartup;
     Handler handler;
-    int failure = Failure; // the status of a failure, output cut short included
+    int failure = Failure;    // the status of a failure, output cut short included
+    bool withoutData = false; // runs, state null, when the data folder holds no data files
 };
 
 // Commands on configurations and settings.

@@ -23,6 +23,15 @@ void unprotectInto(std::string_view line, std::string &out)
             c = static_cast<char>(static_cast<unsigned char>(c) - 128);
 }
 
+// The first byte above 128 of a line, which UnprotectLine lowers; 0 when none.
+unsigned char firstLowered(std::string_view line)
+{
+    for (const char c : line)
+        if (static_cast<unsigned char>(c) > 128)
+            return static_cast<unsigned char>(c);
+    return 0;
+}
+
 std::string quoted(std::string_view text)
 {
     return '"' + std::string(text) + '"';
@@ -127,6 +136,15 @@ bool ClassFileReader::require(std::string &line, const char *missing, std::int64
     return false;
 }
 
+void ClassFileReader::noteLowered(unsigned char byte, std::int64_t number)
+{
+    if (byte == 0)
+        return;
+    if (mLowered.size() < kMaxLowered)
+        mLowered.push_back({number, byte});
+    ++mLoweredLines;
+}
+
 bool ClassFileReader::readBlock(ClassRecord &r)
 {
     const std::int64_t start = mLineNumber;
@@ -139,11 +157,14 @@ bool ClassFileReader::readBlock(ClassRecord &r)
         return false;
     }
     r.name.assign(mCurrent, 1, mCurrent.size() - 2);
+    noteLowered(mCurrentLowered, start);
 
     Tokens &tokens = mTokens;
     auto split = [&]() {
         if (!require(mLine, "", start))
             return false;
+        if (mPlain)
+            noteLowered(firstLowered(mLine), mLineNumber);
         if (!SplitTokens(mLine, kProtect, tokens)) {
             fail(mLineNumber, "the line holds more than " + std::to_string(kMaxTokens) + " fields");
             return false;
@@ -210,6 +231,12 @@ bool ClassFileReader::readBlock(ClassRecord &r)
     return true;
 }
 
+void ClassFileReader::takeCurrent()
+{
+    mCurrentLowered = mPlain ? firstLowered(mLine) : 0;
+    unprotectInto(mLine, mCurrent);
+}
+
 ClassFileReader::Step ClassFileReader::next(ClassRecord &record)
 {
     switch (mState) {
@@ -218,8 +245,10 @@ ClassFileReader::Step ClassFileReader::next(ClassRecord &record)
     case State::Done:
         return Step::End;
     case State::Start:
-        if (!require(mLine, "the file is empty") ||
-            !require(mLine, "the file ends after line 1; a class file has at least two lines"))
+        if (!require(mLine, "the file is empty"))
+            return Step::Error;
+        mPlain = mLine.starts_with("V3");
+        if (!require(mLine, "the file ends after line 1; a class file has at least two lines"))
             return Step::Error;
         if (atEnd()) { // the two header lines alone: no class
             mState = State::Done;
@@ -227,7 +256,7 @@ ClassFileReader::Step ClassFileReader::next(ClassRecord &record)
         }
         if (!require(mLine, ""))
             return Step::Error;
-        unprotectInto(mLine, mCurrent);
+        takeCurrent();
         mState = State::Reading;
         break;
     case State::Reading:
@@ -250,7 +279,7 @@ ClassFileReader::Step ClassFileReader::next(ClassRecord &record)
         }
         if (!require(mLine, ""))
             return Step::Error;
-        unprotectInto(mLine, mCurrent);
+        takeCurrent();
         if (gotClass)
             return Step::Class;
     }

@@ -19,6 +19,13 @@ struct ReadError {
     std::string cause; // Latin-1, as the file's own text may be quoted
 };
 
+// A byte above 128 in a plain file, which the reader (as the game) takes 128
+// lower: a Latin-1 'é' (0xE9) reads as 'i'.
+struct LoweredByte {
+    std::int64_t line = 0;
+    unsigned char byte = 0; // the first such byte of the line
+};
+
 // Reads a class file block by block, plain or scrambled alike, with the loose
 // rules the game's own tools follow: line 1 is skipped, line 2 ignored, any
 // number of empty lines (none included) may stand between blocks, a line of
@@ -41,6 +48,12 @@ public:
     Step next(ClassRecord &record);
 
     const ReadError &error() const { return mError; }
+    // When line 1 shows a plain file ("V3"): the first kMaxLowered lines read
+    // as class data that hold a byte above 128, and how many such lines
+    // there are in all.
+    static constexpr std::size_t kMaxLowered = 5;
+    const std::vector<LoweredByte> &lowered() const { return mLowered; }
+    std::int64_t loweredLines() const { return mLoweredLines; }
     std::uint64_t bytesRead() const { return mConsumed; }
     int classCount() const { return mClasses; }
 
@@ -57,6 +70,10 @@ private:
     // block that begins on line block when that is set.
     bool require(std::string &line, const char *missing, std::int64_t block = 0);
     bool readBlock(ClassRecord &record);
+    // Makes the line read last the current one.
+    void takeCurrent();
+    // Notes the first byte above 128 of a line of class data (0: none).
+    void noteLowered(unsigned char byte, std::int64_t line);
 
     Source mSource;
     bool mSourceEnded = false;
@@ -67,7 +84,11 @@ private:
     std::uint64_t mConsumed = 0;
     std::int64_t mLineNumber = 0; // of the line read last
     State mState = State::Start;
-    std::string mCurrent; // unprotected
+    std::string mCurrent;              // unprotected
+    unsigned char mCurrentLowered = 0; // the current line's first byte above 128
+    bool mPlain = false;
+    std::vector<LoweredByte> mLowered;
+    std::int64_t mLoweredLines = 0;
     std::string mLine;
     Tokens mTokens; // of the line read last, kept for their capacity
     int mClasses = 0;

@@ -7,7 +7,6 @@
 #include "store/schema.h"
 #include "store/textrules.h"
 
-#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryFile>
@@ -162,12 +161,41 @@ ReadProblem problemOf(const ClassFileReader &reader)
     return {qint64(reader.error().line), shownText(fromFile(reader.error().cause))};
 }
 
-// What reading a class file came to: the number of classes, or the problem.
+// What reading a class file came to: the number of classes, or the problem;
+// and the bytes a plain file's reading lowered.
 struct ReadOutcome {
     int classes = 0;
     ReadProblem problem;
+    std::vector<classfile::LoweredByte> lowered{};
+    std::int64_t loweredLines = 0;
     bool ok() const { return problem.cause.isEmpty(); }
 };
+
+// A byte as a character in quotes, escaped when it is a control character.
+QString quotedByte(unsigned char byte)
+{
+    return u'\'' + shownText(QString(QChar(byte))) + u'\'';
+}
+
+// The lines where a plain file's bytes above 128 were read 128 lower, as the
+// game reads them: "FILE:LINE: warning: ...", the first few, then how many more.
+QStringList loweredWarnings(const ReadOutcome &outcome, const QString &shownPath)
+{
+    QStringList warnings;
+    for (const classfile::LoweredByte &at : outcome.lowered)
+        warnings << QStringLiteral("%1:%2: warning: the byte 0x%3 (%4 in Latin-1) is read as %5%6")
+                        .arg(shownPath, QString::number(at.line),
+                             QString::number(at.byte, 16).toUpper(), quotedByte(at.byte),
+                             quotedByte(at.byte - 128),
+                             warnings.isEmpty()
+                                 ? QStringLiteral(": a plain class file's bytes above 128 are "
+                                                  "read 128 lower, as the game reads them")
+                                 : QString());
+    if (const qint64 more = outcome.loweredLines - qint64(outcome.lowered.size()); more > 0)
+        warnings << QStringLiteral("%1: warning: %2 more lines hold bytes above 128")
+                        .arg(shownPath, QString::number(more));
+    return warnings;
+}
 
 ReadOutcome openClassFile(QFile &file)
 {
@@ -178,28 +206,25 @@ ReadOutcome openClassFile(QFile &file)
     return {};
 }
 
-// Reads and checks every class of an open device; spool, when given,
-// receives every class read. Progress counts bytes of total; a cancel is a
-// failure.
+// Reads and checks every class of an open device, each to onClass, whose
+// failure ends the read. Progress counts bytes of total; a cancel is a failure.
 Result<ReadOutcome> readClasses(QIODevice &device, qint64 total, const ClassFileProgress &progress,
-                                QIODevice *spool = nullptr)
+                                const std::function<Status(const ClassRecord &)> &onClass)
 {
     ClassFileReader reader(sourceOf(device));
-    RecordSpool classes(spool ? *spool : device);
     ClassRecord record;
     for (;;) {
         switch (reader.next(record)) {
         case ClassFileReader::Step::Error:
-            return ReadOutcome{reader.classCount(), problemOf(reader)};
+            return ReadOutcome{reader.classCount(), problemOf(reader), {}, 0};
         case ClassFileReader::Step::End:
             if (progress && !progress(total, total))
                 return Status::failure(kCancelled);
-            return ReadOutcome{reader.classCount(), {}};
+            return ReadOutcome{reader.classCount(), {}, reader.lowered(), reader.loweredLines()};
         case ClassFileReader::Step::Class:
-            if (spool && !classes.write(record))
-                return ReadOutcome{reader.classCount(),
-                                   {0, QStringLiteral("could not keep a temporary copy: ") +
-                                           spool->errorString()}};
+            if (onClass)
+                if (Status s = onClass(record); !s)
+                    return s;
             if (progress && reader.classCount() % kProgressStep == 0 &&
                 !progress(qint64(reader.bytesRead()), total))
                 return Status::failure(kCancelled);
@@ -391,7 +416,7 @@ Status exportClassFile(AppState &state, const QString &configName, const QString
 }
 
 Status importClassFile(AppState &state, const QString &newName, const QString &path,
-                       const ClassFileProgress &progress)
+                       const ClassFileProgress &progress, QStringList *warnings)
 {
     if (Status s = state.data().checkNewName(newName); !s)
         return s;
@@ -425,16 +450,25 @@ Status importClassFile(AppState &state, const QString &newName, const QString &p
     if (QFile::remove(copy.fileName()))
         copy.setAutoRemove(false);
     int classes = 0;
+    QStringList lowered;
     {
         QFile file(path);
         if (const ReadOutcome opened = openClassFile(file); !opened.ok())
             return refuse(opened.problem);
-        const Result<ReadOutcome> read = readClasses(file, file.size(), reading, &copy);
+        RecordSpool spool(copy);
+        const Result<ReadOutcome> read =
+            readClasses(file, file.size(), reading, [&](const ClassRecord &record) {
+                if (spool.write(record))
+                    return Status::success();
+                return refuse(
+                    {0, QStringLiteral("could not keep a temporary copy: ") + copy.errorString()});
+            });
         if (!read)
             return read.status();
         if (!read->ok())
             return refuse(read->problem);
         classes = read->classes;
+        lowered = loweredWarnings(*read, shownPath);
     }
     if (!copy.flush() || !copy.seek(0))
         return Status::failure(what + QStringLiteral("\nCould not read the temporary copy: ") +
@@ -445,35 +479,40 @@ Status importClassFile(AppState &state, const QString &newName, const QString &p
     // The classes were checked whole: storing them only reads them back.
     RecordSpool spool(copy);
     int stored = 0;
-    return state.data().createPackage(newName, what, [&](ClassRecord &record) -> Result<bool> {
-        if (stored == classes) {
-            if (progress && !progress(2 * kImportHalf, 2 * kImportHalf))
+    const Status created =
+        state.data().createPackage(newName, what, [&](ClassRecord &record) -> Result<bool> {
+            if (stored == classes) {
+                if (progress && !progress(2 * kImportHalf, 2 * kImportHalf))
+                    return Status::failure(kCancelled);
+                return false;
+            }
+            if (!spool.read(record)) // the copy changed under us
+                return Status::failure(
+                    what + QStringLiteral("\nThe temporary copy could not be read: ") +
+                    (copy.error() == QFileDevice::NoError ? QStringLiteral("it is cut short")
+                                                          : copy.errorString()));
+            ++stored;
+            if (progress && stored % kProgressStep == 0 &&
+                !progress(kImportHalf + qint64(stored) * kImportHalf / classes, 2 * kImportHalf))
                 return Status::failure(kCancelled);
-            return false;
-        }
-        if (!spool.read(record)) // the copy changed under us
-            return Status::failure(
-                what + QStringLiteral("\nThe temporary copy could not be read: ") +
-                (copy.error() == QFileDevice::NoError ? QStringLiteral("it is cut short")
-                                                      : copy.errorString()));
-        ++stored;
-        if (progress && stored % kProgressStep == 0 &&
-            !progress(kImportHalf + qint64(stored) * kImportHalf / classes, 2 * kImportHalf))
-            return Status::failure(kCancelled);
-        return true;
-    });
+            return true;
+        });
+    if (created && warnings)
+        *warnings = lowered;
+    return created;
 }
 
 namespace
 {
 
-// Reads a class file whole; spool, when given, receives every class.
-Result<int> readClassFile(const QString &path, QIODevice *spool)
+// Reads a class file whole, each class to onClass.
+Result<ReadOutcome> readWholeFile(const QString &path,
+                                  const std::function<Status(const ClassRecord &)> &onClass)
 {
     QFile file(path);
     ReadOutcome outcome = openClassFile(file);
     if (outcome.ok()) {
-        const Result<ReadOutcome> read = readClasses(file, file.size(), {}, spool);
+        const Result<ReadOutcome> read = readClasses(file, file.size(), {}, onClass);
         if (!read)
             return read.status();
         outcome = *read;
@@ -485,52 +524,25 @@ Result<int> readClassFile(const QString &path, QIODevice *spool)
             problem.line > 0 ? QStringLiteral("%1:%2: %3")
                                    .arg(shownPath, QString::number(problem.line), problem.cause)
                              : QStringLiteral("%1: %2").arg(shownPath, problem.cause));
-    return outcome.classes;
+    return outcome;
 }
 
 } // namespace
 
-Result<int> checkClassFile(const QString &path)
+Result<int> checkClassFile(const QString &path, QStringList *warnings)
 {
-    return readClassFile(path, nullptr);
-}
-
-Result<ClassRecords> readClassFileRecords(const QString &path)
-{
-    QBuffer buffer;
-    buffer.open(QIODevice::ReadWrite);
-    const Result<int> classes = readClassFile(path, &buffer);
-    if (!classes)
-        return classes.status();
-    buffer.seek(0);
-    RecordSpool spool(buffer);
-    ClassRecords records(static_cast<std::size_t>(*classes));
-    for (ClassRecord &record : records)
-        spool.read(record);
-    return records;
-}
-
-Result<ClassRecords> readConfigurationRecords(AppState &state, const QString &configName)
-{
-    const QString what =
-        QStringLiteral("Could not read the configuration '%1'.").arg(shownText(configName));
-    const Result<FlagRows> flagRows = flagRowsOf(state);
-    if (!flagRows)
-        return flagRows.status();
-    ClassRecords records;
-    const Status read = state.data().readClasses(
-        configName, false, what, [](const QString &, qint64) { return Status::success(); },
-        [&](const StoredClass &row) {
-            Result<ClassRecord> record = classFromRow(row, *flagRows);
-            if (!record)
-                return Status::failure(what + QStringLiteral("\nclass \"%1\": %2")
-                                                  .arg(shownText(row.text(0)), record.message()));
-            records.push_back(std::move(record.value()));
-            return Status::success();
-        });
+    const Result<ReadOutcome> read = readWholeFile(path, {});
     if (!read)
-        return read;
-    return records;
+        return read.status();
+    if (warnings)
+        *warnings = loweredWarnings(*read, shownText(path));
+    return read->classes;
+}
+
+Status readClassFile(const QString &path,
+                     const std::function<Status(const classfile::ClassRecord &)> &onClass)
+{
+    return readWholeFile(path, onClass).status();
 }
 
 } // namespace tarn

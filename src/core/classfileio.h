@@ -4,7 +4,6 @@
 #include "core/appstate.h"
 
 #include <functional>
-#include <vector>
 
 namespace tarn
 {
@@ -27,21 +26,21 @@ Status exportClassFile(AppState &state, const QString &configName, const QString
 // Reads a class file, plain or scrambled, into a new configuration of that
 // name. The whole file is read and checked first, without holding a lock;
 // then every class and the package row are stored in one short transaction,
-// or nothing is. Failures name the file, the line and the cause.
+// or nothing is. Failures name the file, the line and the cause. warnings,
+// when given, gets what the reading noticed without refusing it (see
+// checkClassFile).
 Status importClassFile(AppState &state, const QString &newName, const QString &path,
-                       const ClassFileProgress &progress = {});
+                       const ClassFileProgress &progress = {}, QStringList *warnings = nullptr);
 
 // Reads a class file without storing it: the number of classes, or the first
-// problem as "FILE:LINE: cause".
-Result<int> checkClassFile(const QString &path);
+// problem as "FILE:LINE: cause". warnings, when given, gets the lines of a
+// plain file whose bytes above 128 read 128 lower, as "FILE:LINE: warning:
+// ...", the first few and then how many more.
+Result<int> checkClassFile(const QString &path, QStringList *warnings = nullptr);
 
-using ClassRecords = std::vector<classfile::ClassRecord>;
-
-// A configuration's classes as its export would write them, in class number
-// order; a class that an export would refuse fails, naming it and the field.
-Result<ClassRecords> readConfigurationRecords(AppState &state, const QString &configName);
-
-// Every class of a class file; the failure as checkClassFile gives it.
-Result<ClassRecords> readClassFileRecords(const QString &path);
+// Every class of a class file in file order, each to onClass; the failure as
+// checkClassFile gives it, or onClass's own.
+Status readClassFile(const QString &path,
+                     const std::function<Status(const classfile::ClassRecord &)> &onClass);
 
 } // namespace tarn

@@ -3,78 +3,60 @@
 #include "store/schema.h"
 #include "store/textrules.h"
 
-#include <QHash>
+#include <QFile>
+#include <QTemporaryFile>
 
-#include <array>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
 
 namespace tarn
 {
 
+using classfile::ClassRecord;
 using schema::RefKind;
 
 namespace
 {
 
-QString fromFile(const std::string &bytes)
-{
-    return QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
-}
-
 const QString kItemSum = QStringLiteral("item_sum");
 const QString kSpecialSum = QStringLiteral("special_sum");
+const QString kNone = QStringLiteral("(none)");
+
+bool isFlags(RefKind kind)
+{
+    return kind == RefKind::Item || kind == RefKind::Special;
+}
 
 } // namespace
 
 Result<RefNames> RefNames::read(RefStore &ref)
 {
     RefNames names;
-    const std::pair<RefKind, QList<RefEntry> *> lists[] = {{RefKind::Weapon, &names.weapons},
-                                                           {RefKind::Grenade, &names.grenades},
-                                                           {RefKind::Item, &names.items},
-                                                           {RefKind::Special, &names.specials}};
-    for (const auto &[kind, list] : lists) {
+    for (const RefKind kind : schema::refKinds()) {
         const Result<QList<RefEntry>> rows = ref.all(kind);
         if (!rows)
             return rows.status();
-        *list = *rows;
+        // Of rows sharing an id, the first names it.
+        QHash<qint64, QString> &byId = names.mNames[size_t(kind)];
+        for (const RefEntry &row : *rows)
+            if (!row.id.isNull() && !row.name.isEmpty() && !byId.contains(row.id.toLongLong()))
+                byId.insert(row.id.toLongLong(), row.name);
+        if (kind == RefKind::Item)
+            names.mItems = *rows;
+        else if (kind == RefKind::Special)
+            names.mSpecials = *rows;
     }
     return names;
 }
 
-namespace
-{
-
-const QList<RefEntry> &rowsOf(const RefNames &names, RefKind kind)
-{
-    switch (kind) {
-    case RefKind::Weapon:
-        return names.weapons;
-    case RefKind::Grenade:
-        return names.grenades;
-    case RefKind::Item:
-        return names.items;
-    case RefKind::Special:
-        break;
-    }
-    return names.specials;
-}
-
-// The name of the row of that id, or an empty text.
-QString nameOf(const QList<RefEntry> &rows, qint64 id)
-{
-    for (const RefEntry &row : rows)
-        if (!row.id.isNull() && row.id.toLongLong() == id)
-            return row.name;
-    return {};
-}
-
-} // namespace
-
 QString RefNames::slotName(RefKind kind, qint64 id) const
 {
-    const QString name = nameOf(rowsOf(*this, kind), id);
-    // 0 is an empty slot.
-    return name.isEmpty() && id != 0 ? QString::number(id) : name;
+    const QString name = mNames[size_t(kind)].value(id);
+    if (!name.isEmpty())
+        return name;
+    return id == 0 ? kNone : QString::number(id);
 }
 
 QString RefNames::flagNames(RefKind kind, qint64 sum) const
@@ -83,182 +65,598 @@ QString RefNames::flagNames(RefKind kind, qint64 sum) const
     for (int k = 0; k < 32; ++k) {
         if (!((quint64(sum) >> k) & 1))
             continue;
-        const QString name = nameOf(rowsOf(*this, kind), qint64(1) << k);
+        const QString name = mNames[size_t(kind)].value(qint64(1) << k);
         set << (name.isEmpty() ? schema::fieldLabel(schema::flagColumn(kind, k + 1)) : name);
     }
     return set.join(QStringLiteral(", "));
 }
 
-const QStringList &classFieldColumns()
+const QList<RefEntry> &RefNames::flagRows(RefKind kind) const
 {
-    static const QStringList columns = [] {
-        QStringList list;
-        for (const ClassField &field : classFields({}))
-            list << field.column;
-        return list;
-    }();
-    return columns;
+    return kind == RefKind::Item ? mItems : mSpecials;
 }
 
-QList<ClassField> classFields(const classfile::ClassRecord &r)
+const QList<ClassField> &classFields()
 {
-    QList<ClassField> fields;
-    auto add = [&fields](const QString &column, const QVariant &value,
-                         std::optional<RefKind> ref = {}) {
-        fields.append({column, schema::fieldLabel(column), value, ref});
-    };
-    add(QStringLiteral("class_name"), fromFile(r.name));
-    add(QStringLiteral("model_name"), fromFile(r.model));
-    add(QStringLiteral("skin_name1"), fromFile(r.skin1));
-    add(QStringLiteral("skin_name2"), fromFile(r.skin2));
-    add(QStringLiteral("decoyskin"), qint64(r.decoySkin));
-    for (std::size_t k = 0; k < r.weapons.size(); ++k)
-        add(schema::slotColumn(RefKind::Weapon, int(k) + 1), qint64(r.weapons[k]), RefKind::Weapon);
-    for (std::size_t k = 0; k < r.grenades.size(); ++k)
-        add(schema::slotColumn(RefKind::Grenade, int(k) + 1), qint64(r.grenades[k]),
-            RefKind::Grenade);
-    add(QStringLiteral("max_armor"), qint64(r.armor));
-    add(QStringLiteral("max_speed"), qint64(r.speed));
-    add(QStringLiteral("max_health"), qint64(r.health));
-    const auto ammo = schema::ammoColumns();
-    for (std::size_t k = 0; k < ammo.size(); ++k)
-        add(QLatin1String(ammo[k].name), qint64(r.ammo[k]));
-    fields.append({kItemSum, QStringLiteral("Items"), qint64(r.itemSum), RefKind::Item});
-    fields.append(
-        {kSpecialSum, QStringLiteral("Special Abilities"), qint64(r.specialSum), RefKind::Special});
+    static const QList<ClassField> fields = [] {
+        QList<ClassField> list;
+        auto add = [&list](const QString &column, std::optional<RefKind> ref = {}) {
+            list.append({column, schema::fieldLabel(column), ref});
+        };
+        for (const char *column :
+             {"class_name", "model_name", "skin_name1", "skin_name2", "decoyskin"})
+            add(QLatin1String(column));
+        for (const RefKind kind : {RefKind::Weapon, RefKind::Grenade})
+            for (int k = 1; k <= schema::slotCount(kind); ++k)
+                add(schema::slotColumn(kind, k), kind);
+        for (const char *column : {"max_armor", "max_speed", "max_health"})
+            add(QLatin1String(column));
+        for (const schema::AmmoColumn &ammo : schema::ammoColumns())
+            add(QLatin1String(ammo.name));
+        list.append({kItemSum, QStringLiteral("Items"), RefKind::Item});
+        list.append({kSpecialSum, QStringLiteral("Special Abilities"), RefKind::Special});
+        return list;
+    }();
+    return fields;
+}
+
+const QList<ClassField> &storedFields()
+{
+    static const QList<ClassField> fields = [] {
+        QList<ClassField> list{{QStringLiteral("class_num"),
+                                schema::fieldLabel(QStringLiteral("class_num")), std::nullopt}};
+        list += classFields();
+        for (const RefKind kind : {RefKind::Item, RefKind::Special})
+            for (int k = 1; k <= schema::flagCount(kind); ++k) {
+                const QString column = schema::flagColumn(kind, k);
+                list.append({column, schema::fieldLabel(column), std::nullopt});
+            }
+        return list;
+    }();
     return fields;
 }
 
 namespace
 {
 
-QStringList flagColumns(RefKind kind)
+// A stored value as a whole number, where it is one.
+std::optional<qint64> wholeOf(const QVariant &value)
 {
-    QStringList columns;
-    for (int k = 1; k <= schema::flagCount(kind); ++k)
-        columns << schema::flagColumn(kind, k);
-    return columns;
+    switch (value.typeId()) {
+    case QMetaType::LongLong: // the usual case, without a conversion
+        return *static_cast<const qlonglong *>(value.constData());
+    case QMetaType::Int:
+        return value.toLongLong();
+    case QMetaType::Double: {
+        const double d = value.toDouble();
+        if (d == std::floor(d) && std::abs(d) < 9e18)
+            return qint64(d);
+        break;
+    }
+    default:
+        break;
+    }
+    return std::nullopt;
 }
 
 } // namespace
 
-const QStringList &storedFieldColumns()
+QString shownValue(const ClassField &field, const QVariant &value, const RefNames &names)
 {
-    static const QStringList columns = QStringList{QStringLiteral("class_num")} +
-                                       classFieldColumns() + flagColumns(RefKind::Item) +
-                                       flagColumns(RefKind::Special);
-    return columns;
+    if (value.isNull())
+        return field.ref && !isFlags(*field.ref) ? QStringLiteral("(no value)") : QString();
+    const std::optional<qint64> id = field.ref ? wholeOf(value) : std::nullopt;
+    return id ? shownValue(field, *id, names) : listedText(value.toString());
 }
 
-Result<QList<QList<ClassField>>> readStoredClasses(AppState &state, const QString &configName,
-                                                   const RefNames &names)
+QString shownValue(const ClassField &field, qint64 value, const RefNames &names)
+{
+    if (!field.ref)
+        return QString::number(value);
+    const RefKind kind = *field.ref;
+    return listedText(isFlags(kind) ? names.flagNames(kind, value) : names.slotName(kind, value));
+}
+
+QVariant StoredRow::value(qsizetype field) const
+{
+    const int column = mColumns[field];
+    if (column >= 0)
+        return mRow->value(column);
+    return qlonglong(field == mItemSumAt ? mItemSum : mSpecialSum);
+}
+
+std::optional<qint64> StoredRow::whole(qsizetype field) const
+{
+    const int column = mColumns[field];
+    if (column >= 0)
+        return mRow->integer(column);
+    return field == mItemSumAt ? mItemSum : mSpecialSum;
+}
+
+Status readStoredClasses(AppState &state, const QString &configName, const RefNames &names,
+                         const std::function<Status(const StoredRow &row)> &onClass)
 {
     const QString what =
         QStringLiteral("Could not read the configuration '%1'.").arg(shownText(configName));
-    // Every field with its label, once: labels and positions cost more than a row.
-    QList<ClassField> shape{{QStringLiteral("class_num"),
-                             schema::fieldLabel(QStringLiteral("class_num")),
-                             {},
-                             std::nullopt}};
-    shape += classFields({});
-    for (const RefKind kind : {RefKind::Item, RefKind::Special})
-        for (const QString &column : flagColumns(kind))
-            shape.append({column, schema::fieldLabel(column), {}, std::nullopt});
-    // What the table holds: every column but the sums, which are worked out.
+    // What the table holds: every field but the sums, which are worked out.
+    StoredRow stored;
     QStringList columns;
-    QList<qsizetype> at; // each field's place in a row, -1 for the sums
-    for (const ClassField &field : shape) {
+    for (const ClassField &field : storedFields()) {
         const bool sum = field.column == kItemSum || field.column == kSpecialSum;
-        at << (sum ? -1 : columns.size());
+        if (field.column == kItemSum)
+            stored.mItemSumAt = stored.mColumns.size();
+        stored.mColumns << (sum ? -1 : int(columns.size()));
         if (!sum)
             columns << field.column;
     }
-    const qsizetype nameAt = columns.indexOf(QStringLiteral("class_name"));
-    const auto flagsAt = [&columns](RefKind kind) {
-        return columns.indexOf(schema::flagColumn(kind, 1));
+    const int nameAt = int(columns.indexOf(QStringLiteral("class_name")));
+    const int itemsAt = int(columns.indexOf(schema::flagColumn(RefKind::Item, 1)));
+    const int specialsAt = int(columns.indexOf(schema::flagColumn(RefKind::Special, 1)));
+    // The sum of the boxes the class editor shows, as an export writes it.
+    auto sumOf = [&](const StoredClass &row, RefKind kind) -> Result<qint32> {
+        const int first = kind == RefKind::Item ? itemsAt : specialsAt;
+        std::array<bool, kSpecialBoxes> flags{};
+        for (int k = 0; k < flagBoxes(kind); ++k)
+            flags[size_t(k)] = row.integer(first + k).value_or(0) != 0;
+        const Result<qint32> sum = flagSum(
+            names.flagRows(kind), std::span<const bool>(flags.data(), size_t(flagBoxes(kind))));
+        if (!sum)
+            return Status::failure(what + QStringLiteral("\nclass \"%1\": %2")
+                                              .arg(shownText(row.text(nameAt)), sum.message()));
+        return sum;
     };
-    const qsizetype itemsAt = flagsAt(RefKind::Item);
-    const qsizetype specialsAt = flagsAt(RefKind::Special);
+    return state.data().readClassColumns(
+        configName, columns, what, [&](const StoredClass &row) -> Status {
+            const Result<qint32> items = sumOf(row, RefKind::Item);
+            if (!items)
+                return items.status();
+            const Result<qint32> specials = sumOf(row, RefKind::Special);
+            if (!specials)
+                return specials.status();
+            stored.mRow = &row;
+            stored.mItemSum = *items;
+            stored.mSpecialSum = *specials;
+            return onClass(stored);
+        });
+}
 
-    const Result<QList<QVariantList>> rows = state.data().classRows(configName, columns, what);
-    if (!rows)
-        return rows.status();
-    QList<QList<ClassField>> classes;
-    classes.reserve(rows->size());
-    for (const QVariantList &row : *rows) {
-        // The sum of the boxes the class editor shows, as an export writes it.
-        auto sumOf = [&](RefKind kind, qsizetype first,
-                         const QList<RefEntry> &refRows) -> Result<qint32> {
-            std::array<bool, kSpecialBoxes> flags{};
-            for (qsizetype k = 0; k < flagBoxes(kind); ++k)
-                flags[size_t(k)] = row.at(first + k).toLongLong() != 0;
-            const Result<qint32> sum =
-                flagSum(refRows, std::span<const bool>(flags.data(), size_t(flagBoxes(kind))));
-            if (!sum)
-                return Status::failure(
-                    what + QStringLiteral("\nclass \"%1\": %2")
-                               .arg(shownText(row.at(nameAt).toString()), sum.message()));
-            return sum;
-        };
-        const Result<qint32> items = sumOf(RefKind::Item, itemsAt, names.items);
-        if (!items)
-            return items.status();
-        const Result<qint32> specials = sumOf(RefKind::Special, specialsAt, names.specials);
-        if (!specials)
-            return specials.status();
-        QList<ClassField> fields = shape;
-        for (qsizetype f = 0; f < fields.size(); ++f) {
-            ClassField &field = fields[f];
-            field.value = at[f] >= 0                 ? row.at(at[f])
-                          : field.column == kItemSum ? QVariant(qint64(*items))
-                                                     : QVariant(qint64(*specials));
+namespace
+{
+
+// How a class waits in a spool: each field of classFields() as a tag and its
+// bytes, in the shortest form that holds it, so that equal classes have equal
+// bytes and most need no decoding.
+enum Tag : char {
+    kSmall = 's', // a 16-bit number
+    kNumber = 'n',
+    kShortText = 't', // UTF-8 of up to 255 bytes
+    kText = 'T',
+    kNull = '0',
+};
+
+class Encoder
+{
+public:
+    explicit Encoder(std::string &out) : mOut(out) { mOut.clear(); }
+
+    void number(qint64 n)
+    {
+        if (n >= std::numeric_limits<qint16>::min() && n <= std::numeric_limits<qint16>::max()) {
+            mOut += char(kSmall);
+            put(qint16(n));
+        } else {
+            mOut += char(kNumber);
+            put(n);
         }
-        classes.append(fields);
     }
-    return classes;
+    void text(std::string_view utf8)
+    {
+        if (utf8.size() <= 0xFF) {
+            mOut += char(kShortText);
+            put(quint8(utf8.size()));
+        } else {
+            mOut += char(kText);
+            put(quint32(utf8.size()));
+        }
+        mOut.append(utf8);
+    }
+    // A class file's text: Latin-1.
+    void latin1(const std::string &text)
+    {
+        if (std::all_of(text.begin(), text.end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+            return this->text(text);
+        const QByteArray utf8 = QString::fromLatin1(text.data(), qsizetype(text.size())).toUtf8();
+        this->text(std::string_view(utf8.constData(), size_t(utf8.size())));
+    }
+    // What a configuration stores where a class file has a whole number.
+    void stored(const StoredClass &row, int column)
+    {
+        if (const Result<qint16> whole = row.whole(column))
+            return number(*whole);
+        const QVariant value = row.value(column);
+        if (value.isNull()) {
+            mOut += char(kNull);
+        } else if (const std::optional<qint64> n = wholeOf(value)) {
+            number(*n);
+        } else {
+            const QByteArray utf8 = value.toString().toUtf8();
+            text(std::string_view(utf8.constData(), size_t(utf8.size())));
+        }
+    }
+
+private:
+    template<typename T> void put(T value)
+    {
+        mOut.append(reinterpret_cast<const char *>(&value), sizeof value);
+    }
+    std::string &mOut;
+};
+
+template<typename T> T take(std::string_view &bytes)
+{
+    T value{};
+    std::memcpy(&value, bytes.data(), sizeof value);
+    bytes.remove_prefix(sizeof value);
+    return value;
 }
 
-QString shownValue(const ClassField &field, const RefNames &names)
+// A text field at the start of bytes, taken off them.
+std::string_view takeText(std::string_view &bytes)
 {
-    if (!field.ref)
-        return shownText(field.value.toString());
-    const qint64 value = field.value.toLongLong();
-    const RefKind kind = *field.ref;
-    return shownText(kind == RefKind::Item || kind == RefKind::Special
-                         ? names.flagNames(kind, value)
-                         : names.slotName(kind, value));
+    const char tag = bytes.front();
+    bytes.remove_prefix(1);
+    const size_t size = tag == kShortText ? take<quint8>(bytes) : take<quint32>(bytes);
+    const std::string_view text = bytes.substr(0, size);
+    bytes.remove_prefix(size);
+    return text;
 }
 
-Comparison compareClasses(const ClassRecords &a, const ClassRecords &b, const RefNames &names)
+// The first field, the name, of a class's bytes.
+std::string_view nameOf(std::string_view bytes)
 {
-    // Each name's classes in B, in order; a match takes the first left.
-    QHash<std::string, QList<std::size_t>> inB;
-    for (std::size_t i = 0; i < b.size(); ++i)
-        inB[b[i].name].append(i);
-    std::vector<bool> matched(b.size(), false);
-    Comparison result;
-    for (const classfile::ClassRecord &left : a) {
-        QList<std::size_t> &candidates = inB[left.name];
-        if (candidates.isEmpty()) {
-            result.onlyA << shownText(fromFile(left.name));
+    return takeText(bytes);
+}
+
+QVariantList decode(std::string_view bytes)
+{
+    QVariantList values;
+    values.reserve(classFields().size());
+    while (!bytes.empty()) {
+        switch (bytes.front()) {
+        case kSmall:
+            bytes.remove_prefix(1);
+            values << qlonglong(take<qint16>(bytes));
+            break;
+        case kNumber:
+            bytes.remove_prefix(1);
+            values << qlonglong(take<qint64>(bytes));
+            break;
+        case kNull:
+            bytes.remove_prefix(1);
+            values << QVariant();
+            break;
+        default: {
+            const std::string_view text = takeText(bytes);
+            values << QString::fromUtf8(text.data(), qsizetype(text.size()));
+        }
+        }
+    }
+    return values;
+}
+
+QString shownName(std::string_view utf8)
+{
+    return listedText(QString::fromUtf8(utf8.data(), qsizetype(utf8.size())));
+}
+
+} // namespace
+
+class ClassSpool
+{
+public:
+    // The next class's bytes go here, then add().
+    std::string &record() { return mRecord; }
+    // A few classes stay in memory; more wait in a temporary file.
+    Status add()
+    {
+        if (mFile.isOpen()) {
+            if (mFile.write(mRecord.data(), qint64(mRecord.size())) != qint64(mRecord.size()))
+                return failure();
+        } else {
+            mMemory += mRecord;
+            if (mMemory.size() > kInMemory) {
+                if (!mFile.open())
+                    return failure();
+                // Nameless while open where the system allows it: an interrupted run leaves no
+                // file.
+                if (QFile::remove(mFile.fileName()))
+                    mFile.setAutoRemove(false);
+                if (mFile.write(mMemory.data(), qint64(mMemory.size())) != qint64(mMemory.size()))
+                    return failure();
+                std::string().swap(mMemory);
+            }
+        }
+        mOffsets.push_back(mOffsets.back() + qint64(mRecord.size()));
+        mHashes.push_back(hashOf(nameOf(mRecord)));
+        return Status::success();
+    }
+
+    // Done adding: the classes can be read.
+    Status finish()
+    {
+        // Read without a buffer of Qt's: a class read out of order costs no more than its bytes.
+        if (mFile.isOpen() &&
+            (!mFile.flush() ||
+             !mReader.open(mFile.handle(), QIODevice::ReadOnly | QIODevice::Unbuffered,
+                           QFileDevice::DontCloseHandle)))
+            return failure();
+        return Status::success();
+    }
+
+    quint32 size() const { return quint32(mOffsets.size() - 1); }
+    static size_t hashOf(std::string_view name)
+    {
+        return qHash(QByteArrayView(name.data(), qsizetype(name.size())), 0);
+    }
+    // The hash of the name of class i.
+    size_t nameHash(quint32 i) const { return mHashes[i]; }
+
+    // The bytes of class i, until the next read. Read in order, or in reverse,
+    // the classes around it come along.
+    Result<std::string_view> read(quint32 i)
+    {
+        const qint64 begin = mOffsets[i], end = mOffsets[i + 1];
+        if (!mFile.isOpen())
+            return std::string_view(mMemory).substr(size_t(begin), size_t(end - begin));
+        if (begin < mStart || end > mStart + qint64(mWindow.size())) {
+            qint64 from = begin, to = end;
+            if (i == mLast + 1)
+                to = std::min(std::max(end, begin + kWindow), mOffsets.back());
+            else if (i + 1 == mLast)
+                from = std::max(std::min(begin, end - kWindow), qint64(0));
+            mWindow.resize(size_t(to - from));
+            if (!mReader.seek(from) || mReader.read(mWindow.data(), to - from) != to - from)
+                return failure();
+            mStart = from;
+        }
+        mLast = i;
+        return std::string_view(mWindow).substr(size_t(begin - mStart), size_t(end - begin));
+    }
+
+private:
+    static constexpr qint64 kWindow = 64 * 1024;
+    static constexpr size_t kInMemory = 256 * 1024;
+
+    Status failure() const
+    {
+        return Status::failure(QStringLiteral("Could not keep the classes being compared in a "
+                                              "temporary file: ") +
+                               (mReader.isOpen() ? mReader.errorString() : mFile.errorString()));
+    }
+
+    QTemporaryFile mFile;
+    QFile mReader;
+    std::vector<qint64> mOffsets{0}; // where each class begins, then the end
+    std::vector<size_t> mHashes;
+    std::string mMemory; // the classes, while they are few
+    std::string mRecord;
+    std::string mWindow;
+    qint64 mStart = 0;
+    quint32 mLast = quint32(-1); // the class read last
+};
+
+ClassSource classFileSource(const QString &path)
+{
+    return [path](ClassSpool &spool) {
+        return readClassFile(path, [&spool](const ClassRecord &r) {
+            Encoder out(spool.record());
+            out.latin1(r.name);
+            out.latin1(r.model);
+            out.latin1(r.skin1);
+            out.latin1(r.skin2);
+            out.number(r.decoySkin);
+            for (const std::int16_t id : r.weapons)
+                out.number(id);
+            for (const std::int16_t id : r.grenades)
+                out.number(id);
+            for (const std::int16_t value : {r.armor, r.speed, r.health})
+                out.number(value);
+            for (const std::int16_t value : r.ammo)
+                out.number(value);
+            out.number(r.itemSum);
+            out.number(r.specialSum);
+            return spool.add();
+        });
+    };
+}
+
+ClassSource configurationSource(AppState &state, const QString &name, const RefNames &names)
+{
+    return [&state, name, &names](ClassSpool &spool) {
+        const QString what =
+            QStringLiteral("Could not read the configuration '%1'.").arg(shownText(name));
+        // Each field's place among the columns an export reads; -1 for slot 1,
+        // which a class file always carries as 1, and the sums, worked out.
+        QList<int> at;
+        QList<bool> isText;
+        for (const ClassField &field : classFields()) {
+            at << int(StoredClass::columns().indexOf(field.column));
+            isText << (at.last() >= 0 && at.last() < 4); // names and skins
+        }
+        return state.data().readClasses(
+            name, false, what, [](const QString &, qint64) { return Status::success(); },
+            [&](const StoredClass &row) -> Status {
+                Encoder out(spool.record());
+                for (qsizetype f = 0; f < at.size(); ++f) {
+                    const ClassField &field = classFields()[f];
+                    if (field.ref && isFlags(*field.ref)) {
+                        const RefKind kind = *field.ref;
+                        const quint64 mask = row.flags(kind);
+                        std::array<bool, kSpecialBoxes> flags{};
+                        for (qsizetype k = 0; k < flagBoxes(kind); ++k)
+                            flags[size_t(k)] = (mask >> k) & 1;
+                        const Result<qint32> sum =
+                            flagSum(names.flagRows(kind),
+                                    std::span<const bool>(flags.data(), size_t(flagBoxes(kind))));
+                        if (!sum)
+                            return Status::failure(what + QStringLiteral("\nclass \"%1\": %2: %3")
+                                                              .arg(shownText(row.text(0)),
+                                                                   field.label, sum.message()));
+                        out.number(*sum);
+                    } else if (at[f] < 0) {
+                        out.number(1);
+                    } else if (isText[f]) {
+                        out.text(row.utf8(at[f]));
+                    } else {
+                        out.stored(row, at[f]);
+                    }
+                }
+                return spool.add();
+            });
+    };
+}
+
+namespace
+{
+
+// Where B's classes of a name are: their places by the hash of the name, in
+// order, with the next one not yet matched found in steps that shrink.
+class NameIndex
+{
+public:
+    explicit NameIndex(const ClassSpool &spool)
+    {
+        mEntries.reserve(spool.size());
+        for (quint32 j = 0; j < spool.size(); ++j)
+            mEntries.push_back({spool.nameHash(j), j});
+        std::sort(mEntries.begin(), mEntries.end(), [](const Entry &x, const Entry &y) {
+            return x.hash != y.hash ? x.hash < y.hash : x.index < y.index;
+        });
+        mNext.resize(mEntries.size() + 1);
+        for (quint32 k = 0; k < mNext.size(); ++k)
+            mNext[k] = k;
+    }
+
+    // The first of B's classes of that name not yet matched, now matched; -1 when none.
+    Result<qint64> take(std::string_view name, ClassSpool &spool)
+    {
+        const size_t hash = ClassSpool::hashOf(name);
+        const auto first =
+            std::lower_bound(mEntries.begin(), mEntries.end(), hash,
+                             [](const Entry &entry, size_t h) { return entry.hash < h; });
+        for (quint32 k = open(quint32(first - mEntries.begin()));
+             k < mEntries.size() && mEntries[k].hash == hash; k = open(k + 1)) {
+            const Result<std::string_view> bytes = spool.read(mEntries[k].index);
+            if (!bytes)
+                return bytes.status();
+            if (nameOf(*bytes) == name) {
+                mNext[k] = k + 1;
+                return qint64(mEntries[k].index);
+            }
+        }
+        return qint64(-1);
+    }
+
+private:
+    struct Entry {
+        size_t hash;
+        quint32 index;
+    };
+
+    // The first place from k on that is not yet matched.
+    quint32 open(quint32 k)
+    {
+        quint32 root = k;
+        while (mNext[root] != root)
+            root = mNext[root];
+        while (mNext[k] != root)
+            k = std::exchange(mNext[k], root);
+        return root;
+    }
+
+    std::vector<Entry> mEntries;
+    std::vector<quint32> mNext;
+};
+
+QString orNone(const QString &value)
+{
+    return value.isEmpty() ? kNone : value;
+}
+
+} // namespace
+
+Status compareClasses(const ClassSource &a, const ClassSource &b, const RefNames &names,
+                      const ComparisonSink &sink)
+{
+    ClassSpool left, right;
+    for (const auto &[source, spool] : {std::pair{&a, &left}, std::pair{&b, &right}})
+        if (Status s = (*source)(*spool); !s || !(s = spool->finish()))
+            return s;
+    NameIndex inB(right);
+    std::vector<bool> matched(right.size(), false);
+    std::vector<std::pair<quint32, quint32>> changed;
+    for (quint32 i = 0; i < left.size(); ++i) {
+        const Result<std::string_view> bytes = left.read(i);
+        if (!bytes)
+            return bytes.status();
+        const Result<qint64> j = inB.take(nameOf(*bytes), right);
+        if (!j)
+            return j.status();
+        if (*j < 0) {
+            sink.onlyA(shownName(nameOf(*bytes)));
             continue;
         }
-        const std::size_t j = candidates.takeFirst();
-        matched[j] = true;
-        const QList<ClassField> before = classFields(left);
-        const QList<ClassField> after = classFields(b[j]);
-        ClassChange change{shownText(fromFile(left.name)), {}};
-        for (qsizetype f = 0; f < before.size(); ++f)
-            if (before[f].value != after[f].value)
-                change.fields.append(
-                    {before[f].label, shownValue(before[f], names), shownValue(after[f], names)});
-        if (!change.fields.isEmpty())
-            result.changed.append(change);
+        matched[size_t(*j)] = true;
+        // The match was the last of B's classes read.
+        const Result<std::string_view> other = right.read(quint32(*j));
+        if (!other)
+            return other.status();
+        if (*bytes != *other)
+            changed.emplace_back(i, quint32(*j));
     }
-    for (std::size_t j = 0; j < b.size(); ++j)
-        if (!matched[j])
-            result.onlyB << shownText(fromFile(b[j].name));
-    return result;
+    for (quint32 j = 0; j < right.size(); ++j) {
+        if (matched[j])
+            continue;
+        const Result<std::string_view> bytes = right.read(j);
+        if (!bytes)
+            return bytes.status();
+        sink.onlyB(shownName(nameOf(*bytes)));
+    }
+    const QList<ClassField> &fields = classFields();
+    for (const auto &[i, j] : changed) {
+        const Result<std::string_view> one = left.read(i);
+        if (!one)
+            return one.status();
+        const QVariantList before = decode(*one);
+        const Result<std::string_view> other = right.read(j);
+        if (!other)
+            return other.status();
+        const QVariantList after = decode(*other);
+        ClassChange change{shownName(nameOf(*one)), {}};
+        for (qsizetype f = 0; f < fields.size(); ++f)
+            if (before[f] != after[f])
+                change.fields.append({fields[f].label,
+                                      orNone(shownValue(fields[f], before[f], names)),
+                                      orNone(shownValue(fields[f], after[f], names))});
+        sink.changed(change);
+    }
+    return Status::success();
+}
+
+Result<Comparison> compareClasses(const ClassSource &a, const ClassSource &b, const RefNames &names)
+{
+    Comparison comparison;
+    const Status compared =
+        compareClasses(a, b, names,
+                       {[&comparison](const QString &name) { comparison.onlyA << name; },
+                        [&comparison](const QString &name) { comparison.onlyB << name; },
+                        [&comparison](const ClassChange &change) {
+                            comparison.changed << change;
+                        }});
+    if (!compared)
+        return compared;
+    return comparison;
 }
 
 } // namespace tarn

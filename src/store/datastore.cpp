@@ -307,30 +307,66 @@ Status DataStore::createPackage(const QString &name, const QString &what, const 
     return tx.commit(what);
 }
 
+StoredClass::StoredClass(const RowReader &row, const QStringList &columns)
+    : mRow(row), mColumns(columns)
+{
+    mText.reserve(size_t(columns.size()));
+    const auto all = schema::classdefColumns();
+    for (const QString &column : columns) {
+        const auto found = std::find_if(all.begin(), all.end(), [&column](const schema::Column &c) {
+            return column == QLatin1String(c.name);
+        });
+        mText.push_back(found != all.end() && found->kind == schema::Kind::Text);
+    }
+}
+
 const QStringList &StoredClass::columns()
 {
     static const QStringList columns = schema::exportColumns();
     return columns;
 }
 
+std::string_view StoredClass::utf8(int column) const
+{
+    return mRow.text(column); // NULL reads as empty
+}
+
 QString StoredClass::text(int column) const
 {
-    // NULL reads as empty.
-    const std::string_view utf8 = mRow.text(column);
-    return QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
+    const std::string_view text = utf8(column);
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
+
+std::optional<qint64> StoredClass::integer(int column) const
+{
+    if (mText[size_t(column)])
+        return std::nullopt;
+    return mRow.whole(column);
+}
+
+QVariant StoredClass::value(int column) const
+{
+    if (const std::optional<qint64> n = integer(column))
+        return qlonglong(*n);
+    if (mRow.isNull(column))
+        return {};
+    const QString stored = text(column);
+    bool ok = false;
+    const double d = mText[size_t(column)] ? 0 : stored.toDouble(&ok);
+    return ok ? QVariant(d) : QVariant(stored);
 }
 
 Result<qint16> StoredClass::whole(int column) const
 {
-    if (const std::optional<long long> n = mRow.whole(column);
+    if (const std::optional<qint64> n = integer(column);
         n && *n >= std::numeric_limits<qint16>::min() && *n <= std::numeric_limits<qint16>::max())
         return qint16(*n);
     // Named only on failure: the label costs more than the value.
-    auto field = [column] {
-        return schema::fieldLabel(columns().at(column));
+    auto field = [this, column] {
+        return schema::fieldLabel(mColumns.at(column));
     };
-    const QString value = mRow.isNull(column) ? QString() : text(column);
-    if (value.isEmpty())
+    const QVariant value = this->value(column);
+    if (value.isNull() || value.toString().isEmpty())
         return Status::failure(Fault::Refused, field() + QStringLiteral(" is empty"));
     bool ok = false;
     const double d = value.toDouble(&ok);
@@ -338,13 +374,13 @@ Result<qint16> StoredClass::whole(int column) const
         d > std::numeric_limits<qint16>::max())
         return Status::failure(
             Fault::Refused, QStringLiteral("%1 holds '%2', not a whole number from -32768 to 32767")
-                                .arg(field(), value));
+                                .arg(field(), value.toString()));
     return qint16(d);
 }
 
 quint64 StoredClass::flags(schema::RefKind kind) const
 {
-    const int column = int(columns().size()) + (kind == schema::RefKind::Item ? 0 : 1);
+    const int column = int(mColumns.size()) + (kind == schema::RefKind::Item ? 0 : 1);
     return quint64(mRow.whole(column).value_or(0));
 }
 
@@ -357,6 +393,37 @@ Result<QString> DataStore::beginSnapshot(Transaction &snapshot, const QString &n
     if (!stored)
         return stored.status().under(what);
     return stored;
+}
+
+Status DataStore::streamClasses(const QString &stored, const QStringList &columns,
+                                const QStringList &more, const QString &what,
+                                const std::function<Status(const StoredClass &)> &onClass)
+{
+    // In bulk: the rows of a long read need no QVariant per value.
+    Result<std::unique_ptr<RowReader>> rows =
+        mDb.engine().readRows(QStringLiteral("SELECT %1 FROM classdef WHERE %2 ORDER BY %3, rowid")
+                                  .arg(schema::joined(columns + more), mDb.nameFilter(),
+                                       mDb.nullsFirst(QStringLiteral("class_num"))),
+                              {stored});
+    if (!rows)
+        return mDb.failure(what, rows.status());
+    const StoredClass row(**rows, columns);
+    const int fields = int(columns.size() + more.size());
+    for (;;) {
+        const Result<bool> next = (*rows)->next();
+        if (!next)
+            return mDb.failure(what, next.status());
+        if (!*next)
+            return Status::success();
+        if ((*rows)->fields() != fields)
+            return Status::failure(Fault::Damaged,
+                                   what + QStringLiteral("\nThe database sent a row of %1 fields, "
+                                                         "not %2.")
+                                              .arg((*rows)->fields())
+                                              .arg(fields));
+        if (Status s = onClass(row); !s)
+            return s;
+    }
 }
 
 Status
@@ -380,67 +447,28 @@ DataStore::readClasses(const QString &name, bool count, const QString &what,
     }
     if (Status s = onStart(*stored, classes); !s)
         return s;
-    // In bulk: the rows of a long export need no QVariant per value.
-    Result<std::unique_ptr<RowReader>> rows = mDb.engine().readRows(
-        QStringLiteral("SELECT %1, %2, %3 FROM classdef WHERE %4 ORDER BY %5, rowid")
-            .arg(schema::joined(StoredClass::columns()),
-                 flagMask(mDb, schema::RefKind::Item, kItemBoxes),
-                 flagMask(mDb, schema::RefKind::Special, kSpecialBoxes), mDb.nameFilter(),
-                 mDb.nullsFirst(QStringLiteral("class_num"))),
-        {*stored});
-    if (!rows)
-        return mDb.failure(what, rows.status());
-    const StoredClass row(**rows);
-    const int fields = int(StoredClass::columns().size()) + 2;
-    for (;;) {
-        const Result<bool> next = (*rows)->next();
-        if (!next)
-            return mDb.failure(what, next.status());
-        if (!*next)
-            return Status::success();
-        if ((*rows)->fields() != fields)
-            return Status::failure(Fault::Damaged,
-                                   what + QStringLiteral("\nThe database sent a row of %1 fields, "
-                                                         "not %2.")
-                                              .arg((*rows)->fields())
-                                              .arg(fields));
-        if (Status s = onClass(row); !s)
-            return s;
-    }
+    return streamClasses(*stored, StoredClass::columns(),
+                         {flagMask(mDb, schema::RefKind::Item, kItemBoxes),
+                          flagMask(mDb, schema::RefKind::Special, kSpecialBoxes)},
+                         what, onClass);
 }
 
-Result<QList<QVariantList>> DataStore::classRows(const QString &name, const QStringList &columns,
-                                                 const QString &what)
+Status DataStore::readClassColumns(const QString &name, const QStringList &columns,
+                                   const QString &what,
+                                   const std::function<Status(const StoredClass &)> &onClass)
 {
     // The names go into the statement: only the table's own are taken.
     const QStringList known = schema::classdefColumnNames();
     for (const QString &column : columns)
         if (!known.contains(column))
-            return Status::failure(what +
-                                   QStringLiteral("\nThere is no class column '%1'.").arg(column));
+            return Status::failure(
+                Fault::Refused,
+                what + QStringLiteral("\nThere is no class column '%1'.").arg(column));
     Transaction snapshot(mDb);
     const Result<QString> stored = beginSnapshot(snapshot, name, what);
     if (!stored)
         return stored.status();
-    Query query;
-    if (Status s = mDb.exec(query,
-                            QStringLiteral("SELECT %1 FROM classdef WHERE %2 ORDER BY %3, rowid")
-                                .arg(schema::joined(columns), mDb.nameFilter(),
-                                     mDb.nullsFirst(QStringLiteral("class_num"))),
-                            {*stored}, what);
-        !s)
-        return s;
-    QList<QVariantList> rows;
-    while (query.next()) {
-        QVariantList row;
-        row.reserve(columns.size());
-        for (qsizetype i = 0; i < columns.size(); ++i)
-            row << query.value(int(i));
-        rows << row;
-    }
-    if (Status s = query.error(); !s)
-        return mDb.failure(what, s);
-    return rows;
+    return streamClasses(*stored, columns, {}, what, onClass);
 }
 
 Status DataStore::deletePackage(const QString &name)

@@ -12,24 +12,34 @@ namespace tarn
 
 class RowReader;
 
-// One class of a configuration as an export reads it, its columns in the
-// order of columns().
+// One class of a configuration as a read gives it, its columns in the order
+// the read named them.
 class StoredClass
 {
 public:
-    explicit StoredClass(const RowReader &row) : mRow(row) {}
+    StoredClass(const RowReader &row, const QStringList &columns);
 
-    // schema::exportColumns().
+    // schema::exportColumns(): the columns readClasses names, its flags after them.
     static const QStringList &columns();
     // NULL reads as empty.
     QString text(int column) const;
+    // The same as UTF-8, until the read moves on.
+    std::string_view utf8(int column) const;
     // A 16-bit whole number; the failure names the field ("Max Armor is empty").
     Result<qint16> whole(int column) const;
-    // Bit k - 1 for flag k of the items (first kItemBoxes) or specials (first kSpecialBoxes).
+    // The value when it is stored as a whole number: the usual case, cheaply.
+    std::optional<qint64> integer(int column) const;
+    // As stored: null, a whole number (qlonglong), a fraction (double) or text.
+    QVariant value(int column) const;
+    // readClasses only: bit k - 1 for flag k of the items (first kItemBoxes)
+    // or specials (first kSpecialBoxes).
     quint64 flags(schema::RefKind kind) const;
 
 private:
     const RowReader &mRow;
+    const QStringList &mColumns;
+    // Which columns hold text: a server's rows come as text, whatever their type.
+    std::vector<bool> mText;
 };
 
 // The data database: configurations (package) and their classes (classdef).
@@ -79,11 +89,11 @@ public:
                        const std::function<Status(const QString &stored, qint64 classes)> &onStart,
                        const std::function<Status(const StoredClass &)> &onClass);
 
-    // The named classdef columns of a configuration's classes as stored (NULL
-    // as a null QVariant), in class number order, from one snapshot; a missing
+    // The named classdef columns of a configuration's classes as stored, in
+    // class number order, from one snapshot, one class at a time; a missing
     // configuration is refused as "what" and the reason.
-    Result<QList<QVariantList>> classRows(const QString &name, const QStringList &columns,
-                                          const QString &what);
+    Status readClassColumns(const QString &name, const QStringList &columns, const QString &what,
+                            const std::function<Status(const StoredClass &)> &onClass);
 
     // Yields the next class to store into record: true, false after the last,
     // or a failure that ends the command.
@@ -121,6 +131,11 @@ public:
 private:
     // Starts a read of one snapshot of the configuration; its name as stored.
     Result<QString> beginSnapshot(Transaction &snapshot, const QString &name, const QString &what);
+    // The configuration's classes in class number order, inside the snapshot:
+    // the columns, then the expressions more.
+    Status streamClasses(const QString &stored, const QStringList &columns, const QStringList &more,
+                         const QString &what,
+                         const std::function<Status(const StoredClass &)> &onClass);
 
     Database mDb;
 };

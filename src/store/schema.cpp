@@ -305,10 +305,10 @@ QString fieldLabel(const QString &column)
         RefKind kind;
         bool slot;
         const char *label;
-    } numbered[] = {{RefKind::Weapon, true, "weapon slot %1"},
-                    {RefKind::Grenade, true, "grenade slot %1"},
-                    {RefKind::Item, false, "item %1"},
-                    {RefKind::Special, false, "special ability %1"}};
+    } numbered[] = {{RefKind::Weapon, true, "Weapon slot %1"},
+                    {RefKind::Grenade, true, "Grenade slot %1"},
+                    {RefKind::Item, false, "Item %1"},
+                    {RefKind::Special, false, "Special ability %1"}};
     for (const auto &n : numbered)
         for (int k = 1; k <= (n.slot ? slotCount(n.kind) : flagCount(n.kind)); ++k)
             if (column == (n.slot ? slotColumn(n.kind, k) : flagColumn(n.kind, k)))

@@ -102,7 +102,7 @@ QString placeholders(qsizetype count);
 bool rangeOf(Kind kind, double *low, double *high);
 
 // A classdef column's field as the class editor labels it, for messages:
-// "Red Skin", "weapon slot 5", "Bullets (Ammo Limits)". Other names come back
+// "Red Skin", "Weapon slot 5", "Bullets (Ammo Limits)". Other names come back
 // unchanged.
 QString fieldLabel(const QString &column);
 

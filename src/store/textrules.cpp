@@ -4,6 +4,8 @@
 
 #include <QList>
 
+#include <algorithm>
+
 namespace tarn
 {
 
@@ -29,19 +31,36 @@ QString escaped(char32_t c)
     }
 }
 
-} // namespace
-
-QString shownText(const QString &text)
+QString escapedText(const QString &text, bool backslash)
 {
+    // Most texts need nothing: they are shared, not copied.
+    if (std::none_of(text.begin(), text.end(), [backslash](QChar c) {
+            return isControl(c.unicode()) || (backslash && c == u'\\');
+        }))
+        return text;
     QString shown;
     shown.reserve(text.size());
     for (const QChar c : text) {
         if (isControl(c.unicode()))
             shown += escaped(c.unicode());
+        else if (backslash && c == u'\\')
+            shown += QStringLiteral("\\\\");
         else
             shown += c;
     }
     return shown;
+}
+
+} // namespace
+
+QString shownText(const QString &text)
+{
+    return escapedText(text, false);
+}
+
+QString listedText(const QString &text)
+{
+    return escapedText(text, true);
 }
 
 Status checkLineText(const QString &subject, const QString &text, qsizetype maxLength)

@@ -21,6 +21,10 @@ QString readAll(const QByteArray &file)
             names << QString::fromLatin1(record.name);
             break;
         case ClassFileReader::Step::End:
+            for (const LoweredByte &at : reader.lowered())
+                names.last() += QStringLiteral(" %1:%2").arg(at.line).arg(at.byte, 0, 16);
+            if (reader.loweredLines() > 0)
+                names.last() += QStringLiteral(" of %1").arg(reader.loweredLines());
             return names.join(QStringLiteral(", "));
         case ClassFileReader::Step::Error:
             return QStringLiteral("error %1: %2")
@@ -180,6 +184,17 @@ private slots:
         row("line of spaces is not empty", head + "  \r\n" + b, "error 3: Bad Class Record:   ");
         row("bad record unscrambled", head + "\xD3\xE3\r\n" + b, "error 3: Bad Class Record: Sc");
         row("lone [", with("[A]", "["), "error 3: the class line holds only \"[\"");
+        // A plain file's bytes above 128 read 128 lower; the first 5 lines are named.
+        const QByteArray lowered = QByteArray(kBlock)
+                                       .replace("[A]", "[Caf\xE9]")
+                                       .replace(" s2 ", " s\xB2 ")
+                                       .replace(" 10", " \xB1\xB0")
+                                       .replace("1 2 3\r", "\xB1 2 3\r")
+                                       .replace(" 3\r", " \xB3\r")
+                                       .replace(" 6\r", " \xB6\r");
+        row("plain, bytes above 128", head + lowered + "\r\n",
+            "Cafi 3:e9 4:b2 5:b1 6:b1 7:b3 of 6");
+        row("scrambled, bytes above 128", "\xD6\xB3\r\nC\r\n" + lowered + "\r\n", "Cafi");
         row("name keeps spaces and brackets", with("[A]", "[ [x] ]"), " [x] ");
         row("fractions read", with(" 5  3", " 2.5  3.5"), "A");
         row("last character not checked", with("[A]", "[xy"), "x");

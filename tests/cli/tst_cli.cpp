@@ -67,7 +67,8 @@ private slots:
         // Each row runs its commands in order on a fresh sample directory (FILE
         // stands for a file in it, ODD for one that does not read, with a '%1' in
         // its name and control characters in its text, GONE for a file that is not
-        // there, with an escape sequence in its name); the last one's status and
+        // there, with an escape sequence in its name, LATIN for a plain file that
+        // another tool wrote in Latin-1); the last one's status and
         // output are compared, then the list. SQL runs a statement as another
         // program would. What the commands only pass on from
         // the store and the class file code is tested there: here one failure a
@@ -136,6 +137,18 @@ private slots:
         row("diff, a file that does not read", {{"diff", "ODD", "Sample Config"}}, 3, "",
             "ODD:3: Bad Class Record");
         row("diff, one argument", {{"diff", "A"}}, 2, "", "diff takes A B");
+        // A build pipeline's folder may hold the class files alone (FILE2: another file).
+        row("diff without data files: the files alone, slots by id",
+            {{"export", "Sample Config", "FILE"},
+             {"SQL", "UPDATE classdef SET w3 = 7 WHERE class_name = 'Scout'"},
+             {"export", "Sample Config", "FILE2"},
+             {"NODATA"},
+             {"diff", "FILE", "FILE2"}},
+            1, "changed: Scout\n  Weapon slot 3: 3 -> 7\n", "There are no data files in", {});
+        const QString lowered = ":4: warning: the byte 0xE9 ('\u00e9' in Latin-1) is read as 'i'";
+        row("check, a plain file's byte above 128", {{"check", "LATIN"}}, 0, "1\n", lowered);
+        row("import, a plain file's byte above 128", {{"import", "B", "LATIN"}}, 0, "", lowered,
+            two);
         row("show, unknown format", {{"show", "--format", "xml", "Sample Config"}}, 2, "",
             "unknown format 'xml'");
         row("import, no file name", {{"import", "C", ""}}, 2, "",
@@ -162,8 +175,16 @@ private slots:
         const QString file = dir.file("out.class"), odd = dir.file("50%1 off.class"),
                       gone = dir.file("gone\x1b[2J.class");
         writeFile(odd, "V3\r\nx\r\n\x1b[2Jred\rx\x80\r\n\r\n");
+        writeFile(dir.file("latin.class"), "V3\r\nx\r\n\r\n[Caf\xE9]\r\nm a b 0\r\n0 0 0 0 0 0 0 "
+                                           "0 0 0\r\n0 0 0\r\n0 0 0 0 0\r\n0 0 0 0 0 0\r\n");
         CliRun last{};
         for (QStringList command : commands) {
+            if (command.first() == "NODATA") {
+                if (onTestServer())
+                    QSKIP("a server is no folder of files");
+                QVERIFY(QFile::remove(dir.dataPath()) && QFile::remove(dir.refPath()));
+                continue;
+            }
             if (command.first() == "SQL") { // another program's change
                 const Peek peek(dir.dataPath());
                 peek.exec(peek.onServer() ? QString(command.at(1)).replace("char(", "chr(")
@@ -172,6 +193,7 @@ private slots:
             }
             last = runCli(dir.location(), command.replaceInStrings("FILE", file)
                                               .replaceInStrings("ODD", odd)
+                                              .replaceInStrings("LATIN", dir.file("latin.class"))
                                               .replaceInStrings("GONE", gone));
         }
         QCOMPARE(last.code, code);
@@ -279,6 +301,7 @@ private slots:
         for (const char *how : {"full disk", "closed", "file-size limit"}) {
             QTest::addRow("list, %s", how) << how << QStringList{"list"} << 1;
             QTest::addRow("diff, %s", how) << how << QStringList{"diff", "Sample Config", "B"} << 3;
+            QTest::addRow("show, %s", how) << how << QStringList{"show", "Sample Config"} << 1;
         }
     }
 
@@ -320,7 +343,7 @@ private slots:
         // a class file would not carry, NULLs, and a class number out of order.
         DataDir dir;
         const QString config = "50%1, \"Ü\"";
-        const QStringList names{"Sc,\"out\x1b[2J", "Ünï %1\nzwei, \"drei\"\r"};
+        const QStringList names{"Sc,\"out\x1b[2J\\n", "Ünï 😀 %1\nzwei, \"drei\"\r"};
         const Peek peek(dir.dataPath());
         peek.exec("UPDATE package SET package_name = ?", {config});
         peek.exec("UPDATE classdef SET package_name = ?", {config});
@@ -329,7 +352,12 @@ private slots:
         peek.exec("UPDATE classdef SET class_name = ?, class_num = 0, model_name = NULL, "
                   "max_armor = NULL, s31 = 1 WHERE class_name = 'Soldier'",
                   {names[1]});
+        if (!peek.onServer()) // a slot that holds text
+            peek.exec("UPDATE classdef SET w5 = 'abc' WHERE class_num = 1");
         const QList<QVariantMap> stored = peek.rows("SELECT * FROM classdef ORDER BY class_num");
+        QStringList columns;
+        for (const ClassField &field : storedFields())
+            columns << field.column;
 
         const CliRun json = runCli(dir.location(), {"show", "--format", "json", config});
         QCOMPARE(json.code, 0);
@@ -339,8 +367,8 @@ private slots:
         QCOMPARE(classes.size(), stored.size());
         for (qsizetype i = 0; i < classes.size(); ++i) {
             const QJsonObject read = classes.at(i).toObject();
-            QCOMPARE(read.keys().size(), storedFieldColumns().size());
-            for (const QString &column : storedFieldColumns()) {
+            QCOMPARE(read.keys().size(), columns.size());
+            for (const QString &column : columns) {
                 if (column.endsWith("_sum"))
                     continue;
                 const QVariant value = stored[i][column];
@@ -360,21 +388,22 @@ private slots:
         const CliRun csv = runCli(dir.location(), {"show", "--format", "csv", config});
         const QList<QStringList> lines = parseCsv(csv.out);
         QCOMPARE(lines.size(), 3);
-        QCOMPARE(lines[0], storedFieldColumns());
-        QCOMPARE(lines[1].mid(0, 3), (QStringList{"0", "Ünï %1\\nzwei, \"drei\"\\r", ""}));
-        QCOMPARE(lines[2].mid(0, 3), (QStringList{"1", "Sc,\"out\\x1b[2J", "male"}));
-        QCOMPARE(lines[2][storedFieldColumns().indexOf("w1")], "5");
-        QCOMPARE(lines[1][storedFieldColumns().indexOf("max_armor")], "");
-        QCOMPARE(lines[1][storedFieldColumns().indexOf("s31")], "1");
+        QCOMPARE(lines[0], columns);
+        QCOMPARE(lines[1].mid(0, 3), (QStringList{"0", names[1], ""}));
+        QCOMPARE(lines[2].mid(0, 3), (QStringList{"1", names[0], "male"}));
+        QCOMPARE(lines[2][columns.indexOf("w1")], "5");
+        QCOMPARE(lines[1][columns.indexOf("max_armor")], "");
+        QCOMPARE(lines[1][columns.indexOf("s31")], "1");
 
         const CliRun text = runCli(dir.location(), {"show", config});
-        QVERIFY2(text.out.startsWith("Class Num: 0\nClass Name: Ünï %1\\nzwei, \"drei\"\\r\n"
+        QVERIFY2(text.out.startsWith("Class Num: 0\nClass Name: Ünï 😀 %1\\nzwei, \"drei\"\\r\n"
                                      "Model Name: \n"),
                  qPrintable(text.out));
-        QVERIFY(
-            text.out.contains("\nClass Num: 1\nClass Name: Sc,\"out\\x1b[2J\nModel Name: male\n"));
-        QVERIFY(text.out.contains("\nweapon slot 1: Rail Lance\n")); // w1 = 5 as stored
-        QVERIFY(text.out.contains("\nweapon slot 3: Nail Driver\n"));
+        QVERIFY(text.out.contains(
+            "\nClass Num: 1\nClass Name: Sc,\"out\\x1b[2J\\\\n\nModel Name: male\n"));
+        QVERIFY(text.out.contains("\nWeapon slot 1: Rail Lance\n")); // w1 = 5 as stored
+        QVERIFY(text.out.contains("\nWeapon slot 3: Nail Driver\n"));
+        QVERIFY(peek.onServer() || text.out.contains("\nWeapon slot 5: abc\n"));
         QVERIFY(text.out.contains("\nSpecial Abilities: Double Jump, Sprint\n"));
         QVERIFY(!text.out.contains("s31"));
     }

@@ -282,8 +282,8 @@ private slots:
             "The Mod ID " + cannot.arg(smile, "1F600", ""));
         row("Mod ID line break", "modid", "a\nb", false, "The Mod ID holds a line break");
         row("empty number", "decoyskin", {}, false, second + "Decoy Skin # (blue) is empty");
-        row("empty slot", "w5", {}, false, second + "weapon slot 5 is empty");
-        row("fraction", "g3", 2.5, false, second + "grenade slot 3 holds '2.5', " + range);
+        row("empty slot", "w5", {}, false, second + "Weapon slot 5 is empty");
+        row("fraction", "g3", 2.5, false, second + "Grenade slot 3 holds '2.5', " + range);
         row("out of range", "maxslugs", 40000, true,
             second + "Slugs (Ammo Limits) holds '40000', " + range);
         row("cancelled", "", 10, true, "Cancelled: nothing was written or stored.");

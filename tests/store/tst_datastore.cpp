@@ -93,19 +93,20 @@ private slots:
         QCOMPARE(classesOf(peek, name), before);
         // Read back by class number, NULL kept, under the name in another case.
         const QStringList columns = schema::classdefColumnNames().mid(1); // all but package_name
-        const Result<QList<QVariantList>> rows =
-            data.classRows(otherCase, columns, "Could not read.");
-        QVERIFY2(rows, qPrintable(rows.message()));
         QList<QVariantMap> read;
-        for (const QVariantList &row : *rows) {
+        auto readRows = [&](const StoredClass &row) {
             read << QVariantMap();
-            for (qsizetype i = 0; i < columns.size(); ++i)
-                read.last()[columns[i]] = row[i].isNull() ? QVariant("NULL") : row[i];
-        }
+            for (int i = 0; i < columns.size(); ++i)
+                read.last()[columns[i]] = row.value(i).isNull() ? QVariant("NULL") : row.value(i);
+            return Status::success();
+        };
+        const Status rows = data.readClassColumns(otherCase, columns, "Could not read.", readRows);
+        QVERIFY2(rows, qPrintable(rows.message()));
         QCOMPARE(read, before);
-        QVERIFY(!data.classRows(name, {"class_num; DROP TABLE package"}, "Could not read."));
+        QVERIFY(!data.readClassColumns(name, {"class_num; DROP TABLE package"}, "Could not read.",
+                                       readRows));
         QVERIFY(data.deletePackage(name));
-        QVERIFY(!data.classRows(name, columns, "Could not read."));
+        QVERIFY(!data.readClassColumns(name, columns, "Could not read.", readRows));
         QVERIFY(classesOf(peek, name).isEmpty());
         QCOMPARE(classesOf(peek, copy).size(), 3);
         QVERIFY(!data.packageNames()->contains(name));

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QTableWidget>
 #include <QTest>
+#include <QTextDocument>
 #include <QTimer>
 
 using namespace tarn;
@@ -75,7 +76,12 @@ struct OtherClient {
     bool active = false; // the window stays active meanwhile
 };
 
-// B is a copy of Sample Config that the statement then changes.
+const std::string kLongName(300, 'N');
+const std::string kLongClass = "UPDATE classdef SET class_name = '" + std::string(300, 'C') +
+                               "' WHERE class_name = 'Scout' AND package_name <> 'Sample Config'";
+
+// B is a copy of Sample Config that the statement then changes; an empty
+// summary is not compared.
 struct Comparison {
     const char *name, *b, *sql;
     QStringList rows; // class|field|A|B
@@ -279,7 +285,7 @@ void tst_frmConfig::compare_data()
          "50%1 \"B\"",
          "UPDATE classdef SET max_speed = 300, w3 = 4 WHERE class_name = 'Scout' AND "
          "package_name <> 'Sample Config'",
-         {"Scout|weapon slot 3|Nail Driver|Rocket Tube", "Scout|Max Speed|400|300"},
+         {"Scout|Weapon slot 3|Nail Driver|Rocket Tube", "Scout|Max Speed|400|300"},
          differ.arg("50%1 \"B\"", "0", "0", "1")},
         {"renamed class",
          "Copy",
@@ -287,12 +293,18 @@ void tst_frmConfig::compare_data()
          "package_name = 'Copy'",
          {"Scout|(only in A)||", "Scout 2|(only in B)||"},
          differ.arg("Copy", "1", "1", "0")},
-        {"a class an export would refuse",
+        {"an empty number and an empty slot",
          "Copy",
-         "UPDATE classdef SET max_armor = NULL WHERE package_name = 'Copy'",
-         {},
-         "The configurations could not be compared.",
-         "Max Armor is empty"},
+         "UPDATE classdef SET max_armor = NULL, w4 = 0 WHERE package_name = 'Copy'",
+         {"Scout|Max Armor|50|(none)", "Soldier|Weapon slot 4|Pulse Rifle|(none)",
+          "Soldier|Max Armor|200|(none)"},
+         differ.arg("Copy", "0", "0", "2")},
+        // Shortened in the lists, whole in the tooltips: the window fits a small screen.
+        {"long names",
+         kLongName.c_str(),
+         kLongClass.c_str(),
+         {"Scout|(only in A)||", QString(300, 'C') + "|(only in B)||"},
+         ""},
     });
 }
 
@@ -308,7 +320,7 @@ void tst_frmConfig::compare()
     window.show();
     auto *b = child<QComboBox>(&window, "cboB");
     QCOMPARE(child<QComboBox>(&window, "cboA")->currentText(), "Sample Config");
-    b->setCurrentIndex(b->findText(row.b));
+    b->setCurrentIndex(b->findData(row.b));
 
     auto *table = child<QTableWidget>(&window, "tblDifferences");
     QStringList shown;
@@ -319,7 +331,13 @@ void tst_frmConfig::compare()
         shown << cells.join('|');
     }
     QCOMPARE(shown, row.rows);
-    QCOMPARE(child<QLabel>(&window, "lblSummary")->text(), row.summary);
+    if (!row.summary.isEmpty())
+        QCOMPARE(child<QLabel>(&window, "lblSummary")->text(), row.summary);
+    window.adjustSize();
+    QVERIFY2(window.width() <= 1024, qPrintable(QString::number(window.width())));
+    QTextDocument tip;
+    tip.setHtml(b->toolTip());
+    QCOMPARE(tip.toPlainText(), b->currentText() == row.b ? "" : row.b);
     QVERIFY2(f.prompter.lastMessage().contains(row.message), qPrintable(f.prompter.lastMessage()));
     QCOMPARE(f.prompter.messages().size(), row.message.isEmpty() ? 0 : 1);
     QVERIFY(!b->accessibleName().isEmpty() &&
@@ -411,6 +429,10 @@ void tst_frmConfig::import_data()
         {"bad record", "X", bad, "Bad Class Record: Scout]\n%1, line 11\nNothing was imported."},
         {"missing file", "X", "missing", "No such file or directory\n%1\nNothing was imported."},
         {"cancelled", "X", kHead + kBlock.repeated(600), "", 1},
+        {"a plain file's byte above 128: imported, and said", "Imported",
+         kHead + QByteArray(kBlock).replace("[Scout]", "[Caf\xE9]") + kBlock,
+         "%1:4: warning: the byte 0xE9 ('\u00e9' in Latin-1) is read as 'i': a plain class "
+         "file's bytes above 128 are read 128 lower, as the game reads them"},
     });
 }
 
@@ -444,7 +466,7 @@ void tst_frmConfig::import()
     if (row.cancelAt > 0)
         QVERIFY(prompter.lastProgress() > 0);
 
-    const bool imported = row.message == "Import Complete";
+    const bool imported = row.message == "Import Complete" || row.message.contains("warning");
     QCOMPARE(entries(f.list(), true),
              (imported ? QStringList{row.typed, "Sample Config"} : QStringList{"Sample Config"}));
     QCOMPARE(f.peek.count("package") + f.peek.count("classdef"), imported ? 6 : 3);

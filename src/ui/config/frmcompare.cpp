@@ -22,6 +22,17 @@ namespace
 
 enum Column { ClassColumn, FieldColumn, AColumn, BColumn };
 
+// The widest a name shows in a list, and a column of the table, in pixels;
+// the whole text is in its tooltip. A long name must not push the window off
+// a small screen, nor the values out of the table.
+constexpr int kShownWidth = 320;
+constexpr int kColumnWidth = 200;
+
+QString tooltipOf(const QString &shown, const QString &whole)
+{
+    return shown == whole ? QString() : Qt::convertFromPlainText(whole);
+}
+
 } // namespace
 
 frmCompare::frmCompare(AppState &state, Prompter &prompter, const QStringList &names,
@@ -37,9 +48,16 @@ frmCompare::frmCompare(AppState &state, Prompter &prompter, const QStringList &n
         box->setObjectName(QLatin1String(name));
         box->setAccessibleName(accessible);
         // A name may hold control characters; the stored name rides along.
-        for (const QString &n : names)
-            box->addItem(shownText(n), n);
+        for (const QString &n : names) {
+            const QString whole = shownText(n);
+            const QString shown = box->fontMetrics().elidedText(whole, Qt::ElideRight, kShownWidth);
+            box->addItem(shown, n);
+            box->setItemData(box->count() - 1, tooltipOf(shown, whole), Qt::ToolTipRole);
+        }
         box->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+        connect(box, &QComboBox::currentIndexChanged, box,
+                [box] { box->setToolTip(box->currentData(Qt::ToolTipRole).toString()); });
+        box->setToolTip(box->currentData(Qt::ToolTipRole).toString());
         return box;
     };
     mA = combo("cboA", QStringLiteral("Configuration A"));
@@ -71,7 +89,7 @@ frmCompare::frmCompare(AppState &state, Prompter &prompter, const QStringList &n
     // short of the table's edge.
     mTable->horizontalHeader()->setSectionResizeMode(BColumn, QHeaderView::Stretch);
     mTable->horizontalHeader()->setAccessibleName(QStringLiteral("Columns"));
-    mTable->setMinimumSize(520, 260);
+    mTable->setMinimumSize(640, 260);
     QLabel *lblDifferences = label("lblDifferences", QStringLiteral("&Differences:"), mTable);
 
     mSummary = new QLabel(this);
@@ -112,25 +130,20 @@ void frmCompare::compare()
 {
     const QString a = mA->currentData().toString();
     const QString b = mB->currentData().toString();
-    Result<ClassRecords> left = Status::success();
-    Result<ClassRecords> right = Status::success();
-    Result<RefNames> names = Status::success();
+    Result<Comparison> compared = Status::success();
     {
         BusyCursor busy(mPrompter);
-        left = readConfigurationRecords(mState, a);
-        if (left)
-            right = readConfigurationRecords(mState, b);
-        if (left && right)
-            names = RefNames::read(mState.ref());
+        const Result<RefNames> names = RefNames::read(mState.ref());
+        compared = names ? compareClasses(configurationSource(mState, a, *names),
+                                          configurationSource(mState, b, *names), *names)
+                         : Result<Comparison>(names.status());
     }
-    for (const Status &status : {left.status(), right.status(), names.status()})
-        if (!status) {
-            clear(QStringLiteral("The configurations could not be compared."));
-            mPrompter.message(status.message(), Prompter::Buttons::Ok, Prompter::Icon::Warning);
-            return;
-        }
-
-    const Comparison comparison = compareClasses(*left, *right, *names);
+    if (!compared) {
+        clear(QStringLiteral("The configurations could not be compared."));
+        mPrompter.message(compared.message(), Prompter::Buttons::Ok, Prompter::Icon::Warning);
+        return;
+    }
+    const Comparison &comparison = *compared;
     QList<QStringList> rows;
     for (const QString &name : comparison.onlyA)
         rows.append({name, QStringLiteral("(only in A)"), QString(), QString()});
@@ -142,11 +155,20 @@ void frmCompare::compare()
     // Sized once: a row inserted at a time costs a model signal each.
     clear(QString());
     mTable->setRowCount(int(rows.size()));
+    const QFontMetrics metrics = mTable->fontMetrics();
     for (int row = 0; row < rows.size(); ++row)
-        for (int column = 0; column < rows[row].size(); ++column)
-            mTable->setItem(row, column, new QTableWidgetItem(rows[row][column]));
-    for (int column = ClassColumn; column < BColumn; ++column)
+        for (int column = 0; column < rows[row].size(); ++column) {
+            const QString &text = rows[row][column];
+            auto *item = new QTableWidgetItem(text);
+            // The view cuts a long text short; the tooltip has it whole.
+            if (metrics.horizontalAdvance(text) > kColumnWidth)
+                item->setToolTip(Qt::convertFromPlainText(text));
+            mTable->setItem(row, column, item);
+        }
+    for (int column = ClassColumn; column < BColumn; ++column) {
         mTable->resizeColumnToContents(column);
+        mTable->setColumnWidth(column, std::min(mTable->columnWidth(column), kColumnWidth));
+    }
 
     // One pass of arg(): a '%1' in a name stays as it is.
     if (comparison.equal()) {

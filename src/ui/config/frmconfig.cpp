@@ -433,9 +433,10 @@ void frmConfig::btImport_Click()
         return;
     ProgressReporter progress(mPrompter, QStringLiteral("Importing %1...").arg(shownText(path)));
     Status status = Status::success();
+    QStringList warnings;
     {
         BusyCursor busy(mPrompter);
-        status = importClassFile(mState, name, path, std::ref(progress));
+        status = importClassFile(mState, name, path, std::ref(progress), &warnings);
     }
     if (!status && progress.cancelled())
         return; // nothing was stored, as the user asked
@@ -444,6 +445,8 @@ void frmConfig::btImport_Click()
     revealName(name);
     RefreshList();
     mPrompter.message(QStringLiteral("Import Complete"));
+    if (!warnings.isEmpty())
+        mPrompter.message(warnings.join(u'\n'), Prompter::Buttons::Ok, Prompter::Icon::Warning);
 }
 
 void frmConfig::mnuSetModID_Click()
