@@ -223,6 +223,7 @@ Status requireConfiguration(Context &c, const QString &name)
         return exists.status();
     if (!*exists)
         return Status::failure(
+            Fault::NotFound,
             QStringLiteral("There is no configuration named '%1'.").arg(shownText(name)));
     return Status::success();
 }
@@ -279,6 +280,7 @@ int cmdDiff(Context &c)
         if (QFileInfo::exists(argument))
             return classFileSource(argument);
         return Status::failure(
+            Fault::NotFound,
             QString::fromLatin1(c.state ? "There is no configuration or file named '%1'."
                                         : "There is no file named '%1'.")
                 .arg(shownText(argument)));

@@ -49,6 +49,7 @@ Result<std::string> toFile(const QString &text)
             for (const char32_t ucs : text.toUcs4())
                 if (ucs > 0xFF)
                     return Status::failure(
+                        Fault::Refused,
                         QStringLiteral("holds the character %1, which a class file cannot carry")
                             .arg(QString::fromStdString(classfile::describeCharacter(ucs))));
         bytes[size_t(i)] = char(c);
@@ -219,7 +220,7 @@ Result<ReadOutcome> readClasses(QIODevice &device, qint64 total, const ClassFile
             return ReadOutcome{reader.classCount(), problemOf(reader), {}, 0};
         case ClassFileReader::Step::End:
             if (progress && !progress(total, total))
-                return Status::failure(kCancelled);
+                return Status::failure(Fault::Cancelled, kCancelled);
             return ReadOutcome{reader.classCount(), {}, reader.lowered(), reader.loweredLines()};
         case ClassFileReader::Step::Class:
             if (onClass)
@@ -227,7 +228,7 @@ Result<ReadOutcome> readClasses(QIODevice &device, qint64 total, const ClassFile
                     return s;
             if (progress && reader.classCount() % kProgressStep == 0 &&
                 !progress(qint64(reader.bytesRead()), total))
-                return Status::failure(kCancelled);
+                return Status::failure(Fault::Cancelled, kCancelled);
             break;
         }
     }
@@ -270,8 +271,8 @@ Result<ClassRecord> classFromRow(const StoredClass &row, const FlagRows &flagRow
     auto text = [&](std::string &out) {
         Result<std::string> bytes = toFile(row.text(i));
         if (!bytes)
-            problem = Status::failure(schema::fieldLabel(columns.at(i)) + QLatin1Char(' ') +
-                                      bytes.message());
+            problem = Status::failure(Fault::Refused, schema::fieldLabel(columns.at(i)) +
+                                                          QLatin1Char(' ') + bytes.message());
         else
             out = std::move(bytes.value());
         ++i;
@@ -297,11 +298,12 @@ Result<ClassRecord> classFromRow(const StoredClass &row, const FlagRows &flagRow
     const Result<qint32> itemSum =
         flagSum(items, flagsOf<kItemBoxes>(row.flags(schema::RefKind::Item)));
     if (!itemSum)
-        return Status::failure(QStringLiteral("item sum: ") + itemSum.message());
+        return Status::failure(Fault::Refused, QStringLiteral("item sum: ") + itemSum.message());
     const Result<qint32> specialSum =
         flagSum(specials, flagsOf<kSpecialBoxes>(row.flags(schema::RefKind::Special)));
     if (!specialSum)
-        return Status::failure(QStringLiteral("special sum: ") + specialSum.message());
+        return Status::failure(Fault::Refused,
+                               QStringLiteral("special sum: ") + specialSum.message());
     r.itemSum = *itemSum;
     r.specialSum = *specialSum;
     return r;
@@ -334,8 +336,8 @@ Status exportClassFile(AppState &state, const QString &configName, const QString
 {
     const QString what = QStringLiteral("Could not export the configuration '%1' to %2.")
                              .arg(shownText(configName), shownText(path));
-    auto fail = [&what](const QString &cause) {
-        return Status::failure(what + QLatin1Char('\n') + cause);
+    auto fail = [&what](const QString &cause, Fault fault = Fault::Refused) {
+        return Status::failure(fault, what + QLatin1Char('\n') + cause);
     };
 
     // Replacing a data file, or a journal the engine would take for one, loses data.
@@ -363,7 +365,7 @@ Status exportClassFile(AppState &state, const QString &configName, const QString
     // Why the writer stopped, its field named as the class editor labels it.
     auto writeFailure = [&](const QString &prefix) {
         if (writer.sinkFailed())
-            return fail(written.message());
+            return fail(written.message(), written.fault());
         const classfile::ClassFileWriter::Refusal &r = writer.refusal();
         QString field = schema::fieldLabel(QString::fromStdString(r.field));
         if (!field.isEmpty())
@@ -385,9 +387,9 @@ Status exportClassFile(AppState &state, const QString &configName, const QString
                 return fail(QStringLiteral("The configuration name ") + name.message());
             total = classes;
             if (progress && !progress(0, total))
-                return fail(kCancelled);
+                return fail(kCancelled, Fault::Cancelled);
             if (Status s = file.open(); !s)
-                return fail(s.message());
+                return fail(s.message(), s.fault());
             if (!writer.writeHeader(*modId, *name))
                 return writeFailure(QStringLiteral("The "));
             return Status::success();
@@ -402,7 +404,7 @@ Status exportClassFile(AppState &state, const QString &configName, const QString
             if (!writer.writeClass(*record))
                 return writeFailure(ofClass());
             if (progress && ++done % kProgressStep == 0 && !progress(done, total))
-                return fail(kCancelled);
+                return fail(kCancelled, Fault::Cancelled);
             return Status::success();
         });
     if (!read)
@@ -411,7 +413,7 @@ Status exportClassFile(AppState &state, const QString &configName, const QString
         progress(total, total);
     // The writes are buffered: a full disk may show only here.
     if (Status s = file.commit(); !s)
-        return fail(s.message());
+        return fail(s.message(), s.fault());
     return Status::success();
 }
 
@@ -424,6 +426,8 @@ Status importClassFile(AppState &state, const QString &newName, const QString &p
     const QString shownPath = shownText(path);
     const QString what = QStringLiteral("Could not import %1 as '%2'.").arg(shownPath, newName);
     auto refuse = [&shownPath](const ReadProblem &problem) {
+        // Line 0: the file could not be read at all.
+        const Fault fault = problem.line > 0 ? Fault::Refused : Fault::InputOutput;
         QString cause = problem.cause;
         if (!cause.isEmpty())
             cause[0] = cause[0].toUpper();
@@ -431,7 +435,8 @@ Status importClassFile(AppState &state, const QString &newName, const QString &p
             problem.line > 0
                 ? QStringLiteral("%1, line %2").arg(shownPath, QString::number(problem.line))
                 : shownPath;
-        return Status::failure(QStringLiteral("%1\n%2\nNothing was imported.").arg(cause, where));
+        return Status::failure(fault,
+                               QStringLiteral("%1\n%2\nNothing was imported.").arg(cause, where));
     };
     // Reading: the first half of the scale, in bytes of the file where its size is known.
     auto reading = [&progress](qint64 done, qint64 total) {
@@ -444,8 +449,9 @@ Status importClassFile(AppState &state, const QString &newName, const QString &p
     // The checked classes wait in a temporary file: memory stays flat.
     QTemporaryFile copy;
     if (!copy.open())
-        return Status::failure(what + QStringLiteral("\nCould not make a temporary copy: ") +
-                               copy.errorString());
+        return Status::failure(Fault::InputOutput,
+                               what + QStringLiteral("\nCould not make a temporary copy: ") +
+                                   copy.errorString());
     // Nameless while open where the system allows it: an interrupted run leaves no file.
     if (QFile::remove(copy.fileName()))
         copy.setAutoRemove(false);
@@ -471,10 +477,11 @@ Status importClassFile(AppState &state, const QString &newName, const QString &p
         lowered = loweredWarnings(*read, shownPath);
     }
     if (!copy.flush() || !copy.seek(0))
-        return Status::failure(what + QStringLiteral("\nCould not read the temporary copy: ") +
-                               copy.errorString());
+        return Status::failure(Fault::InputOutput,
+                               what + QStringLiteral("\nCould not read the temporary copy: ") +
+                                   copy.errorString());
     if (progress && !progress(kImportHalf, 2 * kImportHalf))
-        return Status::failure(kCancelled);
+        return Status::failure(Fault::Cancelled, kCancelled);
 
     // The classes were checked whole: storing them only reads them back.
     RecordSpool spool(copy);
@@ -483,18 +490,19 @@ Status importClassFile(AppState &state, const QString &newName, const QString &p
         state.data().createPackage(newName, what, [&](ClassRecord &record) -> Result<bool> {
             if (stored == classes) {
                 if (progress && !progress(2 * kImportHalf, 2 * kImportHalf))
-                    return Status::failure(kCancelled);
+                    return Status::failure(Fault::Cancelled, kCancelled);
                 return false;
             }
             if (!spool.read(record)) // the copy changed under us
                 return Status::failure(
+                    Fault::InputOutput,
                     what + QStringLiteral("\nThe temporary copy could not be read: ") +
-                    (copy.error() == QFileDevice::NoError ? QStringLiteral("it is cut short")
-                                                          : copy.errorString()));
+                        (copy.error() == QFileDevice::NoError ? QStringLiteral("it is cut short")
+                                                              : copy.errorString()));
             ++stored;
             if (progress && stored % kProgressStep == 0 &&
                 !progress(kImportHalf + qint64(stored) * kImportHalf / classes, 2 * kImportHalf))
-                return Status::failure(kCancelled);
+                return Status::failure(Fault::Cancelled, kCancelled);
             return true;
         });
     if (created && warnings)
@@ -521,9 +529,10 @@ Result<ReadOutcome> readWholeFile(const QString &path,
     const QString shownPath = shownText(path);
     if (!outcome.ok())
         return Status::failure(
-            problem.line > 0 ? QStringLiteral("%1:%2: %3")
-                                   .arg(shownPath, QString::number(problem.line), problem.cause)
-                             : QStringLiteral("%1: %2").arg(shownPath, problem.cause));
+            Fault::Refused, problem.line > 0
+                                ? QStringLiteral("%1:%2: %3")
+                                      .arg(shownPath, QString::number(problem.line), problem.cause)
+                                : QStringLiteral("%1: %2").arg(shownPath, problem.cause));
     return outcome;
 }
 

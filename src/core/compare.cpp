@@ -201,7 +201,8 @@ Status readStoredClasses(AppState &state, const QString &configName, const RefNa
         const Result<qint32> sum = flagSum(
             names.flagRows(kind), std::span<const bool>(flags.data(), size_t(flagBoxes(kind))));
         if (!sum)
-            return Status::failure(what + QStringLiteral("\nclass \"%1\": %2")
+            return Status::failure(Fault::Refused,
+                                   what + QStringLiteral("\nclass \"%1\": %2")
                                               .arg(shownText(row.text(nameAt)), sum.message()));
         return sum;
     };
@@ -430,9 +431,11 @@ private:
 
     Status failure() const
     {
-        return Status::failure(QStringLiteral("Could not keep the classes being compared in a "
-                                              "temporary file: ") +
-                               (mReader.isOpen() ? mReader.errorString() : mFile.errorString()));
+        return Status::failure(
+            Fault::InputOutput,
+            QStringLiteral("Could not keep the classes being compared in a "
+                           "temporary file: ") +
+                (mReader.isOpen() ? mReader.errorString() : mFile.errorString()));
     }
 
     QTemporaryFile mFile;
@@ -500,7 +503,8 @@ ClassSource configurationSource(AppState &state, const QString &name, const RefN
                             flagSum(names.flagRows(kind),
                                     std::span<const bool>(flags.data(), size_t(flagBoxes(kind))));
                         if (!sum)
-                            return Status::failure(what + QStringLiteral("\nclass \"%1\": %2: %3")
+                            return Status::failure(Fault::Refused,
+                                                   what + QStringLiteral("\nclass \"%1\": %2: %3")
                                                               .arg(shownText(row.text(0)),
                                                                    field.label, sum.message()));
                         out.number(*sum);

@@ -90,7 +90,8 @@ Status Database::exec(Query &query, const QString &sql, const QVariantList &valu
 {
     query.mRows.reset();
     if (!mEngine)
-        return failure(what, Status::failure(QStringLiteral("the database is not open")));
+        return failure(what,
+                       Status::failure(Fault::Other, QStringLiteral("the database is not open")));
     mEngine->forgetTables(); // any statement may change them
     Result<std::unique_ptr<ResultRows>> rows = mEngine->run(sql, values);
     if (!rows)
@@ -108,7 +109,8 @@ Status Database::exec(const QString &sql, const QVariantList &values, const QStr
 Result<qint64> Database::insert(const QString &sql, const QVariantList &values, const QString &what)
 {
     if (!mEngine)
-        return failure(what, Status::failure(QStringLiteral("the database is not open")));
+        return failure(what,
+                       Status::failure(Fault::Other, QStringLiteral("the database is not open")));
     Result<qint64> key = mEngine->insert(sql, values);
     if (!key)
         return failure(what, key.status());
@@ -118,7 +120,8 @@ Result<qint64> Database::insert(const QString &sql, const QVariantList &values, 
 Status Database::execAll(const QStringList &statements, const QString &what)
 {
     if (!mEngine)
-        return failure(what, Status::failure(QStringLiteral("the database is not open")));
+        return failure(what,
+                       Status::failure(Fault::Other, QStringLiteral("the database is not open")));
     mEngine->forgetTables();
     return failure(what, mEngine->runAll(statements));
 }
@@ -179,7 +182,8 @@ Transaction::~Transaction()
 Status Transaction::start(bool write, const QString &what)
 {
     if (!mDb.mEngine)
-        return mDb.failure(what, Status::failure(QStringLiteral("the database is not open")));
+        return mDb.failure(
+            what, Status::failure(Fault::Other, QStringLiteral("the database is not open")));
     Engine &engine = *mDb.mEngine;
     // Only a shared connection has another store's transaction open.
     const int open = engine.depth();

@@ -598,7 +598,7 @@ public:
         // the first is sent; the steering's estimate must not start the JIT
         // compiler, which takes longer than the whole read.
         if (depth() == 0)
-            return Status::failure(QStringLiteral("a bulk read needs a transaction"));
+            return Status::failure(Fault::Other, QStringLiteral("a bulk read needs a transaction"));
         QString sql = select;
         QStringList settings{QStringLiteral("set_config('enable_sort', 'off', true)"),
                              QStringLiteral("set_config('jit', 'off', true)"),
@@ -863,7 +863,8 @@ Result<bool> CopyOut::next()
     if (length == -1) { // the end: the command's result says how it went
         mActive = false;
         mEngine.setCopying(false);
-        Status status = Status::failure(QStringLiteral("the server ended the rows without a word"));
+        Status status = Status::failure(Fault::ConnectionLost,
+                                        QStringLiteral("the server ended the rows without a word"));
         bool told = false;
         while (PGresult *result = PQgetResult(mConn)) {
             if (!told)
@@ -937,7 +938,8 @@ Status ServerEngine::connect()
 
     mConn = PQconnectStartParams(keys.data(), values.data(), 0);
     if (!mConn)
-        return Status::failure(QStringLiteral("could not start a connection (out of memory)"));
+        return Status::failure(Fault::Other,
+                               QStringLiteral("could not start a connection (out of memory)"));
     // The server's notices (a ROLLBACK with nothing to roll back, say) are
     // not for the user: what goes wrong comes back as a failure.
     PQsetNoticeProcessor(

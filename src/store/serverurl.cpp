@@ -38,6 +38,7 @@ Result<QString> decoded(const QString &text, const QString &part)
         }
         if (i + 2 >= raw.size() || !isxdigit(uchar(raw[i + 1])) || !isxdigit(uchar(raw[i + 2])))
             return Status::failure(
+                Fault::Refused,
                 QStringLiteral("%1 holds a '%' that two hexadecimal digits do not follow")
                     .arg(part));
         bytes += char(raw.mid(i + 1, 2).toInt(nullptr, 16));
@@ -47,10 +48,11 @@ Result<QString> decoded(const QString &text, const QString &part)
     const QString value = utf8.decode(bytes);
     if (utf8.hasError())
         return Status::failure(
+            Fault::Refused,
             QStringLiteral("%1 is not UTF-8 once its %-escapes are read").arg(part));
     if (value.contains(QChar(0)))
-        return Status::failure(part +
-                               QStringLiteral(" holds a NUL (%00), which no setting can hold"));
+        return Status::failure(
+            Fault::Refused, part + QStringLiteral(" holds a NUL (%00), which no setting can hold"));
     return value;
 }
 
@@ -145,7 +147,8 @@ QString ServerUrl::shown() const
 Result<ServerUrl> parseServerUrl(const QString &url)
 {
     auto refuse = [&url](const QString &why) {
-        return Status::failure(QStringLiteral("%1: not a usable database address: %2")
+        return Status::failure(Fault::Refused,
+                               QStringLiteral("%1: not a usable database address: %2")
                                    .arg(shownText(maskedText(url)), why));
     };
     const QString scheme = schemeOf(url);

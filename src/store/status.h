@@ -20,6 +20,7 @@ enum class Fault {
     Refused,        // the input breaks a rule: a name, a value, an address, a permission
     InputOutput,    // the disk or the system failed: full, unreadable, not writable
     Damaged,        // a file or database is not what it should be
+    Cancelled,      // the user stopped the command
     Other,          // anything else the engine reports
 };
 
@@ -29,7 +30,6 @@ class Status
 {
 public:
     static Status success() { return Status(); }
-    static Status failure(QString message) { return Status(Fault::Other, std::move(message)); }
     static Status failure(Fault fault, QString message)
     {
         return Status(fault == Fault::None ? Fault::Other : fault, std::move(message));
