@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QTableWidget>
 
@@ -287,6 +288,11 @@ private slots:
             shown << table->item(cell / table->columnCount(), cell % table->columnCount())->text();
         QCOMPARE(shown.join('|'), row.rows.join('|'));
         QCOMPARE(child<QLabel>(&window, "lblSummary")->text(), row.summary);
+        // The columns fill the table after every comparison, not the first alone.
+        window.show();
+        b->setCurrentIndex(b->findData("Sample Config"));
+        QCoreApplication::processEvents();
+        QCOMPARE(table->horizontalHeader()->length(), table->viewport()->width());
     }
 
     void deleteNeedsSelectionAndYes()
