@@ -47,11 +47,13 @@ struct Adding {
     QString typed;
     bool added;
     int classes;
-    QString said{};                  // a part of the last message, %1 the file; empty: none
-    QByteArray file = "none";        // to import; "none": not asked for, "": the dialog cancelled
+    QString said{}; // a part of the last message, %1 the file; empty: none
+    // What Import reads after kHead; "none": no file is asked for, "": the
+    // dialog is cancelled, "missing": the file chosen is not there.
+    QByteArray file = "none";
     QString filter{}, filterAfter{}; // the filter typed before, and left after
     bool sample = true;
-    qint64 cancelAt = -1;
+    qint64 cancelAt = -1; // the progress reports cancel there
 };
 
 struct Filter {
@@ -85,7 +87,6 @@ class tst_frmConfig : public QObject
 private slots:
     void addingCommands_data()
     {
-        // Class files but for their first lines, kHead, which each gets.
         const QByteArray bad = kBlock + QByteArray(kBlock).replace("[Scout]", "Scout]") + "\r\n";
         const QByteArray latin1 = QByteArray(kBlock).replace("[Scout]", "[Caf\xE9]") + kBlock;
         const QByteArray many = kBlock.repeated(600);
