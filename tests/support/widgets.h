@@ -8,10 +8,8 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QStringList>
 #include <QStyle>
 #include <QStyleFactory>
-#include <QWidget>
 
 namespace tarn::test
 {
