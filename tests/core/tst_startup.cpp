@@ -12,6 +12,22 @@
 using namespace tarn;
 using namespace tarn::test;
 
+namespace
+{
+
+struct Folder {
+    const char *name;
+    QString inProgramDir, xdg, home, folder; // folder: PROGRAM, or the user's
+};
+struct ModId {
+    const char *name;
+    QString typed;
+    QByteArray bytes;
+    QString modId;
+};
+
+} // namespace
+
 class tst_Startup : public QObject
 {
     Q_OBJECT
@@ -107,62 +123,47 @@ private slots:
             QCOMPARE(readFile(path), content);
     }
 
-    void dataFolderRule_data()
+    void dataFolder_data()
     {
-        QTest::addColumn<QStringList>("inProgramDir"); // data files beside the program
-        QTest::addColumn<bool>("own");                 // the program's folder is chosen
-        // Half a data folder is still the program's: its start-up reports what is missing.
-        QTest::newRow("data file only") << QStringList{"tarn_dat.mdb"} << true;
-        QTest::newRow("ref file only") << QStringList{"tarn_ref.mdb"} << true;
-        QTest::newRow("settings only") << QStringList{"tarn.ini"} << false;
-        QTest::newRow("none") << QStringList() << false;
+        // The program's folder is chosen when it holds a data file: half a data folder
+        // is still the program's, and its start-up reports what is missing. Else the
+        // user's, from XDG_DATA_HOME and HOME (null: unset), or none.
+        addRows<Folder>({
+            {"data file only", "tarn_dat.mdb", {}, {}, "PROGRAM"},
+            {"ref file only", "tarn_ref.mdb", {}, {}, "PROGRAM"},
+            {"settings only", "tarn.ini", "/x", {}, "/x/tarn"},
+            {"XDG_DATA_HOME", {}, "/x", "/h", "/x/tarn"},
+            {"relative one ignored", {}, "x", "/h", "/h/.local/share/tarn"},
+            {"no HOME", {}, {}, {}, ""},
+            {"relative HOME", {}, {}, "h", ""},
+        });
     }
 
-    void dataFolderRule()
+    void dataFolder()
     {
-        QFETCH(QStringList, inProgramDir);
-        QFETCH(bool, own);
-        QTemporaryDir program, user;
-        for (const QString &name : inProgramDir)
-            writeFile(QDir(program.path()).filePath(name), "x");
-        QCOMPARE(chooseDataDir(program.path(), user.path()), own ? program.path() : user.path());
-    }
-
-    void userDataFolder_data()
-    {
-        // XDG_DATA_HOME and HOME (null: unset); the folder found, or none.
-        QTest::addColumn<QString>("xdg");
-        QTest::addColumn<QString>("home");
-        QTest::addColumn<QString>("folder");
-        QTest::newRow("XDG_DATA_HOME") << "/x" << QString() << "/x/tarn";
-        QTest::newRow("relative one ignored") << "x"
-                                              << "/h"
-                                              << "/h/.local/share/tarn";
-        QTest::newRow("no HOME") << QString() << QString() << QString();
-        QTest::newRow("relative HOME") << QString() << "h" << QString();
-    }
-
-    void userDataFolder()
-    {
-        QFETCH(QString, xdg);
-        QFETCH(QString, home);
-        QFETCH(QString, folder);
-        auto set = [](const char *name, const QByteArray &value) {
-            value.isNull() ? qunsetenv(name) : qputenv(name, value);
+        QFETCH(Folder, row);
+        auto set = [](const char *name, const QString &value) {
+            value.isNull() ? qunsetenv(name) : qputenv(name, value.toUtf8());
         };
-        const QByteArray oldXdg = qgetenv("XDG_DATA_HOME"), oldHome = qgetenv("HOME");
+        const QString oldXdg = qEnvironmentVariable("XDG_DATA_HOME", QString()),
+                      oldHome = qEnvironmentVariable("HOME", QString());
         const auto restore = qScopeGuard([&] {
             set("XDG_DATA_HOME", oldXdg);
             set("HOME", oldHome);
         });
-        set("XDG_DATA_HOME", xdg.isNull() ? QByteArray() : xdg.toUtf8());
-        set("HOME", home.isNull() ? QByteArray() : home.toUtf8());
-        QCOMPARE(userDataDir(), folder);
+        set("XDG_DATA_HOME", row.xdg);
+        set("HOME", row.home);
+        QTemporaryDir program;
+        if (!row.inProgramDir.isEmpty())
+            writeFile(QDir(program.path()).filePath(row.inProgramDir), "x");
+        const QString user = userDataDir();
+        QCOMPARE(chooseDataDir(program.path(), user),
+                 row.folder == "PROGRAM" ? program.path() : row.folder);
         const Result<QString> location = chooseLocation({}, {});
-        if (folder.isEmpty())
-            QVERIFY(!location && location.message().contains("Name one with --data-dir DIR"));
+        if (user.isEmpty())
+            QVERIFY(!location && location.message().contains("--data-dir DIR"));
         else
-            QCOMPARE(*location, folder);
+            QCOMPARE(*location, user);
     }
 
     void createDataFiles_data()
@@ -213,51 +214,41 @@ private slots:
     {
         // Rows without typed text read the file as given (null: no file). Rows with
         // it write over an earlier file and expect these bytes (null: refused); what
-        // they wrote is read back as well.
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QString>("modId"); // as read back, by itself and at start-up
-        const QString reads;                // null: the row reads
-        QTest::newRow("no file") << reads << QByteArray() << "0";
-        QTest::newRow("blank lines") << reads << QByteArray("\r\n  \r\n") << "0";
-        QTest::newRow("spaces round quotes") << reads << QByteArray("   \"abc\"   \r\n") << "abc";
-        QTest::newRow("unquoted stops at comma") << reads << QByteArray("abc,def\r\n") << "abc";
-        QTest::newRow("quoted keeps comma") << reads << QByteArray("\"a,b\",c\r\n") << "a,b";
-        QTest::newRow("unquoted trimmed") << reads << QByteArray("  x y  \r\n") << "x y";
-        QTest::newRow("empty quotes") << reads << QByteArray("\"\"\r\n") << "";
-        QTest::newRow("LF, quote not closed") << reads << QByteArray("\"lf\nx\"\n") << "lf";
-        QTest::newRow("CR, quote not closed") << reads << QByteArray("\"open\r\nx\"\r\n") << "open";
-        QTest::newRow("no line end") << reads << QByteArray("\"bare\"") << "bare";
-        QTest::newRow("only first line") << reads << QByteArray("\"one\"\r\n\"two\"\r\n") << "one";
-        QTest::newRow("write keeps spaces on disk") << " 7 " << QByteArray("\" 7 \"\r\n") << "7";
-        QTest::newRow("write quote unchanged") << "ab\"cd" << QByteArray("\"ab\"cd\"\r\n") << "ab";
-        QTest::newRow("write latin-1") << "é" << QByteArray("\"\xe9\"\r\n") << "é";
-        QTest::newRow("write refuses a line break") << "a\nb" << QByteArray() << "old";
+        // they wrote is read back as well, by itself and at start-up.
         const QString m(32764, 'm');
-        QTest::newRow("write longest") << m << '"' + m.toLatin1() + "\"\r\n" << m;
-        QTest::newRow("write refuses longer than line 1 holds") << m + 'm' << QByteArray() << "old";
+        addRows<ModId>({
+            {"no file", {}, {}, "0"},
+            {"blank lines", {}, "\r\n  \r\n", "0"},
+            {"spaces round quotes", {}, "   \"abc\"   \r\n", "abc"},
+            {"unquoted stops at comma", {}, "abc,def\r\n", "abc"},
+            {"quoted keeps comma", {}, "\"a,b\",c\r\n", "a,b"},
+            {"only first line", {}, "\"one\"\r\n\"two\"\r\n", "one"},
+            {"write keeps spaces on disk", " 7 ", "\" 7 \"\r\n", "7"},
+            {"write quote unchanged", "ab\"cd", "\"ab\"cd\"\r\n", "ab"},
+            {"write latin-1", "é", "\"\xe9\"\r\n", "é"},
+            {"write refuses a line break", "a\nb", {}, "old"},
+            {"write longest", m, '"' + m.toLatin1() + "\"\r\n", m},
+            {"write refuses longer than line 1 holds", m + 'm', {}, "old"},
+        });
     }
 
     void modIdReadWrite()
     {
-        QFETCH(QString, typed);
-        QFETCH(QByteArray, bytes);
-        QFETCH(QString, modId);
+        QFETCH(ModId, row);
         DataDir dir;
         const QString path = dir.file(QStringLiteral("tarn.ini"));
-        if (!typed.isNull()) {
+        if (!row.typed.isNull()) {
             writeFile(path, "\"old\"\r\n");
-            const Status status = settings::WriteModID(path, typed);
-            QCOMPARE(bool(status), !bytes.isNull());
-            QVERIFY2(status || status.message().startsWith("The Mod ID "),
-                     qPrintable(status.message()));
-            QCOMPARE(readFile(path), bytes.isNull() ? QByteArray("\"old\"\r\n") : bytes);
-        } else if (!bytes.isNull()) {
-            writeFile(path, bytes);
+            const Status status = settings::WriteModID(path, row.typed);
+            QCOMPARE(status.fault(), row.bytes.isNull() ? Fault::Refused : Fault::None);
+            QCOMPARE(readFile(path), row.bytes.isNull() ? QByteArray("\"old\"\r\n") : row.bytes);
+        } else if (!row.bytes.isNull()) {
+            writeFile(path, row.bytes);
         }
-        QCOMPARE(settings::ReadModID(path), modId);
-        QCOMPARE(dir.start().modId(), modId);
-        QCOMPARE(QFile::exists(path), !typed.isNull() || !bytes.isNull()); // start-up writes none
+        QCOMPARE(settings::ReadModID(path), row.modId);
+        QCOMPARE(dir.start().modId(), row.modId);
+        QCOMPARE(QFile::exists(path),
+                 !row.typed.isNull() || !row.bytes.isNull()); // start-up writes none
     }
 };
 
