@@ -37,27 +37,6 @@ QString readAll(const QByteArray &file)
 const QByteArray kBlock =
     "[A]\r\nm s1 s2 3\r\n1 2 3 4 5 6 7 8 9 10\r\n1 2 3\r\n50 340 90  5  3\r\n1 2 3 4 5 6\r\n";
 
-// A table whose one column holds a whole row, a struct led by its name (as
-// tests/support has it, which this layer's tests do without).
-template<typename Row> void addRows(std::initializer_list<Row> rows)
-{
-    QTest::addColumn<Row>("row");
-    for (const Row &row : rows)
-        QTest::newRow(row.name) << row;
-}
-
-struct Codec {
-    const char *name;
-    std::string line, scrambled, unscrambled;
-};
-struct Field {
-    const char *name;
-    QString field;
-    std::string value;
-    bool protect;
-    QString error = {}; // empty: written
-};
-
 } // namespace
 
 class tst_ClassFile : public QObject
@@ -67,20 +46,28 @@ class tst_ClassFile : public QObject
 private slots:
     void codec_data()
     {
-        // A line, scrambled, and unscrambled.
-        addRows<Codec>({
-            {"printable", "a ~", "\xE1\xA0\xFE", "a ~"},
-            {"30 stays, 31 moves", "\x09\x1E\x1F", "\x09\x1E\x9F", "\x09\x1E\x1F"},
-            // Codes above 127 only stand in the header: they pass as they are.
-            {"above 127", "\x80\x81\xFF\x10", "\x80\x81\xFF\x10", "\x80\x01\x7F\x10"},
-        });
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QByteArray>("protectedLine");
+        QTest::addColumn<QByteArray>("unprotectedLine");
+        QTest::newRow("printable")
+            << QByteArray("a ~") << QByteArray("\xE1\xA0\xFE") << QByteArray("a ~");
+        QTest::newRow("30 stays, 31 moves")
+            << QByteArray("\x09\x1E\x1F") << QByteArray("\x09\x1E\x9F")
+            << QByteArray("\x09\x1E\x1F");
+        // Codes above 127 only stand in the header: they pass as they are.
+        QTest::newRow("above 127")
+            << QByteArray("\x80\x81\xFF\x10") << QByteArray("\x80\x81\xFF\x10")
+            << QByteArray("\x80\x01\x7F\x10");
     }
 
     void codec()
     {
-        QFETCH(Codec, row);
-        QCOMPARE(ProtectLine(row.line, true), row.scrambled);
-        QCOMPARE(UnprotectLine(row.line, true), row.unscrambled);
+        QFETCH(QByteArray, line);
+        QFETCH(QByteArray, protectedLine);
+        QFETCH(QByteArray, unprotectedLine);
+        QCOMPARE(QByteArray::fromStdString(ProtectLine(line.toStdString(), true)), protectedLine);
+        QCOMPARE(QByteArray::fromStdString(UnprotectLine(line.toStdString(), true)),
+                 unprotectedLine);
     }
 
     void numbers_data()
@@ -114,38 +101,46 @@ private slots:
 
     void writerRefusals_data()
     {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<bool>("protect");
+        QTest::addColumn<QString>("error"); // empty: written
+        auto row = [](const char *name, const char *field, const QByteArray &value, bool protect,
+                      const QString &error = {}) {
+            QTest::newRow(name) << field << value << protect << error;
+        };
         const QString cannot =
             "holds the character '%1' (U+%2), which a %3 class file cannot carry";
-        addRows<Field>({
-            {"empty class name is fine", "name", {}, true},
-            {"empty skin", "skin2", {}, true, "skin_name2 is empty"},
-            {"space in model", "model", "a b", false, "model_name holds a space"},
-            {"space in skin", "skin1", "a b", true, "skin_name1 holds a space"},
-            {"CR in name", "name", "a\rb", false, "class_name holds a line break"},
-            {"128 plain is fine", "name", "\x80", false},
-            {"129 plain", "name", "\x81", false,
-             "class_name " + cannot.arg("\\x81", "0081", "plain")},
-            {"233 scrambled", "skin2", "\xE9", true,
-             "skin_name2 " + cannot.arg(QString::fromUtf8("\u00E9"), "00E9", "scrambled")},
-            {"Mod ID line break", "modId", "1\n", true, "Mod ID holds a line break"},
-            // The header is never read back as data: any Latin-1 character may stand there.
-            {"config name 200 scrambled is fine", "config", "\xC8", true},
-            {"Mod ID 255 plain is fine", "modId", "\xFF", false},
-            {"name too long", "name", std::string(32766, 'x'), true,
-             "a line of the class would be longer than 32767 characters"},
-        });
+        row("empty class name is fine", "name", {}, true);
+        row("empty skin", "skin2", {}, true, "skin_name2 is empty");
+        row("space in model", "model", "a b", false, "model_name holds a space");
+        row("space in skin", "skin1", "a b", true, "skin_name1 holds a space");
+        row("CR in name", "name", "a\rb", false, "class_name holds a line break");
+        row("128 plain is fine", "name", "\x80", false);
+        row("129 plain", "name", "\x81", false,
+            "class_name " + cannot.arg("\\x81", "0081", "plain"));
+        row("233 scrambled", "skin2", "\xE9", true,
+            "skin_name2 " + cannot.arg(QString::fromUtf8("\u00E9"), "00E9", "scrambled"));
+        row("Mod ID line break", "modId", "1\n", true, "Mod ID holds a line break");
+        // The header is never read back as data: any Latin-1 character may stand there.
+        row("config name 200 scrambled is fine", "config", "\xC8", true);
+        row("Mod ID 255 plain is fine", "modId", "\xFF", false);
+        row("name too long", "name", QByteArray(32766, 'x'), true,
+            "a line of the class would be longer than 32767 characters");
     }
 
     void writerRefusals()
     {
-        QFETCH(Field, row);
-        const auto &[name, field, value, protect, error] = row;
+        QFETCH(QString, field);
+        QFETCH(QByteArray, value);
+        QFETCH(bool, protect);
+        QFETCH(QString, error);
         ClassFileWriter writer([](std::string_view) { return true; }, protect);
         ClassRecord r{.name = "Scout", .model = "male", .skin1 = "grunt", .skin2 = "blue"};
         std::string modId = "1", config = "C";
         std::string *fields[] = {&r.name, &r.model, &r.skin1, &r.skin2, &modId, &config};
         *fields[QStringList{"name", "model", "skin1", "skin2", "modId", "config"}.indexOf(field)] =
-            value;
+            value.toStdString();
         const bool ok = writer.writeHeader(modId, config) && writer.writeClass(r);
         QCOMPARE(QString::fromStdString(writer.error()), error);
         QCOMPARE(ok, error.isEmpty());

@@ -137,8 +137,7 @@ private slots:
         // Yes/No, a table it does not know, with awkward names and a column of
         // every type, and an empty one.
         const QByteArray text = "line 1\nE 1\nZ 0\n\xc5\x81\xc3\xa9 | '\"[x]"; // length-prefixed
-        const QByteArray blob("\0\n\xff", 3);
-        const QByteArray guid = "{00000000-0000-0000-0000-000000000000}";
+        const QByteArray blob("\0\n\xff", 3), guid = "{00000000-0000-0000-0000-000000000000}";
         struct Column {
             QByteArray type, value, declared;
             QVariant stored;
@@ -160,12 +159,10 @@ private slots:
             {"repid", "S 38:" + guid, "TEXT", QString(guid)},
             {"numeric", "D 123456789012345678", "NUMERIC", 123456789012345678LL}};
         const QByteArray other = "Odd \"name\" [x]'s";
-        QByteArray dump = "TARNJET 1\n"
-                          "T 4:ITEM\nC text 6:I_Name\nC memo 5:notes\nC long 4:I_ID\n"
+        QByteArray dump = "TARNJET 1\nT 4:ITEM\nC text 6:I_Name\nC memo 5:notes\nC long 4:I_ID\n"
                           "C bool 10:qz_enabled\nR\nS 4:Jump\nS 3:a\"b\nI 1\nI 1\nE 1\n"
-                          "T 5:Empty\nC text 1:a\nE 0\n"
-                          "T " +
-                          QByteArray::number(other.size()) + ':' + other + '\n';
+                          "T 5:Empty\nC text 1:a\nE 0\nT 16:" +
+                          other + '\n';
         QByteArray full = "R\n", empty = "R\n";
         for (const Column &c : columns) {
             dump += "C " + c.type + ' ' + QByteArray::number(c.type.size() + 4) + ':' + c.type +
@@ -173,32 +170,26 @@ private slots:
             full += c.value + '\n';
             empty += c.type == "bool" ? "I 0\n" : "N\n";
         }
-        dump += full + empty + "E 2\nZ 3\n";
         QTemporaryDir dir;
+        writeFile(dir.filePath("dump"), dump + full + empty + "E 2\nZ 3\n");
         JetOptions options;
         options.reader = dir.filePath("reader.sh");
-        writeFile(dir.filePath("dump"), dump);
         writeScript(options.reader, "cat \"$(dirname \"$0\")/dump\"");
         const QString path = dir.filePath("tarn_ref.mdb");
-        QByteArray jet(4096, '\0');
-        jet.replace(4, 15, "Standard Jet DB");
-        writeFile(path, jet);
+        writeFile(path, QByteArray(4096, '\0').replace(4, 15, "Standard Jet DB"));
 
         const Result<QList<JetConversion>> converted = convertJetFiles({{path, {}}}, options);
         QVERIFY2(converted, qPrintable(converted.message()));
         Peek peek(path);
         auto declared = [&](const QString &table) {
-            return peek
-                .scalar("SELECT group_concat(name || ' ' || type, ', ') FROM pragma_table_info(?)",
-                        {table})
-                .toString();
+            return peek.joined("SELECT name || ' ' || type FROM pragma_table_info(?)", ", ",
+                               {table});
         };
         QCOMPARE(declared("item"), "i_id INTEGER, i_name TEXT, qz_enabled NUMERIC, notes TEXT");
         QCOMPARE(peek.rows("SELECT i_id, i_name, qz_enabled, notes FROM item").first(),
                  (QVariantMap{
                      {"i_id", 1LL}, {"i_name", "Jump"}, {"qz_enabled", 1LL}, {"notes", "a\"b"}}));
         QCOMPARE(peek.count("Empty"), 0);
-
         QStringList declaredWant;
         const QList<QVariantMap> rows =
             peek.rows("SELECT * FROM \"Odd \"\"name\"\" [x]'s\" ORDER BY rowid");
