@@ -297,8 +297,7 @@ private slots:
             {"comma", Number, "1,5", "", "'1,5' is not a number"},
             {"fraction, whole", Id16, "2.5", "", "'2.5' is not a whole number"},
             {"16 bits + 1", Whole16, "32768", "",
-             "32768 is out of range; it must lie between "
-             "-32768 and 32767"},
+             "32768 is out of range; it must lie between -32768"},
             {"16 bits - 1", Id16, "-32769", "", "-32769 is out of range"},
             {"no flag 2", YesNo, "2", "", "2 is out of range; it must lie between 0 and 1"},
             {"no flag -1", YesNo, "-1", "", "-1 is out of range"},
