@@ -130,8 +130,6 @@ private slots:
         QVERIFY(!data.readClassColumns(name, columns, "Could not read.", readRows));
         QVERIFY(classesOf(peek, name).isEmpty());
         QCOMPARE(classesOf(peek, copy).size(), 3);
-        QVERIFY(!data.packageNames()->contains(name));
-        QVERIFY(data.packageNames()->contains(copy));
     }
 
     void newConfigurations_data()
