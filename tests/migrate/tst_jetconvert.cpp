@@ -236,20 +236,16 @@ private slots:
     {
         QFETCH(Refused, row);
         const auto &[name, ref, reader, cause, timeoutMs, failing] = row;
-        QTemporaryDir dir;
-        QTemporaryDir tools;
+        QTemporaryDir dir, tools;
         AppState paths(dir.path());
         copyLegacyFile("tarn_dat.mdb", paths.dataPath());
-        if (ref.isEmpty())
-            copyLegacyFile("tarn_ref.mdb", paths.refPath());
-        else
-            writeFile(paths.refPath(), ref);
+        ref.isEmpty() ? copyLegacyFile("tarn_ref.mdb", paths.refPath())
+                      : writeFile(paths.refPath(), ref);
         JetOptions options;
         options.timeoutMs = timeoutMs;
-        if (!reader.isEmpty()) {
-            options.reader = tools.filePath("reader.sh");
+        options.reader = reader.isEmpty() ? QString() : tools.filePath("reader.sh");
+        if (!reader.isEmpty())
             writeScript(options.reader, reader);
-        }
         const QMap<QString, QByteArray> before = snapshot(dir.path());
 
         const Result<QList<JetConversion>> converted =
@@ -262,6 +258,7 @@ private slots:
                  qPrintable(converted.message()));
         QCOMPARE(snapshot(dir.path()), before);
     }
+
     void dumpParsed_data()
     {
         // The reader's output: one value of a column of a type as it is kept (type and

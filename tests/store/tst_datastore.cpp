@@ -332,33 +332,22 @@ private slots:
         // its own, without the configurations' changes.
         DataDir dir;
         AppState &state = dir.start();
-        const schema::RefTable &weapon = schema::refTable(schema::RefKind::Weapon);
-        const QString renameAll =
-            QStringLiteral("UPDATE %1 SET %2 = 'Renamed'").arg(weapon.table, weapon.nameColumn);
-        Transaction outer(state.data().database());
+        Database &data = state.data().database(), &ref = state.ref().database();
+        Transaction outer(data);
         QVERIFY(outer.begin("outer"));
-        QVERIFY(state.data().database().exec("INSERT INTO package (package_name) VALUES ('Kept')"));
-        {
-            Transaction inner(state.ref().database());
-            QVERIFY(inner.begin("inner"));
-            QVERIFY(state.ref().database().exec(renameAll));
-            QVERIFY(inner.commit("inner"));
-        }
-        {
-            Transaction dropped(state.ref().database());
-            QVERIFY(dropped.begin("dropped"));
-            QVERIFY(
-                state.ref().database().exec(QStringLiteral("DELETE FROM %1").arg(weapon.table)));
+        QVERIFY(data.exec("INSERT INTO package (package_name) VALUES ('Kept')"));
+        for (const char *sql : {"UPDATE weapon SET w_name = 'Renamed'", "DELETE FROM weapon"}) {
+            Transaction inner(ref); // the first committed, the second dropped
+            QVERIFY(inner.begin("inner") && ref.exec(sql));
+            if (QByteArrayView(sql).startsWith("UPDATE"))
+                QVERIFY(inner.commit("inner"));
         }
         const Result<QList<RefEntry>> all = state.ref().all(schema::RefKind::Weapon);
         QVERIFY(all && !all->isEmpty());
         QCOMPARE(all->first().name, "Renamed");
         QVERIFY(outer.commit("outer"));
         QCOMPARE(Peek(dir.dataPath()).count("package WHERE package_name = 'Kept'"), 1);
-        QCOMPARE(Peek(dir.refPath())
-                     .count(QStringLiteral("%1 WHERE %2 <> 'Renamed'")
-                                .arg(weapon.table, weapon.nameColumn)),
-                 0);
+        QCOMPARE(Peek(dir.refPath()).count("weapon WHERE w_name <> 'Renamed'"), 0);
     }
 };
 
