@@ -19,6 +19,15 @@ struct Folder {
     const char *name;
     QString inProgramDir, xdg, home, folder; // folder: PROGRAM, or the user's
 };
+struct DataFiles {
+    const char *name;
+    QString file;       // written, or removed when the content is null; "*": both data files;
+                        // "A->B": A a link to B
+    QByteArray content; // what is written there
+    QString cause;      // a part of the refusal; empty: done
+    QString make = {};  // "make", "sample" (with the sample rows); empty: start up
+    QString folder = {};
+};
 struct ModId {
     const char *name;
     QString typed;
@@ -78,51 +87,6 @@ private slots:
         QCOMPARE(peek.scalar("SELECT count(*) FROM classdef WHERE " + kept).toInt(), 1);
     }
 
-    void refusedDataFiles_data()
-    {
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<QByteArray>("content"); // null: the file is removed
-        QTest::addColumn<QString>("cause");
-        const QString data = "tarn_dat.mdb";
-        QTest::newRow("data missing") << data << QByteArray() << "does not exist";
-        QTest::newRow("both missing") << "" << QByteArray() << "There are no data files in";
-        QTest::newRow("data empty") << data << QByteArray("") << "table package is missing";
-        QTest::newRow("ref empty") << "tarn_ref.mdb" << QByteArray("") << "table weapon is missing";
-        QTest::newRow("data garbage") << data << QByteArray(4096, 'x') << "not a database";
-        QTest::newRow("data truncated") << data << QByteArray("SQLite format 3\0", 16) << data;
-    }
-
-    void refusedDataFiles()
-    {
-        QFETCH(QString, file);
-        QFETCH(QByteArray, content);
-        QFETCH(QString, cause);
-        DataDir dir;
-        const bool both = file.isEmpty();
-        const QString path = both ? dir.path() : dir.file(file);
-        if (both)
-            QVERIFY(QFile::remove(dir.dataPath()) && QFile::remove(dir.refPath()));
-        else if (content.isNull())
-            QVERIFY(QFile::remove(path));
-        else
-            writeFile(path, content);
-
-        AppState state(dir.location());
-        const StartupResult started = startUp(state);
-        const QString message = started.status.message();
-        QVERIFY2(message.contains(path) && message.contains(cause), qPrintable(message));
-        // Only a folder with neither file is a first run; one file missing is a fault.
-        QCOMPARE(started.noDataFiles, both);
-        if (both) {
-            QVERIFY(snapshot(dir.path()).isEmpty());
-            return;
-        }
-        // Nothing is created or changed by a failed start.
-        QCOMPARE(QFile::exists(path), !content.isNull());
-        if (!content.isNull())
-            QCOMPARE(readFile(path), content);
-    }
-
     void dataFolder_data()
     {
         // The program's folder is chosen when it holds a data file: half a data folder
@@ -166,46 +130,67 @@ private slots:
             QCOMPARE(*location, user);
     }
 
-    void createDataFiles_data()
+    void dataFiles_data()
     {
-        QTest::addColumn<QString>("folder"); // below a temporary folder
-        // A file there already (LINK->TARGET: a symbolic link); empty: none.
-        QTest::addColumn<QString>("existing");
-        QTest::addColumn<bool>("sample");
-        QTest::newRow("empty") << QString() << QString() << false;
-        QTest::newRow("folders made") << QString("share/tarn") << QString() << true;
-        QTest::newRow("data file there") << QString() << QString("tarn_dat.mdb") << true;
-        QTest::newRow("ref file there") << QString() << QString("tarn_ref.mdb") << false;
-        // The engine would play a side file left by a crash into the new file.
-        QTest::newRow("journal left") << QString() << QString("tarn_dat.mdb-journal") << true;
-        QTest::newRow("log left") << QString() << QString("tarn_ref.mdb-wal") << false;
-        QTest::newRow("dangling link") << QString() << QString("tarn_dat.mdb->gone.mdb") << true;
+        // A folder's data files started up, or made (with the sample rows or without):
+        // a refusal names the file and the cause, and nothing is made or changed. Only a
+        // folder with neither file is a first run; one file missing is a fault. Making
+        // files refuses any file there already, which the engine could take for its own
+        // (it would play a journal left by a crash into the new file).
+        const QString data = "tarn_dat.mdb", ref = "tarn_ref.mdb";
+        const QByteArray keep = "keep";
+        addRows<DataFiles>({
+            {"data missing", data, {}, "does not exist"},
+            {"both missing", "*", {}, "There are no data files in"},
+            {"data empty", data, "", "table package is missing"},
+            {"ref empty", ref, "", "table weapon is missing"},
+            {"data garbage", data, QByteArray(4096, 'x'), "not a database"},
+            {"data truncated", data, QByteArray("SQLite format 3\0", 16), data},
+            {"made empty", "", {}, "", "make"},
+            {"made in new folders", "", {}, "", "sample", "share/tarn"},
+            {"made over a data file", data, keep, data, "sample"},
+            {"made over a ref file", ref, keep, ref, "make"},
+            {"made over a journal", data + "-journal", keep, data + "-journal", "sample"},
+            {"made over a log", ref + "-wal", keep, ref + "-wal", "make"},
+            {"made over a dangling link", data + "->gone.mdb", {}, data, "sample"},
+        });
     }
 
-    void createDataFiles()
+    void dataFiles()
     {
-        QFETCH(QString, folder);
-        QFETCH(QString, existing);
-        QFETCH(bool, sample);
+        QFETCH(DataFiles, row);
         QTemporaryDir root;
-        AppState state(QDir(root.path()).filePath(folder));
-        const QStringList link = existing.split("->");
-        if (link.size() == 2)
-            QVERIFY(QFile::link(link[1], QDir(root.path()).filePath(link[0])));
-        else if (!existing.isEmpty())
-            writeFile(QDir(root.path()).filePath(existing), "keep");
+        AppState state(QDir(root.path()).filePath(row.folder));
+        if (row.make.isEmpty()) // start up: the files there first
+            QVERIFY(tarn::createDataFiles(state, true));
+        const QString name = row.file.section("->", 0, 0);
+        const QString path = name == "*" ? state.dataDir() : QDir(state.dataDir()).filePath(name);
+        if (name == "*")
+            QVERIFY(QFile::remove(state.dataPath()) && QFile::remove(state.refPath()));
+        else if (row.file.contains("->"))
+            QVERIFY(QFile::link(row.file.section("->", 1), path));
+        else if (!name.isEmpty() && row.content.isNull())
+            QVERIFY(QFile::remove(path));
+        else if (!name.isEmpty())
+            writeFile(path, row.content);
         const QMap<QString, QByteArray> before = snapshot(root.path());
 
-        const Status created = tarn::createDataFiles(state, sample);
-        if (!existing.isEmpty()) {
-            QVERIFY(!created && created.message().contains(link[0]));
+        StartupResult result;
+        if (row.make.isEmpty())
+            result = startUp(state);
+        else
+            result.status = tarn::createDataFiles(state, row.make == "sample");
+        if (!row.cause.isEmpty()) {
+            const QString message = result.status.message();
+            QVERIFY2(message.contains(path) && message.contains(row.cause), qPrintable(message));
+            QCOMPARE(result.noDataFiles, name == "*");
             QCOMPARE(snapshot(root.path()), before);
             return;
         }
-        QVERIFY2(created, qPrintable(created.message()));
+        QVERIFY2(result.status, qPrintable(result.status.message()));
         QVERIFY2(startUp(state).status, "the new files start up");
-        QCOMPARE(Peek(state.dataPath()).count("package") > 0, sample);
-        QCOMPARE(Peek(state.refPath()).count("weapon") > 0, sample);
+        QCOMPARE(Peek(state.dataPath()).count("package") > 0, row.make == "sample");
+        QCOMPARE(Peek(state.refPath()).count("weapon") > 0, row.make == "sample");
         QCOMPARE(QDir(state.dataDir()).entryList(QDir::Files),
                  (QStringList{"tarn_dat.mdb", "tarn_ref.mdb"}));
     }
