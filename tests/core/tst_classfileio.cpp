@@ -105,17 +105,14 @@ struct Trip {
     int classes;
     QByteArray header = {};
 };
-struct Refusal {
+struct Export {
     const char *name;
-    QString column; // "modid": the Mod ID; empty: the classes doubled `value` times
+    QString column; // of the second class; "modid"; "doubled": the classes doubled `value` times
     QVariant value;
-    bool protect;
-    QString cause;
+    QString cause; // a part of the refusal; empty: written
     Fault fault = Fault::Refused;
-};
-struct Target {
-    const char *name;
-    QString target, first, cause;
+    bool protect = false;
+    QString target = "earlier.class", first = "file";
 };
 
 } // namespace
@@ -257,44 +254,68 @@ private slots:
         QCOMPARE(QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
     }
 
-    void exportRefusals_data()
+    void exportRefused_data()
     {
-        // The writer's own refusals are tested with it: each kind once here, the
-        // field named as the class editor labels it, in the second class.
+        // What the export refuses, in the second class or the header (the writer's own
+        // refusals are tested with it: each kind once here, the field named as the class
+        // editor labels it), or at the target: a name in the data folder and what stands
+        // there first: a "file", a "fifo", a "folder", or a "link" to the next word (made
+        // as "fifo" or "file" when named so, left dangling otherwise). A refusal leaves
+        // what stood there; an empty cause: the export replaces it.
         const QString cannot = "holds the character '%1' (U+%2), which a %3class file cannot carry";
         const QString e = "\u00E9", euro = "\u20AC", smile = "\U0001F600";
-        const QString range = "not a whole number";
-        addRows<Refusal>({
-            {"scrambled é", "skin_name1", e, true,
-             "\"Second\": Red Skin " + cannot.arg(e, "00E9", "scrambled ")},
-            {"space", "skin_name2", "a b", false, "\"Second\": Blue Skin holds a space"},
-            {"not Latin-1", "model_name", euro, false,
-             "\"Second\": Model Name " + cannot.arg(euro, "20AC", "")},
-            {"beyond the BMP", "class_name", "A" + smile, false,
+        const QString range = "not a whole number", second = "\"Second\": ";
+        const QString own = "TARN keeps its own data in that file; choose another file.";
+        const QString pipe = "%1: this is a named pipe (FIFO), not a regular file";
+        const Fault io = Fault::InputOutput, refused = Fault::Refused;
+        addRows<Export>({
+            {"scrambled é", "skin_name1", e,
+             second + "Red Skin " + cannot.arg(e, "00E9", "scrambled "), refused, true},
+            {"space", "skin_name2", "a b", second + "Blue Skin holds a space"},
+            {"not Latin-1", "model_name", euro,
+             second + "Model Name " + cannot.arg(euro, "20AC", "")},
+            {"beyond the BMP", "class_name", "A" + smile,
              "class \"A" + smile + "\": Class Name " + cannot.arg(smile, "1F600", "")},
-            {"Mod ID not Latin-1", "modid", smile, true,
-             "The Mod ID " + cannot.arg(smile, "1F600", "")},
-            {"Mod ID line break", "modid", "a\nb", false, "The Mod ID holds a line break"},
-            {"empty number", "decoyskin", {}, false, "\"Second\": Decoy Skin # (blue) is empty"},
-            {"empty slot", "w5", {}, false, "\"Second\": Weapon slot 5 is empty"},
-            {"fraction", "g3", 2.5, false, "Grenade slot 3 holds '2.5', " + range},
-            {"out of range", "maxslugs", 40000, true,
-             "\"Second\": Slugs (Ammo Limits) holds '40000', " + range},
-            {"cancelled", "", 10, true, "Cancelled", Fault::Cancelled},
-            {"id not whole", "i3", 1, true, "item sum: the id '2.5' of 'row 2.5' (box 3)"},
+            {"Mod ID not Latin-1", "modid", smile, "The Mod ID " + cannot.arg(smile, "1F600", "")},
+            {"Mod ID line break", "modid", "a\nb", "The Mod ID holds a line break"},
+            {"empty number", "decoyskin", {}, second + "Decoy Skin # (blue) is empty"},
+            {"empty slot", "w5", {}, second + "Weapon slot 5 is empty"},
+            {"fraction", "g3", 2.5, "Grenade slot 3 holds '2.5', " + range},
+            {"out of range", "maxslugs", 40000,
+             second + "Slugs (Ammo Limits) holds '40000', " + range},
+            {"cancelled", "doubled", 10, "Cancelled", Fault::Cancelled},
+            {"id not whole", "i3", 1, "item sum: the id '2.5' of 'row 2.5' (box 3)"},
+            {"new file", "", {}, "", Fault::None, false, "new.class", ""},
+            {"file replaced", "", {}, "", Fault::None},
+            {"FIFO", "", {}, pipe.arg("f.class"), io, false, "f.class", "fifo"},
+            {"folder", "", {}, "d.class: this is a folder", io, false, "d.class", "folder"},
+            {"link to a FIFO", "", {}, pipe.arg("l.class"), io, false, "l.class", "link fifo"},
+            {"link to the data file", "", {}, own, refused, false, "l.class", "link tarn_dat.mdb"},
+            {"dangling link, settings", "", {}, own, refused, false, "l.class", "link tarn.ini"},
+            {"settings", "", {}, own, refused, false, "tarn.ini"},
+            {"settings not there yet", "", {}, own, refused, false, "tarn.ini", ""},
+            {"data file", "", {}, own, refused, false, "tarn_dat.mdb", "database"},
+            {"through a linked folder", "", {}, own, refused, false, "alias/tarn.ini", ""},
         });
+        // Side files are refused whether they exist or not; a stray one would change how
+        // SQLite opens the database, so only their names are tried.
+        for (const QString db : {"tarn_dat.mdb", "tarn_ref.mdb"})
+            for (const char *side : {"-journal", "-wal", "-shm"})
+                QTest::newRow(qPrintable(db + side))
+                    << Export{"", "", {}, own, refused, false, db + side, ""};
     }
 
-    void exportRefusals()
+    void exportRefused()
     {
-        QFETCH(Refusal, row);
-        // A server's columns are typed: it rounds a fraction and refuses what
-        // lies beyond 16 bits itself; nor does it hold the id 2.5 in box 3.
-        if (onTestServer() && QStringList{"g3", "maxslugs", "i3"}.contains(row.column))
-            QSKIP("a value a server's typed column cannot hold");
+        QFETCH(Export, row);
+        // A server's columns are typed: it rounds a fraction and refuses what lies beyond
+        // 16 bits itself, nor does it hold the id 2.5 in box 3; it keeps no files in the folder.
+        if (onTestServer() && (QStringList{"g3", "maxslugs", "i3"}.contains(row.column) ||
+                               row.cause.contains("own data")))
+            QSKIP("a value a server's typed column cannot hold, or a file it does not keep");
         Fixture f;
         QVariantMap second{{"class_name", "Second"}, {"class_num", 2}};
-        if (row.column.isEmpty()) // the classes doubled so often that progress comes midway
+        if (row.column == "doubled") // so often that progress comes midway
             f.doubleClasses(row.value.toInt());
         else if (row.column == "modid")
             f.state->setModId(row.value.toString());
@@ -302,18 +323,43 @@ private slots:
             second[row.column] = row.value;
         if (row.column == "i3")
             insertRef(Peek(f.dir.refPath()), "item", 2.5);
-        insertClass(Peek(f.dir.dataPath()), second);
-        const QString path = f.dir.file("earlier.class");
-        writeFile(path, "earlier export\r\n");
+        if (!row.column.isEmpty())
+            insertClass(Peek(f.dir.dataPath()), second);
+        const QDir dir(f.dir.path());
+        QFile::link(dir.path(), dir.filePath("alias"));
+        QFile::remove(dir.filePath("tarn.ini")); // unless the row makes it
+        const QString path = dir.filePath(row.target);
+        const QString link = row.first.startsWith("link ") ? row.first.section(' ', 1) : "";
+        const QString made = link.isEmpty() ? path : dir.filePath(link);
+        const QString kind = link.isEmpty() ? row.first : link;
+        if (kind == "file")
+            writeFile(made, "earlier\r\n");
+        else if (kind == "fifo")
+            QCOMPARE(::mkfifo(QFile::encodeName(made).constData(), 0600), 0);
+        else if (kind == "folder")
+            QVERIFY(dir.mkdir(row.target));
+        if (!link.isEmpty())
+            QVERIFY(QFile::link(link, path));
+        const QString before = entryAt(path);
+        const QStringList entries = dir.entryList(QDir::AllEntries | QDir::System | QDir::Hidden);
+
+        auto halfway = [](qint64 done, qint64 total) {
+            return done < total / 2;
+        };
         const Status status =
             exportClassFile(*f.state, "Test Config", path, row.protect,
-                            [](qint64 done, qint64 total) { return done < total / 2; });
+                            row.column == "doubled" ? ClassFileProgress(halfway) : nullptr);
         QCOMPARE(status.fault(), row.fault);
-        QVERIFY2(status.message().contains(path) && status.message().contains(row.cause),
+        if (row.cause.isEmpty()) {
+            QCOMPARE(readFile(path), kExample);
+            return;
+        }
+        const QString cause =
+            row.cause.startsWith(row.target + ':') ? dir.filePath(row.cause) : row.cause;
+        QVERIFY2(status.message().contains(path) && status.message().contains(cause),
                  qPrintable(status.message()));
-        QCOMPARE(readFile(path), QByteArray("earlier export\r\n"));
-        QCOMPARE(QDir(f.dir.path()).entryList(QDir::Files).filter(".class"),
-                 QStringList{"earlier.class"});
+        QCOMPARE(entryAt(path), before);
+        QCOMPARE(dir.entryList(QDir::AllEntries | QDir::System | QDir::Hidden), entries);
     }
 
     void flagSum_data()
@@ -353,70 +399,6 @@ private slots:
         const Result<qint32> sum =
             tarn::flagSum(rows, std::span<const bool>(flags.constData(), size_t(flags.size())));
         QCOMPARE(sum ? QString::number(*sum) : sum.message(), result);
-    }
-
-    void exportTargets_data()
-    {
-        // The target, a name in the data folder, and what stands there first: nothing, a
-        // "file", a "fifo", a "folder", or a "link" to the next word (made as "fifo" or "file"
-        // when named so, left dangling otherwise); an empty cause: the export replaces it.
-        const QString own = "TARN keeps its own data in that file; choose another file.";
-        const QString pipe = "%1: this is a named pipe (FIFO), not a regular file";
-        addRows<Target>({
-            {"new file", "new.class", "", ""},
-            {"file replaced", "old.class", "file", ""},
-            {"FIFO", "f.class", "fifo", pipe.arg("f.class")},
-            {"folder", "d.class", "folder", "d.class: this is a folder, not a file"},
-            {"link to a FIFO", "l.class", "link fifo", pipe.arg("l.class")},
-            {"link to the data file", "l.class", "link tarn_dat.mdb", own},
-            {"dangling link to the settings", "l.class", "link tarn.ini", own},
-            {"settings", "tarn.ini", "file", own},
-            {"settings not there yet", "tarn.ini", "", own},
-            {"data file", "tarn_dat.mdb", "database", own},
-            {"through a linked folder", "alias/tarn.ini", "", own},
-        });
-        // Side files are refused whether they exist or not; a stray one would change how
-        // SQLite opens the database, so only their names are tried.
-        for (const QString db : {"tarn_dat.mdb", "tarn_ref.mdb"})
-            for (const char *side : {"-journal", "-wal", "-shm"})
-                QTest::newRow(qPrintable(db + side)) << Target{"", db + side, "", own};
-    }
-
-    void exportTargets()
-    {
-        QFETCH(Target, row);
-        if (onTestServer() && row.cause.contains("own data"))
-            QSKIP("a server keeps no files in the folder");
-        Fixture f;
-        const QDir dir(f.dir.path());
-        QFile::link(dir.path(), dir.filePath("alias"));
-        QFile::remove(dir.filePath("tarn.ini")); // unless the row makes it
-        const QString path = dir.filePath(row.target);
-        const QString link = row.first.startsWith("link ") ? row.first.section(' ', 1) : "";
-        const QString made = link.isEmpty() ? path : dir.filePath(link);
-        const QString kind = link.isEmpty() ? row.first : link;
-        if (kind == "file")
-            writeFile(made, "earlier\r\n");
-        else if (kind == "fifo")
-            QCOMPARE(::mkfifo(QFile::encodeName(made).constData(), 0600), 0);
-        else if (kind == "folder")
-            QVERIFY(dir.mkdir(row.target));
-        if (!link.isEmpty())
-            QVERIFY(QFile::link(link, path));
-        const QString before = entryAt(path);
-        const QStringList entries = dir.entryList(QDir::AllEntries | QDir::System | QDir::Hidden);
-
-        const Status status = exportClassFile(*f.state, "Test Config", path, false);
-        if (row.cause.isEmpty()) {
-            QVERIFY2(status, qPrintable(status.message()));
-            QCOMPARE(readFile(path), kExample);
-            return;
-        }
-        const QString cause = row.cause.contains(':') ? dir.filePath(row.cause) : row.cause;
-        QVERIFY2(status.message().contains(path) && status.message().contains(cause),
-                 qPrintable(status.message()));
-        QCOMPARE(entryAt(path), before);
-        QCOMPARE(dir.entryList(QDir::AllEntries | QDir::System | QDir::Hidden), entries);
     }
 
     void changedMidway()
