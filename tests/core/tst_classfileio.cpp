@@ -198,8 +198,8 @@ private slots:
                               {"class_num", number.arg(i + 1)},
                               {"w1", number.arg(1)},
                               {"i9", number.arg(0)}});
-            for (const QString &column :
-                 schema::classdefColumnNames()) // so that a failure names it
+            // By column, so that a failure names it.
+            for (const QString &column : schema::classdefColumnNames())
                 QCOMPARE(column + ' ' + after[i][column].toString(),
                          column + ' ' + before[i][column].toString());
         }
