@@ -72,33 +72,23 @@ private slots:
 
     void numbers_data()
     {
-        // The row's name is the field; the result its 16-bit value, then its value as a flag sum
-        // ("out" of range, "nan" for not a number). Halves round to the even neighbour; sums down.
+        // A field, then its 16-bit value and its value as a flag sum ("out" of range,
+        // "nan" for not a number). Halves round to the even neighbour; sums down.
         QTest::addColumn<QString>("result");
-        QTest::newRow("+7") << "7 7";
-        QTest::newRow("2.5") << "2 2";
-        QTest::newRow("3.5") << "4 3";
-        QTest::newRow("-2.5") << "-2 -3";
-        QTest::newRow("1.5e2") << "150 150";
-        QTest::newRow("32767.5") << "out 32767";
-        QTest::newRow("32767") << "32767 32767";
-        QTest::newRow("-32768") << "-32768 -32768";
-        QTest::newRow("32768") << "out 32768";
-        QTest::newRow("-007") << "-7 -7";
-        QTest::newRow("-0") << "0 0";
-        QTest::newRow("2147483647") << "out 2147483647";
-        QTest::newRow("2147483648") << "out out";
-        QTest::newRow("-999999999999999999") << "out out";
-        QTest::newRow("99999999999999999999") << "out out";
-        QTest::newRow("-2147483648") << "out -2147483648";
-        for (const char *text : {"", "0x10", "12a", "-", "1e", "1,5", "inf"})
-            QTest::newRow(text) << "nan nan";
+        const QString rows =
+            "+7=7 7; 2.5=2 2; 3.5=4 3; -2.5=-2 -3; 1.5e2=150 150; 32767.5=out 32767; "
+            "32767=32767 32767; -32768=-32768 -32768; 32768=out 32768; -007=-7 -7; -0=0 0; "
+            "2147483647=out 2147483647; 2147483648=out out; -999999999999999999=out out; "
+            "99999999999999999999=out out; -2147483648=out -2147483648; =nan nan; "
+            "0x10=nan nan; 12a=nan nan; -=nan nan; 1e=nan nan; 1,5=nan nan; inf=nan nan";
+        for (const QString &row : rows.split("; "))
+            QTest::newRow(qPrintable(row)) << row.section('=', 1);
     }
 
     void numbers()
     {
         QFETCH(QString, result);
-        const std::string text = QTest::currentDataTag();
+        const std::string text = QString(QTest::currentDataTag()).section('=', 0, 0).toStdString();
         auto shown = [](Number::Kind kind, qint64 value) {
             return kind == Number::Ok ? QString::number(value)
                                       : QString(kind == Number::OutOfRange ? "out" : "nan");
@@ -159,7 +149,7 @@ private slots:
     void readerSequence_data()
     {
         QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<QString>("result"); // the class names read, or the error
+        QTest::addColumn<QString>("result"); // the class names read, or the error's start
         auto row = [](const char *name, const QByteArray &file, const QString &result) {
             QTest::newRow(name) << file << result;
         };
@@ -174,12 +164,10 @@ private slots:
         row("LF only", QByteArray(head + "\r\n" + b + "\r\n" + b2).replace("\r\n", "\n"), "A, B");
         row("no line end at the end", head + b + "\r\n" + b2.chopped(2), "A, B");
         row("last line never examined, CR LF", head + b + "garbage\r\n", "A");
-        row("line before the last is examined", head + b + "garbage\r\n\r\n",
-            "error 9: Bad Class Record: garbage");
+        row("line before the last examined", head + b + "garbage\r\n\r\n", "error 9: Bad Class");
         row("class line as last line", head + "\r\n[A]\r\n", "");
         row("two lines", head, "");
-        row("one line", QByteArray("V3 1\r\n"),
-            "error 2: the file ends after line 1; a class file has at least two lines");
+        row("one line", QByteArray("V3 1\r\n"), "error 2: the file ends after line 1");
         row("empty file", QByteArray(), "error 1: the file is empty");
         row("line of spaces is not empty", head + "  \r\n" + b, "error 3: Bad Class Record:   ");
         row("bad record unscrambled", head + "\xD3\xE3\r\n" + b, "error 3: Bad Class Record: Sc");
@@ -198,36 +186,35 @@ private slots:
         row("name keeps spaces and brackets", with("[A]", "[ [x] ]"), " [x] ");
         row("fractions read", with(" 5  3", " 2.5  3.5"), "A");
         row("last character not checked", with("[A]", "[xy"), "x");
-        row("cut short by one line", head + b.left(b.lastIndexOf("1 2 3 4 5 6")),
-            "error 8: the file ends inside the class block that begins on line 3");
+        row("cut short", head + b.left(b.lastIndexOf("1 2 3 4 5 6")), "error 8: the file ends");
         row("empty field", with("m s1 s2 3", "m  s2 3"), "error 4: decoyskin (field 4) is empty");
-        row("not a number", with("1 2 3 4 5 6 7", "1 2 x 4 5 6 7"),
-            "error 5: w3 (field 3): \"x\" is not a number");
+        row("not a number", with("1 2 3 4 5 6 7", "1 2 x 4 5 6 7"), "error 5: w3 (field 3): \"x\"");
         row("out of range", with("\r\n1 2 3\r\n", "\r\n1 2 40000\r\n"),
-            "error 6: g3 (field 3): \"40000\" lies outside the range -32768 to 32767");
+            "error 6: g3 (field 3): \"40000\"");
         row("sum beyond 32 bits", with(" 5  3", " 5  4294967296"),
-            "error 7: the item sum (field 5): \"4294967296\" lies outside the 32-bit range");
+            "error 7: the item sum (field 5)");
         // Fields are cut at runs of spaces; a space at the start leaves field 1 empty.
         const QByteArray thirty = QByteArray("1 ").repeated(30);
         row("30 fields, trailing spaces", with("1 2 3 4 5 6\r\n", thirty + "  \r\n"), "A");
-        row("31 fields after a leading space",
-            with("1 2 3 4 5 6\r\n", " " + thirty.trimmed() + "\r\n"),
-            "error 8: the line holds more than 30 fields");
+        row("31 fields, a leading space", with("1 2 3 4 5 6\r\n", ' ' + thirty.trimmed() + "\r\n"),
+            "error 8: the line holds more than 30");
         row("leading space", with("m s1 s2 3", " m  s1 s2 3"),
-            "error 4: decoyskin (field 4): \"s2\" is not a number");
+            "error 4: decoyskin (field 4): \"s2\"");
         QByteArray many = head;
         for (int i = 0; i <= 32767; ++i)
             many += "[c]\nm a b 0\n0 0 0 0 0 0 0 0 0 0\n0 0 0\n0 0 0 0 0\n0 0 0 0 0 0\n";
-        row("32768 classes", many + "\n", "error 196605: the file holds more than 32767 classes");
-        row("too long", with("[A]", "[" + QByteArray(32767, 'x') + "]"),
-            "error 3: the line is longer than 32767 characters");
+        row("32768 classes", many + "\n", "error 196605: the file holds more than 32767");
+        row("too long", with("[A]", '[' + QByteArray(32767, 'x') + ']'),
+            "error 3: the line is longer");
     }
 
     void readerSequence()
     {
         QFETCH(QByteArray, file);
         QFETCH(QString, result);
-        QCOMPARE(readAll(file), result);
+        // An error by its line and what it names; class names whole.
+        const QString read = readAll(file);
+        QCOMPARE(result.startsWith("error ") ? read.left(result.size()) : read, result);
     }
 };
 

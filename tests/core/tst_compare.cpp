@@ -39,11 +39,11 @@ private slots:
         // runs its statements (COLUMNS: every column but the row key), or
         // compares with a class file instead of B.
         QTest::addColumn<QStringList>("sql");
-        QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<QByteArray>("file");
         auto row = [](const char *name, const QStringList &sql, const QStringList &lines,
                       const QByteArray &file = {}) {
-            QTest::newRow(name) << sql << file << lines;
+            QTest::newRow(name) << sql << lines << file;
         };
         const QString b = " WHERE package_name = 'B' AND class_name = ";
         row("equal", {}, {});
@@ -92,8 +92,8 @@ private slots:
     void compare()
     {
         QFETCH(QStringList, sql);
-        QFETCH(QByteArray, file);
         QFETCH(QStringList, lines);
+        QFETCH(QByteArray, file);
         DataDir dir;
         AppState &state = dir.start();
         QVERIFY(state.data().copyPackage("Sample Config", "B"));

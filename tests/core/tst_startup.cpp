@@ -12,6 +12,31 @@
 using namespace tarn;
 using namespace tarn::test;
 
+namespace
+{
+
+struct Folder {
+    const char *name;
+    QString inProgramDir, xdg, home, folder; // folder: PROGRAM, or the user's
+};
+struct DataFiles {
+    const char *name;
+    QString file;       // written, or removed when the content is null; "*": both data files;
+                        // "A->B": A a link to B
+    QByteArray content; // what is written there
+    QString cause;      // a part of the refusal; empty: done
+    QString make = {};  // "make", "sample" (with the sample rows); empty: start up
+    QString folder = {};
+};
+struct ModId {
+    const char *name;
+    QString typed;
+    QByteArray bytes;
+    QString modId;
+};
+
+} // namespace
+
 class tst_Startup : public QObject
 {
     Q_OBJECT
@@ -62,149 +87,110 @@ private slots:
         QCOMPARE(peek.scalar("SELECT count(*) FROM classdef WHERE " + kept).toInt(), 1);
     }
 
-    void refusedDataFiles_data()
+    void dataFolder_data()
     {
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<QByteArray>("content"); // null: the file is removed
-        QTest::addColumn<QString>("cause");
-        const QString data = "tarn_dat.mdb";
-        QTest::newRow("data missing") << data << QByteArray() << "does not exist";
-        QTest::newRow("both missing") << "" << QByteArray() << "There are no data files in";
-        QTest::newRow("data empty") << data << QByteArray("") << "table package is missing";
-        QTest::newRow("ref empty") << "tarn_ref.mdb" << QByteArray("") << "table weapon is missing";
-        QTest::newRow("data garbage") << data << QByteArray(4096, 'x') << "not a database";
-        QTest::newRow("data truncated") << data << QByteArray("SQLite format 3\0", 16) << data;
+        // The program's folder is chosen when it holds a data file: half a data folder
+        // is still the program's, and its start-up reports what is missing. Else the
+        // user's, from XDG_DATA_HOME and HOME (null: unset), or none.
+        addRows<Folder>({
+            {"data file only", "tarn_dat.mdb", {}, {}, "PROGRAM"},
+            {"ref file only", "tarn_ref.mdb", {}, {}, "PROGRAM"},
+            {"settings only", "tarn.ini", "/x", {}, "/x/tarn"},
+            {"XDG_DATA_HOME", {}, "/x", "/h", "/x/tarn"},
+            {"relative one ignored", {}, "x", "/h", "/h/.local/share/tarn"},
+            {"no HOME", {}, {}, {}, ""},
+            {"relative HOME", {}, {}, "h", ""},
+        });
     }
 
-    void refusedDataFiles()
+    void dataFolder()
     {
-        QFETCH(QString, file);
-        QFETCH(QByteArray, content);
-        QFETCH(QString, cause);
-        DataDir dir;
-        const bool both = file.isEmpty();
-        const QString path = both ? dir.path() : dir.file(file);
-        if (both)
-            QVERIFY(QFile::remove(dir.dataPath()) && QFile::remove(dir.refPath()));
-        else if (content.isNull())
-            QVERIFY(QFile::remove(path));
-        else
-            writeFile(path, content);
-
-        AppState state(dir.location());
-        const StartupResult started = startUp(state);
-        const QString message = started.status.message();
-        QVERIFY2(message.contains(path) && message.contains(cause), qPrintable(message));
-        // Only a folder with neither file is a first run; one file missing is a fault.
-        QCOMPARE(started.noDataFiles, both);
-        if (both) {
-            QVERIFY(snapshot(dir.path()).isEmpty());
-            return;
-        }
-        // Nothing is created or changed by a failed start.
-        QCOMPARE(QFile::exists(path), !content.isNull());
-        if (!content.isNull())
-            QCOMPARE(readFile(path), content);
-    }
-
-    void dataFolderRule_data()
-    {
-        QTest::addColumn<QStringList>("inProgramDir"); // data files beside the program
-        QTest::addColumn<bool>("own");                 // the program's folder is chosen
-        // Half a data folder is still the program's: its start-up reports what is missing.
-        QTest::newRow("data file only") << QStringList{"tarn_dat.mdb"} << true;
-        QTest::newRow("ref file only") << QStringList{"tarn_ref.mdb"} << true;
-        QTest::newRow("settings only") << QStringList{"tarn.ini"} << false;
-        QTest::newRow("none") << QStringList() << false;
-    }
-
-    void dataFolderRule()
-    {
-        QFETCH(QStringList, inProgramDir);
-        QFETCH(bool, own);
-        QTemporaryDir program, user;
-        for (const QString &name : inProgramDir)
-            writeFile(QDir(program.path()).filePath(name), "x");
-        QCOMPARE(chooseDataDir(program.path(), user.path()), own ? program.path() : user.path());
-    }
-
-    void userDataFolder_data()
-    {
-        // XDG_DATA_HOME and HOME (null: unset); the folder found, or none.
-        QTest::addColumn<QString>("xdg");
-        QTest::addColumn<QString>("home");
-        QTest::addColumn<QString>("folder");
-        QTest::newRow("XDG_DATA_HOME") << "/x" << QString() << "/x/tarn";
-        QTest::newRow("relative one ignored") << "x"
-                                              << "/h"
-                                              << "/h/.local/share/tarn";
-        QTest::newRow("no HOME") << QString() << QString() << QString();
-        QTest::newRow("relative HOME") << QString() << "h" << QString();
-    }
-
-    void userDataFolder()
-    {
-        QFETCH(QString, xdg);
-        QFETCH(QString, home);
-        QFETCH(QString, folder);
-        auto set = [](const char *name, const QByteArray &value) {
-            value.isNull() ? qunsetenv(name) : qputenv(name, value);
+        QFETCH(Folder, row);
+        auto set = [](const char *name, const QString &value) {
+            value.isNull() ? qunsetenv(name) : qputenv(name, value.toUtf8());
         };
-        const QByteArray oldXdg = qgetenv("XDG_DATA_HOME"), oldHome = qgetenv("HOME");
+        const QString oldXdg = qEnvironmentVariable("XDG_DATA_HOME", QString()),
+                      oldHome = qEnvironmentVariable("HOME", QString());
         const auto restore = qScopeGuard([&] {
             set("XDG_DATA_HOME", oldXdg);
             set("HOME", oldHome);
         });
-        set("XDG_DATA_HOME", xdg.isNull() ? QByteArray() : xdg.toUtf8());
-        set("HOME", home.isNull() ? QByteArray() : home.toUtf8());
-        QCOMPARE(userDataDir(), folder);
+        set("XDG_DATA_HOME", row.xdg);
+        set("HOME", row.home);
+        QTemporaryDir program;
+        if (!row.inProgramDir.isEmpty())
+            writeFile(QDir(program.path()).filePath(row.inProgramDir), "x");
+        const QString user = userDataDir();
+        QCOMPARE(chooseDataDir(program.path(), user),
+                 row.folder == "PROGRAM" ? program.path() : row.folder);
         const Result<QString> location = chooseLocation({}, {});
-        if (folder.isEmpty())
-            QVERIFY(!location && location.message().contains("Name one with --data-dir DIR"));
+        if (user.isEmpty())
+            QVERIFY(!location && location.message().contains("--data-dir DIR"));
         else
-            QCOMPARE(*location, folder);
+            QCOMPARE(*location, user);
     }
 
-    void createDataFiles_data()
+    void dataFiles_data()
     {
-        QTest::addColumn<QString>("folder"); // below a temporary folder
-        // A file there already (LINK->TARGET: a symbolic link); empty: none.
-        QTest::addColumn<QString>("existing");
-        QTest::addColumn<bool>("sample");
-        QTest::newRow("empty") << QString() << QString() << false;
-        QTest::newRow("folders made") << QString("share/tarn") << QString() << true;
-        QTest::newRow("data file there") << QString() << QString("tarn_dat.mdb") << true;
-        QTest::newRow("ref file there") << QString() << QString("tarn_ref.mdb") << false;
-        // The engine would play a side file left by a crash into the new file.
-        QTest::newRow("journal left") << QString() << QString("tarn_dat.mdb-journal") << true;
-        QTest::newRow("log left") << QString() << QString("tarn_ref.mdb-wal") << false;
-        QTest::newRow("dangling link") << QString() << QString("tarn_dat.mdb->gone.mdb") << true;
+        // A folder's data files started up, or made (with the sample rows or without):
+        // a refusal names the file and the cause, and nothing is made or changed. Only a
+        // folder with neither file is a first run; one file missing is a fault. Making
+        // files refuses any file there already, which the engine could take for its own
+        // (it would play a journal left by a crash into the new file).
+        const QString data = "tarn_dat.mdb", ref = "tarn_ref.mdb";
+        const QByteArray keep = "keep";
+        addRows<DataFiles>({
+            {"data missing", data, {}, "does not exist"},
+            {"both missing", "*", {}, "There are no data files in"},
+            {"data empty", data, "", "table package is missing"},
+            {"ref empty", ref, "", "table weapon is missing"},
+            {"data garbage", data, QByteArray(4096, 'x'), "not a database"},
+            {"data truncated", data, QByteArray("SQLite format 3\0", 16), data},
+            {"made empty", "", {}, "", "make"},
+            {"made in new folders", "", {}, "", "sample", "share/tarn"},
+            {"made over a data file", data, keep, data, "sample"},
+            {"made over a ref file", ref, keep, ref, "make"},
+            {"made over a journal", data + "-journal", keep, data + "-journal", "sample"},
+            {"made over a log", ref + "-wal", keep, ref + "-wal", "make"},
+            {"made over a dangling link", data + "->gone.mdb", {}, data, "sample"},
+        });
     }
 
-    void createDataFiles()
+    void dataFiles()
     {
-        QFETCH(QString, folder);
-        QFETCH(QString, existing);
-        QFETCH(bool, sample);
+        QFETCH(DataFiles, row);
         QTemporaryDir root;
-        AppState state(QDir(root.path()).filePath(folder));
-        const QStringList link = existing.split("->");
-        if (link.size() == 2)
-            QVERIFY(QFile::link(link[1], QDir(root.path()).filePath(link[0])));
-        else if (!existing.isEmpty())
-            writeFile(QDir(root.path()).filePath(existing), "keep");
+        AppState state(QDir(root.path()).filePath(row.folder));
+        if (row.make.isEmpty()) // start up: the files there first
+            QVERIFY(tarn::createDataFiles(state, true));
+        const QString name = row.file.section("->", 0, 0);
+        const QString path = name == "*" ? state.dataDir() : QDir(state.dataDir()).filePath(name);
+        if (name == "*")
+            QVERIFY(QFile::remove(state.dataPath()) && QFile::remove(state.refPath()));
+        else if (row.file.contains("->"))
+            QVERIFY(QFile::link(row.file.section("->", 1), path));
+        else if (!name.isEmpty() && row.content.isNull())
+            QVERIFY(QFile::remove(path));
+        else if (!name.isEmpty())
+            writeFile(path, row.content);
         const QMap<QString, QByteArray> before = snapshot(root.path());
 
-        const Status created = tarn::createDataFiles(state, sample);
-        if (!existing.isEmpty()) {
-            QVERIFY(!created && created.message().contains(link[0]));
+        StartupResult result;
+        if (row.make.isEmpty())
+            result = startUp(state);
+        else
+            result.status = tarn::createDataFiles(state, row.make == "sample");
+        if (!row.cause.isEmpty()) {
+            const QString message = result.status.message();
+            QVERIFY2(message.contains(path) && message.contains(row.cause), qPrintable(message));
+            QCOMPARE(result.noDataFiles, name == "*");
             QCOMPARE(snapshot(root.path()), before);
             return;
         }
-        QVERIFY2(created, qPrintable(created.message()));
+        QVERIFY2(result.status, qPrintable(result.status.message()));
         QVERIFY2(startUp(state).status, "the new files start up");
-        QCOMPARE(Peek(state.dataPath()).count("package") > 0, sample);
-        QCOMPARE(Peek(state.refPath()).count("weapon") > 0, sample);
+        QCOMPARE(Peek(state.dataPath()).count("package") > 0, row.make == "sample");
+        QCOMPARE(Peek(state.refPath()).count("weapon") > 0, row.make == "sample");
         QCOMPARE(QDir(state.dataDir()).entryList(QDir::Files),
                  (QStringList{"tarn_dat.mdb", "tarn_ref.mdb"}));
     }
@@ -213,51 +199,41 @@ private slots:
     {
         // Rows without typed text read the file as given (null: no file). Rows with
         // it write over an earlier file and expect these bytes (null: refused); what
-        // they wrote is read back as well.
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QString>("modId"); // as read back, by itself and at start-up
-        const QString reads;                // null: the row reads
-        QTest::newRow("no file") << reads << QByteArray() << "0";
-        QTest::newRow("blank lines") << reads << QByteArray("\r\n  \r\n") << "0";
-        QTest::newRow("spaces round quotes") << reads << QByteArray("   \"abc\"   \r\n") << "abc";
-        QTest::newRow("unquoted stops at comma") << reads << QByteArray("abc,def\r\n") << "abc";
-        QTest::newRow("quoted keeps comma") << reads << QByteArray("\"a,b\",c\r\n") << "a,b";
-        QTest::newRow("unquoted trimmed") << reads << QByteArray("  x y  \r\n") << "x y";
-        QTest::newRow("empty quotes") << reads << QByteArray("\"\"\r\n") << "";
-        QTest::newRow("LF, quote not closed") << reads << QByteArray("\"lf\nx\"\n") << "lf";
-        QTest::newRow("CR, quote not closed") << reads << QByteArray("\"open\r\nx\"\r\n") << "open";
-        QTest::newRow("no line end") << reads << QByteArray("\"bare\"") << "bare";
-        QTest::newRow("only first line") << reads << QByteArray("\"one\"\r\n\"two\"\r\n") << "one";
-        QTest::newRow("write keeps spaces on disk") << " 7 " << QByteArray("\" 7 \"\r\n") << "7";
-        QTest::newRow("write quote unchanged") << "ab\"cd" << QByteArray("\"ab\"cd\"\r\n") << "ab";
-        QTest::newRow("write latin-1") << "é" << QByteArray("\"\xe9\"\r\n") << "é";
-        QTest::newRow("write refuses a line break") << "a\nb" << QByteArray() << "old";
+        // they wrote is read back as well, by itself and at start-up.
         const QString m(32764, 'm');
-        QTest::newRow("write longest") << m << '"' + m.toLatin1() + "\"\r\n" << m;
-        QTest::newRow("write refuses longer than line 1 holds") << m + 'm' << QByteArray() << "old";
+        addRows<ModId>({
+            {"no file", {}, {}, "0"},
+            {"blank lines", {}, "\r\n  \r\n", "0"},
+            {"spaces round quotes", {}, "   \"abc\"   \r\n", "abc"},
+            {"unquoted stops at comma", {}, "abc,def\r\n", "abc"},
+            {"quoted keeps comma", {}, "\"a,b\",c\r\n", "a,b"},
+            {"only first line", {}, "\"one\"\r\n\"two\"\r\n", "one"},
+            {"write keeps spaces on disk", " 7 ", "\" 7 \"\r\n", "7"},
+            {"write quote unchanged", "ab\"cd", "\"ab\"cd\"\r\n", "ab"},
+            {"write latin-1", "é", "\"\xe9\"\r\n", "é"},
+            {"write refuses a line break", "a\nb", {}, "old"},
+            {"write longest", m, '"' + m.toLatin1() + "\"\r\n", m},
+            {"write refuses longer than line 1 holds", m + 'm', {}, "old"},
+        });
     }
 
     void modIdReadWrite()
     {
-        QFETCH(QString, typed);
-        QFETCH(QByteArray, bytes);
-        QFETCH(QString, modId);
+        QFETCH(ModId, row);
         DataDir dir;
         const QString path = dir.file(QStringLiteral("tarn.ini"));
-        if (!typed.isNull()) {
+        if (!row.typed.isNull()) {
             writeFile(path, "\"old\"\r\n");
-            const Status status = settings::WriteModID(path, typed);
-            QCOMPARE(bool(status), !bytes.isNull());
-            QVERIFY2(status || status.message().startsWith("The Mod ID "),
-                     qPrintable(status.message()));
-            QCOMPARE(readFile(path), bytes.isNull() ? QByteArray("\"old\"\r\n") : bytes);
-        } else if (!bytes.isNull()) {
-            writeFile(path, bytes);
+            const Status status = settings::WriteModID(path, row.typed);
+            QCOMPARE(status.fault(), row.bytes.isNull() ? Fault::Refused : Fault::None);
+            QCOMPARE(readFile(path), row.bytes.isNull() ? QByteArray("\"old\"\r\n") : row.bytes);
+        } else if (!row.bytes.isNull()) {
+            writeFile(path, row.bytes);
         }
-        QCOMPARE(settings::ReadModID(path), modId);
-        QCOMPARE(dir.start().modId(), modId);
-        QCOMPARE(QFile::exists(path), !typed.isNull() || !bytes.isNull()); // start-up writes none
+        QCOMPARE(settings::ReadModID(path), row.modId);
+        QCOMPARE(dir.start().modId(), row.modId);
+        QCOMPARE(QFile::exists(path),
+                 !row.typed.isNull() || !row.bytes.isNull()); // start-up writes none
     }
 };
 

@@ -1,11 +1,10 @@
+#include "store/fieldvalue.h"
 #include "store/schema.h"
 #include "testsupport.h"
 
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTest>
-
-#include <limits>
 
 using namespace tarn;
 using namespace tarn::test;
@@ -48,6 +47,25 @@ QList<QVariantMap> classesOf(const Peek &peek, const QString &package)
     return rows;
 }
 
+struct NewName {
+    const char *name;
+    QString text;
+    QString refusal = {}; // what the refusal names
+    Fault fault = refusal.isEmpty() ? Fault::None : Fault::Refused;
+    QString setup = {}; // stray classes, a failing disk
+};
+struct Change {
+    const char *name;
+    QString by, sql; // the connection ("own", "other" or none) and what it runs
+    bool changed;
+};
+struct Typed {
+    const char *name;
+    schema::Kind kind;
+    QString typed, stored; // stored: the value's type and text, or NULL
+    QString refusal = {};  // what the refusal says after the field's name
+};
+
 } // namespace
 
 class tst_DataStore : public QObject
@@ -55,6 +73,9 @@ class tst_DataStore : public QObject
     Q_OBJECT
 
 private slots:
+    // Quietly: the engines have nothing to say on the terminal either.
+    void init() { QTest::failOnWarning(QRegularExpression(".")); }
+
     void namesRoundTrip_data()
     {
         QTest::addColumn<QString>("name");
@@ -109,23 +130,13 @@ private slots:
         QVERIFY(!data.readClassColumns(name, columns, "Could not read.", readRows));
         QVERIFY(classesOf(peek, name).isEmpty());
         QCOMPARE(classesOf(peek, copy).size(), 3);
-        QVERIFY(!data.packageNames()->contains(name));
-        QVERIFY(data.packageNames()->contains(copy));
     }
 
-    void newNames_data()
+    void newConfigurations_data()
     {
-        // Refused names change nothing, whether created or copied to; a stored
-        // name that breaks the rule still works. Names with quotes and Latin-1
-        // letters are accepted in namesRoundTrip.
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("refusal"); // empty: accepted
-        const QString cannot = "The configuration name holds the %1 at position %2, which a class "
-                               "file cannot carry.";
-        // A server's index bounds names; the worst case is two bytes a character
-        // that do not compress.
-        const QString serverMax = "The configuration name is %1 characters long; a database on a "
-                                  "server holds names of at most 1300.";
+        // A configuration made new, copied from the sample or imported (three classes),
+        // each with the same outcome; a refused one changes nothing. Names with
+        // quotes and Latin-1 letters are accepted in namesRoundTrip.
         auto letters = [](int n) {
             QRandomGenerator random(n);
             QString text;
@@ -133,67 +144,80 @@ private slots:
                 text += QChar(0xC0 + random.bounded(0x40));
             return text;
         };
-        const bool server = onTestServer();
-        QTest::newRow("longest") << QString(32767, 'x') << (server ? serverMax.arg(32767) : "");
-        QTest::newRow("longest on a server") << letters(1300) << "";
-        QTest::newRow("one more") << letters(1301) << (server ? serverMax.arg(1301) : "");
-        QTest::newRow("line feed") << "a\nb" << cannot.arg("control character \\n", "2");
-        QTest::newRow("tab") << "\tx" << cannot.arg("control character \\t", "1");
-        QTest::newRow("escape") << "x\x1b[2J" << cannot.arg("control character \\x1b", "2");
-        QTest::newRow("C1 control") << "x\u0085" << cannot.arg("control character \\x85", "2");
-        QTest::newRow("not Latin-1") << "Équipe Ω" << cannot.arg("character 'Ω' (U+03A9)", "8");
-        QTest::newRow("astral, counted as one")
-            << "😀 😀" << cannot.arg("character '😀' (U+1F600)", "1");
-        QTest::newRow("too long") << QString(32768, 'x')
-                                  << "The configuration name is 32768 characters long; a line of a "
-                                     "class file holds at most 32767.";
+        // A server's index bounds names; the worst case is two bytes a character
+        // that do not compress.
+        const QString server = onTestServer() ? "characters" : "";
+        addRows<NewName>({
+            {"longest", QString(32767, 'x'), server},
+            {"longest on a server", letters(1300)},
+            {"one more", letters(1301), server},
+            {"line feed", "a\nb", "control character \\n at position 2"},
+            {"tab", "\tx", "control character \\t at position 1"},
+            {"escape", "x\x1b[2J", "control character \\x1b at position 2"},
+            {"C1 control", "x\u0085", "control character \\x85 at position 2"},
+            {"not Latin-1", "Équipe Ω", "character 'Ω' (U+03A9) at position 8"},
+            {"astral, counted as one", "😀 😀", "character '😀' (U+1F600) at position 1"},
+            {"too long", QString(32768, 'x'), "32768 characters"},
+            {"taken, in another case", "SAMPLE config", "SAMPLE config", Fault::Exists},
+            // Classes of a name without its package row, as older versions left them:
+            // the new configuration starts without them.
+            {"stray classes", "Stray", "", Fault::None, "strays"},
+            // The database refuses the second class row.
+            {"disk trouble", "Copy", "disk trouble", onTestServer() ? Fault::Other : Fault::Refused,
+             "disk"},
+        });
     }
 
-    void newNames()
+    void newConfigurations()
     {
-        QFETCH(QString, name);
-        QFETCH(QString, refusal);
+        QFETCH(NewName, row);
         DataDir dir;
-        DataStore &data = dir.start().data();
-        for (bool copy : {false, true}) {
-            const Status status =
-                copy ? data.copyPackage("Sample Config", name) : data.createPackage(name);
-            QCOMPARE(status ? QString() : status.message(), refusal);
-            QCOMPARE(*data.packageExists(name), refusal.isEmpty());
-            if (status)
-                QVERIFY(data.deletePackage(name));
-        }
-        if (refusal.isEmpty())
-            return;
         Peek peek(dir.dataPath());
-        // Stored by an older version: it lists, copies from and deletes.
-        peek.exec("INSERT INTO package (package_name) VALUES (?)", {name});
-        QVERIFY(data.packageNames()->contains(name));
-        QVERIFY(data.copyPackage(name, "Copy"));
-        QVERIFY(data.deletePackage(name));
-        QCOMPARE(*data.packageNames(), (QStringList{"Copy", "Sample Config"}));
-    }
-
-    void strayClasses()
-    {
-        // Classes of a name without its package row, as older versions left them:
-        // a new configuration of that name (in any case) starts without them.
-        for (bool copy : {false, true}) {
-            DataDir dir;
-            DataStore &data = dir.start().data();
-            Peek peek(dir.dataPath());
+        if (row.setup == "disk")
+            peek.refuseInserts(
+                "classdef", "disk trouble",
+                "(SELECT count(*) FROM classdef WHERE package_name = NEW.package_name) >= 1");
+        DataStore &data = dir.start().data();
+        const QString all =
+            "SELECT * FROM classdef WHERE package_name <> 'STRAY' ORDER BY class_num";
+        const QList<QVariantMap> before = peek.rows(all);
+        for (int way : {0, 1, 2}) { // made new, copied, imported
             for (int number : {1, 2, 7})
-                insertFullClass(peek, "STRAY", number, false);
-            QVERIFY(copy ? data.copyPackage("Sample Config", "Stray")
-                         : data.createPackage("Stray"));
-            QStringList numbers;
-            for (const QVariantMap &row :
-                 peek.rows("SELECT class_num FROM classdef WHERE "
-                           "lower(package_name) = 'stray' ORDER BY class_num"))
-                numbers << row["class_num"].toString();
-            QCOMPARE(numbers.join(','), copy ? "1,2" : "");
-            QCOMPARE(*data.nextClassNumber("Stray"), copy ? 3 : 1);
+                if (row.setup == "strays")
+                    insertFullClass(peek, "STRAY", number, false);
+            if (row.setup == "disk" && way == 0)
+                continue; // no class row to refuse
+            int offered = 0;
+            auto offer = [&offered](classfile::ClassRecord &) {
+                return Result<bool>(++offered <= 3);
+            };
+            const Status status = way == 1   ? data.copyPackage("Sample Config", row.text)
+                                  : way == 2 ? data.createPackage(row.text, "Could not.", offer)
+                                             : data.createPackage(row.text);
+            QCOMPARE(status.fault(), row.fault);
+            QVERIFY2(status.message().contains(row.refusal) &&
+                         (row.setup != "disk" || status.message().contains(dir.dataPath())),
+                     qPrintable(status.message()));
+            QCOMPARE(*data.packageExists(row.text), status || row.fault == Fault::Exists);
+            const QVariant classes = peek.scalar(
+                "SELECT count(*) FROM classdef WHERE lower(package_name) = lower(?)", {row.text});
+            // 0, 2 or 3; those of the configuration that has the name
+            QCOMPARE(classes.toInt(), status                       ? way + (way > 0)
+                                      : row.fault == Fault::Exists ? 2
+                                                                   : 0);
+            if (status)
+                QVERIFY(data.deletePackage(row.text));
+            QCOMPARE(peek.count("package"), 1);
         }
+        QCOMPARE(peek.rows(all), before);
+        if (row.fault != Fault::Refused || !row.setup.isEmpty())
+            return;
+        // Stored by an older version: it lists, copies from and deletes.
+        peek.exec("INSERT INTO package (package_name) VALUES (?)", {row.text});
+        QVERIFY(data.packageNames()->contains(row.text));
+        QVERIFY(data.copyPackage(row.text, "Copy"));
+        QVERIFY(data.deletePackage(row.text));
+        QCOMPARE(*data.packageNames(), (QStringList{"Copy", "Sample Config"}));
     }
 
     void caseIgnoredWithoutCollation()
@@ -202,195 +226,103 @@ private slots:
         if (onTestServer())
             QSKIP("a server's tables have no collation to lose");
         DataDir dir;
-        {
-            Peek peek(dir.dataPath());
-            for (const char *table : {"package", "classdef"})
-                for (const char *sql : {"CREATE TABLE copied AS SELECT * FROM %1", "DROP TABLE %1",
-                                        "ALTER TABLE copied RENAME TO %1"})
-                    peek.exec(QString(sql).arg(table));
-            QCOMPARE(peek.count("package WHERE package_name = 'SAMPLE CONFIG'"), 0);
-        }
+        Peek peek(dir.dataPath());
+        for (const char *table : {"package", "classdef"})
+            for (const char *sql : {"CREATE TABLE copied AS SELECT * FROM %1", "DROP TABLE %1",
+                                    "ALTER TABLE copied RENAME TO %1"})
+                peek.exec(QString(sql).arg(table));
+        QCOMPARE(peek.count("package WHERE package_name = 'SAMPLE CONFIG'"), 0);
         DataStore &data = dir.start().data();
         QVERIFY(data.createPackage("alpha"));
         QCOMPARE(*data.packageNames(), (QStringList{"alpha", "Sample Config"}));
         for (const Status &status :
              {data.createPackage("SAMPLE CONFIG"), data.copyPackage("alpha", "sample config")})
-            QVERIFY2(!status && status.message().contains("exists already"),
-                     qPrintable(status.message()));
+            QCOMPARE(status.fault(), Fault::Exists);
         QCOMPARE(*data.storedPackageName("SAMPLE config"), "Sample Config");
         QCOMPARE(*data.nextClassNumber("sample CONFIG"), 3);
         QVERIFY(data.copyPackage("sample config", "Beta"));
         QVERIFY(data.deletePackage("SAMPLE CONFIG"));
-        Peek peek(dir.dataPath());
         QCOMPARE(peek.scalar("SELECT group_concat(DISTINCT package_name) FROM classdef").toString(),
                  "Beta");
     }
 
-    void failingPartWayLeavesNothing()
-    {
-        // Making a copy, then importing: the second class row is refused by the database.
-        // Quietly: the driver has nothing to say on the terminal either.
-        QTest::failOnWarning(QRegularExpression("."));
-        for (bool import : {false, true}) {
-            DataDir dir;
-            DataStore &data = dir.start().data();
-            Peek peek(dir.dataPath());
-            peek.refuseInserts(
-                "classdef", "disk trouble",
-                "(SELECT count(*) FROM classdef WHERE package_name = NEW.package_name) >= 1");
-            int offered = 0;
-            auto offer = [&offered](classfile::ClassRecord &) {
-                return Result<bool>(++offered <= 3);
-            };
-            const Status status = import ? data.createPackage("Copy", "Could not import.", offer)
-                                         : data.copyPackage("Sample Config", "Copy");
-            QCOMPARE(status.message(),
-                     (import ? "Could not import."
-                             : "Could not copy the configuration 'Sample Config' to 'Copy'.") +
-                         ('\n' + dir.dataPath() + ": disk trouble"));
-            QCOMPARE(peek.count("package"), 1);
-            QCOMPARE(peek.count("classdef"), 2);
-        }
-    }
-
-    void importedRowsAsQtSqlStoresThem_data()
-    {
-        // Texts as the file's Latin-1 bytes; the numbers in file order: decoy skin,
-        // w1..w10, g1..g3, armour, speed, health, special sum, item sum, six ammo limits.
-        QTest::addColumn<QByteArrayList>("texts"); // name, model, skin 1, skin 2
-        QTest::addColumn<QList<int>>("numbers");
-        auto same = [](int whole, int sum) {
-            QList<int> numbers(25, whole);
-            numbers[17] = numbers[18] = sum;
-            return numbers;
-        };
-        QTest::newRow("worked example")
-            << QByteArrayList{"Scout", "male", "grunt", "blue"}
-            << QList<int>{3, 1,  2,   5,  0, 0, 0,   0,  0,  0, 0,  1, 0,
-                          0, 50, 340, 90, 5, 3, 100, 25, 10, 2, 50, 5};
-        QTest::newRow("lowest") << QByteArrayList{"[Low]", "m", "s", "t"}
-                                << same(-32768, std::numeric_limits<int>::min());
-        QTest::newRow("highest") << QByteArrayList{"High Class", "m", "s", "t"}
-                                 << same(32767, std::numeric_limits<int>::max());
-        QTest::newRow("Latin-1") << QByteArrayList{"Gar\xE7ons \x80\xA0\xFF", "mod\xE8le", "\xE9",
-                                                   "x"}
-                                 << same(-1, -1);
-        QTest::newRow("empty texts") << QByteArrayList{"", "", "", ""} << same(0, 0);
-    }
-
-    void importedRowsAsQtSqlStoresThem()
-    {
-        QFETCH(QByteArrayList, texts);
-        QFETCH(QList<int>, numbers);
-        classfile::ClassRecord r;
-        std::string *fields[] = {&r.name, &r.model, &r.skin1, &r.skin2};
-        for (int i = 0; i < 4; ++i)
-            *fields[i] = texts[i].toStdString();
-        auto next = numbers.cbegin();
-        r.decoySkin = qint16(*next++);
-        for (std::int16_t &id : r.weapons)
-            id = qint16(*next++);
-        for (std::int16_t &id : r.grenades)
-            id = qint16(*next++);
-        r.armor = qint16(*next++);
-        r.speed = qint16(*next++);
-        r.health = qint16(*next++);
-        r.specialSum = *next++;
-        r.itemSum = *next++;
-        for (std::int16_t &limit : r.ammo)
-            limit = qint16(*next++);
-
-        DataDir dir;
-        DataStore &data = dir.start().data();
-        int offered = 0;
-        QVERIFY(
-            data.createPackage("Imported", "Could not import.", [&](classfile::ClassRecord &out) {
-                out = r;
-                return Result<bool>(++offered <= 2);
-            }));
-        // The same class as QtSql binds it: Latin-1 texts, 16-bit fields as they are, flags as 0/1.
-        Peek peek(dir.dataPath());
-        auto latin1 = [](const std::string &bytes) {
-            return QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
-        };
-        QVariantMap row{{"package_name", "Written"},     {"class_name", latin1(r.name)},
-                        {"model_name", latin1(r.model)}, {"skin_name1", latin1(r.skin1)},
-                        {"skin_name2", latin1(r.skin2)}, {"decoyskin", r.decoySkin},
-                        {"max_armor", r.armor},          {"max_speed", r.speed},
-                        {"max_health", r.health}};
-        for (int k = 1; k <= 10; ++k)
-            row[QStringLiteral("w%1").arg(k)] = r.weapons[size_t(k - 1)];
-        for (int k = 1; k <= 3; ++k)
-            row[QStringLiteral("g%1").arg(k)] = r.grenades[size_t(k - 1)];
-        for (int k = 1; k <= 31; ++k)
-            row[QStringLiteral("s%1").arg(k)] = int(r.special(k));
-        for (int k = 1; k <= 9; ++k)
-            row[QStringLiteral("i%1").arg(k)] = int(r.item(k));
-        int a = 0;
-        for (const char *limit :
-             {"maxbullets", "maxshells", "maxrockets", "maxgrenades", "maxcells", "maxslugs"})
-            row[limit] = r.ammo[size_t(a++)];
-        for (int number : {1, 2}) {
-            row["class_num"] = number;
-            peek.exec(QStringLiteral("INSERT INTO classdef (%1) VALUES (%2)")
-                          .arg(schema::joined(row.keys()), schema::placeholders(row.size())),
-                      row.values());
-        }
-        // Every column by type and value; a column left out above would show as NULL.
-        QStringList shown;
-        for (const QString &column : schema::classdefColumnNames())
-            if (column != "package_name")
-                shown << (peek.onServer()
-                              ? QStringLiteral("'%1 ' || coalesce(quote_literal(%1), 'NULL')")
-                              : QStringLiteral("'%1 ' || typeof(%1) || ' ' || quote(%1)"))
-                             .arg(column);
-        const QString select =
-            QStringLiteral("SELECT %1 AS row FROM classdef WHERE package_name = ? "
-                           "ORDER BY class_num")
-                .arg(shown.join(" || ' | ' || "));
-        const QList<QVariantMap> written = peek.rows(select, {"Written"});
-        const QList<QVariantMap> imported = peek.rows(select, {"Imported"});
-        QCOMPARE(imported.size(), 2);
-        for (int i = 0; i < 2; ++i)
-            QCOMPARE(imported[i]["row"].toString(), written[i]["row"].toString());
-        if (!peek.onServer()) // a server's columns are typed
-            QCOMPARE(
-                peek.count(
-                    "classdef WHERE typeof(class_num) <> 'integer' OR typeof(w1) <> 'integer'"),
-                0);
-    }
-
     void changedElsewhere_data()
     {
-        QTest::addColumn<QString>("by");  // "own", "other" or "" (nobody)
-        QTest::addColumn<QString>("sql"); // what that connection runs
-        QTest::addColumn<bool>("changed");
-        auto row = [](const char *name, const char *by, const char *sql, bool changed) {
-            QTest::newRow(name) << by << sql << changed;
-        };
         const char *add = "INSERT INTO package (package_name) VALUES ('X')";
-        row("nothing", "", "", false);
-        row("own write", "own", add, false);
-        row("other's write", "other", add, true);
-        row("other's class write", "other", "UPDATE classdef SET max_speed = 1", true);
-        row("other's read", "other", "SELECT * FROM package", false);
+        addRows<Change>({
+            {"nothing", "", "", false},
+            {"own write", "own", add, false},
+            {"other's write", "other", add, true},
+            {"other's class write", "other", "UPDATE classdef SET max_speed = 1", true},
+            {"other's read", "other", "SELECT * FROM package", false},
+        });
     }
 
     void changedElsewhere()
     {
-        QFETCH(QString, by);
-        QFETCH(QString, sql);
-        QFETCH(bool, changed);
+        QFETCH(Change, row);
         DataDir dir;
         DataStore &data = dir.start().data();
-        Peek other(dir.dataPath());
         QCOMPARE(*data.changedElsewhere(), false); // takes the mark
-        if (by == "own")
-            QVERIFY(data.database().exec(sql));
-        else if (by == "other")
-            other.exec(sql);
-        QCOMPARE(*data.changedElsewhere(), changed);
+        if (row.by == "own")
+            QVERIFY(data.database().exec(row.sql));
+        else if (row.by == "other")
+            Peek(dir.dataPath()).exec(row.sql);
+        QCOMPARE(*data.changedElsewhere(), row.changed);
         QCOMPARE(*data.changedElsewhere(), false); // seen once
+    }
+
+    // What typed text stores in a column of each kind, and which text is refused:
+    // the one rule of every editing window and the class table.
+    void fieldValues_data()
+    {
+        using enum schema::Kind;
+        addRows<Typed>({
+            {"text as typed", Text, " a  b ", "QString  a  b "},
+            {"empty text", Text, "", "NULL"},
+            {"blank number", Whole16, "  ", "NULL"},
+            {"lowest, trimmed", Whole16, " -32768 ", "qlonglong -32768"},
+            {"highest id", Id16, "32767", "qlonglong 32767"},
+            {"sign and exponent", Whole16, "+1.5e2", "qlonglong 150"},
+            {"yes", YesNo, "1", "qlonglong 1"},
+            {"32 bits", Id32, "-2147483648", "qlonglong -2147483648"},
+            {"fraction", Number, "2.5", "double 2.5"},
+            {"whole decimal", Number, "300.0", "qlonglong 300"},
+            {"huge decimal", Number, "-1e300", "double -1e+300"},
+            {"letters", Whole16, "fast", "", "'fast' is not a whole number"},
+            {"letters, decimal", Number, " fast ", "", "' fast ' is not a number"},
+            {"hexadecimal", Id32, "0x10", "", "'0x10' is not a whole number"},
+            {"comma", Number, "1,5", "", "'1,5' is not a number"},
+            {"fraction, whole", Id16, "2.5", "", "'2.5' is not a whole number"},
+            {"16 bits + 1", Whole16, "32768", "",
+             "32768 is out of range; it must lie between -32768"},
+            {"16 bits - 1", Id16, "-32769", "", "-32769 is out of range"},
+            {"no flag 2", YesNo, "2", "", "2 is out of range; it must lie between 0 and 1"},
+            {"no flag -1", YesNo, "-1", "", "-1 is out of range"},
+            {"32 bits + 1", Id32, "2147483648", "",
+             "2147483648 is out of range; it must lie between -2147483648 and 2147483647"},
+            {"beyond any number", Whole16, " 1e999", "", "1e999 is out of range."},
+            {"beyond any decimal", Number, "-1e999", "", "-1e999 is out of range."},
+        });
+    }
+
+    void fieldValues()
+    {
+        QFETCH(Typed, row);
+        const Result<QVariant> value = fieldValue(row.kind, "Max Speed", row.typed);
+        QCOMPARE(value.fault(), row.refusal.isEmpty() ? Fault::None : Fault::Refused);
+        QVERIFY2(value || (value.message().startsWith("Max Speed: ") &&
+                           value.message().contains(row.refusal)),
+                 qPrintable(value.message()));
+        if (value)
+            QCOMPARE(value->isNull() ? "NULL" : value->typeName() + (' ' + value->toString()),
+                     row.stored);
+        // A value set by a window rather than typed is bounded the same way.
+        if (row.kind != schema::Kind::Text && row.refusal.contains("out of range;"))
+            QCOMPARE(checkFieldRange(row.kind, "Max Speed", row.typed.toDouble()).fault(),
+                     Fault::Refused);
+        else if (value)
+            QVERIFY(checkFieldRange(row.kind, "Max Speed", *value));
     }
 
     void referenceWritesInsideADataTransaction()
@@ -400,33 +332,22 @@ private slots:
         // its own, without the configurations' changes.
         DataDir dir;
         AppState &state = dir.start();
-        const schema::RefTable &weapon = schema::refTable(schema::RefKind::Weapon);
-        const QString renameAll =
-            QStringLiteral("UPDATE %1 SET %2 = 'Renamed'").arg(weapon.table, weapon.nameColumn);
-        Transaction outer(state.data().database());
+        Database &data = state.data().database(), &ref = state.ref().database();
+        Transaction outer(data);
         QVERIFY(outer.begin("outer"));
-        QVERIFY(state.data().database().exec("INSERT INTO package (package_name) VALUES ('Kept')"));
-        {
-            Transaction inner(state.ref().database());
-            QVERIFY(inner.begin("inner"));
-            QVERIFY(state.ref().database().exec(renameAll));
-            QVERIFY(inner.commit("inner"));
-        }
-        {
-            Transaction dropped(state.ref().database());
-            QVERIFY(dropped.begin("dropped"));
-            QVERIFY(
-                state.ref().database().exec(QStringLiteral("DELETE FROM %1").arg(weapon.table)));
+        QVERIFY(data.exec("INSERT INTO package (package_name) VALUES ('Kept')"));
+        for (const char *sql : {"UPDATE weapon SET w_name = 'Renamed'", "DELETE FROM weapon"}) {
+            Transaction inner(ref); // the first committed, the second dropped
+            QVERIFY(inner.begin("inner") && ref.exec(sql));
+            if (QByteArrayView(sql).startsWith("UPDATE"))
+                QVERIFY(inner.commit("inner"));
         }
         const Result<QList<RefEntry>> all = state.ref().all(schema::RefKind::Weapon);
         QVERIFY(all && !all->isEmpty());
         QCOMPARE(all->first().name, "Renamed");
         QVERIFY(outer.commit("outer"));
         QCOMPARE(Peek(dir.dataPath()).count("package WHERE package_name = 'Kept'"), 1);
-        QCOMPARE(Peek(dir.refPath())
-                     .count(QStringLiteral("%1 WHERE %2 <> 'Renamed'")
-                                .arg(weapon.table, weapon.nameColumn)),
-                 0);
+        QCOMPARE(Peek(dir.refPath()).count("weapon WHERE w_name <> 'Renamed'"), 0);
     }
 };
 
