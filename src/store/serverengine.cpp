@@ -692,9 +692,11 @@ public:
     Result<std::unique_ptr<RowWriter>> writeRows(const QString &table,
                                                  const QStringList &columns) override
     {
-        if (Status s = startCopy(
-                QStringLiteral("COPY %1 (%2) FROM STDIN").arg(table, schema::joined(columns)),
-                PGRES_COPY_IN);
+        // Rows flow for as long as the import lasts: no limit on the statement.
+        if (Status s = startCopy(QStringLiteral("SET LOCAL statement_timeout = 0; "
+                                                "COPY %1 (%2) FROM STDIN")
+                                     .arg(table, schema::joined(columns)),
+                                 PGRES_COPY_IN);
             !s)
             return s;
         return std::unique_ptr<RowWriter>(std::make_unique<CopyIn>(*this));
@@ -711,7 +713,8 @@ public:
         if (depth() == 0)
             return Status::failure(Fault::Other, QStringLiteral("a bulk read needs a transaction"));
         QString sql = select;
-        QStringList settings{QStringLiteral("set_config('enable_sort', 'off', true)"),
+        QStringList settings{QStringLiteral("set_config('statement_timeout', '0', true)"),
+                             QStringLiteral("set_config('enable_sort', 'off', true)"),
                              QStringLiteral("set_config('jit', 'off', true)"),
                              QStringLiteral("set_config('work_mem', '32MB', true)")};
         for (qsizetype i = 0; i < values.size(); ++i) {
@@ -1064,10 +1067,13 @@ Status ServerEngine::connect()
     // with a message instead of a hang: the bound on silence, keepalives and
     // a limit on unacknowledged writes (a write that blocks). A writer waits
     // for another's lock as long as SQLite's busy timeout, then gives up; a
-    // client gone mid-transaction holds its locks for a minute at most.
-    QString serverOptions =
-        QStringLiteral("-c lock_timeout=%1 -c idle_in_transaction_session_timeout=60000")
-            .arg(busyTimeoutMs());
+    // client gone mid-transaction holds its locks for a minute at most, and
+    // the server ends a statement of one soon after the client gave up (the
+    // bulk paths lift that limit).
+    QString serverOptions = QStringLiteral("-c lock_timeout=%1 -c statement_timeout=%2 "
+                                           "-c idle_in_transaction_session_timeout=60000")
+                                .arg(busyTimeoutMs())
+                                .arg(answerTimeoutMs() + 5000);
     const QByteArray untilDead = QByteArray::number(answerTimeoutMs());
     // The address's own settings come later and win.
     std::vector<std::pair<QByteArray, QByteArray>> params{

@@ -244,12 +244,14 @@ Result<ServerUrl> parseServerUrl(const QString &url)
         QString key, value;
         if (Status s = read(pair.left(eq), key, QStringLiteral("a parameter's name")); !s)
             return s;
-        if (!settingName().match(key).hasMatch() || !isLibpqSetting(key))
+        if (!settingName().match(key).hasMatch())
             return refuse(
                 QStringLiteral("the parameter '%1' is not a libpq setting").arg(shownText(key)));
         // Left out, libpq would take its default: another server, or none.
         if (eq < 0 || eq == pair.size() - 1)
             return refuse(QStringLiteral("the parameter '%1' has no value").arg(key));
+        if (!isLibpqSetting(key))
+            return refuse(QStringLiteral("the parameter '%1' is not a libpq setting").arg(key));
         if (Status s = read(pair.mid(eq + 1), value,
                             QStringLiteral("the value of the parameter '%1'").arg(key));
             !s)

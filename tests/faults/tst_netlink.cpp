@@ -62,7 +62,9 @@ struct TlsRow {
     const char *name;
     const char *host;     // the certificate is for localhost
     const char *rootCert; // ca.crt signed it
+    const char *more;     // further parameters
     Fault fault;
+    const char *says;
 };
 
 } // namespace
@@ -157,9 +159,12 @@ private slots:
 
     void verified_data()
     {
-        addRows<TlsRow>({{"verified", "localhost", "ca.crt", Fault::None},
-                         {"another host name", "127.0.0.1", "ca.crt", Fault::Refused},
-                         {"another authority", "localhost", "other.crt", Fault::Refused}});
+        addRows<TlsRow>(
+            {{"verified", "localhost", "ca.crt", "", Fault::None, ""},
+             {"another host name", "127.0.0.1", "ca.crt", "", Fault::Refused, "sslrootcert"},
+             {"another authority", "localhost", "other.crt", "", Fault::Refused, "sslrootcert"},
+             {"a misspelt parameter", "localhost", "ca.crt", "&ssl_mode=disable", Fault::Refused,
+              "'ssl_mode'"}});
     }
     // A server of its own with ssl=on and a certificate for localhost.
     void verified()
@@ -171,12 +176,13 @@ private slots:
         const Result<ServerUrl> server = parseServerUrl(
             QStringLiteral("postgresql://tarn@%1:%2/postgres?sslmode=verify-full&sslrootcert=%3")
                 .arg(row.host, readFile(mTls.filePath("port")).trimmed(),
-                     mCerts.filePath(row.rootCert)));
-        QVERIFY2(server, qPrintable(server.message()));
-        Result<std::unique_ptr<Engine>> engine = openServerDatabase(*server, {});
+                     mCerts.filePath(row.rootCert)) +
+            row.more);
+        Result<std::unique_ptr<Engine>> engine =
+            server ? openServerDatabase(*server, {}) : server.status();
         QCOMPARE(engine.fault(), row.fault);
         if (!engine) {
-            QVERIFY2(engine.message().contains("sslrootcert"), qPrintable(engine.message()));
+            QVERIFY2(engine.message().contains(row.says), qPrintable(engine.message()));
             return;
         }
         auto tls = (*engine)->run("SELECT ssl FROM pg_stat_ssl WHERE pid = pg_backend_pid()", {});
