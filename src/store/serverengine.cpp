@@ -2,6 +2,7 @@
 
 #include "store/serverurl.h"
 
+#include <QDeadlineTimer>
 #include <QLocale>
 #include <QRegularExpression>
 #include <QSocketNotifier>
@@ -36,7 +37,6 @@ enum : Oid {
     kNumeric = 1700,
 };
 
-constexpr int kConnectTimeoutS = 10;
 // A SQLSTATE in a verbose message: five letters or digits, at least one a
 // digit (so that a severity such as FATAL is not taken for one).
 const QString kStateRule = QStringLiteral("(?=[A-Z]*[0-9])[0-9A-Z]{5}");
@@ -44,6 +44,25 @@ constexpr size_t kCopyChunk = 256 * 1024;
 
 const QString kLostConnection =
     QStringLiteral("\nThe connection to the server was lost; nothing of this command was stored. "
+                   "The next command connects again.");
+
+// How long a server may stay silent, after the last byte sent to it, before
+// the link is taken for dead: no statement of the store's waits that long on
+// the server's work (writers wait for a lock at most busyTimeoutMs()), and
+// rows keep the link busy while they flow. A seam lets tests use less.
+int answerTimeoutMs()
+{
+    const int ms = qEnvironmentVariableIntValue("TARN_ANSWER_TIMEOUT_MS");
+    return ms > 0 ? ms : 20000;
+}
+
+int connectTimeoutMs()
+{
+    return std::min(10000, answerTimeoutMs());
+}
+
+const QString kNotKnown =
+    QStringLiteral("\nWhether the change was stored is not known: look before doing it again. "
                    "The next command connects again.");
 
 int busyTimeoutMs()
@@ -218,7 +237,7 @@ class ServerEngine;
 class CopyIn final : public RowWriter
 {
 public:
-    CopyIn(ServerEngine &engine, PGconn *conn);
+    explicit CopyIn(ServerEngine &engine);
     // A COPY cut short (a failure of the rows' source) is cancelled, so that
     // the connection can roll back.
     ~CopyIn() override;
@@ -235,9 +254,9 @@ private:
         mRowStarted = true;
     }
     Status send();
+    PGconn *conn() const;
 
     ServerEngine &mEngine;
-    PGconn *mConn;
     std::string mBuffer;
     bool mRowStarted = false;
     bool mActive = true;
@@ -248,7 +267,7 @@ private:
 class CopyOut final : public RowReader
 {
 public:
-    CopyOut(ServerEngine &engine, PGconn *conn) : mEngine(engine), mConn(conn) {}
+    explicit CopyOut(ServerEngine &engine) : mEngine(engine) {}
     // A read left part way takes in the rest, so that the connection can go on.
     ~CopyOut() override;
     Result<bool> next() override;
@@ -270,9 +289,11 @@ public:
 
 private:
     void drain();
+    PGconn *conn() const;
+    // The next row into mLine: its length, -1 at the end, or the failure.
+    Result<int> line();
 
     ServerEngine &mEngine;
-    PGconn *mConn;
     char *mLine = nullptr; // libpq's buffer of the current row, unescaped in place
     std::vector<std::string_view> mFields;
     std::vector<bool> mNulls;
@@ -320,9 +341,78 @@ public:
             fault = Fault::ConnectionLost;
         if (fault == Fault::ConnectionLost) {
             mBroken = true;
-            text += kLostConnection;
+            text += mCommitting ? kNotKnown : kLostConnection;
         }
         return Status::failure(fault, text);
+    }
+
+    PGconn *connection() const { return mConn; }
+
+    // Waits until the server has something to read. A server silent that long
+    // after the last byte sent has a dead link (a pulled cable, a dropped
+    // route), which no error of the socket would tell for many minutes.
+    Status awaitReadable()
+    {
+        const int socket = PQsocket(mConn);
+        if (socket < 0)
+            return failure(nullptr);
+        pollfd wait{socket, POLLIN, 0};
+        const QDeadlineTimer deadline(answerTimeoutMs());
+        for (;;) {
+            const int ready = ::poll(&wait, 1, int(deadline.remainingTime()));
+            if (ready > 0)
+                return Status::success();
+            if (ready < 0 && errno == EINTR)
+                continue;
+            if (ready < 0)
+                return failure(nullptr);
+            return silent();
+        }
+    }
+
+    // The next result of what was sent, read without blocking past the bound;
+    // null after the last.
+    Result<PGresult *> nextResult()
+    {
+        while (PQisBusy(mConn)) {
+            if (Status s = awaitReadable(); !s)
+                return s;
+            if (PQconsumeInput(mConn) != 1)
+                return failure(nullptr);
+        }
+        return PQgetResult(mConn);
+    }
+
+    // The answer to what was sent, as PQexec() would give it: the first
+    // failure, else the last result; a COPY's start ends it.
+    Result<PGresult *> answer()
+    {
+        PGresult *kept = nullptr;
+        for (;;) {
+            Result<PGresult *> next = nextResult();
+            if (!next) {
+                PQclear(kept);
+                return next;
+            }
+            PGresult *result = *next;
+            if (!result)
+                break;
+            const ExecStatusType status = PQresultStatus(result);
+            if (status == PGRES_COPY_IN || status == PGRES_COPY_OUT || status == PGRES_COPY_BOTH) {
+                PQclear(kept);
+                return result;
+            }
+            const ExecStatusType keptStatus = PQresultStatus(kept);
+            if (kept && keptStatus != PGRES_COMMAND_OK && keptStatus != PGRES_TUPLES_OK) {
+                PQclear(result);
+                continue;
+            }
+            PQclear(kept);
+            kept = result;
+        }
+        if (!kept)
+            return failure(nullptr);
+        return kept;
     }
 
     Status usable()
@@ -356,10 +446,30 @@ public:
 
     Result<PGresult *> execute(const QString &sql, const QVariantList &values)
     {
+        // A link that dies while COMMIT waits leaves the outcome unknown.
+        mCommitting = sql == QLatin1String("COMMIT");
+        Result<PGresult *> result = send(sql, values);
+        mCommitting = false;
+        return result;
+    }
+
+    // The answer to a statement sent, as a result that ran or its failure.
+    Result<PGresult *> exchange(int sent)
+    {
+        if (sent != 1)
+            return failure(nullptr);
+        Result<PGresult *> result = answer();
+        if (!result)
+            return result.status();
+        return finished(*result);
+    }
+
+    Result<PGresult *> send(const QString &sql, const QVariantList &values)
+    {
         if (Status s = usable(); !s)
             return s;
         if (values.isEmpty())
-            return finished(PQexec(mConn, sql.toUtf8().constData()));
+            return exchange(PQsendQuery(mConn, sql.toUtf8().constData()));
         std::vector<QByteArray> texts(size_t(values.size()));
         std::vector<const char *> pointers(size_t(values.size()), nullptr);
         std::vector<int> lengths(size_t(values.size()), 0), formats(size_t(values.size()), 0);
@@ -398,8 +508,9 @@ public:
             }
             pointers[i] = text.constData();
         }
-        return finished(PQexecParams(mConn, numbered(sql).constData(), int(values.size()), nullptr,
-                                     pointers.data(), lengths.data(), formats.data(), 0));
+        return exchange(PQsendQueryParams(mConn, numbered(sql).constData(), int(values.size()),
+                                          nullptr, pointers.data(), lengths.data(), formats.data(),
+                                          0));
     }
 
     Result<std::unique_ptr<ResultRows>> run(const QString &sql, const QVariantList &values) override
@@ -581,12 +692,14 @@ public:
     Result<std::unique_ptr<RowWriter>> writeRows(const QString &table,
                                                  const QStringList &columns) override
     {
-        if (Status s = startCopy(
-                QStringLiteral("COPY %1 (%2) FROM STDIN").arg(table, schema::joined(columns)),
-                PGRES_COPY_IN);
+        // Rows flow for as long as the import lasts: no limit on the statement.
+        if (Status s = startCopy(QStringLiteral("SET LOCAL statement_timeout = 0; "
+                                                "COPY %1 (%2) FROM STDIN")
+                                     .arg(table, schema::joined(columns)),
+                                 PGRES_COPY_IN);
             !s)
             return s;
-        return std::unique_ptr<RowWriter>(std::make_unique<CopyIn>(*this, mConn));
+        return std::unique_ptr<RowWriter>(std::make_unique<CopyIn>(*this));
     }
 
     Result<std::unique_ptr<RowReader>> readRows(const QString &select,
@@ -600,7 +713,8 @@ public:
         if (depth() == 0)
             return Status::failure(Fault::Other, QStringLiteral("a bulk read needs a transaction"));
         QString sql = select;
-        QStringList settings{QStringLiteral("set_config('enable_sort', 'off', true)"),
+        QStringList settings{QStringLiteral("set_config('statement_timeout', '0', true)"),
+                             QStringLiteral("set_config('enable_sort', 'off', true)"),
                              QStringLiteral("set_config('jit', 'off', true)"),
                              QStringLiteral("set_config('work_mem', '32MB', true)")};
         for (qsizetype i = 0; i < values.size(); ++i) {
@@ -617,7 +731,7 @@ public:
         if (Status s = startCopy(QStringLiteral("COPY (%1) TO STDOUT").arg(sql), PGRES_COPY_OUT);
             !s)
             return s;
-        return std::unique_ptr<RowReader>(std::make_unique<CopyOut>(*this, mConn));
+        return std::unique_ptr<RowReader>(std::make_unique<CopyOut>(*this));
     }
 
     qsizetype maxNameLength() const override
@@ -696,13 +810,33 @@ private:
     {
         if (Status s = usable(); !s)
             return s;
-        PGresult *result = PQexec(mConn, sql.toUtf8().constData());
+        if (PQsendQuery(mConn, sql.toUtf8().constData()) != 1)
+            return failure(nullptr);
+        Result<PGresult *> result = answer();
+        if (!result)
+            return result.status();
         const Status status =
-            PQresultStatus(result) == expected ? Status::success() : failure(result);
-        PQclear(result);
+            PQresultStatus(*result) == expected ? Status::success() : failure(*result);
+        PQclear(*result);
         if (status)
             setCopying(true);
         return status;
+    }
+
+    // The link is dead: the connection goes now, so that the server ends its
+    // side (and the transaction's locks) as soon as the link carries the close.
+    Status silent()
+    {
+        mWatch.reset();
+        PQfinish(mConn);
+        mConn = nullptr;
+        mBroken = true;
+        return Status::failure(
+            Fault::ConnectionLost,
+            QStringLiteral("the server is not answering (nothing came back for %1 seconds); "
+                           "the network or the server may be down")
+                    .arg(answerTimeoutMs() / 1000.0) +
+                (mCommitting ? kNotKnown : kLostConnection));
     }
 
     ServerUrl mServer;
@@ -710,24 +844,30 @@ private:
     PGconn *mConn = nullptr;
     bool mBroken = false;
     bool mCopying = false;
+    bool mCommitting = false;
     bool mListening = false;
     std::function<void()> mNotify;
     std::unique_ptr<QSocketNotifier> mWatch;
     bool mHeard = false; // a notification taken in by the watch, not yet asked for
 };
 
-CopyIn::CopyIn(ServerEngine &engine, PGconn *conn) : mEngine(engine), mConn(conn)
+CopyIn::CopyIn(ServerEngine &engine) : mEngine(engine)
 {
     mBuffer.reserve(kCopyChunk + 4096);
+}
+
+PGconn *CopyIn::conn() const
+{
+    return mEngine.connection();
 }
 
 CopyIn::~CopyIn()
 {
     if (mActive) {
-        PQputCopyEnd(mConn, "the import was cut short");
-        while (PGresult *result = PQgetResult(mConn))
-            PQclear(result);
         mEngine.setCopying(false);
+        if (PQputCopyEnd(conn(), "the import was cut short") == 1)
+            if (Result<PGresult *> result = mEngine.answer())
+                PQclear(*result);
     }
 }
 
@@ -764,7 +904,7 @@ void CopyIn::whole(long long value)
 
 Status CopyIn::send()
 {
-    if (!mBuffer.empty() && PQputCopyData(mConn, mBuffer.data(), int(mBuffer.size())) != 1)
+    if (!mBuffer.empty() && PQputCopyData(conn(), mBuffer.data(), int(mBuffer.size())) != 1)
         return mEngine.failure(nullptr);
     mBuffer.clear();
     return Status::success();
@@ -783,20 +923,38 @@ Status CopyIn::finish()
         return s;
     mActive = false;
     mEngine.setCopying(false);
-    if (PQputCopyEnd(mConn, nullptr) != 1)
+    if (PQputCopyEnd(conn(), nullptr) != 1)
         return mEngine.failure(nullptr);
-    Status status = Status::success();
-    while (PGresult *result = PQgetResult(mConn)) {
-        if (status && PQresultStatus(result) != PGRES_COMMAND_OK)
-            status = mEngine.failure(result);
-        PQclear(result);
-    }
+    Result<PGresult *> result = mEngine.answer();
+    if (!result)
+        return result.status();
+    const Status status =
+        PQresultStatus(*result) == PGRES_COMMAND_OK ? Status::success() : mEngine.failure(*result);
+    PQclear(*result);
     return status;
 }
 
 CopyOut::~CopyOut()
 {
     drain();
+}
+
+PGconn *CopyOut::conn() const
+{
+    return mEngine.connection();
+}
+
+Result<int> CopyOut::line()
+{
+    for (;;) {
+        const int length = PQgetCopyData(conn(), &mLine, 1);
+        if (length != 0)
+            return length;
+        if (Status s = mEngine.awaitReadable(); !s)
+            return s;
+        if (PQconsumeInput(conn()) != 1)
+            return mEngine.failure(nullptr);
+    }
 }
 
 void CopyOut::drain()
@@ -806,13 +964,16 @@ void CopyOut::drain()
     mLine = nullptr;
     if (!mActive)
         return;
+    Result<int> length = 0;
+    while ((length = line()) && *length > 0) {
+        PQfreemem(mLine);
+        mLine = nullptr;
+    }
     mActive = false;
     mEngine.setCopying(false);
-    char *rest = nullptr;
-    while (PQgetCopyData(mConn, &rest, 0) > 0)
-        PQfreemem(rest);
-    while (PGresult *result = PQgetResult(mConn))
-        PQclear(result);
+    if (length)
+        if (Result<PGresult *> result = mEngine.answer())
+            PQclear(*result);
 }
 
 // The text format's escapes, undone in place; the text only shrinks.
@@ -859,29 +1020,28 @@ Result<bool> CopyOut::next()
     mNulls.clear();
     if (!mActive)
         return false;
-    const int length = PQgetCopyData(mConn, &mLine, 0);
-    if (length == -1) { // the end: the command's result says how it went
+    const Result<int> read = line();
+    const int length = read ? *read : -2;
+    if (length < 0) {
         mActive = false;
         mEngine.setCopying(false);
-        Status status = Status::failure(Fault::ConnectionLost,
-                                        QStringLiteral("the server ended the rows without a word"));
-        bool told = false;
-        while (PGresult *result = PQgetResult(mConn)) {
-            if (!told)
-                status = PQresultStatus(result) == PGRES_COMMAND_OK ? Status::success()
-                                                                    : mEngine.failure(result);
-            told = true;
-            PQclear(result);
-        }
+    }
+    if (!read)
+        return read.status();
+    if (length == -1) { // the end: the command's result says how it went
+        Result<PGresult *> result = mEngine.answer();
+        if (!result)
+            return result.status();
+        const Status status = PQresultStatus(*result) == PGRES_COMMAND_OK
+                                  ? Status::success()
+                                  : mEngine.failure(*result);
+        PQclear(*result);
         if (!status)
             return status;
         return false;
     }
-    if (length < 0) {
-        mActive = false;
-        mEngine.setCopying(false);
+    if (length < 0)
         return mEngine.failure(nullptr);
-    }
     char *end = mLine + length;
     if (end > mLine && end[-1] == '\n')
         --end;
@@ -904,13 +1064,21 @@ Status ServerEngine::connect()
     mConn = nullptr;
     mBroken = false;
     // A server that does not answer, or a network that goes, ends a command
-    // with a message instead of a hang: keepalives and a limit on
-    // unacknowledged writes. A writer waits for another's lock as long as
-    // SQLite's busy timeout, then gives up: set as the connection starts.
-    QString serverOptions = QStringLiteral("-c lock_timeout=%1").arg(busyTimeoutMs());
+    // with a message instead of a hang: the bound on silence, keepalives and
+    // a limit on unacknowledged writes (a write that blocks). A writer waits
+    // for another's lock as long as SQLite's busy timeout, then gives up; a
+    // client gone mid-transaction holds its locks for a minute at most, and
+    // the server ends a statement of one soon after the client gave up (the
+    // bulk paths lift that limit).
+    QString serverOptions = QStringLiteral("-c lock_timeout=%1 -c statement_timeout=%2 "
+                                           "-c idle_in_transaction_session_timeout=60000")
+                                .arg(busyTimeoutMs())
+                                .arg(answerTimeoutMs() + 5000);
+    const QByteArray untilDead = QByteArray::number(answerTimeoutMs());
+    // The address's own settings come later and win.
     std::vector<std::pair<QByteArray, QByteArray>> params{
-        {"keepalives", "1"},        {"keepalives_idle", "20"},     {"keepalives_interval", "5"},
-        {"keepalives_count", "3"},  {"tcp_user_timeout", "30000"}, {"application_name", "tarn"},
+        {"keepalives", "1"},        {"keepalives_idle", "10"},       {"keepalives_interval", "3"},
+        {"keepalives_count", "3"},  {"tcp_user_timeout", untilDead}, {"application_name", "tarn"},
         {"client_encoding", "UTF8"}};
     auto add = [&params](const char *key, const QString &value) {
         if (!value.isEmpty())
@@ -948,16 +1116,26 @@ Status ServerEngine::connect()
     // password is told from other refusals in any language.
     PQsetErrorVerbosity(mConn, PQERRORS_VERBOSE);
     PostgresPollingStatusType polled = PGRES_POLLING_WRITING;
+    const QDeadlineTimer deadline(connectTimeoutMs());
+    // A failure while TLS starts is the certificate's, or the server's refusal of TLS.
+    bool securing = false;
     while (PQstatus(mConn) != CONNECTION_BAD && polled != PGRES_POLLING_OK &&
            polled != PGRES_POLLING_FAILED) {
         pollfd wait{PQsocket(mConn), short(polled == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0};
-        const int ready = ::poll(&wait, 1, kConnectTimeoutS * 1000);
+        const int ready = ::poll(&wait, 1, int(deadline.remainingTime()));
         if (ready < 0 && errno == EINTR)
             continue;
-        if (ready == 0)
-            return Status::failure(Fault::ConnectionLost,
-                                   QStringLiteral("the server did not answer within %1 seconds")
-                                       .arg(kConnectTimeoutS));
+        if (ready == 0) {
+            PQfinish(mConn);
+            mConn = nullptr;
+            mBroken = true;
+            return Status::failure(
+                Fault::ConnectionLost,
+                QStringLiteral("the server is not answering (no connection within %1 seconds); "
+                               "the network or the server may be down")
+                    .arg(connectTimeoutMs() / 1000.0));
+        }
+        securing = PQstatus(mConn) == CONNECTION_SSL_STARTUP;
         polled = PQconnectPoll(mConn);
     }
     if (PQstatus(mConn) == CONNECTION_OK) {
@@ -976,7 +1154,13 @@ Status ServerEngine::connect()
         fault = Fault::Refused;
     // The server's words may be in another language: what matters is said in ours.
     QString lead;
-    if (fault == Fault::NeedsPassword)
+    if (securing && state.isEmpty()) {
+        fault = Fault::Refused;
+        lead = QStringLiteral("the server's identity could not be verified, so the secure (TLS) "
+                              "connection was refused: its certificate must be for the host "
+                              "name in the address and signed by the root certificate "
+                              "(sslrootcert); ");
+    } else if (fault == Fault::NeedsPassword)
         lead = QStringLiteral("the server asks for a password, and none was given or it was "
                               "refused: ");
     else if (fault == Fault::NotFound)

@@ -3,8 +3,11 @@
 #include "store/textrules.h"
 
 #include <QRegularExpression>
+#include <QSet>
 #include <QStringDecoder>
 #include <QUrl>
+
+#include <libpq-fe.h>
 
 namespace tarn
 {
@@ -22,6 +25,22 @@ const QRegularExpression &settingName()
 {
     static const QRegularExpression rule(QStringLiteral("^[a-z_]+$"));
     return rule;
+}
+
+// What this libpq takes: any other name would fail only when connecting,
+// and not as a fault of the address.
+bool isLibpqSetting(const QString &key)
+{
+    static const QSet<QString> known = [] {
+        QSet<QString> names;
+        if (PQconninfoOption *options = PQconndefaults()) {
+            for (const PQconninfoOption *option = options; option->keyword; ++option)
+                names.insert(QString::fromLatin1(option->keyword));
+            PQconninfoFree(options);
+        }
+        return names;
+    }();
+    return known.contains(key);
 }
 
 // One part of the address with its %-escapes read as UTF-8. libpq would take
@@ -231,6 +250,8 @@ Result<ServerUrl> parseServerUrl(const QString &url)
         // Left out, libpq would take its default: another server, or none.
         if (eq < 0 || eq == pair.size() - 1)
             return refuse(QStringLiteral("the parameter '%1' has no value").arg(key));
+        if (!isLibpqSetting(key))
+            return refuse(QStringLiteral("the parameter '%1' is not a libpq setting").arg(key));
         if (Status s = read(pair.mid(eq + 1), value,
                             QStringLiteral("the value of the parameter '%1'").arg(key));
             !s)

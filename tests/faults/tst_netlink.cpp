@@ -1,0 +1,194 @@
+#include "store/database.h"
+#include "store/serverengine.h"
+#include "store/serverurl.h"
+#include "testsupport.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+
+using namespace tarn;
+using namespace tarn::test;
+
+namespace
+{
+
+constexpr int kBoundMs = 1500;
+
+bool ran(const QString &program, const QStringList &args, const QByteArray &ssl = {})
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TARN_PG_SSL", ssl);
+    process.setProcessEnvironment(env);
+    process.start(program, args);
+    return process.waitForFinished(120000) && process.exitCode() == 0;
+}
+
+// tools/latency-proxy between a test and the server, while this lives.
+struct Proxy {
+    Proxy(int serverPort, int delayMs)
+    {
+        proxy.start("python3", {TARN_PROXY, "--listen", "0", "--to",
+                                QStringLiteral("127.0.0.1:%1").arg(serverPort), "--state",
+                                state.path(), "--delay-ms", QString::number(delayMs)});
+        for (int i = 0; i < 100 && !QFile::exists(state.filePath("port")); ++i)
+            QTest::qWait(50);
+    }
+    ~Proxy()
+    {
+        proxy.kill();
+        proxy.waitForFinished();
+    }
+    void setDead(bool dead)
+    {
+        if (dead)
+            return writeFile(state.filePath("dead"), {});
+        QFile::remove(state.filePath("dead"));
+        QTest::qWait(300); // a close held meanwhile reaches the server
+    }
+    QTemporaryDir state;
+    QProcess proxy;
+};
+
+enum class Stage { Connecting, Statement, Commit, Command }; // where the link dies
+
+struct DeadRow {
+    const char *name;
+    Stage stage;
+};
+
+struct TlsRow {
+    const char *name;
+    const char *host;     // the certificate is for localhost
+    const char *rootCert; // ca.crt signed it
+    const char *more;     // further parameters
+    Fault fault;
+    const char *says;
+};
+
+} // namespace
+
+// A link gone dead (a pulled cable) ends the waiting command within the bound
+// and stores all or nothing; a server's TLS certificate is verified.
+class tst_NetLink : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir mCerts, mTls; // the TLS server's certificates and state
+
+private slots:
+    void initTestCase()
+    {
+        if (!onTestServer())
+            QSKIP("needs the test server");
+        qputenv("TARN_ANSWER_TIMEOUT_MS", QByteArray::number(kBoundMs));
+    }
+    void cleanupTestCase() { ran(TARN_PGSERVER, {"stop", mTls.path()}); }
+
+    void deadLink_data()
+    {
+        addRows<DeadRow>({{"connecting", Stage::Connecting},
+                          {"a write's statement", Stage::Statement},
+                          {"COMMIT", Stage::Commit},
+                          {"tarn-cli copy", Stage::Command}});
+    }
+    void deadLink()
+    {
+        QFETCH(DeadRow, row);
+        const DataDir dir;
+        Result<ServerUrl> server = parseServerUrl(dir.location());
+        Proxy proxy(server->port, row.stage == Stage::Command ? 40 : 0);
+        server->host = "127.0.0.1";
+        server->port = readFile(proxy.state.filePath("port")).trimmed().toInt();
+        const QString url = server->shown(),
+                      copy = "INSERT INTO classdef (package_name, class_name) SELECT 'Copied', "
+                             "class_name FROM classdef WHERE package_name = 'Sample Config'";
+        const Peek peek(dir.location());
+        const auto copied = [&] {
+            return peek.count("package WHERE package_name = 'Copied'") +
+                   peek.count("classdef WHERE package_name = 'Copied'");
+        };
+        const QStringList cliCopy{"--database", url, "copy", "Sample Config", "Copied"};
+        Database db;
+        QElapsedTimer clock;
+        Status lost = Status::success();
+        if (row.stage == Stage::Command) { // the link dies once the write has begun
+            QProcess cli;
+            qputenv("TARN_TEST_WRITE_BEGUN", proxy.state.filePath("begun").toUtf8());
+            cli.start(TARN_CLI, cliCopy);
+            qunsetenv("TARN_TEST_WRITE_BEGUN");
+            QTRY_VERIFY(QFile::exists(proxy.state.filePath("begun")));
+            proxy.setDead(true);
+            clock.start();
+            QVERIFY(cli.waitForFinished(kBoundMs + 5000) && cli.exitCode() == 1);
+            lost = Status::failure(Fault::ConnectionLost,
+                                   QString::fromUtf8(cli.readAllStandardError()));
+        } else if (row.stage == Stage::Connecting) {
+            proxy.setDead(true);
+            clock.start();
+            lost = db.open(url);
+        } else {
+            QVERIFY(db.open(url));
+            Transaction write(db);
+            QVERIFY(write.begin({}) &&
+                    db.exec("INSERT INTO package (package_name) VALUES ('Copied')"));
+            QVERIFY(row.stage == Stage::Statement || db.exec(copy));
+            proxy.setDead(true);
+            clock.start();
+            lost = row.stage == Stage::Statement ? db.exec(copy) : write.commit({});
+            // The rollback that follows does not wait again.
+        }
+        const qint64 took = clock.elapsed();
+        QCOMPARE(lost.fault(), Fault::ConnectionLost);
+        QVERIFY2(took >= kBoundMs - 100 && took < kBoundMs + 2000, qPrintable(lost.message()));
+        QVERIFY(lost.message().contains("not answering"));
+        // At COMMIT, the server may or may not have stored it.
+        QCOMPARE(lost.message().contains("not known"), row.stage == Stage::Commit);
+
+        proxy.setDead(false);
+        QCOMPARE(copied(), 0);
+        if (row.stage == Stage::Command)
+            QVERIFY(ran(TARN_CLI, cliCopy));
+        else
+            QVERIFY((db.isOpen() || db.open(url)) &&
+                    db.exec("INSERT INTO package (package_name) VALUES ('Copied')") &&
+                    db.exec(copy));
+        QCOMPARE(copied(), 1 + peek.count("classdef WHERE package_name = 'Sample Config'"));
+    }
+
+    void verified_data()
+    {
+        addRows<TlsRow>(
+            {{"verified", "localhost", "ca.crt", "", Fault::None, ""},
+             {"another host name", "127.0.0.1", "ca.crt", "", Fault::Refused, "sslrootcert"},
+             {"another authority", "localhost", "other.crt", "", Fault::Refused, "sslrootcert"},
+             {"a misspelt parameter", "localhost", "ca.crt", "&ssl_mode=disable", Fault::Refused,
+              "'ssl_mode'"}});
+    }
+    // A server of its own with ssl=on and a certificate for localhost.
+    void verified()
+    {
+        QFETCH(TlsRow, row);
+        if (!QFile::exists(mTls.filePath("port")))
+            QVERIFY(ran(TARN_PGSERVER, {"certs", mCerts.path()}) &&
+                    ran(TARN_PGSERVER, {"start", mTls.path()}, mCerts.path().toUtf8()));
+        const Result<ServerUrl> server = parseServerUrl(
+            QStringLiteral("postgresql://tarn@%1:%2/postgres?sslmode=verify-full&sslrootcert=%3")
+                .arg(row.host, readFile(mTls.filePath("port")).trimmed(),
+                     mCerts.filePath(row.rootCert)) +
+            row.more);
+        Result<std::unique_ptr<Engine>> engine =
+            server ? openServerDatabase(*server, {}) : server.status();
+        QCOMPARE(engine.fault(), row.fault);
+        if (!engine) {
+            QVERIFY2(engine.message().contains(row.says), qPrintable(engine.message()));
+            return;
+        }
+        auto tls = (*engine)->run("SELECT ssl FROM pg_stat_ssl WHERE pid = pg_backend_pid()", {});
+        QVERIFY(tls && (*tls)->next() && (*tls)->value(0).toBool());
+    }
+};
+
+QTEST_MAIN(tst_NetLink)
+#include "tst_netlink.moc"
