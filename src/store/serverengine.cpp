@@ -827,16 +827,22 @@ private:
     // side (and the transaction's locks) as soon as the link carries the close.
     Status silent()
     {
+        return dropSilent(
+            QStringLiteral("nothing came back for %1 seconds").arg(answerTimeoutMs() / 1000.0),
+            mCommitting ? kNotKnown : kLostConnection);
+    }
+
+    Status dropSilent(const QString &how, const QString &after = QString())
+    {
         mWatch.reset();
         PQfinish(mConn);
         mConn = nullptr;
         mBroken = true;
-        return Status::failure(
-            Fault::ConnectionLost,
-            QStringLiteral("the server is not answering (nothing came back for %1 seconds); "
-                           "the network or the server may be down")
-                    .arg(answerTimeoutMs() / 1000.0) +
-                (mCommitting ? kNotKnown : kLostConnection));
+        return Status::failure(Fault::ConnectionLost,
+                               QStringLiteral("the server is not answering (%1); "
+                                              "the network or the server may be down")
+                                       .arg(how) +
+                                   after);
     }
 
     ServerUrl mServer;
@@ -1125,16 +1131,9 @@ Status ServerEngine::connect()
         const int ready = ::poll(&wait, 1, int(deadline.remainingTime()));
         if (ready < 0 && errno == EINTR)
             continue;
-        if (ready == 0) {
-            PQfinish(mConn);
-            mConn = nullptr;
-            mBroken = true;
-            return Status::failure(
-                Fault::ConnectionLost,
-                QStringLiteral("the server is not answering (no connection within %1 seconds); "
-                               "the network or the server may be down")
-                    .arg(connectTimeoutMs() / 1000.0));
-        }
+        if (ready == 0)
+            return dropSilent(
+                QStringLiteral("no connection within %1 seconds").arg(connectTimeoutMs() / 1000.0));
         securing = PQstatus(mConn) == CONNECTION_SSL_STARTUP;
         polled = PQconnectPoll(mConn);
     }
