@@ -44,8 +44,6 @@ struct Fixture : ClassEditor {
         emit combo->activated(combo->currentIndex());
     }
     QComboBox *list(const char *name) const { return child<QComboBox>(editor.get(), name); }
-    QCheckBox *box(const char *name) const { return child<QCheckBox>(editor.get(), name); }
-    void click(const char *name) const { press(editor.get(), name); }
 
     // Exports through the menu item to a file of the data directory; returns its bytes.
     QByteArray exportTo(const char *action, const QString &name)
