@@ -45,10 +45,20 @@ const Window kWindows[] = {
     {"specials", "Special Name", "Special ID", "-2147483649", "2147483647."},
     {"classes", "Class Name", "Max Health", "40000", "32767."},
 };
-enum Scenario { Refused, Changed, Deleted, UndoPending, UndoAdd, UndoDelete, UndoChanged, Gone };
-const char *const kScenarios[] = {"refused value",       "changed meanwhile",  "deleted meanwhile",
-                                  "undo edit",           "undo add",           "undo delete",
-                                  "undo, changed since", "undo, deleted since"};
+enum Scenario {
+    Refused,
+    Changed,
+    Deleted,
+    UndoPending,
+    UndoAdd,
+    UndoDelete,
+    UndoChanged,
+    Gone,
+    DeleteAll
+};
+const char *const kScenarios[] = {
+    "refused value", "changed meanwhile",   "deleted meanwhile",   "undo edit", "undo add",
+    "undo delete",   "undo, changed since", "undo, deleted since", "delete all"};
 
 // An editing window (0-3: a reference editor, of a RefKind; 4: the class
 // editor) over rows of these ids (class numbers) named "Row <id>".
@@ -113,7 +123,7 @@ private slots:
         QTest::addColumn<int>("window");
         QTest::addColumn<int>("scenario");
         for (int w = 0; w < 5; ++w)
-            for (int s = Refused; s <= Gone; ++s)
+            for (int s = Refused; s <= DeleteAll; ++s)
                 QTest::addRow("%s, %s", kWindows[w].name, kScenarios[s]) << w << s;
     }
 
@@ -126,6 +136,7 @@ private slots:
         DataControl *c = f.control();
         QLineEdit *name = f.edit(f.classes ? "fldClassName" : "Text2");
         QLineEdit *number = f.edit(f.classes ? "fldHealth" : "Text1");
+        const char *remove = f.classes ? "Command1" : "Command2";
         const QString row1 = QStringLiteral("WHERE %1 = 1").arg(f.key);
         const QList<QVariantMap> before = f.peek.rows("SELECT * FROM " + f.table + ' ' + row1);
         switch (scenario) {
@@ -184,7 +195,7 @@ private slots:
             QCOMPARE(f.peek.count(f.table), 4);
             break;
         case UndoDelete: // back with every column as it was, NULLs too
-            f.click(f.classes ? "Command1" : "Command2");
+            f.click(remove);
             QCOMPARE(f.peek.count(f.table), 2);
             f.click("mnuUndo");
             QCOMPARE(f.peek.rows("SELECT * FROM " + f.table + ' ' + row1), before);
@@ -213,6 +224,15 @@ private slots:
             QCOMPARE(f.stored(1), "Row 1");
             f.click("mnuRedo"); // made again over what is stored now, without a question
             QCOMPARE(f.stored(1), "Mine");
+            break;
+        case DeleteAll: // the first row shown next (not the one before), then none
+            QVERIFY(c->moveLast());
+            f.click(remove);
+            QCOMPARE(name->text(), "Row 1");
+            f.click(remove);
+            f.click(remove);
+            QCOMPARE(f.peek.count(f.table), 0);
+            QVERIFY(name->text().isEmpty() && !name->isEnabled() && !number->isEnabled());
             break;
         }
         QCOMPARE(f.prompter.unexpectedCalls(), 0);
@@ -260,22 +280,6 @@ private slots:
         }
     }
 
-    void deleteShowsLowestThenEmpty_data() { laidOut_data(); }
-
-    void deleteShowsLowestThenEmpty()
-    {
-        QFETCH(RefKind, kind);
-        Fixture f(int(kind), QVariantList{5, 2, 9});
-        QVERIFY(f.control()->moveLast());
-        f.click("Command2");
-        QCOMPARE(f.text("Text1") + ' ' + f.storedIds(), "2 2 5");
-        f.click("Command2");
-        f.click("Command2");
-        QCOMPARE(f.storedIds(), "");
-        for (const char *name : {"Text1", "Text2", "Text5"})
-            QVERIFY(f.text(name).isEmpty() && !f.edit(name)->isEnabled());
-    }
-
     void addRecord_data()
     {
         QTest::addColumn<RefKind>("kind");
@@ -319,30 +323,64 @@ private slots:
         }
     }
 
-    // The bit number of an id; an empty id keeps the last one shown.
-    void bitNumber_data()
+    // The bit number and the warning of the row shown; a new row (an empty id)
+    // keeps the bit number and has no warning.
+    void bitAndWarning_data()
     {
         QTest::addColumn<RefKind>("kind");
-        QTest::addColumn<qint64>("id");
-        QTest::addColumn<QString>("bit"); // empty: none shown
-        for (const char *pair :
-             {"0:0", "1:0", "3:2", "5:2", "6:3", "12:4", "1073741824:30", "-4:"}) {
-            const QStringList idBit = QString::fromLatin1(pair).split(':');
-            rowPerKind(kFlags, pair, idBit[0].toLongLong(), idBit[1]);
-        }
+        QTest::addColumn<QVariantList>("ids");
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QString>("bit");  // empty: none shown; -: not checked
+        QTest::addColumn<QString>("says"); // empty: no warning
+        const auto both = [](const char *name, const QVariantList &ids, int row, const char *bit,
+                             const char *says) {
+            rowPerKind(kFlags, name, ids, row, QString(bit), QString(says));
+        };
+        both("powers of two", {1, 2, 4, 8}, 3, "3", "");
+        both("gap", {1, 2, 8}, 2, "3", "3 in id order, so its id should be 4");
+        both("not a power", {1, 2, 3}, 2, "2", "should be 4");
+        both("no id", {QVariant(), 1}, 0, "", "should be 1");
+        both("shared", {1, 2, 2}, 2, "1", "has this id");
+        both("zero", {0}, 0, "0", "should be 1");
+        both("negative", {-4}, 0, "", "should be 1");
+        both("5", {1, 2, 5}, 2, "2", "should be 4");
+        both("6", {1, 2, 6}, 2, "3", "should be 4");
+        both("12", {1, 2, 4, 12}, 3, "4", "should be 8");
+        // Only as many rows as a class has boxes can be set on a class.
+        QVariantList powers;
+        for (int k = 0; k < 32; ++k)
+            powers << (qint64(1) << k);
+        QTest::newRow("item 8 of 8 boxes") << RefKind::Item << powers << 7 << "7" << QString();
+        QTest::newRow("item 9") << RefKind::Item << powers << 8 << "8" << QString("first 8 items");
+        QTest::newRow("special 31 of 31") << RefKind::Special << powers << 30 << "30" << QString();
+        QTest::newRow("special 32")
+            << RefKind::Special << powers << 31 << "-" << QString("first 31 special abilities");
     }
 
-    void bitNumber()
+    void bitAndWarning()
     {
         QFETCH(RefKind, kind);
-        QFETCH(qint64, id);
+        QFETCH(QVariantList, ids);
+        QFETCH(int, row);
         QFETCH(QString, bit);
-        Fixture f(int(kind), QVariantList{QVariant(), id});
-        QVERIFY(f.control()->moveLast());
-        QCOMPARE(f.text("fldCalcBit"), bit);
-        QVERIFY(f.control()->moveFirst());
+        QFETCH(QString, says);
+        Fixture f(int(kind), ids);
+        QVERIFY(f.control()->moveTo(row));
+        if (bit != "-")
+            QCOMPARE(f.text("fldCalcBit"), bit);
+        bit = f.text("fldCalcBit");
+        QCOMPARE(f.warning()->isVisible(), !says.isEmpty());
+        QVERIFY(f.warning()->text().contains(says));
         f.click("Command1");
         QCOMPARE(f.text("fldCalcBit"), bit);
+        QVERIFY(!f.warning()->isVisible());
+        if (ids.size() != 4 || !says.isEmpty())
+            return;
+        // It follows the stored ids: one shared shows when stored.
+        QVERIFY(f.control()->moveLast());
+        f.edit("Text1")->setText("1");
+        QVERIFY(f.control()->moveFirst());
+        QVERIFY(f.warning()->text().contains("has this id"));
     }
 
     // One kind: the calculator does not depend on the table. Empty answer: refused.
@@ -368,50 +406,6 @@ private slots:
         QCOMPARE(f.text("fldResult"), answer.isEmpty() ? "2" : answer);
         QCOMPARE(f.prompter.messages(),
                  answer.isEmpty() ? QStringList{"Number must be between 0 and 30"} : QStringList());
-    }
-
-    void warning_data()
-    {
-        QTest::addColumn<RefKind>("kind");
-        QTest::addColumn<QVariantList>("ids");
-        QTest::addColumn<int>("row");
-        QTest::addColumn<QString>("says"); // empty: no warning
-        rowPerKind(kFlags, "powers of two", QVariantList{1, 2, 4, 8}, 3, QString());
-        rowPerKind(kFlags, "gap", QVariantList{1, 2, 8}, 2,
-                   QString("3 in id order, so its id should be 4"));
-        rowPerKind(kFlags, "not a power", QVariantList{1, 2, 3}, 2, QString("should be 4"));
-        rowPerKind(kFlags, "no id", QVariantList{QVariant(), 1}, 0, QString("should be 1"));
-        rowPerKind(kFlags, "shared", QVariantList{1, 2, 2}, 2, QString("has this id"));
-        // Only as many rows as a class has boxes can be set on a class.
-        QVariantList powers;
-        for (int k = 0; k < 32; ++k)
-            powers << (qint64(1) << k);
-        QTest::newRow("item 8 of 8 boxes") << RefKind::Item << powers << 7 << QString();
-        QTest::newRow("item 9") << RefKind::Item << powers << 8 << QString("first 8 items");
-        QTest::newRow("special 31 of 31") << RefKind::Special << powers << 30 << QString();
-        QTest::newRow("special 32")
-            << RefKind::Special << powers << 31 << QString("first 31 special abilities");
-    }
-
-    void warning()
-    {
-        QFETCH(RefKind, kind);
-        QFETCH(QVariantList, ids);
-        QFETCH(int, row);
-        QFETCH(QString, says);
-        Fixture f(int(kind), ids);
-        QVERIFY(f.control()->moveTo(row));
-        QCOMPARE(f.warning()->isVisible(), !says.isEmpty());
-        QVERIFY(f.warning()->text().contains(says));
-        if (ids.size() != 4)
-            return;
-        // It follows the stored ids: a new row has none; a stored id shared shows.
-        f.click("Command1");
-        QVERIFY(!f.warning()->isVisible());
-        QVERIFY(f.control()->moveLast());
-        f.edit("Text1")->setText("1");
-        QVERIFY(f.control()->moveFirst());
-        QVERIFY(f.warning()->text().contains("has this id"));
     }
 };
 
