@@ -7,7 +7,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSignalSpy>
-#include <QTest>
 #include <QVBoxLayout>
 
 using namespace tarn;

@@ -2,14 +2,10 @@
 #include "ui/classes/classtable.h"
 #include "widgets.h"
 
-#include <QCheckBox>
 #include <QComboBox>
 #include <QHeaderView>
-#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
-#include <QPushButton>
-#include <QTest>
 
 using namespace tarn;
 using namespace tarn::test;

@@ -1,14 +1,8 @@
 #include "classeditor.h"
-#include "store/schema.h"
 #include "widgets.h"
 
-#include <QAction>
-#include <QCheckBox>
 #include <QComboBox>
-#include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
-#include <QTest>
 
 using namespace tarn;
 using namespace tarn::test;

@@ -7,9 +7,6 @@
 #include "widgets.h"
 
 #include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTest>
 
 using namespace tarn;
 using namespace tarn::test;
