@@ -168,22 +168,6 @@ private slots:
         QVERIFY(!f.editor->close());
     }
 
-    void rowChangedElsewhereShowsWhenShownAgain()
-    {
-        Fixture f;
-        DataControl *c = f.editor->control;
-        f.peek.exec("UPDATE classdef SET class_name = 'theirs' WHERE class_num = 1");
-        f.peek.exec("DELETE FROM classdef WHERE class_num = 2");
-        // Nothing was edited: moving away asks nothing, coming back shows theirs.
-        QVERIFY(c->moveNext());
-        QCOMPARE(f.editor->name->text(), "Class 3"); // the deleted row is passed over
-        QCOMPARE(c->recordCount(), 2);
-        QVERIFY(c->moveFirst());
-        QCOMPARE(f.editor->name->text(), "theirs");
-        QCOMPARE(f.prompter.calls().size(), 0);
-        QCOMPARE(f.peek.writes(), 2);
-    }
-
     // Class 1 is edited here (name, and the slot as a window sets it) while
     // another client changes it (name, speed, flag).
     void conflictIsShownAndNothingLost_data()
