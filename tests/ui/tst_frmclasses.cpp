@@ -58,12 +58,6 @@ struct Add {
     QString typed{};
 };
 
-// The boxes of a table with that many rows.
-struct Boxes {
-    const char *name, *table;
-    int rows, boxes;
-};
-
 } // namespace
 
 class tst_frmClasses : public QObject
@@ -236,42 +230,39 @@ private slots:
         QCOMPARE(f.edit("fldClassName")->text(), "Class # 1");
     }
 
-    void flagBoxesFollowReferenceRows_data()
-    {
-        addRows<Boxes>({{"5 items", "item", 5, 8},
-                        {"12 items", "item", 12, 8},
-                        {"40 specials", "special", 40, 31}});
-    }
-
+    // The item and special boxes follow the reference rows in id order: with
+    // fewer rows than boxes the rest are hidden; rows beyond the boxes are not shown.
     void flagBoxesFollowReferenceRows()
     {
-        QFETCH(Boxes, row);
-        const QString table = QLatin1String(row.table);
         Fixture f;
-        f.ref.exec("DELETE FROM " + table);
+        const std::tuple<QString, int, int, const char *> tables[] = {
+            {"item", 5, 8, "Check1(%1)"}, {"special", 40, 31, "special(%1)"}};
         // Place 3 breaks the power-of-two rule; qz_enabled cycles through 1, NULL, 0 and 2.
         const auto id = [](int k) {
             return k == 3 ? 12 : qint64(1) << k;
         };
-        for (int k = row.rows - 1; k >= 0; --k)
-            f.ref.exec(
-                QStringLiteral("INSERT INTO %1 (%2_id, %2_name, qz_enabled) VALUES (?, ?, ?)")
-                    .arg(table, table.left(1)),
-                {id(k), QStringLiteral("%1 %2").arg(table).arg(k),
-                 QVariantList{1, QVariant(), 0, 2}.at(k % 4)});
-        f.open();
-        const QString name = table == "item" ? QStringLiteral("Check1(%1)") : "special(%1)";
-        for (int k = 0; k < row.boxes; ++k) {
-            const QCheckBox *box = f.box(qPrintable(name.arg(k)));
-            const bool used = k < row.rows;
-            QCOMPARE(box->isVisibleTo(f.editor.get()), used);
-            QCOMPARE(box->property("tag").toString(), used ? QString::number(id(k)) : "0");
-            if (used) {
-                QCOMPARE(box->text(), QStringLiteral("%1 %2").arg(table).arg(k));
-                QCOMPARE(box->isEnabled(), k % 4 < 2);
-                QCOMPARE(box->toolTip().isEmpty(), k != 3);
-            }
+        for (const auto &[table, rows, boxes, name] : tables) {
+            f.ref.exec("DELETE FROM " + table);
+            for (int k = rows - 1; k >= 0; --k)
+                f.ref.exec(
+                    QStringLiteral("INSERT INTO %1 (%2_id, %2_name, qz_enabled) VALUES (?, ?, ?)")
+                        .arg(table, table.left(1)),
+                    {id(k), QStringLiteral("%1 %2").arg(table).arg(k),
+                     QVariantList{1, QVariant(), 0, 2}.at(k % 4)});
         }
+        f.open();
+        for (const auto &[table, rows, boxes, name] : tables)
+            for (int k = 0; k < boxes; ++k) {
+                const QCheckBox *box = f.box(qPrintable(QString(name).arg(k)));
+                const bool used = k < rows;
+                QCOMPARE(box->isVisibleTo(f.editor.get()), used);
+                QCOMPARE(box->property("tag").toString(), used ? QString::number(id(k)) : "0");
+                if (used) {
+                    QCOMPARE(box->text(), QStringLiteral("%1 %2").arg(table).arg(k));
+                    QCOMPARE(box->isEnabled(), k % 4 < 2);
+                    QCOMPARE(box->toolTip().isEmpty(), k != 3);
+                }
+            }
     }
 
     // Export stores the pending edit first, and Save As (scrambled) or Save
