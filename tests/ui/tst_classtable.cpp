@@ -131,14 +131,6 @@ struct Change {
     bool undo = false; // then Ctrl+Z and Ctrl+Shift+Z in the table
 };
 
-// By clicks on the column's header, or else Sort > Sort By > its name.
-struct Sorting {
-    const char *name, *column; // stored column, or "items"
-    int clicks;
-    QString order;
-    bool header = true;
-};
-
 struct CellWrite {
     const char *name, *theirs; // what another program sets first
     int answer;                // Keep My Changes, Show Stored Values, Cancel; -1: not asked
@@ -273,42 +265,38 @@ private slots:
         QCOMPARE(f.prompter.calls().size(), 0);
     }
 
-    void sortingKeepsSelection_data()
-    {
-        addRows<Sorting>({
-            {"name, without regard to case", "class_name", 1, "Heavy Medic Scout sniper"},
-            {"speed, by value, descending", "max_speed", 2, "Scout Medic sniper Heavy"},
-            {"weapon slot, by name", "w2", 1, "Medic sniper Heavy Scout"},
-            {"items, by name", "items", 1, "Medic Heavy Scout sniper"},
-            {"class number, descending", "class_num", 1, "Medic sniper Heavy Scout"},
-            {"menu: speed", "max_speed", 1, "Heavy sniper Medic Scout", false},
-            {"menu: items, descending", "items", 2, "sniper Scout Heavy Medic", false},
-        });
-    }
-
+    // Sorting, by clicks on a column's header or by Sort > Sort By > its name,
+    // keeps the selection, and a move in the form still selects its class.
     void sortingKeepsSelection()
     {
-        QFETCH(Sorting, row);
         Fixture f;
         f.open();
-        f.view->setCurrentIndex(f.cell("sniper", 1));
         QHeaderView *header = f.view->horizontalHeader();
-        const int at = QLatin1String(row.column) == "items" ? f.view->model()->columnCount() - 2
-                                                            : Fixture::columnOf(row.column);
-        f.view->scrollTo(f.view->model()->index(0, at));
-        for (int i = 0; i < row.clicks; ++i) {
-            if (row.header)
-                QTest::mouseClick(
-                    header->viewport(), Qt::LeftButton, {},
-                    QPoint(header->sectionViewportPosition(at) + 4, header->height() / 2));
-            else
-                child<QMenu>(f.table, "mnuSortBy")->actions().at(at)->trigger();
+        for (const auto &[column, clicks, byMenu, order] :
+             {std::tuple{"class_num", 1, false, "Medic sniper Heavy Scout"}, // descending
+              {"class_name", 1, false, "Heavy Medic Scout sniper"},          // in any case
+              {"max_speed", 2, false, "Scout Medic sniper Heavy"},           // by value
+              {"w2", 1, false, "Medic sniper Heavy Scout"},                  // by name
+              {"items", 1, false, "Medic Heavy Scout sniper"},               // by names
+              {"max_speed", 1, true, "Heavy sniper Medic Scout"},
+              {"items", 2, true, "sniper Scout Heavy Medic"}}) {
+            f.view->setCurrentIndex(f.cell("sniper", 1));
+            const int at = QLatin1String(column) == "items" ? f.view->model()->columnCount() - 2
+                                                            : Fixture::columnOf(column);
+            f.view->scrollTo(f.view->model()->index(0, at));
+            for (int i = 0; i < clicks; ++i) {
+                if (byMenu)
+                    child<QMenu>(f.table, "mnuSortBy")->actions().at(at)->trigger();
+                else
+                    QTest::mouseClick(
+                        header->viewport(), Qt::LeftButton, {},
+                        QPoint(header->sectionViewportPosition(at) + 4, header->height() / 2));
+            }
+            QCOMPARE(f.shown(1), QString(order));
+            QCOMPARE(f.selectedName() + ' ' + f.edit("fldClassName")->text(), "sniper sniper");
+            QVERIFY(f.editor->navigator()->moveNext());
+            QCOMPARE(f.selectedName(), "Medic");
         }
-        QCOMPARE(f.shown(1), row.order);
-        QCOMPARE(f.selectedName() + ' ' + f.edit("fldClassName")->text(), "sniper sniper");
-        // A move in the form still selects its class in the sorted table.
-        QVERIFY(f.editor->navigator()->moveNext());
-        QCOMPARE(f.selectedName(), "Medic");
     }
 
     void cellWrite_data()
