@@ -362,29 +362,25 @@ private slots:
         QVERIFY(f.warning()->text().contains("has this id"));
     }
 
-    // One kind: the calculator does not depend on the table. Empty answer: refused.
-    void calculator_data()
-    {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("answer");
-        for (const char *pair :
-             {"0:1", "30:1073741824", " 10 :1024", "2.5:4", "3.5:16", "31:", "-1:", ":", "two:"})
-            QTest::newRow(pair) << QString(pair).section(':', 0, 0)
-                                << QString(pair).section(':', 1);
-    }
-
+    // One kind: the calculator does not depend on the table. A number it
+    // refuses leaves the last answer and says why.
     void calculator()
     {
-        QFETCH(QString, typed);
-        QFETCH(QString, answer);
         Fixture f{int(RefKind::Item)};
-        f.edit("fldBitNum")->setText("1");
-        f.click("btnCalc");
-        f.edit("fldBitNum")->setText(typed);
-        f.click("btnCalc");
-        QCOMPARE(f.text("fldResult"), answer.isEmpty() ? "2" : answer);
-        QCOMPARE(f.prompter.messages(),
-                 answer.isEmpty() ? QStringList{"Number must be between 0 and 30"} : QStringList());
+        int refused = 0;
+        for (const char *pair :
+             {"0:1", "30:1073741824", " 10 :1024", "2.5:4", "3.5:16", "31:", "-1:", ":", "two:"}) {
+            const QString typed = QString(pair).section(':', 0, 0);
+            const QString answer = QString(pair).section(':', 1);
+            f.edit("fldBitNum")->setText("1");
+            f.click("btnCalc");
+            f.edit("fldBitNum")->setText(typed);
+            f.click("btnCalc");
+            QCOMPARE(f.text("fldResult"), answer.isEmpty() ? "2" : answer);
+            refused += answer.isEmpty();
+            QCOMPARE(f.prompter.messages(),
+                     QStringList(refused, "Number must be between 0 and 30"));
+        }
     }
 };
 
