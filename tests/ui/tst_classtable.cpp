@@ -149,23 +149,48 @@ class tst_ClassTable : public QObject
     Q_OBJECT
 
 private slots:
-    void showsEveryClass()
+    // Every class, slots and flags by name; the filter by name in any case,
+    // Escape clearing it and, in an empty one, doing nothing; Tab in the table
+    // and out of it; Escape hides the table, and the editor's close ends it.
+    void showsAndFiltersEveryClass()
     {
         Fixture f;
         f.open();
         QCOMPARE(f.shown(1), "Scout Heavy sniper Medic");
         const int items = f.view->model()->columnCount() - 2;
-        // Slots and flags by name, as the class editor shows them.
         QCOMPARE(f.shown(Fixture::columnOf("w2")),
                  "Scattergun Rocket Tube Rail Lance (5, not offered) (no value)");
         QCOMPARE(f.shown(items), "Jetpack, Medikit Armor Patch Night Goggles ");
         QCOMPARE(f.shown(items + 1), "   Regeneration");
         QCOMPARE(f.selectedName(), "Scout");
+        auto *filter = child<QLineEdit>(f.table, "fldFilter");
+        for (auto [typed, shown, selected] : {std::tuple{"S", "Scout sniper", "Scout"},
+                                              {"niP", "sniper", "(0 selected)"},
+                                              {"zz", "", "(0 selected)"}}) {
+            QTest::keyClicks(filter, typed);
+            QCOMPARE(f.shown(1) + '|' + f.selectedName(), shown + QString('|') + selected);
+            for (int escapes = 0; escapes < 2; ++escapes)
+                QTest::keyClick(filter, Qt::Key_Escape);
+            QCOMPARE(filter->text(), "");
+            QVERIFY(f.table->isVisible());
+            QCOMPARE(f.shown(1) + '|' + f.selectedName(), "Scout Heavy sniper Medic|Scout");
+        }
+        f.table->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(f.table));
+        for (auto [key, modifiers] : {std::pair{Qt::Key_Tab, Qt::KeyboardModifiers()},
+                                      {Qt::Key_Tab, Qt::ControlModifier},
+                                      {Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier}}) {
+            f.view->setFocus();
+            QTest::keyClick(f.view, key, modifiers);
+            QCOMPARE(f.view->hasFocus(), modifiers == Qt::NoModifier);
+        }
         const QModelIndex railLance = f.cell("sniper", Fixture::columnOf("w2"));
         f.view->edit(railLance);
-        QVERIFY(
-            popupShowsEveryEntryWhole(qobject_cast<QComboBox *>(f.view->indexWidget(railLance))));
-
+        auto *list = qobject_cast<QComboBox *>(f.view->indexWidget(railLance));
+        QVERIFY(popupShowsEveryEntryWhole(list));
+        QTest::keyClick(list, Qt::Key_Escape);
+        QTest::keyClick(f.view, Qt::Key_Escape);
+        QVERIFY(!f.table->isVisible());
         const QPointer<frmClassTable> table = f.table;
         QVERIFY(f.editor->close());
         QTRY_VERIFY(!table);
@@ -348,37 +373,6 @@ private slots:
             return;
         QTest::keyClick(f.view, Qt::Key_Z, Qt::ControlModifier);
         QCOMPARE(f.peek.scalar(classSpeedArmor), undone);
-    }
-
-    // By name, in any case; Escape clears the filter, and in an empty one does nothing.
-    void filter()
-    {
-        Fixture f;
-        f.open();
-        auto *filter = child<QLineEdit>(f.table, "fldFilter");
-        for (auto [typed, shown, selected] : {std::tuple{"S", "Scout sniper", "Scout"},
-                                              {"niP", "sniper", "(0 selected)"},
-                                              {"zz", "", "(0 selected)"}}) {
-            QTest::keyClicks(filter, typed);
-            QCOMPARE(f.shown(1) + '|' + f.selectedName(), shown + QString('|') + selected);
-            for (int escapes = 0; escapes < 2; ++escapes)
-                QTest::keyClick(filter, Qt::Key_Escape);
-            QCOMPARE(filter->text(), "");
-            QVERIFY(f.table->isVisible());
-            QCOMPARE(f.shown(1) + '|' + f.selectedName(), "Scout Heavy sniper Medic|Scout");
-        }
-        // Tab moves between cells; Ctrl+Tab and Ctrl+Shift+Tab leave the table.
-        f.table->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(f.table));
-        for (auto [key, modifiers] : {std::pair{Qt::Key_Tab, Qt::KeyboardModifiers()},
-                                      {Qt::Key_Tab, Qt::ControlModifier},
-                                      {Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier}}) {
-            f.view->setFocus();
-            QTest::keyClick(f.view, key, modifiers);
-            QCOMPARE(f.view->hasFocus(), modifiers == Qt::NoModifier);
-        }
-        QTest::keyClick(f.view, Qt::Key_Escape);
-        QVERIFY(!f.table->isVisible());
     }
 };
 
