@@ -4,7 +4,9 @@
 #include "scriptedprompter.h"
 #include "testsupport.h"
 #include "ui/classes/frmclasses.h"
+#include "widgets.h"
 
+#include <QCheckBox>
 #include <QLineEdit>
 
 #include <memory>
@@ -44,6 +46,8 @@ struct ClassEditor {
         return *editor;
     }
     QLineEdit *edit(const char *name) const { return child<QLineEdit>(editor.get(), name); }
+    QCheckBox *box(const char *name) const { return child<QCheckBox>(editor.get(), name); }
+    void click(const char *name) const { press(editor.get(), name); }
     DataControl *nav() const { return editor->navigator(); }
     // Columns of a class (by number, or by name when `where` says so), joined by spaces.
     QString stored(const QStringList &columns, const QVariant &key,
