@@ -4,6 +4,7 @@
 #include "core/classfileio.h"
 #include "platform/datacontrol.h"
 #include "platform/prompter.h"
+#include "ui/classes/balance.h"
 #include "ui/classes/classtable.h"
 #include "ui/windowicon.h"
 
@@ -231,6 +232,8 @@ void frmClasses::buildWindow()
     QAction *table = view->addAction(tr("Class &Table..."), this, &frmClasses::mnuClassTable_Click);
     table->setObjectName(QStringLiteral("mnuClassTable"));
     table->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+    view->addAction(tr("&Balance..."), this, &frmClasses::mnuBalance_Click)
+        ->setObjectName(QStringLiteral("mnuBalance"));
 }
 
 QString frmClasses::slotText(RefKind kind, const QVariant &id) const
@@ -487,12 +490,17 @@ frmClassTable *frmClasses::mnuClassTable_Click()
     connect(model, &ClassTableModel::stored, this,
             [this](ClassTableModel::Key key, const RowValues &before, const RowValues &after) {
                 mNavigator->record({EditHistory::Step::Update, key, before, after});
+                if (mBalance)
+                    mBalance->model().refreshRow(key);
                 if (key == mNavigator->currentKey())
                     mNavigator->reloadCurrent();
             });
     // Edit comes first, as in every window.
     QMenuBar *bar = table->menuBar();
     bar->insertMenu(bar->actions().constFirst(), tarn::addEditMenu(bar, mNavigator));
+    bar->addMenu(tr("&View"))
+        ->addAction(tr("&Balance..."), this, &frmClasses::mnuBalance_Click)
+        ->setObjectName(QStringLiteral("mnuBalance"));
     connect(mNavigator, &DataControl::rowChanged, model, &ClassTableModel::refreshRow);
     connect(mNavigator, &DataControl::repositioned, table,
             [this, table] { table->showClass(mNavigator->currentKey()); });
@@ -508,9 +516,37 @@ frmClassTable *frmClasses::mnuClassTable_Click()
     return table;
 }
 
+frmBalance *frmClasses::mnuBalance_Click()
+{
+    if (mBalance) {
+        mBalance->show();
+        mBalance->raise();
+        mBalance->activateWindow();
+        return mBalance;
+    }
+    if (!mNavigator->writeBack())
+        return nullptr;
+    BusyCursor busy(mPrompter);
+    // A model of its own: the chart needs no table window open.
+    auto *model = new ClassTableModel(mState.data().database(), mPackage, mRefs, mPrompter);
+    if (!model->load()) {
+        delete model;
+        return nullptr;
+    }
+    auto *balance = new frmBalance(*model, mPrompter, this);
+    model->setParent(balance);
+    balance->setAttribute(Qt::WA_DeleteOnClose);
+    mBalance = balance;
+    connect(mNavigator, &DataControl::rowChanged, model, &ClassTableModel::refreshRow);
+    balance->show();
+    return balance;
+}
+
 void frmClasses::done(int result)
 {
-    // The table shows this window's classes and goes with it.
+    // The table and the chart show this window's classes and go with it.
+    if (mBalance)
+        mBalance->close();
     if (mTable)
         mTable->close();
     RecordDialog::done(result);

@@ -19,6 +19,7 @@ namespace tarn
 
 class AppState;
 class DataControl;
+class frmBalance;
 class frmClassTable;
 class Prompter;
 
@@ -40,6 +41,8 @@ public:
     // View > Class Table: every class of the configuration in a table beside
     // this window, its selection the class shown here.
     frmClassTable *mnuClassTable_Click();
+    // View > Balance: every class on one chart, following what either window stores.
+    frmBalance *mnuBalance_Click();
 
 private:
     // AddClass is Add Class: stores a new class with the next number at once.
@@ -88,6 +91,7 @@ private:
     QList<QCheckBox *> mSpecialBoxes;
     ClassRefs mRefs;
     QPointer<frmClassTable> mTable;
+    QPointer<frmBalance> mBalance;
 };
 
 } // namespace tarn
