@@ -23,23 +23,30 @@ SheetMark::SheetMark() : mHash(QCryptographicHash::Sha1) {}
 
 void SheetMark::add(const StoredRow &row)
 {
-    const qsizetype count = storedFields().size();
-    for (qsizetype f = 0; f < count; ++f) {
-        if (storedFields()[f].column.endsWith(QLatin1String("_sum")))
+    static const QList<bool> sums = [] {
+        QList<bool> list;
+        for (const ClassField &field : storedFields())
+            list << field.column.endsWith(QLatin1String("_sum"));
+        return list;
+    }();
+    mRow.clear();
+    auto put = [this](char tag, qint64 n) {
+        mRow += tag;
+        mRow.append(reinterpret_cast<const char *>(&n), sizeof n);
+    };
+    for (qsizetype f = 0; f < sums.size(); ++f) {
+        if (sums[f])
             continue; // worked out from the flags and the reference rows
         if (const std::optional<qint64> n = row.whole(f)) {
-            const qint64 value = *n;
-            mHash.addData(QByteArrayView("i", 1));
-            mHash.addData(QByteArrayView(reinterpret_cast<const char *>(&value), sizeof value));
+            put('i', *n);
             continue;
         }
         const QVariant value = row.value(f);
         const QByteArray text = value.isNull() ? QByteArray() : value.toString().toUtf8();
-        const qint64 size = text.size();
-        mHash.addData(QByteArrayView(value.isNull() ? "n" : "t", 1));
-        mHash.addData(QByteArrayView(reinterpret_cast<const char *>(&size), sizeof size));
-        mHash.addData(text);
+        put(value.isNull() ? 'n' : 't', text.size());
+        mRow += text;
     }
+    mHash.addData(mRow);
 }
 
 QString SheetMark::text() const
@@ -112,8 +119,14 @@ Result<Sheet> readCsv(const QString &path, const QString &text)
             } else if (c == u'"') {
                 quoted = false;
             } else {
-                field += c;
-                line += c == u'\n' || (c == u'\r' && !crlf);
+                // Up to the next quote at once.
+                qsizetype end = text.indexOf(u'"', i);
+                if (end < 0)
+                    end = size;
+                const QStringView run = QStringView(text).sliced(i, end - i);
+                field += run;
+                line += run.count(u'\n') + run.count(u'\r') - run.count(u"\r\n");
+                i = end - 1;
             }
         } else if (c == u'"' && fieldStart) {
             quoted = true;
@@ -128,8 +141,13 @@ Result<Sheet> readCsv(const QString &path, const QString &text)
             start = ++line;
             fieldStart = true;
         } else {
-            field += c;
+            // A plain field, up to what ends it.
+            qsizetype end = i;
+            while (end < size && text[end] != separator && text[end] != u'\n' && text[end] != u'\r')
+                ++end;
+            field += QStringView(text).sliced(i, end - i);
             fieldStart = false;
+            i = end - 1;
         }
     }
     if (quoted)

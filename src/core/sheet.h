@@ -19,6 +19,7 @@ public:
 
 private:
     QCryptographicHash mHash;
+    QByteArray mRow; // one class's bytes: the hash takes them at once
 };
 
 // How a csv sheet carries the mark: a comment row, one cell, which

@@ -193,7 +193,7 @@ void frmBalance::redraw()
     QStringList names;
     for (int r = 0; r < rows; ++r)
         names << mModel.className(r);
-    auto *series = new QBarSeries;
+    QList<QList<qreal>> heights;
     for (const QString &column : columns) {
         const int at = ClassTableModel::columnOf(column);
         Bars bars{labelOf(mModel, column), {}, {}};
@@ -203,18 +203,23 @@ void frmBalance::redraw()
             bars.values.push_back(value);
             largest = std::max(largest, value);
         }
-        QList<qreal> heights;
+        heights.append(QList<qreal>());
         for (const double value : bars.values) {
             bars.heights.push_back(largest > 0 ? value / largest : 0);
-            heights << 100 * bars.heights.back();
+            heights.back() << 100 * bars.heights.back();
         }
-        auto *set = new QBarSet(bars.label);
-        set->append(heights);
-        series->append(set);
         mBars.push_back(std::move(bars));
     }
+    mNames = names;
+    auto *series = new QBarSeries;
+    for (qsizetype f = 0; f < columns.size(); ++f) {
+        auto *set = new QBarSet(mBars[size_t(f)].label);
+        set->append(heights[f]);
+        set->setProperty("field", int(f));
+        series->append(set);
+    }
     // The stored value, which the scaled bar no longer shows.
-    connect(series, &QBarSeries::hovered, this, [this, names](bool on, int index, QBarSet *set) {
+    connect(series, &QBarSeries::hovered, this, [this](bool on, int index, QBarSet *set) {
         const qsizetype field = set->property("field").toInt();
         if (!on || index < 0 || size_t(field) >= mBars.size() ||
             size_t(index) >= mBars[field].values.size()) {
@@ -222,11 +227,9 @@ void frmBalance::redraw()
             return;
         }
         QToolTip::showText(QCursor::pos(), tr("%1, %2: %3")
-                                               .arg(names.value(index), mBars[field].label)
+                                               .arg(mNames.value(index), mBars[field].label)
                                                .arg(mBars[field].values[size_t(index)]));
     });
-    for (int i = 0; i < series->count(); ++i)
-        series->barSets()[i]->setProperty("field", i);
     QChart *chart = emptyChart(mChart);
     chart->setTitle(tr("Every class, each field as a share of its largest value"));
     addAxes(chart, series, names);

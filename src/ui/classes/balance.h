@@ -65,6 +65,7 @@ private:
     QTimer *mRedraw = nullptr;
     QTabWidget *mTabs = nullptr;
     std::vector<Bars> mBars;
+    QStringList mNames; // of the bars drawn
 };
 
 } // namespace tarn
