@@ -490,8 +490,19 @@ Result<Sheet> readSheet(const QString &path)
     return readCsv(path, text);
 }
 
+Status storeClassWrites(AppState &state, const QString &configName,
+                        const QList<DataStore::ClassWrite> &writes)
+{
+    return state.data().writeClasses(
+        configName,
+        QStringLiteral("Could not store the changes to the configuration '%1'.")
+            .arg(shownText(configName)),
+        [&writes]() -> Result<QList<DataStore::ClassWrite>> { return writes; });
+}
+
 Status applySheet(AppState &state, const QString &configName, const Sheet &sheet,
-                  const RefNames &names, const ApplyOptions &options, const ComparisonSink &sink)
+                  const RefNames &names, const ApplyOptions &options, const ComparisonSink &sink,
+                  AppliedSheet *applied)
 {
     const QString what = QStringLiteral("Could not apply %1 to the configuration '%2'.")
                              .arg(sheet.path, shownText(configName));
@@ -545,7 +556,16 @@ Status applySheet(AppState &state, const QString &configName, const Sheet &sheet
         for (Wanted &w : wanted)
             w.matched = false;
         SheetMark mark;
-        QList<DataStore::ClassWrite> writes;
+        QList<DataStore::ClassWrite> writes, undo;
+        // Every stored column of a class, to put a deleted one back.
+        auto whole = [&fields](const StoredRow &row, DataStore::ClassWrite &write) {
+            for (qsizetype f = 0; f < fields.size(); ++f) {
+                if (isSum(fields[f]))
+                    continue;
+                write.columns << fields[f].column;
+                write.values << row.value(f);
+            }
+        };
         QStringList deleted;
         QList<ClassChange> changes;
         // A sheet of an older state is refused as such before any cell is.
@@ -561,6 +581,8 @@ Status applySheet(AppState &state, const QString &configName, const Sheet &sheet
                 if (options.deleteMissing && number) {
                     deleted << name;
                     writes.append({DataStore::ClassWrite::Delete, *number, {}, {}});
+                    undo.append({DataStore::ClassWrite::Insert, *number, {}, {}});
+                    whole(row, undo.last());
                 }
                 return Status::success();
             }
@@ -577,6 +599,9 @@ Status applySheet(AppState &state, const QString &configName, const Sheet &sheet
                 changes.append({name, planned->differences});
                 writes.append(
                     {DataStore::ClassWrite::Update, *number, planned->columns, planned->values});
+                undo.append({DataStore::ClassWrite::Update, *number, planned->columns, {}});
+                for (const QString &column : planned->columns)
+                    undo.last().values << row.value(Planner::indexOf(column));
             }
             return Status::success();
         });
@@ -606,6 +631,7 @@ Status applySheet(AppState &state, const QString &configName, const Sheet &sheet
             added << listedText(w.cells[nameAt]);
             writes.append(
                 {DataStore::ClassWrite::Insert, w.classNum, planned->columns, planned->values});
+            undo.append({DataStore::ClassWrite::Delete, w.classNum, {}, {}});
         }
         for (const QString &name : deleted)
             sink.onlyA(name);
@@ -615,6 +641,8 @@ Status applySheet(AppState &state, const QString &configName, const Sheet &sheet
             sink.changed(change);
         if (options.dryRun)
             writes.clear();
+        if (applied)
+            *applied = {writes, undo};
         return writes;
     };
     if (options.dryRun)

@@ -59,7 +59,15 @@ struct ApplyOptions {
 // form (A the configuration, B the sheet); then it is stored in one
 // transaction, or nothing is. A sheet whose mark is not the configuration's
 // as stored is refused unless force.
+// What an apply stored, and what takes it back: for an undo.
+struct AppliedSheet {
+    QList<DataStore::ClassWrite> writes, undo;
+};
 Status applySheet(AppState &state, const QString &configName, const Sheet &sheet,
-                  const RefNames &names, const ApplyOptions &options, const ComparisonSink &sink);
+                  const RefNames &names, const ApplyOptions &options, const ComparisonSink &sink,
+                  AppliedSheet *applied = nullptr);
+// Stores an apply's writes, or their undo, again, in one transaction.
+Status storeClassWrites(AppState &state, const QString &configName,
+                        const QList<DataStore::ClassWrite> &writes);
 
 } // namespace tarn

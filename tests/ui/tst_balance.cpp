@@ -1,7 +1,10 @@
 #include "classeditor.h"
+#include "core/sheet.h"
 #include "ui/classes/balance.h"
 #include "ui/classes/classtable.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QBarSeries>
 #include <QBarSet>
 #include <QChart>
@@ -10,12 +13,19 @@
 #include <QImage>
 #include <QSvgRenderer>
 #include <QTableView>
+#include <QTableWidget>
+#include <QTimer>
 
 using namespace tarn;
 using namespace tarn::test;
 
 namespace
 {
+
+struct Answer {
+    const char *name;
+    bool ok; // else Cancel
+};
 
 struct Change {
     const char *name;
@@ -110,6 +120,51 @@ private slots:
         // A folder that is not there: told, nothing written.
         QVERIFY(!balance->saveChart(e.dir.file("none/chart.png")));
         QCOMPARE(e.prompter.messages().size(), 1);
+    }
+    void applySpreadsheet_data() { addRows<Answer>({{"OK", true}, {"Cancel", false}}); }
+
+    // File > Apply Spreadsheet: the changes listed, stored on OK, one undo step.
+    void applySpreadsheet()
+    {
+        QFETCH(Answer, row);
+        ClassEditor e(true);
+        frmClasses &editor = e.open();
+        SheetMark mark;
+        const Result<RefNames> names = RefNames::read(e.dir.state().ref());
+        QVERIFY(names);
+        QVERIFY(readStoredClasses(e.dir.state(), e.package, *names, [&](const StoredRow &stored) {
+            mark.add(stored);
+            return Status::success();
+        }));
+        const QString path = e.dir.file("sheet.csv");
+        writeFile(path,
+                  ("class_num;max_speed;class_name\r\n1;450;Scout\r\n3;10;Medic\r\n# tarn mark " +
+                   mark.text() + "\r\n")
+                      .toUtf8());
+        e.prompter.answerFile(path);
+        int listed = 0;
+        QTimer::singleShot(0, [&] {
+            auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            listed = child<QTableWidget>(dialog, "tblChanges")->rowCount();
+            row.ok ? dialog->accept() : dialog->reject();
+        });
+        child<QAction>(&editor, "mnuApplySpreadsheet")->trigger();
+        QCOMPARE(listed, 2); // Max Speed of Scout, the new Medic
+        const QString before = "400 2";
+        const QString after = row.ok ? "450 3" : before;
+        auto stored = [&] {
+            return e.stored({"max_speed"}, 1) + ' ' +
+                   e.peek.scalar("SELECT count(*) FROM classdef").toString();
+        };
+        QCOMPARE(stored(), after);
+        if (!row.ok)
+            return;
+        QVERIFY(e.nav()->undo());
+        QCOMPARE(stored(), before);
+        QVERIFY(!e.nav()->undo()); // one step took all of it back
+        QVERIFY(e.nav()->redo());
+        QCOMPARE(stored(), after);
     }
 };
 

@@ -55,6 +55,11 @@ private:
     void mnuSaveUnprotected_Click();
     // Writes the configuration as a class file, scrambled as the last command set.
     void DoSave();
+    // File > Apply Spreadsheet: a sheet show wrote comes back, its changes
+    // shown first and stored on OK, one step of the Edit menu.
+    void mnuApplySpreadsheet_Click();
+    // The windows read the configuration again after a sheet's changes.
+    void sheetStored();
     void done(int result) override;
     // A weapon or grenade slot: a list that mirrors the id in its column.
     struct Slot {
