@@ -115,7 +115,7 @@ void frmClasses::buildWindow()
     file->addAction(QStringLiteral("Save &Unprotected..."), this,
                     &frmClasses::mnuSaveUnprotected_Click)
         ->setObjectName(QStringLiteral("mnuSaveUnprotected"));
-    file->addAction(tr("Apply Spread&sheet..."), this, &frmClasses::mnuApplySpreadsheet_Click)
+    file->addAction(tr("&Apply Spreadsheet..."), this, &frmClasses::mnuApplySpreadsheet_Click)
         ->setObjectName(QStringLiteral("mnuApplySpreadsheet"));
     mNavigator = new DataControl(this);
     mNavigator->setObjectName(QStringLiteral("dbClassDef"));
