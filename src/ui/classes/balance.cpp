@@ -60,6 +60,9 @@ void addAxes(QChart *chart, QBarSeries *series, const QStringList &categories)
     chart->addSeries(series);
     auto *x = new QBarCategoryAxis;
     x->append(categories);
+    // Past a few dozen the names overlap, and laying them out is most of a redraw;
+    // the table and the tooltips name the classes.
+    x->setLabelsVisible(categories.size() <= 40);
     chart->addAxis(x, Qt::AlignBottom);
     series->attachAxis(x);
     auto *y = new QValueAxis;
@@ -110,7 +113,7 @@ frmBalance::frmBalance(ClassTableModel &model, Prompter &prompter, QWidget *pare
 
     mChart = new QChartView(new QChart);
     mChart->setObjectName(QStringLiteral("chartClasses"));
-    mChart->setRenderHint(QPainter::Antialiasing);
+    // Bars are upright rectangles: smoothing their edges only slows many of them.
     mChart->setAccessibleName(tr("Classes by field, as a share of the largest"));
     auto *meanPage = new QWidget;
     auto *meanLayout = new QVBoxLayout(meanPage);
