@@ -49,6 +49,12 @@ const std::array kCommands{
             "compare two configurations or class files class by class (a configuration's name "
             "wins; ./FILE for a file); status 0 equal, 1 different, 3 failure",
             true, cmdDiff, DiffFailure, true},
+    Command{"apply", "apply [--dry-run] [--force] [--delete-missing] NAME FILE",
+            "change a configuration to match a sheet show wrote as csv or json, classes matched "
+            "by number; prints the changes as diff does, then stores them all or none. Refused "
+            "when the configuration changed since, unless --force; --dry-run only prints; "
+            "--delete-missing deletes the classes the sheet lacks",
+            true, cmdApply},
     Command{"migrate", "migrate", "convert Jet data files to SQLite; keeps the Jet files", false,
             cmdMigrate},
 };

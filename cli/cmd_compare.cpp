@@ -1,6 +1,6 @@
 #include "commands.h"
 
-#include "core/compare.h"
+#include "core/sheet.h"
 #include "store/textrules.h"
 
 #include <QFileDevice>
@@ -152,7 +152,9 @@ Status printJson(Context &c, const QString &name, const RefNames &names)
     Output out(c.out);
     out << '[';
     bool first = true;
+    SheetMark mark;
     const Status read = readStoredClasses(*c.state, name, names, [&](const StoredRow &row) {
+        mark.add(row);
         out << (std::exchange(first, false) ? "\n" : ",\n");
         for (qsizetype f = 0; f < fields.size(); ++f) {
             out << view(keys[f]);
@@ -162,7 +164,9 @@ Status printJson(Context &c, const QString &name, const RefNames &names)
         out.flushIfFull();
         return Status::success();
     });
-    out << "\n]\n";
+    if (!read)
+        return read;
+    out << (first ? "\n{\"" : ",\n{\"") << kJsonMarkKey << "\":\"" << mark.text() << "\"}\n]\n";
     return read;
 }
 
@@ -173,7 +177,9 @@ Status printCsv(Context &c, const QString &name, const RefNames &names)
         header << field.column;
     Output out(c.out);
     out << header.join(u',') << "\r\n";
-    return readStoredClasses(*c.state, name, names, [&](const StoredRow &row) {
+    SheetMark mark;
+    const Status read = readStoredClasses(*c.state, name, names, [&](const StoredRow &row) {
+        mark.add(row);
         for (qsizetype f = 0; f < header.size(); ++f) {
             if (f > 0)
                 out << ',';
@@ -183,6 +189,9 @@ Status printCsv(Context &c, const QString &name, const RefNames &names)
         out.flushIfFull();
         return Status::success();
     });
+    if (read)
+        out << kCsvMarkPrefix << mark.text() << "\r\n";
+    return read;
 }
 
 // The fields of a class file by label, the flags by name in the Items and
@@ -226,6 +235,26 @@ Status requireConfiguration(Context &c, const QString &name)
             Fault::NotFound,
             QStringLiteral("There is no configuration named '%1'.").arg(shownText(name)));
     return Status::success();
+}
+
+// diff's lines; equal turns false with the first.
+ComparisonSink differencePrinter(Context &c, bool &equal)
+{
+    return {[&](const QString &name) {
+                equal = false;
+                c.out << "only in A: " << name << '\n';
+            },
+            [&](const QString &name) {
+                equal = false;
+                c.out << "only in B: " << name << '\n';
+            },
+            [&](const ClassChange &change) {
+                equal = false;
+                c.out << "changed: " << change.name << '\n';
+                for (const FieldDifference &field : change.fields)
+                    c.out << "  " << field.label << ": " << field.before << " -> " << field.after
+                          << '\n';
+            }};
 }
 
 } // namespace
@@ -292,26 +321,35 @@ int cmdDiff(Context &c)
     if (!b)
         return c.fail(b.message());
     bool equal = true;
-    const Status compared = compareClasses(*a, *b, names,
-                                           {[&](const QString &name) {
-                                                equal = false;
-                                                c.out << "only in A: " << name << '\n';
-                                            },
-                                            [&](const QString &name) {
-                                                equal = false;
-                                                c.out << "only in B: " << name << '\n';
-                                            },
-                                            [&](const ClassChange &change) {
-                                                equal = false;
-                                                c.out << "changed: " << change.name << '\n';
-                                                for (const FieldDifference &field : change.fields)
-                                                    c.out << "  " << field.label << ": "
-                                                          << field.before << " -> " << field.after
-                                                          << '\n';
-                                            }});
+    const Status compared = compareClasses(*a, *b, names, differencePrinter(c, equal));
     if (!compared)
         return c.fail(compared.message());
     return equal ? Success : Failure;
+}
+
+int cmdApply(Context &c)
+{
+    if (c.args.size() != 2)
+        return c.usage(
+            QStringLiteral("apply takes [--dry-run] [--force] [--delete-missing] NAME FILE"));
+    const Result<RefNames> names = RefNames::read(c.state->ref());
+    if (!names)
+        return c.fail(names.message());
+    if (Status s = requireConfiguration(c, c.args.first()); !s)
+        return c.fail(s.message());
+    const Result<Sheet> sheet = readSheet(c.args.at(1));
+    if (!sheet)
+        return c.fail(sheet.message());
+    ApplyOptions options;
+    options.dryRun = c.flags.contains(QLatin1String("dry-run"));
+    options.force = c.flags.contains(QLatin1String("force"));
+    options.deleteMissing = c.flags.contains(QLatin1String("delete-missing"));
+    bool equal = true;
+    if (Status s = applySheet(*c.state, c.args.first(), *sheet, *names, options,
+                              differencePrinter(c, equal));
+        !s)
+        return c.fail(s.message());
+    return Success;
 }
 
 } // namespace tarn::cli

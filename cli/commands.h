@@ -56,5 +56,7 @@ int cmdImport(Context &);
 int cmdCheck(Context &);
 int cmdShow(Context &);
 int cmdDiff(Context &);
+// Spreadsheets back.
+int cmdApply(Context &);
 
 } // namespace tarn::cli

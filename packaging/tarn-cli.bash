@@ -3,7 +3,7 @@ _tarn_cli() {
     local cur prev words cword
     _init_completion || return
 
-    local commands='init pull list new delete copy mod-id export import check show diff migrate'
+    local commands='init pull list new delete copy mod-id export import check show diff apply migrate'
     local i command='' datadir=() nargs=0
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
@@ -43,6 +43,7 @@ _tarn_cli() {
     init) options+=' --sample --from' ;;
     export) options+=' --plain' ;;
     show) options+=' --format' ;;
+    apply) options+=' --dry-run --force --delete-missing' ;;
     esac
     if [[ $command == show && $prev == --format ]]; then
         COMPREPLY=($(compgen -W 'text csv json' -- "$cur"))
@@ -56,7 +57,7 @@ _tarn_cli() {
     # The configurations, one a line, as tarn-cli list prints them.
     local names
     case $command:$nargs in
-    delete:0 | copy:0 | export:0 | show:0 | diff:0 | diff:1)
+    delete:0 | copy:0 | export:0 | show:0 | diff:0 | diff:1 | apply:0)
         names=$(tarn-cli "${datadir[@]}" list 2>/dev/null)
         local IFS=$'\n'
         COMPREPLY=($(compgen -W "$names" -- "$cur"))
@@ -66,6 +67,9 @@ _tarn_cli() {
         ;;
     export:1 | import:1 | check:0)
         _filedir class
+        ;;
+    apply:1)
+        _filedir '@(csv|json)'
         ;;
     pull:0)
         _filedir -d

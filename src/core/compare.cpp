@@ -76,6 +76,21 @@ const QList<RefEntry> &RefNames::flagRows(RefKind kind) const
     return kind == RefKind::Item ? mItems : mSpecials;
 }
 
+std::optional<qint64> RefNames::idOf(RefKind kind, const QString &name) const
+{
+    const QHash<qint64, QString> &byId = mNames[size_t(kind)];
+    std::optional<qint64> found;
+    for (auto it = byId.begin(); it != byId.end(); ++it)
+        if (it.value().compare(name, Qt::CaseInsensitive) == 0 && (!found || it.key() < *found))
+            found = it.key();
+    if (found || !isFlags(kind))
+        return found;
+    for (int k = 1; k <= 32 && k <= schema::flagCount(kind); ++k)
+        if (schema::fieldLabel(schema::flagColumn(kind, k)).compare(name, Qt::CaseInsensitive) == 0)
+            return qint64(1) << (k - 1);
+    return std::nullopt;
+}
+
 const QList<ClassField> &classFields()
 {
     static const QList<ClassField> fields = [] {

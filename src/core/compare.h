@@ -27,6 +27,9 @@ public:
     // The item or special-ability rows in id order: what turns a class's
     // flags into the sum a class file carries.
     const QList<RefEntry> &flagRows(schema::RefKind kind) const;
+    // Back from a name as slotName or flagNames gives it (in any case) to
+    // the id, or for a flag its bit's value; nothing when no row has it.
+    std::optional<qint64> idOf(schema::RefKind kind, const QString &name) const;
 
 private:
     std::array<QHash<qint64, QString>, 4> mNames; // by RefKind

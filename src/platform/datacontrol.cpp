@@ -629,6 +629,13 @@ bool DataControl::takeStep(bool undo)
         return false;
     EditHistory::Step &step = mHistory.next(undo);
     using Step = EditHistory::Step;
+    if (step.kind == Step::Window) {
+        if (!step.take(undo))
+            return false;
+        mHistory.advance(undo);
+        emit undoStateChanged();
+        return true;
+    }
     // The stored values the user accepted to write over, after a question.
     std::optional<RowValues> over;
     for (;;) {

@@ -2,6 +2,7 @@
 
 #include "store/recordcursor.h"
 
+#include <functional>
 #include <vector>
 
 namespace tarn
@@ -18,6 +19,7 @@ public:
             Update, // columns of a row written
             Insert, // a row added
             Remove, // a row deleted
+            Window, // rows the window changed together: it takes them back and makes them again
         };
         Kind kind;
         RecordCursor::Key key;
@@ -26,6 +28,8 @@ public:
         RowValues before;
         // Update and Insert: the row's columns as the window had them after the step.
         RowValues after;
+        // Window: takes the step back (true) or makes it again; false when it did not.
+        std::function<bool(bool undo)> take{};
     };
 
     // A new step; the steps that were undone can no longer be redone.

@@ -4,6 +4,8 @@
 #include "store/schema.h"
 #include "store/textrules.h"
 
+#include <QHash>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -304,6 +306,66 @@ Status DataStore::createPackage(const QString &name, const QString &what, const 
             mDb.exec(QStringLiteral("INSERT INTO package (package_name) VALUES (?)"), {name}, what);
         !s)
         return s;
+    return tx.commit(what);
+}
+
+Status DataStore::writeClasses(const QString &name, const QString &what,
+                               const std::function<Result<QList<ClassWrite>>()> &plan)
+{
+    Transaction tx(mDb);
+    if (Status s = tx.begin(what); !s)
+        return s;
+    const Result<QString> stored = storedPackageName(name);
+    if (!stored)
+        return stored.status().under(what);
+    const Result<QList<ClassWrite>> writes = plan();
+    if (!writes)
+        return writes.status();
+    if (writes->isEmpty())
+        return Status::success();
+    // classdef has no index on the class number: each write finds its rows by key.
+    QHash<qint64, QList<qint64>> keys;
+    Query query;
+    if (Status s = mDb.exec(query,
+                            QStringLiteral("SELECT class_num, rowid FROM classdef WHERE ") +
+                                mDb.nameFilter(),
+                            {*stored}, what);
+        !s)
+        return s;
+    while (query.next())
+        if (!query.value(0).isNull())
+            keys[query.value(0).toLongLong()] << query.value(1).toLongLong();
+    if (Status s = query.error(); !s)
+        return mDb.failure(what, s);
+    // The names go into the statements: only the table's own are taken.
+    const QStringList known = schema::classdefColumnNames();
+    for (const ClassWrite &write : *writes) {
+        for (const QString &column : write.columns)
+            if (!known.contains(column))
+                return Status::failure(
+                    Fault::Refused,
+                    what + QStringLiteral("\nThere is no class column '%1'.").arg(column));
+        if (write.kind == ClassWrite::Insert) {
+            if (Status s = mDb.exec(QStringLiteral("INSERT INTO classdef (package_name, %1) "
+                                                   "VALUES (?, %2)")
+                                        .arg(schema::joined(write.columns),
+                                             schema::placeholders(write.columns.size())),
+                                    QVariantList{*stored} + write.values, what);
+                !s)
+                return s;
+            continue;
+        }
+        QStringList sets;
+        for (const QString &column : write.columns)
+            sets << column + QStringLiteral(" = ?");
+        const QString sql = write.kind == ClassWrite::Delete
+                                ? QStringLiteral("DELETE FROM classdef WHERE rowid = ?")
+                                : QStringLiteral("UPDATE classdef SET %1 WHERE rowid = ?")
+                                      .arg(sets.join(QStringLiteral(", ")));
+        for (const qint64 key : keys.value(write.classNum))
+            if (Status s = mDb.exec(sql, write.values + QVariantList{key}, what); !s)
+                return s;
+    }
     return tx.commit(what);
 }
 

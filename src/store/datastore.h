@@ -103,6 +103,19 @@ public:
     // createPackage(name), and "what" leads the store's failures.
     Status createPackage(const QString &name, const QString &what, const ClassSource &source);
 
+    // One change of a configuration's classes, the class picked by its number.
+    struct ClassWrite {
+        enum Kind { Update, Insert, Delete } kind = Update;
+        qint64 classNum = 0;
+        QStringList columns; // classdef columns; an insert's class_num among them
+        QVariantList values;
+    };
+    // Changes a configuration's classes in one write transaction: plan runs
+    // inside it (its reads see what the writes will change) and gives the
+    // writes; its failure, or any write's, leaves nothing changed.
+    Status writeClasses(const QString &name, const QString &what,
+                        const std::function<Result<QList<ClassWrite>>()> &plan);
+
     // The number a new class of the configuration takes: the highest plus 1
     // (1 for the first); refused when the highest is already 32767.
     Result<int> nextClassNumber(const QString &package);

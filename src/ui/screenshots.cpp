@@ -4,6 +4,7 @@
 #include "platform/datacontrol.h"
 #include "platform/prompter.h"
 #include "platform/recorddialog.h"
+#include "ui/classes/balance.h"
 #include "ui/classes/classtable.h"
 #include "ui/classes/frmclasses.h"
 #include "ui/config/frmabout.h"
@@ -17,6 +18,7 @@
 #include <QListWidget>
 #include <QPixmap>
 #include <QPushButton>
+#include <QTabWidget>
 
 namespace tarn
 {
@@ -85,6 +87,11 @@ int takeScreenshots(AppState &state, const QString &dir)
         frmClasses editor(state, prompter, &main);
         written += save(&editor, dir, QStringLiteral("class-editor.png"));
         written += save(editor.mnuClassTable_Click(), dir, QStringLiteral("class-table.png"));
+        if (frmBalance *balance = editor.mnuBalance_Click()) {
+            written += save(balance, dir, QStringLiteral("balance.png"));
+            balance->findChild<QTabWidget *>(QStringLiteral("tabCharts"))->setCurrentIndex(1);
+            written += save(balance, dir, QStringLiteral("balance-mean.png"));
+        }
         editor.reject();
     }
     const std::pair<schema::RefKind, const char *> editors[] = {

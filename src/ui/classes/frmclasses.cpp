@@ -2,21 +2,26 @@
 
 #include "core/appstate.h"
 #include "core/classfileio.h"
+#include "core/sheet.h"
 #include "platform/datacontrol.h"
 #include "platform/prompter.h"
+#include "ui/classes/balance.h"
 #include "ui/classes/classtable.h"
 #include "ui/windowicon.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTextDocument>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -110,6 +115,8 @@ void frmClasses::buildWindow()
     file->addAction(QStringLiteral("Save &Unprotected..."), this,
                     &frmClasses::mnuSaveUnprotected_Click)
         ->setObjectName(QStringLiteral("mnuSaveUnprotected"));
+    file->addAction(tr("&Apply Spreadsheet..."), this, &frmClasses::mnuApplySpreadsheet_Click)
+        ->setObjectName(QStringLiteral("mnuApplySpreadsheet"));
     mNavigator = new DataControl(this);
     mNavigator->setObjectName(QStringLiteral("dbClassDef"));
     mNavigator->setCaption(QStringLiteral("Class Def"));
@@ -231,6 +238,8 @@ void frmClasses::buildWindow()
     QAction *table = view->addAction(tr("Class &Table..."), this, &frmClasses::mnuClassTable_Click);
     table->setObjectName(QStringLiteral("mnuClassTable"));
     table->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+    view->addAction(tr("&Balance..."), this, &frmClasses::mnuBalance_Click)
+        ->setObjectName(QStringLiteral("mnuBalance"));
 }
 
 QString frmClasses::slotText(RefKind kind, const QVariant &id) const
@@ -446,6 +455,115 @@ void frmClasses::mnuSaveUnprotected_Click()
     DoSave();
 }
 
+namespace
+{
+
+// The changes a sheet makes, as the compare window lists them; true on OK.
+bool confirmSheet(QWidget *parent, const QString &path, const Comparison &found)
+{
+    QDialog dialog(parent);
+    dialog.setObjectName(QStringLiteral("dlgApplySheet"));
+    dialog.setWindowTitle(QObject::tr("Apply Spreadsheet"));
+    auto *table = new QTableWidget(0, 4, &dialog);
+    table->setObjectName(QStringLiteral("tblChanges"));
+    table->setHorizontalHeaderLabels({QObject::tr("Class"), QObject::tr("Field"),
+                                      QObject::tr("Stored"), QObject::tr("In the sheet")});
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->verticalHeader()->hide();
+    auto add = [table](const QStringList &cells) {
+        const int row = table->rowCount();
+        table->insertRow(row);
+        for (int c = 0; c < cells.size(); ++c)
+            table->setItem(row, c, new QTableWidgetItem(cells[c]));
+    };
+    for (const QString &name : found.onlyA)
+        add({name, QObject::tr("(the whole class deleted)")});
+    for (const QString &name : found.onlyB)
+        add({name, QObject::tr("(a new class)")});
+    for (const ClassChange &change : found.changed)
+        for (const FieldDifference &field : change.fields)
+            add({change.name, field.label, field.before, field.after});
+    table->resizeColumnsToContents();
+    table->horizontalHeader()->setStretchLastSection(true);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    auto *layout = new QVBoxLayout(&dialog);
+    layout->addWidget(new QLabel(QObject::tr("%1 changes the configuration so:").arg(path)));
+    layout->addWidget(table, 1);
+    layout->addWidget(buttons);
+    dialog.resize(640, 400);
+    return dialog.exec() == QDialog::Accepted;
+}
+
+} // namespace
+
+void frmClasses::mnuApplySpreadsheet_Click()
+{
+    // The sheet is compared with what is stored, so the edits on screen go there first.
+    if (!mNavigator->writeBack())
+        return;
+    const QString path = mPrompter.openFileName(tr("Spreadsheets (*.csv *.json);;All files (*)"));
+    if (path.isEmpty())
+        return;
+    auto warn = [this](const QString &message) {
+        mPrompter.message(message, Prompter::Buttons::Ok, Prompter::Icon::Warning);
+    };
+    const Result<Sheet> sheet = readSheet(path);
+    if (!sheet)
+        return warn(sheet.message());
+    const Result<RefNames> names = RefNames::read(mState.ref());
+    if (!names)
+        return warn(names.message());
+    Comparison found;
+    const ComparisonSink sink{[&found](const QString &name) { found.onlyA << name; },
+                              [&found](const QString &name) { found.onlyB << name; },
+                              [&found](const ClassChange &change) {
+                                  found.changed << change;
+                              }};
+    ApplyOptions options;
+    options.dryRun = true;
+    if (Status s = applySheet(mState, mPackage, *sheet, *names, options, sink); !s)
+        return warn(s.message());
+    if (found.equal()) {
+        mPrompter.message(tr("%1 holds what is stored: nothing to change.").arg(path));
+        return;
+    }
+    if (!confirmSheet(this, path, found))
+        return;
+    // Stored as they are now: a change since the list was shown refuses it.
+    options.dryRun = false;
+    AppliedSheet applied;
+    const Status stored = applySheet(mState, mPackage, *sheet, *names, options,
+                                     {[](const QString &) {}, [](const QString &) {},
+                                      [](const ClassChange &) {
+                                      }},
+                                     &applied);
+    if (!stored)
+        return warn(stored.message());
+    sheetStored();
+    EditHistory::Step step{EditHistory::Step::Window, -1, {}, {}};
+    step.take = [this, applied](bool undo) {
+        if (Status s = storeClassWrites(mState, mPackage, undo ? applied.undo : applied.writes);
+            !s) {
+            mPrompter.message(s.message(), Prompter::Buttons::Ok, Prompter::Icon::Warning);
+            return false;
+        }
+        sheetStored();
+        return true;
+    };
+    mNavigator->record(std::move(step));
+}
+
+void frmClasses::sheetStored()
+{
+    mNavigator->refresh();
+    if (mTable)
+        mTable->load();
+    if (mBalance)
+        mBalance->model().load();
+}
+
 void frmClasses::DoSave()
 {
     // The file is written from the database, so the edits on screen go there first.
@@ -487,12 +605,17 @@ frmClassTable *frmClasses::mnuClassTable_Click()
     connect(model, &ClassTableModel::stored, this,
             [this](ClassTableModel::Key key, const RowValues &before, const RowValues &after) {
                 mNavigator->record({EditHistory::Step::Update, key, before, after});
+                if (mBalance)
+                    mBalance->model().refreshRow(key);
                 if (key == mNavigator->currentKey())
                     mNavigator->reloadCurrent();
             });
     // Edit comes first, as in every window.
     QMenuBar *bar = table->menuBar();
     bar->insertMenu(bar->actions().constFirst(), tarn::addEditMenu(bar, mNavigator));
+    bar->addMenu(tr("&View"))
+        ->addAction(tr("&Balance..."), this, &frmClasses::mnuBalance_Click)
+        ->setObjectName(QStringLiteral("mnuBalance"));
     connect(mNavigator, &DataControl::rowChanged, model, &ClassTableModel::refreshRow);
     connect(mNavigator, &DataControl::repositioned, table,
             [this, table] { table->showClass(mNavigator->currentKey()); });
@@ -508,9 +631,37 @@ frmClassTable *frmClasses::mnuClassTable_Click()
     return table;
 }
 
+frmBalance *frmClasses::mnuBalance_Click()
+{
+    if (mBalance) {
+        mBalance->show();
+        mBalance->raise();
+        mBalance->activateWindow();
+        return mBalance;
+    }
+    if (!mNavigator->writeBack())
+        return nullptr;
+    BusyCursor busy(mPrompter);
+    // A model of its own: the chart needs no table window open.
+    auto *model = new ClassTableModel(mState.data().database(), mPackage, mRefs, mPrompter);
+    if (!model->load()) {
+        delete model;
+        return nullptr;
+    }
+    auto *balance = new frmBalance(*model, mPrompter, this);
+    model->setParent(balance);
+    balance->setAttribute(Qt::WA_DeleteOnClose);
+    mBalance = balance;
+    connect(mNavigator, &DataControl::rowChanged, model, &ClassTableModel::refreshRow);
+    balance->show();
+    return balance;
+}
+
 void frmClasses::done(int result)
 {
-    // The table shows this window's classes and goes with it.
+    // The table and the chart show this window's classes and go with it.
+    if (mBalance)
+        mBalance->close();
     if (mTable)
         mTable->close();
     RecordDialog::done(result);

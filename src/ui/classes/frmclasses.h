@@ -19,6 +19,7 @@ namespace tarn
 
 class AppState;
 class DataControl;
+class frmBalance;
 class frmClassTable;
 class Prompter;
 
@@ -40,6 +41,8 @@ public:
     // View > Class Table: every class of the configuration in a table beside
     // this window, its selection the class shown here.
     frmClassTable *mnuClassTable_Click();
+    // View > Balance: every class on one chart, following what either window stores.
+    frmBalance *mnuBalance_Click();
 
 private:
     // AddClass is Add Class: stores a new class with the next number at once.
@@ -52,6 +55,11 @@ private:
     void mnuSaveUnprotected_Click();
     // Writes the configuration as a class file, scrambled as the last command set.
     void DoSave();
+    // File > Apply Spreadsheet: a sheet show wrote comes back, its changes
+    // shown first and stored on OK, one step of the Edit menu.
+    void mnuApplySpreadsheet_Click();
+    // The windows read the configuration again after a sheet's changes.
+    void sheetStored();
     void done(int result) override;
     // A weapon or grenade slot: a list that mirrors the id in its column.
     struct Slot {
@@ -88,6 +96,7 @@ private:
     QList<QCheckBox *> mSpecialBoxes;
     ClassRefs mRefs;
     QPointer<frmClassTable> mTable;
+    QPointer<frmBalance> mBalance;
 };
 
 } // namespace tarn

@@ -1,0 +1,653 @@
+#include "core/sheet.h"
+
+#include "store/fieldvalue.h"
+#include "store/recordcursor.h"
+#include "store/schema.h"
+#include "store/textrules.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringDecoder>
+
+#include <array>
+#include <cmath>
+
+namespace tarn
+{
+
+using schema::RefKind;
+
+SheetMark::SheetMark() : mHash(QCryptographicHash::Sha1) {}
+
+void SheetMark::add(const StoredRow &row)
+{
+    static const QList<bool> sums = [] {
+        QList<bool> list;
+        for (const ClassField &field : storedFields())
+            list << field.column.endsWith(QLatin1String("_sum"));
+        return list;
+    }();
+    mRow.clear();
+    auto put = [this](char tag, qint64 n) {
+        mRow += tag;
+        mRow.append(reinterpret_cast<const char *>(&n), sizeof n);
+    };
+    for (qsizetype f = 0; f < sums.size(); ++f) {
+        if (sums[f])
+            continue; // worked out from the flags and the reference rows
+        if (const std::optional<qint64> n = row.whole(f)) {
+            put('i', *n);
+            continue;
+        }
+        const QVariant value = row.value(f);
+        const QByteArray text = value.isNull() ? QByteArray() : value.toString().toUtf8();
+        put(value.isNull() ? 'n' : 't', text.size());
+        mRow += text;
+    }
+    mHash.addData(mRow);
+}
+
+QString SheetMark::text() const
+{
+    return QString::fromLatin1(mHash.result().toHex().left(16));
+}
+
+namespace
+{
+
+Status failAt(const QString &path, qint64 line, const QString &cause)
+{
+    return Status::failure(Fault::Refused,
+                           QStringLiteral("%1:%2: %3").arg(path).arg(line).arg(cause));
+}
+
+// A header, then rows; comment rows (a first cell from '#') and blank rows
+// are no classes.
+void addRecord(Sheet &sheet, bool &headed, qint64 line, QStringList &cells)
+{
+    const QString first = cells.value(0).trimmed();
+    if (first.startsWith(u'#')) {
+        if (first.startsWith(QLatin1String(kCsvMarkPrefix)))
+            sheet.mark = first.mid(qsizetype(qstrlen(kCsvMarkPrefix))).trimmed();
+    } else if (!headed) {
+        for (QString &cell : cells)
+            cell = cell.trimmed();
+        sheet.header = cells;
+        headed = true;
+    } else if (std::any_of(cells.begin(), cells.end(),
+                           [](const QString &cell) { return !cell.trimmed().isEmpty(); })) {
+        sheet.rows.append({line, cells});
+    }
+    cells.clear();
+}
+
+// RFC 4180 as spreadsheets write it: the separator is whichever of ',' and
+// ';' the header line uses; a line ends in CRLF, LF or CR.
+Result<Sheet> readCsv(const QString &path, const QString &text)
+{
+    Sheet sheet;
+    sheet.path = path;
+    QChar separator = u',';
+    {
+        qsizetype commas = 0, semicolons = 0;
+        bool quoted = false;
+        for (const QChar c : text) {
+            if (c == u'"')
+                quoted = !quoted;
+            else if (!quoted && (c == u'\n' || c == u'\r'))
+                break;
+            commas += !quoted && c == u',';
+            semicolons += !quoted && c == u';';
+        }
+        if (semicolons > commas)
+            separator = u';';
+    }
+    bool headed = false, quoted = false, fieldStart = true;
+    qint64 line = 1, start = 1;
+    QStringList cells;
+    QString field;
+    const qsizetype size = text.size();
+    for (qsizetype i = 0; i < size; ++i) {
+        const QChar c = text[i];
+        const bool crlf = c == u'\r' && i + 1 < size && text[i + 1] == u'\n';
+        if (quoted) {
+            if (c == u'"' && i + 1 < size && text[i + 1] == u'"') {
+                field += c;
+                ++i;
+            } else if (c == u'"') {
+                quoted = false;
+            } else {
+                // Up to the next quote at once.
+                qsizetype end = text.indexOf(u'"', i);
+                if (end < 0)
+                    end = size;
+                const QStringView run = QStringView(text).sliced(i, end - i);
+                field += run;
+                line += run.count(u'\n') + run.count(u'\r') - run.count(u"\r\n");
+                i = end - 1;
+            }
+        } else if (c == u'"' && fieldStart) {
+            quoted = true;
+            fieldStart = false;
+        } else if (c == separator) {
+            cells << std::exchange(field, QString(u""_qs));
+            fieldStart = true;
+        } else if (c == u'\n' || c == u'\r') {
+            i += crlf;
+            cells << std::exchange(field, QString(u""_qs));
+            addRecord(sheet, headed, start, cells);
+            start = ++line;
+            fieldStart = true;
+        } else {
+            // A plain field, up to what ends it.
+            qsizetype end = i;
+            while (end < size && text[end] != separator && text[end] != u'\n' && text[end] != u'\r')
+                ++end;
+            field += QStringView(text).sliced(i, end - i);
+            fieldStart = false;
+            i = end - 1;
+        }
+    }
+    if (quoted)
+        return failAt(path, start, QStringLiteral("a quoted field is not closed"));
+    if (!field.isEmpty() || !cells.isEmpty()) {
+        cells << field;
+        addRecord(sheet, headed, start, cells);
+    }
+    if (!headed)
+        return failAt(path, 1, QStringLiteral("the sheet has no header row"));
+    return sheet;
+}
+
+// The line each element of the top-level array starts on.
+QList<qint64> elementLines(const QByteArray &bytes)
+{
+    QList<qint64> lines;
+    qint64 line = 1;
+    int depth = 0;
+    bool inString = false, expecting = false;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const char c = bytes[i];
+        if (c == '\n')
+            ++line;
+        if (inString) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
+            continue;
+        }
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\n')
+            continue;
+        if (depth == 1 && expecting && c != ']') {
+            lines << line;
+            expecting = false;
+        }
+        if (c == '"')
+            inString = true;
+        else if (c == '[' || c == '{')
+            expecting = ++depth == 1;
+        else if (c == ']' || c == '}')
+            --depth;
+        else if (c == ',' && depth == 1)
+            expecting = true;
+    }
+    return lines;
+}
+
+Result<Sheet> readJson(const QString &path, const QByteArray &bytes)
+{
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError)
+        return failAt(path, bytes.left(error.offset).count('\n') + 1,
+                      QStringLiteral("not json: %1").arg(error.errorString()));
+    if (!document.isArray())
+        return failAt(path, 1, QStringLiteral("json sheet is not an array of classes"));
+    Sheet sheet;
+    sheet.path = path;
+    const QJsonArray elements = document.array();
+    const QList<qint64> lines = elementLines(bytes);
+    for (qsizetype e = 0; e < elements.size(); ++e) {
+        const qint64 line = lines.value(e, 1);
+        const QJsonObject object = elements[e].toObject();
+        if (!elements[e].isObject())
+            return failAt(path, line, QStringLiteral("a class is not an object"));
+        if (object.size() == 1 && object.contains(QLatin1String(kJsonMarkKey))) {
+            sheet.mark = object.value(QLatin1String(kJsonMarkKey)).toString();
+            continue;
+        }
+        Sheet::Row row{line, QStringList(sheet.header.size())};
+        for (auto it = object.begin(); it != object.end(); ++it) {
+            qsizetype at = sheet.header.indexOf(it.key());
+            if (at < 0) {
+                at = sheet.header.size();
+                sheet.header << it.key();
+            }
+            row.cells.resize(sheet.header.size());
+            const QJsonValue value = it.value();
+            QString &cell = row.cells[at];
+            if (value.isNull()) {
+                cell = QString(u""_qs);
+            } else if (value.isString()) {
+                cell = value.toString();
+            } else if (value.isBool()) {
+                cell = value.toBool() ? QStringLiteral("1") : QStringLiteral("0");
+            } else if (value.isDouble()) {
+                const double d = value.toDouble();
+                cell = std::floor(d) == d && std::fabs(d) < 9007199254740992.0
+                           ? QString::number(qint64(d))
+                           : QString::number(d, 'g', QLocale::FloatingPointShortest);
+            } else {
+                return failAt(path, line,
+                              QStringLiteral("key \"%1\" holds no value").arg(shownText(it.key())));
+            }
+        }
+        sheet.rows << row;
+    }
+    return sheet;
+}
+
+schema::Kind kindOf(const QString &column)
+{
+    for (const schema::Column &c : schema::classdefColumns())
+        if (column == QLatin1String(c.name))
+            return c.kind;
+    return schema::Kind::Id32; // the flag sums
+}
+
+bool isSum(const ClassField &field)
+{
+    return field.ref && (*field.ref == RefKind::Item || *field.ref == RefKind::Special);
+}
+
+// A cell as a typed value is checked: by fieldValue, except that slots and
+// flag sums also take names as show's text prints them.
+Result<QVariant> cellValue(const ClassField &field, const QString &text, const RefNames &names)
+{
+    const QString label = QStringLiteral("column \"%1\"").arg(field.label);
+    const schema::Kind kind = kindOf(field.column);
+    if (kind == schema::Kind::YesNo && text.trimmed().isEmpty())
+        return QVariant(qint64(0)); // a flag's column holds no NULL
+    if (!field.ref)
+        return fieldValue(kind, label, text);
+    const QString trimmed = text.trimmed();
+    const bool number = !trimmed.isEmpty() && (trimmed[0].isDigit() || trimmed[0] == u'-' ||
+                                               trimmed[0] == u'+' || trimmed[0] == u'.');
+    const RefKind ref = *field.ref;
+    static const char *const nouns[] = {"weapon", "grenade", "item", "special ability"};
+    auto unknown = [&](const QString &name) {
+        return Status::failure(Fault::Refused,
+                               QStringLiteral("%1: '%2' is no %3 of the reference tables.")
+                                   .arg(label, name, QLatin1String(nouns[int(ref)])));
+    };
+    if (isSum(field)) {
+        if (trimmed.isEmpty())
+            return QVariant(qint64(0));
+        if (number)
+            return fieldValue(kind, label, trimmed);
+        qint64 sum = 0;
+        for (const QString &part : trimmed.split(u',', Qt::SkipEmptyParts)) {
+            const std::optional<qint64> id = names.idOf(ref, part.trimmed());
+            if (!id)
+                return unknown(part.trimmed());
+            sum |= *id;
+        }
+        return QVariant(sum);
+    }
+    if (trimmed.isEmpty() || trimmed == QLatin1String("(no value)"))
+        return QVariant();
+    if (trimmed.compare(QLatin1String("(none)"), Qt::CaseInsensitive) == 0)
+        return QVariant(qint64(0));
+    if (number)
+        return fieldValue(kind, label, trimmed);
+    if (const std::optional<qint64> id = names.idOf(ref, trimmed))
+        return QVariant(*id);
+    return unknown(trimmed);
+}
+
+// The value show printed for a stored one, so that a cell left as it was
+// needs no checking: a stored value a field cannot hold stays stored.
+bool asPrinted(const StoredRow &row, qsizetype field, const QString &cell)
+{
+    if (const std::optional<qint64> n = row.whole(field)) {
+        bool ok = false;
+        return cell.toLongLong(&ok) == *n && ok;
+    }
+    const QVariant value = row.value(field);
+    return value.isNull() ? cell.isEmpty() : value.toString() == cell;
+}
+
+// One row of the sheet: its cells in the order of storedFields(), a null
+// one where the sheet has no such column.
+struct Wanted {
+    qint64 line = 0;
+    qint64 classNum = 0;
+    QStringList cells;
+    bool matched = false;
+};
+
+struct Planned {
+    QStringList columns;
+    QVariantList values;
+    QList<FieldDifference> differences;
+};
+
+class Planner
+{
+public:
+    Planner(const Sheet &sheet, const RefNames &names) : mSheet(sheet), mNames(names) {}
+
+    // What the sheet changes in a stored class, or all a new class gets.
+    Result<Planned> plan(const Wanted &wanted, const StoredRow *row) const
+    {
+        const QList<ClassField> &fields = storedFields();
+        const qsizetype count = fields.size();
+        QVariantList after(count);
+        QList<bool> changed(count, false);
+        auto at = [&](const QString &cause) {
+            return failAt(mSheet.path, wanted.line, cause);
+        };
+        for (qsizetype f = 0; f < count; ++f) {
+            const QString &cell = wanted.cells[f];
+            if (cell.isNull() || isSum(fields[f]) || (row && asPrinted(*row, f, cell)))
+                continue;
+            const Result<QVariant> value = cellValue(fields[f], cell, mNames);
+            if (!value)
+                return at(value.message());
+            if (!row && value->isNull())
+                continue; // the column's default
+            const QVariant before = row ? row->value(f) : QVariant();
+            const bool emptyText = kindOf(fields[f].column) == schema::Kind::Text &&
+                                   value->isNull() && before.toString().isEmpty();
+            if (row && (emptyText || sameValue(before, *value)))
+                continue;
+            after[f] = *value;
+            changed[f] = true;
+        }
+        Planned planned;
+        std::array<std::optional<FieldDifference>, 2> sums;
+        for (const RefKind kind : {RefKind::Item, RefKind::Special}) {
+            const qsizetype sumAt = indexOf(kind == RefKind::Item ? "item_sum" : "special_sum");
+            const qsizetype first = indexOf(schema::flagColumn(kind, 1));
+            const qsizetype boxes = flagBoxes(kind);
+            const QList<RefEntry> &rows = mNames.flagRows(kind);
+            auto flag = [&](qsizetype k) {
+                return changed[first + k] ? after[first + k].toLongLong() != 0
+                                          : row && row->whole(first + k).value_or(0) != 0;
+            };
+            std::array<bool, kSpecialBoxes> flags{};
+            for (qsizetype k = 0; k < boxes; ++k)
+                flags[size_t(k)] = flag(k);
+            const std::span<const bool> used(flags.data(), size_t(boxes));
+            Result<qint32> sum = flagSum(rows, used);
+            if (!sum)
+                return at(sum.message());
+            // The sum is worked out from the flag columns: a sum cell left as
+            // it was, or agreeing with them, leaves them to say.
+            const qint64 before = row ? row->whole(sumAt).value_or(0) : 0;
+            const QString &cell = wanted.cells[sumAt];
+            if (!cell.isNull()) {
+                const Result<QVariant> value = cellValue(fields[sumAt], cell, mNames);
+                if (!value)
+                    return at(value.message());
+                const qint64 wantedSum = value->toLongLong();
+                if (wantedSum != *sum && wantedSum != before) {
+                    const QString label = QStringLiteral("column \"%1\"").arg(fields[sumAt].label);
+                    for (qsizetype k = 0; k < boxes; ++k)
+                        if (changed[first + k] &&
+                            (after[first + k].toLongLong() != 0) !=
+                                (row && row->whole(first + k).value_or(0) != 0))
+                            return at(QStringLiteral("%1: %2 differs from the flag columns "
+                                                     "changed beside it.")
+                                          .arg(label, cell.trimmed()));
+                    for (qsizetype k = 0; k < boxes; ++k) {
+                        const qint64 id = k < rows.size() ? rows[k].id.toLongLong() : 0;
+                        flags[size_t(k)] = id > 0 && (wantedSum & id) == id;
+                    }
+                    sum = flagSum(rows, used);
+                    if (!sum || *sum != wantedSum)
+                        return at(QStringLiteral("%1: %2 is no sum of the boxes a class shows.")
+                                      .arg(label, cell.trimmed()));
+                    for (qsizetype k = 0; k < boxes; ++k)
+                        if (flags[size_t(k)] != flag(k) || !row) {
+                            after[first + k] = qint64(flags[size_t(k)]);
+                            changed[first + k] = true;
+                        }
+                }
+            }
+            if (*sum != before)
+                sums[kind == RefKind::Item ? 0 : 1] = FieldDifference{
+                    fields[sumAt].label, orNone(shownValue(fields[sumAt], before, mNames)),
+                    orNone(shownValue(fields[sumAt], qint64(*sum), mNames))};
+        }
+        const qsizetype flagsFrom = indexOf(schema::flagColumn(RefKind::Item, 1));
+        for (qsizetype f = 0; f < count; ++f) {
+            if (!changed[f])
+                continue;
+            planned.columns << fields[f].column;
+            planned.values << after[f];
+            if (!row)
+                continue;
+            if (f < flagsFrom)
+                planned.differences.append({fields[f].label,
+                                            orNone(shownValue(fields[f], row->value(f), mNames)),
+                                            orNone(shownValue(fields[f], after[f], mNames))});
+            else if (!sums[f < indexOf(schema::flagColumn(RefKind::Special, 1)) ? 0 : 1])
+                planned.differences.append({fields[f].label, orNone(row->value(f).toString()),
+                                            orNone(after[f].toString())});
+        }
+        for (const std::optional<FieldDifference> &sum : sums)
+            if (sum && row)
+                planned.differences << *sum;
+        return planned;
+    }
+
+    static qsizetype indexOf(const QString &column)
+    {
+        const QList<ClassField> &fields = storedFields();
+        for (qsizetype f = 0; f < fields.size(); ++f)
+            if (fields[f].column == column)
+                return f;
+        return -1;
+    }
+    static qsizetype indexOf(const char *column) { return indexOf(QLatin1String(column)); }
+
+private:
+    static QString orNone(const QString &value)
+    {
+        return value.isEmpty() ? QStringLiteral("(none)") : value;
+    }
+
+    const Sheet &mSheet;
+    const RefNames &mNames;
+};
+
+} // namespace
+
+Result<Sheet> readSheet(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return Status::failure(file.error() == QFileDevice::OpenError && !file.exists()
+                                   ? Fault::NotFound
+                                   : Fault::InputOutput,
+                               QStringLiteral("%1: %2").arg(path, file.errorString()));
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return Status::failure(Fault::InputOutput,
+                               QStringLiteral("%1: %2").arg(path, file.errorString()));
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        bytes.remove(0, 3);
+    if (bytes.trimmed().startsWith('['))
+        return readJson(path, bytes);
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    const QString text = decoder(bytes);
+    if (decoder.hasError())
+        return failAt(path, 1, QStringLiteral("the sheet is not UTF-8 text; save it as CSV UTF-8"));
+    return readCsv(path, text);
+}
+
+Status storeClassWrites(AppState &state, const QString &configName,
+                        const QList<DataStore::ClassWrite> &writes)
+{
+    return state.data().writeClasses(
+        configName,
+        QStringLiteral("Could not store the changes to the configuration '%1'.")
+            .arg(shownText(configName)),
+        [&writes]() -> Result<QList<DataStore::ClassWrite>> { return writes; });
+}
+
+Status applySheet(AppState &state, const QString &configName, const Sheet &sheet,
+                  const RefNames &names, const ApplyOptions &options, const ComparisonSink &sink,
+                  AppliedSheet *applied)
+{
+    const QString what = QStringLiteral("Could not apply %1 to the configuration '%2'.")
+                             .arg(sheet.path, shownText(configName));
+    const QList<ClassField> &fields = storedFields();
+    QList<qsizetype> fieldOf(sheet.header.size(), -1);
+    for (qsizetype h = 0; h < sheet.header.size(); ++h) {
+        const QString &name = sheet.header[h];
+        if (name.isEmpty())
+            continue; // a spreadsheet's trailing separators
+        const qsizetype f = Planner::indexOf(name);
+        if (f < 0)
+            return failAt(
+                sheet.path, 1,
+                QStringLiteral("column \"%1\" is no field of a class").arg(shownText(name)));
+        if (fieldOf.contains(f))
+            return failAt(sheet.path, 1,
+                          QStringLiteral("column \"%1\" is there twice").arg(shownText(name)));
+        fieldOf[h] = f;
+    }
+    if (!fieldOf.contains(0))
+        return failAt(sheet.path, 1, QStringLiteral("the sheet has no column \"class_num\""));
+
+    QList<Wanted> wanted;
+    wanted.reserve(sheet.rows.size());
+    QHash<qint64, qsizetype> byNumber;
+    for (const Sheet::Row &row : sheet.rows) {
+        Wanted w{row.line, 0, QStringList(fields.size())};
+        for (qsizetype h = 0; h < fieldOf.size(); ++h)
+            if (fieldOf[h] >= 0 && h < row.cells.size())
+                w.cells[fieldOf[h]] = row.cells[h];
+        const Result<QVariant> number = cellValue(fields[0], w.cells[0], names);
+        if (!number)
+            return failAt(sheet.path, row.line, number.message());
+        if (number->isNull())
+            return failAt(
+                sheet.path, row.line,
+                QStringLiteral("column \"%1\": a class needs its number.").arg(fields[0].label));
+        w.classNum = number->toLongLong();
+        if (const auto seen = byNumber.constFind(w.classNum); seen != byNumber.cend())
+            return failAt(sheet.path, row.line,
+                          QStringLiteral("class number %1 is on line %2 already.")
+                              .arg(w.classNum)
+                              .arg(wanted[*seen].line));
+        byNumber.insert(w.classNum, wanted.size());
+        wanted << w;
+    }
+
+    const Planner planner(sheet, names);
+    const qsizetype nameAt = Planner::indexOf("class_name");
+    auto plan = [&]() -> Result<QList<DataStore::ClassWrite>> {
+        for (Wanted &w : wanted)
+            w.matched = false;
+        SheetMark mark;
+        QList<DataStore::ClassWrite> writes, undo;
+        // Every stored column of a class, to put a deleted one back.
+        auto whole = [&fields](const StoredRow &row, DataStore::ClassWrite &write) {
+            for (qsizetype f = 0; f < fields.size(); ++f) {
+                if (isSum(fields[f]))
+                    continue;
+                write.columns << fields[f].column;
+                write.values << row.value(f);
+            }
+        };
+        QStringList deleted;
+        QList<ClassChange> changes;
+        // A sheet of an older state is refused as such before any cell is.
+        Status checked = Status::success();
+        const Status read = readStoredClasses(state, configName, names, [&](const StoredRow &row) {
+            mark.add(row);
+            if (!checked)
+                return Status::success();
+            const std::optional<qint64> number = row.whole(0);
+            const auto found = number ? byNumber.constFind(*number) : byNumber.cend();
+            const QString name = listedText(row.value(nameAt).toString());
+            if (found == byNumber.cend()) {
+                if (options.deleteMissing && number) {
+                    deleted << name;
+                    writes.append({DataStore::ClassWrite::Delete, *number, {}, {}});
+                    undo.append({DataStore::ClassWrite::Insert, *number, {}, {}});
+                    whole(row, undo.last());
+                }
+                return Status::success();
+            }
+            Wanted &w = wanted[*found];
+            if (std::exchange(w.matched, true))
+                checked = failAt(sheet.path, w.line,
+                                 QStringLiteral("the configuration holds class number %1 more than "
+                                                "once; its rows cannot be told apart.")
+                                     .arg(*number));
+            const Result<Planned> planned = checked ? planner.plan(w, &row) : Planned{};
+            if (!planned)
+                checked = planned.status();
+            if (checked && !planned->columns.isEmpty()) {
+                changes.append({name, planned->differences});
+                writes.append(
+                    {DataStore::ClassWrite::Update, *number, planned->columns, planned->values});
+                undo.append({DataStore::ClassWrite::Update, *number, planned->columns, {}});
+                for (const QString &column : planned->columns)
+                    undo.last().values << row.value(Planner::indexOf(column));
+            }
+            return Status::success();
+        });
+        if (!read)
+            return read;
+        if (!options.force && sheet.mark != mark.text())
+            return Status::failure(
+                Fault::Refused,
+                sheet.mark.isEmpty()
+                    ? QStringLiteral("%1 has no mark of the configuration it was shown from, so "
+                                     "it cannot tell whether '%2' changed since. Give --force "
+                                     "to store it all the same.")
+                          .arg(sheet.path, shownText(configName))
+                    : QStringLiteral("The configuration '%1' changed since %2 was written: "
+                                     "nothing was stored. Show it again and make the changes "
+                                     "there, or give --force to store over the newer classes.")
+                          .arg(shownText(configName), sheet.path));
+        if (!checked)
+            return checked;
+        QStringList added;
+        for (const Wanted &w : wanted) {
+            if (w.matched)
+                continue;
+            const Result<Planned> planned = planner.plan(w, nullptr);
+            if (!planned)
+                return planned.status();
+            added << listedText(w.cells[nameAt]);
+            writes.append(
+                {DataStore::ClassWrite::Insert, w.classNum, planned->columns, planned->values});
+            undo.append({DataStore::ClassWrite::Delete, w.classNum, {}, {}});
+        }
+        for (const QString &name : deleted)
+            sink.onlyA(name);
+        for (const QString &name : added)
+            sink.onlyB(name);
+        for (const ClassChange &change : changes)
+            sink.changed(change);
+        if (options.dryRun)
+            writes.clear();
+        if (applied)
+            *applied = {writes, undo};
+        return writes;
+    };
+    if (options.dryRun)
+        return plan().status();
+    return state.data().writeClasses(configName, what, plan);
+}
+
+} // namespace tarn
