@@ -2,14 +2,8 @@
 #include "store/serverurl.h"
 #include "testsupport.h"
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
-#include <QProcess>
 #include <QRandomGenerator>
-#include <QRegularExpression>
-#include <QTest>
 #include <QThread>
 
 #include <optional>
@@ -17,36 +11,21 @@
 using namespace tarn;
 using namespace tarn::test;
 
-// tarn-cli import, copy and delete on a large configuration, killed with
-// SIGKILL at many moments of their run: afterwards the data file must pass
-// its integrity check and hold the configurations exactly as before the
-// command or exactly as after it, never anything in between. The same on a
-// server, whose database is then checked.
-class tst_CrashSafety : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void initTestCase();
-    void killed_data();
-    void killed();
-
-private:
-    DataDir mTemplate; // the sample files, then with the large configuration
-    QString mClassFile;
-};
-
 namespace
 {
 
-constexpr int kClasses = 10000;
-constexpr int kKillsPerCommand = 24;
+constexpr int kClasses = 10000, kKillsPerCommand = 24;
 
 // Each configuration's package row and its classes in class order, one line a
-// class with every column quoted (NULL told apart from '' and 0).
+// class with every column quoted (NULL told apart from '' and 0); for a file
+// that fails its integrity check, the complaint.
 QMap<QString, QString> contents(const QString &dataPath)
 {
     const Peek peek(dataPath);
+    if (const QString integrity =
+            peek.onServer() ? "ok" : peek.scalar("PRAGMA integrity_check").toString();
+        integrity != "ok")
+        return {{"integrity_check", integrity}};
     QStringList columns = schema::classdefColumnNames();
     columns.replaceInStrings(QRegularExpression("(.+)"),
                              peek.onServer() ? "quote_nullable(\\1)" : "quote(\\1)");
@@ -63,16 +42,6 @@ QMap<QString, QString> contents(const QString &dataPath)
                    classes))
         result[row["name"].toString()] += row.last().toString() + '\n';
     return result;
-}
-
-// The same, or for a file that fails its integrity check, the complaint.
-QMap<QString, QString> checkedContents(const QString &dataPath)
-{
-    if (!isServerUrl(dataPath))
-        if (const QString integrity = Peek(dataPath).scalar("PRAGMA integrity_check").toString();
-            integrity != "ok")
-            return {{"integrity_check", integrity}};
-    return contents(dataPath);
 }
 
 // A copy of the template's data, in a fresh directory or a fresh database.
@@ -155,75 +124,88 @@ Timing timedRun(const QString &location, const QStringList &args, qint64 delayUs
 
 } // namespace
 
-void tst_CrashSafety::initTestCase()
+// tarn-cli import, copy and delete on a large configuration, killed with
+// SIGKILL at many moments of their run: afterwards the data file must pass
+// its integrity check and hold the configurations exactly as before the
+// command or exactly as after it, never anything in between. The same on a
+// server, whose database is then checked.
+class tst_CrashSafety : public QObject
 {
-    QByteArray file = "V3 crash\r\nLarge\r\n";
-    for (int i = 1; i <= kClasses; ++i)
-        file += QString::asprintf("\r\n[Class %d]\r\nmodel red blue 3\r\n1 2 3 4 5 6 7 0 0 0\r\n"
+    Q_OBJECT
+
+    DataDir mTemplate; // the sample files, then with the large configuration
+    QString mClassFile;
+
+private slots:
+    void initTestCase()
+    {
+        QByteArray file = "V3 crash\r\nLarge\r\n";
+        for (int i = 1; i <= kClasses; ++i)
+            file +=
+                QString::asprintf("\r\n[Class %d]\r\nmodel red blue 3\r\n1 2 3 4 5 6 7 0 0 0\r\n"
                                   "1 2 3\r\n%d 300 100  %d  %d\r\n100 25 10 2 50 5\r\n",
                                   i, i % 200, i * 7919, i % 512)
                     .toLatin1();
-    mClassFile = mTemplate.file("large.class");
-    writeFile(mClassFile, file);
-    QCOMPARE(timedRun(mTemplate.location(), {"import", "Large", mClassFile}).exitCode, 0);
-    QCOMPARE(contents(mTemplate.dataPath()).value("Large").count('\n'), kClasses + 1);
-}
+        mClassFile = mTemplate.file("large.class");
+        writeFile(mClassFile, file);
+        QCOMPARE(timedRun(mTemplate.location(), {"import", "Large", mClassFile}).exitCode, 0);
+        QCOMPARE(contents(mTemplate.dataPath()).value("Large").count('\n'), kClasses + 1);
+    }
 
-void tst_CrashSafety::killed_data()
-{
-    QTest::addColumn<QStringList>("command");
-    QTest::newRow("import") << QStringList{"import", "Imported", "%1"};
-    QTest::newRow("copy") << QStringList{"copy", "Large", "Copied"};
-    QTest::newRow("delete") << QStringList{"delete", "Large"};
-}
-
-void tst_CrashSafety::killed()
-{
-    QFETCH(QStringList, command);
-    command.replaceInStrings("%1", mClassFile);
-    const QMap<QString, QString> before = contents(mTemplate.dataPath());
-
-    // One run to the end gives the state after, the time the command takes
-    // and the time its write transaction takes.
-    const Copy done(mTemplate);
-    const Timing full = timedRun(done.location(), command);
-    QCOMPARE(full.exitCode, 0);
-    const QMap<QString, QString> after = contents(done.dataPath());
-    QVERIFY(after != before);
-
-    // Killed inside the write for certain: held before its COMMIT, with every
-    // row written and the lock held.
+    void killed_data()
     {
-        const Copy copy(mTemplate);
-        const Timing held = timedRun(copy.location(), command, -1, false, true);
-        QVERIFY(held.exitCode == -1 && held.lockHeld);
-        QCOMPARE(checkedContents(copy.dataPath()), before);
+        QTest::addColumn<QStringList>("command");
+        QTest::newRow("import") << QStringList{"import", "Imported", "%1"};
+        QTest::newRow("copy") << QStringList{"copy", "Large", "Copied"};
+        QTest::newRow("delete") << QStringList{"delete", "Large"};
     }
 
-    // Every other kill is timed from the start of the process, the others from
-    // the moment the write began, so that many land inside the write.
-    QRandomGenerator random(20261206);
-    int kills = 0, unchanged = 0;
-    for (int i = 0; i < kKillsPerCommand; ++i) {
-        const Copy copy(mTemplate);
-        const bool fromWrite = i % 2;
-        const qint64 span = fromWrite ? full.writing : full.total;
-        const int step = i / 2, steps = kKillsPerCommand / 2;
-        const auto delayUs = qint64((step + random.generateDouble()) * double(span) / steps);
-        const Timing run = timedRun(copy.location(), command, delayUs, fromWrite);
-        QVERIFY(run.exitCode == -1 || run.exitCode == 0); // killed, or done before
-        kills += run.exitCode == -1;
-        const QMap<QString, QString> now = checkedContents(copy.dataPath());
-        QVERIFY2(now == before || now == after, // else say when it was killed
-                 qPrintable(QString::asprintf("%lld us after the %s", qlonglong(delayUs),
-                                              fromWrite ? "write began" : "start")));
-        unchanged += now == before;
+    void killed()
+    {
+        QFETCH(QStringList, command);
+        command.replaceInStrings("%1", mClassFile);
+        const QMap<QString, QString> before = contents(mTemplate.dataPath());
+
+        // One run to the end gives the state after, the time the command takes
+        // and the time its write transaction takes.
+        const Copy done(mTemplate);
+        const Timing full = timedRun(done.location(), command);
+        QCOMPARE(full.exitCode, 0);
+        const QMap<QString, QString> after = contents(done.dataPath());
+        QVERIFY(after != before);
+
+        // Killed inside the write for certain: held before its COMMIT, with every
+        // row written and the lock held.
+        {
+            const Copy copy(mTemplate);
+            const Timing held = timedRun(copy.location(), command, -1, false, true);
+            QVERIFY(held.exitCode == -1 && held.lockHeld);
+            QCOMPARE(contents(copy.dataPath()), before);
+        }
+
+        // Every other kill is timed from the start of the process, the others from
+        // the moment the write began, so that many land inside the write.
+        QRandomGenerator random(20261206);
+        int kills = 0, unchanged = 0;
+        for (int i = 0; i < kKillsPerCommand; ++i) {
+            const Copy copy(mTemplate);
+            const bool fromWrite = i % 2;
+            const qint64 span = fromWrite ? full.writing : full.total;
+            const int step = i / 2, steps = kKillsPerCommand / 2;
+            const auto delayUs = qint64((step + random.generateDouble()) * double(span) / steps);
+            const Timing run = timedRun(copy.location(), command, delayUs, fromWrite);
+            QVERIFY(run.exitCode == -1 || run.exitCode == 0); // killed, or done before
+            kills += run.exitCode == -1;
+            const QMap<QString, QString> now = contents(copy.dataPath());
+            QVERIFY2(now == before || now == after, // else say when it was killed
+                     qPrintable(QString::asprintf("%lld us after the %s", qlonglong(delayUs),
+                                                  fromWrite ? "write began" : "start")));
+            unchanged += now == before;
+        }
+        qInfo("%s: %d kills in a run of %lld us (writing %lld us), %d left it unchanged",
+              qPrintable(command.first()), kills, full.total, full.writing, unchanged);
     }
-    qInfo("%s: %d kills over a run of %lld us (writing %lld us): %d left it unchanged, %d found "
-          "it done",
-          qPrintable(command.first()), kills, full.total, full.writing, unchanged,
-          kKillsPerCommand - unchanged);
-}
+};
 
 QTEST_MAIN(tst_CrashSafety)
 #include "tst_crashsafety.moc"

@@ -2,6 +2,10 @@
 
 #include "core/appstate.h"
 
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QTemporaryDir>
 #include <QTest>
@@ -30,8 +34,7 @@ public:
     explicit ServerDatabase(const QString &copyOf = {});
     const QString &name() const { return mName; }
     ~ServerDatabase();
-    ServerDatabase(const ServerDatabase &) = delete;
-    ServerDatabase &operator=(const ServerDatabase &) = delete;
+    Q_DISABLE_COPY(ServerDatabase)
     const QString &url() const { return mUrl; }
 
 private:
@@ -46,8 +49,6 @@ class OwnServer
 public:
     OwnServer() = default;
     ~OwnServer() { run("stop"); }
-    OwnServer(const OwnServer &) = delete;
-    OwnServer &operator=(const OwnServer &) = delete;
     // start, halt (the quick way, as a crash would), resume or stop.
     bool run(const char *what);
     // Started, with a database of the sample rows: its address (empty on failure).
@@ -68,14 +69,8 @@ public:
     QString path() const { return mDir.path(); }
     // What the programs are given: the directory, or the database's address.
     QString location() const { return mServer ? mServer->url() : path(); }
-    QString dataPath() const
-    {
-        return mServer ? mServer->url() : file(QStringLiteral("tarn_dat.mdb"));
-    }
-    QString refPath() const
-    {
-        return mServer ? mServer->url() : file(QStringLiteral("tarn_ref.mdb"));
-    }
+    QString dataPath() const { return mServer ? mServer->url() : file("tarn_dat.mdb"); }
+    QString refPath() const { return mServer ? mServer->url() : file("tarn_ref.mdb"); }
     QString file(const QString &name) const { return mDir.filePath(name); }
     // The database on the test server; null for files.
     const ServerDatabase *server() const { return mServer.get(); }
@@ -98,8 +93,7 @@ public:
     explicit Peek(const QString &path);
     bool onServer() const { return mServer; }
     ~Peek();
-    Peek(const Peek &) = delete;
-    Peek &operator=(const Peek &) = delete;
+    Q_DISABLE_COPY(Peek)
 
     QList<QVariantMap> rows(const QString &sql, const QVariantList &values = {}) const;
     QVariant scalar(const QString &sql, const QVariantList &values = {}) const;
@@ -119,12 +113,13 @@ public:
     int writes() const { return scalar("SELECT n FROM writes").toInt(); }
     qint64 count(const QString &table) const
     {
-        return scalar(QStringLiteral("SELECT count(*) FROM ") + table).toLongLong();
+        return scalar("SELECT count(*) FROM " + table).toLongLong();
     }
-    // For queries too large to gather as rows.
-    QSqlDatabase connection() const { return QSqlDatabase::database(mName); }
 
 private:
+    // A trigger on a table, its body in each engine's words.
+    void trigger(const QString &name, const QString &event, const QString &table,
+                 const QString &server, const QString &file) const;
     QString mName;
     bool mServer = false;
 };
