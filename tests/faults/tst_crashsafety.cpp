@@ -29,18 +29,12 @@ QMap<QString, QString> contents(const QString &dataPath)
     QStringList columns = schema::classdefColumnNames();
     columns.replaceInStrings(QRegularExpression("(.+)"),
                              peek.onServer() ? "quote_nullable(\\1)" : "quote(\\1)");
-    const QString classes =
-        peek.onServer()
-            ? "SELECT package_name, string_agg(" + columns.join("||'|'||") +
-                  ", chr(10) ORDER BY class_num, rowid) FROM classdef GROUP BY package_name"
-            : "SELECT package_name, group_concat(" + columns.join("||'|'||") +
-                  ", char(10)) FROM (SELECT * FROM classdef ORDER BY class_num, rowid) "
-                  "GROUP BY package_name";
     QMap<QString, QString> result;
     for (const QVariantMap &row :
-         peek.rows("SELECT package_name AS name, 'package row' AS text FROM package UNION ALL " +
-                   classes))
-        result[row["name"].toString()] += row.last().toString() + '\n';
+         peek.rows("SELECT package_name AS name, 'package row' AS line, 0 AS num, 0 AS id FROM "
+                   "package UNION ALL SELECT package_name, " +
+                   columns.join("||'|'||") + ", class_num, rowid FROM classdef ORDER BY 3, 4"))
+        result[row["name"].toString()] += row["line"].toString() + '\n';
     return result;
 }
 
@@ -97,29 +91,26 @@ Timing timedRun(const QString &location, const QStringList &args, qint64 delayUs
     cli.setProcessEnvironment(environment);
     QElapsedTimer clock;
     clock.start();
-    cli.start(QStringLiteral(TARN_CLI),
-              QStringList{isServerUrl(location) ? "--database" : "--data-dir", location} + args);
+    cli.start(QStringLiteral(TARN_CLI), cliLocation(location) + args);
     if (!cli.waitForStarted())
         return {};
     qint64 begunAt = -1;
-    Timing timing;
     while (cli.state() == QProcess::Running && !cli.waitForFinished(0)) {
         const qint64 now = clock.nsecsElapsed() / 1000;
         if (begunAt < 0 && QFileInfo::exists(begun))
             begunAt = now;
         const qint64 from = fromWrite ? begunAt : 0;
         if (hold ? QFileInfo::exists(held) : delayUs >= 0 && from >= 0 && now - from >= delayUs) {
-            timing.lockHeld = hold && holdsWriteLock(location);
+            const bool lockHeld = hold && holdsWriteLock(location);
             cli.kill();
             cli.waitForFinished(60000);
-            return timing;
+            return {-1, 0, 0, lockHeld};
         }
         QThread::usleep(100);
     }
-    timing.total = clock.nsecsElapsed() / 1000;
-    timing.writing = begunAt < 0 ? 0 : timing.total - begunAt;
-    timing.exitCode = cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1;
-    return timing;
+    const qint64 total = clock.nsecsElapsed() / 1000;
+    return {cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1, total,
+            begunAt < 0 ? 0 : total - begunAt};
 }
 
 } // namespace
@@ -176,12 +167,10 @@ private slots:
 
         // Killed inside the write for certain: held before its COMMIT, with every
         // row written and the lock held.
-        {
-            const Copy copy(mTemplate);
-            const Timing held = timedRun(copy.location(), command, -1, false, true);
-            QVERIFY(held.exitCode == -1 && held.lockHeld);
-            QCOMPARE(contents(copy.dataPath()), before);
-        }
+        const Copy heldCopy(mTemplate);
+        const Timing held = timedRun(heldCopy.location(), command, -1, false, true);
+        QVERIFY(held.exitCode == -1 && held.lockHeld);
+        QCOMPARE(contents(heldCopy.dataPath()), before);
 
         // Every other kill is timed from the start of the process, the others from
         // the moment the write began, so that many land inside the write.

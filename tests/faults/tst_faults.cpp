@@ -38,11 +38,6 @@ struct LockHolder : Peek {
 const QByteArray kBlock = "\r\n[Scout]\r\nmale grunt blue 3\r\n1 2 5 0 0 0 0 0 0 0\r\n1 0 0\r\n"
                           "50 340 90  5  3\r\n100 25 10 2 50 5\r\n";
 
-QStringList cliData(const DataDir &dir)
-{
-    return {dir.server() ? "--database" : "--data-dir", dir.location()};
-}
-
 // Wrappers that run tarn-cli under a restriction; the shell ignores SIGXFSZ so
 // that a write beyond the size limit fails instead.
 const QStringList kAsNobody{"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"};
@@ -112,7 +107,8 @@ private slots:
         const QStringList files = QDir(dir.path()).entryList(QDir::Files);
 
         QProcess cli;
-        cli.start(row.wrapper.first(), row.wrapper.mid(1) + QStringList{TARN_CLI} + cliData(dir) +
+        cli.start(row.wrapper.first(), row.wrapper.mid(1) + QStringList{TARN_CLI} +
+                                           cliLocation(dir.location()) +
                                            row.args.replaceInStrings("%1", file));
         QVERIFY(cli.waitForFinished(60000));
         QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
@@ -243,7 +239,7 @@ private slots:
         env.insert("TMPDIR", tmp.path());
         QProcess cli;
         cli.setProcessEnvironment(env);
-        cli.start(TARN_CLI, cliData(dir) + QStringList{"import", "Piped", fifo});
+        cli.start(TARN_CLI, cliLocation(dir.location()) + QStringList{"import", "Piped", fifo});
         QVERIFY(cli.waitForStarted());
         QTest::qWait(200); // tarn-cli now waits for a writer to open the pipe
         AppState &state = dir.start();

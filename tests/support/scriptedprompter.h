@@ -13,9 +13,7 @@ namespace tarn
 // A Prompter for tests: answers come from queues filled beforehand and every
 // call is recorded. A call with no answer queued is recorded as unexpected and
 // answered with Cancel (empty text, No).
-class ScriptedPrompter : public Prompter
-{
-public:
+struct ScriptedPrompter : Prompter {
     struct Call {
         enum Kind { Input, Password, Message, Choice, OpenFile, SaveFile, Progress } kind;
         QString text; // prompt, message text or filter

@@ -28,9 +28,7 @@ QString testServer()
     return server;
 }
 
-// Runs a statement on the test server's own database (CREATE and DROP DATABASE
-// cannot run in a transaction, so not through the store).
-static void onServer(const QString &sql)
+void ServerDatabase::onServer(const QString &sql)
 {
     Database admin;
     if (Status s = admin.open(testServer()); !s || !(s = admin.exec(sql)))
@@ -45,11 +43,6 @@ ServerDatabase::ServerDatabase(const QString &copyOf)
     ServerUrl server = *parseServerUrl(testServer());
     server.dbname = mName;
     mUrl = server.shown();
-}
-
-ServerDatabase::~ServerDatabase()
-{
-    onServer("DROP DATABASE " + mName + " WITH (FORCE)");
 }
 
 bool OwnServer::run(const char *what)

@@ -28,26 +28,23 @@ inline bool onTestServer()
 
 // A new database on the test server, empty or a copy of another (which
 // nobody may be connected to), dropped when this goes.
-class ServerDatabase
-{
-public:
+struct ServerDatabase {
     explicit ServerDatabase(const QString &copyOf = {});
     const QString &name() const { return mName; }
-    ~ServerDatabase();
+    ~ServerDatabase() { onServer("DROP DATABASE " + mName + " WITH (FORCE)"); }
     Q_DISABLE_COPY(ServerDatabase)
     const QString &url() const { return mUrl; }
 
 private:
-    QString mName;
-    QString mUrl;
+    // Runs a statement on the test server's own database (CREATE and DROP
+    // DATABASE cannot run in a transaction, so not through the store).
+    static void onServer(const QString &sql);
+    QString mName, mUrl;
 };
 
 // A PostgreSQL server of a test's own, for a test that stops it midway;
 // stopped when this goes, whatever the test's outcome.
-class OwnServer
-{
-public:
-    OwnServer() = default;
+struct OwnServer {
     ~OwnServer() { run("stop"); }
     // start, halt (the quick way, as a crash would), resume or stop.
     bool run(const char *what);
@@ -62,9 +59,7 @@ private:
 // (with sample rows or empty) or, on the test server, a new database with the
 // tables; on request started up into an AppState. The directory is there in
 // both cases, for class files and the like.
-class DataDir
-{
-public:
+struct DataDir {
     explicit DataDir(bool sample = true);
     QString path() const { return mDir.path(); }
     // What the programs are given: the directory, or the database's address.
@@ -87,9 +82,7 @@ private:
 
 // A second connection to a database file (or a server's database), to check
 // what the program stored.
-class Peek
-{
-public:
+struct Peek {
     explicit Peek(const QString &path);
     bool onServer() const { return mServer; }
     ~Peek();
@@ -143,6 +136,12 @@ template<typename Row> void addRows(std::initializer_list<Row> rows)
     QTest::addColumn<Row>("row");
     for (const Row &row : rows)
         QTest::newRow(row.name) << row;
+}
+
+// What tarn-cli is given to work on a location: a folder or a server's database.
+inline QStringList cliLocation(const QString &location)
+{
+    return {location.startsWith("postgresql://") ? "--database" : "--data-dir", location};
 }
 
 // Writes bytes to a file, replacing it.
