@@ -178,9 +178,8 @@ private slots:
             const Status &refused = results[0] ? results[1] : results[0];
             QCOMPARE(refused.fault(), Fault::Exists);
             QCOMPARE(Peek(dir.dataPath())
-                         .scalar("SELECT count(*) FROM package WHERE lower(package_name) = ?",
-                                 {names[0].toLower()})
-                         .toInt(),
+                         .count("package WHERE lower(package_name) = 'alpha" +
+                                QString::number(round) + "'"),
                      1);
         }
     }
@@ -254,9 +253,8 @@ private slots:
         QVERIFY(ranAs(runCli(team.url(), {"init", "--from", folder.path()}), 1,
                       "row 2 of the table classdef"));
         QCOMPARE(Peek(team.url())
-                     .scalar("SELECT count(*) FROM information_schema.tables WHERE "
-                             "table_schema = current_schema()")
-                     .toInt(),
+                     .count("information_schema.tables WHERE table_schema = "
+                            "current_schema()"),
                  0);
         const CliRun list = runCli(team.url(), {"list"});
         QVERIFY2(list.err.contains("holds no TARN tables yet") && list.err.contains("init"),

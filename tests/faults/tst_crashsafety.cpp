@@ -6,8 +6,6 @@
 #include <QRandomGenerator>
 #include <QThread>
 
-#include <optional>
-
 using namespace tarn;
 using namespace tarn::test;
 
@@ -37,22 +35,6 @@ QMap<QString, QString> contents(const QString &dataPath)
         result[row["name"].toString()] += row["line"].toString() + '\n';
     return result;
 }
-
-// A copy of the template's data, in a fresh directory or a fresh database.
-struct Copy {
-    explicit Copy(const DataDir &from)
-    {
-        if (from.server())
-            server.emplace(from.server()->name());
-        else
-            for (const QString &file : {from.dataPath(), from.refPath()})
-                QVERIFY(QFile::copy(file, dir.filePath(QFileInfo(file).fileName())));
-    }
-    QString location() const { return server ? server->url() : dir.path(); }
-    QString dataPath() const { return server ? server->url() : dir.filePath("tarn_dat.mdb"); }
-    QTemporaryDir dir;
-    std::optional<ServerDatabase> server;
-};
 
 // True while a command holds the data's write lock: the file's journal
 // exists, or a server grants a writer's advisory lock on the database.
@@ -159,7 +141,7 @@ private slots:
 
         // One run to the end gives the state after, the time the command takes
         // and the time its write transaction takes.
-        const Copy done(mTemplate);
+        const DataDir done(&mTemplate);
         const Timing full = timedRun(done.location(), command);
         QCOMPARE(full.exitCode, 0);
         const QMap<QString, QString> after = contents(done.dataPath());
@@ -167,7 +149,7 @@ private slots:
 
         // Killed inside the write for certain: held before its COMMIT, with every
         // row written and the lock held.
-        const Copy heldCopy(mTemplate);
+        const DataDir heldCopy(&mTemplate);
         const Timing held = timedRun(heldCopy.location(), command, -1, false, true);
         QVERIFY(held.exitCode == -1 && held.lockHeld);
         QCOMPARE(contents(heldCopy.dataPath()), before);
@@ -177,7 +159,7 @@ private slots:
         QRandomGenerator random(20261206);
         int kills = 0, unchanged = 0;
         for (int i = 0; i < kKillsPerCommand; ++i) {
-            const Copy copy(mTemplate);
+            const DataDir copy(&mTemplate);
             const bool fromWrite = i % 2;
             const qint64 span = fromWrite ? full.writing : full.total;
             const int step = i / 2, steps = kKillsPerCommand / 2;

@@ -73,6 +73,14 @@ DataDir::DataDir(bool sample)
         qFatal("could not create test data: %s", qPrintable(s.message()));
 }
 
+DataDir::DataDir(const DataDir *copyOf)
+    : mServer(copyOf->mServer ? std::make_unique<ServerDatabase>(copyOf->mServer->name()) : nullptr)
+{
+    if (!mServer &&
+        !(QFile::copy(copyOf->dataPath(), dataPath()) && QFile::copy(copyOf->refPath(), refPath())))
+        qFatal("cannot copy %s", qPrintable(copyOf->path()));
+}
+
 AppState &DataDir::start()
 {
     mState = std::make_unique<AppState>(location());

@@ -61,6 +61,8 @@ private:
 // both cases, for class files and the like.
 struct DataDir {
     explicit DataDir(bool sample = true);
+    // A copy of another's data: its files, or its database.
+    explicit DataDir(const DataDir *copyOf);
     QString path() const { return mDir.path(); }
     // What the programs are given: the directory, or the database's address.
     QString location() const { return mServer ? mServer->url() : path(); }
