@@ -42,11 +42,9 @@ bool holdsWriteLock(const QString &location)
 {
     if (!isServerUrl(location))
         return QFileInfo::exists(QDir(location).filePath("tarn_dat.mdb-journal"));
-    return Peek(location)
-               .scalar("SELECT count(*) FROM pg_locks WHERE locktype = 'advisory' AND granted AND "
-                       "database = (SELECT oid FROM pg_database WHERE datname = "
-                       "current_database())")
-               .toInt() > 0;
+    return Peek(location).count(
+               "pg_locks WHERE locktype = 'advisory' AND granted AND database "
+               "= (SELECT oid FROM pg_database WHERE datname = current_database())") > 0;
 }
 
 struct Timing {
