@@ -23,17 +23,6 @@ using namespace tarn::test;
 namespace
 {
 
-// A second connection holding the data's write lock, as another instance of
-// the program would: a file's exclusive lock, or a server's advisory lock of
-// the data tables (key 1) or of the reference tables (key 2).
-struct LockHolder : Peek {
-    LockHolder(const QString &path, int key) : Peek(path)
-    {
-        exec(onServer() ? QStringLiteral("SELECT pg_advisory_lock(7305, %1)").arg(key)
-                        : QStringLiteral("BEGIN EXCLUSIVE"));
-    }
-};
-
 // One class of a class file, after its two header lines.
 const QByteArray kBlock = "\r\n[Scout]\r\nmale grunt blue 3\r\n1 2 5 0 0 0 0 0 0 0\r\n1 0 0\r\n"
                           "50 340 90  5  3\r\n100 25 10 2 50 5\r\n";
@@ -186,10 +175,16 @@ private slots:
             field->setText("Kept through the fault");
         }
         {
-            // The server stopped the quick way, as a crash or an administrator's restart would.
-            const auto lock =
-                restart ? nullptr : std::make_unique<LockHolder>(path, weapons ? 2 : 1);
+            // The server stopped the quick way, as a crash or an administrator's restart
+            // would; or a second connection holding the write lock, as another instance
+            // would: a file's exclusive lock, or a server's advisory lock of the data
+            // tables (key 1) or of the reference tables (key 2).
             QVERIFY(!restart || server.run("halt"));
+            const auto lock = restart ? nullptr : std::make_unique<Peek>(path);
+            if (lock)
+                lock->exec(lock->onServer()
+                               ? QString("SELECT pg_advisory_lock(7305, %1)").arg(weapons ? 2 : 1)
+                               : "BEGIN EXCLUSIVE");
             const QDeadlineTimer soon(10000);
             QVERIFY(!act());
             QVERIFY(!editor || !editor->close());
