@@ -8,10 +8,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <csignal>
-#include <sys/resource.h>
-#include <unistd.h>
-
 using namespace tarn;
 using namespace tarn::test;
 
@@ -240,47 +236,6 @@ private slots:
         for (const QString &line : run.out.split('\n').filter(QRegularExpression("^  ")))
             columns << QRegularExpression("^  \\S.*?\\S  +\\S").match(line).capturedEnd();
         QVERIFY(columns.size() <= 1 && !columns.contains(-1));
-    }
-
-    void outputNotWritten_data()
-    {
-        // tarn-cli itself, its standard output broken in one of three ways; every
-        // command writes through the one stream that is checked, so each way is
-        // tried with one of them. diff's failure is 3: its 1 says "different".
-        QTest::addColumn<QString>("how");
-        QTest::addColumn<QStringList>("command");
-        QTest::addColumn<int>("code");
-        QTest::newRow("list, full disk") << "full disk" << QStringList{"list"} << 1;
-        QTest::newRow("diff, closed") << "closed" << QStringList{"diff", "Sample Config", "B"} << 3;
-        QTest::newRow("show, file-size limit")
-            << "file-size limit" << QStringList{"show", "Sample Config"} << 1;
-    }
-
-    void outputNotWritten()
-    {
-        QFETCH(QString, how);
-        QFETCH(QStringList, command);
-        QFETCH(int, code);
-        DataDir dir;
-        QCOMPARE(runCli(dir.location(), {"new", "B"}).code, 0);
-        QProcess cli;
-        cli.setStandardOutputFile(how == "full disk" ? "/dev/full" : dir.file("out.txt"));
-        if (how == "closed")
-            cli.setChildProcessModifier([] { close(STDOUT_FILENO); });
-        else if (how == "file-size limit")
-            cli.setChildProcessModifier([] {
-                signal(SIGXFSZ, SIG_IGN);
-                const rlimit limit{1, 1};
-                setrlimit(RLIMIT_FSIZE, &limit);
-            });
-        cli.start(TARN_CLI, cliLocation(dir.location()) + command);
-        QVERIFY(cli.waitForFinished(60000));
-        const QString err = QString::fromLocal8Bit(cli.readAllStandardError());
-        QVERIFY2(err.startsWith("tarn-cli: the output could not be written: ") &&
-                     (how != "closed" || err.contains("standard output is closed")),
-                 qPrintable(err));
-        QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(cli.exitCode(), code);
     }
 
     void showReadsBack()

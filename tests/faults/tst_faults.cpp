@@ -30,10 +30,13 @@ const QByteArray kBlock = "\r\n[Scout]\r\nmale grunt blue 3\r\n1 2 5 0 0 0 0 0 0
 // Wrappers that run tarn-cli under a restriction; the shell ignores SIGXFSZ so
 // that a write beyond the size limit fails instead.
 const QStringList kAsNobody{"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"};
+QStringList shell(const QString &script)
+{
+    return {"sh", "-c", script, "sh"};
+}
 QStringList sizeLimit(int bytes)
 {
-    return {"sh", "-c", QStringLiteral("trap '' XFSZ; exec prlimit --fsize=%1 \"$@\"").arg(bytes),
-            "sh"};
+    return shell(QStringLiteral("trap '' XFSZ; exec prlimit --fsize=%1 \"$@\"").arg(bytes));
 }
 
 struct NotWritten {
@@ -41,6 +44,7 @@ struct NotWritten {
     QStringList wrapper, args; // args: %1 for the file it writes
     QString says, cause{};
     int doublings = 0; // of the sample configuration's classes
+    int code = 1;      // diff's failure is 3: its 1 says "different"
 };
 
 } // namespace
@@ -61,7 +65,8 @@ private slots:
         const QString notSaved = "The Mod ID was not saved.\n%1",
                       notExported = "Could not export the configuration 'Sample Config' to "
                                     "%1.\n%1: ",
-                      denied = "Permission denied", tooLarge = "File too large";
+                      denied = "Permission denied", tooLarge = "File too large",
+                      unwritten = "tarn-cli: the output could not be written: ";
         addRows<NotWritten>({
             {"Mod ID, directory not writable", kAsNobody, modId, notSaved, denied},
             {"Mod ID, disk full", sizeLimit(2), modId, notSaved, tooLarge},
@@ -72,6 +77,17 @@ private slots:
             {"new, directory not writable", kAsNobody, QStringList{"new", "X"},
              "Could not add the configuration 'X'.\n%D/tarn_dat.mdb: the folder %D must be "
              "writable, since SQLite keeps the file's journal there"},
+            // Standard output broken: every command writes through the one stream that is
+            // checked, so each way is tried with one of them.
+            {"list, standard output on a full disk",
+             shell("exec \"$@\" >/dev/full"),
+             {"list"},
+             unwritten},
+            {"diff, standard output closed", shell("exec \"$@\" >&-"),
+             QStringList{"diff", "Sample Config", "%1"}, unwritten, "standard output is closed", 0,
+             3},
+            {"show, standard output over the file-size limit", sizeLimit(1),
+             QStringList{"show", "Sample Config"}, unwritten},
         });
     }
 
@@ -80,7 +96,7 @@ private slots:
         QFETCH(NotWritten, row);
         if (row.wrapper.first() == "setpriv" && getuid() != 0)
             QSKIP("only root can run a command as another user");
-        if (onTestServer() && row.args.first() != "export")
+        if (onTestServer() && (row.args.first() == "mod-id" || row.args.first() == "new"))
             QSKIP("a server keeps the Mod ID and the journal itself, not in the folder");
         DataDir dir;
         for (int i = 0; i < row.doublings; ++i)
@@ -88,7 +104,9 @@ private slots:
                 .exec(QStringLiteral("INSERT INTO classdef (%1) SELECT %1 FROM classdef")
                           .arg(schema::joined(schema::classdefColumnNames())));
         const QString file = dir.file(row.args.first() == "mod-id" ? "tarn.ini" : "earlier.class");
-        writeFile(file, "\"old\"\r\n");
+        const QByteArray old =
+            row.args.first() == "diff" ? "V3 1\r\nC\r\n" + kBlock : "\"old\"\r\n";
+        writeFile(file, old);
         // Only the owner (root) may add files; the files themselves may be written by anyone.
         chmod(QFile::encodeName(dir.path()).constData(), 0755);
         for (const QString &path : {dir.file("tarn_dat.mdb"), dir.file("tarn_ref.mdb"), file})
@@ -96,17 +114,19 @@ private slots:
         const QStringList files = QDir(dir.path()).entryList(QDir::Files);
 
         QProcess cli;
+        const QTemporaryDir out; // a file, for the limit on a file's size to apply
+        cli.setStandardOutputFile(out.filePath("out"));
         cli.start(row.wrapper.first(), row.wrapper.mid(1) + QStringList{TARN_CLI} +
                                            cliLocation(dir.location()) +
                                            row.args.replaceInStrings("%1", file));
         QVERIFY(cli.waitForFinished(60000));
         QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(cli.exitCode(), 1);
+        QCOMPARE(cli.exitCode(), row.code);
         const QString err = QString::fromLocal8Bit(cli.readAllStandardError());
         QVERIFY2(err.contains(row.says.replace("%1", file).replace("%D", dir.path())) &&
                      err.contains(row.cause),
                  qPrintable(err));
-        QCOMPARE(readFile(file), QByteArray("\"old\"\r\n"));
+        QCOMPARE(readFile(file), old);
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), files); // no temporary file left
     }
 
