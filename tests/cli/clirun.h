@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli.h"
+#include "testsupport.h"
 
 #include <QDebug>
 #include <QStringList>
@@ -13,17 +14,14 @@ namespace tarn::test
 // database (DataDir::location()).
 struct CliRun {
     int code;
-    QString out;
-    QString err;
+    QString out, err;
 };
 
 inline CliRun runCli(const QString &location, const QStringList &args)
 {
     CliRun run{};
     QTextStream out(&run.out), err(&run.err);
-    const bool server = location.startsWith(QLatin1String("postgresql://"));
-    run.code =
-        cli::run(QStringList{server ? "--database" : "--data-dir", location} + args, out, err);
+    run.code = cli::run(cliLocation(location) + args, out, err);
     return run;
 }
 

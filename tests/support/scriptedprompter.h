@@ -13,9 +13,7 @@ namespace tarn
 // A Prompter for tests: answers come from queues filled beforehand and every
 // call is recorded. A call with no answer queued is recorded as unexpected and
 // answered with Cancel (empty text, No).
-class ScriptedPrompter : public Prompter
-{
-public:
+struct ScriptedPrompter : Prompter {
     struct Call {
         enum Kind { Input, Password, Message, Choice, OpenFile, SaveFile, Progress } kind;
         QString text; // prompt, message text or filter
@@ -43,12 +41,12 @@ public:
     Answer message(const QString &text, Buttons buttons, Icon, Answer defaultAnswer,
                    const QString &title) override
     {
-        const Call call{Call::Message, text, title.isEmpty() ? applicationTitle() : title,
-                        defaultAnswer};
-        if (buttons != Buttons::Ok)
-            return record(call, mAnswers, Answer::No);
-        mCalls.append(call);
-        return Answer::Ok;
+        // A message with the one button Ok needs no answer.
+        if (buttons == Buttons::Ok)
+            mAnswers.push_front(Answer::Ok);
+        return record(
+            {Call::Message, text, title.isEmpty() ? applicationTitle() : title, defaultAnswer},
+            mAnswers, Answer::No);
     }
     int choose(const QString &text, const QStringList &choices, int, Icon) override
     {
@@ -119,22 +117,17 @@ private:
             ++mUnexpected;
             return cancel;
         }
-        T answer = queue.front();
+        const T answer = queue.front();
         queue.pop_front();
         return answer;
     }
 
-    std::deque<QString> mInputs;
-    std::deque<QString> mPasswords;
+    std::deque<QString> mInputs, mPasswords, mFiles;
     std::deque<Answer> mAnswers;
-    std::deque<QString> mFiles;
     std::deque<int> mChoices;
     QList<Call> mCalls;
-    int mUnexpected = 0;
-    int mBusyDepth = 0;
-    int mBusyCount = 0;
-    qint64 mCancelAt = -1;
-    qint64 mLastProgress = -1;
+    int mUnexpected = 0, mBusyDepth = 0, mBusyCount = 0;
+    qint64 mCancelAt = -1, mLastProgress = -1;
 };
 
 } // namespace tarn

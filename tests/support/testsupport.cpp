@@ -6,13 +6,9 @@
 #include "store/serverurl.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QProcess>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
-#include <QTest>
 
 namespace tarn::test
 {
@@ -25,46 +21,28 @@ QString testServer()
             return value;
         const QString url = QString::fromUtf8(readFile(value)).trimmed();
         if (!isServerUrl(url))
-            qFatal("TARN_TEST_DATABASE: %s holds no server address (is the test server "
-                   "running?)",
+            qFatal("TARN_TEST_DATABASE: %s holds no server address (is the server running?)",
                    qPrintable(value));
         return url;
     }();
     return server;
 }
 
-namespace
-{
-
-// Runs a statement on the test server's own database (CREATE and DROP DATABASE
-// cannot run in a transaction, so not through the store).
-void onServer(const QString &sql)
+void ServerDatabase::onServer(const QString &sql)
 {
     Database admin;
-    if (Status s = admin.open(testServer()); !s)
-        qFatal("test server: %s", qPrintable(s.message()));
-    if (Status s = admin.exec(sql); !s)
+    if (Status s = admin.open(testServer()); !s || !(s = admin.exec(sql)))
         qFatal("test server: %s", qPrintable(s.message()));
 }
-
-} // namespace
 
 ServerDatabase::ServerDatabase(const QString &copyOf)
 {
     static int counter = 0;
-    mName =
-        QStringLiteral("tarn_test_%1_%2").arg(QCoreApplication::applicationPid()).arg(++counter);
-    onServer(QStringLiteral("CREATE DATABASE %1").arg(mName) +
-             (copyOf.isEmpty() ? QString() : QStringLiteral(" TEMPLATE ") + copyOf));
-    Result<ServerUrl> url = parseServerUrl(testServer());
-    ServerUrl server = *url;
+    mName = QString("tarn_test_%1_%2").arg(QCoreApplication::applicationPid()).arg(++counter);
+    onServer("CREATE DATABASE " + mName + (copyOf.isEmpty() ? "" : " TEMPLATE " + copyOf));
+    ServerUrl server = *parseServerUrl(testServer());
     server.dbname = mName;
     mUrl = server.shown();
-}
-
-ServerDatabase::~ServerDatabase()
-{
-    onServer(QStringLiteral("DROP DATABASE %1 WITH (FORCE)").arg(mName));
 }
 
 bool OwnServer::run(const char *what)
@@ -78,26 +56,29 @@ QString OwnServer::startWithSample()
 {
     if (!run("start"))
         return {};
-    const QString url =
-        QString::fromUtf8(readFile(mState.filePath(QStringLiteral("url")))).trimmed();
-    Peek(url).exec(QStringLiteral("CREATE DATABASE team"));
-    const QString team = QString(url).replace(QStringLiteral("/postgres"), QStringLiteral("/team"));
+    const QString url = QString::fromUtf8(readFile(mState.filePath("url"))).trimmed();
+    Peek(url).exec("CREATE DATABASE team");
+    const QString team = QString(url).replace("/postgres", "/team");
     return createDataFiles(AppState(team), true) ? team : QString();
 }
 
 DataDir::DataDir(bool sample)
+    : mServer(onTestServer() ? std::make_unique<ServerDatabase>() : nullptr)
 {
-    if (onTestServer()) {
-        mServer = std::make_unique<ServerDatabase>();
-        if (Status s = createServerTables(mServer->url(), sample); !s)
-            qFatal("could not create test data: %s", qPrintable(s.message()));
-        return;
-    }
-    const Status data = createDataFile(dataPath(), sample);
-    const Status ref = createRefFile(refPath(), sample);
-    if (!data || !ref)
-        qFatal("could not create test data: %s %s", qPrintable(data.message()),
-               qPrintable(ref.message()));
+    Status s =
+        mServer ? createServerTables(mServer->url(), sample) : createDataFile(dataPath(), sample);
+    if (s && !mServer)
+        s = createRefFile(refPath(), sample);
+    if (!s)
+        qFatal("could not create test data: %s", qPrintable(s.message()));
+}
+
+DataDir::DataDir(const DataDir *copyOf)
+    : mServer(copyOf->mServer ? std::make_unique<ServerDatabase>(copyOf->mServer->name()) : nullptr)
+{
+    if (!mServer &&
+        !(QFile::copy(copyOf->dataPath(), dataPath()) && QFile::copy(copyOf->refPath(), refPath())))
+        qFatal("cannot copy %s", qPrintable(copyOf->path()));
 }
 
 AppState &DataDir::start()
@@ -112,23 +93,16 @@ AppState &DataDir::start()
 Peek::Peek(const QString &path)
     : mName(QStringLiteral("peek-%1").arg(quintptr(this))), mServer(isServerUrl(path))
 {
-    if (mServer) {
-        const ServerUrl server = *parseServerUrl(path);
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), mName);
-        db.setHostName(server.host);
-        db.setPort(server.port > 0 ? server.port : -1);
-        db.setUserName(server.user);
-        db.setDatabaseName(server.dbname);
-        if (!db.open())
-            qFatal("cannot open %s: %s", qPrintable(path), qPrintable(db.lastError().text()));
-        return;
-    }
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), mName);
-    db.setDatabaseName(path);
+    QSqlDatabase db = QSqlDatabase::addDatabase(mServer ? "QPSQL" : "QSQLITE", mName);
+    const ServerUrl server = mServer ? *parseServerUrl(path) : ServerUrl{};
+    db.setHostName(server.host);
+    db.setPort(server.port > 0 ? server.port : -1);
+    db.setUserName(server.user);
+    db.setDatabaseName(mServer ? server.dbname : path);
     if (!db.open())
-        qFatal("cannot open %s", qPrintable(path));
-    // Test set-up need not survive a power cut.
-    QSqlQuery(db).exec(QStringLiteral("PRAGMA synchronous = OFF"));
+        qFatal("cannot open %s: %s", qPrintable(path), qPrintable(db.lastError().text()));
+    if (!mServer) // test set-up need not survive a power cut
+        QSqlQuery(db).exec("PRAGMA synchronous = OFF");
 }
 
 Peek::~Peek()
@@ -139,17 +113,14 @@ Peek::~Peek()
 
 QList<QVariantMap> Peek::rows(const QString &sql, const QVariantList &values) const
 {
-    QSqlQuery query(connection());
-    bool ran = false;
-    if (values.isEmpty()) {
-        ran = query.exec(sql); // a server prepares no CREATE or SET
-    } else {
-        query.prepare(sql);
-        for (int i = 0; i < values.size(); ++i)
-            query.bindValue(i, values.at(i));
+    QSqlQuery query(QSqlDatabase::database(mName));
+    // A server prepares no CREATE or SET: a statement without values runs as it is.
+    bool ran = values.isEmpty() ? query.exec(sql) : query.prepare(sql);
+    for (int i = 0; i < values.size(); ++i)
+        query.bindValue(i, values.at(i));
+    if (ran && !values.isEmpty())
         ran = query.exec();
-    }
-    if (!ran)
+    if (!ran) // a test's own statement is wrong
         qFatal("%s: %s", qPrintable(sql), qPrintable(query.lastError().text()));
     QList<QVariantMap> result;
     // A server's tables hold their key as a column that SQLite keeps hidden:
@@ -185,47 +156,39 @@ QStringList Peek::columns(const QString &table) const
 {
     QStringList names;
     for (const QVariantMap &row :
-         rows(mServer ? QStringLiteral("SELECT column_name AS name FROM information_schema.columns "
-                                       "WHERE table_name = ? AND column_name <> 'rowid' "
-                                       "ORDER BY ordinal_position")
-                      : QStringLiteral("SELECT name FROM pragma_table_info(?)"),
+         rows(mServer ? "SELECT column_name AS name FROM information_schema.columns WHERE "
+                        "table_name = ? AND column_name <> 'rowid' ORDER BY ordinal_position"
+                      : "SELECT name FROM pragma_table_info(?)",
               {table}))
-        names << row.value(QStringLiteral("name")).toString();
+        names << row.value("name").toString();
     return names;
+}
+
+void Peek::trigger(const QString &name, const QString &event, const QString &table,
+                   const QString &server, const QString &file) const
+{
+    if (!mServer)
+        return exec(QString("CREATE TRIGGER %1 %2 ON %3 %4").arg(name, event, table, file));
+    exec("CREATE FUNCTION " + name + "() RETURNS trigger LANGUAGE plpgsql AS $$BEGIN " + server +
+         "; RETURN NEW; END$$");
+    exec(QString("CREATE TRIGGER %1 %2 ON %3 FOR EACH ROW EXECUTE FUNCTION %1()")
+             .arg(name, event, table));
 }
 
 void Peek::refuseInserts(const QString &table, const QString &message,
                          const QString &condition) const
 {
-    if (mServer) {
-        exec(QStringLiteral("CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS "
-                            "$$BEGIN IF %1 THEN RAISE EXCEPTION '%2'; END IF; RETURN NEW; END$$")
-                 .arg(condition, message));
-        exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON %1 FOR EACH ROW "
-                            "EXECUTE FUNCTION refuse()")
-                 .arg(table));
-        return;
-    }
-    exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON %1 WHEN %2 "
-                        "BEGIN SELECT RAISE(ABORT, '%3'); END")
-             .arg(table, condition, message));
+    trigger("refuse", "BEFORE INSERT", table,
+            QString("IF %1 THEN RAISE EXCEPTION '%2'; END IF").arg(condition, message),
+            QString("WHEN %1 BEGIN SELECT RAISE(ABORT, '%2'); END").arg(condition, message));
 }
 
 void Peek::countWrites(const QString &table) const
 {
     exec("CREATE TABLE writes (n INTEGER)");
     exec("INSERT INTO writes VALUES (0)");
-    if (mServer) {
-        exec("CREATE FUNCTION counted() RETURNS trigger LANGUAGE plpgsql AS "
-             "$$BEGIN UPDATE writes SET n = n + 1; RETURN NEW; END$$");
-        exec(QStringLiteral("CREATE TRIGGER counted AFTER UPDATE ON %1 FOR EACH ROW "
-                            "EXECUTE FUNCTION counted()")
-                 .arg(table));
-        return;
-    }
-    exec(QStringLiteral("CREATE TRIGGER counted AFTER UPDATE ON %1 BEGIN "
-                        "UPDATE writes SET n = n + 1; END")
-             .arg(table));
+    trigger("counted", "AFTER UPDATE", table, "UPDATE writes SET n = n + 1",
+            "BEGIN UPDATE writes SET n = n + 1; END");
 }
 
 void writeFile(const QString &path, const QByteArray &bytes)
@@ -238,9 +201,7 @@ void writeFile(const QString &path, const QByteArray &bytes)
 QByteArray readFile(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 void writeScript(const QString &path, const QByteArray &body)

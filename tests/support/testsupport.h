@@ -2,6 +2,10 @@
 
 #include "core/appstate.h"
 
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QTemporaryDir>
 #include <QTest>
@@ -24,30 +28,24 @@ inline bool onTestServer()
 
 // A new database on the test server, empty or a copy of another (which
 // nobody may be connected to), dropped when this goes.
-class ServerDatabase
-{
-public:
+struct ServerDatabase {
     explicit ServerDatabase(const QString &copyOf = {});
     const QString &name() const { return mName; }
-    ~ServerDatabase();
-    ServerDatabase(const ServerDatabase &) = delete;
-    ServerDatabase &operator=(const ServerDatabase &) = delete;
+    ~ServerDatabase() { onServer("DROP DATABASE " + mName + " WITH (FORCE)"); }
+    Q_DISABLE_COPY(ServerDatabase)
     const QString &url() const { return mUrl; }
 
 private:
-    QString mName;
-    QString mUrl;
+    // Runs a statement on the test server's own database (CREATE and DROP
+    // DATABASE cannot run in a transaction, so not through the store).
+    static void onServer(const QString &sql);
+    QString mName, mUrl;
 };
 
 // A PostgreSQL server of a test's own, for a test that stops it midway;
 // stopped when this goes, whatever the test's outcome.
-class OwnServer
-{
-public:
-    OwnServer() = default;
+struct OwnServer {
     ~OwnServer() { run("stop"); }
-    OwnServer(const OwnServer &) = delete;
-    OwnServer &operator=(const OwnServer &) = delete;
     // start, halt (the quick way, as a crash would), resume or stop.
     bool run(const char *what);
     // Started, with a database of the sample rows: its address (empty on failure).
@@ -61,21 +59,15 @@ private:
 // (with sample rows or empty) or, on the test server, a new database with the
 // tables; on request started up into an AppState. The directory is there in
 // both cases, for class files and the like.
-class DataDir
-{
-public:
+struct DataDir {
     explicit DataDir(bool sample = true);
+    // A copy of another's data: its files, or its database.
+    explicit DataDir(const DataDir *copyOf);
     QString path() const { return mDir.path(); }
     // What the programs are given: the directory, or the database's address.
     QString location() const { return mServer ? mServer->url() : path(); }
-    QString dataPath() const
-    {
-        return mServer ? mServer->url() : file(QStringLiteral("tarn_dat.mdb"));
-    }
-    QString refPath() const
-    {
-        return mServer ? mServer->url() : file(QStringLiteral("tarn_ref.mdb"));
-    }
+    QString dataPath() const { return mServer ? mServer->url() : file("tarn_dat.mdb"); }
+    QString refPath() const { return mServer ? mServer->url() : file("tarn_ref.mdb"); }
     QString file(const QString &name) const { return mDir.filePath(name); }
     // The database on the test server; null for files.
     const ServerDatabase *server() const { return mServer.get(); }
@@ -92,14 +84,11 @@ private:
 
 // A second connection to a database file (or a server's database), to check
 // what the program stored.
-class Peek
-{
-public:
+struct Peek {
     explicit Peek(const QString &path);
     bool onServer() const { return mServer; }
     ~Peek();
-    Peek(const Peek &) = delete;
-    Peek &operator=(const Peek &) = delete;
+    Q_DISABLE_COPY(Peek)
 
     QList<QVariantMap> rows(const QString &sql, const QVariantList &values = {}) const;
     QVariant scalar(const QString &sql, const QVariantList &values = {}) const;
@@ -119,12 +108,13 @@ public:
     int writes() const { return scalar("SELECT n FROM writes").toInt(); }
     qint64 count(const QString &table) const
     {
-        return scalar(QStringLiteral("SELECT count(*) FROM ") + table).toLongLong();
+        return scalar("SELECT count(*) FROM " + table).toLongLong();
     }
-    // For queries too large to gather as rows.
-    QSqlDatabase connection() const { return QSqlDatabase::database(mName); }
 
 private:
+    // A trigger on a table, its body in each engine's words.
+    void trigger(const QString &name, const QString &event, const QString &table,
+                 const QString &server, const QString &file) const;
     QString mName;
     bool mServer = false;
 };
@@ -148,6 +138,12 @@ template<typename Row> void addRows(std::initializer_list<Row> rows)
     QTest::addColumn<Row>("row");
     for (const Row &row : rows)
         QTest::newRow(row.name) << row;
+}
+
+// What tarn-cli is given to work on a location: a folder or a server's database.
+inline QStringList cliLocation(const QString &location)
+{
+    return {location.startsWith("postgresql://") ? "--database" : "--data-dir", location};
 }
 
 // Writes bytes to a file, replacing it.
