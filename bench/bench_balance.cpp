@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Times the Balance window's chart on a configuration, offscreen, every field
 // ticked: a value stored (through the model, as the editor and the class table
 // store) until the chart is painted again; and the whole chart built anew, as

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Balancing: tarn-cli apply of a sheet of 30,000 classes with 1,000 changed
 # cells (show --format csv, every 30th class's speed changed) against an
 # import of the same classes from a class file, taking turns, best of RUNS;

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Class file import, export and check of 30,000 classes by tarn-cli, against
 # the sqlite3 shell doing the same database work (the same rows inserted by a
 # script of INSERTs in one transaction; the same columns printed

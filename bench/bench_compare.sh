@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # show and diff by tarn-cli on 30,000 classes: show in each format against an
 # export of the same configuration, and diff of two class files against a
 # check of both. The second file holds the classes of the first in reverse

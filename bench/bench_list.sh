@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # `tarn-cli list` on 10,000 configurations, against the sqlite3 shell running
 # the same SELECT and against a minimal Qt program doing only that (open the
 # file with QSQLITE, SELECT, print): the floor for a Qt program.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Class file import and export of 30,000 classes by tarn-cli on a team database
 # (a PostgreSQL server started for the run, tests/pgserver), against psql doing
 # the same database work: the same rows inserted by a script of INSERTs in one

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Times the class table on a large configuration, offscreen: the table opened
 // from the class editor (every class read and the first page painted), its
 // rows read alone, a page scrolled and painted, a sort by a column and a

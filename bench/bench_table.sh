@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The class table on the largest configuration (32,767 classes), offscreen
 # (bench_table), beside the floor: the same SELECT through SQLite's own API in
 # C (bench/floor/table_floor.c), every value read and nothing shown.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Times the windows on large data, offscreen: the main window filling its
 // list, and the class editor opening on a configuration and moving between
 // its classes. Prints medians of repeated runs in milliseconds.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The windows on large data, offscreen: the main window with 10,000
 # configurations, the class editor on 1,000 classes (bench_windows).
 set -euo pipefail

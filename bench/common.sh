@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Helpers shared by the bench_*.sh scripts (sourced, not run).
 
 # time_ms CMD...: the wall time of one run of CMD in milliseconds, output

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The least a Qt program does to list the configurations: open the data file
 // with QSQLITE, run the list's SELECT and print the names. The floor against
 // which `tarn-cli list` is measured.

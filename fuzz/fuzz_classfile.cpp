@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target for the class file reader and the line codec. Besides the
 // sanitizers it checks that the codec undoes itself, that tokens and numbers
 // agree with the text they came from, and that every class read is written

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target for importing a class file through the store into a real
 // database. Every input must be imported whole or refused with nothing
 // stored: the target aborts on anything else. The name of the new

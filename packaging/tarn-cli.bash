@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # bash completion for tarn-cli: commands, options, configuration names and files.
 _tarn_cli() {
     local cur prev words cword

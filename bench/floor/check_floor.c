@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* The floor for reading a class file: every line read, split into its
  * space-separated fields, and every field that is not a name or a skin
  * converted with strtod; prints the number of classes.

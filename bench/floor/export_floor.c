@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* The floor for writing classes: one prepared SELECT through SQLite's own
  * API, every column of every row written space-separated, a line a row.
  *   export_floor DATABASE SELECT OUTPUT */

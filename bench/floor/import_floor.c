@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* The floor for storing classes: the same rows the class-file benchmark
  * imports, generated in memory (no file is read or parsed), stored through
  * SQLite's own API with one prepared 69-column INSERT, bound per row, in one

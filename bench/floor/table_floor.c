@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* The floor for reading a class table: one prepared SELECT through SQLite's
  * own API, every column of every row read as the engine holds it (a number or
  * a text), nothing shown.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "clirun.h"
 #include "core/startup.h"
 #include "store/initfiles.h"

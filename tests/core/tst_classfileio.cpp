@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "classfile/linecodec.h"
 #include "core/classfileio.h"
 #include "store/schema.h"

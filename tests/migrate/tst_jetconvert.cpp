@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "migrate/jetconvert.h"
 #include "migrate/jetdump.h"
 #include "store/schema.h"

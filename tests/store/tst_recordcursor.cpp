@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/appstate.h"
 #include "store/recordcursor.h"
 #include "testsupport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "classeditor.h"
 #include "core/sheet.h"
 #include "ui/classes/balance.h"

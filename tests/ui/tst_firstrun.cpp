@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How the windows start: where, and what they offer when there is nothing to
 // open yet, only Jet files, or a team database nobody answers at.
 #include "scriptedprompter.h"

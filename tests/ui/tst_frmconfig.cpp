@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "scriptedprompter.h"
 #include "testsupport.h"
 #include "ui/config/frmcompare.h"

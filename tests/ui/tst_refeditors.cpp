@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/datacontrol.h"
 #include "platform/recorddialog.h"
 #include "scriptedprompter.h"

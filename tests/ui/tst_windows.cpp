@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What every window shows the user and the window system: its title as the
 // window manager reads it, names for screen readers, keyboard access to the
 // menus, and a size that fits a 1024x768 screen however long a name.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tarn-jet-reader FILE: writes every user table of a Jet (Access) database to
 // stdout in the dump format that the store's Jet conversion reads.
 //

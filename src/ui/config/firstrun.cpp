@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/config/firstrun.h"
 
 #include "ui/config/jetconversion.h"
