@@ -490,14 +490,69 @@ Result<Sheet> readSheet(const QString &path)
     return readCsv(path, text);
 }
 
-Status storeClassWrites(AppState &state, const QString &configName,
-                        const QList<DataStore::ClassWrite> &writes)
+Status storeClassWrites(AppState &state, const QString &configName, const RefNames &names,
+                        const QList<DataStore::ClassWrite> &writes,
+                        const QList<DataStore::ClassWrite> &stored)
 {
+    const QString what = QStringLiteral("Could not store the changes to the configuration '%1'.")
+                             .arg(shownText(configName));
+    QHash<qint64, qsizetype> byNumber;
+    for (qsizetype i = 0; i < writes.size(); ++i)
+        byNumber.insert(writes[i].classNum, i);
+    const qsizetype nameAt = Planner::indexOf("class_name");
     return state.data().writeClasses(
-        configName,
-        QStringLiteral("Could not store the changes to the configuration '%1'.")
-            .arg(shownText(configName)),
-        [&writes]() -> Result<QList<DataStore::ClassWrite>> { return writes; });
+        configName, what, [&]() -> Result<QList<DataStore::ClassWrite>> {
+            // Another user's change since is kept: a field of theirs this step
+            // would overwrite refuses all of it, so nothing is half taken back.
+            auto refuse = [&](const QString &cause) {
+                return Status::failure(Fault::Refused,
+                                       QStringLiteral("%1 Nothing was stored.").arg(cause));
+            };
+            QList<bool> seen(writes.size(), false);
+            Status clash = Status::success();
+            const Status read =
+                readStoredClasses(state, configName, names, [&](const StoredRow &row) {
+                    const std::optional<qint64> number = row.whole(0);
+                    const auto found = number ? byNumber.constFind(*number) : byNumber.cend();
+                    if (!clash || found == byNumber.cend())
+                        return Status::success();
+                    seen[*found] = true;
+                    const DataStore::ClassWrite &write = writes[*found], &was = stored[*found];
+                    const QString name = listedText(row.value(nameAt).toString());
+                    if (write.kind == DataStore::ClassWrite::Insert) {
+                        clash = refuse(QStringLiteral("Class number %1 ('%2') was added by someone "
+                                                      "else meanwhile.")
+                                           .arg(*number)
+                                           .arg(name));
+                        return Status::success();
+                    }
+                    for (qsizetype c = 0; c < was.columns.size(); ++c) {
+                        const qsizetype f = Planner::indexOf(was.columns[c]);
+                        const QVariant now = row.value(f);
+                        const qsizetype w = write.columns.indexOf(was.columns[c]);
+                        if (f < 0 || sameValue(now, was.values[c]) ||
+                            (w >= 0 && sameValue(now, write.values[w])))
+                            continue;
+                        clash = refuse(
+                            QStringLiteral("Someone else changed %1 of the class '%2' "
+                                           "meanwhile (now %3).")
+                                .arg(storedFields()[f].label, name,
+                                     now.isNull() ? QStringLiteral("empty") : now.toString()));
+                        break;
+                    }
+                    return Status::success();
+                });
+            if (!read)
+                return read;
+            if (!clash)
+                return clash;
+            for (qsizetype i = 0; i < writes.size(); ++i)
+                if (!seen[i] && writes[i].kind != DataStore::ClassWrite::Insert)
+                    return refuse(QStringLiteral("Class number %1 was deleted by someone else "
+                                                 "meanwhile.")
+                                      .arg(writes[i].classNum));
+            return writes;
+        });
 }
 
 Status applySheet(AppState &state, const QString &configName, const Sheet &sheet,

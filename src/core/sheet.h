@@ -66,8 +66,12 @@ struct AppliedSheet {
 Status applySheet(AppState &state, const QString &configName, const Sheet &sheet,
                   const RefNames &names, const ApplyOptions &options, const ComparisonSink &sink,
                   AppliedSheet *applied = nullptr);
-// Stores an apply's writes, or their undo, again, in one transaction.
-Status storeClassWrites(AppState &state, const QString &configName,
-                        const QList<DataStore::ClassWrite> &writes);
+// Stores an apply's writes, or their undo, again, in one transaction, while
+// each class they change still holds what stored says (the other direction's
+// writes, in the same order): a field someone else changed since refuses it
+// all, naming the class and the field.
+Status storeClassWrites(AppState &state, const QString &configName, const RefNames &names,
+                        const QList<DataStore::ClassWrite> &writes,
+                        const QList<DataStore::ClassWrite> &stored);
 
 } // namespace tarn
