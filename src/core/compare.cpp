@@ -182,10 +182,17 @@ QVariant StoredRow::value(qsizetype field) const
 
 std::optional<qint64> StoredRow::whole(qsizetype field) const
 {
+    if (mIsWhole[field])
+        return mWhole[field];
+    return std::nullopt;
+}
+
+std::optional<std::string_view> StoredRow::utf8(qsizetype field) const
+{
     const int column = mColumns[field];
-    if (column >= 0)
-        return mRow->integer(column);
-    return field == mItemSumAt ? mItemSum : mSpecialSum;
+    if (mRow->isNull(column))
+        return std::nullopt;
+    return mRow->utf8(column);
 }
 
 Status readStoredClasses(AppState &state, const QString &configName, const RefNames &names,
@@ -204,6 +211,8 @@ Status readStoredClasses(AppState &state, const QString &configName, const RefNa
         if (!sum)
             columns << field.column;
     }
+    stored.mWhole.resize(stored.mColumns.size());
+    stored.mIsWhole.resize(stored.mColumns.size());
     const int nameAt = int(columns.indexOf(QStringLiteral("class_name")));
     const int itemsAt = int(columns.indexOf(schema::flagColumn(RefKind::Item, 1)));
     const int specialsAt = int(columns.indexOf(schema::flagColumn(RefKind::Special, 1)));
@@ -232,6 +241,15 @@ Status readStoredClasses(AppState &state, const QString &configName, const RefNa
             stored.mRow = &row;
             stored.mItemSum = *items;
             stored.mSpecialSum = *specials;
+            for (qsizetype f = 0; f < stored.mColumns.size(); ++f) {
+                const int column = stored.mColumns[f];
+                const std::optional<qint64> n =
+                    column >= 0
+                        ? row.integer(column)
+                        : std::optional<qint64>(f == stored.mItemSumAt ? *items : *specials);
+                stored.mIsWhole[f] = n.has_value();
+                stored.mWhole[f] = n.value_or(0);
+            }
             return onClass(stored);
         });
 }

@@ -66,12 +66,18 @@ public:
     QVariant value(qsizetype field) const;
     // The value when it is a whole number: the usual case, cheaply.
     std::optional<qint64> whole(qsizetype field) const;
+    // The value as stored in UTF-8, until the read moves on; nothing for null.
+    // Not for the sums.
+    std::optional<std::string_view> utf8(qsizetype field) const;
 
 private:
     friend Status readStoredClasses(AppState &, const QString &, const RefNames &,
                                     const std::function<Status(const StoredRow &)> &);
     const StoredClass *mRow = nullptr;
     QList<int> mColumns; // each field's column, -1 for the sums
+    // Each field's whole number, read once: a row is asked for each many times.
+    QList<qint64> mWhole;
+    QList<bool> mIsWhole;
     qint64 mItemSum = 0, mSpecialSum = 0;
     qsizetype mItemSumAt = -1;
 };

@@ -30,9 +30,14 @@ void SheetMark::add(const StoredRow &row)
         return list;
     }();
     mRow.clear();
+    // A tag, then the number in 7-bit groups (zigzag), so small ones are short.
     auto put = [this](char tag, qint64 n) {
+        quint64 u = (quint64(n) << 1) ^ quint64(n >> 63);
         mRow += tag;
-        mRow.append(reinterpret_cast<const char *>(&n), sizeof n);
+        do {
+            mRow += char((u & 0x7f) | (u > 0x7f ? 0x80 : 0));
+            u >>= 7;
+        } while (u);
     };
     for (qsizetype f = 0; f < sums.size(); ++f) {
         if (sums[f])
@@ -41,12 +46,12 @@ void SheetMark::add(const StoredRow &row)
             put('i', *n);
             continue;
         }
-        const QVariant value = row.value(f);
-        const QByteArray text = value.isNull() ? QByteArray() : value.toString().toUtf8();
-        put(value.isNull() ? 'n' : 't', text.size());
-        mRow += text;
+        const std::optional<std::string_view> text = row.utf8(f);
+        put(text ? 't' : 'n', text ? qint64(text->size()) : 0);
+        if (text)
+            mRow += *text;
     }
-    mHash.addData(mRow);
+    mHash.addData(QByteArrayView(mRow.data(), qsizetype(mRow.size())));
 }
 
 QString SheetMark::text() const
@@ -132,11 +137,11 @@ Result<Sheet> readCsv(const QString &path, const QString &text)
             quoted = true;
             fieldStart = false;
         } else if (c == separator) {
-            cells << std::exchange(field, QString(u""_qs));
+            cells << std::exchange(field, QString(u""_qs)); // empty, not null
             fieldStart = true;
         } else if (c == u'\n' || c == u'\r') {
             i += crlf;
-            cells << std::exchange(field, QString(u""_qs));
+            cells << std::exchange(field, QString(u""_qs)); // empty, not null
             addRecord(sheet, headed, start, cells);
             start = ++line;
             fieldStart = true;
@@ -145,7 +150,11 @@ Result<Sheet> readCsv(const QString &path, const QString &text)
             qsizetype end = i;
             while (end < size && text[end] != separator && text[end] != u'\n' && text[end] != u'\r')
                 ++end;
-            field += QStringView(text).sliced(i, end - i);
+            const QStringView run = QStringView(text).sliced(i, end - i);
+            if (field.isEmpty())
+                field = run.toString(); // the usual case: one allocation
+            else
+                field += run;
             fieldStart = false;
             i = end - 1;
         }
@@ -313,8 +322,19 @@ Result<QVariant> cellValue(const ClassField &field, const QString &text, const R
 bool asPrinted(const StoredRow &row, qsizetype field, const QString &cell)
 {
     if (const std::optional<qint64> n = row.whole(field)) {
-        bool ok = false;
-        return cell.toLongLong(&ok) == *n && ok;
+        // Digits as show prints them, read without converting the text.
+        const qsizetype size = cell.size();
+        const bool minus = size > 0 && cell[0] == u'-';
+        if (size == minus || size > 19)
+            return false;
+        quint64 read = 0;
+        for (qsizetype i = minus; i < size; ++i) {
+            const char16_t c = cell[i].unicode();
+            if (c < u'0' || c > u'9')
+                return false;
+            read = read * 10 + (c - u'0');
+        }
+        return (minus ? 0 - read : read) == quint64(*n);
     }
     const QVariant value = row.value(field);
     return value.isNull() ? cell.isEmpty() : value.toString() == cell;

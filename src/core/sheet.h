@@ -4,6 +4,8 @@
 
 #include <QCryptographicHash>
 
+#include <string>
+
 namespace tarn
 {
 
@@ -19,7 +21,7 @@ public:
 
 private:
     QCryptographicHash mHash;
-    QByteArray mRow; // one class's bytes: the hash takes them at once
+    std::string mRow; // one class's bytes: the hash takes them at once
 };
 
 // How a csv sheet carries the mark: a comment row, one cell, which

@@ -393,6 +393,11 @@ std::string_view StoredClass::utf8(int column) const
     return mRow.text(column); // NULL reads as empty
 }
 
+bool StoredClass::isNull(int column) const
+{
+    return mRow.isNull(column);
+}
+
 QString StoredClass::text(int column) const
 {
     const std::string_view text = utf8(column);

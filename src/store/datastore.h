@@ -25,6 +25,7 @@ public:
     QString text(int column) const;
     // The same as UTF-8, until the read moves on.
     std::string_view utf8(int column) const;
+    bool isNull(int column) const;
     // A 16-bit whole number; the failure names the field ("Max Armor is empty").
     Result<qint16> whole(int column) const;
     // The value when it is stored as a whole number: the usual case, cheaply.
