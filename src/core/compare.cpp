@@ -213,6 +213,8 @@ Status readStoredClasses(AppState &state, const QString &configName, const RefNa
     }
     stored.mWhole.resize(stored.mColumns.size());
     stored.mIsWhole.resize(stored.mColumns.size());
+    // Each column's whole number, read once.
+    std::vector<std::optional<qint64>> byColumn(size_t(columns.size()));
     const int nameAt = int(columns.indexOf(QStringLiteral("class_name")));
     const int itemsAt = int(columns.indexOf(schema::flagColumn(RefKind::Item, 1)));
     const int specialsAt = int(columns.indexOf(schema::flagColumn(RefKind::Special, 1)));
@@ -221,7 +223,7 @@ Status readStoredClasses(AppState &state, const QString &configName, const RefNa
         const int first = kind == RefKind::Item ? itemsAt : specialsAt;
         std::array<bool, kSpecialBoxes> flags{};
         for (int k = 0; k < flagBoxes(kind); ++k)
-            flags[size_t(k)] = row.integer(first + k).value_or(0) != 0;
+            flags[size_t(k)] = byColumn[size_t(first + k)].value_or(0) != 0;
         const Result<qint32> sum = flagSum(
             names.flagRows(kind), std::span<const bool>(flags.data(), size_t(flagBoxes(kind))));
         if (!sum)
@@ -232,6 +234,8 @@ Status readStoredClasses(AppState &state, const QString &configName, const RefNa
     };
     return state.data().readClassColumns(
         configName, columns, what, [&](const StoredClass &row) -> Status {
+            for (size_t c = 0; c < byColumn.size(); ++c)
+                byColumn[c] = row.integer(int(c));
             const Result<qint32> items = sumOf(row, RefKind::Item);
             if (!items)
                 return items.status();
@@ -245,7 +249,7 @@ Status readStoredClasses(AppState &state, const QString &configName, const RefNa
                 const int column = stored.mColumns[f];
                 const std::optional<qint64> n =
                     column >= 0
-                        ? row.integer(column)
+                        ? byColumn[size_t(column)]
                         : std::optional<qint64>(f == stored.mItemSumAt ? *items : *specials);
                 stored.mIsWhole[f] = n.has_value();
                 stored.mWhole[f] = n.value_or(0);

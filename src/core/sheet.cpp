@@ -94,6 +94,7 @@ Result<Sheet> readCsv(const QString &path, const QString &text)
 {
     Sheet sheet;
     sheet.path = path;
+    sheet.text = text;
     QChar separator = u',';
     {
         qsizetype commas = 0, semicolons = 0;
@@ -151,8 +152,8 @@ Result<Sheet> readCsv(const QString &path, const QString &text)
             while (end < size && text[end] != separator && text[end] != u'\n' && text[end] != u'\r')
                 ++end;
             const QStringView run = QStringView(text).sliced(i, end - i);
-            if (field.isEmpty())
-                field = run.toString(); // the usual case: one allocation
+            if (field.isEmpty()) // the usual case: the cell is the text itself, not a copy
+                field = QString::fromRawData(sheet.text.constData() + i, end - i);
             else
                 field += run;
             fieldStart = false;
@@ -261,10 +262,13 @@ Result<Sheet> readJson(const QString &path, const QByteArray &bytes)
 
 schema::Kind kindOf(const QString &column)
 {
-    for (const schema::Column &c : schema::classdefColumns())
-        if (column == QLatin1String(c.name))
-            return c.kind;
-    return schema::Kind::Id32; // the flag sums
+    static const QHash<QString, schema::Kind> kinds = [] {
+        QHash<QString, schema::Kind> all;
+        for (const schema::Column &c : schema::classdefColumns())
+            all.insert(QLatin1String(c.name), c.kind);
+        return all;
+    }();
+    return kinds.value(column, schema::Kind::Id32); // Id32: the flag sums
 }
 
 bool isSum(const ClassField &field)
@@ -276,12 +280,19 @@ bool isSum(const ClassField &field)
 // flag sums also take names as show's text prints them.
 Result<QVariant> cellValue(const ClassField &field, const QString &text, const RefNames &names)
 {
-    const QString label = QStringLiteral("column \"%1\"").arg(field.label);
+    // Only a refusal names the column: most cells pass.
+    auto label = [&field] {
+        return QStringLiteral("column \"%1\"").arg(field.label);
+    };
     const schema::Kind kind = kindOf(field.column);
+    auto checked = [&](const QString &cell) {
+        const Result<QVariant> value = fieldValue(kind, QString(), cell);
+        return value ? value : fieldValue(kind, label(), cell);
+    };
     if (kind == schema::Kind::YesNo && text.trimmed().isEmpty())
         return QVariant(qint64(0)); // a flag's column holds no NULL
     if (!field.ref)
-        return fieldValue(kind, label, text);
+        return checked(text);
     const QString trimmed = text.trimmed();
     const bool number = !trimmed.isEmpty() && (trimmed[0].isDigit() || trimmed[0] == u'-' ||
                                                trimmed[0] == u'+' || trimmed[0] == u'.');
@@ -290,13 +301,13 @@ Result<QVariant> cellValue(const ClassField &field, const QString &text, const R
     auto unknown = [&](const QString &name) {
         return Status::failure(Fault::Refused,
                                QStringLiteral("%1: '%2' is no %3 of the reference tables.")
-                                   .arg(label, name, QLatin1String(nouns[int(ref)])));
+                                   .arg(label(), name, QLatin1String(nouns[int(ref)])));
     };
     if (isSum(field)) {
         if (trimmed.isEmpty())
             return QVariant(qint64(0));
         if (number)
-            return fieldValue(kind, label, trimmed);
+            return checked(trimmed);
         qint64 sum = 0;
         for (const QString &part : trimmed.split(u',', Qt::SkipEmptyParts)) {
             const std::optional<qint64> id = names.idOf(ref, part.trimmed());
@@ -311,7 +322,7 @@ Result<QVariant> cellValue(const ClassField &field, const QString &text, const R
     if (trimmed.compare(QLatin1String("(none)"), Qt::CaseInsensitive) == 0)
         return QVariant(qint64(0));
     if (number)
-        return fieldValue(kind, label, trimmed);
+        return checked(trimmed);
     if (const std::optional<qint64> id = names.idOf(ref, trimmed))
         return QVariant(*id);
     return unknown(trimmed);
@@ -358,7 +369,12 @@ struct Planned {
 class Planner
 {
 public:
-    Planner(const Sheet &sheet, const RefNames &names) : mSheet(sheet), mNames(names) {}
+    Planner(const Sheet &sheet, const RefNames &names)
+        : mSheet(sheet), mNames(names), mSumAt{indexOf("item_sum"), indexOf("special_sum")},
+          mFirstFlag{indexOf(schema::flagColumn(RefKind::Item, 1)),
+                     indexOf(schema::flagColumn(RefKind::Special, 1))}
+    {
+    }
 
     // What the sheet changes in a stored class, or all a new class gets.
     Result<Planned> plan(const Wanted &wanted, const StoredRow *row) const
@@ -390,8 +406,8 @@ public:
         Planned planned;
         std::array<std::optional<FieldDifference>, 2> sums;
         for (const RefKind kind : {RefKind::Item, RefKind::Special}) {
-            const qsizetype sumAt = indexOf(kind == RefKind::Item ? "item_sum" : "special_sum");
-            const qsizetype first = indexOf(schema::flagColumn(kind, 1));
+            const qsizetype sumAt = mSumAt[kind == RefKind::Item ? 0 : 1];
+            const qsizetype first = mFirstFlag[kind == RefKind::Item ? 0 : 1];
             const qsizetype boxes = flagBoxes(kind);
             const QList<RefEntry> &rows = mNames.flagRows(kind);
             auto flag = [&](qsizetype k) {
@@ -443,7 +459,7 @@ public:
                     fields[sumAt].label, orNone(shownValue(fields[sumAt], before, mNames)),
                     orNone(shownValue(fields[sumAt], qint64(*sum), mNames))};
         }
-        const qsizetype flagsFrom = indexOf(schema::flagColumn(RefKind::Item, 1));
+        const qsizetype flagsFrom = mFirstFlag[0];
         for (qsizetype f = 0; f < count; ++f) {
             if (!changed[f])
                 continue;
@@ -455,7 +471,7 @@ public:
                 planned.differences.append({fields[f].label,
                                             orNone(shownValue(fields[f], row->value(f), mNames)),
                                             orNone(shownValue(fields[f], after[f], mNames))});
-            else if (!sums[f < indexOf(schema::flagColumn(RefKind::Special, 1)) ? 0 : 1])
+            else if (!sums[f < mFirstFlag[1] ? 0 : 1])
                 planned.differences.append({fields[f].label, orNone(row->value(f).toString()),
                                             orNone(after[f].toString())});
         }
@@ -483,6 +499,7 @@ private:
 
     const Sheet &mSheet;
     const RefNames &mNames;
+    const std::array<qsizetype, 2> mSumAt, mFirstFlag; // items, specials
 };
 
 } // namespace
@@ -716,8 +733,14 @@ Status applySheet(AppState &state, const QString &configName, const Sheet &sheet
             sink.changed(change);
         if (options.dryRun)
             writes.clear();
-        if (applied)
+        if (applied) {
             *applied = {writes, undo};
+            // They outlive the sheet, whose text the cells may still be.
+            for (DataStore::ClassWrite &write : applied->writes)
+                for (QVariant &value : write.values)
+                    if (value.typeId() == QMetaType::QString)
+                        value = QString(value.toString().constData(), value.toString().size());
+        }
         return writes;
     };
     if (options.dryRun)

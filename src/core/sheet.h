@@ -35,12 +35,13 @@ inline constexpr char kJsonMarkKey[] = "tarn_mark";
 struct Sheet {
     struct Row {
         qint64 line = 0;
-        QStringList cells;
+        QStringList cells; // may be views of text: copy one that outlives the sheet
     };
     QString path;
     QStringList header; // the column names, as read
     QList<Row> rows;    // blank rows and comment rows left out
     QString mark;       // empty when the sheet has none
+    QString text;       // a csv's text: its plain cells are views of it, not copies
 };
 
 // Reads csv (',' or ';' between fields, CRLF or LF, a UTF-8 BOM, quoted
