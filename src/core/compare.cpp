@@ -180,13 +180,6 @@ QVariant StoredRow::value(qsizetype field) const
     return qlonglong(field == mItemSumAt ? mItemSum : mSpecialSum);
 }
 
-std::optional<qint64> StoredRow::whole(qsizetype field) const
-{
-    if (mIsWhole[field])
-        return mWhole[field];
-    return std::nullopt;
-}
-
 std::optional<std::string_view> StoredRow::utf8(qsizetype field) const
 {
     const int column = mColumns[field];

@@ -65,7 +65,10 @@ public:
     // As stored: null, a whole number (qlonglong), a fraction (double) or text.
     QVariant value(qsizetype field) const;
     // The value when it is a whole number: the usual case, cheaply.
-    std::optional<qint64> whole(qsizetype field) const;
+    std::optional<qint64> whole(qsizetype field) const
+    {
+        return mIsWhole[field] ? std::optional<qint64>(mWhole[field]) : std::nullopt;
+    }
     // The value as stored in UTF-8, until the read moves on; nothing for null.
     // Not for the sums.
     std::optional<std::string_view> utf8(qsizetype field) const;

@@ -13,13 +13,27 @@
 
 #include <array>
 #include <cmath>
+#include <cstring>
 
 namespace tarn
 {
 
 using schema::RefKind;
 
-SheetMark::SheetMark() : mHash(QCryptographicHash::Sha1) {}
+namespace
+{
+
+// splitmix64's finaliser: every bit of the value moves every bit of the result.
+quint64 mixed(quint64 x)
+{
+    x ^= x >> 30;
+    x *= 0xbf58476d1ce4e5b9;
+    x ^= x >> 27;
+    x *= 0x94d049bb133111eb;
+    return x ^ (x >> 31);
+}
+
+} // namespace
 
 void SheetMark::add(const StoredRow &row)
 {
@@ -29,34 +43,34 @@ void SheetMark::add(const StoredRow &row)
             list << field.column.endsWith(QLatin1String("_sum"));
         return list;
     }();
-    mRow.clear();
-    // A tag, then the number in 7-bit groups (zigzag), so small ones are short.
-    auto put = [this](char tag, qint64 n) {
-        quint64 u = (quint64(n) << 1) ^ quint64(n >> 63);
-        mRow += tag;
-        do {
-            mRow += char((u & 0x7f) | (u > 0x7f ? 0x80 : 0));
-            u >>= 7;
-        } while (u);
+    // Each value with a tag, in order, so that moved or retyped values differ.
+    auto put = [this](quint64 tag, quint64 value) {
+        mHash = mixed(mHash ^ tag) + mixed(value);
     };
     for (qsizetype f = 0; f < sums.size(); ++f) {
         if (sums[f])
             continue; // worked out from the flags and the reference rows
         if (const std::optional<qint64> n = row.whole(f)) {
-            put('i', *n);
+            put(1, quint64(*n));
             continue;
         }
         const std::optional<std::string_view> text = row.utf8(f);
-        put(text ? 't' : 'n', text ? qint64(text->size()) : 0);
-        if (text)
-            mRow += *text;
+        if (!text) {
+            put(2, 0);
+            continue;
+        }
+        put(3, text->size());
+        for (size_t i = 0; i < text->size(); i += 8) {
+            quint64 chunk = 0;
+            std::memcpy(&chunk, text->data() + i, std::min<size_t>(8, text->size() - i));
+            put(4, chunk);
+        }
     }
-    mHash.addData(QByteArrayView(mRow.data(), qsizetype(mRow.size())));
 }
 
 QString SheetMark::text() const
 {
-    return QString::fromLatin1(mHash.result().toHex().left(16));
+    return QStringLiteral("%1").arg(mHash, 16, 16, QLatin1Char('0'));
 }
 
 namespace
@@ -83,7 +97,10 @@ void addRecord(Sheet &sheet, bool &headed, qint64 line, QStringList &cells)
         headed = true;
     } else if (std::any_of(cells.begin(), cells.end(),
                            [](const QString &cell) { return !cell.trimmed().isEmpty(); })) {
-        sheet.rows.append({line, cells});
+        sheet.rows.append({line, std::move(cells)});
+        cells = QStringList();
+        cells.reserve(sheet.header.size()); // the next row is as wide, most likely
+        return;
     }
     cells.clear();
 }
@@ -351,13 +368,21 @@ bool asPrinted(const StoredRow &row, qsizetype field, const QString &cell)
     return value.isNull() ? cell.isEmpty() : value.toString() == cell;
 }
 
-// One row of the sheet: its cells in the order of storedFields(), a null
-// one where the sheet has no such column.
+// One row of the sheet, read by field.
 struct Wanted {
     qint64 line = 0;
     qint64 classNum = 0;
-    QStringList cells;
+    const QStringList *row = nullptr;
+    const QList<qsizetype> *columnOf = nullptr; // each field's column in the sheet, or -1
     bool matched = false;
+
+    // Null where the sheet has no such column.
+    const QString &cell(qsizetype field) const
+    {
+        static const QString none;
+        const qsizetype at = (*columnOf)[field];
+        return at >= 0 && at < row->size() ? (*row)[at] : none;
+    }
 };
 
 struct Planned {
@@ -387,7 +412,7 @@ public:
             return failAt(mSheet.path, wanted.line, cause);
         };
         for (qsizetype f = 0; f < count; ++f) {
-            const QString &cell = wanted.cells[f];
+            const QString &cell = wanted.cell(f);
             if (cell.isNull() || isSum(fields[f]) || (row && asPrinted(*row, f, cell)))
                 continue;
             const Result<QVariant> value = cellValue(fields[f], cell, mNames);
@@ -424,7 +449,7 @@ public:
             // The sum is worked out from the flag columns: a sum cell left as
             // it was, or agreeing with them, leaves them to say.
             const qint64 before = row ? row->whole(sumAt).value_or(0) : 0;
-            const QString &cell = wanted.cells[sumAt];
+            const QString &cell = wanted.cell(sumAt);
             if (!cell.isNull()) {
                 const Result<QVariant> value = cellValue(fields[sumAt], cell, mNames);
                 if (!value)
@@ -617,15 +642,16 @@ Status applySheet(AppState &state, const QString &configName, const Sheet &sheet
     if (!fieldOf.contains(0))
         return failAt(sheet.path, 1, QStringLiteral("the sheet has no column \"class_num\""));
 
+    QList<qsizetype> columnOf(fields.size(), -1);
+    for (qsizetype h = 0; h < fieldOf.size(); ++h)
+        if (fieldOf[h] >= 0)
+            columnOf[fieldOf[h]] = h;
     QList<Wanted> wanted;
     wanted.reserve(sheet.rows.size());
     QHash<qint64, qsizetype> byNumber;
     for (const Sheet::Row &row : sheet.rows) {
-        Wanted w{row.line, 0, QStringList(fields.size())};
-        for (qsizetype h = 0; h < fieldOf.size(); ++h)
-            if (fieldOf[h] >= 0 && h < row.cells.size())
-                w.cells[fieldOf[h]] = row.cells[h];
-        const Result<QVariant> number = cellValue(fields[0], w.cells[0], names);
+        Wanted w{row.line, 0, &row.cells, &columnOf};
+        const Result<QVariant> number = cellValue(fields[0], w.cell(0), names);
         if (!number)
             return failAt(sheet.path, row.line, number.message());
         if (number->isNull())
@@ -720,7 +746,7 @@ Status applySheet(AppState &state, const QString &configName, const Sheet &sheet
             const Result<Planned> planned = planner.plan(w, nullptr);
             if (!planned)
                 return planned.status();
-            added << listedText(w.cells[nameAt]);
+            added << listedText(w.cell(nameAt));
             writes.append(
                 {DataStore::ClassWrite::Insert, w.classNum, planned->columns, planned->values});
             undo.append({DataStore::ClassWrite::Delete, w.classNum, {}, {}});
