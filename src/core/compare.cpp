@@ -189,7 +189,7 @@ std::optional<std::string_view> StoredRow::utf8(qsizetype field) const
 }
 
 Status readStoredClasses(AppState &state, const QString &configName, const RefNames &names,
-                         const std::function<Status(const StoredRow &row)> &onClass)
+                         const std::function<Status(const StoredRow &row)> &onClass, bool inOrder)
 {
     const QString what =
         QStringLiteral("Could not read the configuration '%1'.").arg(shownText(configName));
@@ -226,7 +226,8 @@ Status readStoredClasses(AppState &state, const QString &configName, const RefNa
         return sum;
     };
     return state.data().readClassColumns(
-        configName, columns, what, [&](const StoredClass &row) -> Status {
+        configName, columns, what,
+        [&](const StoredClass &row) -> Status {
             for (size_t c = 0; c < byColumn.size(); ++c)
                 byColumn[c] = row.integer(int(c));
             const Result<qint32> items = sumOf(row, RefKind::Item);
@@ -248,7 +249,8 @@ Status readStoredClasses(AppState &state, const QString &configName, const RefNa
                 stored.mWhole[f] = n.value_or(0);
             }
             return onClass(stored);
-        });
+        },
+        inOrder);
 }
 
 namespace

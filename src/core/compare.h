@@ -75,7 +75,7 @@ public:
 
 private:
     friend Status readStoredClasses(AppState &, const QString &, const RefNames &,
-                                    const std::function<Status(const StoredRow &)> &);
+                                    const std::function<Status(const StoredRow &)> &, bool);
     const StoredClass *mRow = nullptr;
     QList<int> mColumns; // each field's column, -1 for the sums
     // Each field's whole number, read once: a row is asked for each many times.
@@ -85,10 +85,11 @@ private:
     qsizetype mItemSumAt = -1;
 };
 
-// A configuration's classes as stored, in class number order; the flag sums
-// are those an export writes.
+// A configuration's classes as stored, in class number order unless inOrder
+// is false (then cheaper); the flag sums are those an export writes.
 Status readStoredClasses(AppState &state, const QString &configName, const RefNames &names,
-                         const std::function<Status(const StoredRow &row)> &onClass);
+                         const std::function<Status(const StoredRow &row)> &onClass,
+                         bool inOrder = true);
 
 // Where a comparison keeps the classes of one side, out of memory.
 class ClassSpool;

@@ -44,8 +44,9 @@ void SheetMark::add(const StoredRow &row)
         return list;
     }();
     // Each value with a tag, in order, so that moved or retyped values differ.
-    auto put = [this](quint64 tag, quint64 value) {
-        mHash = mixed(mHash ^ tag) + mixed(value);
+    quint64 hash = 0x243f6a8885a308d3;
+    auto put = [&hash](quint64 tag, quint64 value) {
+        hash = mixed(hash ^ tag) + mixed(value);
     };
     for (qsizetype f = 0; f < sums.size(); ++f) {
         if (sums[f])
@@ -66,6 +67,7 @@ void SheetMark::add(const StoredRow &row)
             put(4, chunk);
         }
     }
+    mHash += mixed(hash);
 }
 
 QString SheetMark::text() const
@@ -572,8 +574,9 @@ Status storeClassWrites(AppState &state, const QString &configName, const RefNam
             };
             QList<bool> seen(writes.size(), false);
             Status clash = Status::success();
-            const Status read =
-                readStoredClasses(state, configName, names, [&](const StoredRow &row) {
+            const Status read = readStoredClasses(
+                state, configName, names,
+                [&](const StoredRow &row) {
                     const std::optional<qint64> number = row.whole(0);
                     const auto found = number ? byNumber.constFind(*number) : byNumber.cend();
                     if (!clash || found == byNumber.cend())
@@ -603,7 +606,8 @@ Status storeClassWrites(AppState &state, const QString &configName, const RefNam
                         break;
                     }
                     return Status::success();
-                });
+                },
+                false);
             if (!read)
                 return read;
             if (!clash)
@@ -684,45 +688,58 @@ Status applySheet(AppState &state, const QString &configName, const Sheet &sheet
                 write.values << row.value(f);
             }
         };
-        QStringList deleted;
-        QList<ClassChange> changes;
-        // A sheet of an older state is refused as such before any cell is.
+        // Read as stored, not sorted: what is told goes in class order after.
+        QList<std::pair<qint64, QString>> deleted;
+        QList<std::pair<qint64, ClassChange>> changes;
+        // A sheet of an older state is refused as such before any cell is;
+        // of the refused cells, the one of the lowest class number is told.
         Status checked = Status::success();
-        const Status read = readStoredClasses(state, configName, names, [&](const StoredRow &row) {
-            mark.add(row);
-            if (!checked)
-                return Status::success();
-            const std::optional<qint64> number = row.whole(0);
-            const auto found = number ? byNumber.constFind(*number) : byNumber.cend();
-            const QString name = listedText(row.value(nameAt).toString());
-            if (found == byNumber.cend()) {
-                if (options.deleteMissing && number) {
-                    deleted << name;
-                    writes.append({DataStore::ClassWrite::Delete, *number, {}, {}});
-                    undo.append({DataStore::ClassWrite::Insert, *number, {}, {}});
-                    whole(row, undo.last());
+        qint64 checkedAt = 0;
+        auto refuse = [&](qint64 number, const Status &status) {
+            if (checked || number < checkedAt)
+                checked = status, checkedAt = number;
+        };
+        const Status read = readStoredClasses(
+            state, configName, names,
+            [&](const StoredRow &row) {
+                mark.add(row);
+                const std::optional<qint64> number = row.whole(0);
+                const auto found = number ? byNumber.constFind(*number) : byNumber.cend();
+                const QString name = listedText(row.value(nameAt).toString());
+                if (found == byNumber.cend()) {
+                    if (options.deleteMissing && number) {
+                        deleted.append({*number, name});
+                        writes.append({DataStore::ClassWrite::Delete, *number, {}, {}});
+                        undo.append({DataStore::ClassWrite::Insert, *number, {}, {}});
+                        whole(row, undo.last());
+                    }
+                    return Status::success();
+                }
+                Wanted &w = wanted[*found];
+                if (std::exchange(w.matched, true)) {
+                    refuse(*number, failAt(sheet.path, w.line,
+                                           QStringLiteral("the configuration holds class number %1 "
+                                                          "more than once; its rows cannot be told "
+                                                          "apart.")
+                                               .arg(*number)));
+                    return Status::success();
+                }
+                const Result<Planned> planned = planner.plan(w, &row);
+                if (!planned) {
+                    refuse(*number, planned.status());
+                    return Status::success();
+                }
+                if (checked && !planned->columns.isEmpty()) {
+                    changes.append({*number, {name, planned->differences}});
+                    writes.append({DataStore::ClassWrite::Update, *number, planned->columns,
+                                   planned->values});
+                    undo.append({DataStore::ClassWrite::Update, *number, planned->columns, {}});
+                    for (const QString &column : planned->columns)
+                        undo.last().values << row.value(Planner::indexOf(column));
                 }
                 return Status::success();
-            }
-            Wanted &w = wanted[*found];
-            if (std::exchange(w.matched, true))
-                checked = failAt(sheet.path, w.line,
-                                 QStringLiteral("the configuration holds class number %1 more than "
-                                                "once; its rows cannot be told apart.")
-                                     .arg(*number));
-            const Result<Planned> planned = checked ? planner.plan(w, &row) : Planned{};
-            if (!planned)
-                checked = planned.status();
-            if (checked && !planned->columns.isEmpty()) {
-                changes.append({name, planned->differences});
-                writes.append(
-                    {DataStore::ClassWrite::Update, *number, planned->columns, planned->values});
-                undo.append({DataStore::ClassWrite::Update, *number, planned->columns, {}});
-                for (const QString &column : planned->columns)
-                    undo.last().values << row.value(Planner::indexOf(column));
-            }
-            return Status::success();
-        });
+            },
+            false);
         if (!read)
             return read;
         if (!options.force && sheet.mark != mark.text())
@@ -751,11 +768,16 @@ Status applySheet(AppState &state, const QString &configName, const Sheet &sheet
                 {DataStore::ClassWrite::Insert, w.classNum, planned->columns, planned->values});
             undo.append({DataStore::ClassWrite::Delete, w.classNum, {}, {}});
         }
-        for (const QString &name : deleted)
+        auto byNumberOrder = [](const auto &a, const auto &b) {
+            return a.first < b.first;
+        };
+        std::stable_sort(deleted.begin(), deleted.end(), byNumberOrder);
+        std::stable_sort(changes.begin(), changes.end(), byNumberOrder);
+        for (const auto &[number, name] : deleted)
             sink.onlyA(name);
         for (const QString &name : added)
             sink.onlyB(name);
-        for (const ClassChange &change : changes)
+        for (const auto &[number, change] : changes)
             sink.changed(change);
         if (options.dryRun)
             writes.clear();

@@ -6,7 +6,8 @@ namespace tarn
 {
 
 // What show writes after a configuration's classes so that apply can tell
-// whether they changed since: a digest of every stored value, in class order.
+// whether they changed since: a digest of every stored value. Classes may be
+// added in any order, so that apply need not read them sorted.
 class SheetMark
 {
 public:
@@ -16,8 +17,9 @@ public:
 
 private:
     // A 64-bit mix of every value: it tells a teammate's change from none,
-    // which is all the mark is for, at a small cost per value.
-    quint64 mHash = 0x243f6a8885a308d3;
+    // which is all the mark is for, at a small cost per value. Each class's
+    // mix is added, so their order does not count; within a class it does.
+    quint64 mHash = 0;
 };
 
 // How a csv sheet carries the mark: a comment row, one cell, which
