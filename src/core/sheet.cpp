@@ -349,22 +349,37 @@ Result<QVariant> cellValue(const ClassField &field, const QString &text, const R
 
 // The value show printed for a stored one, so that a cell left as it was
 // needs no checking: a stored value a field cannot hold stays stored.
+// A cell of plain digits as show prints n, read without converting the text.
+bool printsAs(const QString &cell, qint64 n)
+{
+    const qsizetype size = cell.size();
+    const bool minus = size > 0 && cell[0] == u'-';
+    if (size == minus || size > 19)
+        return false;
+    quint64 read = 0;
+    for (qsizetype i = minus; i < size; ++i) {
+        const char16_t c = cell[i].unicode();
+        if (c < u'0' || c > u'9')
+            return false;
+        read = read * 10 + (c - u'0');
+    }
+    return (minus ? 0 - read : read) == quint64(n);
+}
+
 bool asPrinted(const StoredRow &row, qsizetype field, const QString &cell)
 {
-    if (const std::optional<qint64> n = row.whole(field)) {
-        // Digits as show prints them, read without converting the text.
-        const qsizetype size = cell.size();
-        const bool minus = size > 0 && cell[0] == u'-';
-        if (size == minus || size > 19)
-            return false;
-        quint64 read = 0;
-        for (qsizetype i = minus; i < size; ++i) {
-            const char16_t c = cell[i].unicode();
-            if (c < u'0' || c > u'9')
-                return false;
-            read = read * 10 + (c - u'0');
-        }
-        return (minus ? 0 - read : read) == quint64(*n);
+    if (const std::optional<qint64> n = row.whole(field))
+        return printsAs(cell, *n);
+    // Text the same as stored, byte for byte, is as printed; other text is
+    // compared as show prints it.
+    if (const std::optional<std::string_view> text = row.utf8(field);
+        text && qsizetype(text->size()) == cell.size()) {
+        qsizetype i = 0;
+        while (i < cell.size() && uchar((*text)[size_t(i)]) < 0x80 &&
+               cell[i].unicode() == uchar((*text)[size_t(i)]))
+            ++i;
+        if (i == cell.size())
+            return true;
     }
     const QVariant value = row.value(field);
     return value.isNull() ? cell.isEmpty() : value.toString() == cell;
@@ -408,8 +423,11 @@ public:
     {
         const QList<ClassField> &fields = storedFields();
         const qsizetype count = fields.size();
-        QVariantList after(count);
-        QList<bool> changed(count, false);
+        // Kept from class to class: a value counts only where changed says so.
+        QVariantList &after = mAfter;
+        QList<bool> &changed = mChanged;
+        after.resize(count);
+        changed.fill(false, count);
         auto at = [&](const QString &cause) {
             return failAt(mSheet.path, wanted.line, cause);
         };
@@ -452,7 +470,8 @@ public:
             // it was, or agreeing with them, leaves them to say.
             const qint64 before = row ? row->whole(sumAt).value_or(0) : 0;
             const QString &cell = wanted.cell(sumAt);
-            if (!cell.isNull()) {
+            // A sum cell as stored, or as the flags make it, leaves them to say.
+            if (!cell.isNull() && !(row && printsAs(cell, before)) && !printsAs(cell, *sum)) {
                 const Result<QVariant> value = cellValue(fields[sumAt], cell, mNames);
                 if (!value)
                     return at(value.message());
@@ -527,6 +546,8 @@ private:
     const Sheet &mSheet;
     const RefNames &mNames;
     const std::array<qsizetype, 2> mSumAt, mFirstFlag; // items, specials
+    mutable QVariantList mAfter;
+    mutable QList<bool> mChanged;
 };
 
 } // namespace
