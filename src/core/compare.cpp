@@ -239,14 +239,17 @@ Status readStoredClasses(AppState &state, const QString &configName, const RefNa
             stored.mRow = &row;
             stored.mItemSum = *items;
             stored.mSpecialSum = *specials;
+            qint64 *wholes = stored.mWhole.data();
+            bool *isWhole = stored.mIsWhole.data();
+            const int *columnOf = stored.mColumns.constData();
             for (qsizetype f = 0; f < stored.mColumns.size(); ++f) {
-                const int column = stored.mColumns[f];
+                const int column = columnOf[f];
                 const std::optional<qint64> n =
                     column >= 0
                         ? byColumn[size_t(column)]
                         : std::optional<qint64>(f == stored.mItemSumAt ? *items : *specials);
-                stored.mIsWhole[f] = n.has_value();
-                stored.mWhole[f] = n.value_or(0);
+                isWhole[f] = n.has_value();
+                wholes[f] = n.value_or(0);
             }
             return onClass(stored);
         },

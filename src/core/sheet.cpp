@@ -46,7 +46,7 @@ void SheetMark::add(const StoredRow &row)
     // Each value with a tag, in order, so that moved or retyped values differ.
     quint64 hash = 0x243f6a8885a308d3;
     auto put = [&hash](quint64 tag, quint64 value) {
-        hash = mixed(hash ^ tag) + mixed(value);
+        hash = mixed(hash ^ (value + tag * 0x9e3779b97f4a7c15));
     };
     for (qsizetype f = 0; f < sums.size(); ++f) {
         if (sums[f])
@@ -454,6 +454,13 @@ public:
             const qsizetype sumAt = mSumAt[kind == RefKind::Item ? 0 : 1];
             const qsizetype first = mFirstFlag[kind == RefKind::Item ? 0 : 1];
             const qsizetype boxes = flagBoxes(kind);
+            // No box changed and the sum as stored: nothing of this kind changes.
+            if (row && std::none_of(changed.begin() + first, changed.begin() + first + boxes,
+                                    [](bool c) { return c; })) {
+                const QString &cell = wanted.cell(sumAt);
+                if (cell.isNull() || printsAs(cell, row->whole(sumAt).value_or(0)))
+                    continue;
+            }
             const QList<RefEntry> &rows = mNames.flagRows(kind);
             auto flag = [&](qsizetype k) {
                 return changed[first + k] ? after[first + k].toLongLong() != 0
