@@ -52,5 +52,5 @@ fresh_run
 large_data "$work/c" "$cli" 0 200
 "$build/bin/bench_balance" "$work/c" Large "$RUNS" >"$work/out"
 grep -v '^figure ' "$work/out"
-goal "Balance chart of 200 classes, a value stored (ms)" \
+goal "Balance chart of 200 classes redrawn after a stored value (ms)" \
     "$(sed -n 's/^figure redraw //p' "$work/out")" 100

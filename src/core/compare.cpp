@@ -181,16 +181,16 @@ QVariant StoredRow::value(qsizetype field) const
     return qlonglong(field == mItemSumAt ? mItemSum : mSpecialSum);
 }
 
-std::optional<qint64> StoredRow::whole(qsizetype field) const
+std::optional<std::string_view> StoredRow::utf8(qsizetype field) const
 {
     const int column = mColumns[field];
-    if (column >= 0)
-        return mRow->integer(column);
-    return field == mItemSumAt ? mItemSum : mSpecialSum;
+    if (mRow->isNull(column))
+        return std::nullopt;
+    return mRow->utf8(column);
 }
 
 Status readStoredClasses(AppState &state, const QString &configName, const RefNames &names,
-                         const std::function<Status(const StoredRow &row)> &onClass)
+                         const std::function<Status(const StoredRow &row)> &onClass, bool inOrder)
 {
     const QString what =
         QStringLiteral("Could not read the configuration '%1'.").arg(shownText(configName));
@@ -205,6 +205,10 @@ Status readStoredClasses(AppState &state, const QString &configName, const RefNa
         if (!sum)
             columns << field.column;
     }
+    stored.mWhole.resize(stored.mColumns.size());
+    stored.mIsWhole.resize(stored.mColumns.size());
+    // Each column's whole number, read once.
+    std::vector<std::optional<qint64>> byColumn(size_t(columns.size()));
     const int nameAt = int(columns.indexOf(QStringLiteral("class_name")));
     const int itemsAt = int(columns.indexOf(schema::flagColumn(RefKind::Item, 1)));
     const int specialsAt = int(columns.indexOf(schema::flagColumn(RefKind::Special, 1)));
@@ -213,7 +217,7 @@ Status readStoredClasses(AppState &state, const QString &configName, const RefNa
         const int first = kind == RefKind::Item ? itemsAt : specialsAt;
         std::array<bool, kSpecialBoxes> flags{};
         for (int k = 0; k < flagBoxes(kind); ++k)
-            flags[size_t(k)] = row.integer(first + k).value_or(0) != 0;
+            flags[size_t(k)] = byColumn[size_t(first + k)].value_or(0) != 0;
         const Result<qint32> sum = flagSum(
             names.flagRows(kind), std::span<const bool>(flags.data(), size_t(flagBoxes(kind))));
         if (!sum)
@@ -223,7 +227,10 @@ Status readStoredClasses(AppState &state, const QString &configName, const RefNa
         return sum;
     };
     return state.data().readClassColumns(
-        configName, columns, what, [&](const StoredClass &row) -> Status {
+        configName, columns, what,
+        [&](const StoredClass &row) -> Status {
+            for (size_t c = 0; c < byColumn.size(); ++c)
+                byColumn[c] = row.integer(int(c));
             const Result<qint32> items = sumOf(row, RefKind::Item);
             if (!items)
                 return items.status();
@@ -233,8 +240,21 @@ Status readStoredClasses(AppState &state, const QString &configName, const RefNa
             stored.mRow = &row;
             stored.mItemSum = *items;
             stored.mSpecialSum = *specials;
+            qint64 *wholes = stored.mWhole.data();
+            bool *isWhole = stored.mIsWhole.data();
+            const int *columnOf = stored.mColumns.constData();
+            for (qsizetype f = 0; f < stored.mColumns.size(); ++f) {
+                const int column = columnOf[f];
+                const std::optional<qint64> n =
+                    column >= 0
+                        ? byColumn[size_t(column)]
+                        : std::optional<qint64>(f == stored.mItemSumAt ? *items : *specials);
+                isWhole[f] = n.has_value();
+                wholes[f] = n.value_or(0);
+            }
             return onClass(stored);
-        });
+        },
+        inOrder);
 }
 
 namespace

@@ -66,21 +66,31 @@ public:
     // As stored: null, a whole number (qlonglong), a fraction (double) or text.
     QVariant value(qsizetype field) const;
     // The value when it is a whole number: the usual case, cheaply.
-    std::optional<qint64> whole(qsizetype field) const;
+    std::optional<qint64> whole(qsizetype field) const
+    {
+        return mIsWhole[field] ? std::optional<qint64>(mWhole[field]) : std::nullopt;
+    }
+    // The value as stored in UTF-8, until the read moves on; nothing for null.
+    // Not for the sums.
+    std::optional<std::string_view> utf8(qsizetype field) const;
 
 private:
     friend Status readStoredClasses(AppState &, const QString &, const RefNames &,
-                                    const std::function<Status(const StoredRow &)> &);
+                                    const std::function<Status(const StoredRow &)> &, bool);
     const StoredClass *mRow = nullptr;
     QList<int> mColumns; // each field's column, -1 for the sums
+    // Each field's whole number, read once: a row is asked for each many times.
+    QList<qint64> mWhole;
+    QList<bool> mIsWhole;
     qint64 mItemSum = 0, mSpecialSum = 0;
     qsizetype mItemSumAt = -1;
 };
 
-// A configuration's classes as stored, in class number order; the flag sums
-// are those an export writes.
+// A configuration's classes as stored, in class number order unless inOrder
+// is false (then cheaper); the flag sums are those an export writes.
 Status readStoredClasses(AppState &state, const QString &configName, const RefNames &names,
-                         const std::function<Status(const StoredRow &row)> &onClass);
+                         const std::function<Status(const StoredRow &row)> &onClass,
+                         bool inOrder = true);
 
 // Where a comparison keeps the classes of one side, out of memory.
 class ClassSpool;

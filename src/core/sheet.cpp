@@ -14,13 +14,27 @@
 
 #include <array>
 #include <cmath>
+#include <cstring>
 
 namespace tarn
 {
 
 using schema::RefKind;
 
-SheetMark::SheetMark() : mHash(QCryptographicHash::Sha1) {}
+namespace
+{
+
+// splitmix64's finaliser: every bit of the value moves every bit of the result.
+quint64 mixed(quint64 x)
+{
+    x ^= x >> 30;
+    x *= 0xbf58476d1ce4e5b9;
+    x ^= x >> 27;
+    x *= 0x94d049bb133111eb;
+    return x ^ (x >> 31);
+}
+
+} // namespace
 
 void SheetMark::add(const StoredRow &row)
 {
@@ -30,29 +44,36 @@ void SheetMark::add(const StoredRow &row)
             list << field.column.endsWith(QLatin1String("_sum"));
         return list;
     }();
-    mRow.clear();
-    auto put = [this](char tag, qint64 n) {
-        mRow += tag;
-        mRow.append(reinterpret_cast<const char *>(&n), sizeof n);
+    // Each value with a tag, in order, so that moved or retyped values differ.
+    quint64 hash = 0x243f6a8885a308d3;
+    auto put = [&hash](quint64 tag, quint64 value) {
+        hash = mixed(hash ^ (value + tag * 0x9e3779b97f4a7c15));
     };
     for (qsizetype f = 0; f < sums.size(); ++f) {
         if (sums[f])
             continue; // worked out from the flags and the reference rows
         if (const std::optional<qint64> n = row.whole(f)) {
-            put('i', *n);
+            put(1, quint64(*n));
             continue;
         }
-        const QVariant value = row.value(f);
-        const QByteArray text = value.isNull() ? QByteArray() : value.toString().toUtf8();
-        put(value.isNull() ? 'n' : 't', text.size());
-        mRow += text;
+        const std::optional<std::string_view> text = row.utf8(f);
+        if (!text) {
+            put(2, 0);
+            continue;
+        }
+        put(3, text->size());
+        for (size_t i = 0; i < text->size(); i += 8) {
+            quint64 chunk = 0;
+            std::memcpy(&chunk, text->data() + i, std::min<size_t>(8, text->size() - i));
+            put(4, chunk);
+        }
     }
-    mHash.addData(mRow);
+    mHash += mixed(hash);
 }
 
 QString SheetMark::text() const
 {
-    return QString::fromLatin1(mHash.result().toHex().left(16));
+    return QStringLiteral("%1").arg(mHash, 16, 16, QLatin1Char('0'));
 }
 
 namespace
@@ -79,7 +100,10 @@ void addRecord(Sheet &sheet, bool &headed, qint64 line, QStringList &cells)
         headed = true;
     } else if (std::any_of(cells.begin(), cells.end(),
                            [](const QString &cell) { return !cell.trimmed().isEmpty(); })) {
-        sheet.rows.append({line, cells});
+        sheet.rows.append({line, std::move(cells)});
+        cells = QStringList();
+        cells.reserve(sheet.header.size()); // the next row is as wide, most likely
+        return;
     }
     cells.clear();
 }
@@ -90,6 +114,7 @@ Result<Sheet> readCsv(const QString &path, const QString &text)
 {
     Sheet sheet;
     sheet.path = path;
+    sheet.text = text;
     QChar separator = u',';
     {
         qsizetype commas = 0, semicolons = 0;
@@ -133,11 +158,11 @@ Result<Sheet> readCsv(const QString &path, const QString &text)
             quoted = true;
             fieldStart = false;
         } else if (c == separator) {
-            cells << std::exchange(field, QString(u""_qs));
+            cells << std::exchange(field, QString(u""_qs)); // empty, not null
             fieldStart = true;
         } else if (c == u'\n' || c == u'\r') {
             i += crlf;
-            cells << std::exchange(field, QString(u""_qs));
+            cells << std::exchange(field, QString(u""_qs)); // empty, not null
             addRecord(sheet, headed, start, cells);
             start = ++line;
             fieldStart = true;
@@ -146,7 +171,11 @@ Result<Sheet> readCsv(const QString &path, const QString &text)
             qsizetype end = i;
             while (end < size && text[end] != separator && text[end] != u'\n' && text[end] != u'\r')
                 ++end;
-            field += QStringView(text).sliced(i, end - i);
+            const QStringView run = QStringView(text).sliced(i, end - i);
+            if (field.isEmpty()) // the usual case: the cell is the text itself, not a copy
+                field = QString::fromRawData(sheet.text.constData() + i, end - i);
+            else
+                field += run;
             fieldStart = false;
             i = end - 1;
         }
@@ -253,10 +282,13 @@ Result<Sheet> readJson(const QString &path, const QByteArray &bytes)
 
 schema::Kind kindOf(const QString &column)
 {
-    for (const schema::Column &c : schema::classdefColumns())
-        if (column == QLatin1String(c.name))
-            return c.kind;
-    return schema::Kind::Id32; // the flag sums
+    static const QHash<QString, schema::Kind> kinds = [] {
+        QHash<QString, schema::Kind> all;
+        for (const schema::Column &c : schema::classdefColumns())
+            all.insert(QLatin1String(c.name), c.kind);
+        return all;
+    }();
+    return kinds.value(column, schema::Kind::Id32); // Id32: the flag sums
 }
 
 bool isSum(const ClassField &field)
@@ -268,12 +300,19 @@ bool isSum(const ClassField &field)
 // flag sums also take names as show's text prints them.
 Result<QVariant> cellValue(const ClassField &field, const QString &text, const RefNames &names)
 {
-    const QString label = QStringLiteral("column \"%1\"").arg(field.label);
+    // Only a refusal names the column: most cells pass.
+    auto label = [&field] {
+        return QStringLiteral("column \"%1\"").arg(field.label);
+    };
     const schema::Kind kind = kindOf(field.column);
+    auto checked = [&](const QString &cell) {
+        const Result<QVariant> value = fieldValue(kind, QString(), cell);
+        return value ? value : fieldValue(kind, label(), cell);
+    };
     if (kind == schema::Kind::YesNo && text.trimmed().isEmpty())
         return QVariant(qint64(0)); // a flag's column holds no NULL
     if (!field.ref)
-        return fieldValue(kind, label, text);
+        return checked(text);
     const QString trimmed = text.trimmed();
     const bool number = !trimmed.isEmpty() && (trimmed[0].isDigit() || trimmed[0] == u'-' ||
                                                trimmed[0] == u'+' || trimmed[0] == u'.');
@@ -282,13 +321,13 @@ Result<QVariant> cellValue(const ClassField &field, const QString &text, const R
     auto unknown = [&](const QString &name) {
         return Status::failure(Fault::Refused,
                                QStringLiteral("%1: '%2' is no %3 of the reference tables.")
-                                   .arg(label, name, QLatin1String(nouns[int(ref)])));
+                                   .arg(label(), name, QLatin1String(nouns[int(ref)])));
     };
     if (isSum(field)) {
         if (trimmed.isEmpty())
             return QVariant(qint64(0));
         if (number)
-            return fieldValue(kind, label, trimmed);
+            return checked(trimmed);
         qint64 sum = 0;
         for (const QString &part : trimmed.split(u',', Qt::SkipEmptyParts)) {
             const std::optional<qint64> id = names.idOf(ref, part.trimmed());
@@ -303,7 +342,7 @@ Result<QVariant> cellValue(const ClassField &field, const QString &text, const R
     if (trimmed.compare(QLatin1String("(none)"), Qt::CaseInsensitive) == 0)
         return QVariant(qint64(0));
     if (number)
-        return fieldValue(kind, label, trimmed);
+        return checked(trimmed);
     if (const std::optional<qint64> id = names.idOf(ref, trimmed))
         return QVariant(*id);
     return unknown(trimmed);
@@ -311,23 +350,57 @@ Result<QVariant> cellValue(const ClassField &field, const QString &text, const R
 
 // The value show printed for a stored one, so that a cell left as it was
 // needs no checking: a stored value a field cannot hold stays stored.
+// A cell of plain digits as show prints n, read without converting the text.
+bool printsAs(const QString &cell, qint64 n)
+{
+    const qsizetype size = cell.size();
+    const bool minus = size > 0 && cell[0] == u'-';
+    if (size == minus || size > 19)
+        return false;
+    quint64 read = 0;
+    for (qsizetype i = minus; i < size; ++i) {
+        const char16_t c = cell[i].unicode();
+        if (c < u'0' || c > u'9')
+            return false;
+        read = read * 10 + (c - u'0');
+    }
+    return (minus ? 0 - read : read) == quint64(n);
+}
+
 bool asPrinted(const StoredRow &row, qsizetype field, const QString &cell)
 {
-    if (const std::optional<qint64> n = row.whole(field)) {
-        bool ok = false;
-        return cell.toLongLong(&ok) == *n && ok;
+    if (const std::optional<qint64> n = row.whole(field))
+        return printsAs(cell, *n);
+    // Text the same as stored, byte for byte, is as printed; other text is
+    // compared as show prints it.
+    if (const std::optional<std::string_view> text = row.utf8(field);
+        text && qsizetype(text->size()) == cell.size()) {
+        qsizetype i = 0;
+        while (i < cell.size() && uchar((*text)[size_t(i)]) < 0x80 &&
+               cell[i].unicode() == uchar((*text)[size_t(i)]))
+            ++i;
+        if (i == cell.size())
+            return true;
     }
     const QVariant value = row.value(field);
     return value.isNull() ? cell.isEmpty() : value.toString() == cell;
 }
 
-// One row of the sheet: its cells in the order of storedFields(), a null
-// one where the sheet has no such column.
+// One row of the sheet, read by field.
 struct Wanted {
     qint64 line = 0;
     qint64 classNum = 0;
-    QStringList cells;
+    const QStringList *row = nullptr;
+    const QList<qsizetype> *columnOf = nullptr; // each field's column in the sheet, or -1
     bool matched = false;
+
+    // Null where the sheet has no such column.
+    const QString &cell(qsizetype field) const
+    {
+        static const QString none;
+        const qsizetype at = (*columnOf)[field];
+        return at >= 0 && at < row->size() ? (*row)[at] : none;
+    }
 };
 
 struct Planned {
@@ -339,20 +412,28 @@ struct Planned {
 class Planner
 {
 public:
-    Planner(const Sheet &sheet, const RefNames &names) : mSheet(sheet), mNames(names) {}
+    Planner(const Sheet &sheet, const RefNames &names)
+        : mSheet(sheet), mNames(names), mSumAt{indexOf("item_sum"), indexOf("special_sum")},
+          mFirstFlag{indexOf(schema::flagColumn(RefKind::Item, 1)),
+                     indexOf(schema::flagColumn(RefKind::Special, 1))}
+    {
+    }
 
     // What the sheet changes in a stored class, or all a new class gets.
     Result<Planned> plan(const Wanted &wanted, const StoredRow *row) const
     {
         const QList<ClassField> &fields = storedFields();
         const qsizetype count = fields.size();
-        QVariantList after(count);
-        QList<bool> changed(count, false);
+        // Kept from class to class: a value counts only where changed says so.
+        QVariantList &after = mAfter;
+        QList<bool> &changed = mChanged;
+        after.resize(count);
+        changed.fill(false, count);
         auto at = [&](const QString &cause) {
             return failAt(mSheet.path, wanted.line, cause);
         };
         for (qsizetype f = 0; f < count; ++f) {
-            const QString &cell = wanted.cells[f];
+            const QString &cell = wanted.cell(f);
             if (cell.isNull() || isSum(fields[f]) || (row && asPrinted(*row, f, cell)))
                 continue;
             const Result<QVariant> value = cellValue(fields[f], cell, mNames);
@@ -371,9 +452,16 @@ public:
         Planned planned;
         std::array<std::optional<FieldDifference>, 2> sums;
         for (const RefKind kind : {RefKind::Item, RefKind::Special}) {
-            const qsizetype sumAt = indexOf(kind == RefKind::Item ? "item_sum" : "special_sum");
-            const qsizetype first = indexOf(schema::flagColumn(kind, 1));
+            const qsizetype sumAt = mSumAt[kind == RefKind::Item ? 0 : 1];
+            const qsizetype first = mFirstFlag[kind == RefKind::Item ? 0 : 1];
             const qsizetype boxes = flagBoxes(kind);
+            // No box changed and the sum as stored: nothing of this kind changes.
+            if (row && std::none_of(changed.begin() + first, changed.begin() + first + boxes,
+                                    [](bool c) { return c; })) {
+                const QString &cell = wanted.cell(sumAt);
+                if (cell.isNull() || printsAs(cell, row->whole(sumAt).value_or(0)))
+                    continue;
+            }
             const QList<RefEntry> &rows = mNames.flagRows(kind);
             auto flag = [&](qsizetype k) {
                 return changed[first + k] ? after[first + k].toLongLong() != 0
@@ -389,8 +477,9 @@ public:
             // The sum is worked out from the flag columns: a sum cell left as
             // it was, or agreeing with them, leaves them to say.
             const qint64 before = row ? row->whole(sumAt).value_or(0) : 0;
-            const QString &cell = wanted.cells[sumAt];
-            if (!cell.isNull()) {
+            const QString &cell = wanted.cell(sumAt);
+            // A sum cell as stored, or as the flags make it, leaves them to say.
+            if (!cell.isNull() && !(row && printsAs(cell, before)) && !printsAs(cell, *sum)) {
                 const Result<QVariant> value = cellValue(fields[sumAt], cell, mNames);
                 if (!value)
                     return at(value.message());
@@ -424,7 +513,7 @@ public:
                     fields[sumAt].label, orNone(shownValue(fields[sumAt], before, mNames)),
                     orNone(shownValue(fields[sumAt], qint64(*sum), mNames))};
         }
-        const qsizetype flagsFrom = indexOf(schema::flagColumn(RefKind::Item, 1));
+        const qsizetype flagsFrom = mFirstFlag[0];
         for (qsizetype f = 0; f < count; ++f) {
             if (!changed[f])
                 continue;
@@ -436,7 +525,7 @@ public:
                 planned.differences.append({fields[f].label,
                                             orNone(shownValue(fields[f], row->value(f), mNames)),
                                             orNone(shownValue(fields[f], after[f], mNames))});
-            else if (!sums[f < indexOf(schema::flagColumn(RefKind::Special, 1)) ? 0 : 1])
+            else if (!sums[f < mFirstFlag[1] ? 0 : 1])
                 planned.differences.append({fields[f].label, orNone(row->value(f).toString()),
                                             orNone(after[f].toString())});
         }
@@ -464,6 +553,9 @@ private:
 
     const Sheet &mSheet;
     const RefNames &mNames;
+    const std::array<qsizetype, 2> mSumAt, mFirstFlag; // items, specials
+    mutable QVariantList mAfter;
+    mutable QList<bool> mChanged;
 };
 
 } // namespace
@@ -491,14 +583,71 @@ Result<Sheet> readSheet(const QString &path)
     return readCsv(path, text);
 }
 
-Status storeClassWrites(AppState &state, const QString &configName,
-                        const QList<DataStore::ClassWrite> &writes)
+Status storeClassWrites(AppState &state, const QString &configName, const RefNames &names,
+                        const QList<DataStore::ClassWrite> &writes,
+                        const QList<DataStore::ClassWrite> &stored)
 {
+    const QString what = QStringLiteral("Could not store the changes to the configuration '%1'.")
+                             .arg(shownText(configName));
+    QHash<qint64, qsizetype> byNumber;
+    for (qsizetype i = 0; i < writes.size(); ++i)
+        byNumber.insert(writes[i].classNum, i);
+    const qsizetype nameAt = Planner::indexOf("class_name");
     return state.data().writeClasses(
-        configName,
-        QStringLiteral("Could not store the changes to the configuration '%1'.")
-            .arg(shownText(configName)),
-        [&writes]() -> Result<QList<DataStore::ClassWrite>> { return writes; });
+        configName, what, [&]() -> Result<QList<DataStore::ClassWrite>> {
+            // Another user's change since is kept: a field of theirs this step
+            // would overwrite refuses all of it, so nothing is half taken back.
+            auto refuse = [&](const QString &cause) {
+                return Status::failure(Fault::Refused,
+                                       QStringLiteral("%1 Nothing was stored.").arg(cause));
+            };
+            QList<bool> seen(writes.size(), false);
+            Status clash = Status::success();
+            const Status read = readStoredClasses(
+                state, configName, names,
+                [&](const StoredRow &row) {
+                    const std::optional<qint64> number = row.whole(0);
+                    const auto found = number ? byNumber.constFind(*number) : byNumber.cend();
+                    if (!clash || found == byNumber.cend())
+                        return Status::success();
+                    seen[*found] = true;
+                    const DataStore::ClassWrite &write = writes[*found], &was = stored[*found];
+                    const QString name = listedText(row.value(nameAt).toString());
+                    if (write.kind == DataStore::ClassWrite::Insert) {
+                        clash = refuse(QStringLiteral("Class number %1 ('%2') was added by someone "
+                                                      "else meanwhile.")
+                                           .arg(*number)
+                                           .arg(name));
+                        return Status::success();
+                    }
+                    for (qsizetype c = 0; c < was.columns.size(); ++c) {
+                        const qsizetype f = Planner::indexOf(was.columns[c]);
+                        const QVariant now = row.value(f);
+                        const qsizetype w = write.columns.indexOf(was.columns[c]);
+                        if (f < 0 || sameValue(now, was.values[c]) ||
+                            (w >= 0 && sameValue(now, write.values[w])))
+                            continue;
+                        clash = refuse(
+                            QStringLiteral("Someone else changed %1 of the class '%2' "
+                                           "meanwhile (now %3).")
+                                .arg(storedFields()[f].label, name,
+                                     now.isNull() ? QStringLiteral("empty") : now.toString()));
+                        break;
+                    }
+                    return Status::success();
+                },
+                false);
+            if (!read)
+                return read;
+            if (!clash)
+                return clash;
+            for (qsizetype i = 0; i < writes.size(); ++i)
+                if (!seen[i] && writes[i].kind != DataStore::ClassWrite::Insert)
+                    return refuse(QStringLiteral("Class number %1 was deleted by someone else "
+                                                 "meanwhile.")
+                                      .arg(writes[i].classNum));
+            return writes;
+        });
 }
 
 Status applySheet(AppState &state, const QString &configName, const Sheet &sheet,
@@ -526,15 +675,16 @@ Status applySheet(AppState &state, const QString &configName, const Sheet &sheet
     if (!fieldOf.contains(0))
         return failAt(sheet.path, 1, QStringLiteral("the sheet has no column \"class_num\""));
 
+    QList<qsizetype> columnOf(fields.size(), -1);
+    for (qsizetype h = 0; h < fieldOf.size(); ++h)
+        if (fieldOf[h] >= 0)
+            columnOf[fieldOf[h]] = h;
     QList<Wanted> wanted;
     wanted.reserve(sheet.rows.size());
     QHash<qint64, qsizetype> byNumber;
     for (const Sheet::Row &row : sheet.rows) {
-        Wanted w{row.line, 0, QStringList(fields.size())};
-        for (qsizetype h = 0; h < fieldOf.size(); ++h)
-            if (fieldOf[h] >= 0 && h < row.cells.size())
-                w.cells[fieldOf[h]] = row.cells[h];
-        const Result<QVariant> number = cellValue(fields[0], w.cells[0], names);
+        Wanted w{row.line, 0, &row.cells, &columnOf};
+        const Result<QVariant> number = cellValue(fields[0], w.cell(0), names);
         if (!number)
             return failAt(sheet.path, row.line, number.message());
         if (number->isNull())
@@ -567,45 +717,58 @@ Status applySheet(AppState &state, const QString &configName, const Sheet &sheet
                 write.values << row.value(f);
             }
         };
-        QStringList deleted;
-        QList<ClassChange> changes;
-        // A sheet of an older state is refused as such before any cell is.
+        // Read as stored, not sorted: what is told goes in class order after.
+        QList<std::pair<qint64, QString>> deleted;
+        QList<std::pair<qint64, ClassChange>> changes;
+        // A sheet of an older state is refused as such before any cell is;
+        // of the refused cells, the one of the lowest class number is told.
         Status checked = Status::success();
-        const Status read = readStoredClasses(state, configName, names, [&](const StoredRow &row) {
-            mark.add(row);
-            if (!checked)
-                return Status::success();
-            const std::optional<qint64> number = row.whole(0);
-            const auto found = number ? byNumber.constFind(*number) : byNumber.cend();
-            const QString name = listedText(row.value(nameAt).toString());
-            if (found == byNumber.cend()) {
-                if (options.deleteMissing && number) {
-                    deleted << name;
-                    writes.append({DataStore::ClassWrite::Delete, *number, {}, {}});
-                    undo.append({DataStore::ClassWrite::Insert, *number, {}, {}});
-                    whole(row, undo.last());
+        qint64 checkedAt = 0;
+        auto refuse = [&](qint64 number, const Status &status) {
+            if (checked || number < checkedAt)
+                checked = status, checkedAt = number;
+        };
+        const Status read = readStoredClasses(
+            state, configName, names,
+            [&](const StoredRow &row) {
+                mark.add(row);
+                const std::optional<qint64> number = row.whole(0);
+                const auto found = number ? byNumber.constFind(*number) : byNumber.cend();
+                const QString name = listedText(row.value(nameAt).toString());
+                if (found == byNumber.cend()) {
+                    if (options.deleteMissing && number) {
+                        deleted.append({*number, name});
+                        writes.append({DataStore::ClassWrite::Delete, *number, {}, {}});
+                        undo.append({DataStore::ClassWrite::Insert, *number, {}, {}});
+                        whole(row, undo.last());
+                    }
+                    return Status::success();
+                }
+                Wanted &w = wanted[*found];
+                if (std::exchange(w.matched, true)) {
+                    refuse(*number, failAt(sheet.path, w.line,
+                                           QStringLiteral("the configuration holds class number %1 "
+                                                          "more than once; its rows cannot be told "
+                                                          "apart.")
+                                               .arg(*number)));
+                    return Status::success();
+                }
+                const Result<Planned> planned = planner.plan(w, &row);
+                if (!planned) {
+                    refuse(*number, planned.status());
+                    return Status::success();
+                }
+                if (checked && !planned->columns.isEmpty()) {
+                    changes.append({*number, {name, planned->differences}});
+                    writes.append({DataStore::ClassWrite::Update, *number, planned->columns,
+                                   planned->values});
+                    undo.append({DataStore::ClassWrite::Update, *number, planned->columns, {}});
+                    for (const QString &column : planned->columns)
+                        undo.last().values << row.value(Planner::indexOf(column));
                 }
                 return Status::success();
-            }
-            Wanted &w = wanted[*found];
-            if (std::exchange(w.matched, true))
-                checked = failAt(sheet.path, w.line,
-                                 QStringLiteral("the configuration holds class number %1 more than "
-                                                "once; its rows cannot be told apart.")
-                                     .arg(*number));
-            const Result<Planned> planned = checked ? planner.plan(w, &row) : Planned{};
-            if (!planned)
-                checked = planned.status();
-            if (checked && !planned->columns.isEmpty()) {
-                changes.append({name, planned->differences});
-                writes.append(
-                    {DataStore::ClassWrite::Update, *number, planned->columns, planned->values});
-                undo.append({DataStore::ClassWrite::Update, *number, planned->columns, {}});
-                for (const QString &column : planned->columns)
-                    undo.last().values << row.value(Planner::indexOf(column));
-            }
-            return Status::success();
-        });
+            },
+            false);
         if (!read)
             return read;
         if (!options.force && sheet.mark != mark.text())
@@ -629,21 +792,32 @@ Status applySheet(AppState &state, const QString &configName, const Sheet &sheet
             const Result<Planned> planned = planner.plan(w, nullptr);
             if (!planned)
                 return planned.status();
-            added << listedText(w.cells[nameAt]);
+            added << listedText(w.cell(nameAt));
             writes.append(
                 {DataStore::ClassWrite::Insert, w.classNum, planned->columns, planned->values});
             undo.append({DataStore::ClassWrite::Delete, w.classNum, {}, {}});
         }
-        for (const QString &name : deleted)
+        auto byNumberOrder = [](const auto &a, const auto &b) {
+            return a.first < b.first;
+        };
+        std::stable_sort(deleted.begin(), deleted.end(), byNumberOrder);
+        std::stable_sort(changes.begin(), changes.end(), byNumberOrder);
+        for (const auto &[number, name] : deleted)
             sink.onlyA(name);
         for (const QString &name : added)
             sink.onlyB(name);
-        for (const ClassChange &change : changes)
+        for (const auto &[number, change] : changes)
             sink.changed(change);
         if (options.dryRun)
             writes.clear();
-        if (applied)
+        if (applied) {
             *applied = {writes, undo};
+            // They outlive the sheet, whose text the cells may still be.
+            for (DataStore::ClassWrite &write : applied->writes)
+                for (QVariant &value : write.values)
+                    if (value.typeId() == QMetaType::QString)
+                        value = QString(value.toString().constData(), value.toString().size());
+        }
         return writes;
     };
     if (options.dryRun)

@@ -3,24 +3,24 @@
 
 #include "core/compare.h"
 
-#include <QCryptographicHash>
-
 namespace tarn
 {
 
 // What show writes after a configuration's classes so that apply can tell
-// whether they changed since: a digest of every stored value, in class order.
+// whether they changed since: a digest of every stored value. Classes may be
+// added in any order, so that apply need not read them sorted.
 class SheetMark
 {
 public:
-    SheetMark();
     void add(const StoredRow &row);
     // Sixteen hex digits.
     QString text() const;
 
 private:
-    QCryptographicHash mHash;
-    QByteArray mRow; // one class's bytes: the hash takes them at once
+    // A 64-bit mix of every value: it tells a teammate's change from none,
+    // which is all the mark is for, at a small cost per value. Each class's
+    // mix is added, so their order does not count; within a class it does.
+    quint64 mHash = 0;
 };
 
 // How a csv sheet carries the mark: a comment row, one cell, which
@@ -34,12 +34,13 @@ inline constexpr char kJsonMarkKey[] = "tarn_mark";
 struct Sheet {
     struct Row {
         qint64 line = 0;
-        QStringList cells;
+        QStringList cells; // may be views of text: copy one that outlives the sheet
     };
     QString path;
     QStringList header; // the column names, as read
     QList<Row> rows;    // blank rows and comment rows left out
     QString mark;       // empty when the sheet has none
+    QString text;       // a csv's text: its plain cells are views of it, not copies
 };
 
 // Reads csv (',' or ';' between fields, CRLF or LF, a UTF-8 BOM, quoted
@@ -67,8 +68,12 @@ struct AppliedSheet {
 Status applySheet(AppState &state, const QString &configName, const Sheet &sheet,
                   const RefNames &names, const ApplyOptions &options, const ComparisonSink &sink,
                   AppliedSheet *applied = nullptr);
-// Stores an apply's writes, or their undo, again, in one transaction.
-Status storeClassWrites(AppState &state, const QString &configName,
-                        const QList<DataStore::ClassWrite> &writes);
+// Stores an apply's writes, or their undo, again, in one transaction, while
+// each class they change still holds what stored says (the other direction's
+// writes, in the same order): a field someone else changed since refuses it
+// all, naming the class and the field.
+Status storeClassWrites(AppState &state, const QString &configName, const RefNames &names,
+                        const QList<DataStore::ClassWrite> &writes,
+                        const QList<DataStore::ClassWrite> &stored);
 
 } // namespace tarn

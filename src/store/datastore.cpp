@@ -394,6 +394,11 @@ std::string_view StoredClass::utf8(int column) const
     return mRow.text(column); // NULL reads as empty
 }
 
+bool StoredClass::isNull(int column) const
+{
+    return mRow.isNull(column);
+}
+
 QString StoredClass::text(int column) const
 {
     const std::string_view text = utf8(column);
@@ -460,13 +465,18 @@ Result<QString> DataStore::beginSnapshot(Transaction &snapshot, const QString &n
 
 Status DataStore::streamClasses(const QString &stored, const QStringList &columns,
                                 const QStringList &more, const QString &what,
-                                const std::function<Status(const StoredClass &)> &onClass)
+                                const std::function<Status(const StoredClass &)> &onClass,
+                                bool inOrder)
 {
-    // In bulk: the rows of a long read need no QVariant per value.
+    // In bulk: the rows of a long read need no QVariant per value. Sorting
+    // by class_num, which has no index, costs about as much as the read.
+    const QString order =
+        inOrder
+            ? QStringLiteral(" ORDER BY %1, rowid").arg(mDb.nullsFirst(QStringLiteral("class_num")))
+            : QString();
     Result<std::unique_ptr<RowReader>> rows =
-        mDb.engine().readRows(QStringLiteral("SELECT %1 FROM classdef WHERE %2 ORDER BY %3, rowid")
-                                  .arg(schema::joined(columns + more), mDb.nameFilter(),
-                                       mDb.nullsFirst(QStringLiteral("class_num"))),
+        mDb.engine().readRows(QStringLiteral("SELECT %1 FROM classdef WHERE %2%3")
+                                  .arg(schema::joined(columns + more), mDb.nameFilter(), order),
                               {stored});
     if (!rows)
         return mDb.failure(what, rows.status());
@@ -518,7 +528,8 @@ DataStore::readClasses(const QString &name, bool count, const QString &what,
 
 Status DataStore::readClassColumns(const QString &name, const QStringList &columns,
                                    const QString &what,
-                                   const std::function<Status(const StoredClass &)> &onClass)
+                                   const std::function<Status(const StoredClass &)> &onClass,
+                                   bool inOrder)
 {
     // The names go into the statement: only the table's own are taken.
     const QStringList known = schema::classdefColumnNames();
@@ -531,7 +542,7 @@ Status DataStore::readClassColumns(const QString &name, const QStringList &colum
     const Result<QString> stored = beginSnapshot(snapshot, name, what);
     if (!stored)
         return stored.status();
-    return streamClasses(*stored, columns, {}, what, onClass);
+    return streamClasses(*stored, columns, {}, what, onClass, inOrder);
 }
 
 Status DataStore::deletePackage(const QString &name)

@@ -26,6 +26,7 @@ public:
     QString text(int column) const;
     // The same as UTF-8, until the read moves on.
     std::string_view utf8(int column) const;
+    bool isNull(int column) const;
     // A 16-bit whole number; the failure names the field ("Max Armor is empty").
     Result<qint16> whole(int column) const;
     // The value when it is stored as a whole number: the usual case, cheaply.
@@ -91,10 +92,12 @@ public:
                        const std::function<Status(const StoredClass &)> &onClass);
 
     // The named classdef columns of a configuration's classes as stored, in
-    // class number order, from one snapshot, one class at a time; a missing
-    // configuration is refused as "what" and the reason.
+    // class number order (or as stored, when inOrder is false: no sort), from
+    // one snapshot, one class at a time; a missing configuration is refused as
+    // "what" and the reason.
     Status readClassColumns(const QString &name, const QStringList &columns, const QString &what,
-                            const std::function<Status(const StoredClass &)> &onClass);
+                            const std::function<Status(const StoredClass &)> &onClass,
+                            bool inOrder = true);
 
     // Yields the next class to store into record: true, false after the last,
     // or a failure that ends the command.
@@ -149,7 +152,8 @@ private:
     // the columns, then the expressions more.
     Status streamClasses(const QString &stored, const QStringList &columns, const QStringList &more,
                          const QString &what,
-                         const std::function<Status(const StoredClass &)> &onClass);
+                         const std::function<Status(const StoredClass &)> &onClass,
+                         bool inOrder = true);
 
     Database mDb;
 };

@@ -131,9 +131,11 @@ public:
     }
     std::optional<long long> whole(int field) const override
     {
-        if (sqlite3_column_type(mSelect->get(), field) != SQLITE_INTEGER)
+        // One column call rather than two: each takes the connection's mutex.
+        sqlite3_value *value = sqlite3_column_value(mSelect->get(), field);
+        if (sqlite3_value_type(value) != SQLITE_INTEGER)
             return std::nullopt;
-        return sqlite3_column_int64(mSelect->get(), field);
+        return sqlite3_value_int64(value);
     }
 
 private:

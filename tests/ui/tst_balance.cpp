@@ -25,7 +25,8 @@ namespace
 
 struct Answer {
     const char *name;
-    bool ok; // else Cancel
+    bool ok;        // else Cancel
+    bool meanwhile; // another user changes Scout's Max Speed before the undo
 };
 
 struct Change {
@@ -122,7 +123,11 @@ private slots:
         QVERIFY(!balance->saveChart(e.dir.file("none/chart.png")));
         QCOMPARE(e.prompter.messages().size(), 1);
     }
-    void applySpreadsheet_data() { addRows<Answer>({{"OK", true}, {"Cancel", false}}); }
+    void applySpreadsheet_data()
+    {
+        addRows<Answer>(
+            {{"OK", true, false}, {"Cancel", false, false}, {"changed meanwhile", true, true}});
+    }
 
     // File > Apply Spreadsheet: the changes listed, stored on OK, one undo step.
     void applySpreadsheet()
@@ -161,6 +166,14 @@ private slots:
         QCOMPARE(stored(), after);
         if (!row.ok)
             return;
+        if (row.meanwhile) {
+            e.peek.exec("UPDATE classdef SET max_speed = 470 WHERE class_num = 1");
+            QVERIFY(!e.nav()->undo()); // refused whole: the Medic stays too
+            QCOMPARE(stored(), "470 3");
+            QVERIFY(e.prompter.lastMessage().contains("Max Speed"));
+            QVERIFY(e.prompter.lastMessage().contains("Scout"));
+            return;
+        }
         QVERIFY(e.nav()->undo());
         QCOMPARE(stored(), before);
         QVERIFY(!e.nav()->undo()); // one step took all of it back

@@ -216,11 +216,16 @@ void frmBalance::redraw()
     }
     mNames = names;
     auto *series = new QBarSeries;
+    QList<QBarSet *> sets;
     for (qsizetype f = 0; f < columns.size(); ++f) {
         auto *set = new QBarSet(mBars[size_t(f)].label);
+        // Past a few dozen classes a bar is a pixel or two wide: an outline
+        // hides its colour, and stroking it costs more than filling it.
+        if (rows > 40)
+            set->setPen(Qt::NoPen);
         set->append(heights[f]);
         set->setProperty("field", int(f));
-        series->append(set);
+        sets << set;
     }
     // The stored value, which the scaled bar no longer shows.
     connect(series, &QBarSeries::hovered, this, [this](bool on, int index, QBarSet *set) {
@@ -237,6 +242,8 @@ void frmBalance::redraw()
     QChart *chart = emptyChart(mChart);
     chart->setTitle(tr("Every class, each field as a share of its largest value"));
     addAxes(chart, series, names);
+    // The bars come last, so that they are laid out once, on their axes.
+    series->append(sets);
     chart->legend()->setVisible(true);
 
     // The table shows the name and the fields ticked.

@@ -544,8 +544,10 @@ void frmClasses::mnuApplySpreadsheet_Click()
         return warn(stored.message());
     sheetStored();
     EditHistory::Step step{EditHistory::Step::Window, -1, {}, {}};
-    step.take = [this, applied](bool undo) {
-        if (Status s = storeClassWrites(mState, mPackage, undo ? applied.undo : applied.writes);
+    step.take = [this, applied, names = *names](bool undo) {
+        if (Status s =
+                storeClassWrites(mState, mPackage, names, undo ? applied.undo : applied.writes,
+                                 undo ? applied.writes : applied.undo);
             !s) {
             mPrompter.message(s.message(), Prompter::Buttons::Ok, Prompter::Icon::Warning);
             return false;
