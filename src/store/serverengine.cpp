@@ -110,8 +110,9 @@ QString plainText(QString text)
     return text.replace(QStringLiteral("\n\t"), QStringLiteral(" ")).trimmed();
 }
 
-// A statement's ? as libpq's $1, $2, ... outside quoted text and names.
-QByteArray numbered(const QString &sql)
+// A statement's ? as libpq's $1, $2, ... outside quoted text and names, or
+// as the literals given.
+QByteArray numbered(const QString &sql, const std::vector<QByteArray> *literals = nullptr)
 {
     const QByteArray utf8 = sql.toUtf8();
     QByteArray out;
@@ -127,7 +128,11 @@ QByteArray numbered(const QString &sql)
             quote = c;
             out += c;
         } else if (c == '?') {
-            out += '$' + QByteArray::number(++n);
+            ++n;
+            if (literals && size_t(n) <= literals->size())
+                out += (*literals)[size_t(n - 1)];
+            else
+                out += '$' + QByteArray::number(n);
         } else {
             out += c;
         }
@@ -238,7 +243,8 @@ class ServerEngine;
 class CopyIn final : public RowWriter
 {
 public:
-    explicit CopyIn(ServerEngine &engine);
+    // The COPY starts with the first rows: none, no exchange.
+    CopyIn(ServerEngine &engine, QString sql);
     // A COPY cut short (a failure of the rows' source) is cancelled, so that
     // the connection can roll back.
     ~CopyIn() override;
@@ -258,8 +264,11 @@ private:
     PGconn *conn() const;
 
     ServerEngine &mEngine;
+    QString mSql;
     std::string mBuffer;
     bool mRowStarted = false;
+    bool mStarted = false;
+    Status mStart = Status::success();
     bool mActive = true;
 };
 
@@ -311,6 +320,7 @@ public:
     ~ServerEngine() override
     {
         mWatch.reset(); // before its socket closes
+        PQclear(mSettings);
         PQfinish(mConn);
     }
 
@@ -425,7 +435,7 @@ public:
         if (!mBroken && PQstatus(mConn) == CONNECTION_OK)
             return Status::success();
         // A transaction's earlier statements went with the connection.
-        if (depth() > 0)
+        if (depth() > mPendingOpeners)
             return Status::failure(Fault::ConnectionLost,
                                    QStringLiteral("the connection to the server was lost; nothing "
                                                   "of this command was stored"));
@@ -447,6 +457,13 @@ public:
 
     Result<PGresult *> execute(const QString &sql, const QVariantList &values)
     {
+        if (sql == QLatin1String("ROLLBACK") && !mPending.isEmpty()) {
+            // Whatever waits to start goes with it; with nothing sent, nothing to end.
+            const bool sentNothing = depth() <= mPendingOpeners;
+            takePending();
+            if (sentNothing)
+                return PQmakeEmptyPGresult(mConn, PGRES_COMMAND_OK);
+        }
         // A link that dies while COMMIT waits leaves the outcome unknown.
         mCommitting = sql == QLatin1String("COMMIT");
         Result<PGresult *> result = send(sql, values);
@@ -467,10 +484,26 @@ public:
 
     Result<PGresult *> send(const QString &sql, const QVariantList &values)
     {
+        // Settings read ahead hold only until the next statement.
+        PQclear(std::exchange(mSettings, nullptr));
         if (Status s = usable(); !s)
             return s;
-        if (values.isEmpty())
-            return exchange(PQsendQuery(mConn, sql.toUtf8().constData()));
+        if (!mPending.isEmpty() && !values.isEmpty()) {
+            // The transaction's start goes with the statement: its values
+            // as literals, in one simple query.
+            std::optional<QByteArray> literal = literalSql(sql, values);
+            if (!literal) {
+                if (Status s = flushPending(); !s)
+                    return s;
+            } else {
+                const QByteArray joined = takePending() + *literal;
+                return exchange(PQsendQuery(mConn, joined.constData()));
+            }
+        }
+        if (values.isEmpty()) {
+            const QByteArray joined = takePending() + sql.toUtf8();
+            return exchange(PQsendQuery(mConn, joined.constData()));
+        }
         std::vector<QByteArray> texts(size_t(values.size()));
         std::vector<const char *> pointers(size_t(values.size()), nullptr);
         std::vector<int> lengths(size_t(values.size()), 0), formats(size_t(values.size()), 0);
@@ -516,6 +549,9 @@ public:
 
     Result<std::unique_ptr<ResultRows>> run(const QString &sql, const QVariantList &values) override
     {
+        if (mSettings && values.isEmpty() && sql == settingsSql())
+            return std::unique_ptr<ResultRows>(
+                std::make_unique<ServerRows>(std::exchange(mSettings, nullptr)));
         Result<PGresult *> result = execute(sql, values);
         if (!result)
             return result.status();
@@ -535,6 +571,15 @@ public:
 
     Status runAll(const QStringList &statements) override
     {
+        // A transaction's start waits for its first statement and goes in
+        // the same exchange: a round trip less for every transaction.
+        if (!statements.isEmpty() && (statements.first().startsWith(QLatin1String("BEGIN")) ||
+                                      statements.first().startsWith(QLatin1String("SAVEPOINT")))) {
+            PQclear(std::exchange(mSettings, nullptr));
+            mPending += statements.join(QStringLiteral("; ")).toUtf8() + "; ";
+            ++mPendingOpeners;
+            return Status::success();
+        }
         // One exchange: the statements go as one simple query.
         Result<PGresult *> result = execute(statements.join(QStringLiteral("; ")), {});
         if (!result)
@@ -645,14 +690,15 @@ public:
     {
         // Every table in one exchange, from the catalog itself
         // (information_schema's views cost more to plan than this reads).
-        Result<PGresult *> result = execute(
+        const QString catalog =
             QStringLiteral("SELECT c.relname, a.attname FROM pg_catalog.pg_attribute a "
                            "JOIN pg_catalog.pg_class c ON c.oid = a.attrelid "
                            "JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace "
                            "WHERE n.nspname = current_schema() AND c.relkind IN ('r', 'p') "
                            "AND a.attnum > 0 AND NOT a.attisdropped AND a.attname <> 'rowid' "
-                           "ORDER BY c.relname, a.attnum"),
-            {});
+                           "ORDER BY c.relname, a.attnum");
+        Result<PGresult *> result =
+            depth() == 0 && mPending.isEmpty() ? catalogAndSettings(catalog) : execute(catalog, {});
         if (!result)
             return result.status();
         const ResultHolder held(*result);
@@ -694,13 +740,9 @@ public:
                                                  const QStringList &columns) override
     {
         // Rows flow for as long as the import lasts: no limit on the statement.
-        if (Status s = startCopy(QStringLiteral("SET LOCAL statement_timeout = 0; "
-                                                "COPY %1 (%2) FROM STDIN")
-                                     .arg(table, schema::joined(columns)),
-                                 PGRES_COPY_IN);
-            !s)
-            return s;
-        return std::unique_ptr<RowWriter>(std::make_unique<CopyIn>(*this));
+        return std::unique_ptr<RowWriter>(std::make_unique<CopyIn>(
+            *this, QStringLiteral("SET LOCAL statement_timeout = 0; COPY %1 (%2) FROM STDIN")
+                       .arg(table, schema::joined(columns))));
     }
 
     Result<std::unique_ptr<RowReader>> readRows(const QString &select,
@@ -807,11 +849,14 @@ private:
         return Status::success();
     }
 
+public:
     Status startCopy(const QString &sql, ExecStatusType expected)
     {
         if (Status s = usable(); !s)
             return s;
-        if (PQsendQuery(mConn, sql.toUtf8().constData()) != 1)
+        PQclear(std::exchange(mSettings, nullptr));
+        const QByteArray joined = takePending() + sql.toUtf8();
+        if (PQsendQuery(mConn, joined.constData()) != 1)
             return failure(nullptr);
         Result<PGresult *> result = answer();
         if (!result)
@@ -822,6 +867,104 @@ private:
         if (status)
             setCopying(true);
         return status;
+    }
+
+private:
+    static QString settingsSql()
+    {
+        return QStringLiteral("SELECT name, value FROM %1")
+            .arg(QLatin1String(schema::kSettingsTable));
+    }
+
+    // The catalog, and the team's settings read ahead in the same exchange:
+    // they are read next at start. A database without them yet gives the
+    // catalog alone.
+    Result<PGresult *> catalogAndSettings(const QString &catalog)
+    {
+        if (Status s = usable(); !s)
+            return s;
+        PQclear(std::exchange(mSettings, nullptr));
+        const QByteArray sql = (catalog + QStringLiteral("; ") + settingsSql()).toUtf8();
+        if (PQsendQuery(mConn, sql.constData()) != 1)
+            return failure(nullptr);
+        std::vector<PGresult *> results;
+        for (;;) {
+            Result<PGresult *> next = nextResult();
+            if (!next) {
+                for (PGresult *r : results)
+                    PQclear(r);
+                return next;
+            }
+            if (!*next)
+                break;
+            results.push_back(*next);
+        }
+        if (results.size() == 2 && PQresultStatus(results[1]) == PGRES_TUPLES_OK)
+            mSettings = results[1];
+        else if (results.size() > 1)
+            PQclear(results[1]);
+        for (size_t i = 2; i < results.size(); ++i)
+            PQclear(results[i]);
+        if (results.empty())
+            return failure(nullptr);
+        return finished(results[0]);
+    }
+
+    // The statements that start a transaction, not yet sent.
+    QByteArray takePending()
+    {
+        mPendingOpeners = 0;
+        return std::exchange(mPending, QByteArray());
+    }
+
+    Status flushPending()
+    {
+        if (mPending.isEmpty())
+            return Status::success();
+        QByteArray sql = takePending();
+        sql.chop(2);
+        Result<PGresult *> result = exchange(PQsendQuery(mConn, sql.constData()));
+        if (!result)
+            return result.status();
+        PQclear(*result);
+        return Status::success();
+    }
+
+    // The statement with its values as literals, where each has one.
+    std::optional<QByteArray> literalSql(const QString &sql, const QVariantList &values)
+    {
+        std::vector<QByteArray> literals;
+        for (const QVariant &value : values) {
+            if (value.isNull()) {
+                literals.emplace_back("NULL");
+                continue;
+            }
+            QByteArray text;
+            switch (value.typeId()) {
+            case QMetaType::Bool:
+                text = value.toBool() ? "1" : "0";
+                break;
+            case QMetaType::Int:
+            case QMetaType::UInt:
+            case QMetaType::LongLong:
+            case QMetaType::ULongLong:
+                text = value.toString().toUtf8();
+                break;
+            case QMetaType::QString:
+                text = value.toString().toUtf8();
+                if (text.contains('\0'))
+                    return std::nullopt; // refused where it is bound
+                break;
+            default:
+                return std::nullopt;
+            }
+            char *quoted = PQescapeLiteral(mConn, text.constData(), size_t(text.size()));
+            if (!quoted)
+                return std::nullopt;
+            literals.emplace_back(quoted);
+            PQfreemem(quoted);
+        }
+        return numbered(sql, &literals);
     }
 
     // The link is dead: the connection goes now, so that the server ends its
@@ -853,12 +996,15 @@ private:
     bool mCopying = false;
     bool mCommitting = false;
     bool mListening = false;
+    QByteArray mPending;
+    int mPendingOpeners = 0;
+    PGresult *mSettings = nullptr; // read ahead with the catalog, not yet asked for
     std::function<void()> mNotify;
     std::unique_ptr<QSocketNotifier> mWatch;
     bool mHeard = false; // a notification taken in by the watch, not yet asked for
 };
 
-CopyIn::CopyIn(ServerEngine &engine) : mEngine(engine)
+CopyIn::CopyIn(ServerEngine &engine, QString sql) : mEngine(engine), mSql(std::move(sql))
 {
     mBuffer.reserve(kCopyChunk + 4096);
 }
@@ -870,7 +1016,7 @@ PGconn *CopyIn::conn() const
 
 CopyIn::~CopyIn()
 {
-    if (mActive) {
+    if (mActive && mStarted) {
         mEngine.setCopying(false);
         if (PQputCopyEnd(conn(), "the import was cut short") == 1)
             if (Result<PGresult *> result = mEngine.answer())
@@ -911,6 +1057,14 @@ void CopyIn::whole(long long value)
 
 Status CopyIn::send()
 {
+    if (!mStart)
+        return mStart;
+    if (!mBuffer.empty() && !mStarted) {
+        mStart = mEngine.startCopy(mSql, PGRES_COPY_IN);
+        if (!mStart)
+            return mStart;
+        mStarted = true;
+    }
     if (!mBuffer.empty() && PQputCopyData(conn(), mBuffer.data(), int(mBuffer.size())) != 1)
         return mEngine.failure(nullptr);
     mBuffer.clear();
@@ -929,6 +1083,8 @@ Status CopyIn::finish()
     if (Status s = send(); !s)
         return s;
     mActive = false;
+    if (!mStarted)
+        return Status::success();
     mEngine.setCopying(false);
     if (PQputCopyEnd(conn(), nullptr) != 1)
         return mEngine.failure(nullptr);
