@@ -320,7 +320,7 @@ public:
     ~ServerEngine() override
     {
         mWatch.reset(); // before its socket closes
-        PQclear(mSettings);
+        dropAhead();
         PQfinish(mConn);
     }
 
@@ -428,6 +428,11 @@ public:
 
     Status usable()
     {
+        // A link lost meanwhile shows here, and the connection is made again.
+        for (; mUnanswered > 0 && !mBroken && mConn; --mUnanswered)
+            if (Result<PGresult *> result = answer())
+                PQclear(*result);
+        mUnanswered = 0;
         if (mCopying)
             return Status::failure(Fault::Locked,
                                    QStringLiteral("the connection is busy with another command's "
@@ -464,6 +469,13 @@ public:
             if (sentNothing)
                 return PQmakeEmptyPGresult(mConn, PGRES_COMMAND_OK);
         }
+        if (sql == QLatin1String("ROLLBACK") && !mCopying && !mBroken && mConn &&
+            PQstatus(mConn) == CONNECTION_OK && PQsendQuery(mConn, "ROLLBACK") == 1) {
+            // Nothing waits on its answer: it is taken in before the next
+            // statement, and a connection that ends meanwhile rolls back too.
+            ++mUnanswered;
+            return PQmakeEmptyPGresult(mConn, PGRES_COMMAND_OK);
+        }
         // A link that dies while COMMIT waits leaves the outcome unknown.
         mCommitting = sql == QLatin1String("COMMIT");
         Result<PGresult *> result = send(sql, values);
@@ -485,7 +497,7 @@ public:
     Result<PGresult *> send(const QString &sql, const QVariantList &values)
     {
         // Settings read ahead hold only until the next statement.
-        PQclear(std::exchange(mSettings, nullptr));
+        dropAhead();
         if (Status s = usable(); !s)
             return s;
         if (!mPending.isEmpty() && !values.isEmpty()) {
@@ -549,13 +561,24 @@ public:
 
     Result<std::unique_ptr<ResultRows>> run(const QString &sql, const QVariantList &values) override
     {
-        if (mSettings && values.isEmpty() && sql == settingsSql())
-            return std::unique_ptr<ResultRows>(
-                std::make_unique<ServerRows>(std::exchange(mSettings, nullptr)));
+        if (values.isEmpty())
+            if (PGresult *ahead = takeAhead(sql))
+                return std::unique_ptr<ResultRows>(std::make_unique<ServerRows>(ahead));
         Result<PGresult *> result = execute(sql, values);
         if (!result)
             return result.status();
         return std::unique_ptr<ResultRows>(std::make_unique<ServerRows>(*result));
+    }
+
+    Status runLater(const QString &sql, const QVariantList &values) override
+    {
+        if (depth() > 0 && !mCopying)
+            if (std::optional<QByteArray> literal = literalSql(sql, values)) {
+                dropAhead();
+                mPending += *literal + "; ";
+                return Status::success();
+            }
+        return run(sql, values).status();
     }
 
     Result<qint64> insert(const QString &sql, const QVariantList &values) override
@@ -575,7 +598,7 @@ public:
         // the same exchange: a round trip less for every transaction.
         if (!statements.isEmpty() && (statements.first().startsWith(QLatin1String("BEGIN")) ||
                                       statements.first().startsWith(QLatin1String("SAVEPOINT")))) {
-            PQclear(std::exchange(mSettings, nullptr));
+            dropAhead();
             mPending += statements.join(QStringLiteral("; ")).toUtf8() + "; ";
             ++mPendingOpeners;
             return Status::success();
@@ -697,8 +720,11 @@ public:
                            "WHERE n.nspname = current_schema() AND c.relkind IN ('r', 'p') "
                            "AND a.attnum > 0 AND NOT a.attisdropped AND a.attname <> 'rowid' "
                            "ORDER BY c.relname, a.attnum");
-        Result<PGresult *> result =
-            depth() == 0 && mPending.isEmpty() ? catalogAndSettings(catalog) : execute(catalog, {});
+        // The team's settings are read next at start.
+        readAhead({catalog, QStringLiteral("SELECT name, value FROM %1")
+                                .arg(QLatin1String(schema::kSettingsTable))});
+        PGresult *ahead = takeAhead(catalog);
+        Result<PGresult *> result = ahead ? Result<PGresult *>(ahead) : execute(catalog, {});
         if (!result)
             return result.status();
         const ResultHolder held(*result);
@@ -766,13 +792,18 @@ public:
             if (at >= 0)
                 sql.replace(at, 1, QStringLiteral("current_setting('tarn.arg%1')").arg(i));
         }
-        Result<PGresult *> set =
-            execute(QStringLiteral("SELECT ") + settings.join(QStringLiteral(", ")), values);
-        if (!set)
-            return set.status();
-        PQclear(*set);
-        if (Status s = startCopy(QStringLiteral("COPY (%1) TO STDOUT").arg(sql), PGRES_COPY_OUT);
-            !s)
+        const QString set = QStringLiteral("SELECT ") + settings.join(QStringLiteral(", "));
+        const QString copy = QStringLiteral("COPY (%1) TO STDOUT").arg(sql);
+        // The settings go with the COPY where their values can be literals.
+        if (std::optional<QByteArray> literal = literalSql(set, values)) {
+            mPending += *literal + "; ";
+        } else {
+            Result<PGresult *> done = execute(set, values);
+            if (!done)
+                return done.status();
+            PQclear(*done);
+        }
+        if (Status s = startCopy(copy, PGRES_COPY_OUT); !s)
             return s;
         return std::unique_ptr<RowReader>(std::make_unique<CopyOut>(*this));
     }
@@ -854,7 +885,7 @@ public:
     {
         if (Status s = usable(); !s)
             return s;
-        PQclear(std::exchange(mSettings, nullptr));
+        dropAhead();
         const QByteArray joined = takePending() + sql.toUtf8();
         if (PQsendQuery(mConn, joined.constData()) != 1)
             return failure(nullptr);
@@ -870,46 +901,48 @@ public:
     }
 
 private:
-    static QString settingsSql()
+    void dropAhead()
     {
-        return QStringLiteral("SELECT name, value FROM %1")
-            .arg(QLatin1String(schema::kSettingsTable));
+        for (const auto &[sql, result] : mAhead)
+            PQclear(result);
+        mAhead.clear();
     }
 
-    // The catalog, and the team's settings read ahead in the same exchange:
-    // they are read next at start. A database without them yet gives the
-    // catalog alone.
-    Result<PGresult *> catalogAndSettings(const QString &catalog)
+    PGresult *takeAhead(const QString &sql)
     {
-        if (Status s = usable(); !s)
-            return s;
-        PQclear(std::exchange(mSettings, nullptr));
-        const QByteArray sql = (catalog + QStringLiteral("; ") + settingsSql()).toUtf8();
-        if (PQsendQuery(mConn, sql.constData()) != 1)
-            return failure(nullptr);
-        std::vector<PGresult *> results;
-        for (;;) {
+        if (mAhead.empty())
+            return nullptr;
+        const QByteArray key = sql.toUtf8();
+        const auto found = std::ranges::find(mAhead, key, &decltype(mAhead)::value_type::first);
+        if (found == mAhead.end())
+            return nullptr;
+        PGresult *result = found->second;
+        mAhead.erase(found);
+        return result;
+    }
+
+public:
+    void readAhead(const QStringList &statements) override
+    {
+        // Outside a transaction only: a failing one (a table not there yet)
+        // ends the exchange, and is run again alone when asked for.
+        if (statements.size() < 2 || depth() > 0 || !mPending.isEmpty() || !usable())
+            return;
+        dropAhead();
+        if (PQsendQuery(mConn, statements.join(QStringLiteral("; ")).toUtf8().constData()) != 1)
+            return;
+        for (qsizetype i = 0;; ++i) {
             Result<PGresult *> next = nextResult();
-            if (!next) {
-                for (PGresult *r : results)
-                    PQclear(r);
-                return next;
-            }
-            if (!*next)
-                break;
-            results.push_back(*next);
+            if (!next || !*next)
+                return;
+            if (i < statements.size() && PQresultStatus(*next) == PGRES_TUPLES_OK)
+                mAhead.emplace_back(statements.at(i).toUtf8(), *next);
+            else
+                PQclear(*next);
         }
-        if (results.size() == 2 && PQresultStatus(results[1]) == PGRES_TUPLES_OK)
-            mSettings = results[1];
-        else if (results.size() > 1)
-            PQclear(results[1]);
-        for (size_t i = 2; i < results.size(); ++i)
-            PQclear(results[i]);
-        if (results.empty())
-            return failure(nullptr);
-        return finished(results[0]);
     }
 
+private:
     // The statements that start a transaction, not yet sent.
     QByteArray takePending()
     {
@@ -998,7 +1031,9 @@ private:
     bool mListening = false;
     QByteArray mPending;
     int mPendingOpeners = 0;
-    PGresult *mSettings = nullptr; // read ahead with the catalog, not yet asked for
+    int mUnanswered = 0; // statements sent whose answers are not taken in yet
+    // Rows read ahead, by statement, until asked for or another statement goes.
+    std::vector<std::pair<QByteArray, PGresult *>> mAhead;
     std::function<void()> mNotify;
     std::unique_ptr<QSocketNotifier> mWatch;
     bool mHeard = false; // a notification taken in by the watch, not yet asked for
