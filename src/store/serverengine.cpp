@@ -140,6 +140,13 @@ QByteArray numbered(const QString &sql, const std::vector<QByteArray> *literals 
     return out;
 }
 
+QByteArray numberText(double d)
+{
+    return std::isnan(d)   ? QByteArray("NaN")
+           : std::isinf(d) ? QByteArray(d > 0 ? "Infinity" : "-Infinity")
+                           : QByteArray::number(d, 'g', QLocale::FloatingPointShortest);
+}
+
 // A value's type by the column's: int2 and int4 as int, int8 as qlonglong,
 // numeric and floating point as double, bool, bytea; anything else as text.
 // NULL is a null value of that type.
@@ -529,13 +536,9 @@ public:
                 text = value.toBool() ? "1" : "0";
                 break;
             case QMetaType::Double:
-            case QMetaType::Float: {
-                const double d = value.toDouble();
-                text = std::isnan(d)   ? QByteArray("NaN")
-                       : std::isinf(d) ? QByteArray(d > 0 ? "Infinity" : "-Infinity")
-                                       : QByteArray::number(d, 'g', QLocale::FloatingPointShortest);
+            case QMetaType::Float:
+                text = numberText(value.toDouble());
                 break;
-            }
             case QMetaType::QByteArray:
                 text = value.toByteArray();
                 formats[i] = 1;
@@ -982,6 +985,10 @@ private:
             case QMetaType::LongLong:
             case QMetaType::ULongLong:
                 text = value.toString().toUtf8();
+                break;
+            case QMetaType::Double:
+            case QMetaType::Float:
+                text = numberText(value.toDouble());
                 break;
             case QMetaType::QString:
                 text = value.toString().toUtf8();
