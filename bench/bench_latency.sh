@@ -68,11 +68,13 @@ rows=(
     "init --sample|fresh empty|'$cli' --database \$db init --sample|"
 )
 
+goals=()
 echo "Round trips and wall time through a proxy that delays each way (tools/latency-proxy)"
 printf '%-14s %8s %8s %9s %8s %8s %9s\n' "" "tarn" "0 ms" "50 ms" "psql" "0 ms" "50 ms"
 for row in "${rows[@]}"; do
     IFS='|' read -r name setup mine theirs <<<"$row"
     line=()
+    far_trips=()
     for cmd in "$mine" "$theirs"; do
         if [ -z "$cmd" ]; then
             line+=(- - -)
@@ -82,8 +84,15 @@ for row in "${rows[@]}"; do
         read -r n0 t0 < <(measure "$setup" "$cmd")
         echo 50 >"$work/proxy/delay-ms"
         read -r n50 t50 < <(measure "$setup" "$cmd")
+        far_trips+=("$n50")
         [ "$n0" = "$n50" ] || n0="$n0/$n50"
         line+=("$n0" "${t0}ms" "${t50}ms")
     done
     printf '%-14s %8s %8s %9s %8s %8s %9s\n' "$name" "${line[@]}"
+    [ -n "$theirs" ] && goals+=("$name: round trips at 50 ms, psql's + 1|${far_trips[0]}|$((far_trips[1] + 1))")
+done
+echo "(a/b: a at 0 ms, b at 50 ms; an answer nothing waits for counts at 0 ms)"
+for g in "${goals[@]}"; do
+    IFS='|' read -r text value limit <<<"$g"
+    goal "$text" "$value" "$limit"
 done
