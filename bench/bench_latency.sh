@@ -4,7 +4,8 @@
 # at 0 and at 50 ms each way, its round trips (an answer of the server after the
 # client last spoke) and wall time, beside psql doing the same reads or writes
 # where there is a like statement. Each command starts from a fresh database
-# with the sample rows, made without the proxy.
+# with the sample rows, made without the proxy. Then the windows, offscreen
+# (bench_windowtrips).
 set -euo pipefail
 build=$1
 here=$(cd "$(dirname "$0")" && pwd)
@@ -95,4 +96,13 @@ echo "(a/b: a at 0 ms, b at 50 ms; an answer nothing waits for counts at 0 ms)"
 for g in "${goals[@]}"; do
     IFS='|' read -r text value limit <<<"$g"
     goal "$text" "$value" "$limit"
+done
+
+fresh
+echo
+echo "The windows, offscreen, on the sample (round trips, wall time)"
+for delay in 0 50; do
+    echo "$delay" >"$work/proxy/delay-ms"
+    echo "at $delay ms each way:"
+    QT_QPA_PLATFORM=offscreen "$build/bin/bench_windowtrips" "$far" "$sample" "$work/proxy/trips"
 done
