@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The windows' round trips to a team database through tools/latency-proxy:
-// the main window shown, the class editor opened, a move between classes.
+// the main window shown, the class editor opened, a move between classes, a
+// write-back (an edited name, then a move), an undo of it.
 // Prints, for each, the round trips the proxy counted and the wall time.
 //   bench_windowtrips ADDRESS CONFIGURATION TRIPS_FILE
 
@@ -12,9 +13,11 @@
 #include "ui/classes/frmclasses.h"
 #include "ui/config/frmconfig.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLineEdit>
 #include <QTest>
 
 #include <cstdio>
@@ -87,5 +90,18 @@ int main(int argc, char *argv[])
         QCoreApplication::processEvents();
     }
     move.print("a move (mean)", moves);
+
+    auto *name = editor.findChild<QLineEdit *>(QStringLiteral("fldClassName"));
+    auto *undo = editor.findChild<QAction *>(QStringLiteral("mnuUndo"));
+    if (!name || !undo)
+        return 1;
+    Mark write;
+    name->setText(name->text() + QStringLiteral(" edited"));
+    if (!navigator->movePrevious())
+        return 1;
+    write.print("a write-back with a move");
+    Mark undone;
+    undo->trigger();
+    undone.print("an undo");
     return 0;
 }
