@@ -252,6 +252,8 @@ struct FlagRows {
 
 Result<FlagRows> flagRowsOf(AppState &state)
 {
+    constexpr std::array kinds{schema::RefKind::Item, schema::RefKind::Special};
+    state.ref().readAhead(kinds);
     const Result<QList<RefEntry>> items = state.ref().all(schema::RefKind::Item);
     if (!items)
         return items.status();

@@ -35,6 +35,7 @@ bool isFlags(RefKind kind)
 Result<RefNames> RefNames::read(RefStore &ref)
 {
     RefNames names;
+    ref.readAhead(schema::refKinds());
     for (const RefKind kind : schema::refKinds()) {
         const Result<QList<RefEntry>> rows = ref.all(kind);
         if (!rows)

@@ -107,6 +107,14 @@ Status Database::exec(const QString &sql, const QVariantList &values, const QStr
     return exec(query, sql, values, what);
 }
 
+Status Database::execLater(const QString &sql, const QVariantList &values, const QString &what)
+{
+    if (!mEngine)
+        return failure(what,
+                       Status::failure(Fault::Other, QStringLiteral("the database is not open")));
+    return failure(what, mEngine->runLater(sql, values));
+}
+
 Result<qint64> Database::insert(const QString &sql, const QVariantList &values, const QString &what)
 {
     if (!mEngine)

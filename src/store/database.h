@@ -81,6 +81,9 @@ public:
     Status exec(Query &query, const QString &sql, const QVariantList &values = {},
                 const QString &what = {});
     Status exec(const QString &sql, const QVariantList &values = {}, const QString &what = {});
+    // A statement inside a transaction whose outcome the next one's (or the
+    // COMMIT's) tells: on a server it goes in the same exchange.
+    Status execLater(const QString &sql, const QVariantList &values, const QString &what);
     // Runs an INSERT and returns the new row's key (rowid).
     Result<qint64> insert(const QString &sql, const QVariantList &values, const QString &what);
     // Statements without values, in one exchange where the engine allows.

@@ -148,13 +148,36 @@ Status DataStore::refuseExisting(const QString &name)
     return Status::success();
 }
 
-Status DataStore::claimNewName(const QString &name, const QString &what)
+Status DataStore::claimNewName(const QString &name, const QString &what, const QString &source)
 {
-    if (Status s = refuseExisting(name); !s)
+    // The checks and the row in one statement: a round trip each less on a server.
+    QString sql = QStringLiteral("INSERT INTO package (package_name) SELECT CAST(? AS TEXT) "
+                                 "WHERE NOT EXISTS (SELECT 1 FROM package WHERE %1)")
+                      .arg(mDb.nameFilter());
+    QVariantList values{name, name};
+    if (!source.isNull()) {
+        sql += QStringLiteral(" AND EXISTS (SELECT 1 FROM package WHERE %1)").arg(mDb.nameFilter());
+        values << source;
+    }
+    Query query;
+    if (Status s = mDb.exec(query, sql, values, what); !s)
         return s;
+    if (query.affected() < 1) {
+        if (!source.isNull()) {
+            Result<bool> sourceExists = packageExists(source);
+            if (!sourceExists)
+                return sourceExists.status();
+            if (!*sourceExists)
+                return Status::failure(
+                    Fault::NotFound,
+                    QStringLiteral("There is no configuration named '%1'.").arg(shownText(source)));
+        }
+        return refuseExisting(name);
+    }
     // Classes left without their configuration by older versions: nothing
     // reaches them, and they must not join the new configuration.
-    return mDb.exec(QStringLiteral("DELETE FROM classdef WHERE ") + mDb.nameFilter(), {name}, what);
+    return mDb.execLater(QStringLiteral("DELETE FROM classdef WHERE ") + mDb.nameFilter(), {name},
+                         what);
 }
 
 Status DataStore::createPackage(const QString &name)
@@ -303,10 +326,6 @@ Status DataStore::createPackage(const QString &name, const QString &what, const 
     if (Status s = (*rows)->finish(); !s)
         return mDb.failure(what, s);
     rows->reset();
-    if (Status s =
-            mDb.exec(QStringLiteral("INSERT INTO package (package_name) VALUES (?)"), {name}, what);
-        !s)
-        return s;
     return tx.commit(what);
 }
 
@@ -567,8 +586,8 @@ Status DataStore::deletePackage(const QString &name)
         return Status::failure(
             Fault::NotFound,
             QStringLiteral("There is no configuration named '%1'.").arg(shownText(name)));
-    if (Status s = mDb.exec(QStringLiteral("DELETE FROM classdef WHERE ") + mDb.nameFilter(),
-                            {name}, what);
+    if (Status s = mDb.execLater(QStringLiteral("DELETE FROM classdef WHERE ") + mDb.nameFilter(),
+                                 {name}, what);
         !s)
         return s;
     return tx.commit(what);
@@ -583,18 +602,7 @@ Status DataStore::copyPackage(const QString &source, const QString &target)
     Transaction tx(mDb);
     if (Status s = tx.begin(what); !s)
         return s;
-    Result<bool> sourceExists = packageExists(source);
-    if (!sourceExists)
-        return sourceExists.status();
-    if (!*sourceExists)
-        return Status::failure(
-            Fault::NotFound,
-            QStringLiteral("There is no configuration named '%1'.").arg(shownText(source)));
-    if (Status s = claimNewName(target, what); !s)
-        return s;
-    if (Status s = mDb.exec(QStringLiteral("INSERT INTO package (package_name) VALUES (?)"),
-                            {target}, what);
-        !s)
+    if (Status s = claimNewName(target, what, source); !s)
         return s;
     const QStringList columns = schema::classdefColumnNames();
     const QStringList carried = columns.mid(1);
@@ -602,7 +610,7 @@ Status DataStore::copyPackage(const QString &source, const QString &target)
         QStringLiteral("INSERT INTO classdef (%1) SELECT CAST(? AS TEXT), %2 "
                        "FROM classdef WHERE %3 ORDER BY rowid")
             .arg(schema::joined(columns), schema::joined(carried), mDb.nameFilter());
-    if (Status s = mDb.exec(sql, {target, source}, what); !s)
+    if (Status s = mDb.execLater(sql, {target, source}, what); !s)
         return s;
     return tx.commit(what);
 }

@@ -141,9 +141,10 @@ public:
     // bounds their length well below a class file's line.
     Status checkNewName(const QString &name) const;
     Status refuseExisting(const QString &name);
-    // Inside the creating command's transaction: refuses a name that exists and
-    // removes classes filed under it without a configuration.
-    Status claimNewName(const QString &name, const QString &what);
+    // Inside the creating command's transaction: adds the configuration's row
+    // unless the name exists (or, with source, that configuration does not)
+    // and removes classes filed under it without a configuration.
+    Status claimNewName(const QString &name, const QString &what, const QString &source = {});
 
 private:
     // Starts a read of one snapshot of the configuration; its name as stored.

@@ -78,6 +78,17 @@ public:
     // -- Statements. Values are bound in order for the ? in sql.
     virtual Result<std::unique_ptr<ResultRows>> run(const QString &sql,
                                                     const QVariantList &values) = 0;
+    // Statements without values that run() is asked for next, in this order
+    // or another, with no other statement between: where the engine gains by
+    // it, they are sent together now and their rows kept until asked for.
+    virtual void readAhead(const QStringList & /*statements*/) {}
+    // A statement inside a transaction whose rows nothing reads: where the
+    // engine allows, it goes with the next statement, whose failure then may
+    // be its own.
+    virtual Status runLater(const QString &sql, const QVariantList &values)
+    {
+        return run(sql, values).status();
+    }
     // Runs an INSERT and gives the new row's key.
     virtual Result<qint64> insert(const QString &sql, const QVariantList &values) = 0;
     // Statements without values, in one exchange where the engine allows.

@@ -190,9 +190,10 @@ Result<WriteOutcome> RecordCursor::store(Key key, const RowValues &edits, const 
     QStringList assignments;
     for (const QString &column : edits.columns)
         assignments << column + QStringLiteral(" = ?");
-    if (Status s = mDb->exec(QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?")
-                                 .arg(mSource.mTable, assignments.join(QStringLiteral(", "))),
-                             edits.values + QVariantList{key}, what);
+    // The row is locked and checked: the UPDATE goes with the COMMIT.
+    if (Status s = mDb->execLater(QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?")
+                                      .arg(mSource.mTable, assignments.join(QStringLiteral(", "))),
+                                  edits.values + QVariantList{key}, what);
         !s)
         return s;
     if (Status s = transaction.commit(what); !s)

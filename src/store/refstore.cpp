@@ -25,15 +25,32 @@ Result<QList<RefEntry>> RefStore::all(schema::RefKind kind)
     return select(kind, false);
 }
 
+QString RefStore::selectSql(schema::RefKind kind, bool enabledOnly) const
+{
+    const schema::RefTable &t = schema::refTable(kind);
+    // Of rows sharing an id, the later one is read last.
+    return QStringLiteral("SELECT %1, %2, qz_enabled FROM %3 %4 ORDER BY %5, rowid")
+        .arg(QLatin1String(t.idColumn), QLatin1String(t.nameColumn), QLatin1String(t.table),
+             enabledOnly ? QStringLiteral("WHERE qz_enabled = 1") : QString(),
+             mDb.nullsFirst(QLatin1String(t.idColumn)));
+}
+
+void RefStore::readAhead(std::span<const schema::RefKind> all,
+                         std::span<const schema::RefKind> offered)
+{
+    QStringList statements;
+    for (const schema::RefKind kind : all)
+        statements << selectSql(kind, false);
+    for (const schema::RefKind kind : offered)
+        statements << selectSql(kind, true);
+    if (mDb.isOpen())
+        mDb.engine().readAhead(statements);
+}
+
 Result<QList<RefEntry>> RefStore::select(schema::RefKind kind, bool enabledOnly)
 {
     const schema::RefTable &t = schema::refTable(kind);
-    const QString sql =
-        // Of rows sharing an id, the later one is read last.
-        QStringLiteral("SELECT %1, %2, qz_enabled FROM %3 %4 ORDER BY %5, rowid")
-            .arg(QLatin1String(t.idColumn), QLatin1String(t.nameColumn), QLatin1String(t.table),
-                 enabledOnly ? QStringLiteral("WHERE qz_enabled = 1") : QString(),
-                 mDb.nullsFirst(QLatin1String(t.idColumn)));
+    const QString sql = selectSql(kind, enabledOnly);
     double low = 0, high = 0;
     const bool slotsOnly = enabledOnly && schema::rangeOf(t.columns.front().kind, &low, &high);
     Query query;

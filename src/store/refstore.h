@@ -34,9 +34,14 @@ public:
     Result<QList<RefEntry>> offered(schema::RefKind kind);
     // Every row, by id.
     Result<QList<RefEntry>> all(schema::RefKind kind);
+    // The tables that all() (and offered()) read next, asked for together:
+    // on a server in one exchange.
+    void readAhead(std::span<const schema::RefKind> all,
+                   std::span<const schema::RefKind> offered = {});
 
 private:
     Result<QList<RefEntry>> select(schema::RefKind kind, bool enabledOnly);
+    QString selectSql(schema::RefKind kind, bool enabledOnly) const;
 
     Database mDb;
 };

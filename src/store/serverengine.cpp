@@ -110,8 +110,9 @@ QString plainText(QString text)
     return text.replace(QStringLiteral("\n\t"), QStringLiteral(" ")).trimmed();
 }
 
-// A statement's ? as libpq's $1, $2, ... outside quoted text and names.
-QByteArray numbered(const QString &sql)
+// A statement's ? as libpq's $1, $2, ... outside quoted text and names, or
+// as the literals given.
+QByteArray numbered(const QString &sql, const std::vector<QByteArray> *literals = nullptr)
 {
     const QByteArray utf8 = sql.toUtf8();
     QByteArray out;
@@ -127,12 +128,23 @@ QByteArray numbered(const QString &sql)
             quote = c;
             out += c;
         } else if (c == '?') {
-            out += '$' + QByteArray::number(++n);
+            ++n;
+            if (literals && size_t(n) <= literals->size())
+                out += (*literals)[size_t(n - 1)];
+            else
+                out += '$' + QByteArray::number(n);
         } else {
             out += c;
         }
     }
     return out;
+}
+
+QByteArray numberText(double d)
+{
+    return std::isnan(d)   ? QByteArray("NaN")
+           : std::isinf(d) ? QByteArray(d > 0 ? "Infinity" : "-Infinity")
+                           : QByteArray::number(d, 'g', QLocale::FloatingPointShortest);
 }
 
 // A value's type by the column's: int2 and int4 as int, int8 as qlonglong,
@@ -238,7 +250,8 @@ class ServerEngine;
 class CopyIn final : public RowWriter
 {
 public:
-    explicit CopyIn(ServerEngine &engine);
+    // The COPY starts with the first rows: none, no exchange.
+    CopyIn(ServerEngine &engine, QString sql);
     // A COPY cut short (a failure of the rows' source) is cancelled, so that
     // the connection can roll back.
     ~CopyIn() override;
@@ -258,8 +271,11 @@ private:
     PGconn *conn() const;
 
     ServerEngine &mEngine;
+    QString mSql;
     std::string mBuffer;
     bool mRowStarted = false;
+    bool mStarted = false;
+    Status mStart = Status::success();
     bool mActive = true;
 };
 
@@ -311,6 +327,7 @@ public:
     ~ServerEngine() override
     {
         mWatch.reset(); // before its socket closes
+        dropAhead();
         PQfinish(mConn);
     }
 
@@ -418,6 +435,11 @@ public:
 
     Status usable()
     {
+        // A link lost meanwhile shows here, and the connection is made again.
+        for (; mUnanswered > 0 && !mBroken && mConn; --mUnanswered)
+            if (Result<PGresult *> result = answer())
+                PQclear(*result);
+        mUnanswered = 0;
         if (mCopying)
             return Status::failure(Fault::Locked,
                                    QStringLiteral("the connection is busy with another command's "
@@ -425,7 +447,7 @@ public:
         if (!mBroken && PQstatus(mConn) == CONNECTION_OK)
             return Status::success();
         // A transaction's earlier statements went with the connection.
-        if (depth() > 0)
+        if (depth() > mPendingOpeners)
             return Status::failure(Fault::ConnectionLost,
                                    QStringLiteral("the connection to the server was lost; nothing "
                                                   "of this command was stored"));
@@ -447,6 +469,20 @@ public:
 
     Result<PGresult *> execute(const QString &sql, const QVariantList &values)
     {
+        if (sql == QLatin1String("ROLLBACK") && !mPending.isEmpty()) {
+            // Whatever waits to start goes with it; with nothing sent, nothing to end.
+            const bool sentNothing = depth() <= mPendingOpeners;
+            takePending();
+            if (sentNothing)
+                return PQmakeEmptyPGresult(mConn, PGRES_COMMAND_OK);
+        }
+        if (sql == QLatin1String("ROLLBACK") && !mCopying && !mBroken && mConn &&
+            PQstatus(mConn) == CONNECTION_OK && PQsendQuery(mConn, "ROLLBACK") == 1) {
+            // Nothing waits on its answer: it is taken in before the next
+            // statement, and a connection that ends meanwhile rolls back too.
+            ++mUnanswered;
+            return PQmakeEmptyPGresult(mConn, PGRES_COMMAND_OK);
+        }
         // A link that dies while COMMIT waits leaves the outcome unknown.
         mCommitting = sql == QLatin1String("COMMIT");
         Result<PGresult *> result = send(sql, values);
@@ -467,10 +503,26 @@ public:
 
     Result<PGresult *> send(const QString &sql, const QVariantList &values)
     {
+        // Settings read ahead hold only until the next statement.
+        dropAhead();
         if (Status s = usable(); !s)
             return s;
-        if (values.isEmpty())
-            return exchange(PQsendQuery(mConn, sql.toUtf8().constData()));
+        if (!mPending.isEmpty() && !values.isEmpty()) {
+            // The transaction's start goes with the statement: its values
+            // as literals, in one simple query.
+            std::optional<QByteArray> literal = literalSql(sql, values);
+            if (!literal) {
+                if (Status s = flushPending(); !s)
+                    return s;
+            } else {
+                const QByteArray joined = takePending() + *literal;
+                return exchange(PQsendQuery(mConn, joined.constData()));
+            }
+        }
+        if (values.isEmpty()) {
+            const QByteArray joined = takePending() + sql.toUtf8();
+            return exchange(PQsendQuery(mConn, joined.constData()));
+        }
         std::vector<QByteArray> texts(size_t(values.size()));
         std::vector<const char *> pointers(size_t(values.size()), nullptr);
         std::vector<int> lengths(size_t(values.size()), 0), formats(size_t(values.size()), 0);
@@ -484,13 +536,9 @@ public:
                 text = value.toBool() ? "1" : "0";
                 break;
             case QMetaType::Double:
-            case QMetaType::Float: {
-                const double d = value.toDouble();
-                text = std::isnan(d)   ? QByteArray("NaN")
-                       : std::isinf(d) ? QByteArray(d > 0 ? "Infinity" : "-Infinity")
-                                       : QByteArray::number(d, 'g', QLocale::FloatingPointShortest);
+            case QMetaType::Float:
+                text = numberText(value.toDouble());
                 break;
-            }
             case QMetaType::QByteArray:
                 text = value.toByteArray();
                 formats[i] = 1;
@@ -516,10 +564,24 @@ public:
 
     Result<std::unique_ptr<ResultRows>> run(const QString &sql, const QVariantList &values) override
     {
+        if (values.isEmpty())
+            if (PGresult *ahead = takeAhead(sql))
+                return std::unique_ptr<ResultRows>(std::make_unique<ServerRows>(ahead));
         Result<PGresult *> result = execute(sql, values);
         if (!result)
             return result.status();
         return std::unique_ptr<ResultRows>(std::make_unique<ServerRows>(*result));
+    }
+
+    Status runLater(const QString &sql, const QVariantList &values) override
+    {
+        if (depth() > 0 && !mCopying)
+            if (std::optional<QByteArray> literal = literalSql(sql, values)) {
+                dropAhead();
+                mPending += *literal + "; ";
+                return Status::success();
+            }
+        return run(sql, values).status();
     }
 
     Result<qint64> insert(const QString &sql, const QVariantList &values) override
@@ -535,6 +597,15 @@ public:
 
     Status runAll(const QStringList &statements) override
     {
+        // A transaction's start waits for its first statement and goes in
+        // the same exchange: a round trip less for every transaction.
+        if (!statements.isEmpty() && (statements.first().startsWith(QLatin1String("BEGIN")) ||
+                                      statements.first().startsWith(QLatin1String("SAVEPOINT")))) {
+            dropAhead();
+            mPending += statements.join(QStringLiteral("; ")).toUtf8() + "; ";
+            ++mPendingOpeners;
+            return Status::success();
+        }
         // One exchange: the statements go as one simple query.
         Result<PGresult *> result = execute(statements.join(QStringLiteral("; ")), {});
         if (!result)
@@ -645,14 +716,18 @@ public:
     {
         // Every table in one exchange, from the catalog itself
         // (information_schema's views cost more to plan than this reads).
-        Result<PGresult *> result = execute(
+        const QString catalog =
             QStringLiteral("SELECT c.relname, a.attname FROM pg_catalog.pg_attribute a "
                            "JOIN pg_catalog.pg_class c ON c.oid = a.attrelid "
                            "JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace "
                            "WHERE n.nspname = current_schema() AND c.relkind IN ('r', 'p') "
                            "AND a.attnum > 0 AND NOT a.attisdropped AND a.attname <> 'rowid' "
-                           "ORDER BY c.relname, a.attnum"),
-            {});
+                           "ORDER BY c.relname, a.attnum");
+        // The team's settings are read next at start.
+        readAhead({catalog, QStringLiteral("SELECT name, value FROM %1")
+                                .arg(QLatin1String(schema::kSettingsTable))});
+        PGresult *ahead = takeAhead(catalog);
+        Result<PGresult *> result = ahead ? Result<PGresult *>(ahead) : execute(catalog, {});
         if (!result)
             return result.status();
         const ResultHolder held(*result);
@@ -694,13 +769,9 @@ public:
                                                  const QStringList &columns) override
     {
         // Rows flow for as long as the import lasts: no limit on the statement.
-        if (Status s = startCopy(QStringLiteral("SET LOCAL statement_timeout = 0; "
-                                                "COPY %1 (%2) FROM STDIN")
-                                     .arg(table, schema::joined(columns)),
-                                 PGRES_COPY_IN);
-            !s)
-            return s;
-        return std::unique_ptr<RowWriter>(std::make_unique<CopyIn>(*this));
+        return std::unique_ptr<RowWriter>(std::make_unique<CopyIn>(
+            *this, QStringLiteral("SET LOCAL statement_timeout = 0; COPY %1 (%2) FROM STDIN")
+                       .arg(table, schema::joined(columns))));
     }
 
     Result<std::unique_ptr<RowReader>> readRows(const QString &select,
@@ -724,13 +795,18 @@ public:
             if (at >= 0)
                 sql.replace(at, 1, QStringLiteral("current_setting('tarn.arg%1')").arg(i));
         }
-        Result<PGresult *> set =
-            execute(QStringLiteral("SELECT ") + settings.join(QStringLiteral(", ")), values);
-        if (!set)
-            return set.status();
-        PQclear(*set);
-        if (Status s = startCopy(QStringLiteral("COPY (%1) TO STDOUT").arg(sql), PGRES_COPY_OUT);
-            !s)
+        const QString set = QStringLiteral("SELECT ") + settings.join(QStringLiteral(", "));
+        const QString copy = QStringLiteral("COPY (%1) TO STDOUT").arg(sql);
+        // The settings go with the COPY where their values can be literals.
+        if (std::optional<QByteArray> literal = literalSql(set, values)) {
+            mPending += *literal + "; ";
+        } else {
+            Result<PGresult *> done = execute(set, values);
+            if (!done)
+                return done.status();
+            PQclear(*done);
+        }
+        if (Status s = startCopy(copy, PGRES_COPY_OUT); !s)
             return s;
         return std::unique_ptr<RowReader>(std::make_unique<CopyOut>(*this));
     }
@@ -807,11 +883,14 @@ private:
         return Status::success();
     }
 
+public:
     Status startCopy(const QString &sql, ExecStatusType expected)
     {
         if (Status s = usable(); !s)
             return s;
-        if (PQsendQuery(mConn, sql.toUtf8().constData()) != 1)
+        dropAhead();
+        const QByteArray joined = takePending() + sql.toUtf8();
+        if (PQsendQuery(mConn, joined.constData()) != 1)
             return failure(nullptr);
         Result<PGresult *> result = answer();
         if (!result)
@@ -822,6 +901,110 @@ private:
         if (status)
             setCopying(true);
         return status;
+    }
+
+private:
+    void dropAhead()
+    {
+        for (const auto &[sql, result] : mAhead)
+            PQclear(result);
+        mAhead.clear();
+    }
+
+    PGresult *takeAhead(const QString &sql)
+    {
+        if (mAhead.empty())
+            return nullptr;
+        const QByteArray key = sql.toUtf8();
+        const auto found = std::ranges::find(mAhead, key, &decltype(mAhead)::value_type::first);
+        if (found == mAhead.end())
+            return nullptr;
+        PGresult *result = found->second;
+        mAhead.erase(found);
+        return result;
+    }
+
+public:
+    void readAhead(const QStringList &statements) override
+    {
+        // Outside a transaction only: a failing one (a table not there yet)
+        // ends the exchange, and is run again alone when asked for.
+        if (statements.size() < 2 || depth() > 0 || !mPending.isEmpty() || !usable())
+            return;
+        dropAhead();
+        if (PQsendQuery(mConn, statements.join(QStringLiteral("; ")).toUtf8().constData()) != 1)
+            return;
+        for (qsizetype i = 0;; ++i) {
+            Result<PGresult *> next = nextResult();
+            if (!next || !*next)
+                return;
+            if (i < statements.size() && PQresultStatus(*next) == PGRES_TUPLES_OK)
+                mAhead.emplace_back(statements.at(i).toUtf8(), *next);
+            else
+                PQclear(*next);
+        }
+    }
+
+private:
+    // The statements that start a transaction, not yet sent.
+    QByteArray takePending()
+    {
+        mPendingOpeners = 0;
+        return std::exchange(mPending, QByteArray());
+    }
+
+    Status flushPending()
+    {
+        if (mPending.isEmpty())
+            return Status::success();
+        QByteArray sql = takePending();
+        sql.chop(2);
+        Result<PGresult *> result = exchange(PQsendQuery(mConn, sql.constData()));
+        if (!result)
+            return result.status();
+        PQclear(*result);
+        return Status::success();
+    }
+
+    // The statement with its values as literals, where each has one.
+    std::optional<QByteArray> literalSql(const QString &sql, const QVariantList &values)
+    {
+        std::vector<QByteArray> literals;
+        for (const QVariant &value : values) {
+            if (value.isNull()) {
+                literals.emplace_back("NULL");
+                continue;
+            }
+            QByteArray text;
+            switch (value.typeId()) {
+            case QMetaType::Bool:
+                text = value.toBool() ? "1" : "0";
+                break;
+            case QMetaType::Int:
+            case QMetaType::UInt:
+            case QMetaType::LongLong:
+            case QMetaType::ULongLong:
+                text = value.toString().toUtf8();
+                break;
+            case QMetaType::Double:
+            case QMetaType::Float:
+                text = numberText(value.toDouble());
+                break;
+            case QMetaType::QString:
+                text = value.toString().toUtf8();
+                if (text.contains('\0'))
+                    return std::nullopt; // refused where it is bound
+                break;
+            default:
+                return std::nullopt;
+            }
+            char *quoted = PQescapeLiteral(mConn, text.constData(), size_t(text.size()));
+            if (!quoted)
+                return std::nullopt;
+            literals.emplace_back(quoted);
+            PQfreemem(quoted);
+        }
+        return numbered(sql, &literals);
     }
 
     // The link is dead: the connection goes now, so that the server ends its
@@ -853,12 +1036,17 @@ private:
     bool mCopying = false;
     bool mCommitting = false;
     bool mListening = false;
+    QByteArray mPending;
+    int mPendingOpeners = 0;
+    int mUnanswered = 0; // statements sent whose answers are not taken in yet
+    // Rows read ahead, by statement, until asked for or another statement goes.
+    std::vector<std::pair<QByteArray, PGresult *>> mAhead;
     std::function<void()> mNotify;
     std::unique_ptr<QSocketNotifier> mWatch;
     bool mHeard = false; // a notification taken in by the watch, not yet asked for
 };
 
-CopyIn::CopyIn(ServerEngine &engine) : mEngine(engine)
+CopyIn::CopyIn(ServerEngine &engine, QString sql) : mEngine(engine), mSql(std::move(sql))
 {
     mBuffer.reserve(kCopyChunk + 4096);
 }
@@ -870,7 +1058,7 @@ PGconn *CopyIn::conn() const
 
 CopyIn::~CopyIn()
 {
-    if (mActive) {
+    if (mActive && mStarted) {
         mEngine.setCopying(false);
         if (PQputCopyEnd(conn(), "the import was cut short") == 1)
             if (Result<PGresult *> result = mEngine.answer())
@@ -911,6 +1099,14 @@ void CopyIn::whole(long long value)
 
 Status CopyIn::send()
 {
+    if (!mStart)
+        return mStart;
+    if (!mBuffer.empty() && !mStarted) {
+        mStart = mEngine.startCopy(mSql, PGRES_COPY_IN);
+        if (!mStart)
+            return mStart;
+        mStarted = true;
+    }
     if (!mBuffer.empty() && PQputCopyData(conn(), mBuffer.data(), int(mBuffer.size())) != 1)
         return mEngine.failure(nullptr);
     mBuffer.clear();
@@ -929,6 +1125,8 @@ Status CopyIn::finish()
     if (Status s = send(); !s)
         return s;
     mActive = false;
+    if (!mStarted)
+        return Status::success();
     mEngine.setCopying(false);
     if (PQputCopyEnd(conn(), nullptr) != 1)
         return mEngine.failure(nullptr);

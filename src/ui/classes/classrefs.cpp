@@ -7,6 +7,8 @@
 #include <QScrollBar>
 #include <QStyleOptionComboBox>
 
+#include <array>
+
 namespace tarn
 {
 
@@ -30,6 +32,8 @@ bool sameId(const RefEntry &row, const QVariant &id)
 QStringList ClassRefs::read(RefStore &ref)
 {
     QStringList failures;
+    constexpr std::array offeredKinds{RefKind::Weapon, RefKind::Grenade};
+    ref.readAhead(schema::refKinds(), offeredKinds);
     for (RefKind kind : schema::refKinds()) {
         Result<QList<RefEntry>> all = ref.all(kind);
         if (all)
