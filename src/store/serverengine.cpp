@@ -147,6 +147,22 @@ QByteArray numberText(double d)
                            : QByteArray::number(d, 'g', QLocale::FloatingPointShortest);
 }
 
+// A value as the server reads it in text form; bytes stay as they are.
+QByteArray valueText(const QVariant &value)
+{
+    switch (value.typeId()) {
+    case QMetaType::Bool:
+        return value.toBool() ? "1" : "0";
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return numberText(value.toDouble());
+    case QMetaType::QByteArray:
+        return value.toByteArray();
+    default:
+        return value.toString().toUtf8();
+    }
+}
+
 // A value's type by the column's: int2 and int4 as int, int8 as qlonglong,
 // numeric and floating point as double, bool, bytea; anything else as text.
 // NULL is a null value of that type.
@@ -531,29 +547,18 @@ public:
             if (value.isNull())
                 continue;
             QByteArray &text = texts[i];
-            switch (value.typeId()) {
-            case QMetaType::Bool:
-                text = value.toBool() ? "1" : "0";
-                break;
-            case QMetaType::Double:
-            case QMetaType::Float:
-                text = numberText(value.toDouble());
-                break;
-            case QMetaType::QByteArray:
-                text = value.toByteArray();
+            text = valueText(value);
+            if (value.typeId() == QMetaType::QByteArray) {
                 formats[i] = 1;
                 lengths[i] = int(text.size());
-                break;
-            default:
-                text = value.toString().toUtf8();
+            } else if (text.contains('\0')) {
                 // A server's text cannot hold NUL, and libpq would cut the
                 // value short at it.
-                if (text.contains('\0'))
-                    return Status::failure(Fault::Refused,
-                                           QStringLiteral("the value '%1' holds the character "
-                                                          "\\x00, which a database on a server "
-                                                          "cannot store")
-                                               .arg(value.toString().replace(QChar(0), u' ')));
+                return Status::failure(Fault::Refused,
+                                       QStringLiteral("the value '%1' holds the character "
+                                                      "\\x00, which a database on a server "
+                                                      "cannot store")
+                                           .arg(value.toString().replace(QChar(0), u' ')));
             }
             pointers[i] = text.constData();
         }
@@ -975,29 +980,11 @@ private:
                 literals.emplace_back("NULL");
                 continue;
             }
-            QByteArray text;
-            switch (value.typeId()) {
-            case QMetaType::Bool:
-                text = value.toBool() ? "1" : "0";
-                break;
-            case QMetaType::Int:
-            case QMetaType::UInt:
-            case QMetaType::LongLong:
-            case QMetaType::ULongLong:
-                text = value.toString().toUtf8();
-                break;
-            case QMetaType::Double:
-            case QMetaType::Float:
-                text = numberText(value.toDouble());
-                break;
-            case QMetaType::QString:
-                text = value.toString().toUtf8();
-                if (text.contains('\0'))
-                    return std::nullopt; // refused where it is bound
-                break;
-            default:
-                return std::nullopt;
-            }
+            if (value.typeId() == QMetaType::QByteArray)
+                return std::nullopt; // bound as bytes
+            const QByteArray text = valueText(value);
+            if (text.contains('\0'))
+                return std::nullopt; // refused where it is bound
             char *quoted = PQescapeLiteral(mConn, text.constData(), size_t(text.size()));
             if (!quoted)
                 return std::nullopt;
