@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QUrl>
 
 #include <sqlite3.h>
@@ -44,23 +45,27 @@ Fault faultOf(int code)
     }
 }
 
-// A prepared statement, finalized when it goes.
+class SqliteEngine;
+
+// A prepared statement; when it goes, it is reset and kept by its engine for
+// the next use of the same text (a write-back's UPDATE, say, runs many times).
 class Statement
 {
 public:
-    Statement() = default;
-    ~Statement() { sqlite3_finalize(mStatement); }
+    Statement(SqliteEngine &engine, QByteArray sql) : mEngine(engine), mSql(std::move(sql)) {}
+    ~Statement();
     Statement(const Statement &) = delete;
     Statement &operator=(const Statement &) = delete;
 
     sqlite3_stmt *get() const { return mStatement; }
     sqlite3_stmt **out() { return &mStatement; }
+    const QByteArray &sql() const { return mSql; }
 
 private:
+    SqliteEngine &mEngine;
+    QByteArray mSql;
     sqlite3_stmt *mStatement = nullptr;
 };
-
-class SqliteEngine;
 
 class SqliteRows final : public ResultRows
 {
@@ -147,7 +152,25 @@ class SqliteEngine final : public Engine
 {
 public:
     SqliteEngine(sqlite3 *db, QString path) : mDb(db), mPath(std::move(path)) {}
-    ~SqliteEngine() override { sqlite3_close_v2(mDb); }
+    ~SqliteEngine() override
+    {
+        for (sqlite3_stmt *idle : std::as_const(mIdle))
+            sqlite3_finalize(idle);
+        sqlite3_close_v2(mDb);
+    }
+
+    // A statement that is done: reset, so that it holds no lock, and kept.
+    void keep(const QByteArray &sql, sqlite3_stmt *statement)
+    {
+        if (!statement)
+            return;
+        sqlite3_reset(statement);
+        sqlite3_clear_bindings(statement);
+        if (mIdle.size() >= kKeptStatements || mIdle.contains(sql))
+            sqlite3_finalize(statement);
+        else
+            mIdle.insert(sql, statement);
+    }
 
     bool shared() const override { return false; }
 
@@ -169,10 +192,12 @@ public:
 
     Result<std::unique_ptr<Statement>> prepare(const QString &sql, const QVariantList &values)
     {
-        auto statement = std::make_unique<Statement>();
-        const QByteArray utf8 = sql.toUtf8();
-        if (sqlite3_prepare_v2(mDb, utf8.constData(), int(utf8.size()), statement->out(),
-                               nullptr) != SQLITE_OK)
+        auto statement = std::make_unique<Statement>(*this, sql.toUtf8());
+        const QByteArray &utf8 = statement->sql();
+        if (sqlite3_stmt *idle = mIdle.take(utf8))
+            *statement->out() = idle;
+        else if (sqlite3_prepare_v2(mDb, utf8.constData(), int(utf8.size()), statement->out(),
+                                    nullptr) != SQLITE_OK)
             return failure();
         for (int i = 0; i < values.size(); ++i)
             if (bind(statement->get(), i + 1, values.at(i)) != SQLITE_OK)
@@ -357,10 +382,17 @@ private:
         }
     }
 
+    static constexpr qsizetype kKeptStatements = 32;
     sqlite3 *mDb;
     QString mPath;
     std::optional<qint64> mSeenVersion;
+    QHash<QByteArray, sqlite3_stmt *> mIdle;
 };
+
+Statement::~Statement()
+{
+    mEngine.keep(mSql, mStatement);
+}
 
 SqliteRows::SqliteRows(SqliteEngine &engine, std::unique_ptr<Statement> statement, int first)
     : mEngine(engine), mStatement(std::move(statement)), mPending(first == SQLITE_ROW),
