@@ -3,6 +3,7 @@
 
 #include "classfile/classrecord.h"
 #include "store/database.h"
+#include "store/history.h"
 #include "store/refstore.h"
 
 #include <functional>
@@ -134,6 +135,24 @@ public:
     // The Mod ID stored there; nothing when none was set.
     Result<std::optional<QString>> storedModId();
     Status storeModId(const QString &modId);
+
+    // The history of every stored change (store/history.h). False on a team
+    // database not yet upgraded: every command works and records nothing.
+    Result<bool> keepsHistory();
+    // The changes the filter picks, newest first; a failure of onChange ends the read.
+    Status readHistory(const HistoryFilter &filter,
+                       const std::function<Status(const Change &)> &onChange);
+    // Every classdef column of the class just before the change, or nothing
+    // when the class did not exist then.
+    Result<std::optional<RowValues>> classBefore(const QString &package, qint64 classNum,
+                                                 qint64 changeId);
+    Result<QList<DeletedPackage>> deletedPackages();
+    // Brings the configuration back as it stood at that point, in one
+    // transaction, under its own name or under "as"; recorded as a change.
+    Status restorePackage(const QString &name, const RestorePoint &point, const QString &as = {});
+    // Removes the records older than before; how many.
+    Result<qint64> pruneHistory(const QDateTime &before);
+    Result<HistorySize> historySize();
 
     // Refusals shared with the commands that create configurations elsewhere.
     // A new name must be one that a class file can carry; stored names that
