@@ -19,6 +19,10 @@ namespace tarn::cli
 namespace
 {
 
+// show and diff name slots and flags: every reference table.
+const FirstReads kEveryRefTable{.refs = {schema::RefKind::Weapon, schema::RefKind::Grenade,
+                                         schema::RefKind::Item, schema::RefKind::Special}};
+
 const std::array kCommands{
     Command{"init", "init [--sample] [--from DIR]",
             "create tarn_dat.mdb and tarn_ref.mdb (with sample rows); never overwrites. With "
@@ -29,15 +33,27 @@ const std::array kCommands{
             "with --database: write a complete local copy of the team database into DIR (the "
             "data files and tarn.ini); never overwrites",
             false, cmdPull},
-    Command{"list", "list", "print the configuration names, one a line, in list order", true,
-            cmdList},
+    Command{"list",
+            "list",
+            "print the configuration names, one a line, in list order",
+            true,
+            cmdList,
+            Failure,
+            false,
+            {.names = true, .follow = false, .refs = {}}},
     Command{"new", "new NAME", "add an empty configuration", true, cmdNew},
     Command{"delete", "delete NAME", "delete a configuration and all its classes", true, cmdDelete},
     Command{"copy", "copy SOURCE NEW", "copy a configuration and its classes under a new name",
             true, cmdCopy},
     Command{"mod-id", "mod-id [VALUE]", "print the Mod ID, or set it", true, cmdModId},
-    Command{"export", "export [--plain] NAME FILE",
-            "write a configuration as a class file, scrambled unless --plain", true, cmdExport},
+    Command{"export",
+            "export [--plain] NAME FILE",
+            "write a configuration as a class file, scrambled unless --plain",
+            true,
+            cmdExport,
+            Failure,
+            false,
+            {.refs = {schema::RefKind::Item, schema::RefKind::Special}}},
     Command{"import", "import NAME FILE", "read a class file into a new configuration", true,
             cmdImport},
     Command{"check", "check FILE", "read a class file without storing it; print its classes", false,
@@ -45,17 +61,17 @@ const std::array kCommands{
     Command{"show", "show [--format FORMAT] NAME",
             "print a configuration's classes; FORMAT is text (names, the default), csv or json "
             "(ids)",
-            true, cmdShow},
+            true, cmdShow, Failure, false, kEveryRefTable},
     Command{"diff", "diff A B",
             "compare two configurations or class files class by class (a configuration's name "
             "wins; ./FILE for a file); status 0 equal, 1 different, 3 failure",
-            true, cmdDiff, DiffFailure, true},
+            true, cmdDiff, DiffFailure, true, kEveryRefTable},
     Command{"apply", "apply [--dry-run] [--force] [--delete-missing] NAME FILE",
             "change a configuration to match a sheet show wrote as csv or json, classes matched "
             "by number; prints the changes as diff does, then stores them all or none. Refused "
             "when the configuration changed since, unless --force; --dry-run only prints; "
             "--delete-missing deletes the classes the sheet lacks",
-            true, cmdApply},
+            true, cmdApply, Failure, false, kEveryRefTable},
     Command{"migrate", "migrate", "convert Jet data files to SQLite; keeps the Jet files", false,
             cmdMigrate},
 };
@@ -235,7 +251,7 @@ int runCommand(const Command &command, const QStringList &arguments, QTextStream
     }
     AppState state(location);
     if (command.needsStartup) {
-        StartupResult started = startUp(state);
+        StartupResult started = startUp(state, command.reads);
         if (started.noDataFiles && command.withoutData && !state.onServer()) {
             context.withoutData = started.status.message();
             return command.handler(context);

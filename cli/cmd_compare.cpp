@@ -61,6 +61,8 @@ public:
         if (mBuffer.size() >= 64 * 1024)
             flush();
     }
+    // A read that failed: what waits is not written.
+    void discard() { mBuffer.clear(); }
 
 private:
     void flush()
@@ -165,8 +167,10 @@ Status printJson(Context &c, const QString &name, const RefNames &names)
         out.flushIfFull();
         return Status::success();
     });
-    if (!read)
+    if (!read) {
+        out.discard();
         return read;
+    }
     out << (first ? "\n{\"" : ",\n{\"") << kJsonMarkKey << "\":\"" << mark.text() << "\"}\n]\n";
     return read;
 }
@@ -192,6 +196,8 @@ Status printCsv(Context &c, const QString &name, const RefNames &names)
     });
     if (read)
         out << kCsvMarkPrefix << mark.text() << "\r\n";
+    else
+        out.discard();
     return read;
 }
 
@@ -276,8 +282,7 @@ int cmdShow(Context &c)
     const Result<RefNames> names = RefNames::read(c.state->ref());
     if (!names)
         return c.fail(names.message());
-    if (Status s = requireConfiguration(c, c.args.first()); !s)
-        return c.fail(s.message());
+    // The read finds a missing configuration itself.
     if (Status s = print(c, c.args.first(), *names); !s)
         return c.fail(s.message());
     return Success;
@@ -299,30 +304,29 @@ int cmdDiff(Context &c)
               << " Only class files can be compared: slots show ids and flags their places.\n";
     }
     // A configuration's name wins over a file of the same name; ./NAME reaches the file.
-    auto sourceOf = [&c, &names](const QString &argument) -> Result<ClassSource> {
-        if (c.state) {
-            const Result<bool> exists = c.state->data().packageExists(argument);
-            if (!exists)
-                return exists.status();
-            if (*exists)
-                return configurationSource(*c.state, argument, names);
-        }
-        if (QFileInfo::exists(argument))
-            return classFileSource(argument);
-        return Status::failure(
-            Fault::NotFound,
-            QString::fromLatin1(c.state ? "There is no configuration or file named '%1'."
-                                        : "There is no file named '%1'.")
-                .arg(shownText(argument)));
+    auto sourceOf = [&c, &names](const QString &argument) -> ClassSource {
+        ClassSource file = [argument, data = bool(c.state)](ClassSpool &spool) -> Status {
+            if (QFileInfo::exists(argument))
+                return classFileSource(argument)(spool);
+            return Status::failure(Fault::NotFound,
+                                   QString::fromLatin1(data ? "There is no configuration or file "
+                                                              "named '%1'."
+                                                            : "There is no file named '%1'.")
+                                       .arg(shownText(argument)));
+        };
+        if (!c.state)
+            return file;
+        // The read itself finds that there is no such configuration, before
+        // anything is spooled.
+        return [configuration = configurationSource(*c.state, argument, names),
+                file](ClassSpool &spool) {
+            const Status read = configuration(spool);
+            return read.fault() == Fault::NotFound ? file(spool) : read;
+        };
     };
-    const Result<ClassSource> a = sourceOf(c.args.at(0));
-    if (!a)
-        return c.fail(a.message());
-    const Result<ClassSource> b = sourceOf(c.args.at(1));
-    if (!b)
-        return c.fail(b.message());
     bool equal = true;
-    const Status compared = compareClasses(*a, *b, names, differencePrinter(c, equal));
+    const Status compared = compareClasses(sourceOf(c.args.at(0)), sourceOf(c.args.at(1)), names,
+                                           differencePrinter(c, equal));
     if (!compared)
         return c.fail(compared.message());
     return equal ? Success : Failure;

@@ -38,6 +38,7 @@ struct Command {
     Handler handler;
     int failure = Failure;    // the status of a failure, output cut short included
     bool withoutData = false; // runs, state null, when the data folder holds no data files
+    FirstReads reads = {};    // what it reads first, which a server sends with the start's reads
 };
 
 // Commands on configurations and settings.

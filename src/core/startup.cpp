@@ -70,10 +70,10 @@ QString userFolder(QStandardPaths::StandardLocation location, const char *variab
     return QDir(base).filePath(QLatin1String(kPackageName));
 }
 
-StartupResult startUpOnServer(AppState &state)
+StartupResult startUpOnServer(AppState &state, const FirstReads &first)
 {
     StartupResult result;
-    if (Status s = state.data().open(state.dataPath()); !s) {
+    if (Status s = state.data().open(state.dataPath(), first); !s) {
         // Connected, but none of the tables: a database that init has not
         // filled yet, not a damaged one.
         Database &db = state.data().database();
@@ -95,7 +95,7 @@ StartupResult startUpOnServer(AppState &state)
 
 } // namespace
 
-StartupResult startUp(AppState &state)
+StartupResult startUp(AppState &state, const FirstReads &first)
 {
     StartupResult result;
     state.setModId(QStringLiteral("0"));
@@ -103,7 +103,7 @@ StartupResult startUp(AppState &state)
     state.setProtect(true);
 
     if (state.onServer())
-        return startUpOnServer(state);
+        return startUpOnServer(state, first);
     state.setModId(settings::ReadModID(state.settingsPath()));
     if (!QFileInfo::exists(state.dataPath()) && !QFileInfo::exists(state.refPath())) {
         result.noDataFiles = true;

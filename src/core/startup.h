@@ -21,8 +21,9 @@ struct StartupResult {
 
 // The start-up sequence shared by both programs: the Mod ID, both databases
 // (never created), and the upgrade of classdef. Nothing is written but the
-// missing columns.
-StartupResult startUp(AppState &state);
+// missing columns. first: what the caller reads next, which a server sends
+// with the start's own reads.
+StartupResult startUp(AppState &state, const FirstReads &first = {});
 
 // Creates both data files (with the sample rows, or empty) in the state's
 // folder, making the folder when it is missing. Refuses when either file

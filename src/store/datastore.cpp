@@ -14,11 +14,28 @@
 namespace tarn
 {
 
-Status DataStore::open(const QString &path)
+namespace
+{
+
+QString namesSql(const Database &db)
+{
+    return QStringLiteral("SELECT package_name FROM package ORDER BY %1, rowid")
+        .arg(db.noCaseOrder(QStringLiteral("package_name")));
+}
+
+} // namespace
+
+Status DataStore::open(const QString &path, const FirstReads &first)
 {
     if (Status s = mDb.open(path); !s)
         return s;
     mDb.setWriteLock(1);
+    QStringList reads;
+    if (first.names)
+        reads << namesSql(mDb);
+    for (const schema::RefKind kind : first.refs)
+        reads << RefStore::selectSql(mDb, kind, false);
+    mDb.engine().readWithCatalog(reads, first.follow);
     return mDb.requireTables(schema::dataFileNeeds());
 }
 
@@ -26,11 +43,7 @@ Status DataStore::forEachPackageName(const std::function<void(const QString &)> 
 {
     Query query;
     const QString what = QStringLiteral("Could not read the list of configurations.");
-    if (Status s = mDb.exec(query,
-                            QStringLiteral("SELECT package_name FROM package ORDER BY %1, rowid")
-                                .arg(mDb.noCaseOrder(QStringLiteral("package_name"))),
-                            {}, what);
-        !s)
+    if (Status s = mDb.exec(query, namesSql(mDb), {}, what); !s)
         return s;
     while (query.next())
         onName(query.value(0).toString());
@@ -56,14 +69,17 @@ Result<bool> DataStore::packageExists(const QString &name)
     return query.next() && query.value(0).toLongLong() > 0;
 }
 
+QString DataStore::storedNameSql() const
+{
+    return QStringLiteral("SELECT package_name FROM package WHERE %1 ORDER BY rowid LIMIT 1")
+        .arg(mDb.nameFilter());
+}
+
 Result<QString> DataStore::storedPackageName(const QString &name)
 {
     Query query;
     if (Status s = mDb.exec(
-            query,
-            QStringLiteral("SELECT package_name FROM package WHERE %1 ORDER BY rowid LIMIT 1")
-                .arg(mDb.nameFilter()),
-            {name},
+            query, storedNameSql(), {name},
             QStringLiteral("Could not look up the configuration '%1'.").arg(shownText(name)));
         !s)
         return s;
@@ -471,24 +487,25 @@ quint64 StoredClass::flags(schema::RefKind kind) const
     return quint64(mRow.whole(column).value_or(0));
 }
 
-Result<QString> DataStore::beginSnapshot(Transaction &snapshot, const QString &name,
-                                         const QString &what)
+Status DataStore::readSnapshot(const QString &name, const QStringList &columns,
+                               const QStringList &more, bool count, bool inOrder,
+                               const QString &what,
+                               const std::function<Status(const QString &, qint64)> &onStart,
+                               const std::function<Status(const StoredClass &)> &onClass)
 {
+    Transaction snapshot(mDb);
     if (Status s = snapshot.beginRead(what); !s)
         return s;
-    const Result<QString> stored = storedPackageName(name);
-    if (!stored)
-        return stored.status().under(what);
-    return stored;
-}
-
-Status DataStore::streamClasses(const QString &stored, const QStringList &columns,
-                                const QStringList &more, const QString &what,
-                                const std::function<Status(const StoredClass &)> &onClass,
-                                bool inOrder)
-{
-    // In bulk: the rows of a long read need no QVariant per value. Sorting
-    // by class_num, which has no index, costs about as much as the read.
+    // The name as stored, the count and the rows go to a server in one
+    // exchange: each picks by the name as given, which matches the rows of the
+    // name as stored. In bulk: the rows of a long read need no QVariant per
+    // value. Sorting by class_num, which has no index, costs about as much as
+    // the read.
+    const QString counting =
+        QStringLiteral("SELECT count(*) FROM classdef WHERE ") + mDb.nameFilter();
+    mDb.engine().askAhead(storedNameSql(), {name});
+    if (count)
+        mDb.engine().askAhead(counting, {name});
     const QString order =
         inOrder
             ? QStringLiteral(" ORDER BY %1, rowid").arg(mDb.nullsFirst(QStringLiteral("class_num")))
@@ -496,9 +513,22 @@ Status DataStore::streamClasses(const QString &stored, const QStringList &column
     Result<std::unique_ptr<RowReader>> rows =
         mDb.engine().readRows(QStringLiteral("SELECT %1 FROM classdef WHERE %2%3")
                                   .arg(schema::joined(columns + more), mDb.nameFilter(), order),
-                              {stored});
+                              {name}, true);
     if (!rows)
         return mDb.failure(what, rows.status());
+    // A missing configuration's refusal says all by itself.
+    const Result<QString> stored = storedPackageName(name);
+    if (!stored)
+        return stored.fault() == Fault::NotFound ? stored.status() : stored.status().under(what);
+    qint64 classes = 0;
+    if (count) {
+        Query query;
+        if (Status s = mDb.exec(query, counting, {name}, what); !s)
+            return s;
+        classes = query.next() ? query.value(0).toLongLong() : 0;
+    }
+    if (Status s = onStart(*stored, classes); !s)
+        return s;
     const StoredClass row(**rows, columns);
     const int fields = int(columns.size() + more.size());
     for (;;) {
@@ -523,26 +553,10 @@ DataStore::readClasses(const QString &name, bool count, const QString &what,
                        const std::function<Status(const QString &stored, qint64 classes)> &onStart,
                        const std::function<Status(const StoredClass &)> &onClass)
 {
-    Transaction snapshot(mDb);
-    const Result<QString> stored = beginSnapshot(snapshot, name, what);
-    if (!stored)
-        return stored.status();
-    qint64 classes = 0;
-    if (count) {
-        Query query;
-        if (Status s = mDb.exec(
-                query, QStringLiteral("SELECT count(*) FROM classdef WHERE ") + mDb.nameFilter(),
-                {*stored}, what);
-            !s)
-            return s;
-        classes = query.next() ? query.value(0).toLongLong() : 0;
-    }
-    if (Status s = onStart(*stored, classes); !s)
-        return s;
-    return streamClasses(*stored, StoredClass::columns(),
-                         {flagMask(mDb, schema::RefKind::Item, kItemBoxes),
-                          flagMask(mDb, schema::RefKind::Special, kSpecialBoxes)},
-                         what, onClass);
+    return readSnapshot(name, StoredClass::columns(),
+                        {flagMask(mDb, schema::RefKind::Item, kItemBoxes),
+                         flagMask(mDb, schema::RefKind::Special, kSpecialBoxes)},
+                        count, true, what, onStart, onClass);
 }
 
 Status DataStore::readClassColumns(const QString &name, const QStringList &columns,
@@ -557,11 +571,9 @@ Status DataStore::readClassColumns(const QString &name, const QStringList &colum
             return Status::failure(
                 Fault::Refused,
                 what + QStringLiteral("\nThere is no class column '%1'.").arg(column));
-    Transaction snapshot(mDb);
-    const Result<QString> stored = beginSnapshot(snapshot, name, what);
-    if (!stored)
-        return stored.status();
-    return streamClasses(*stored, columns, {}, what, onClass, inOrder);
+    return readSnapshot(
+        name, columns, {}, false, inOrder, what,
+        [](const QString &, qint64) { return Status::success(); }, onClass);
 }
 
 Status DataStore::deletePackage(const QString &name)

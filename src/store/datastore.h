@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <optional>
+#include <vector>
 
 namespace tarn
 {
@@ -45,13 +46,21 @@ private:
     std::vector<bool> mText;
 };
 
+// What a command or window reads first once the database is open: a server
+// sends it with the catalog's read, in the same exchange.
+struct FirstReads {
+    bool names = false;                // the configuration list (packageNames)
+    bool follow = false;               // other clients' changes, followed from before these reads
+    std::vector<schema::RefKind> refs; // every row of these reference tables (RefStore::all)
+};
+
 // The data database: configurations (package) and their classes (classdef).
 class DataStore
 {
 public:
     // Opens an existing file and checks that it holds package and classdef
     // with the columns every command names.
-    Status open(const QString &path);
+    Status open(const QString &path, const FirstReads &first = {});
 
     Database &database() { return mDb; }
     const Database &database() const { return mDb; }
@@ -86,16 +95,16 @@ public:
     // from one snapshot: a configuration that another program deletes or
     // changes meanwhile is read whole or not at all. onStart gets the name as
     // stored and, when count is set, the number of classes; then onClass gets
-    // each class. A failure of either ends the read and comes back; a missing
-    // configuration is refused as "what" and the reason.
+    // each class. A failure of either ends the read and comes back; other
+    // failures of the store lead with "what". A missing configuration is
+    // NotFound, a message that names it.
     Status readClasses(const QString &name, bool count, const QString &what,
                        const std::function<Status(const QString &stored, qint64 classes)> &onStart,
                        const std::function<Status(const StoredClass &)> &onClass);
 
     // The named classdef columns of a configuration's classes as stored, in
     // class number order (or as stored, when inOrder is false: no sort), from
-    // one snapshot, one class at a time; a missing configuration is refused as
-    // "what" and the reason.
+    // one snapshot, one class at a time; failures as readClasses gives them.
     Status readClassColumns(const QString &name, const QStringList &columns, const QString &what,
                             const std::function<Status(const StoredClass &)> &onClass,
                             bool inOrder = true);
@@ -166,14 +175,14 @@ public:
     Status claimNewName(const QString &name, const QString &what, const QString &source = {});
 
 private:
-    // Starts a read of one snapshot of the configuration; its name as stored.
-    Result<QString> beginSnapshot(Transaction &snapshot, const QString &name, const QString &what);
-    // The configuration's classes in class number order, inside the snapshot:
-    // the columns, then the expressions more.
-    Status streamClasses(const QString &stored, const QStringList &columns, const QStringList &more,
-                         const QString &what,
-                         const std::function<Status(const StoredClass &)> &onClass,
-                         bool inOrder = true);
+    // The configuration's classes from one snapshot: the columns, then the
+    // expressions more, in class number order unless inOrder is false; onStart
+    // first, with the name as stored and, when count is set, the number of classes.
+    Status readSnapshot(const QString &name, const QStringList &columns, const QStringList &more,
+                        bool count, bool inOrder, const QString &what,
+                        const std::function<Status(const QString &, qint64)> &onStart,
+                        const std::function<Status(const StoredClass &)> &onClass);
+    QString storedNameSql() const;
 
     Database mDb;
 };

@@ -82,6 +82,15 @@ public:
     // or another, with no other statement between: where the engine gains by
     // it, they are sent together now and their rows kept until asked for.
     virtual void readAhead(const QStringList & /*statements*/) {}
+    // Statements without values that run() is asked for once the catalog was
+    // read at open, and whether other clients' changes are followed from
+    // before them on (changedElsewhere() then takes no mark of its own): where
+    // the engine gains by it, they go with the catalog's read.
+    virtual void readWithCatalog(const QStringList & /*statements*/, bool /*follow*/) {}
+    // A statement inside a transaction whose rows run() is asked for, with
+    // the same sql and values, once the next statement ran: where the engine
+    // allows, it goes with that one and its rows are kept until asked for.
+    virtual void askAhead(const QString & /*sql*/, const QVariantList & /*values*/) {}
     // A statement inside a transaction whose rows nothing reads: where the
     // engine allows, it goes with the next statement, whose failure then may
     // be its own.
@@ -151,9 +160,11 @@ public:
     // -- Bulk paths, inside the caller's transaction.
     virtual Result<std::unique_ptr<RowWriter>> writeRows(const QString &table,
                                                          const QStringList &columns) = 0;
-    // select: a SELECT whose ? take values.
+    // select: a SELECT whose ? take values. last: nothing else runs in the
+    // transaction, which may then end with the rows (a COMMIT or ROLLBACK
+    // after them has nothing left to do).
     virtual Result<std::unique_ptr<RowReader>> readRows(const QString &select,
-                                                        const QVariantList &values) = 0;
+                                                        const QVariantList &values, bool last) = 0;
 
     // -- Limits: the longest configuration name the engine can index (0: no limit).
     virtual qsizetype maxNameLength() const = 0;

@@ -25,14 +25,14 @@ Result<QList<RefEntry>> RefStore::all(schema::RefKind kind)
     return select(kind, false);
 }
 
-QString RefStore::selectSql(schema::RefKind kind, bool enabledOnly) const
+QString RefStore::selectSql(const Database &db, schema::RefKind kind, bool enabledOnly)
 {
     const schema::RefTable &t = schema::refTable(kind);
     // Of rows sharing an id, the later one is read last.
     return QStringLiteral("SELECT %1, %2, qz_enabled FROM %3 %4 ORDER BY %5, rowid")
         .arg(QLatin1String(t.idColumn), QLatin1String(t.nameColumn), QLatin1String(t.table),
              enabledOnly ? QStringLiteral("WHERE qz_enabled = 1") : QString(),
-             mDb.nullsFirst(QLatin1String(t.idColumn)));
+             db.nullsFirst(QLatin1String(t.idColumn)));
 }
 
 void RefStore::readAhead(std::span<const schema::RefKind> all,
@@ -40,9 +40,9 @@ void RefStore::readAhead(std::span<const schema::RefKind> all,
 {
     QStringList statements;
     for (const schema::RefKind kind : all)
-        statements << selectSql(kind, false);
+        statements << selectSql(mDb, kind, false);
     for (const schema::RefKind kind : offered)
-        statements << selectSql(kind, true);
+        statements << selectSql(mDb, kind, true);
     if (mDb.isOpen())
         mDb.engine().readAhead(statements);
 }
@@ -50,7 +50,7 @@ void RefStore::readAhead(std::span<const schema::RefKind> all,
 Result<QList<RefEntry>> RefStore::select(schema::RefKind kind, bool enabledOnly)
 {
     const schema::RefTable &t = schema::refTable(kind);
-    const QString sql = selectSql(kind, enabledOnly);
+    const QString sql = selectSql(mDb, kind, enabledOnly);
     double low = 0, high = 0;
     const bool slotsOnly = enabledOnly && schema::rangeOf(t.columns.front().kind, &low, &high);
     Query query;

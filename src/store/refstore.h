@@ -38,10 +38,11 @@ public:
     // on a server in one exchange.
     void readAhead(std::span<const schema::RefKind> all,
                    std::span<const schema::RefKind> offered = {});
+    // The statement all() (or offered()) runs on db.
+    static QString selectSql(const Database &db, schema::RefKind kind, bool enabledOnly);
 
 private:
     Result<QList<RefEntry>> select(schema::RefKind kind, bool enabledOnly);
-    QString selectSql(schema::RefKind kind, bool enabledOnly) const;
 
     Database mDb;
 };

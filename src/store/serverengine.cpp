@@ -421,8 +421,10 @@ public:
     // failure, else the last result; a COPY's start ends it.
     Result<PGresult *> answer()
     {
+        // The rows asked ahead belong to this exchange alone.
+        const auto keep = std::exchange(mKeep, {});
         PGresult *kept = nullptr;
-        for (;;) {
+        for (int at = 0;; ++at) {
             Result<PGresult *> next = nextResult();
             if (!next) {
                 PQclear(kept);
@@ -435,6 +437,11 @@ public:
             if (status == PGRES_COPY_IN || status == PGRES_COPY_OUT || status == PGRES_COPY_BOTH) {
                 PQclear(kept);
                 return result;
+            }
+            if (const auto asked = std::ranges::find(keep, at, &decltype(mKeep)::value_type::first);
+                asked != keep.end() && status == PGRES_TUPLES_OK) {
+                mAhead.emplace_back(asked->second, result);
+                continue;
             }
             const ExecStatusType keptStatus = PQresultStatus(kept);
             if (kept && keptStatus != PGRES_COMMAND_OK && keptStatus != PGRES_TUPLES_OK) {
@@ -485,10 +492,14 @@ public:
 
     Result<PGresult *> execute(const QString &sql, const QVariantList &values)
     {
+        const bool ending = sql == QLatin1String("COMMIT") || sql == QLatin1String("ROLLBACK");
+        if (std::exchange(mEndedWithRows, false) && ending && depth() == 1)
+            return PQmakeEmptyPGresult(mConn, PGRES_COMMAND_OK);
         if (sql == QLatin1String("ROLLBACK") && !mPending.isEmpty()) {
             // Whatever waits to start goes with it; with nothing sent, nothing to end.
             const bool sentNothing = depth() <= mPendingOpeners;
             takePending();
+            mKeep.clear();
             if (sentNothing)
                 return PQmakeEmptyPGresult(mConn, PGRES_COMMAND_OK);
         }
@@ -521,6 +532,7 @@ public:
     {
         // Settings read ahead hold only until the next statement.
         dropAhead();
+        mEndedWithRows = false;
         if (Status s = usable(); !s)
             return s;
         if (!mPending.isEmpty() && !values.isEmpty()) {
@@ -569,9 +581,12 @@ public:
 
     Result<std::unique_ptr<ResultRows>> run(const QString &sql, const QVariantList &values) override
     {
-        if (values.isEmpty())
-            if (PGresult *ahead = takeAhead(sql))
+        if (!mAhead.empty()) {
+            const std::optional<QByteArray> key =
+                values.isEmpty() ? sql.toUtf8() : literalSql(sql, values);
+            if (PGresult *ahead = key ? takeAhead(*key) : nullptr)
                 return std::unique_ptr<ResultRows>(std::make_unique<ServerRows>(ahead));
+        }
         Result<PGresult *> result = execute(sql, values);
         if (!result)
             return result.status();
@@ -583,10 +598,26 @@ public:
         if (depth() > 0 && !mCopying)
             if (std::optional<QByteArray> literal = literalSql(sql, values)) {
                 dropAhead();
-                mPending += *literal + "; ";
+                addPending(*literal);
                 return Status::success();
             }
         return run(sql, values).status();
+    }
+
+    void askAhead(const QString &sql, const QVariantList &values) override
+    {
+        if (depth() == 0 || mCopying)
+            return;
+        if (std::optional<QByteArray> literal = literalSql(sql, values)) {
+            mPendingKeep.emplace_back(mPendingCount, *literal);
+            addPending(*literal);
+        }
+    }
+
+    void readWithCatalog(const QStringList &statements, bool follow) override
+    {
+        mWithCatalog = statements;
+        mFollowWithCatalog = follow;
     }
 
     Result<qint64> insert(const QString &sql, const QVariantList &values) override
@@ -607,7 +638,8 @@ public:
         if (!statements.isEmpty() && (statements.first().startsWith(QLatin1String("BEGIN")) ||
                                       statements.first().startsWith(QLatin1String("SAVEPOINT")))) {
             dropAhead();
-            mPending += statements.join(QStringLiteral("; ")).toUtf8() + "; ";
+            for (const QString &statement : statements)
+                addPending(statement.toUtf8());
             ++mPendingOpeners;
             return Status::success();
         }
@@ -728,11 +760,22 @@ public:
                            "WHERE n.nspname = current_schema() AND c.relkind IN ('r', 'p') "
                            "AND a.attnum > 0 AND NOT a.attisdropped AND a.attname <> 'rowid' "
                            "ORDER BY c.relname, a.attnum");
-        // The team's settings are read next at start.
-        readAhead({catalog, QStringLiteral("SELECT name, value FROM %1")
-                                .arg(QLatin1String(schema::kSettingsTable))});
-        PGresult *ahead = takeAhead(catalog);
-        Result<PGresult *> result = ahead ? Result<PGresult *>(ahead) : execute(catalog, {});
+        // What the program reads next at start goes along: following other
+        // clients begins before those reads, in a transaction of its own so
+        // that no commit falls between the two. The team's settings come last.
+        QStringList ahead{catalog};
+        const bool follow = std::exchange(mFollowWithCatalog, false) && !mListening;
+        if (follow)
+            ahead << listenSql() << QStringLiteral("COMMIT");
+        ahead << std::exchange(mWithCatalog, {})
+              << QStringLiteral("SELECT name, value FROM %1")
+                     .arg(QLatin1String(schema::kSettingsTable));
+        if (sendAhead(ahead) > 2 && follow) {
+            mListening = true;
+            mUnmarked = true;
+        }
+        PGresult *read = takeAhead(catalog.toUtf8());
+        Result<PGresult *> result = read ? Result<PGresult *>(read) : execute(catalog, {});
         if (!result)
             return result.status();
         const ResultHolder held(*result);
@@ -756,11 +799,18 @@ public:
                 return s;
             return missed;
         }
+        // Following began with the reads at start: what came since is news to
+        // the next call.
+        if (std::exchange(mUnmarked, false))
+            return false;
         if (PQconsumeInput(mConn) != 1)
             return failure(nullptr);
         const bool heard = std::exchange(mHeard, false);
         if (takeNotified() || heard)
             return true;
+        // A watched socket brings what the server sends as it comes.
+        if (mWatch)
+            return false;
         // The server sends what it has for this connection before it
         // answers: one exchange makes sure nothing committed is missed.
         Result<PGresult *> result = execute(QStringLiteral("SELECT 1"), {});
@@ -779,8 +829,8 @@ public:
                        .arg(table, schema::joined(columns))));
     }
 
-    Result<std::unique_ptr<RowReader>> readRows(const QString &select,
-                                                const QVariantList &values) override
+    Result<std::unique_ptr<RowReader>> readRows(const QString &select, const QVariantList &values,
+                                                bool last) override
     {
         // COPY takes no bound values: they reach it as settings of the
         // caller's transaction. The planner is steered to an index that holds
@@ -801,10 +851,14 @@ public:
                 sql.replace(at, 1, QStringLiteral("current_setting('tarn.arg%1')").arg(i));
         }
         const QString set = QStringLiteral("SELECT ") + settings.join(QStringLiteral(", "));
-        const QString copy = QStringLiteral("COPY (%1) TO STDOUT").arg(sql);
+        // A transaction of its own that ends with the rows ends in the same
+        // exchange: no closing round trip.
+        const bool ends = last && depth() == 1;
+        const QString copy = QStringLiteral("COPY (%1) TO STDOUT").arg(sql) +
+                             (ends ? QStringLiteral("; COMMIT") : QString());
         // The settings go with the COPY where their values can be literals.
         if (std::optional<QByteArray> literal = literalSql(set, values)) {
-            mPending += *literal + "; ";
+            addPending(*literal);
         } else {
             Result<PGresult *> done = execute(set, values);
             if (!done)
@@ -813,6 +867,7 @@ public:
         }
         if (Status s = startCopy(copy, PGRES_COPY_OUT); !s)
             return s;
+        mCopyEnds = ends;
         return std::unique_ptr<RowReader>(std::make_unique<CopyOut>(*this));
     }
 
@@ -876,11 +931,15 @@ private:
         return changed;
     }
 
+    static QString listenSql()
+    {
+        return QStringLiteral("LISTEN %1").arg(QLatin1String(schema::kChangedChannel));
+    }
+
     Status listen()
     {
         mListening = true;
-        Result<PGresult *> result =
-            execute(QStringLiteral("LISTEN %1").arg(QLatin1String(schema::kChangedChannel)), {});
+        Result<PGresult *> result = execute(listenSql(), {});
         if (!result)
             return result.status();
         PQclear(*result);
@@ -889,6 +948,20 @@ private:
     }
 
 public:
+    // The answer to a COPY out whose rows are all read, with the COMMIT that
+    // ended its transaction.
+    Status copyDone()
+    {
+        Result<PGresult *> result = answer();
+        if (!result)
+            return result.status();
+        const Status status =
+            PQresultStatus(*result) == PGRES_COMMAND_OK ? Status::success() : failure(*result);
+        PQclear(*result);
+        mEndedWithRows = std::exchange(mCopyEnds, false) && status;
+        return status;
+    }
+
     Status startCopy(const QString &sql, ExecStatusType expected)
     {
         if (Status s = usable(); !s)
@@ -916,11 +989,10 @@ private:
         mAhead.clear();
     }
 
-    PGresult *takeAhead(const QString &sql)
+    PGresult *takeAhead(const QByteArray &key)
     {
         if (mAhead.empty())
             return nullptr;
-        const QByteArray key = sql.toUtf8();
         const auto found = std::ranges::find(mAhead, key, &decltype(mAhead)::value_type::first);
         if (found == mAhead.end())
             return nullptr;
@@ -932,30 +1004,55 @@ private:
 public:
     void readAhead(const QStringList &statements) override
     {
+        // Those read already (with the catalog) stay.
+        QStringList missing;
+        for (const QString &statement : statements)
+            if (std::ranges::find(mAhead, statement.toUtf8(),
+                                  &decltype(mAhead)::value_type::first) == mAhead.end())
+                missing << statement;
+        sendAhead(missing);
+    }
+
+private:
+    // The statements in one exchange, their rows kept; how many ran.
+    qsizetype sendAhead(const QStringList &statements)
+    {
         // Outside a transaction only: a failing one (a table not there yet)
         // ends the exchange, and is run again alone when asked for.
         if (statements.size() < 2 || depth() > 0 || !mPending.isEmpty() || !usable())
-            return;
-        dropAhead();
+            return 0;
         if (PQsendQuery(mConn, statements.join(QStringLiteral("; ")).toUtf8().constData()) != 1)
-            return;
+            return 0;
+        qsizetype ran = 0;
         for (qsizetype i = 0;; ++i) {
             Result<PGresult *> next = nextResult();
             if (!next || !*next)
-                return;
-            if (i < statements.size() && PQresultStatus(*next) == PGRES_TUPLES_OK)
+                return ran;
+            const ExecStatusType status = PQresultStatus(*next);
+            if (status == PGRES_TUPLES_OK || status == PGRES_COMMAND_OK)
+                ++ran;
+            if (i < statements.size() && status == PGRES_TUPLES_OK)
                 mAhead.emplace_back(statements.at(i).toUtf8(), *next);
             else
                 PQclear(*next);
         }
     }
 
+public:
 private:
     // The statements that start a transaction, not yet sent.
     QByteArray takePending()
     {
         mPendingOpeners = 0;
+        mPendingCount = 0;
+        mKeep = std::exchange(mPendingKeep, {});
         return std::exchange(mPending, QByteArray());
+    }
+
+    void addPending(const QByteArray &statement)
+    {
+        mPending += statement + "; ";
+        ++mPendingCount;
     }
 
     Status flushPending()
@@ -1025,7 +1122,16 @@ private:
     bool mListening = false;
     QByteArray mPending;
     int mPendingOpeners = 0;
-    int mUnanswered = 0; // statements sent whose answers are not taken in yet
+    int mPendingCount = 0; // statements in mPending
+    // Of the statements in mPending, then of the exchange that carries them:
+    // the rows to keep (by the statement's place) and what run() asks them by.
+    std::vector<std::pair<int, QByteArray>> mPendingKeep, mKeep;
+    QStringList mWithCatalog;
+    bool mFollowWithCatalog = false;
+    bool mUnmarked = false;      // following began without changedElsewhere()
+    bool mCopyEnds = false;      // the COPY streaming now ends its transaction
+    bool mEndedWithRows = false; // the transaction ended with its last rows
+    int mUnanswered = 0;         // statements sent whose answers are not taken in yet
     // Rows read ahead, by statement, until asked for or another statement goes.
     std::vector<std::pair<QByteArray, PGresult *>> mAhead;
     std::function<void()> mNotify;
@@ -1164,8 +1270,7 @@ void CopyOut::drain()
     mActive = false;
     mEngine.setCopying(false);
     if (length)
-        if (Result<PGresult *> result = mEngine.answer())
-            PQclear(*result);
+        std::ignore = mEngine.copyDone();
 }
 
 // The text format's escapes, undone in place; the text only shrinks.
@@ -1221,15 +1326,8 @@ Result<bool> CopyOut::next()
     if (!read)
         return read.status();
     if (length == -1) { // the end: the command's result says how it went
-        Result<PGresult *> result = mEngine.answer();
-        if (!result)
-            return result.status();
-        const Status status = PQresultStatus(*result) == PGRES_COMMAND_OK
-                                  ? Status::success()
-                                  : mEngine.failure(*result);
-        PQclear(*result);
-        if (!status)
-            return status;
+        if (Status s = mEngine.copyDone(); !s)
+            return s;
         return false;
     }
     if (length < 0)
@@ -1255,6 +1353,7 @@ Status ServerEngine::connect()
     PQfinish(mConn);
     mConn = nullptr;
     mBroken = false;
+    mEndedWithRows = mCopyEnds = false;
     // A server that does not answer, or a network that goes, ends a command
     // with a message instead of a hang: the bound on silence, keepalives and
     // a limit on unacknowledged writes (a write that blocks). A writer waits

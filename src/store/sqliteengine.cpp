@@ -335,8 +335,8 @@ public:
             std::make_unique<SqliteWriter>(*this, std::move(insert.value())));
     }
 
-    Result<std::unique_ptr<RowReader>> readRows(const QString &select,
-                                                const QVariantList &values) override
+    Result<std::unique_ptr<RowReader>> readRows(const QString &select, const QVariantList &values,
+                                                bool /*last*/) override
     {
         Result<std::unique_ptr<Statement>> statement = prepare(select, values);
         if (!statement)

@@ -31,7 +31,7 @@ bool offerDataFiles(AppState &state, Prompter &prompter, StartupResult &started)
         prompter.message(s.message(), Prompter::Buttons::Ok, Prompter::Icon::Critical);
         return false;
     }
-    started = startUp(state);
+    started = startUp(state, kMainWindowReads);
     return true;
 }
 
@@ -39,7 +39,7 @@ bool startInWindows(AppState &state, Prompter &prompter, StartupResult &started)
 {
     {
         BusyCursor busy(prompter);
-        started = startUp(state);
+        started = startUp(state, kMainWindowReads);
     }
     bool refused = false;
     while (started.status.fault() == Fault::NeedsPassword) {
@@ -54,7 +54,7 @@ bool startInWindows(AppState &state, Prompter &prompter, StartupResult &started)
         refused = true;
         state.setPassword(password);
         BusyCursor busy(prompter);
-        started = startUp(state);
+        started = startUp(state, kMainWindowReads);
     }
     if (started.noDataFiles && !offerDataFiles(state, prompter, started))
         return false;

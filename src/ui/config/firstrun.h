@@ -9,6 +9,9 @@
 namespace tarn
 {
 
+// What the main window reads as it opens: the list, following other clients.
+inline const FirstReads kMainWindowReads{.names = true, .follow = true, .refs = {}};
+
 // Start-up found neither data file: offers to create both in the folder in use
 // (with the sample rows, or empty) and starts up again. Returns false when the
 // user declines, with nothing changed, or when the files could not be made
