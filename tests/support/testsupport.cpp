@@ -82,10 +82,10 @@ DataDir::DataDir(const DataDir *copyOf)
         qFatal("cannot copy %s", qPrintable(copyOf->path()));
 }
 
-AppState &DataDir::start()
+AppState &DataDir::start(const FirstReads &first)
 {
     mState = std::make_unique<AppState>(location());
-    const StartupResult started = startUp(*mState);
+    const StartupResult started = startUp(*mState, first);
     if (!started.status)
         qFatal("start-up failed: %s", qPrintable(started.status.message()));
     return *mState;

@@ -74,7 +74,7 @@ struct DataDir {
     const ServerDatabase *server() const { return mServer.get(); }
 
     // A fresh AppState on this directory, started up; fails the test on error.
-    AppState &start();
+    AppState &start(const FirstReads &first = {});
     AppState &state() { return *mState; }
 
 private:

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "scriptedprompter.h"
 #include "testsupport.h"
+#include "ui/config/firstrun.h"
 #include "ui/config/frmcompare.h"
 #include "ui/config/frmconfig.h"
 #include "widgets.h"
@@ -22,7 +23,9 @@ const QByteArray kBlock = "\r\n[Scout]\r\nmale grunt blue 3\r\n1 2 5 0 0 0 0 0 0
                           "50 340 90  5  3\r\n100 25 10 2 50 5\r\n";
 
 struct Fixture {
-    explicit Fixture(bool sample = true) : dir(sample), state(dir.start()), window(state, prompter)
+    // Started as the windows start: following other clients begins with the list's read.
+    explicit Fixture(bool sample = true)
+        : dir(sample), state(dir.start(kMainWindowReads)), window(state, prompter)
     {
     }
     DataDir dir;
