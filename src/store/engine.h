@@ -165,6 +165,10 @@ public:
     // after them has nothing left to do).
     virtual Result<std::unique_ptr<RowReader>> readRows(const QString &select,
                                                         const QVariantList &values, bool last) = 0;
+    Result<std::unique_ptr<RowReader>> readRows(const QString &select, const QVariantList &values)
+    {
+        return readRows(select, values, false);
+    }
 
     // -- Limits: the longest configuration name the engine can index (0: no limit).
     virtual qsizetype maxNameLength() const = 0;

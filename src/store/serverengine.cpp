@@ -423,6 +423,7 @@ public:
     {
         // The rows asked ahead belong to this exchange alone.
         const auto keep = std::exchange(mKeep, {});
+        bool keptAhead = false;
         PGresult *kept = nullptr;
         for (int at = 0;; ++at) {
             Result<PGresult *> next = nextResult();
@@ -441,6 +442,7 @@ public:
             if (const auto asked = std::ranges::find(keep, at, &decltype(mKeep)::value_type::first);
                 asked != keep.end() && status == PGRES_TUPLES_OK) {
                 mAhead.emplace_back(asked->second, result);
+                keptAhead = true;
                 continue;
             }
             const ExecStatusType keptStatus = PQresultStatus(kept);
@@ -451,6 +453,8 @@ public:
             PQclear(kept);
             kept = result;
         }
+        if (!kept && keptAhead) // only rows asked ahead went
+            return PQmakeEmptyPGresult(mConn, PGRES_COMMAND_OK);
         if (!kept)
             return failure(nullptr);
         return kept;
@@ -1038,7 +1042,6 @@ private:
         }
     }
 
-public:
 private:
     // The statements that start a transaction, not yet sent.
     QByteArray takePending()
