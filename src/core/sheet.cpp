@@ -169,15 +169,18 @@ Result<Sheet> readCsv(const QString &path, QByteArray bytes)
         if (semicolons > commas)
             separator = ';';
     }
+    std::array<bool, 256> ends{};
+    for (const char c : {separator, '\n', '\r'})
+        ends[uchar(c)] = true;
     auto plainEnd = [&](qsizetype i) {
-        while (i < size && text[i] != separator && text[i] != '\n' && text[i] != '\r')
+        while (i < size && !ends[uchar(text[i])])
             ++i;
         return i;
     };
     bool headed = false;
     qint64 line = 1, start = 1;
     qsizetype first = 0, i = 0;
-    sheet.cells.reserve(size_t(size / 3)); // a cell and its separator: about three bytes
+    sheet.cells.reserve(size_t(size / 2)); // a cell and its separator: two bytes or more
     while (i < size) {
         qsizetype end = i;
         if (text[i] != '"') {
