@@ -55,13 +55,16 @@ bool SplitTokens(std::string_view line, bool protect, Tokens &tokens)
             continue;
         }
         std::size_t end = i;
-        while (end < line.size() && !isSpace(line[end]))
+        bool high = false; // a byte that unscrambling lowers
+        while (end < line.size() && !isSpace(line[end])) {
+            high |= static_cast<unsigned char>(line[end]) > 128;
             ++end;
+        }
         if (index >= tokens.size())
             return false;
         std::string &token = tokens[index];
         token.assign(line.data() + i, end - i);
-        if (protect)
+        if (protect && high)
             for (char &c : token)
                 if (static_cast<unsigned char>(c) > 128)
                     c = static_cast<char>(static_cast<unsigned char>(c) - 128);
