@@ -16,6 +16,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace tarn
 {
@@ -452,13 +453,16 @@ struct Planned {
 class Planner
 {
 public:
-    Planner(const Sheet &sheet, const RefNames &names)
+    // columnOf: each field's column in the sheet, or -1.
+    Planner(const Sheet &sheet, const RefNames &names, const QList<qsizetype> &columnOf)
         : mSheet(sheet), mNames(names), mSumAt{indexOf("item_sum"), indexOf("special_sum")},
           mFirstFlag{indexOf(schema::flagColumn(RefKind::Item, 1)),
                      indexOf(schema::flagColumn(RefKind::Special, 1))}
     {
-        for (const ClassField &field : storedFields())
-            mIsSum << isSum(field);
+        const QList<ClassField> &fields = storedFields();
+        for (qsizetype f = 0; f < fields.size(); ++f)
+            if (columnOf[f] >= 0 && !isSum(fields[f]))
+                mCells.push_back({f, columnOf[f]});
     }
 
     // What the sheet changes in a stored class, or all a new class gets.
@@ -474,9 +478,16 @@ public:
         auto at = [&](const QString &cause) {
             return failAt(mSheet.path, wanted.line, cause);
         };
-        for (qsizetype f = 0; f < count; ++f) {
-            const QByteArrayView cell = wanted.cell(f);
-            if (cell.isNull() || mIsSum[f] || (row && asPrinted(*row, f, cell)))
+        // Two million cells in a large sheet: those as printed are passed by
+        // the shortest way.
+        const Sheet::Row &line = *wanted.row;
+        const Sheet::Cell *cells = mSheet.cells.data() + line.first;
+        for (const auto &[f, column] : mCells) {
+            if (column >= line.count || cells[column].size < 0)
+                continue;
+            const QByteArrayView cell(mSheet.text.constData() + cells[column].at,
+                                      cells[column].size);
+            if (row && asPrinted(*row, f, cell))
                 continue;
             const Result<QVariant> value = cellValue(fields[f], QString::fromUtf8(cell), mNames);
             if (!value)
@@ -596,8 +607,8 @@ private:
 
     const Sheet &mSheet;
     const RefNames &mNames;
-    const std::array<qsizetype, 2> mSumAt, mFirstFlag; // items, specials
-    QList<bool> mIsSum;                                // by field
+    const std::array<qsizetype, 2> mSumAt, mFirstFlag;   // items, specials
+    std::vector<std::pair<qsizetype, qsizetype>> mCells; // the fields the sheet has, and where
     mutable QVariantList mAfter;
     mutable QList<bool> mChanged;
 };
@@ -728,13 +739,18 @@ Status applySheet(AppState &state, const QString &configName, const Sheet &sheet
     QHash<qint64, qsizetype> byNumber;
     for (const Sheet::Row &row : sheet.rows) {
         Wanted w{row.line, 0, &sheet, &row, &columnOf};
-        // Up to four digits fit any class number: no conversion for those.
+        // Plain digits of a number the column holds need no conversion.
         const QByteArrayView digits = w.cell(0);
-        if (!digits.isEmpty() && digits.size() <= 4 &&
+        qint64 plain = -1;
+        if (!digits.isEmpty() && digits.size() <= 5 &&
             std::all_of(digits.begin(), digits.end(),
                         [](char c) { return c >= '0' && c <= '9'; })) {
+            plain = 0;
             for (const char c : digits)
-                w.classNum = w.classNum * 10 + (c - '0');
+                plain = plain * 10 + (c - '0');
+        }
+        if (plain >= 0 && plain <= std::numeric_limits<qint16>::max()) {
+            w.classNum = plain;
         } else {
             const Result<QVariant> number = cellValue(fields[0], w.text(0), names);
             if (!number)
@@ -754,7 +770,7 @@ Status applySheet(AppState &state, const QString &configName, const Sheet &sheet
         wanted << w;
     }
 
-    const Planner planner(sheet, names);
+    const Planner planner(sheet, names, columnOf);
     const qsizetype nameAt = Planner::indexOf("class_name");
     auto plan = [&]() -> Result<QList<DataStore::ClassWrite>> {
         for (Wanted &w : wanted)
@@ -787,10 +803,13 @@ Status applySheet(AppState &state, const QString &configName, const Sheet &sheet
                 mark.add(row);
                 const std::optional<qint64> number = row.whole(0);
                 const auto found = number ? byNumber.constFind(*number) : byNumber.cend();
-                const QString name = listedText(row.value(nameAt).toString());
+                // Named only when told: most classes stay as they are.
+                auto name = [&row, nameAt] {
+                    return listedText(row.value(nameAt).toString());
+                };
                 if (found == byNumber.cend()) {
                     if (options.deleteMissing && number) {
-                        deleted.append({*number, name});
+                        deleted.append({*number, name()});
                         writes.append({DataStore::ClassWrite::Delete, *number, {}, {}});
                         undo.append({DataStore::ClassWrite::Insert, *number, {}, {}});
                         whole(row, undo.last());
@@ -812,7 +831,7 @@ Status applySheet(AppState &state, const QString &configName, const Sheet &sheet
                     return Status::success();
                 }
                 if (checked && !planned->columns.isEmpty()) {
-                    changes.append({*number, {name, planned->differences}});
+                    changes.append({*number, {name(), planned->differences}});
                     writes.append({DataStore::ClassWrite::Update, *number, planned->columns,
                                    planned->values});
                     undo.append({DataStore::ClassWrite::Update, *number, planned->columns, {}});
