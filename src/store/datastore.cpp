@@ -238,6 +238,10 @@ Status storeClass(RowWriter &row, const std::string &package, int number,
 {
     using schema::RefKind;
     auto text = [&](const std::string &latin1) {
+        // Most names are ASCII, which is UTF-8 as it stands.
+        if (std::all_of(latin1.begin(), latin1.end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+            return row.text(latin1);
         latin1ToUtf8(latin1, scratch);
         row.text(scratch);
     };

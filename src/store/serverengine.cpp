@@ -1096,6 +1096,11 @@ void CopyIn::text(std::string_view utf8)
 void CopyIn::whole(long long value)
 {
     char *out = field(20);
+    if (value >= 0 && value <= 9) { // a flag, most often
+        *out = char('0' + value);
+        mUsed = size_t(out + 1 - mBuffer.data());
+        return;
+    }
     mUsed = size_t(std::to_chars(out, out + 20, value).ptr - mBuffer.data());
 }
 
