@@ -74,4 +74,24 @@ bool SplitTokens(std::string_view line, bool protect, Tokens &tokens)
     return true;
 }
 
+bool SplitTokens(std::string_view unprotected, TokenViews &tokens)
+{
+    tokens.fill({});
+    std::size_t index = 0;
+    for (std::size_t i = 0; i < unprotected.size();) {
+        if (unprotected[i] == ' ') {
+            ++index;
+            while (i < unprotected.size() && unprotected[i] == ' ')
+                ++i;
+            continue;
+        }
+        const std::size_t end = std::min(unprotected.find(' ', i), unprotected.size());
+        if (index >= tokens.size())
+            return false;
+        tokens[index] = unprotected.substr(i, end - i);
+        i = end;
+    }
+    return true;
+}
+
 } // namespace tarn::classfile
