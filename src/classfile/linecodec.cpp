@@ -76,21 +76,29 @@ bool SplitTokens(std::string_view line, bool protect, Tokens &tokens)
 
 bool SplitTokens(std::string_view unprotected, TokenViews &tokens)
 {
-    tokens.fill({});
+    const char *const text = unprotected.data();
+    const std::size_t size = unprotected.size();
     std::size_t index = 0;
-    for (std::size_t i = 0; i < unprotected.size();) {
-        if (unprotected[i] == ' ') {
-            ++index;
-            while (i < unprotected.size() && unprotected[i] == ' ')
+    for (std::size_t i = 0; i < size;) {
+        if (text[i] == ' ') { // at the start: token 1 is empty
+            tokens[index++] = {};
+            while (i < size && text[i] == ' ')
                 ++i;
             continue;
         }
-        const std::size_t end = std::min(unprotected.find(' ', i), unprotected.size());
+        std::size_t end = i;
+        while (end < size && text[end] != ' ') // tokens are short: no call for them
+            ++end;
         if (index >= tokens.size())
             return false;
-        tokens[index] = unprotected.substr(i, end - i);
+        tokens[index++] = std::string_view(text + i, end - i);
+        // The separator after a token counts once: the run is skipped here.
+        while (end < size && text[end] == ' ')
+            ++end;
         i = end;
     }
+    for (; index < tokens.size(); ++index)
+        tokens[index] = {};
     return true;
 }
 

@@ -258,9 +258,11 @@ Status storeClass(RowWriter &row, const std::string &package, int number,
     row.whole(r.speed);
     row.whole(r.health);
     row.whole(r.armor);
-    for (int k = 1; k <= schema::flagCount(RefKind::Item); ++k)
+    static const int items = schema::flagCount(RefKind::Item),
+                     specials = schema::flagCount(RefKind::Special);
+    for (int k = 1; k <= items; ++k)
         row.whole(r.item(k));
-    for (int k = 1; k <= schema::flagCount(RefKind::Special); ++k)
+    for (int k = 1; k <= specials; ++k)
         row.whole(r.special(k));
     row.whole(r.decoySkin);
     for (const std::int16_t limit : r.ammo)
