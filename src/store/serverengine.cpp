@@ -326,6 +326,13 @@ public:
         const char *end = digits.data() + digits.size();
         if (mNulls[size_t(field)] || digits.empty())
             return std::nullopt;
+        // Most values are a digit or a few (flags, slots): no call for them.
+        if (digits.size() <= 4 && std::all_of(digits.begin(), digits.end(),
+                                              [](char c) { return c >= '0' && c <= '9'; })) {
+            for (const char c : digits)
+                n = n * 10 + (c - '0');
+            return n;
+        }
         if (const auto [ptr, ec] = std::from_chars(digits.data(), end, n);
             ec == std::errc() && ptr == end)
             return n;
