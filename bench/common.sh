@@ -47,11 +47,12 @@ goal() {
         printf "goal: %-52s %8s <= %-6s %s\n", t, v, l, (v + 0 <= l + 0 ? "met" : "MISSED") }'
 }
 
-# gen N class|sql: the same N classes as a class file or as SQL statements.
+# gen N class|sql|copy: the same N classes as a class file, as SQL statements,
+# or as the rows of COPY's text format (in the columns of COLUMNS_SQL).
 gen() {
     awk -v n="$1" -v mode="$2" -v cols="$COLUMNS_SQL" 'BEGIN {
         if (mode == "class") printf "V3 bench\r\nBench\r\n";
-        else print "BEGIN;";
+        else if (mode == "sql") print "BEGIN;";
         for (i = 1; i <= n; i++) {
             name = "Class " i; model = "model" (i % 7); s1 = "red" (i % 5); s2 = "blue" (i % 3);
             decoy = i % 10;
@@ -65,6 +66,16 @@ gen() {
                 printf "%d %d %d %d %d %d %d %d %d %d\r\n", w[1], w[2], w[3], w[4], w[5], w[6], w[7], w[8], w[9], w[10];
                 printf "%d %d %d\r\n%d %d %d  %d  %d\r\n", g[1], g[2], g[3], armor, speed, health, ssum, isum;
                 printf "%d %d %d %d %d %d\r\n", a[1], a[2], a[3], a[4], a[5], a[6];
+            } else if (mode == "copy") {
+                v = "Bench\t" name "\t" i "\t" s1 "\t" s2 "\t" model;
+                for (k = 1; k <= 10; k++) v = v "\t" w[k];
+                for (k = 1; k <= 3; k++) v = v "\t" g[k];
+                v = v "\t" speed "\t" health "\t" armor;
+                x = isum; for (k = 1; k <= 9; k++) { v = v "\t" (x % 2); x = int(x / 2) }
+                x = ssum; for (k = 1; k <= 31; k++) { v = v "\t" (x % 2); x = int(x / 2) }
+                v = v "\t" decoy;
+                for (k = 1; k <= 6; k++) v = v "\t" a[k];
+                print v;
             } else {
                 v = sprintf("'\''Bench'\'', '\''%s'\'', %d, '\''%s'\'', '\''%s'\'', '\''%s'\''", name, i, s1, s2, model);
                 for (k = 1; k <= 10; k++) v = v ", " w[k];
@@ -77,7 +88,7 @@ gen() {
                 print "INSERT INTO classdef (" cols ") VALUES (" v ");";
             }
         }
-        if (mode != "class") { print "INSERT INTO package (package_name) VALUES ('\''Bench'\'');"; print "COMMIT;" }
+        if (mode == "sql") { print "INSERT INTO package (package_name) VALUES ('\''Bench'\'');"; print "COMMIT;" }
     }'
 }
 

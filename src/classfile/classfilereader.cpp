@@ -12,7 +12,6 @@ namespace tarn::classfile
 namespace
 {
 
-constexpr bool kProtect = true; // unscrambling leaves a plain file as it is
 constexpr std::size_t kChunk = 64 * 1024;
 
 // UnprotectLine into out, keeping its capacity.
@@ -160,13 +159,20 @@ bool ClassFileReader::readBlock(ClassRecord &r)
     r.name.assign(mCurrent, 1, mCurrent.size() - 2);
     noteLowered(mCurrentLowered, start);
 
-    Tokens &tokens = mTokens;
+    TokenViews &tokens = mTokens;
     auto split = [&]() {
         if (!require(mLine, "", start))
             return false;
+        const unsigned char lowered = firstLowered(mLine);
         if (mPlain)
-            noteLowered(firstLowered(mLine), mLineNumber);
-        if (!SplitTokens(mLine, kProtect, tokens)) {
+            noteLowered(lowered, mLineNumber);
+        // Unscrambled: a plain file's lines are left as they are, but for those bytes.
+        std::string_view line = mLine;
+        if (lowered) {
+            unprotectInto(mLine, mUnprotected);
+            line = mUnprotected;
+        }
+        if (!SplitTokens(line, tokens)) {
             fail(mLineNumber, "the line holds more than " + std::to_string(kMaxTokens) + " fields");
             return false;
         }
@@ -177,7 +183,7 @@ bool ClassFileReader::readBlock(ClassRecord &r)
                       const char *range) {
         if (kind == Number::Ok)
             return true;
-        const std::string &text = tokens[field];
+        const std::string text(tokens[field]);
         const std::string where = name + (k > 0 ? std::to_string(k) : std::string()) + " (field " +
                                   std::to_string(field + 1) + ")";
         switch (kind) {

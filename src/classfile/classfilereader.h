@@ -91,7 +91,8 @@ private:
     std::vector<LoweredByte> mLowered;
     std::int64_t mLoweredLines = 0;
     std::string mLine;
-    Tokens mTokens; // of the line read last, kept for their capacity
+    TokenViews mTokens;       // of the line read last
+    std::string mUnprotected; // that line lowered, when it had bytes to lower
     int mClasses = 0;
     ReadError mError;
 };

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 namespace tarn::classfile
 {
@@ -19,6 +20,22 @@ namespace
 bool isDigit(char c)
 {
     return c >= '0' && c <= '9';
+}
+
+// Up to four digits, perhaps after a minus: most fields of a class file, read
+// without the general rules, whose result they would get.
+std::optional<int> shortWhole(std::string_view text)
+{
+    const bool minus = !text.empty() && text[0] == '-';
+    if (text.size() <= std::size_t(minus) || text.size() > std::size_t(minus) + 4)
+        return std::nullopt;
+    int n = 0;
+    for (std::size_t i = minus; i < text.size(); ++i) {
+        if (!isDigit(text[i]))
+            return std::nullopt;
+        n = n * 10 + (text[i] - '0');
+    }
+    return minus ? -n : n;
 }
 
 } // namespace
@@ -110,6 +127,10 @@ Number parseNumber(std::string_view text)
 
 Number::Kind toWhole16(std::string_view text, std::int16_t *out)
 {
+    if (const std::optional<int> n = shortWhole(text)) {
+        *out = static_cast<std::int16_t>(*n);
+        return Number::Ok;
+    }
     const Number n = parseNumber(text);
     if (n.kind != Number::Ok)
         return n.kind;
@@ -124,6 +145,10 @@ Number::Kind toWhole16(std::string_view text, std::int16_t *out)
 
 Number::Kind toSum32(std::string_view text, std::int32_t *out)
 {
+    if (const std::optional<int> n = shortWhole(text)) {
+        *out = *n;
+        return Number::Ok;
+    }
     const Number n = parseNumber(text);
     if (n.kind != Number::Ok)
         return n.kind;

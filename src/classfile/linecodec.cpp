@@ -55,19 +55,50 @@ bool SplitTokens(std::string_view line, bool protect, Tokens &tokens)
             continue;
         }
         std::size_t end = i;
-        while (end < line.size() && !isSpace(line[end]))
+        bool high = false; // a byte that unscrambling lowers
+        while (end < line.size() && !isSpace(line[end])) {
+            high |= static_cast<unsigned char>(line[end]) > 128;
             ++end;
+        }
         if (index >= tokens.size())
             return false;
         std::string &token = tokens[index];
         token.assign(line.data() + i, end - i);
-        if (protect)
+        if (protect && high)
             for (char &c : token)
                 if (static_cast<unsigned char>(c) > 128)
                     c = static_cast<char>(static_cast<unsigned char>(c) - 128);
         previousWasSpace = false;
         i = end;
     }
+    return true;
+}
+
+bool SplitTokens(std::string_view unprotected, TokenViews &tokens)
+{
+    const char *const text = unprotected.data();
+    const std::size_t size = unprotected.size();
+    std::size_t index = 0;
+    for (std::size_t i = 0; i < size;) {
+        if (text[i] == ' ') { // at the start: token 1 is empty
+            tokens[index++] = {};
+            while (i < size && text[i] == ' ')
+                ++i;
+            continue;
+        }
+        std::size_t end = i;
+        while (end < size && text[end] != ' ') // tokens are short: no call for them
+            ++end;
+        if (index >= tokens.size())
+            return false;
+        tokens[index++] = std::string_view(text + i, end - i);
+        // The separator after a token counts once: the run is skipped here.
+        while (end < size && text[end] == ' ')
+            ++end;
+        i = end;
+    }
+    for (; index < tokens.size(); ++index)
+        tokens[index] = {};
     return true;
 }
 

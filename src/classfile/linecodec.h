@@ -38,5 +38,9 @@ using Tokens = std::array<std::string, kMaxTokens>;
 std::optional<Tokens> SplitTokens(std::string_view line, bool protect);
 // The same into tokens, reusing their storage; false when the line holds more than 30.
 bool SplitTokens(std::string_view line, bool protect, Tokens &tokens);
+// The same as views of a line unprotected already, where a space is ' ' (a
+// scrambled 160 is one once lowered): no token is copied.
+using TokenViews = std::array<std::string_view, kMaxTokens>;
+bool SplitTokens(std::string_view unprotected, TokenViews &tokens);
 
 } // namespace tarn::classfile

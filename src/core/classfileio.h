@@ -11,9 +11,10 @@ namespace tarn
 
 // Progress of a class-file command: done and total (classes when exporting;
 // when importing, a scale of 2 * kImportProgressHalf whose first half is the
-// reading and checking of the file, before the database is touched, and whose
-// second half is storing it). Returning false cancels the command, which then
-// leaves nothing behind.
+// reading and checking of input that is no regular file, before the database
+// is touched, and whose second half is storing it; a regular file is read as
+// it is stored, in the second half). Returning false cancels the command,
+// which then leaves nothing behind.
 using ClassFileProgress = std::function<bool(qint64 done, qint64 total)>;
 inline constexpr qint64 kImportProgressHalf = 1000;
 

@@ -184,10 +184,9 @@ QVariant StoredRow::value(qsizetype field) const
 
 std::optional<std::string_view> StoredRow::utf8(qsizetype field) const
 {
-    const int column = mColumns[field];
-    if (mRow->isNull(column))
-        return std::nullopt;
-    return mRow->utf8(column);
+    if (!mIsWhole[field])
+        return mUtf8[field];
+    return mRow->utf8(mColumns[field]);
 }
 
 Status readStoredClasses(AppState &state, const QString &configName, const RefNames &names,
@@ -208,6 +207,7 @@ Status readStoredClasses(AppState &state, const QString &configName, const RefNa
     }
     stored.mWhole.resize(stored.mColumns.size());
     stored.mIsWhole.resize(stored.mColumns.size());
+    stored.mUtf8.resize(stored.mColumns.size());
     // Each column's whole number, read once.
     std::vector<std::optional<qint64>> byColumn(size_t(columns.size()));
     const int nameAt = int(columns.indexOf(QStringLiteral("class_name")));
@@ -244,6 +244,7 @@ Status readStoredClasses(AppState &state, const QString &configName, const RefNa
             qint64 *wholes = stored.mWhole.data();
             bool *isWhole = stored.mIsWhole.data();
             const int *columnOf = stored.mColumns.constData();
+            std::optional<std::string_view> *texts = stored.mUtf8.data();
             for (qsizetype f = 0; f < stored.mColumns.size(); ++f) {
                 const int column = columnOf[f];
                 const std::optional<qint64> n =
@@ -252,6 +253,10 @@ Status readStoredClasses(AppState &state, const QString &configName, const RefNa
                         : std::optional<qint64>(f == stored.mItemSumAt ? *items : *specials);
                 isWhole[f] = n.has_value();
                 wholes[f] = n.value_or(0);
+                if (!n)
+                    texts[f] = row.isNull(column)
+                                   ? std::nullopt
+                                   : std::optional<std::string_view>(row.utf8(column));
             }
             return onClass(stored);
         },

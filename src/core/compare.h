@@ -8,6 +8,7 @@
 
 #include <array>
 #include <optional>
+#include <vector>
 
 namespace tarn
 {
@@ -82,6 +83,8 @@ private:
     // Each field's whole number, read once: a row is asked for each many times.
     QList<qint64> mWhole;
     QList<bool> mIsWhole;
+    // The others' text, where they are not whole numbers, read once too.
+    std::vector<std::optional<std::string_view>> mUtf8;
     qint64 mItemSum = 0, mSpecialSum = 0;
     qsizetype mItemSumAt = -1;
 };

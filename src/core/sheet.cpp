@@ -12,9 +12,11 @@
 #include <QJsonObject>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace tarn
 {
@@ -85,106 +87,148 @@ Status failAt(const QString &path, qint64 line, const QString &cause)
                            QStringLiteral("%1:%2: %3").arg(path).arg(line).arg(cause));
 }
 
-// A header, then rows; comment rows (a first cell from '#') and blank rows
-// are no classes.
-void addRecord(Sheet &sheet, bool &headed, qint64 line, QStringList &cells)
+// Most sheets are ASCII, which needs no decoder to tell.
+bool isUtf8(QByteArrayView bytes)
 {
-    const QString first = cells.value(0).trimmed();
-    if (first.startsWith(u'#')) {
-        if (first.startsWith(QLatin1String(kCsvMarkPrefix)))
-            sheet.mark = first.mid(qsizetype(qstrlen(kCsvMarkPrefix))).trimmed();
+    qsizetype i = 0;
+    for (quint64 chunk = 0; i + 8 <= bytes.size(); i += 8) {
+        std::memcpy(&chunk, bytes.data() + i, 8);
+        if (chunk & 0x8080808080808080)
+            break;
+    }
+    while (i < bytes.size() && uchar(bytes[i]) < 0x80)
+        ++i;
+    if (i == bytes.size())
+        return true;
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    const QString decoded = decoder(bytes.sliced(i)); // from a character's first byte
+    return !decoder.hasError();
+}
+
+bool isBlank(QByteArrayView cell)
+{
+    for (const char c : cell) {
+        if (uchar(c) >= 0x80) // perhaps a space beyond ASCII
+            return QString::fromUtf8(cell).trimmed().isEmpty();
+        if (!QChar::isSpace(uchar(c)))
+            return false;
+    }
+    return true;
+}
+
+// A header, then rows; comment rows (a first cell from '#') and blank rows
+// are no classes. The record's cells are those of sheet.cells from first on.
+void addRecord(Sheet &sheet, bool &headed, qint64 line, qsizetype first)
+{
+    const Sheet::Row row{line, first, qsizetype(sheet.cells.size()) - first};
+    const QByteArrayView start = sheet.cell(row, 0);
+    // Most rows start with a class number: no need to decode the cell to know.
+    const bool plain = !start.isEmpty() && uchar(start[0]) < 0x80 && start[0] != '#' &&
+                       !QChar::isSpace(uchar(start[0]));
+    if (const QString trimmed = plain ? QString() : QString::fromUtf8(start).trimmed();
+        trimmed.startsWith(u'#')) {
+        if (trimmed.startsWith(QLatin1String(kCsvMarkPrefix)))
+            sheet.mark = trimmed.mid(qsizetype(qstrlen(kCsvMarkPrefix))).trimmed();
     } else if (!headed) {
-        for (QString &cell : cells)
-            cell = cell.trimmed();
-        sheet.header = cells;
+        for (qsizetype c = 0; c < row.count; ++c)
+            sheet.header << QString::fromUtf8(sheet.cell(row, c)).trimmed();
         headed = true;
-    } else if (std::any_of(cells.begin(), cells.end(),
-                           [](const QString &cell) { return !cell.trimmed().isEmpty(); })) {
-        sheet.rows.append({line, std::move(cells)});
-        cells = QStringList();
-        cells.reserve(sheet.header.size()); // the next row is as wide, most likely
+    } else if (std::any_of(sheet.cells.begin() + first, sheet.cells.end(),
+                           [&sheet](const Sheet::Cell &cell) {
+                               return !isBlank(
+                                   QByteArrayView(sheet.text.constData() + cell.at, cell.size));
+                           })) {
+        sheet.rows.append(row);
         return;
     }
-    cells.clear();
+    sheet.cells.resize(size_t(first));
 }
 
 // RFC 4180 as spreadsheets write it: the separator is whichever of ',' and
 // ';' the header line uses; a line ends in CRLF, LF or CR.
-Result<Sheet> readCsv(const QString &path, const QString &text)
+Result<Sheet> readCsv(const QString &path, QByteArray bytes)
 {
     Sheet sheet;
     sheet.path = path;
-    sheet.text = text;
-    QChar separator = u',';
+    const qsizetype size = bytes.size();
+    sheet.text = std::move(bytes);
+    // A quoted cell is unquoted at the end of text: where it is read moves.
+    const char *text = sheet.text.constData();
+    char separator = ',';
     {
         qsizetype commas = 0, semicolons = 0;
         bool quoted = false;
-        for (const QChar c : text) {
-            if (c == u'"')
+        for (qsizetype i = 0; i < size; ++i) {
+            const char c = text[i];
+            if (c == '"')
                 quoted = !quoted;
-            else if (!quoted && (c == u'\n' || c == u'\r'))
+            else if (!quoted && (c == '\n' || c == '\r'))
                 break;
-            commas += !quoted && c == u',';
-            semicolons += !quoted && c == u';';
+            commas += !quoted && c == ',';
+            semicolons += !quoted && c == ';';
         }
         if (semicolons > commas)
-            separator = u';';
+            separator = ';';
     }
-    bool headed = false, quoted = false, fieldStart = true;
+    std::array<bool, 256> ends{};
+    for (const char c : {separator, '\n', '\r'})
+        ends[uchar(c)] = true;
+    auto plainEnd = [&](qsizetype i) {
+        while (i < size && !ends[uchar(text[i])])
+            ++i;
+        return i;
+    };
+    bool headed = false;
     qint64 line = 1, start = 1;
-    QStringList cells;
-    QString field;
-    const qsizetype size = text.size();
-    for (qsizetype i = 0; i < size; ++i) {
-        const QChar c = text[i];
-        const bool crlf = c == u'\r' && i + 1 < size && text[i + 1] == u'\n';
-        if (quoted) {
-            if (c == u'"' && i + 1 < size && text[i + 1] == u'"') {
-                field += c;
-                ++i;
-            } else if (c == u'"') {
-                quoted = false;
-            } else {
-                // Up to the next quote at once.
-                qsizetype end = text.indexOf(u'"', i);
-                if (end < 0)
-                    end = size;
-                const QStringView run = QStringView(text).sliced(i, end - i);
-                field += run;
-                line += run.count(u'\n') + run.count(u'\r') - run.count(u"\r\n");
-                i = end - 1;
-            }
-        } else if (c == u'"' && fieldStart) {
-            quoted = true;
-            fieldStart = false;
-        } else if (c == separator) {
-            cells << std::exchange(field, QString(u""_qs)); // empty, not null
-            fieldStart = true;
-        } else if (c == u'\n' || c == u'\r') {
-            i += crlf;
-            cells << std::exchange(field, QString(u""_qs)); // empty, not null
-            addRecord(sheet, headed, start, cells);
-            start = ++line;
-            fieldStart = true;
+    qsizetype first = 0, i = 0;
+    sheet.cells.reserve(size_t(size / 2)); // a cell and its separator: two bytes or more
+    while (i < size) {
+        qsizetype end = i;
+        if (text[i] != '"') {
+            end = plainEnd(i);
+            sheet.cells.push_back({i, end - i});
         } else {
-            // A plain field, up to what ends it.
-            qsizetype end = i;
-            while (end < size && text[end] != separator && text[end] != u'\n' && text[end] != u'\r')
-                ++end;
-            const QStringView run = QStringView(text).sliced(i, end - i);
-            if (field.isEmpty()) // the usual case: the cell is the text itself, not a copy
-                field = QString::fromRawData(sheet.text.constData() + i, end - i);
-            else
+            const qsizetype at = sheet.text.size();
+            QByteArray field;
+            for (end = i + 1;;) {
+                const char *quote =
+                    static_cast<const char *>(std::memchr(text + end, '"', size_t(size - end)));
+                if (!quote)
+                    return failAt(path, start, QStringLiteral("a quoted field is not closed"));
+                const QByteArrayView run(text + end, quote - (text + end));
                 field += run;
-            fieldStart = false;
-            i = end - 1;
+                line += run.count('\n') + run.count('\r') - run.count("\r\n");
+                end = quote - text + 1;
+                if (end < size && text[end] == '"') {
+                    field += '"';
+                    ++end;
+                    continue;
+                }
+                // Anything after the closing quote belongs to the cell.
+                const qsizetype rest = plainEnd(end);
+                field += QByteArrayView(text + end, rest - end);
+                end = rest;
+                break;
+            }
+            sheet.text += field;
+            text = sheet.text.constData();
+            sheet.cells.push_back({at, field.size()});
         }
-    }
-    if (quoted)
-        return failAt(path, start, QStringLiteral("a quoted field is not closed"));
-    if (!field.isEmpty() || !cells.isEmpty()) {
-        cells << field;
-        addRecord(sheet, headed, start, cells);
+        if (end < size && text[end] == separator) {
+            i = end + 1;
+            if (i == size) // a last empty cell
+                sheet.cells.push_back({i, 0});
+            else
+                continue;
+        } else if (end < size) {
+            end += text[end] == '\r' && end + 1 < size && text[end + 1] == '\n';
+            i = end + 1;
+        } else {
+            i = size;
+        }
+        addRecord(sheet, headed, start, first);
+        start = ++line;
+        first = qsizetype(sheet.cells.size());
     }
     if (!headed)
         return failAt(path, 1, QStringLiteral("the sheet has no header row"));
@@ -249,16 +293,18 @@ Result<Sheet> readJson(const QString &path, const QByteArray &bytes)
             sheet.mark = object.value(QLatin1String(kJsonMarkKey)).toString();
             continue;
         }
-        Sheet::Row row{line, QStringList(sheet.header.size())};
+        Sheet::Row row{line, qsizetype(sheet.cells.size()), sheet.header.size()};
+        sheet.cells.resize(sheet.cells.size() + size_t(row.count));
         for (auto it = object.begin(); it != object.end(); ++it) {
             qsizetype at = sheet.header.indexOf(it.key());
             if (at < 0) {
                 at = sheet.header.size();
                 sheet.header << it.key();
+                sheet.cells.emplace_back();
+                ++row.count;
             }
-            row.cells.resize(sheet.header.size());
             const QJsonValue value = it.value();
-            QString &cell = row.cells[at];
+            QString cell;
             if (value.isNull()) {
                 cell = QString(u""_qs);
             } else if (value.isString()) {
@@ -274,6 +320,9 @@ Result<Sheet> readJson(const QString &path, const QByteArray &bytes)
                 return failAt(path, line,
                               QStringLiteral("key \"%1\" holds no value").arg(shownText(it.key())));
             }
+            const QByteArray utf8 = cell.toUtf8();
+            sheet.cells[size_t(row.first + at)] = {sheet.text.size(), utf8.size()};
+            sheet.text += utf8;
         }
         sheet.rows << row;
     }
@@ -351,56 +400,48 @@ Result<QVariant> cellValue(const ClassField &field, const QString &text, const R
 // The value show printed for a stored one, so that a cell left as it was
 // needs no checking: a stored value a field cannot hold stays stored.
 // A cell of plain digits as show prints n, read without converting the text.
-bool printsAs(const QString &cell, qint64 n)
+bool printsAs(QByteArrayView cell, qint64 n)
 {
     const qsizetype size = cell.size();
-    const bool minus = size > 0 && cell[0] == u'-';
+    const bool minus = size > 0 && cell[0] == '-';
     if (size == minus || size > 19)
         return false;
     quint64 read = 0;
     for (qsizetype i = minus; i < size; ++i) {
-        const char16_t c = cell[i].unicode();
-        if (c < u'0' || c > u'9')
+        const uchar c = uchar(cell[i]);
+        if (c < '0' || c > '9')
             return false;
-        read = read * 10 + (c - u'0');
+        read = read * 10 + (c - '0');
     }
     return (minus ? 0 - read : read) == quint64(n);
 }
 
-bool asPrinted(const StoredRow &row, qsizetype field, const QString &cell)
+bool asPrinted(const StoredRow &row, qsizetype field, QByteArrayView cell)
 {
     if (const std::optional<qint64> n = row.whole(field))
         return printsAs(cell, *n);
     // Text the same as stored, byte for byte, is as printed; other text is
     // compared as show prints it.
     if (const std::optional<std::string_view> text = row.utf8(field);
-        text && qsizetype(text->size()) == cell.size()) {
-        qsizetype i = 0;
-        while (i < cell.size() && uchar((*text)[size_t(i)]) < 0x80 &&
-               cell[i].unicode() == uchar((*text)[size_t(i)]))
-            ++i;
-        if (i == cell.size())
-            return true;
-    }
+        text && qsizetype(text->size()) == cell.size() &&
+        (text->empty() || std::memcmp(text->data(), cell.data(), text->size()) == 0))
+        return true;
     const QVariant value = row.value(field);
-    return value.isNull() ? cell.isEmpty() : value.toString() == cell;
+    return value.isNull() ? cell.isEmpty() : value.toString() == QString::fromUtf8(cell);
 }
 
 // One row of the sheet, read by field.
 struct Wanted {
     qint64 line = 0;
     qint64 classNum = 0;
-    const QStringList *row = nullptr;
+    const Sheet *sheet = nullptr;
+    const Sheet::Row *row = nullptr;
     const QList<qsizetype> *columnOf = nullptr; // each field's column in the sheet, or -1
     bool matched = false;
 
     // Null where the sheet has no such column.
-    const QString &cell(qsizetype field) const
-    {
-        static const QString none;
-        const qsizetype at = (*columnOf)[field];
-        return at >= 0 && at < row->size() ? (*row)[at] : none;
-    }
+    QByteArrayView cell(qsizetype field) const { return sheet->cell(*row, (*columnOf)[field]); }
+    QString text(qsizetype field) const { return QString::fromUtf8(cell(field)); }
 };
 
 struct Planned {
@@ -412,11 +453,16 @@ struct Planned {
 class Planner
 {
 public:
-    Planner(const Sheet &sheet, const RefNames &names)
+    // columnOf: each field's column in the sheet, or -1.
+    Planner(const Sheet &sheet, const RefNames &names, const QList<qsizetype> &columnOf)
         : mSheet(sheet), mNames(names), mSumAt{indexOf("item_sum"), indexOf("special_sum")},
           mFirstFlag{indexOf(schema::flagColumn(RefKind::Item, 1)),
                      indexOf(schema::flagColumn(RefKind::Special, 1))}
     {
+        const QList<ClassField> &fields = storedFields();
+        for (qsizetype f = 0; f < fields.size(); ++f)
+            if (columnOf[f] >= 0 && !isSum(fields[f]))
+                mCells.push_back({f, columnOf[f]});
     }
 
     // What the sheet changes in a stored class, or all a new class gets.
@@ -432,11 +478,18 @@ public:
         auto at = [&](const QString &cause) {
             return failAt(mSheet.path, wanted.line, cause);
         };
-        for (qsizetype f = 0; f < count; ++f) {
-            const QString &cell = wanted.cell(f);
-            if (cell.isNull() || isSum(fields[f]) || (row && asPrinted(*row, f, cell)))
+        // Two million cells in a large sheet: those as printed are passed by
+        // the shortest way.
+        const Sheet::Row &line = *wanted.row;
+        const Sheet::Cell *cells = mSheet.cells.data() + line.first;
+        for (const auto &[f, column] : mCells) {
+            if (column >= line.count || cells[column].size < 0)
                 continue;
-            const Result<QVariant> value = cellValue(fields[f], cell, mNames);
+            const QByteArrayView cell(mSheet.text.constData() + cells[column].at,
+                                      cells[column].size);
+            if (row && asPrinted(*row, f, cell))
+                continue;
+            const Result<QVariant> value = cellValue(fields[f], QString::fromUtf8(cell), mNames);
             if (!value)
                 return at(value.message());
             if (!row && value->isNull())
@@ -458,7 +511,7 @@ public:
             // No box changed and the sum as stored: nothing of this kind changes.
             if (row && std::none_of(changed.begin() + first, changed.begin() + first + boxes,
                                     [](bool c) { return c; })) {
-                const QString &cell = wanted.cell(sumAt);
+                const QByteArrayView cell = wanted.cell(sumAt);
                 if (cell.isNull() || printsAs(cell, row->whole(sumAt).value_or(0)))
                     continue;
             }
@@ -477,10 +530,11 @@ public:
             // The sum is worked out from the flag columns: a sum cell left as
             // it was, or agreeing with them, leaves them to say.
             const qint64 before = row ? row->whole(sumAt).value_or(0) : 0;
-            const QString &cell = wanted.cell(sumAt);
+            const QByteArrayView cell = wanted.cell(sumAt);
             // A sum cell as stored, or as the flags make it, leaves them to say.
             if (!cell.isNull() && !(row && printsAs(cell, before)) && !printsAs(cell, *sum)) {
-                const Result<QVariant> value = cellValue(fields[sumAt], cell, mNames);
+                const QString typed = QString::fromUtf8(cell).trimmed();
+                const Result<QVariant> value = cellValue(fields[sumAt], typed, mNames);
                 if (!value)
                     return at(value.message());
                 const qint64 wantedSum = value->toLongLong();
@@ -492,7 +546,7 @@ public:
                                 (row && row->whole(first + k).value_or(0) != 0))
                             return at(QStringLiteral("%1: %2 differs from the flag columns "
                                                      "changed beside it.")
-                                          .arg(label, cell.trimmed()));
+                                          .arg(label, typed));
                     for (qsizetype k = 0; k < boxes; ++k) {
                         const qint64 id = k < rows.size() ? rows[k].id.toLongLong() : 0;
                         flags[size_t(k)] = id > 0 && (wantedSum & id) == id;
@@ -500,7 +554,7 @@ public:
                     sum = flagSum(rows, used);
                     if (!sum || *sum != wantedSum)
                         return at(QStringLiteral("%1: %2 is no sum of the boxes a class shows.")
-                                      .arg(label, cell.trimmed()));
+                                      .arg(label, typed));
                     for (qsizetype k = 0; k < boxes; ++k)
                         if (flags[size_t(k)] != flag(k) || !row) {
                             after[first + k] = qint64(flags[size_t(k)]);
@@ -553,7 +607,8 @@ private:
 
     const Sheet &mSheet;
     const RefNames &mNames;
-    const std::array<qsizetype, 2> mSumAt, mFirstFlag; // items, specials
+    const std::array<qsizetype, 2> mSumAt, mFirstFlag;   // items, specials
+    std::vector<std::pair<qsizetype, qsizetype>> mCells; // the fields the sheet has, and where
     mutable QVariantList mAfter;
     mutable QList<bool> mChanged;
 };
@@ -574,13 +629,13 @@ Result<Sheet> readSheet(const QString &path)
                                QStringLiteral("%1: %2").arg(path, file.errorString()));
     if (bytes.startsWith("\xEF\xBB\xBF"))
         bytes.remove(0, 3);
-    if (bytes.trimmed().startsWith('['))
+    const auto from = std::find_if(bytes.cbegin(), bytes.cend(),
+                                   [](char c) { return !QChar::isSpace(uchar(c)); });
+    if (from != bytes.cend() && *from == '[')
         return readJson(path, bytes);
-    QStringDecoder decoder(QStringDecoder::Utf8);
-    const QString text = decoder(bytes);
-    if (decoder.hasError())
+    if (!isUtf8(bytes))
         return failAt(path, 1, QStringLiteral("the sheet is not UTF-8 text; save it as CSV UTF-8"));
-    return readCsv(path, text);
+    return readCsv(path, std::move(bytes));
 }
 
 Status storeClassWrites(AppState &state, const QString &configName, const RefNames &names,
@@ -683,15 +738,29 @@ Status applySheet(AppState &state, const QString &configName, const Sheet &sheet
     wanted.reserve(sheet.rows.size());
     QHash<qint64, qsizetype> byNumber;
     for (const Sheet::Row &row : sheet.rows) {
-        Wanted w{row.line, 0, &row.cells, &columnOf};
-        const Result<QVariant> number = cellValue(fields[0], w.cell(0), names);
-        if (!number)
-            return failAt(sheet.path, row.line, number.message());
-        if (number->isNull())
-            return failAt(
-                sheet.path, row.line,
-                QStringLiteral("column \"%1\": a class needs its number.").arg(fields[0].label));
-        w.classNum = number->toLongLong();
+        Wanted w{row.line, 0, &sheet, &row, &columnOf};
+        // Plain digits of a number the column holds need no conversion.
+        const QByteArrayView digits = w.cell(0);
+        qint64 plain = -1;
+        if (!digits.isEmpty() && digits.size() <= 5 &&
+            std::all_of(digits.begin(), digits.end(),
+                        [](char c) { return c >= '0' && c <= '9'; })) {
+            plain = 0;
+            for (const char c : digits)
+                plain = plain * 10 + (c - '0');
+        }
+        if (plain >= 0 && plain <= std::numeric_limits<qint16>::max()) {
+            w.classNum = plain;
+        } else {
+            const Result<QVariant> number = cellValue(fields[0], w.text(0), names);
+            if (!number)
+                return failAt(sheet.path, row.line, number.message());
+            if (number->isNull())
+                return failAt(sheet.path, row.line,
+                              QStringLiteral("column \"%1\": a class needs its number.")
+                                  .arg(fields[0].label));
+            w.classNum = number->toLongLong();
+        }
         if (const auto seen = byNumber.constFind(w.classNum); seen != byNumber.cend())
             return failAt(sheet.path, row.line,
                           QStringLiteral("class number %1 is on line %2 already.")
@@ -701,7 +770,7 @@ Status applySheet(AppState &state, const QString &configName, const Sheet &sheet
         wanted << w;
     }
 
-    const Planner planner(sheet, names);
+    const Planner planner(sheet, names, columnOf);
     const qsizetype nameAt = Planner::indexOf("class_name");
     auto plan = [&]() -> Result<QList<DataStore::ClassWrite>> {
         for (Wanted &w : wanted)
@@ -734,10 +803,13 @@ Status applySheet(AppState &state, const QString &configName, const Sheet &sheet
                 mark.add(row);
                 const std::optional<qint64> number = row.whole(0);
                 const auto found = number ? byNumber.constFind(*number) : byNumber.cend();
-                const QString name = listedText(row.value(nameAt).toString());
+                // Named only when told: most classes stay as they are.
+                auto name = [&row, nameAt] {
+                    return listedText(row.value(nameAt).toString());
+                };
                 if (found == byNumber.cend()) {
                     if (options.deleteMissing && number) {
-                        deleted.append({*number, name});
+                        deleted.append({*number, name()});
                         writes.append({DataStore::ClassWrite::Delete, *number, {}, {}});
                         undo.append({DataStore::ClassWrite::Insert, *number, {}, {}});
                         whole(row, undo.last());
@@ -759,7 +831,7 @@ Status applySheet(AppState &state, const QString &configName, const Sheet &sheet
                     return Status::success();
                 }
                 if (checked && !planned->columns.isEmpty()) {
-                    changes.append({*number, {name, planned->differences}});
+                    changes.append({*number, {name(), planned->differences}});
                     writes.append({DataStore::ClassWrite::Update, *number, planned->columns,
                                    planned->values});
                     undo.append({DataStore::ClassWrite::Update, *number, planned->columns, {}});
@@ -792,7 +864,7 @@ Status applySheet(AppState &state, const QString &configName, const Sheet &sheet
             const Result<Planned> planned = planner.plan(w, nullptr);
             if (!planned)
                 return planned.status();
-            added << listedText(w.cell(nameAt));
+            added << listedText(w.text(nameAt));
             writes.append(
                 {DataStore::ClassWrite::Insert, w.classNum, planned->columns, planned->values});
             undo.append({DataStore::ClassWrite::Delete, w.classNum, {}, {}});
@@ -810,14 +882,8 @@ Status applySheet(AppState &state, const QString &configName, const Sheet &sheet
             sink.changed(change);
         if (options.dryRun)
             writes.clear();
-        if (applied) {
+        if (applied)
             *applied = {writes, undo};
-            // They outlive the sheet, whose text the cells may still be.
-            for (DataStore::ClassWrite &write : applied->writes)
-                for (QVariant &value : write.values)
-                    if (value.typeId() == QMetaType::QString)
-                        value = QString(value.toString().constData(), value.toString().size());
-        }
         return writes;
     };
     if (options.dryRun)

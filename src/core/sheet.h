@@ -3,6 +3,10 @@
 
 #include "core/compare.h"
 
+#include <QByteArrayView>
+
+#include <vector>
+
 namespace tarn
 {
 
@@ -30,17 +34,34 @@ inline constexpr char kCsvMarkPrefix[] = "# tarn mark ";
 inline constexpr char kJsonMarkKey[] = "tarn_mark";
 
 // A spreadsheet as show --format csv or json wrote it and a spreadsheet saved
-// it again: the cells as text, each row with the line it starts on.
+// it again: the cells as UTF-8, each row with the line it starts on.
 struct Sheet {
+    // Bytes of text; none (size < 0) where a row has no such cell.
+    struct Cell {
+        qsizetype at = 0, size = -1;
+    };
     struct Row {
         qint64 line = 0;
-        QStringList cells; // may be views of text: copy one that outlives the sheet
+        qsizetype first = 0, count = 0; // its cells in cells
     };
     QString path;
     QStringList header; // the column names, as read
     QList<Row> rows;    // blank rows and comment rows left out
     QString mark;       // empty when the sheet has none
-    QString text;       // a csv's text: its plain cells are views of it, not copies
+    // A csv's bytes, whose plain cells are views of it, then the cells that
+    // had to be unquoted or converted: kept apart, a sheet of 30,000 classes
+    // holds two million cells.
+    QByteArray text;
+    std::vector<Cell> cells;
+
+    // Null where the row has no such cell.
+    QByteArrayView cell(const Row &row, qsizetype column) const
+    {
+        if (column < 0 || column >= row.count)
+            return {};
+        const Cell &c = cells[size_t(row.first + column)];
+        return c.size < 0 ? QByteArrayView() : QByteArrayView(text.constData() + c.at, c.size);
+    }
 };
 
 // Reads csv (',' or ';' between fields, CRLF or LF, a UTF-8 BOM, quoted

@@ -254,6 +254,10 @@ Status storeClass(RowWriter &row, const std::string &package, int number,
 {
     using schema::RefKind;
     auto text = [&](const std::string &latin1) {
+        // Most names are ASCII, which is UTF-8 as it stands.
+        if (std::all_of(latin1.begin(), latin1.end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+            return row.text(latin1);
         latin1ToUtf8(latin1, scratch);
         row.text(scratch);
     };
@@ -270,9 +274,11 @@ Status storeClass(RowWriter &row, const std::string &package, int number,
     row.whole(r.speed);
     row.whole(r.health);
     row.whole(r.armor);
-    for (int k = 1; k <= schema::flagCount(RefKind::Item); ++k)
+    static const int items = schema::flagCount(RefKind::Item),
+                     specials = schema::flagCount(RefKind::Special);
+    for (int k = 1; k <= items; ++k)
         row.whole(r.item(k));
-    for (int k = 1; k <= schema::flagCount(RefKind::Special); ++k)
+    for (int k = 1; k <= specials; ++k)
         row.whole(r.special(k));
     row.whole(r.decoySkin);
     for (const std::int16_t limit : r.ammo)
@@ -359,20 +365,31 @@ Status DataStore::writeClasses(const QString &name, const QString &what,
         return writes.status();
     if (writes->isEmpty())
         return Status::success();
-    // classdef has no index on the class number: each write finds its rows by key.
+    // classdef has no index on the class number: each write finds its rows by
+    // key, those of the numbers written taken in one bulk read.
     QHash<qint64, QList<qint64>> keys;
-    Query query;
-    if (Status s = mDb.exec(query,
-                            QStringLiteral("SELECT class_num, rowid FROM classdef WHERE ") +
-                                mDb.nameFilter(),
-                            {*stored}, what);
-        !s)
-        return s;
-    while (query.next())
-        if (!query.value(0).isNull())
-            keys[query.value(0).toLongLong()] << query.value(1).toLongLong();
-    if (Status s = query.error(); !s)
-        return mDb.failure(what, s);
+    for (const ClassWrite &write : *writes)
+        if (write.kind != ClassWrite::Insert)
+            keys.insert(write.classNum, {});
+    if (!keys.isEmpty()) {
+        Result<std::unique_ptr<RowReader>> rows = mDb.engine().readRows(
+            QStringLiteral("SELECT class_num, rowid FROM classdef WHERE ") + mDb.nameFilter(),
+            {*stored});
+        if (!rows)
+            return mDb.failure(what, rows.status());
+        for (;;) {
+            const Result<bool> next = (*rows)->next();
+            if (!next)
+                return mDb.failure(what, next.status());
+            if (!*next)
+                break;
+            const std::optional<long long> number = (*rows)->whole(0);
+            const std::optional<long long> key = (*rows)->whole(1);
+            if (const auto found = number ? keys.find(*number) : keys.end();
+                found != keys.end() && key)
+                *found << *key;
+        }
+    }
     // The names go into the statements: only the table's own are taken.
     const QStringList known = schema::classdefColumnNames();
     for (const ClassWrite &write : *writes) {
