@@ -325,6 +325,9 @@ int cmdUpgrade(Context &c)
         return c.fail(added.message());
     c.out << (*added ? "Added the history to " : "Nothing to do: it keeps its history already: ")
           << c.state->where() << '\n';
+    if (*added && c.state->data().keepsSettings())
+        c.out << "The team role may now be granted: GRANT SELECT, INSERT ON history, "
+                 "history_class TO tarn_team;\n";
     return Success;
 }
 
