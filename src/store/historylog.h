@@ -38,6 +38,17 @@ RowValues rowFromText(const QString &text);
 // A new mark for the classes a record keeps in history_class.
 qint64 newKeep();
 
+struct Statement {
+    QString sql;
+    QVariantList values;
+};
+Statement recordStatement(Database &db, const QList<Change> &changes, qint64 keep,
+                          const QString &before);
+// Runs statement (whose rows nothing reads) with the records of its changes,
+// sent with the next statement where the engine allows.
+Status recordWith(Database &db, const QList<Change> &changes, const Statement &statement,
+                  const QString &what);
+
 // Adds the records, sent with the next statement where the engine allows;
 // keep: the mark of the classes they keep (0: none); before: an expression
 // that gives the old value as tagged text, in place of the changes' own.
