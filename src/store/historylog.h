@@ -27,6 +27,11 @@ Result<bool> addHistory(Database &db, bool classes, const QString &what);
 Status read(Database &db, const HistoryFilter &filter,
             const std::function<Status(const Change &)> &onChange, bool classes);
 
+// A file of reference tables: removes its records older than before; how many.
+Result<qint64> prune(Database &db, const QDateTime &before);
+// The records' count and bytes (with classes: the kept classes' too).
+Result<HistorySize> size(Database &db, bool classes);
+
 // Whether the database holds the history tables.
 bool kept(Database &db);
 
