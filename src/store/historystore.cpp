@@ -477,7 +477,8 @@ Status DataStore::restorePackage(const QString &name, const RestorePoint &point,
     if (!*existed)
         return Status::failure(
             Fault::NotFound,
-            what + QStringLiteral("\nThere was no configuration named '%1' at that moment.")
+            what + QStringLiteral("\nThere was no configuration named '%1' at that moment; to "
+                                  "bring back what a Delete removed, give a moment before it.")
                        .arg(shownText(name)));
     Change change;
     change.kind = Change::RestorePackage;
