@@ -3,6 +3,7 @@
 
 #include "commands.h"
 #include "core/startup.h"
+#include "store/history.h"
 #include "store/textrules.h"
 
 #include <QCommandLineParser>
@@ -72,6 +73,27 @@ const std::array kCommands{
             "when the configuration changed since, unless --force; --dry-run only prints; "
             "--delete-missing deletes the classes the sheet lacks",
             true, cmdApply, Failure, false, kEveryRefTable},
+    Command{"history",
+            "history [--class CLASS] [--since TIME] [--format FORMAT] [--size] "
+            "[--prune-before TIME] [NAME]",
+            "print the recorded changes, newest first, of every configuration and reference "
+            "table or of NAME (--class: one class number), with who, when and which program; "
+            "FORMAT is text or json. TIME is ISO 8601 (2026-12-06T14:00, local time unless it "
+            "names a zone) or a change's id. --size: how many records and bytes; --prune-before: "
+            "remove the older records (on a server, its owner only)",
+            true, cmdHistory},
+    Command{"restore", "restore [--as-of TIME] [--as NEWNAME] NAME",
+            "bring a configuration back whole as it stood at TIME (after the change of that "
+            "id), a deleted one too, under its own name or NEWNAME; recorded as a change",
+            true, cmdRestore},
+    Command{"deleted", "deleted",
+            "print the deleted configurations that restore can bring back: name, the id of the "
+            "deletion, when, who and how many classes",
+            true, cmdDeleted},
+    Command{"upgrade", "upgrade",
+            "with --database, as the database's owner: add the history tables (files gain them "
+            "at start)",
+            true, cmdUpgrade},
     Command{"migrate", "migrate", "convert Jet data files to SQLite; keeps the Jet files", false,
             cmdMigrate},
 };
@@ -133,7 +155,12 @@ QString synopsis(const QCommandLineOption &option)
 // left column grows.
 void printEntry(QTextStream &out, const QString &left, const QString &right, qsizetype width)
 {
-    out << "  " << left.leftJustified(width) << "  " << right << '\n';
+    // A long synopsis stands on a line of its own, not widening every other.
+    if (left.size() > width)
+        out << "  " << left << '\n' << QString(width + 2, u' ');
+    else
+        out << "  " << left.leftJustified(width);
+    out << "  " << right << '\n';
 }
 
 // location: the data folder or database in use, or why there is none.
@@ -144,6 +171,7 @@ void printHelp(QTextStream &out, const Result<QString> &location)
         width = std::max(width, synopsis(option).size());
     for (const Command &c : kCommands)
         width = std::max(width, qsizetype(qstrlen(c.synopsis)));
+    width = std::min(width, qsizetype(56));
     out << "Usage: tarn-cli [--data-dir DIR | --database URL] COMMAND [ARGS]\n\n"
            "The data files tarn_dat.mdb, tarn_ref.mdb and tarn.ini live in DIR; without\n"
            "--data-dir, in the program's folder when a data file is there, else in\n"
@@ -249,6 +277,7 @@ int runCommand(const Command &command, const QStringList &arguments, QTextStream
         else
             context.values.insert(name, parser.value(name));
     }
+    setChangeProgram(QStringLiteral("tarn-cli ") + QLatin1String(command.name));
     AppState state(location);
     if (command.needsStartup) {
         StartupResult started = startUp(state, command.reads);
@@ -266,6 +295,12 @@ int runCommand(const Command &command, const QStringList &arguments, QTextStream
                                 QStringLiteral("\nRun 'tarn-cli migrate' to convert them."));
         if (!started.status)
             return context.fail(started.status.message());
+        // The history's own commands say it themselves.
+        if (started.noHistory && command.handler != cmdUpgrade && command.handler != cmdHistory &&
+            command.handler != cmdDeleted && command.handler != cmdRestore)
+            err << "tarn-cli: note: " << state.where()
+                << " keeps no history yet; its owner adds it with 'tarn-cli --database URL "
+                   "upgrade'\n";
         context.state = &state;
     }
     return command.handler(context);

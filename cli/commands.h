@@ -61,4 +61,10 @@ int cmdDiff(Context &);
 // Spreadsheets back.
 int cmdApply(Context &);
 
+// History.
+int cmdHistory(Context &);
+int cmdRestore(Context &);
+int cmdDeleted(Context &);
+int cmdUpgrade(Context &);
+
 } // namespace tarn::cli

@@ -66,7 +66,14 @@ QString AppState::settingsPath() const
 Status AppState::saveModId(const QString &modId)
 {
     if (!mData->keepsSettings()) {
-        if (Status s = settings::WriteModID(settingsPath(), modId); !s)
+        // The file is replaced inside the data file's transaction that
+        // records it: a failed write leaves no record, a failed record the
+        // file as it was.
+        if (Status s = mData->recordModId(mModId, modId,
+                                          [this](const QString &value) {
+                                              return settings::WriteModID(settingsPath(), value);
+                                          });
+            !s)
             return s;
     } else {
         if (Status s = settings::checkModId(modId); !s)

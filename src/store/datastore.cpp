@@ -2,6 +2,7 @@
 #include "store/datastore.h"
 
 #include "classfile/linecodec.h"
+#include "store/historylog.h"
 #include "store/schema.h"
 #include "store/textrules.h"
 
@@ -122,6 +123,18 @@ Status DataStore::storeModId(const QString &modId)
     if (Status s = tx.begin(what); !s)
         return s;
     const QString table = QLatin1String(schema::kSettingsTable);
+    if (historylog::kept(mDb)) {
+        // The value it replaces, read by the statement itself.
+        Change change;
+        change.kind = Change::ModId;
+        change.column = QStringLiteral("mod_id");
+        change.after = modId;
+        if (Status s = historylog::record(
+                mDb, {change}, what, 0,
+                QStringLiteral("(SELECT 't' || value FROM %1 WHERE name = 'mod_id')").arg(table));
+            !s)
+            return s;
+    }
     if (Status s = mDb.exec(QStringLiteral("DELETE FROM %1 WHERE name = ?").arg(table),
                             {QStringLiteral("mod_id")}, what);
         !s)
@@ -131,6 +144,32 @@ Status DataStore::storeModId(const QString &modId)
         !s)
         return s;
     return tx.commit(what);
+}
+
+Status DataStore::recordModId(const QString &before, const QString &after,
+                              const std::function<Status(const QString &)> &write)
+{
+    const QString what = QStringLiteral("The Mod ID was not saved.");
+    if (!historylog::kept(mDb))
+        return write(after);
+    Transaction tx(mDb);
+    if (Status s = tx.begin(what); !s)
+        return s;
+    // The file first, so that its own failure is the one told; a record that
+    // then fails puts the file back.
+    if (Status s = write(after); !s)
+        return s;
+    Change change;
+    change.kind = Change::ModId;
+    change.column = QStringLiteral("mod_id");
+    change.before = before;
+    change.after = after;
+    Status recorded = historylog::record(mDb, {change}, what);
+    if (recorded)
+        recorded = tx.commit(what);
+    if (!recorded)
+        write(before);
+    return recorded;
 }
 
 Status DataStore::checkNewName(const QString &name) const
@@ -190,17 +229,26 @@ Status DataStore::claimNewName(const QString &name, const QString &what, const Q
         }
         return refuseExisting(name);
     }
-    // Classes left without their configuration by older versions: nothing
-    // reaches them, and they must not join the new configuration.
+    // Classes left without their configuration, by a Delete or by older
+    // versions: nothing reaches them, and they must not join the new
+    // configuration. A Delete's go to the history first.
+    if (Status s = settleKept(name, what); !s)
+        return s;
     return mDb.execLater(QStringLiteral("DELETE FROM classdef WHERE ") + mDb.nameFilter(), {name},
                          what);
 }
 
 Status DataStore::createPackage(const QString &name)
 {
-    return createPackage(
+    return storeNewPackage(
         name, QStringLiteral("Could not add the configuration '%1'.").arg(shownText(name)),
-        [](classfile::ClassRecord &) { return Result<bool>(false); });
+        [](classfile::ClassRecord &) { return Result<bool>(false); }, Change::NewPackage, {});
+}
+
+Status DataStore::createPackage(const QString &name, const QString &what, const ClassSource &source,
+                                const QString &file)
+{
+    return storeNewPackage(name, what, source, Change::ImportPackage, file);
 }
 
 namespace
@@ -316,7 +364,9 @@ QString flagMask(Database &db, schema::RefKind kind, qsizetype count)
 
 } // namespace
 
-Status DataStore::createPackage(const QString &name, const QString &what, const ClassSource &source)
+Status DataStore::storeNewPackage(const QString &name, const QString &what,
+                                  const ClassSource &source, Change::Kind kind,
+                                  const QString &detail)
 {
     if (Status s = checkNewName(name); !s)
         return s;
@@ -325,6 +375,15 @@ Status DataStore::createPackage(const QString &name, const QString &what, const 
         return s;
     if (Status s = claimNewName(name, what); !s)
         return s;
+    // One record: before it, the configuration did not exist.
+    if (historylog::kept(mDb)) {
+        Change change;
+        change.kind = kind;
+        change.package = name;
+        change.detail = detail;
+        if (Status s = historylog::record(mDb, {change}, what); !s)
+            return s;
+    }
     Result<std::unique_ptr<RowWriter>> rows =
         mDb.engine().writeRows(QStringLiteral("classdef"), importColumns());
     if (!rows)
@@ -392,6 +451,7 @@ Status DataStore::writeClasses(const QString &name, const QString &what,
     }
     // The names go into the statements: only the table's own are taken.
     const QStringList known = schema::classdefColumnNames();
+    const bool keeps = historylog::kept(mDb);
     for (const ClassWrite &write : *writes) {
         for (const QString &column : write.columns)
             if (!known.contains(column))
@@ -399,13 +459,35 @@ Status DataStore::writeClasses(const QString &name, const QString &what,
                     Fault::Refused,
                     what + QStringLiteral("\nThere is no class column '%1'.").arg(column));
         if (write.kind == ClassWrite::Insert) {
+            const QString columns = schema::joined(write.columns);
+            const QString values = schema::placeholders(write.columns.size());
             if (Status s = mDb.exec(QStringLiteral("INSERT INTO classdef (package_name, %1) "
                                                    "VALUES (?, %2)")
-                                        .arg(schema::joined(write.columns),
-                                             schema::placeholders(write.columns.size())),
+                                        .arg(columns, values),
                                     QVariantList{*stored} + write.values, what);
                 !s)
                 return s;
+            if (keeps) {
+                // The class as stored: the columns not given take the same defaults.
+                const qint64 keep = historylog::newKeep();
+                if (Status s =
+                        mDb.execLater(QStringLiteral("INSERT INTO %1 (kept, package_name, %2) "
+                                                     "VALUES (?, ?, %3)")
+                                          .arg(QLatin1String(schema::kKeptTable), columns, values),
+                                      QVariantList{keep, *stored} + write.values, what);
+                    !s)
+                    return s;
+                RowValues row{write.columns, write.values};
+                Change change;
+                change.kind = Change::AddClass;
+                change.package = *stored;
+                change.table = QStringLiteral("classdef");
+                // An insert names its number among its columns.
+                change.rowKey = row.value(QStringLiteral("class_num")).toLongLong();
+                change.rowName = row.value(QStringLiteral("class_name")).toString();
+                if (Status s = historylog::record(mDb, {change}, what, keep); !s)
+                    return s;
+            }
             continue;
         }
         QStringList sets;
@@ -415,9 +497,28 @@ Status DataStore::writeClasses(const QString &name, const QString &what,
                                 ? QStringLiteral("DELETE FROM classdef WHERE rowid = ?")
                                 : QStringLiteral("UPDATE classdef SET %1 WHERE rowid = ?")
                                       .arg(sets.join(QStringLiteral(", ")));
-        for (const qint64 key : keys.value(write.classNum))
+        for (const qint64 key : keys.value(write.classNum)) {
+            if (keeps && write.kind == ClassWrite::Delete) {
+                const qint64 keep = historylog::newKeep();
+                if (Status s = historylog::keepClasses(mDb, keep, QStringLiteral("rowid = ?"),
+                                                       {key}, what);
+                    !s)
+                    return s;
+                if (Status s =
+                        historylog::recordRow(mDb, Change::DeleteClass, key, {}, {}, keep, what);
+                    !s)
+                    return s;
+            } else if (keeps) {
+                for (qsizetype i = 0; i < write.columns.size(); ++i)
+                    if (Status s =
+                            historylog::recordRow(mDb, Change::Field, key, write.columns.at(i),
+                                                  write.values.value(i), 0, what);
+                        !s)
+                        return s;
+            }
             if (Status s = mDb.exec(sql, write.values + QVariantList{key}, what); !s)
                 return s;
+        }
     }
     return tx.commit(what);
 }
@@ -601,7 +702,19 @@ Status DataStore::deletePackage(const QString &name)
     if (Status s = tx.begin(what); !s)
         return s;
     // One package row goes (the first of duplicates an older file may hold),
-    // then every class filed under the name.
+    // then every class filed under the name. Where the history is kept, the
+    // classes stay where they are, unreachable without their configuration,
+    // until the name is taken again (settleKept): the Delete costs no more
+    // than without a history.
+    const bool keeps = historylog::kept(mDb);
+    const qint64 keep = keeps ? historylog::newKeep() : 0;
+    if (keeps) {
+        Change change;
+        change.kind = Change::DeletePackage;
+        change.package = name;
+        if (Status s = historylog::record(mDb, {change}, what, keep); !s)
+            return s;
+    }
     Query query;
     if (Status s = mDb.exec(query,
                             QStringLiteral("DELETE FROM package WHERE rowid = "
@@ -615,8 +728,18 @@ Status DataStore::deletePackage(const QString &name)
         return Status::failure(
             Fault::NotFound,
             QStringLiteral("There is no configuration named '%1'.").arg(shownText(name)));
-    if (Status s = mDb.execLater(QStringLiteral("DELETE FROM classdef WHERE ") + mDb.nameFilter(),
-                                 {name}, what);
+    // A duplicate row of the name that an older file holds keeps the name
+    // taken: its classes go as before, kept when the history is.
+    const QString another =
+        QStringLiteral(" AND EXISTS (SELECT 1 FROM package WHERE %1)").arg(mDb.nameFilter());
+    if (keeps)
+        if (Status s =
+                historylog::keepClasses(mDb, keep, mDb.nameFilter() + another, {name, name}, what);
+            !s)
+            return s;
+    if (Status s = mDb.execLater(QStringLiteral("DELETE FROM classdef WHERE ") + mDb.nameFilter() +
+                                     (keeps ? another : QString()),
+                                 keeps ? QVariantList{name, name} : QVariantList{name}, what);
         !s)
         return s;
     return tx.commit(what);
@@ -641,6 +764,14 @@ Status DataStore::copyPackage(const QString &source, const QString &target)
             .arg(schema::joined(columns), schema::joined(carried), mDb.nameFilter());
     if (Status s = mDb.execLater(sql, {target, source}, what); !s)
         return s;
+    if (historylog::kept(mDb)) {
+        Change change;
+        change.kind = Change::CopyPackage;
+        change.package = target;
+        change.detail = source;
+        if (Status s = historylog::record(mDb, {change}, what); !s)
+            return s;
+    }
     return tx.commit(what);
 }
 

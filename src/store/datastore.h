@@ -114,8 +114,10 @@ public:
     using ClassSource = std::function<Result<bool>(classfile::ClassRecord &record)>;
     // Stores a new configuration with the classes of source, numbered from 1,
     // in one transaction that the source should keep short; refused like
-    // createPackage(name), and "what" leads the store's failures.
-    Status createPackage(const QString &name, const QString &what, const ClassSource &source);
+    // createPackage(name), and "what" leads the store's failures. Recorded
+    // as an import of file.
+    Status createPackage(const QString &name, const QString &what, const ClassSource &source,
+                         const QString &file = {});
 
     // One change of a configuration's classes, the class picked by its number.
     struct ClassWrite {
@@ -144,6 +146,12 @@ public:
     // The Mod ID stored there; nothing when none was set.
     Result<std::optional<QString>> storedModId();
     Status storeModId(const QString &modId);
+    // Where the settings file keeps the Mod ID: write(value) replaces the
+    // file, inside a transaction of the data file that records the change
+    // from before to after. A failed write records nothing; a record that
+    // fails writes before back.
+    Status recordModId(const QString &before, const QString &after,
+                       const std::function<Status(const QString &)> &write);
 
     // The history of every stored change (store/history.h). False on a team
     // database not yet upgraded: every command works and records nothing.
@@ -161,6 +169,8 @@ public:
     Status restorePackage(const QString &name, const RestorePoint &point, const QString &as = {});
     // Removes the records older than before; how many.
     Result<qint64> pruneHistory(const QDateTime &before);
+    // The same by id: the records before that change.
+    Result<qint64> pruneHistory(qint64 beforeChange);
     Result<HistorySize> historySize();
 
     // Refusals shared with the commands that create configurations elsewhere.
@@ -174,6 +184,10 @@ public:
     // and removes classes filed under it without a configuration.
     Status claimNewName(const QString &name, const QString &what, const QString &source = {});
 
+    // Adds the history tables where they are missing: at start on files; on
+    // a server by its owner (upgrade). Whether it added them.
+    Result<bool> ensureHistory();
+
 private:
     // The configuration's classes from one snapshot: the columns, then the
     // expressions more, in class number order unless inOrder is false; onStart
@@ -183,6 +197,18 @@ private:
                         const std::function<Status(const QString &, qint64)> &onStart,
                         const std::function<Status(const StoredClass &)> &onClass);
     QString storedNameSql() const;
+    Status storeNewPackage(const QString &name, const QString &what, const ClassSource &source,
+                           Change::Kind kind, const QString &detail);
+    // Takes back, newest first, the configuration's changes after the point,
+    // in classdef under target (inside the caller's transaction); whether the
+    // configuration existed then.
+    Result<qint64> prune(const QString &condition, const QVariant &value);
+    // Inside the caller's transaction, for a name no configuration has: the
+    // classes that the name's last Delete left in classdef join the history's
+    // kept classes under its mark (the caller then deletes them).
+    Status settleKept(const QString &name, const QString &what);
+    Result<bool> takeBack(const QString &name, const QString &target, bool exists,
+                          const RestorePoint &point, const QString &what);
 
     Database mDb;
 };

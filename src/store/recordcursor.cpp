@@ -3,6 +3,7 @@
 
 #include "store/database.h"
 #include "store/datastore.h"
+#include "store/historylog.h"
 
 namespace tarn
 {
@@ -58,6 +59,49 @@ RecordSource RecordSource::referenceRows(schema::RefKind kind)
     return s;
 }
 
+namespace
+{
+
+bool isClasses(const RecordSource &source)
+{
+    return source.table() == QLatin1String("classdef");
+}
+
+// The columns that name a row in its records: a class's configuration, number
+// and name, or a reference row's id and name.
+QStringList identity(const RecordSource &source)
+{
+    if (isClasses(source))
+        return {QStringLiteral("package_name"), QStringLiteral("class_num"),
+                QStringLiteral("class_name")};
+    for (const schema::RefKind kind : schema::refKinds()) {
+        const schema::RefTable &t = schema::refTable(kind);
+        if (source.table() == QLatin1String(t.table))
+            return {QLatin1String(t.idColumn), QLatin1String(t.nameColumn)};
+    }
+    return {};
+}
+
+// A record of the row, named by its identity columns as row holds them.
+Change changeOf(const RecordSource &source, const RowValues &row, Change::Kind kind)
+{
+    Change change;
+    change.kind = kind;
+    change.table = source.table();
+    const QStringList names = identity(source);
+    if (isClasses(source)) {
+        change.package = row.value(names.at(0)).toString();
+        change.rowKey = row.value(names.at(1)).toLongLong();
+        change.rowName = row.value(names.at(2)).toString();
+    } else if (!names.isEmpty()) {
+        change.rowKey = row.value(names.at(0)).toLongLong();
+        change.rowName = row.value(names.at(1)).toString();
+    }
+    return change;
+}
+
+} // namespace
+
 RecordCursor::RecordCursor(Database &db, RecordSource source) : mDb(&db), mSource(std::move(source))
 {
 }
@@ -69,9 +113,11 @@ Status RecordCursor::select(Query &query, const QStringList &columns)
             .arg(schema::joined(QStringList{QStringLiteral("rowid")} + columns), mSource.mTable);
     QVariantList values;
     if (!mSource.mMatchColumn.isEmpty()) {
-        // Only configurations are matched, and their names without regard to case.
-        sql += QStringLiteral(" WHERE ") + mDb->nameFilter();
-        values << mSource.mMatchValue;
+        // Only configurations are matched, and their names without regard to
+        // case; the classes a Delete left for the history belong to none.
+        sql += QStringLiteral(" WHERE %1 AND EXISTS (SELECT 1 FROM %2 WHERE %1)")
+                   .arg(mDb->nameFilter(), mSource.mOwnerTable);
+        values << mSource.mMatchValue << mSource.mMatchValue;
     }
     sql += QStringLiteral(" ORDER BY %1, rowid").arg(mDb->nullsFirst(mSource.mOrderColumn));
     return mDb->exec(query, sql, values,
@@ -108,13 +154,23 @@ Status RecordCursor::loadAll(const QStringList &columns,
     return Status::success();
 }
 
+QString RecordCursor::owned() const
+{
+    // A row whose owner is gone is gone: a Delete's classes stay for the history.
+    if (mSource.mOwnerTable.isEmpty())
+        return {};
+    return QStringLiteral(" AND EXISTS (SELECT 1 FROM %1 WHERE %2)")
+        .arg(mSource.mOwnerTable,
+             mDb->nameFilter(mSource.mTable + QStringLiteral(".") + mSource.mMatchColumn));
+}
+
 Result<std::optional<QVariantList>> RecordCursor::load(Key key, const QStringList &columns)
 {
     Query query;
     if (Status s =
             mDb->exec(query,
-                      QStringLiteral("SELECT %1 FROM %2 WHERE rowid = ?")
-                          .arg(schema::joined(columns), mSource.mTable),
+                      QStringLiteral("SELECT %1 FROM %2 WHERE rowid = ?%3")
+                          .arg(schema::joined(columns), mSource.mTable, owned()),
                       {key}, QStringLiteral("Could not read a record of %1.").arg(mSource.mTable));
         !s)
         return s;
@@ -132,9 +188,9 @@ Result<std::optional<RowValues>> RecordCursor::lockRow(Key key, const QStringLis
     Query query;
     if (Status s =
             mDb->exec(query,
-                      QStringLiteral("SELECT %1 FROM %2 WHERE rowid = ?")
+                      QStringLiteral("SELECT %1 FROM %2 WHERE rowid = ?%3")
                           .arg(columns.isEmpty() ? QStringLiteral("*") : schema::joined(columns),
-                               mSource.mTable),
+                               mSource.mTable, owned()),
                       {key}, QStringLiteral("Could not read a record of %1.").arg(mSource.mTable));
         !s)
         return s;
@@ -181,19 +237,43 @@ Result<WriteOutcome> RecordCursor::store(Key key, const RowValues &edits, const 
     Transaction transaction(*mDb);
     if (Status s = transaction.begin(what); !s)
         return s;
-    const Result<std::optional<RowValues>> now = lockRow(key, shown.columns + edits.columns);
+    const bool keeps = historylog::kept(*mDb);
+    const Result<std::optional<RowValues>> now =
+        lockRow(key, shown.columns + edits.columns + (keeps ? identity(mSource) : QStringList()));
     if (!now)
         return now.status();
     WriteOutcome outcome = compare(shown, *now);
     if (outcome.kind != WriteOutcome::Done)
         return outcome;
+    QList<Change> changes;
+    if (keeps) {
+        for (qsizetype i = 0; i < edits.columns.size(); ++i) {
+            const QVariant before = (*now)->value(edits.columns.at(i));
+            if (sameValue(before, edits.values.at(i)) &&
+                before.typeId() == edits.values.at(i).typeId())
+                continue;
+            // The row as the change leaves it names the class.
+            RowValues after = **now;
+            for (qsizetype j = 0; j < edits.columns.size(); ++j)
+                after.set(edits.columns.at(j), edits.values.at(j));
+            Change change = changeOf(mSource, after, Change::Field);
+            change.column = edits.columns.at(i);
+            change.before = before;
+            change.after = edits.values.at(i);
+            changes << change;
+        }
+    }
     QStringList assignments;
     for (const QString &column : edits.columns)
         assignments << column + QStringLiteral(" = ?");
-    // The row is locked and checked: the UPDATE goes with the COMMIT.
-    if (Status s = mDb->execLater(QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?")
-                                      .arg(mSource.mTable, assignments.join(QStringLiteral(", "))),
-                                  edits.values + QVariantList{key}, what);
+    // The row is locked and checked: the UPDATE, with its records, goes with
+    // the COMMIT.
+    if (Status s = historylog::recordWith(
+            *mDb, changes,
+            {QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?")
+                 .arg(mSource.mTable, assignments.join(QStringLiteral(", "))),
+             edits.values + QVariantList{key}},
+            what);
         !s)
         return s;
     if (Status s = transaction.commit(what); !s)
@@ -232,6 +312,25 @@ Result<RecordCursor::Key> RecordCursor::insert(const QStringList &columns,
         values, what);
     if (!key)
         return key;
+    if (historylog::kept(*mDb)) {
+        if (isClasses(mSource)) {
+            // The row as stored, defaults and all.
+            const qint64 keep = historylog::newKeep();
+            if (Status s =
+                    historylog::keepClasses(*mDb, keep, QStringLiteral("rowid = ?"), {*key}, what);
+                !s)
+                return s;
+            if (Status s = historylog::recordRow(*mDb, Change::AddClass, *key, {}, {}, keep, what);
+                !s)
+                return s;
+        } else {
+            RowValues row{columns, values};
+            Change change = changeOf(mSource, row, Change::AddRow);
+            change.row = row;
+            if (Status s = historylog::record(*mDb, {change}, what); !s)
+                return s;
+        }
+    }
     if (Status s = transaction.commit(what); !s)
         return s;
     if (Status s = reload(); !s)
@@ -252,6 +351,24 @@ Result<WriteOutcome> RecordCursor::remove(Key key, const RowValues &shown)
     if (outcome.kind != WriteOutcome::Done)
         return outcome;
     outcome.row = **now;
+    if (historylog::kept(*mDb)) {
+        if (isClasses(mSource)) {
+            const qint64 keep = historylog::newKeep();
+            if (Status s =
+                    historylog::keepClasses(*mDb, keep, QStringLiteral("rowid = ?"), {key}, what);
+                !s)
+                return s;
+            if (Status s =
+                    historylog::recordRow(*mDb, Change::DeleteClass, key, {}, {}, keep, what);
+                !s)
+                return s;
+        } else {
+            Change change = changeOf(mSource, outcome.row, Change::DeleteRow);
+            change.row = outcome.row;
+            if (Status s = historylog::record(*mDb, {change}, what); !s)
+                return s;
+        }
+    }
     if (Status s = mDb->exec(QStringLiteral("DELETE FROM %1 WHERE rowid = ?").arg(mSource.mTable),
                              {key}, what);
         !s)

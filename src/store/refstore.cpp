@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "store/refstore.h"
 
+#include "store/historylog.h"
+
 #include <cmath>
 #include <limits>
 
@@ -13,6 +15,33 @@ Status RefStore::open(const QString &path, Database *beside)
         return s;
     mDb.setWriteLock(2);
     return mDb.requireTables(schema::refFileNeeds());
+}
+
+Result<bool> RefStore::ensureHistory()
+{
+    return historylog::addHistory(mDb, false, QStringLiteral("Could not add the history table."));
+}
+
+Status RefStore::readHistory(const HistoryFilter &filter,
+                             const std::function<Status(const Change &)> &onChange)
+{
+    if (mDb.shared() || !filter.package.isEmpty())
+        return Status::success();
+    return historylog::read(mDb, filter, onChange, false);
+}
+
+Result<qint64> RefStore::pruneHistory(const QDateTime &before)
+{
+    if (mDb.shared() || !historylog::kept(mDb))
+        return 0;
+    return historylog::prune(mDb, before);
+}
+
+Result<HistorySize> RefStore::historySize()
+{
+    if (mDb.shared() || !historylog::kept(mDb))
+        return HistorySize();
+    return historylog::size(mDb, false);
 }
 
 Result<QList<RefEntry>> RefStore::offered(schema::RefKind kind)

@@ -2,10 +2,12 @@
 #pragma once
 
 #include "store/database.h"
+#include "store/history.h"
 #include "store/schema.h"
 
 #include <QList>
 
+#include <functional>
 #include <span>
 
 namespace tarn
@@ -28,6 +30,19 @@ public:
 
     Database &database() { return mDb; }
     const Database &database() const { return mDb; }
+
+    // Adds the history table of the reference rows where it is missing (on
+    // files: a file of its own keeps its own records); whether it added it.
+    Result<bool> ensureHistory();
+    // The records of the reference rows that a file of its own keeps, newest
+    // first; none where one database holds both sets (the data's read gives them).
+    Status readHistory(const HistoryFilter &filter,
+                       const std::function<Status(const Change &)> &onChange);
+    // The same file's records: removes those older than before (by time, or
+    // before the change of that id in the data's numbering: none then); how
+    // many. Its count and bytes.
+    Result<qint64> pruneHistory(const QDateTime &before);
+    Result<HistorySize> historySize();
 
     // Weapons or grenades whose qz_enabled is 1 and whose id a class slot can
     // hold (16 bits; older files may have larger ids), by id.

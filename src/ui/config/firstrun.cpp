@@ -60,6 +60,14 @@ bool startInWindows(AppState &state, Prompter &prompter, StartupResult &started)
         return false;
     if (!started.jetFiles.isEmpty())
         started = offerJetConversion(state, prompter, started.jetFiles);
+    // Once, at opening: the work goes on, unrecorded.
+    if (started.status && started.noHistory)
+        prompter.message(QStringLiteral("The team database %1 keeps no history yet: changes are "
+                                        "stored, but who made them and what they replaced is not "
+                                        "recorded.\n\nIts owner adds the history with 'tarn-cli "
+                                        "--database URL upgrade'.")
+                             .arg(state.where()),
+                         Prompter::Buttons::Ok, Prompter::Icon::Information);
     return true;
 }
 
