@@ -207,8 +207,9 @@ private:
     // classes that the name's last Delete left in classdef join the history's
     // kept classes under its mark (the caller then deletes them).
     Status settleKept(const QString &name, const QString &what);
+    // deletion: the last Delete taken back, if any.
     Result<bool> takeBack(const QString &name, const QString &target, bool exists,
-                          const RestorePoint &point, const QString &what);
+                          const RestorePoint &point, const QString &what, qint64 &deletion);
 
     Database mDb;
 };

@@ -317,10 +317,11 @@ Result<QList<DeletedPackage>> DataStore::deletedPackages()
                            "count(*) FROM %1 c WHERE c.kept = h.kept) + CASE WHEN NOT EXISTS "
                            "(SELECT 1 FROM package WHERE %3) AND h.id = (SELECT max(id) "
                            "FROM %2 WHERE kind = h.kind AND %3) THEN (SELECT count(*) FROM "
-                           "classdef WHERE %3) ELSE 0 END FROM %2 h WHERE h.kind = ? "
+                           "classdef WHERE %3) ELSE 0 END FROM %2 h WHERE h.kind = ? AND NOT "
+                           "EXISTS (SELECT 1 FROM %2 r WHERE r.kind = ? AND r.row_key = h.id) "
                            "ORDER BY h.id DESC")
                 .arg(keptTable(), history(), mDb.nameFilter(QStringLiteral("h.package_name"))),
-            {int(Change::DeletePackage)}, what);
+            {int(Change::DeletePackage), int(Change::RestorePackage)}, what);
         !s)
         return s;
     while (query.next()) {
@@ -338,13 +339,13 @@ Result<QList<DeletedPackage>> DataStore::deletedPackages()
 }
 
 Result<bool> DataStore::takeBack(const QString &name, const QString &target, bool exists,
-                                 const RestorePoint &point, const QString &what)
+                                 const RestorePoint &point, const QString &what, qint64 &deletion)
 {
     Query query;
     const bool byChange = point.beforeChange > 0;
     if (Status s = mDb.exec(
             query,
-            QStringLiteral("SELECT kind, table_name, row_key, field, old_value, kept FROM %1 "
+            QStringLiteral("SELECT kind, table_name, row_key, field, old_value, kept, id FROM %1 "
                            "WHERE %2 AND %3 ORDER BY id DESC")
                 .arg(history(), mDb.nameFilter(),
                      byChange ? QStringLiteral("id >= ?") : QStringLiteral("changed_at > ?")),
@@ -358,13 +359,15 @@ Result<bool> DataStore::takeBack(const QString &name, const QString &target, boo
         QString field;
         QVariant before;
         qint64 keep;
+        qint64 id;
     };
     QList<Step> steps;
     while (query.next())
         steps.append({query.value(0).toInt(),
                       query.value(1).toString() == QLatin1String("classdef"),
                       query.value(2).toLongLong(), query.value(3).toString(),
-                      historylog::untagged(query.value(4)), query.value(5).toLongLong()});
+                      historylog::untagged(query.value(4)), query.value(5).toLongLong(),
+                      query.value(6).toLongLong()});
     if (Status s = query.error(); !s)
         return mDb.failure(what, s);
     const QStringList columns = schema::classdefColumnNames();
@@ -403,6 +406,8 @@ Result<bool> DataStore::takeBack(const QString &name, const QString &target, boo
             break;
         case Change::DeletePackage:
         case Change::RestorePackage:
+            if (step.kind == Change::DeletePackage)
+                deletion = step.id;
             s = mDb.execLater(clear, {target}, what);
             exists = step.keep != 0;
             if (s && exists)
@@ -471,7 +476,8 @@ Status DataStore::restorePackage(const QString &name, const RestorePoint &point,
                 return s;
         }
     }
-    const Result<bool> existed = takeBack(name, target, *existsNow, point, what);
+    qint64 deletion = 0;
+    const Result<bool> existed = takeBack(name, target, *existsNow, point, what, deletion);
     if (!existed)
         return existed.status();
     if (!*existed)
@@ -483,6 +489,8 @@ Status DataStore::restorePackage(const QString &name, const RestorePoint &point,
     Change change;
     change.kind = Change::RestorePackage;
     change.package = target;
+    // The Delete it took back, which then no longer shows among the deleted.
+    change.rowKey = deletion;
     change.detail = point.beforeChange > 0
                         ? QStringLiteral("before change %1").arg(point.beforeChange)
                         : QStringLiteral("as of %1").arg(utcText(point.at));

@@ -305,17 +305,19 @@ private slots:
         DataStore &data = state.data();
         const RestorePoint start{nextChange(state), {}};
         QVERIFY(data.createPackage("Later"));
+        const auto classes = Peek(dir.dataPath()).count("classdef");
         QVERIFY(data.deletePackage(kSample));
+        // Listed with its classes until it is restored.
+        const QList<DeletedPackage> deleted = data.deletedPackages().value();
+        QCOMPARE(deleted.size(), 1);
+        QCOMPARE(deleted.first().name, kSample);
+        QCOMPARE(deleted.first().classes, classes);
         // Not there at that moment; a name taken now.
         QCOMPARE(data.restorePackage("Later", start).fault(), Fault::NotFound);
         QCOMPARE(data.restorePackage(kSample, start, "Later").fault(), Fault::Exists);
         QVERIFY(!*data.packageExists(kSample));
         QVERIFY(data.restorePackage(kSample, start));
-        // The deleted configuration is listed with its classes.
-        const QList<DeletedPackage> deleted = data.deletedPackages().value();
-        QCOMPARE(deleted.size(), 1);
-        QCOMPARE(deleted.first().name, kSample);
-        QCOMPARE(deleted.first().classes, Peek(dir.dataPath()).count("classdef"));
+        QVERIFY(data.deletedPackages().value().isEmpty());
     }
 
     void classBefore()
