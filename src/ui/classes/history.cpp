@@ -308,12 +308,18 @@ frmHistory::frmHistory(AppState &state, QString package, const ClassRefs &refs, 
     mView->verticalHeader()->hide();
     mView->horizontalHeader()->setAccessibleName(tr("Columns"));
     mView->horizontalHeader()->setStretchLastSection(true);
-    const QList<std::pair<int, int>> widths{{HistoryModel::When, 19},   {HistoryModel::Who, 12},
-                                            {HistoryModel::Class, 18},  {HistoryModel::Field, 22},
-                                            {HistoryModel::Before, 16}, {HistoryModel::After, 16}};
-    const int x = mView->fontMetrics().horizontalAdvance(QLatin1Char('x'));
-    for (const auto &[column, chars] : widths)
-        mView->setColumnWidth(column, chars * x + 16);
+    // Sized for what the columns usually hold; a longer value shows whole in its tooltip.
+    const QFontMetrics metrics = mView->fontMetrics();
+    const QList<std::pair<int, QString>> widths{
+        {HistoryModel::When, QStringLiteral("2026-12-31 23:59:59")},
+        {HistoryModel::Who, QStringLiteral("someone.else")},
+        {HistoryModel::Class, QStringLiteral("Heavy Gunner (12)")},
+        {HistoryModel::Field, QStringLiteral("Special ability 31 (Flight)")},
+        {HistoryModel::Before, QStringLiteral("Rocket Launcher")},
+        {HistoryModel::After, QStringLiteral("Rocket Launcher")}};
+    for (const auto &[column, sample] : widths)
+        mView->setColumnWidth(column, metrics.horizontalAdvance(sample) + 16);
+    mView->verticalHeader()->setDefaultSectionSize(metrics.height() + 6);
     mView->setMinimumSize(760, 300);
     auto *viewLabel = new QLabel(tr("&Changes:"), this);
     viewLabel->setBuddy(mView);
@@ -327,7 +333,7 @@ frmHistory::frmHistory(AppState &state, QString package, const ClassRefs &refs, 
     mRestore->setToolTip(tr("Brings the class of the selected change back to what it was "
                             "just before that change"));
     mRestore->setAutoDefault(false);
-    auto *refresh = new QPushButton(tr("Re&fresh"), this);
+    auto *refresh = new QPushButton(tr("Refres&h"), this);
     refresh->setObjectName(QStringLiteral("btRefresh"));
     refresh->setAutoDefault(false);
     refresh->setShortcut(QKeySequence::Refresh);
@@ -374,7 +380,7 @@ frmHistory::frmHistory(AppState &state, QString package, const ClassRefs &refs, 
             &frmHistory::selectionChanged);
     connect(mModel, &QAbstractItemModel::rowsInserted, this, &frmHistory::selectionChanged);
     setShownClass(std::nullopt);
-    resize(900, 480);
+    resize(980, 520);
 }
 
 void frmHistory::setShownClass(std::optional<Shown> shown)
