@@ -2,6 +2,7 @@
 #include "core/appstate.h"
 #include "core/startup.h"
 #include "platform/qtprompter.h"
+#include "store/history.h"
 #include "ui/config/firstrun.h"
 #include "ui/config/frmconfig.h"
 #include "ui/screenshots.h"
@@ -33,6 +34,7 @@ int main(int argc, char *argv[])
 {
     guardStandardStreams();
     quietQtMessages();
+    setChangeProgram(QStringLiteral("tarn"));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("TARN: build the player classes of a mod."));

@@ -3,6 +3,7 @@
 
 #include "commands.h"
 #include "core/startup.h"
+#include "store/history.h"
 #include "store/textrules.h"
 
 #include <QCommandLineParser>
@@ -56,6 +57,27 @@ const std::array kCommands{
             "when the configuration changed since, unless --force; --dry-run only prints; "
             "--delete-missing deletes the classes the sheet lacks",
             true, cmdApply},
+    Command{"history",
+            "history [--class CLASS] [--since TIME] [--format FORMAT] [--size] "
+            "[--prune-before TIME] [NAME]",
+            "print the recorded changes, newest first, of every configuration and reference "
+            "table or of NAME (--class: one class number), with who, when and which program; "
+            "FORMAT is text or json. TIME is ISO 8601 (2026-12-06T14:00, local time unless it "
+            "names a zone) or a change's id. --size: how many records and bytes; --prune-before: "
+            "remove the older records (on a server, its owner only)",
+            true, cmdHistory},
+    Command{"restore", "restore [--as-of TIME] [--as NEWNAME] NAME",
+            "bring a configuration back whole as it stood at TIME (after the change of that "
+            "id), a deleted one too, under its own name or NEWNAME; recorded as a change",
+            true, cmdRestore},
+    Command{"deleted", "deleted",
+            "print the deleted configurations that restore can bring back: name, the id of the "
+            "deletion, when, who and how many classes",
+            true, cmdDeleted},
+    Command{"upgrade", "upgrade",
+            "with --database, as the database's owner: add the history tables (files gain them "
+            "at start)",
+            true, cmdUpgrade},
     Command{"migrate", "migrate", "convert Jet data files to SQLite; keeps the Jet files", false,
             cmdMigrate},
 };
@@ -233,6 +255,7 @@ int runCommand(const Command &command, const QStringList &arguments, QTextStream
         else
             context.values.insert(name, parser.value(name));
     }
+    setChangeProgram(QStringLiteral("tarn-cli ") + QLatin1String(command.name));
     AppState state(location);
     if (command.needsStartup) {
         StartupResult started = startUp(state);
@@ -250,6 +273,12 @@ int runCommand(const Command &command, const QStringList &arguments, QTextStream
                                 QStringLiteral("\nRun 'tarn-cli migrate' to convert them."));
         if (!started.status)
             return context.fail(started.status.message());
+        // The history's own commands say it themselves.
+        if (started.noHistory && command.handler != cmdUpgrade && command.handler != cmdHistory &&
+            command.handler != cmdDeleted && command.handler != cmdRestore)
+            err << "tarn-cli: note: " << state.where()
+                << " keeps no history yet; its owner adds it with 'tarn-cli --database URL "
+                   "upgrade'\n";
         context.state = &state;
     }
     return command.handler(context);

@@ -60,4 +60,10 @@ int cmdDiff(Context &);
 // Spreadsheets back.
 int cmdApply(Context &);
 
+// History.
+int cmdHistory(Context &);
+int cmdRestore(Context &);
+int cmdDeleted(Context &);
+int cmdUpgrade(Context &);
+
 } // namespace tarn::cli

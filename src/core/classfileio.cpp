@@ -489,8 +489,9 @@ Status importClassFile(AppState &state, const QString &newName, const QString &p
     // The classes were checked whole: storing them only reads them back.
     RecordSpool spool(copy);
     int stored = 0;
-    const Status created =
-        state.data().createPackage(newName, what, [&](ClassRecord &record) -> Result<bool> {
+    const Status created = state.data().createPackage(
+        newName, what,
+        [&](ClassRecord &record) -> Result<bool> {
             if (stored == classes) {
                 if (progress && !progress(2 * kImportHalf, 2 * kImportHalf))
                     return Status::failure(Fault::Cancelled, kCancelled);
@@ -507,7 +508,8 @@ Status importClassFile(AppState &state, const QString &newName, const QString &p
                 !progress(kImportHalf + qint64(stored) * kImportHalf / classes, 2 * kImportHalf))
                 return Status::failure(Fault::Cancelled, kCancelled);
             return true;
-        });
+        },
+        QFileInfo(path).fileName());
     if (created && warnings)
         *warnings = lowered;
     return created;

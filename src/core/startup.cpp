@@ -39,6 +39,17 @@ StartupResult openTheRest(AppState &state, StartupResult &result)
         return result;
     }
     result.addedColumns = *added;
+    // A team database gains its history through upgrade, by its owner.
+    if (!state.data().keepsSettings()) {
+        for (Result<bool> history : {state.data().ensureHistory(), state.ref().ensureHistory()})
+            if (!history) {
+                result.status = history.status();
+                return result;
+            }
+    } else {
+        const Result<bool> keeps = state.data().keepsHistory();
+        result.noHistory = keeps && !*keeps;
+    }
     if (state.data().keepsSettings()) {
         Result<std::optional<QString>> modId = state.data().storedModId();
         if (!modId) {

@@ -17,6 +17,9 @@ struct StartupResult {
     QStringList addedColumns;
     // Neither data file exists: a first run, not a damaged folder.
     bool noDataFiles = false;
+    // A team database that its owner has not upgraded yet: everything works,
+    // and no change is recorded.
+    bool noHistory = false;
 };
 
 // The start-up sequence shared by both programs: the Mod ID, both databases

@@ -70,12 +70,14 @@ Status Database::opened(Result<std::unique_ptr<Engine>> engine)
     if (!engine)
         return failure({}, engine.status());
     mEngine = std::move(*engine);
+    mKeepsHistory.reset();
     return Status::success();
 }
 
 void Database::close()
 {
     mEngine.reset();
+    mKeepsHistory.reset();
 }
 
 Status Database::failure(const QString &what, const Status &cause) const
@@ -152,11 +154,25 @@ Result<QStringList> Database::columns(const QString &table)
     return tables->value(table.toLower());
 }
 
+Result<bool> Database::keepsHistory()
+{
+    if (!mKeepsHistory) {
+        if (!mEngine)
+            return false;
+        Result<QHash<QString, QStringList>> tables = mEngine->tables();
+        if (!tables)
+            return failure({}, tables.status());
+        mKeepsHistory = tables->contains(QLatin1String(schema::kHistoryTable));
+    }
+    return *mKeepsHistory;
+}
+
 Result<QString> Database::lacking(const QList<schema::TableNeed> &needs)
 {
     Result<QHash<QString, QStringList>> tables = mEngine->tables();
     if (!tables)
         return failure({}, tables.status());
+    mKeepsHistory = tables->contains(QLatin1String(schema::kHistoryTable));
     for (const schema::TableNeed &need : needs) {
         const QStringList present = tables->value(need.table.toLower());
         if (present.isEmpty())

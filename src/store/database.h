@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace tarn
 {
@@ -111,6 +112,12 @@ public:
     // tables is there, Damaged when some are.
     Status requireTables(const QList<schema::TableNeed> &needs);
 
+    // Whether the database holds the history tables (store/history.h): taken
+    // from the catalog that opening reads, so that asking costs nothing.
+    Result<bool> keepsHistory();
+    // After the history tables were added.
+    void forgetHistory() { mKeepsHistory.reset(); }
+
     // "what\nWHERE: cause", of the cause's kind.
     Status failure(const QString &what, const Status &cause) const;
 
@@ -128,6 +135,7 @@ private:
     QString mLocation; // as given
     QString mPassword;
     int mWriteLock = 1;
+    std::optional<bool> mKeepsHistory;
 };
 
 // begin() takes the store's write lock (SQLite: BEGIN IMMEDIATE; a server: an

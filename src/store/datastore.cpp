@@ -2,6 +2,7 @@
 #include "store/datastore.h"
 
 #include "classfile/linecodec.h"
+#include "store/historylog.h"
 #include "store/schema.h"
 #include "store/textrules.h"
 
@@ -182,9 +183,15 @@ Status DataStore::claimNewName(const QString &name, const QString &what, const Q
 
 Status DataStore::createPackage(const QString &name)
 {
-    return createPackage(
+    return storeNewPackage(
         name, QStringLiteral("Could not add the configuration '%1'.").arg(shownText(name)),
-        [](classfile::ClassRecord &) { return Result<bool>(false); });
+        [](classfile::ClassRecord &) { return Result<bool>(false); }, Change::NewPackage, {});
+}
+
+Status DataStore::createPackage(const QString &name, const QString &what, const ClassSource &source,
+                                const QString &file)
+{
+    return storeNewPackage(name, what, source, Change::ImportPackage, file);
 }
 
 namespace
@@ -294,7 +301,9 @@ QString flagMask(Database &db, schema::RefKind kind, qsizetype count)
 
 } // namespace
 
-Status DataStore::createPackage(const QString &name, const QString &what, const ClassSource &source)
+Status DataStore::storeNewPackage(const QString &name, const QString &what,
+                                  const ClassSource &source, Change::Kind kind,
+                                  const QString &detail)
 {
     if (Status s = checkNewName(name); !s)
         return s;
@@ -303,6 +312,15 @@ Status DataStore::createPackage(const QString &name, const QString &what, const 
         return s;
     if (Status s = claimNewName(name, what); !s)
         return s;
+    // One record: before it, the configuration did not exist.
+    if (historylog::kept(mDb)) {
+        Change change;
+        change.kind = kind;
+        change.package = name;
+        change.detail = detail;
+        if (Status s = historylog::record(mDb, {change}, what); !s)
+            return s;
+    }
     Result<std::unique_ptr<RowWriter>> rows =
         mDb.engine().writeRows(QStringLiteral("classdef"), importColumns());
     if (!rows)
@@ -359,6 +377,7 @@ Status DataStore::writeClasses(const QString &name, const QString &what,
         return mDb.failure(what, s);
     // The names go into the statements: only the table's own are taken.
     const QStringList known = schema::classdefColumnNames();
+    const bool keeps = historylog::kept(mDb);
     for (const ClassWrite &write : *writes) {
         for (const QString &column : write.columns)
             if (!known.contains(column))
@@ -366,13 +385,34 @@ Status DataStore::writeClasses(const QString &name, const QString &what,
                     Fault::Refused,
                     what + QStringLiteral("\nThere is no class column '%1'.").arg(column));
         if (write.kind == ClassWrite::Insert) {
+            const QString columns = schema::joined(write.columns);
+            const QString values = schema::placeholders(write.columns.size());
             if (Status s = mDb.exec(QStringLiteral("INSERT INTO classdef (package_name, %1) "
                                                    "VALUES (?, %2)")
-                                        .arg(schema::joined(write.columns),
-                                             schema::placeholders(write.columns.size())),
+                                        .arg(columns, values),
                                     QVariantList{*stored} + write.values, what);
                 !s)
                 return s;
+            if (keeps) {
+                // The class as stored: the columns not given take the same defaults.
+                const qint64 keep = historylog::newKeep();
+                if (Status s =
+                        mDb.execLater(QStringLiteral("INSERT INTO %1 (kept, package_name, %2) "
+                                                     "VALUES (?, ?, %3)")
+                                          .arg(QLatin1String(schema::kKeptTable), columns, values),
+                                      QVariantList{keep, *stored} + write.values, what);
+                    !s)
+                    return s;
+                RowValues row{write.columns, write.values};
+                Change change;
+                change.kind = Change::AddClass;
+                change.package = *stored;
+                change.table = QStringLiteral("classdef");
+                change.rowKey = write.classNum;
+                change.rowName = row.value(QStringLiteral("class_name")).toString();
+                if (Status s = historylog::record(mDb, {change}, what, keep); !s)
+                    return s;
+            }
             continue;
         }
         QStringList sets;
@@ -382,9 +422,28 @@ Status DataStore::writeClasses(const QString &name, const QString &what,
                                 ? QStringLiteral("DELETE FROM classdef WHERE rowid = ?")
                                 : QStringLiteral("UPDATE classdef SET %1 WHERE rowid = ?")
                                       .arg(sets.join(QStringLiteral(", ")));
-        for (const qint64 key : keys.value(write.classNum))
+        for (const qint64 key : keys.value(write.classNum)) {
+            if (keeps && write.kind == ClassWrite::Delete) {
+                const qint64 keep = historylog::newKeep();
+                if (Status s = historylog::keepClasses(mDb, keep, QStringLiteral("rowid = ?"),
+                                                       {key}, what);
+                    !s)
+                    return s;
+                if (Status s =
+                        historylog::recordRow(mDb, Change::DeleteClass, key, {}, {}, keep, what);
+                    !s)
+                    return s;
+            } else if (keeps) {
+                for (qsizetype i = 0; i < write.columns.size(); ++i)
+                    if (Status s =
+                            historylog::recordRow(mDb, Change::Field, key, write.columns.at(i),
+                                                  write.values.value(i), 0, what);
+                        !s)
+                        return s;
+            }
             if (Status s = mDb.exec(sql, write.values + QVariantList{key}, what); !s)
                 return s;
+        }
     }
     return tx.commit(what);
 }
@@ -572,7 +631,17 @@ Status DataStore::deletePackage(const QString &name)
     if (Status s = tx.begin(what); !s)
         return s;
     // One package row goes (the first of duplicates an older file may hold),
-    // then every class filed under the name.
+    // then every class filed under the name; the history keeps them, moved
+    // in the same transaction.
+    const bool keeps = historylog::kept(mDb);
+    const qint64 keep = keeps ? historylog::newKeep() : 0;
+    if (keeps) {
+        Change change;
+        change.kind = Change::DeletePackage;
+        change.package = name;
+        if (Status s = historylog::record(mDb, {change}, what, keep); !s)
+            return s;
+    }
     Query query;
     if (Status s = mDb.exec(query,
                             QStringLiteral("DELETE FROM package WHERE rowid = "
@@ -586,6 +655,9 @@ Status DataStore::deletePackage(const QString &name)
         return Status::failure(
             Fault::NotFound,
             QStringLiteral("There is no configuration named '%1'.").arg(shownText(name)));
+    if (keeps)
+        if (Status s = historylog::keepClasses(mDb, keep, mDb.nameFilter(), {name}, what); !s)
+            return s;
     if (Status s = mDb.execLater(QStringLiteral("DELETE FROM classdef WHERE ") + mDb.nameFilter(),
                                  {name}, what);
         !s)
@@ -612,6 +684,14 @@ Status DataStore::copyPackage(const QString &source, const QString &target)
             .arg(schema::joined(columns), schema::joined(carried), mDb.nameFilter());
     if (Status s = mDb.execLater(sql, {target, source}, what); !s)
         return s;
+    if (historylog::kept(mDb)) {
+        Change change;
+        change.kind = Change::CopyPackage;
+        change.package = target;
+        change.detail = source;
+        if (Status s = historylog::record(mDb, {change}, what); !s)
+            return s;
+    }
     return tx.commit(what);
 }
 

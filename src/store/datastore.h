@@ -105,8 +105,10 @@ public:
     using ClassSource = std::function<Result<bool>(classfile::ClassRecord &record)>;
     // Stores a new configuration with the classes of source, numbered from 1,
     // in one transaction that the source should keep short; refused like
-    // createPackage(name), and "what" leads the store's failures.
-    Status createPackage(const QString &name, const QString &what, const ClassSource &source);
+    // createPackage(name), and "what" leads the store's failures. Recorded
+    // as an import of file.
+    Status createPackage(const QString &name, const QString &what, const ClassSource &source,
+                         const QString &file = {});
 
     // One change of a configuration's classes, the class picked by its number.
     struct ClassWrite {
@@ -152,6 +154,8 @@ public:
     Status restorePackage(const QString &name, const RestorePoint &point, const QString &as = {});
     // Removes the records older than before; how many.
     Result<qint64> pruneHistory(const QDateTime &before);
+    // The same by id: the records before that change.
+    Result<qint64> pruneHistory(qint64 beforeChange);
     Result<HistorySize> historySize();
 
     // Refusals shared with the commands that create configurations elsewhere.
@@ -165,7 +169,19 @@ public:
     // and removes classes filed under it without a configuration.
     Status claimNewName(const QString &name, const QString &what, const QString &source = {});
 
+    // Adds the history tables where they are missing: at start on files; on
+    // a server by its owner (upgrade). Whether it added them.
+    Result<bool> ensureHistory();
+
 private:
+    Status storeNewPackage(const QString &name, const QString &what, const ClassSource &source,
+                           Change::Kind kind, const QString &detail);
+    // Takes back, newest first, the configuration's changes after the point,
+    // in classdef under target (inside the caller's transaction); whether the
+    // configuration existed then.
+    Result<qint64> prune(const QString &condition, const QVariant &value);
+    Result<bool> takeBack(const QString &name, const QString &target, bool exists,
+                          const RestorePoint &point, const QString &what);
     // Starts a read of one snapshot of the configuration; its name as stored.
     Result<QString> beginSnapshot(Transaction &snapshot, const QString &name, const QString &what);
     // The configuration's classes in class number order, inside the snapshot:

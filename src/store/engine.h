@@ -123,8 +123,9 @@ public:
     virtual QString createTable(const QString &table, const QStringList &definitions) const = 0;
     // Further statements (keys, indexes, notifications) after the data tables.
     virtual QStringList afterDataTables() const = 0;
-    // After rows were copied with their keys: new rows take keys after them.
-    virtual QStringList keysFollow(const QString &table) const = 0;
+    // After rows were copied with their keys (the column key): new rows take
+    // keys after them.
+    virtual QStringList keysFollow(const QString &table, const QString &key) const = 0;
 
     // -- Catalog: every table (lower case) with its columns in stored order,
     // read once for the checks that follow each other at start.
@@ -154,6 +155,20 @@ public:
     // select: a SELECT whose ? take values.
     virtual Result<std::unique_ptr<RowReader>> readRows(const QString &select,
                                                         const QVariantList &values) = 0;
+
+    // -- History (store/history.h).
+    // The history's first columns: its key (id), the moment of the change in
+    // UTC (changed_at) and who made it, filled in by the engine where it can.
+    virtual QStringList historyKey() const = 0;
+    // The index term that finds a configuration's rows as nameFilter() compares.
+    virtual QString nameIndex() const = 0;
+    // Who a record names when the engine does not fill it in itself (empty then).
+    virtual QString author() const { return {}; }
+    // A column's value as stored, as tagged text (store/historylog.h): NULL
+    // stays NULL; whole numbers, fractions and texts stay apart.
+    virtual QString taggedValue(const QString &column, schema::Kind kind) const = 0;
+    // An expression for the bytes the tables take, their indexes included.
+    virtual QString tableBytes(const QStringList &tables) const = 0;
 
     // -- Limits: the longest configuration name the engine can index (0: no limit).
     virtual qsizetype maxNameLength() const = 0;

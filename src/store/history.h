@@ -56,6 +56,7 @@ struct HistoryFilter {
     QString column;
     QString who;
     std::optional<QDateTime> since;
+    qint64 sinceId = 0;   // set: only this change and later ones
     qint64 olderThan = 0; // a page: only changes with a lower id; 0 from the newest
     int limit = 0;        // 0: every change
 };

@@ -253,38 +253,66 @@ struct CopiedTable {
     QString name;
     QStringList columns;
     bool data;
+    QString key = QStringLiteral("rowid");
+    // The history: copied where the source keeps one; where: which records
+    // belong to this file, when one database holds both sets.
+    bool history = false;
+    QString where = {};
 };
 
 QList<CopiedTable> copiedTables()
 {
+    const QString history = QLatin1String(schema::kHistoryTable);
+    QStringList refTables;
+    for (schema::RefKind kind : schema::refKinds())
+        refTables << QLatin1Char('\'') + QLatin1String(schema::refTable(kind).table) +
+                         QLatin1Char('\'');
+    const QString ofRef = QStringLiteral("table_name IN (%1)").arg(refTables.join(u','));
     QList<CopiedTable> tables{
         {QStringLiteral("package"), schema::names(schema::packageColumns()), true},
-        {QStringLiteral("classdef"), schema::classdefColumnNames(), true}};
+        {QStringLiteral("classdef"), schema::classdefColumnNames(), true},
+        {history, schema::historyCopyColumns(), true, QStringLiteral("id"), true,
+         QStringLiteral("table_name IS NULL OR NOT ") + ofRef},
+        {QLatin1String(schema::kKeptTable),
+         QStringList{QStringLiteral("kept")} + schema::classdefColumnNames(), true,
+         QStringLiteral("rowid"), true}};
     for (schema::RefKind kind : schema::refKinds())
         tables.append({QLatin1String(schema::refTable(kind).table),
                        schema::names(schema::refTable(kind).columns), false});
+    tables.append(
+        {history, schema::historyCopyColumns(), false, QStringLiteral("id"), true, ofRef});
     return tables;
 }
 
 // Copies a table's rows with their keys, in key order, into the same table of
 // another database (in the caller's transactions). Columns the source lacks
 // (flags an older file has not been given yet) take the new table's default.
-Status copyRows(Database &from, Database &to, const CopiedTable &table)
+// keepKeys false: the rows take new keys (a second file's history joining
+// the first's in one table).
+Status copyRows(Database &from, Database &to, const CopiedTable &table, bool keepKeys = true)
 {
     const QString what = QStringLiteral("Could not copy the table %1 from %2 to %3.")
                              .arg(table.name, from.where(), to.where());
     Result<QStringList> present = from.columns(table.name);
     if (!present)
         return present.status();
-    QStringList columns{QStringLiteral("rowid")};
+    // A source that keeps no history yet gives none.
+    if (table.history && present->isEmpty())
+        return Status::success();
+    QStringList columns;
+    if (keepKeys)
+        columns << table.key;
     for (const QString &column : table.columns)
-        if (present->contains(column, Qt::CaseInsensitive))
+        if (column != table.key && present->contains(column, Qt::CaseInsensitive))
             columns << column;
     Query rows;
-    if (Status s = from.exec(rows,
-                             QStringLiteral("SELECT %1 FROM %2 ORDER BY rowid")
-                                 .arg(schema::joined(columns), table.name),
-                             {}, what);
+    if (Status s = from.exec(
+            rows,
+            QStringLiteral("SELECT %1 FROM %2 %3 ORDER BY %4")
+                .arg(schema::joined(columns), table.name,
+                     table.where.isEmpty() ? QString() : QStringLiteral("WHERE ") + table.where,
+                     table.key),
+            {}, what);
         !s)
         return s;
     const QString insert =
@@ -305,7 +333,7 @@ Status copyRows(Database &from, Database &to, const CopiedTable &table)
     if (Status s = rows.error(); !s)
         return from.failure(what, s);
     // New rows take keys after the copied ones.
-    return to.execAll(to.engine().keysFollow(table.name), what);
+    return to.execAll(to.engine().keysFollow(table.name, table.key), what);
 }
 
 // Opens url and, in one transaction, refuses a database that holds any of the
@@ -329,8 +357,9 @@ Status buildServerTables(const QString &url, const std::function<Status(Database
                                                   "changed")
                                        .arg(db.where(), table.name));
     }
+    // One history serves both sets of tables.
     if (Status s = db.execAll(
-            schema::createDataSql(db.engine()) + schema::createRefSql(db.engine()), what);
+            schema::createDataSql(db.engine()) + schema::createRefSql(db.engine(), false), what);
         !s)
         return s;
     if (Status s = fill(db); !s)
@@ -380,7 +409,10 @@ Status seedServerTables(const QString &url, const QString &dataFile, const QStri
         return s;
     return buildServerTables(url, [&](Database &db) {
         for (const CopiedTable &table : copiedTables())
-            if (Status s = copyRows(table.data ? data : ref, db, table); !s)
+            // The reference file's records join the data file's, after them.
+            if (Status s =
+                    copyRows(table.data ? data : ref, db, table, table.data || !table.history);
+                !s)
                 return s;
         return storeModId(db, modId);
     });

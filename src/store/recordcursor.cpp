@@ -3,6 +3,7 @@
 
 #include "store/database.h"
 #include "store/datastore.h"
+#include "store/historylog.h"
 
 namespace tarn
 {
@@ -57,6 +58,49 @@ RecordSource RecordSource::referenceRows(schema::RefKind kind)
     s.mOrderColumn = QLatin1String(t.idColumn);
     return s;
 }
+
+namespace
+{
+
+bool isClasses(const RecordSource &source)
+{
+    return source.table() == QLatin1String("classdef");
+}
+
+// The columns that name a row in its records: a class's configuration, number
+// and name, or a reference row's id and name.
+QStringList identity(const RecordSource &source)
+{
+    if (isClasses(source))
+        return {QStringLiteral("package_name"), QStringLiteral("class_num"),
+                QStringLiteral("class_name")};
+    for (const schema::RefKind kind : schema::refKinds()) {
+        const schema::RefTable &t = schema::refTable(kind);
+        if (source.table() == QLatin1String(t.table))
+            return {QLatin1String(t.idColumn), QLatin1String(t.nameColumn)};
+    }
+    return {};
+}
+
+// A record of the row, named by its identity columns as row holds them.
+Change changeOf(const RecordSource &source, const RowValues &row, Change::Kind kind)
+{
+    Change change;
+    change.kind = kind;
+    change.table = source.table();
+    const QStringList names = identity(source);
+    if (isClasses(source)) {
+        change.package = row.value(names.at(0)).toString();
+        change.rowKey = row.value(names.at(1)).toLongLong();
+        change.rowName = row.value(names.at(2)).toString();
+    } else if (!names.isEmpty()) {
+        change.rowKey = row.value(names.at(0)).toLongLong();
+        change.rowName = row.value(names.at(1)).toString();
+    }
+    return change;
+}
+
+} // namespace
 
 RecordCursor::RecordCursor(Database &db, RecordSource source) : mDb(&db), mSource(std::move(source))
 {
@@ -181,12 +225,34 @@ Result<WriteOutcome> RecordCursor::store(Key key, const RowValues &edits, const 
     Transaction transaction(*mDb);
     if (Status s = transaction.begin(what); !s)
         return s;
-    const Result<std::optional<RowValues>> now = lockRow(key, shown.columns + edits.columns);
+    const bool keeps = historylog::kept(*mDb);
+    const Result<std::optional<RowValues>> now =
+        lockRow(key, shown.columns + edits.columns + (keeps ? identity(mSource) : QStringList()));
     if (!now)
         return now.status();
     WriteOutcome outcome = compare(shown, *now);
     if (outcome.kind != WriteOutcome::Done)
         return outcome;
+    if (keeps) {
+        QList<Change> changes;
+        for (qsizetype i = 0; i < edits.columns.size(); ++i) {
+            const QVariant before = (*now)->value(edits.columns.at(i));
+            if (sameValue(before, edits.values.at(i)) &&
+                before.typeId() == edits.values.at(i).typeId())
+                continue;
+            // The row as the change leaves it names the class.
+            RowValues after = **now;
+            for (qsizetype j = 0; j < edits.columns.size(); ++j)
+                after.set(edits.columns.at(j), edits.values.at(j));
+            Change change = changeOf(mSource, after, Change::Field);
+            change.column = edits.columns.at(i);
+            change.before = before;
+            change.after = edits.values.at(i);
+            changes << change;
+        }
+        if (Status s = historylog::record(*mDb, changes, what); !s)
+            return s;
+    }
     QStringList assignments;
     for (const QString &column : edits.columns)
         assignments << column + QStringLiteral(" = ?");
@@ -232,6 +298,25 @@ Result<RecordCursor::Key> RecordCursor::insert(const QStringList &columns,
         values, what);
     if (!key)
         return key;
+    if (historylog::kept(*mDb)) {
+        if (isClasses(mSource)) {
+            // The row as stored, defaults and all.
+            const qint64 keep = historylog::newKeep();
+            if (Status s =
+                    historylog::keepClasses(*mDb, keep, QStringLiteral("rowid = ?"), {*key}, what);
+                !s)
+                return s;
+            if (Status s = historylog::recordRow(*mDb, Change::AddClass, *key, {}, {}, keep, what);
+                !s)
+                return s;
+        } else {
+            RowValues row{columns, values};
+            Change change = changeOf(mSource, row, Change::AddRow);
+            change.row = row;
+            if (Status s = historylog::record(*mDb, {change}, what); !s)
+                return s;
+        }
+    }
     if (Status s = transaction.commit(what); !s)
         return s;
     if (Status s = reload(); !s)
@@ -252,6 +337,24 @@ Result<WriteOutcome> RecordCursor::remove(Key key, const RowValues &shown)
     if (outcome.kind != WriteOutcome::Done)
         return outcome;
     outcome.row = **now;
+    if (historylog::kept(*mDb)) {
+        if (isClasses(mSource)) {
+            const qint64 keep = historylog::newKeep();
+            if (Status s =
+                    historylog::keepClasses(*mDb, keep, QStringLiteral("rowid = ?"), {key}, what);
+                !s)
+                return s;
+            if (Status s =
+                    historylog::recordRow(*mDb, Change::DeleteClass, key, {}, {}, keep, what);
+                !s)
+                return s;
+        } else {
+            Change change = changeOf(mSource, outcome.row, Change::DeleteRow);
+            change.row = outcome.row;
+            if (Status s = historylog::record(*mDb, {change}, what); !s)
+                return s;
+        }
+    }
     if (Status s = mDb->exec(QStringLiteral("DELETE FROM %1 WHERE rowid = ?").arg(mSource.mTable),
                              {key}, what);
         !s)

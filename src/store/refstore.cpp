@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "store/refstore.h"
 
+#include "store/historylog.h"
+
 #include <cmath>
 #include <limits>
 
@@ -13,6 +15,11 @@ Status RefStore::open(const QString &path, Database *beside)
         return s;
     mDb.setWriteLock(2);
     return mDb.requireTables(schema::refFileNeeds());
+}
+
+Result<bool> RefStore::ensureHistory()
+{
+    return historylog::addHistory(mDb, false, QStringLiteral("Could not add the history table."));
 }
 
 Result<QList<RefEntry>> RefStore::offered(schema::RefKind kind)

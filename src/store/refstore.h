@@ -29,6 +29,10 @@ public:
     Database &database() { return mDb; }
     const Database &database() const { return mDb; }
 
+    // Adds the history table of the reference rows where it is missing (on
+    // files: a file of its own keeps its own records); whether it added it.
+    Result<bool> ensureHistory();
+
     // Weapons or grenades whose qz_enabled is 1 and whose id a class slot can
     // hold (16 bits; older files may have larger ids), by id.
     Result<QList<RefEntry>> offered(schema::RefKind kind);

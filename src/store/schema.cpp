@@ -120,9 +120,12 @@ constexpr std::array<AmmoColumn, 6> kAmmo{{{"maxbullets", "Bullets"},
 constexpr std::array<RefKind, 4> kRefKinds{RefKind::Weapon, RefKind::Grenade, RefKind::Item,
                                            RefKind::Special};
 
-QString createSql(const Engine &engine, const char *table, std::span<const Column> columns)
+QString createSql(const Engine &engine, const char *table, std::span<const Column> columns,
+                  const char *first = nullptr)
 {
     QStringList definitions;
+    if (first)
+        definitions << engine.columnDefinition({first, Kind::Id32});
     for (const Column &c : columns)
         definitions << engine.columnDefinition(c);
     return engine.createTable(QLatin1String(table), definitions);
@@ -233,15 +236,54 @@ QStringList createDataSql(const Engine &engine)
 {
     return QStringList{createSql(engine, "package", kPackage),
                        createSql(engine, "classdef", kClassdef)} +
-           engine.afterDataTables();
+           engine.afterDataTables() + createHistorySql(engine, true);
 }
 
-QStringList createRefSql(const Engine &engine)
+QStringList createRefSql(const Engine &engine, bool history)
 {
     QStringList sql;
     for (RefKind kind : refKinds()) {
         const RefTable &t = refTable(kind);
         sql << createSql(engine, t.table, t.columns);
+    }
+    if (history)
+        sql << createHistorySql(engine, false);
+    return sql;
+}
+
+QStringList historyCopyColumns()
+{
+    return QStringList{QStringLiteral("id"), QStringLiteral("changed_at"), QStringLiteral("who")} +
+           historyColumns();
+}
+
+QStringList historyColumns()
+{
+    return {
+        QStringLiteral("kind"),       QStringLiteral("program"),   QStringLiteral("package_name"),
+        QStringLiteral("table_name"), QStringLiteral("row_key"),   QStringLiteral("row_name"),
+        QStringLiteral("field"),      QStringLiteral("old_value"), QStringLiteral("new_value"),
+        QStringLiteral("row_values"), QStringLiteral("detail"),    QStringLiteral("kept")};
+}
+
+QStringList createHistorySql(const Engine &engine, bool classes)
+{
+    QStringList definitions = engine.historyKey();
+    for (const QString &column : historyColumns()) {
+        const bool whole = column == QLatin1String("kind") || column == QLatin1String("row_key") ||
+                           column == QLatin1String("kept");
+        const QByteArray name = column.toLatin1();
+        definitions << engine.columnDefinition({name.constData(), whole ? K::Id32 : K::Text});
+    }
+    const QString history = QLatin1String(kHistoryTable);
+    QStringList sql{
+        QStringLiteral("CREATE TABLE %1 (%2)").arg(history, definitions.join(QStringLiteral(", "))),
+        // A configuration's history, newest first.
+        QStringLiteral("CREATE INDEX %1_package ON %1 (%2, id)").arg(history, engine.nameIndex())};
+    if (classes) {
+        const QString kept = QLatin1String(kKeptTable);
+        sql << createSql(engine, kKeptTable, kClassdef, "kept")
+            << QStringLiteral("CREATE INDEX %1_kept ON %1 (kept)").arg(kept);
     }
     return sql;
 }

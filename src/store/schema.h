@@ -87,8 +87,20 @@ QStringList exportColumns();
 
 // The statements that create the tables (and on a server their keys and
 // indexes) of the data database and of the reference database.
+// Both come with the history; history: the reference database's own (a
+// file's), where the data database's does not serve both.
 QStringList createDataSql(const Engine &engine);
-QStringList createRefSql(const Engine &engine);
+QStringList createRefSql(const Engine &engine, bool history = true);
+// The statements that create the history (store/history.h) and, with
+// classes, the table of the classes it keeps (a data database's).
+QStringList createHistorySql(const Engine &engine, bool classes);
+inline constexpr char kHistoryTable[] = "history";
+inline constexpr char kKeptTable[] = "history_class";
+// The history's columns after its key, moment and author, in stored order.
+QStringList historyColumns();
+// Every column of the history, the key (id) first.
+QStringList historyCopyColumns();
+
 // The name of a server's table of team settings (the Mod ID).
 inline constexpr char kSettingsTable[] = "tarn_settings";
 // The channel on which a server tells of every change to the configurations

@@ -8,8 +8,30 @@
 
 #include <sqlite3.h>
 
+#include <pwd.h>
+#include <unistd.h>
+
 namespace tarn
 {
+
+namespace
+{
+
+// The operating system's user name, which a file's records name.
+QString fileAuthor()
+{
+    static const QString name = [] {
+        // Two people on one machine, for the tests.
+        if (const QString test = qEnvironmentVariable("TARN_TEST_USER"); !test.isEmpty())
+            return test;
+        if (const passwd *entry = getpwuid(geteuid()); entry && entry->pw_name)
+            return QString::fromLocal8Bit(entry->pw_name);
+        return qEnvironmentVariable("USER");
+    }();
+    return name;
+}
+
+} // namespace
 
 namespace
 {
@@ -288,7 +310,7 @@ public:
             .arg(table, definitions.join(QStringLiteral(", ")));
     }
     QStringList afterDataTables() const override { return {}; }
-    QStringList keysFollow(const QString &) const override { return {}; }
+    QStringList keysFollow(const QString &, const QString &) const override { return {}; }
 
     Result<QHash<QString, QStringList>> readTables() override
     {
@@ -346,6 +368,33 @@ public:
     }
 
     qsizetype maxNameLength() const override { return 0; }
+
+    QStringList historyKey() const override
+    {
+        // AUTOINCREMENT: an id is never given twice, even after a prune.
+        return {QStringLiteral("id INTEGER PRIMARY KEY AUTOINCREMENT"),
+                QStringLiteral("changed_at TEXT NOT NULL DEFAULT "
+                               "(strftime('%Y-%m-%dT%H:%M:%fZ', 'now'))"),
+                QStringLiteral("who TEXT")};
+    }
+    QString nameIndex() const override { return QStringLiteral("package_name COLLATE NOCASE"); }
+    QString author() const override { return fileAuthor(); }
+    QString tableBytes(const QStringList &tables) const override
+    {
+        // The pages of the tables and of their indexes.
+        return QStringLiteral("(SELECT coalesce(sum(pgsize), 0) FROM dbstat WHERE name IN "
+                              "(SELECT name FROM sqlite_master WHERE tbl_name IN ('%1')))")
+            .arg(tables.join(QStringLiteral("', '")));
+    }
+    QString taggedValue(const QString &column, schema::Kind) const override
+    {
+        // A file keeps each value's own type, whatever the column's.
+        return QStringLiteral("CASE typeof(%1) WHEN 'integer' THEN 'i' || %1 "
+                              "WHEN 'real' THEN 'r' || printf('%.17g', %1) "
+                              "WHEN 'text' THEN 't' || %1 WHEN 'blob' THEN 't' || CAST(%1 AS TEXT) "
+                              "END")
+            .arg(column);
+    }
 
 private:
     static int bind(sqlite3_stmt *statement, int at, const QVariant &value)

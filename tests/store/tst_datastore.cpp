@@ -55,7 +55,7 @@ struct NewName {
     Fault fault = refusal.isEmpty() ? Fault::None : Fault::Refused;
     QString setup = {}; // stray classes, a failing disk
 };
-struct Change {
+struct OtherChange {
     const char *name;
     QString by, sql; // the connection ("own", "other" or none) and what it runs
     bool changed;
@@ -250,7 +250,7 @@ private slots:
     void changedElsewhere_data()
     {
         const char *add = "INSERT INTO package (package_name) VALUES ('X')";
-        addRows<Change>({
+        addRows<OtherChange>({
             {"nothing", "", "", false},
             {"own write", "own", add, false},
             {"other's write", "other", add, true},
@@ -261,7 +261,7 @@ private slots:
 
     void changedElsewhere()
     {
-        QFETCH(Change, row);
+        QFETCH(OtherChange, row);
         DataDir dir;
         DataStore &data = dir.start().data();
         QCOMPARE(*data.changedElsewhere(), false); // takes the mark
