@@ -701,10 +701,10 @@ bool frmClasses::restoreClass(const Change &change)
         mPrompter.message(message, Prompter::Buttons::Ok, icon);
         return false;
     };
-    const Result<std::optional<RowValues>> before = [&] {
-        BusyCursor busy(mPrompter);
-        return mState.data().classBefore(mPackage, change.rowKey, change.id);
-    }();
+    // The prompter sets the busy pointer aside while it asks.
+    BusyCursor busy(mPrompter);
+    const Result<std::optional<RowValues>> before =
+        mState.data().classBefore(mPackage, change.rowKey, change.id);
     if (!before)
         return tell(before.message());
     const QString name = tr("%1 (%2)").arg(shownText(change.rowName)).arg(change.rowKey);

@@ -20,6 +20,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QShortcut>
+#include <QStringListModel>
 #include <QTableView>
 
 #include <set>
@@ -293,6 +294,10 @@ frmHistory::frmHistory(AppState &state, QString package, const ClassRefs &refs, 
     mWho->setAccessibleName(tr("Person"));
     mWho->setPlaceholderText(tr("Anyone"));
     mWho->setClearButtonEnabled(true);
+    mPeople = new QStringListModel(this);
+    auto *completer = new QCompleter(mPeople, mWho);
+    completer->setCaseSensitivity(Qt::CaseInsensitive);
+    mWho->setCompleter(completer);
     auto *whoLabel = new QLabel(tr("&Person:"), this);
     whoLabel->setBuddy(mWho);
 
@@ -415,11 +420,7 @@ bool frmHistory::reload()
         ok = mModel->load(filter());
     }
     // The people seen so far are offered as the name is typed.
-    auto *completer = new QCompleter(mModel->people(), mWho);
-    completer->setCaseSensitivity(Qt::CaseInsensitive);
-    QCompleter *old = mWho->completer();
-    mWho->setCompleter(completer);
-    delete old;
+    mPeople->setStringList(mModel->people());
     selectionChanged();
     return ok;
 }

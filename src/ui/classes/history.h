@@ -14,6 +14,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QStringListModel;
 class QTableView;
 
 namespace tarn
@@ -114,6 +115,7 @@ private:
     QCheckBox *mThisClass = nullptr;
     QComboBox *mField = nullptr;
     QLineEdit *mWho = nullptr;
+    QStringListModel *mPeople = nullptr;
     QTableView *mView = nullptr;
     QLabel *mSummary = nullptr;
     QPushButton *mRestore = nullptr;
