@@ -3,6 +3,7 @@
 #include "ui/classes/classtable.h"
 #include "ui/classes/history.h"
 #include "ui/config/deleted.h"
+#include "ui/config/firstrun.h"
 #include "ui/config/frmconfig.h"
 
 #include <QApplication>
@@ -28,6 +29,11 @@ struct Narrowing {
 struct ClassRestore {
     const char *name;
     bool deleted; // else changed twice, and restored as before the first change
+};
+
+struct NoHistory {
+    const char *name;
+    const char *asked; // the menu item chosen; null: start-up alone
 };
 
 struct ConfigRestore {
@@ -226,6 +232,45 @@ private slots:
         press(&window, "mnuDeleted");
         QVERIFY(checked);
         QCOMPARE(prompter.unexpectedCalls(), 0);
+    }
+
+    void saysWhenNoHistoryIsKept_data()
+    {
+        addRows<NoHistory>({
+            {"at start", nullptr},
+            {"History...", "mnuHistory"},
+            {"Deleted Configurations...", "mnuDeleted"},
+        });
+    }
+    void saysWhenNoHistoryIsKept()
+    {
+        QFETCH(NoHistory, row);
+        if (!onTestServer())
+            QSKIP("local files gain the history as they open");
+        ClassEditor e;
+        e.peek.exec("DROP TABLE history_class, history CASCADE"); // as before the upgrade
+        if (!row.asked) {
+            AppState state(e.dir.location());
+            StartupResult started;
+            QVERIFY(startInWindows(state, e.prompter, started));
+            QVERIFY(started.status);
+        } else {
+            e.open();
+            frmConfig window(e.dir.state(), e.prompter);
+            QWidget *from = QByteArray(row.asked) == "mnuHistory"
+                                ? static_cast<QWidget *>(e.editor.get())
+                                : &window;
+            // A window that opened all the same is closed, not waited on.
+            QTimer::singleShot(0, [] {
+                if (QWidget *modal = QApplication::activeModalWidget())
+                    modal->close();
+            });
+            press(from, row.asked);
+            QVERIFY(!e.editor->findChild<frmHistory *>());
+        }
+        QCOMPARE(e.prompter.messages().size(), 1);
+        QVERIFY(e.prompter.lastMessage().contains("upgrade"));
+        QCOMPARE(e.prompter.unexpectedCalls(), 0);
     }
 };
 

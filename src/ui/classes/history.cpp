@@ -63,19 +63,23 @@ bool isClassChange(const Change &change)
 
 } // namespace
 
+QString noHistoryText(const AppState &state)
+{
+    return QObject::tr("%1 keeps no history of its changes yet: what is changed in it is not "
+                       "recorded, and nothing can be restored.\n\nThe owner of the team "
+                       "database adds the history with:\ntarn-cli --database ADDRESS upgrade")
+        .arg(state.where());
+}
+
 bool historyKept(AppState &state, Prompter &prompter)
 {
     const Result<bool> kept = state.data().keepsHistory();
     if (kept && *kept)
         return true;
-    prompter.message(kept ? QObject::tr("%1 keeps no history of its changes yet: nothing made "
-                                        "in it is recorded, and nothing can be restored.\n\n"
-                                        "The owner of the team database adds the history with:\n"
-                                        "tarn-cli --database ADDRESS upgrade")
-                                .arg(state.where())
-                          : kept.message(),
-                     Prompter::Buttons::Ok,
-                     kept ? Prompter::Icon::Information : Prompter::Icon::Warning);
+    if (kept)
+        prompter.message(noHistoryText(state), Prompter::Buttons::Ok, Prompter::Icon::Information);
+    else
+        prompter.message(kept.message(), Prompter::Buttons::Ok, Prompter::Icon::Warning);
     return false;
 }
 

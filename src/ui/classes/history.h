@@ -24,6 +24,9 @@ class AppState;
 class Prompter;
 struct ClassRefs;
 
+// What a database that keeps no history (a team database its owner has not
+// upgraded yet) means for the user.
+QString noHistoryText(const AppState &state);
 // Whether the database keeps a history of its changes. When it does not (a
 // team database not yet upgraded) or cannot tell, the user is told why.
 bool historyKept(AppState &state, Prompter &prompter);
