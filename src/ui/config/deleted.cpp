@@ -47,6 +47,7 @@ frmDeleted::frmDeleted(AppState &state, Prompter &prompter, QWidget *parent)
     mTable->setSelectionMode(QAbstractItemView::SingleSelection);
     mTable->setTabKeyNavigation(false);
     mTable->verticalHeader()->hide();
+    mTable->verticalHeader()->setDefaultSectionSize(mTable->fontMetrics().height() + 6);
     mTable->horizontalHeader()->setAccessibleName(tr("Columns"));
     mTable->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
     mTable->setMinimumSize(560, 240);
