@@ -3,6 +3,7 @@
 
 #include "store/datastore.h"
 #include "store/history.h"
+#include "store/refstore.h"
 #include "store/schema.h"
 #include "store/textrules.h"
 
@@ -231,11 +232,21 @@ int cmdHistory(Context &c)
     }
     if (!keepsHistory(c))
         return c.failure;
+    // A file of reference tables keeps their records itself: they join the
+    // data's by time (they are few).
+    QList<Change> refChanges;
+    if (Status s = c.state->ref().readHistory(filter,
+                                              [&refChanges](const Change &change) {
+                                                  refChanges << change;
+                                                  return Status::success();
+                                              });
+        !s)
+        return c.fail(s.message());
     const bool asJson = format == QLatin1String("json");
     bool first = true;
     if (asJson)
         c.out << '[';
-    const Status read = data.readHistory(filter, [&](const Change &change) {
+    auto print = [&](const Change &change) {
         if (asJson) {
             c.out << (first ? "\n" : ",\n")
                   << QString::fromUtf8(QJsonDocument(json(change)).toJson(QJsonDocument::Compact));
@@ -247,7 +258,16 @@ int cmdHistory(Context &c)
         return c.out.status() == QTextStream::Ok
                    ? Status::success()
                    : Status::failure(Fault::InputOutput, QStringLiteral("output cut short"));
+    };
+    qsizetype nextRef = 0;
+    Status read = data.readHistory(filter, [&](const Change &change) {
+        for (; nextRef < refChanges.size() && refChanges.at(nextRef).at > change.at; ++nextRef)
+            if (Status s = print(refChanges.at(nextRef)); !s)
+                return s;
+        return print(change);
     });
+    for (; read && nextRef < refChanges.size(); ++nextRef)
+        read = print(refChanges.at(nextRef));
     if (asJson)
         c.out << (first ? "]\n" : "\n]\n");
     if (!read)
@@ -305,6 +325,9 @@ int cmdUpgrade(Context &c)
         return c.fail(added.message());
     c.out << (*added ? "Added the history to " : "Nothing to do: it keeps its history already: ")
           << c.state->where() << '\n';
+    if (*added && c.state->data().keepsSettings())
+        c.out << "The team role may now be granted: GRANT SELECT, INSERT ON history, "
+                 "history_class TO tarn_team;\n";
     return Success;
 }
 

@@ -4,7 +4,7 @@ _tarn_cli() {
     local cur prev words cword
     _init_completion || return
 
-    local commands='init pull list new delete copy mod-id export import check show diff apply migrate'
+    local commands='init pull list new delete copy mod-id export import check show diff apply history restore deleted upgrade migrate'
     local i command='' datadir=() nargs=0
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
@@ -13,7 +13,7 @@ _tarn_cli() {
         --database) datadir=(--database "${words[i + 1]}"); ((i++)) ;;
         --database=*) datadir=("${words[i]}") ;;
         --from) ((i++)) ;;
-        --format) ((i++)) ;;
+        --format | --class | --since | --as-of | --as | --prune-before) ((i++)) ;;
         -*) ;;
         *)
             if [[ -z $command ]]; then
@@ -45,7 +45,15 @@ _tarn_cli() {
     export) options+=' --plain' ;;
     show) options+=' --format' ;;
     apply) options+=' --dry-run --force --delete-missing' ;;
+    history) options+=' --class --since --format --size --prune-before' ;;
+    restore) options+=' --as-of --as' ;;
     esac
+    # A value of its own: nothing to offer.
+    case $prev in --class | --since | --as-of | --as | --prune-before) return ;; esac
+    if [[ $command == history && $prev == --format ]]; then
+        COMPREPLY=($(compgen -W 'text json' -- "$cur"))
+        return
+    fi
     if [[ $command == show && $prev == --format ]]; then
         COMPREPLY=($(compgen -W 'text csv json' -- "$cur"))
         return
@@ -58,7 +66,7 @@ _tarn_cli() {
     # The configurations, one a line, as tarn-cli list prints them.
     local names
     case $command:$nargs in
-    delete:0 | copy:0 | export:0 | show:0 | diff:0 | diff:1 | apply:0)
+    delete:0 | copy:0 | export:0 | show:0 | diff:0 | diff:1 | apply:0 | history:0)
         names=$(tarn-cli "${datadir[@]}" list 2>/dev/null)
         local IFS=$'\n'
         COMPREPLY=($(compgen -W "$names" -- "$cur"))
@@ -74,6 +82,13 @@ _tarn_cli() {
         ;;
     pull:0)
         _filedir -d
+        ;;
+    restore:0)
+        # The deleted ones first: what a restore is most often for.
+        names=$( (tarn-cli "${datadir[@]}" deleted | cut -f1; tarn-cli "${datadir[@]}" list) 2>/dev/null)
+        local IFS=$'\n'
+        COMPREPLY=($(compgen -W "$names" -- "$cur"))
+        COMPREPLY=("${COMPREPLY[@]// /\\ }")
         ;;
     esac
 } &&

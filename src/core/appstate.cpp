@@ -66,7 +66,11 @@ QString AppState::settingsPath() const
 Status AppState::saveModId(const QString &modId)
 {
     if (!mData->keepsSettings()) {
-        if (Status s = settings::WriteModID(settingsPath(), modId); !s)
+        // The file is replaced inside the data file's transaction that
+        // records it: a failed write leaves no record.
+        if (Status s = mData->recordModId(
+                mModId, modId, [&] { return settings::WriteModID(settingsPath(), modId); });
+            !s)
             return s;
     } else {
         if (Status s = settings::checkModId(modId); !s)

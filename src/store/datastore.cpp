@@ -107,6 +107,18 @@ Status DataStore::storeModId(const QString &modId)
     if (Status s = tx.begin(what); !s)
         return s;
     const QString table = QLatin1String(schema::kSettingsTable);
+    if (historylog::kept(mDb)) {
+        // The value it replaces, read by the statement itself.
+        Change change;
+        change.kind = Change::ModId;
+        change.column = QStringLiteral("mod_id");
+        change.after = modId;
+        if (Status s = historylog::record(
+                mDb, {change}, what, 0,
+                QStringLiteral("(SELECT 't' || value FROM %1 WHERE name = 'mod_id')").arg(table));
+            !s)
+            return s;
+    }
     if (Status s = mDb.exec(QStringLiteral("DELETE FROM %1 WHERE name = ?").arg(table),
                             {QStringLiteral("mod_id")}, what);
         !s)
@@ -114,6 +126,27 @@ Status DataStore::storeModId(const QString &modId)
     if (Status s = mDb.exec(QStringLiteral("INSERT INTO %1 (name, value) VALUES (?, ?)").arg(table),
                             {QStringLiteral("mod_id"), modId}, what);
         !s)
+        return s;
+    return tx.commit(what);
+}
+
+Status DataStore::recordModId(const QString &before, const QString &after,
+                              const std::function<Status()> &write)
+{
+    const QString what = QStringLiteral("The Mod ID was not saved.");
+    if (!historylog::kept(mDb))
+        return write();
+    Transaction tx(mDb);
+    if (Status s = tx.begin(what); !s)
+        return s;
+    Change change;
+    change.kind = Change::ModId;
+    change.column = QStringLiteral("mod_id");
+    change.before = before;
+    change.after = after;
+    if (Status s = historylog::record(mDb, {change}, what); !s)
+        return s;
+    if (Status s = write(); !s)
         return s;
     return tx.commit(what);
 }
@@ -408,7 +441,8 @@ Status DataStore::writeClasses(const QString &name, const QString &what,
                 change.kind = Change::AddClass;
                 change.package = *stored;
                 change.table = QStringLiteral("classdef");
-                change.rowKey = write.classNum;
+                // An insert names its number among its columns.
+                change.rowKey = row.value(QStringLiteral("class_num")).toLongLong();
                 change.rowName = row.value(QStringLiteral("class_name")).toString();
                 if (Status s = historylog::record(mDb, {change}, what, keep); !s)
                     return s;

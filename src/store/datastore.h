@@ -137,6 +137,11 @@ public:
     // The Mod ID stored there; nothing when none was set.
     Result<std::optional<QString>> storedModId();
     Status storeModId(const QString &modId);
+    // Where the settings file keeps the Mod ID: records its change from
+    // before to after around write (the file's replacement), in one
+    // transaction of the data file, so that a failed write records nothing.
+    Status recordModId(const QString &before, const QString &after,
+                       const std::function<Status()> &write);
 
     // The history of every stored change (store/history.h). False on a team
     // database not yet upgraded: every command works and records nothing.

@@ -36,6 +36,9 @@ namespace historylog
 
 bool kept(Database &db)
 {
+    // For the benchmarks' side without records: the same build, nothing kept.
+    if (qEnvironmentVariableIsSet("TARN_TEST_NO_HISTORY"))
+        return false;
     const Result<bool> keeps = db.keepsHistory();
     return keeps && *keeps;
 }
@@ -134,7 +137,8 @@ QStringList recordColumns(Database &db, QVariantList &values)
 
 } // namespace
 
-Status record(Database &db, const QList<Change> &changes, const QString &what, qint64 keep)
+Status record(Database &db, const QList<Change> &changes, const QString &what, qint64 keep,
+              const QString &before)
 {
     if (changes.isEmpty())
         return Status::success();
@@ -149,15 +153,21 @@ Status record(Database &db, const QList<Change> &changes, const QString &what, q
                             QStringLiteral("kept")};
     QStringList rows;
     QVariantList values;
+    QStringList marks;
+    for (const QString &column : columns)
+        marks << (column == QLatin1String("old_value") && !before.isEmpty() ? before
+                                                                            : QStringLiteral("?"));
     for (const Change &c : changes) {
-        rows << QLatin1Char('(') + schema::placeholders(columns.size()) + QLatin1Char(')');
+        rows << QLatin1Char('(') + marks.join(QStringLiteral(", ")) + QLatin1Char(')');
         values << first;
         values << qlonglong(c.kind) << (c.package.isNull() ? QVariant() : QVariant(c.package))
                << (c.table.isEmpty() ? QVariant() : QVariant(c.table))
                << (c.rowKey || !c.table.isEmpty() ? QVariant(qlonglong(c.rowKey)) : QVariant())
                << (c.rowName.isNull() ? QVariant() : QVariant(c.rowName))
-               << (c.column.isEmpty() ? QVariant() : QVariant(c.column)) << tagged(c.before)
-               << tagged(c.after)
+               << (c.column.isEmpty() ? QVariant() : QVariant(c.column));
+        if (before.isEmpty())
+            values << tagged(c.before);
+        values << tagged(c.after)
                << (c.row.columns.isEmpty() ? QVariant() : QVariant(rowText(c.row)))
                << (c.detail.isEmpty() ? QVariant() : QVariant(c.detail))
                << (keep ? QVariant(keep) : QVariant());

@@ -4,6 +4,8 @@
 #include "store/history.h"
 #include "store/schema.h"
 
+#include <functional>
+
 namespace tarn
 {
 
@@ -20,6 +22,11 @@ namespace historylog
 // are missing; whether it added them.
 Result<bool> addHistory(Database &db, bool classes, const QString &what);
 
+// The changes the filter picks, newest first; classes: the database keeps
+// the classes (history_class) too.
+Status read(Database &db, const HistoryFilter &filter,
+            const std::function<Status(const Change &)> &onChange, bool classes);
+
 // Whether the database holds the history tables.
 bool kept(Database &db);
 
@@ -32,8 +39,10 @@ RowValues rowFromText(const QString &text);
 qint64 newKeep();
 
 // Adds the records, sent with the next statement where the engine allows;
-// keep: the mark of the classes they keep (0: none).
-Status record(Database &db, const QList<Change> &changes, const QString &what, qint64 keep = 0);
+// keep: the mark of the classes they keep (0: none); before: an expression
+// that gives the old value as tagged text, in place of the changes' own.
+Status record(Database &db, const QList<Change> &changes, const QString &what, qint64 keep = 0,
+              const QString &before = {});
 
 // A record of the classdef row with that key as it is now: its configuration,
 // number and name; with field set, the column's value as stored is the old

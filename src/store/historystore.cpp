@@ -66,6 +66,12 @@ Result<bool> DataStore::keepsHistory()
 Status DataStore::readHistory(const HistoryFilter &filter,
                               const std::function<Status(const Change &)> &onChange)
 {
+    return historylog::read(mDb, filter, onChange, true);
+}
+
+Status historylog::read(Database &mDb, const HistoryFilter &filter,
+                        const std::function<Status(const Change &)> &onChange, bool classes)
+{
     const QString what = QStringLiteral("Could not read the history.");
     Result<bool> keeps = mDb.keepsHistory();
     if (!keeps || !*keeps)
@@ -118,12 +124,13 @@ Status DataStore::readHistory(const HistoryFilter &filter,
                 "h.table_name, h.row_key, h.row_name, h.field, h.old_value, h.new_value, "
                 "h.row_values, h.detail, %1 FROM (SELECT * FROM %2 %3 ORDER BY id DESC LIMIT %4) h "
                 "LEFT JOIN %5 c ON c.kept = h.kept AND h.kind IN (%6, %7) ORDER BY h.id DESC")
-                .arg(picked.join(QStringLiteral(", ")), history(),
+                .arg(classes ? picked.join(QStringLiteral(", ")) : QStringLiteral("NULL"),
+                     history(),
                      conditions.isEmpty()
                          ? QString()
                          : QStringLiteral("WHERE ") + conditions.join(QStringLiteral(" AND ")))
                 .arg(page)
-                .arg(keptTable())
+                .arg(classes ? keptTable() : QStringLiteral("(SELECT NULL AS kept) "))
                 .arg(int(Change::AddClass))
                 .arg(int(Change::DeleteClass));
         Query query;
@@ -148,7 +155,7 @@ Status DataStore::readHistory(const HistoryFilter &filter,
             if (!query.value(12).isNull())
                 c.row = historylog::rowFromText(query.value(12).toString());
             c.detail = query.value(13).toString();
-            if (c.kind == Change::AddClass || c.kind == Change::DeleteClass) {
+            if (classes && (c.kind == Change::AddClass || c.kind == Change::DeleteClass)) {
                 c.row.columns = classColumns;
                 for (int i = 0; i < classColumns.size(); ++i)
                     c.row.values << query.value(14 + i);

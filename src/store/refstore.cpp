@@ -22,6 +22,14 @@ Result<bool> RefStore::ensureHistory()
     return historylog::addHistory(mDb, false, QStringLiteral("Could not add the history table."));
 }
 
+Status RefStore::readHistory(const HistoryFilter &filter,
+                             const std::function<Status(const Change &)> &onChange)
+{
+    if (mDb.shared() || !filter.package.isEmpty())
+        return Status::success();
+    return historylog::read(mDb, filter, onChange, false);
+}
+
 Result<QList<RefEntry>> RefStore::offered(schema::RefKind kind)
 {
     return select(kind, true);

@@ -2,10 +2,12 @@
 #pragma once
 
 #include "store/database.h"
+#include "store/history.h"
 #include "store/schema.h"
 
 #include <QList>
 
+#include <functional>
 #include <span>
 
 namespace tarn
@@ -32,6 +34,10 @@ public:
     // Adds the history table of the reference rows where it is missing (on
     // files: a file of its own keeps its own records); whether it added it.
     Result<bool> ensureHistory();
+    // The records of the reference rows that a file of its own keeps, newest
+    // first; none where one database holds both sets (the data's read gives them).
+    Status readHistory(const HistoryFilter &filter,
+                       const std::function<Status(const Change &)> &onChange);
 
     // Weapons or grenades whose qz_enabled is 1 and whose id a class slot can
     // hold (16 bits; older files may have larger ids), by id.

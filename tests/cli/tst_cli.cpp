@@ -145,6 +145,17 @@ private slots:
         row("import, file name escaped", {{"import", "C", "GONE"}}, 1, "",
             "\\x1b[2J.class\nNothing");
         row("check, file name escaped", {{"check", "GONE"}}, 1, "", "\\x1b[2J.class: No such file");
+        row("history, a time it does not read", {{"history", "--since", "yesterday"}}, 2, "",
+            "--since takes a time");
+        row("history, a time in a zone",
+            {{"new", "B"}, {"history", "--since", "2999-01-01T00:00Z"}}, 0, "", "", two);
+        row("restore, no moment", {{"restore", "B"}}, 2, "", "--as-of");
+        row("restore by a change's id",
+            {{"copy", "Sample Config", "B"}, {"delete", "B"}, {"restore", "--as-of", "1", "B"}}, 0,
+            "", "", two);
+        row("restore, not there then",
+            {{"new", "B"}, {"restore", "--as-of", "2000-01-01T00:00", "B"}}, 1, "",
+            "no configuration named 'B' at that moment", two);
         row("export, file name escaped", {{"export", "Sample Config", "GONE/x.class"}}, 1, "",
             "gone\\x1b[2J.class/x.class.\n");
     }

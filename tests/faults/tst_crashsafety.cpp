@@ -30,9 +30,14 @@ QMap<QString, QString> contents(const QString &dataPath)
                              peek.onServer() ? "quote_nullable(\\1)" : "quote(\\1)");
     QMap<QString, QString> result;
     for (const QVariantMap &row :
+         // One statement, one snapshot: a server may commit a killed
+         // client's transaction after a first read.
          peek.rows("SELECT package_name AS name, 'package row' AS line, 0 AS num, 0 AS id FROM "
                    "package UNION ALL SELECT package_name, " +
-                   columns.join("||'|'||") + ", class_num, rowid FROM classdef ORDER BY 3, 4"))
+                   columns.join("||'|'||") +
+                   ", class_num, rowid FROM classdef UNION ALL SELECT 'history', id || ' ' || "
+                   "kind || ' ' || coalesce(package_name, '') || ' ' || (SELECT count(*) FROM "
+                   "history_class c WHERE c.kept = h.kept), 0, id FROM history h ORDER BY 3, 4"))
         result[row["name"].toString()] += row["line"].toString() + '\n';
     return result;
 }
@@ -96,7 +101,7 @@ Timing timedRun(const QString &location, const QStringList &args, qint64 delayUs
 
 } // namespace
 
-// tarn-cli import, copy and delete on a large configuration, killed with
+// tarn-cli import, copy, delete and restore on a large configuration, killed with
 // SIGKILL at many moments of their run: afterwards the data file must pass
 // its integrity check and hold the configurations exactly as before the
 // command or exactly as after it, never anything in between. The same on a
@@ -122,6 +127,9 @@ private slots:
         writeFile(mClassFile, file);
         QCOMPARE(timedRun(mTemplate.location(), {"import", "Large", mClassFile}).exitCode, 0);
         QCOMPARE(contents(mTemplate.dataPath()).value("Large").count('\n'), kClasses + 1);
+        // A deleted configuration to restore: changes 2 (the copy) and 3.
+        QCOMPARE(timedRun(mTemplate.location(), {"copy", "Large", "Gone"}).exitCode, 0);
+        QCOMPARE(timedRun(mTemplate.location(), {"delete", "Gone"}).exitCode, 0);
     }
 
     void killed_data()
@@ -130,6 +138,7 @@ private slots:
         QTest::newRow("import") << QStringList{"import", "Imported", "%1"};
         QTest::newRow("copy") << QStringList{"copy", "Large", "Copied"};
         QTest::newRow("delete") << QStringList{"delete", "Large"};
+        QTest::newRow("restore") << QStringList{"restore", "Gone", "--as-of", "2"};
     }
 
     void killed()
