@@ -81,7 +81,7 @@ struct Edited : ClassEditor {
 
 } // namespace
 
-class tst_History : public QObject
+class tst_HistoryWindows : public QObject
 {
     Q_OBJECT
 
@@ -274,5 +274,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(tst_History)
-#include "tst_history.moc"
+QTEST_MAIN(tst_HistoryWindows)
+#include "tst_historywindows.moc"
