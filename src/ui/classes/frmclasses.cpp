@@ -569,8 +569,16 @@ void frmClasses::mnuApplySpreadsheet_Click()
     mNavigator->record(std::move(step));
 }
 
+void frmClasses::listChanges()
+{
+    // Read once the store's work and its questions are over.
+    if (mHistory)
+        QTimer::singleShot(0, mHistory.data(), &frmHistory::reload);
+}
+
 void frmClasses::sheetStored()
 {
+    listChanges();
     mNavigator->refresh();
     if (mTable)
         mTable->load();
@@ -619,6 +627,7 @@ frmClassTable *frmClasses::mnuClassTable_Click()
     connect(model, &ClassTableModel::stored, this,
             [this](ClassTableModel::Key key, const RowValues &before, const RowValues &after) {
                 mNavigator->record({EditHistory::Step::Update, key, before, after});
+                listChanges();
                 if (mBalance)
                     mBalance->model().refreshRow(key);
                 if (key == mNavigator->currentKey())
@@ -686,6 +695,7 @@ frmHistory *frmClasses::mnuHistory_Click()
     history->setAttribute(Qt::WA_DeleteOnClose);
     mHistory = history;
     history->setRestoreClass([this](const Change &change) { return restoreClass(change); });
+    connect(mNavigator, &DataControl::rowChanged, this, &frmClasses::listChanges);
     dbClassDef_Reposition();
     history->reload();
     history->show();

@@ -66,6 +66,8 @@ private:
     void mnuApplySpreadsheet_Click();
     // The windows read the configuration again after a sheet's changes.
     void sheetStored();
+    // The history, when open, lists what this window or its table just stored.
+    void listChanges();
     // Restore Class as It Was: the class of a change back to its state just
     // before it, stored as this window stores an edit (or a new class, or a
     // deletion), one step of the Edit menu. False when nothing was stored.

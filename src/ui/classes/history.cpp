@@ -185,8 +185,6 @@ QVariant HistoryModel::data(const QModelIndex &index, int role) const
     const Change &change = mChanges[std::size_t(index.row())];
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
         return text(change, index.column());
-    if (role == Qt::AccessibleTextRole && index.column() == Field)
-        return text(change, Field);
     return {};
 }
 
@@ -449,10 +447,12 @@ void frmHistory::selectionChanged()
 
 void frmHistory::btRestoreClass_Click()
 {
-    const Change *change = selected();
-    if (!change || !isClassChange(*change) || !mRestoreClass)
+    const Change *chosen = selected();
+    if (!chosen || !isClassChange(*chosen) || !mRestoreClass)
         return;
-    if (mRestoreClass(*change))
+    // A copy: the list is read again as the restore is stored.
+    const Change change = *chosen;
+    if (mRestoreClass(change))
         reload();
 }
 
