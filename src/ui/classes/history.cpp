@@ -239,14 +239,14 @@ QString HistoryModel::whatHappened(const Change &change)
     case Change::NewPackage:
         return tr("(configuration created)");
     case Change::CopyPackage:
-        return tr("(copied from %1)").arg(detail);
+        return tr("(copied from '%1')").arg(detail);
     case Change::ImportPackage:
         return tr("(imported from %1)").arg(detail);
     case Change::DeletePackage:
         return tr("(configuration deleted)");
     case Change::RestorePackage:
         return detail.isEmpty() ? tr("(configuration restored)")
-                                : tr("(configuration restored as of %1)").arg(detail);
+                                : tr("(configuration restored %1)").arg(detail);
     case Change::AddRow:
         return tr("(row added)");
     case Change::DeleteRow:
@@ -388,6 +388,8 @@ frmHistory::frmHistory(AppState &state, QString package, const ClassRefs &refs, 
     connect(mModel, &QAbstractItemModel::rowsInserted, this, &frmHistory::selectionChanged);
     setShownClass(std::nullopt);
     resize(980, 520);
+    // The arrows go through the changes at once.
+    mView->setFocus();
 }
 
 void frmHistory::setShownClass(std::optional<Shown> shown)

@@ -82,6 +82,7 @@ frmDeleted::frmDeleted(AppState &state, Prompter &prompter, QWidget *parent)
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(mTable, &QTableWidget::itemSelectionChanged, this, &frmDeleted::updateCommands);
     resize(640, 360);
+    mTable->setFocus();
 }
 
 bool frmDeleted::reload()
