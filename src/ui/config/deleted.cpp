@@ -99,6 +99,11 @@ bool frmDeleted::reload()
         return false;
     }
     mDeleted = *deleted;
+    // Which of their names are taken now, for the word beside the list.
+    mInUse.clear();
+    if (const Result<QStringList> names = mState.data().packageNames(); names)
+        for (const QString &name : *names)
+            mInUse.insert(name.toLower());
     std::stable_sort(
         mDeleted.begin(), mDeleted.end(),
         [](const DeletedPackage &a, const DeletedPackage &b) { return a.changeId > b.changeId; });
@@ -135,10 +140,16 @@ void frmDeleted::updateCommands()
     mRestore->setEnabled(selected() != nullptr);
     mUndo->setEnabled(mDone > 0);
     mRedo->setEnabled(mDone < mRestored.size());
-    mSummary->setText(mDeleted.isEmpty()
-                          ? tr("No deleted configuration is kept.")
-                          : tr("Restore brings the selected configuration back as it was when "
-                               "it was deleted; Edit > Undo Restore deletes it again."));
+    const DeletedPackage *chosen = selected();
+    if (mDeleted.isEmpty())
+        mSummary->setText(tr("No deleted configuration is kept."));
+    else if (chosen && mInUse.contains(chosen->name.toLower()))
+        mSummary->setText(tr("A configuration named '%1' exists now: Restore asks for another "
+                             "name to bring this one back under.")
+                              .arg(shownText(chosen->name)));
+    else
+        mSummary->setText(tr("Restore brings the selected configuration back as it was when it "
+                             "was deleted; Edit > Undo Restore deletes it again."));
 }
 
 void frmDeleted::warn(const QString &message)

@@ -5,6 +5,7 @@
 
 #include <QDialog>
 #include <QList>
+#include <QSet>
 
 #include <functional>
 #include <vector>
@@ -53,6 +54,7 @@ private:
     Prompter &mPrompter;
     std::function<void(const QString &)> mChanged;
     QList<DeletedPackage> mDeleted; // parallel to the table's rows
+    QSet<QString> mInUse;           // the names of the configurations now, lower case
     // The names of the configurations restored here, in order; [0, mDone) are restored.
     std::vector<QString> mRestored;
     std::size_t mDone = 0;
