@@ -108,6 +108,26 @@ private slots:
         QCOMPARE(e.prompter.unexpectedCalls(), 0);
     }
 
+    void readsALongHistoryAPageAtATime()
+    {
+        Edited e;
+        e.peek.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 450) "
+                    "INSERT INTO history (who, program, kind, package_name, table_name, row_key, "
+                    "row_name, field) SELECT 'someone', 'tarn', 0, ?, 'classdef', 1, 'Scout', "
+                    "'max_speed' FROM n",
+                    {e.package});
+        frmHistory *h = e.history();
+        QVERIFY(h);
+        QVERIFY(h->model().rowCount() < 450);
+        for (int page = 0; page < 10 && h->model().canFetchMore({}); ++page) {
+            h->view()->scrollToBottom();
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(h->model().rowCount(), 450);
+        for (int r = 1; r < 450; ++r)
+            QVERIFY(h->model().change(r).id < h->model().change(r - 1).id);
+    }
+
     void narrows_data()
     {
         addRows<Narrowing>({
