@@ -156,6 +156,7 @@ private slots:
         who->setFocus();
         retype(who, row.who == "me" ? me : row.who);
         QTest::keyClick(who, Qt::Key_Return);
+        QVERIFY(h->isVisible()); // Enter applied the name and pressed no button
         QCOMPARE(Edited::fieldChanges(h), row.shown);
         QCOMPARE(e.prompter.unexpectedCalls(), 0);
     }

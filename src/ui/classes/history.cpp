@@ -339,14 +339,13 @@ frmHistory::frmHistory(AppState &state, QString package, const ClassRefs &refs, 
     mRestore->setObjectName(QStringLiteral("btRestoreClass"));
     mRestore->setToolTip(tr("Brings the class of the selected change back to what it was "
                             "just before that change"));
-    mRestore->setAutoDefault(false);
     auto *refresh = new QPushButton(tr("Refres&h"), this);
     refresh->setObjectName(QStringLiteral("btRefresh"));
-    refresh->setAutoDefault(false);
     refresh->setShortcut(QKeySequence::Refresh);
+    // No default button: Enter in the Person field applies the name, and on
+    // a button presses that button.
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     buttons->button(QDialogButtonBox::Close)->setObjectName(QStringLiteral("btClose"));
-    buttons->button(QDialogButtonBox::Close)->setAutoDefault(false);
     buttons->addButton(mRestore, QDialogButtonBox::ActionRole);
     buttons->addButton(refresh, QDialogButtonBox::ActionRole);
 

@@ -65,7 +65,6 @@ frmDeleted::frmDeleted(AppState &state, Prompter &prompter, QWidget *parent)
     mRestore->setDefault(true);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     buttons->button(QDialogButtonBox::Close)->setObjectName(QStringLiteral("btClose"));
-    buttons->button(QDialogButtonBox::Close)->setAutoDefault(false);
     buttons->addButton(mRestore, QDialogButtonBox::AcceptRole);
 
     auto *layout = new QVBoxLayout(this);
