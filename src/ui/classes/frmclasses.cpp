@@ -235,6 +235,7 @@ void frmClasses::buildWindow()
                         id);
     });
     connect(mNavigator, &DataControl::repositioned, this, &frmClasses::dbClassDef_Reposition);
+    connect(mNavigator, &DataControl::rowChanged, this, &frmClasses::listChanges);
     addEditMenu(menuBar);
     QMenu *view = menuBar->addMenu(tr("&View"));
     view->setObjectName(QStringLiteral("mnuView"));
@@ -695,7 +696,6 @@ frmHistory *frmClasses::mnuHistory_Click()
     history->setAttribute(Qt::WA_DeleteOnClose);
     mHistory = history;
     history->setRestoreClass([this](const Change &change) { return restoreClass(change); });
-    connect(mNavigator, &DataControl::rowChanged, this, &frmClasses::listChanges);
     dbClassDef_Reposition();
     history->reload();
     history->show();
