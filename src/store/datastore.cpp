@@ -208,8 +208,11 @@ Status DataStore::claimNewName(const QString &name, const QString &what, const Q
         }
         return refuseExisting(name);
     }
-    // Classes left without their configuration by older versions: nothing
-    // reaches them, and they must not join the new configuration.
+    // Classes left without their configuration, by a Delete or by older
+    // versions: nothing reaches them, and they must not join the new
+    // configuration. A Delete's go to the history first.
+    if (Status s = settleKept(name, what); !s)
+        return s;
     return mDb.execLater(QStringLiteral("DELETE FROM classdef WHERE ") + mDb.nameFilter(), {name},
                          what);
 }
@@ -665,8 +668,10 @@ Status DataStore::deletePackage(const QString &name)
     if (Status s = tx.begin(what); !s)
         return s;
     // One package row goes (the first of duplicates an older file may hold),
-    // then every class filed under the name; the history keeps them, moved
-    // in the same transaction.
+    // then every class filed under the name. Where the history is kept, the
+    // classes stay where they are, unreachable without their configuration,
+    // until the name is taken again (settleKept): the Delete costs no more
+    // than without a history.
     const bool keeps = historylog::kept(mDb);
     const qint64 keep = keeps ? historylog::newKeep() : 0;
     if (keeps) {
@@ -689,11 +694,18 @@ Status DataStore::deletePackage(const QString &name)
         return Status::failure(
             Fault::NotFound,
             QStringLiteral("There is no configuration named '%1'.").arg(shownText(name)));
+    // A duplicate row of the name that an older file holds keeps the name
+    // taken: its classes go as before, kept when the history is.
+    const QString another =
+        QStringLiteral(" AND EXISTS (SELECT 1 FROM package WHERE %1)").arg(mDb.nameFilter());
     if (keeps)
-        if (Status s = historylog::keepClasses(mDb, keep, mDb.nameFilter(), {name}, what); !s)
+        if (Status s =
+                historylog::keepClasses(mDb, keep, mDb.nameFilter() + another, {name, name}, what);
+            !s)
             return s;
-    if (Status s = mDb.execLater(QStringLiteral("DELETE FROM classdef WHERE ") + mDb.nameFilter(),
-                                 {name}, what);
+    if (Status s = mDb.execLater(QStringLiteral("DELETE FROM classdef WHERE ") + mDb.nameFilter() +
+                                     (keeps ? another : QString()),
+                                 keeps ? QVariantList{name, name} : QVariantList{name}, what);
         !s)
         return s;
     return tx.commit(what);

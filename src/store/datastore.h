@@ -185,6 +185,10 @@ private:
     // in classdef under target (inside the caller's transaction); whether the
     // configuration existed then.
     Result<qint64> prune(const QString &condition, const QVariant &value);
+    // Inside the caller's transaction, for a name no configuration has: the
+    // classes that the name's last Delete left in classdef join the history's
+    // kept classes under its mark (the caller then deletes them).
+    Status settleKept(const QString &name, const QString &what);
     Result<bool> takeBack(const QString &name, const QString &target, bool exists,
                           const RestorePoint &point, const QString &what);
     // Starts a read of one snapshot of the configuration; its name as stored.

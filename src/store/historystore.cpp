@@ -53,6 +53,24 @@ Result<bool> historylog::addHistory(Database &db, bool classes, const QString &w
     return true;
 }
 
+Status DataStore::settleKept(const QString &name, const QString &what)
+{
+    if (!historylog::kept(mDb))
+        return Status::success();
+    const QStringList columns = schema::classdefColumnNames();
+    QStringList picked;
+    for (const QString &column : columns)
+        picked << QStringLiteral("classdef.") + column;
+    return mDb.execLater(
+        QStringLiteral("INSERT INTO %1 (kept, %2) SELECT d.kept, %3 FROM classdef, (SELECT kept "
+                       "FROM %4 WHERE kind = %5 AND %6 ORDER BY id DESC LIMIT 1) d WHERE %6 "
+                       "ORDER BY classdef.rowid")
+            .arg(keptTable(), schema::joined(columns), picked.join(QStringLiteral(", ")), history())
+            .arg(int(Change::DeletePackage))
+            .arg(mDb.nameFilter()),
+        {name, name}, what);
+}
+
 Result<bool> DataStore::ensureHistory()
 {
     return historylog::addHistory(mDb, true, QStringLiteral("Could not add the history tables."));
@@ -204,6 +222,21 @@ Result<std::optional<RowValues>> DataStore::classBefore(const QString &package, 
     if (!row)
         return row;
     std::optional<RowValues> state = *row;
+    // Where no configuration has the name now, its last Delete's mark.
+    qint64 lastDelete = 0;
+    if (const Result<bool> exists = packageExists(package); !exists) {
+        return exists.status();
+    } else if (!*exists) {
+        Query last;
+        if (Status s = mDb.exec(last,
+                                QStringLiteral("SELECT kept FROM %1 WHERE kind = ? AND %2 ORDER BY "
+                                               "id DESC LIMIT 1")
+                                    .arg(history(), mDb.nameFilter()),
+                                {int(Change::DeletePackage), package}, what);
+            !s)
+            return s;
+        lastDelete = last.next() ? last.value(0).toLongLong() : 0;
+    }
     Query query;
     if (Status s = mDb.exec(
             query,
@@ -250,6 +283,11 @@ Result<std::optional<RowValues>> DataStore::classBefore(const QString &package, 
                 row = readRow(keptTable(), QStringLiteral("kept = ?"), {step.keep});
                 if (!row)
                     return row;
+                // The last Delete's classes stay in classdef until the name is taken again.
+                if (!*row && step.kind == Change::DeletePackage && step.keep == lastDelete)
+                    row = readRow(QStringLiteral("classdef"), mDb.nameFilter(), {package});
+                if (!row)
+                    return row;
                 state = *row;
             }
             break;
@@ -273,12 +311,16 @@ Result<QList<DeletedPackage>> DataStore::deletedPackages()
     if (!keeps || !*keeps)
         return keeps ? Result<QList<DeletedPackage>>(deleted) : keeps.status();
     Query query;
-    if (Status s = mDb.exec(query,
-                            QStringLiteral("SELECT h.id, h.package_name, h.changed_at, h.who, "
-                                           "(SELECT count(*) FROM %1 c WHERE c.kept = h.kept) "
-                                           "FROM %2 h WHERE h.kind = ? ORDER BY h.id DESC")
-                                .arg(keptTable(), history()),
-                            {int(Change::DeletePackage)}, what);
+    if (Status s = mDb.exec(
+            query,
+            QStringLiteral("SELECT h.id, h.package_name, h.changed_at, h.who, (SELECT "
+                           "count(*) FROM %1 c WHERE c.kept = h.kept) + CASE WHEN NOT EXISTS "
+                           "(SELECT 1 FROM package WHERE %3) AND h.id = (SELECT max(id) "
+                           "FROM %2 WHERE kind = h.kind AND %3) THEN (SELECT count(*) FROM "
+                           "classdef WHERE %3) ELSE 0 END FROM %2 h WHERE h.kind = ? "
+                           "ORDER BY h.id DESC")
+                .arg(keptTable(), history(), mDb.nameFilter(QStringLiteral("h.package_name"))),
+            {int(Change::DeletePackage)}, what);
         !s)
         return s;
     while (query.next()) {
@@ -406,6 +448,15 @@ Status DataStore::restorePackage(const QString &name, const RestorePoint &point,
         if (Status s = historylog::keepClasses(mDb, keep, mDb.nameFilter(), {name}, what); !s)
             return s;
     } else {
+        if (!inPlace && !*existsNow) {
+            // What its last Delete left in classdef joins the kept classes.
+            if (Status s = settleKept(name, what); !s)
+                return s;
+            if (Status s = mDb.execLater(
+                    QStringLiteral("DELETE FROM classdef WHERE ") + mDb.nameFilter(), {name}, what);
+                !s)
+                return s;
+        }
         if (Status s = claimNewName(target, what); !s)
             return s;
         if (*existsNow) {
@@ -459,6 +510,17 @@ Result<qint64> DataStore::prune(const QString &condition, const QVariant &value)
         return keeps ? Result<qint64>(0) : keeps.status();
     Transaction tx(mDb);
     if (Status s = tx.begin(what); !s)
+        return s;
+    // Classes no configuration has whose Delete goes: nothing could bring them back.
+    if (Status s = mDb.execLater(
+            QStringLiteral("DELETE FROM classdef WHERE NOT EXISTS (SELECT 1 FROM package WHERE %1) "
+                           "AND EXISTS (SELECT 1 FROM %2 WHERE kind = %3 AND %1 AND %4) AND NOT "
+                           "EXISTS (SELECT 1 FROM %2 WHERE kind = %3 AND %1 AND NOT (%4))")
+                .arg(mDb.nameFilter(QStringLiteral("classdef.package_name")), history())
+                .arg(int(Change::DeletePackage))
+                .arg(condition),
+            {value, value}, what);
+        !s)
         return s;
     if (Status s = mDb.execLater(QStringLiteral("DELETE FROM %1 WHERE kept IN (SELECT kept FROM %2 "
                                                 "WHERE %3 AND kept IS NOT NULL)")

@@ -113,9 +113,11 @@ Status RecordCursor::select(Query &query, const QStringList &columns)
             .arg(schema::joined(QStringList{QStringLiteral("rowid")} + columns), mSource.mTable);
     QVariantList values;
     if (!mSource.mMatchColumn.isEmpty()) {
-        // Only configurations are matched, and their names without regard to case.
-        sql += QStringLiteral(" WHERE ") + mDb->nameFilter();
-        values << mSource.mMatchValue;
+        // Only configurations are matched, and their names without regard to
+        // case; the classes a Delete left for the history belong to none.
+        sql += QStringLiteral(" WHERE %1 AND EXISTS (SELECT 1 FROM %2 WHERE %1)")
+                   .arg(mDb->nameFilter(), mSource.mOwnerTable);
+        values << mSource.mMatchValue << mSource.mMatchValue;
     }
     sql += QStringLiteral(" ORDER BY %1, rowid").arg(mDb->nullsFirst(mSource.mOrderColumn));
     return mDb->exec(query, sql, values,
@@ -152,13 +154,23 @@ Status RecordCursor::loadAll(const QStringList &columns,
     return Status::success();
 }
 
+QString RecordCursor::owned() const
+{
+    // A row whose owner is gone is gone: a Delete's classes stay for the history.
+    if (mSource.mOwnerTable.isEmpty())
+        return {};
+    return QStringLiteral(" AND EXISTS (SELECT 1 FROM %1 WHERE %2)")
+        .arg(mSource.mOwnerTable,
+             mDb->nameFilter(mSource.mTable + QStringLiteral(".") + mSource.mMatchColumn));
+}
+
 Result<std::optional<QVariantList>> RecordCursor::load(Key key, const QStringList &columns)
 {
     Query query;
     if (Status s =
             mDb->exec(query,
-                      QStringLiteral("SELECT %1 FROM %2 WHERE rowid = ?")
-                          .arg(schema::joined(columns), mSource.mTable),
+                      QStringLiteral("SELECT %1 FROM %2 WHERE rowid = ?%3")
+                          .arg(schema::joined(columns), mSource.mTable, owned()),
                       {key}, QStringLiteral("Could not read a record of %1.").arg(mSource.mTable));
         !s)
         return s;
@@ -176,9 +188,9 @@ Result<std::optional<RowValues>> RecordCursor::lockRow(Key key, const QStringLis
     Query query;
     if (Status s =
             mDb->exec(query,
-                      QStringLiteral("SELECT %1 FROM %2 WHERE rowid = ?")
+                      QStringLiteral("SELECT %1 FROM %2 WHERE rowid = ?%3")
                           .arg(columns.isEmpty() ? QStringLiteral("*") : schema::joined(columns),
-                               mSource.mTable),
+                               mSource.mTable, owned()),
                       {key}, QStringLiteral("Could not read a record of %1.").arg(mSource.mTable));
         !s)
         return s;

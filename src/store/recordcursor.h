@@ -120,6 +120,8 @@ private:
     // Done, or what differs from what was shown.
     static WriteOutcome compare(const RowValues &shown, const std::optional<RowValues> &now);
     Status select(Query &query, const QStringList &columns);
+    // The condition that the row's owner exists, for a source that has one.
+    QString owned() const;
 
     Database *mDb;
     RecordSource mSource;

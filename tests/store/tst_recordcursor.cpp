@@ -38,7 +38,7 @@ private slots:
             peek.exec(QStringLiteral("INSERT INTO classdef (package_name, class_num, class_name) "
                                      "VALUES %1")
                           .arg(QLatin1String(row)));
-        peek.exec("INSERT INTO package (package_name) VALUES ('P')");
+        peek.exec("INSERT INTO package (package_name) VALUES ('P'), ('It''s')");
         ref.exec("DELETE FROM weapon");
         for (int id : {5, -1, 300})
             ref.exec("INSERT INTO weapon (w_id, w_name) VALUES (?, 'w')", {id});
