@@ -237,18 +237,25 @@ private slots:
         bool checked = false;
         QTimer::singleShot(0, [&] {
             auto *deleted = qobject_cast<frmDeleted *>(QApplication::activeModalWidget());
-            QVERIFY(deleted);
-            auto *table = child<QTableWidget>(deleted, "tblDeleted");
-            QCOMPARE(table->item(0, 0)->text(), old);
-            QCOMPARE(table->item(0, 3)->text(), QString::number(was.count(',') + 1));
-            QTest::keyClick(table, Qt::Key_Return); // the first is selected
-            QCOMPARE(peek.joined(classes, ",", {restored}), was);
-            QVERIFY(entries(list).contains(restored));
-            QCOMPARE(state.currentPackage(), restored);
-            press(deleted, "mnuUndo");
-            QCOMPARE(peek.joined(classes, ",", {restored}), QString());
-            QVERIFY(!entries(list).contains(restored));
-            checked = true;
+            if (!deleted)
+                return;
+            // Closed whatever the checks find, so that a failure ends the test.
+            [&] {
+                auto *table = child<QTableWidget>(deleted, "tblDeleted");
+                QCOMPARE(table->item(0, 0)->text(), old);
+                QCOMPARE(table->item(0, 3)->text(), QString::number(was.count(',') + 1));
+                QTest::keyClick(table, Qt::Key_Return); // the first is selected
+                QCOMPARE(peek.joined(classes, ",", {restored}), was);
+                QVERIFY(entries(list).contains(restored));
+                QCOMPARE(state.currentPackage(), restored);
+                press(deleted, "mnuUndo");
+                QCOMPARE(
+                    peek.scalar("SELECT count(*) FROM package WHERE package_name = ?", {restored})
+                        .toInt(),
+                    0);
+                QVERIFY(!entries(list).contains(restored));
+                checked = true;
+            }();
             deleted->reject();
         });
         press(&window, "mnuDeleted");
