@@ -139,7 +139,12 @@ QString synopsis(const QCommandLineOption &option)
 // left column grows.
 void printEntry(QTextStream &out, const QString &left, const QString &right, qsizetype width)
 {
-    out << "  " << left.leftJustified(width) << "  " << right << '\n';
+    // A long synopsis stands on a line of its own, not widening every other.
+    if (left.size() > width)
+        out << "  " << left << '\n' << QString(width + 2, u' ');
+    else
+        out << "  " << left.leftJustified(width);
+    out << "  " << right << '\n';
 }
 
 // location: the data folder or database in use, or why there is none.
@@ -150,6 +155,7 @@ void printHelp(QTextStream &out, const Result<QString> &location)
         width = std::max(width, synopsis(option).size());
     for (const Command &c : kCommands)
         width = std::max(width, qsizetype(qstrlen(c.synopsis)));
+    width = std::min(width, qsizetype(56));
     out << "Usage: tarn-cli [--data-dir DIR | --database URL] COMMAND [ARGS]\n\n"
            "The data files tarn_dat.mdb, tarn_ref.mdb and tarn.ini live in DIR; without\n"
            "--data-dir, in the program's folder when a data file is there, else in\n"

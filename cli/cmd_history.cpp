@@ -165,11 +165,16 @@ bool keepsHistory(Context &c)
 int pruneOrMeasure(Context &c)
 {
     DataStore &data = c.state->data();
+    RefStore &ref = c.state->ref();
     if (c.flags.contains(QStringLiteral("size"))) {
         const Result<HistorySize> size = data.historySize();
         if (!size)
             return c.fail(size.message());
-        c.out << size->records << " records, " << size->bytes << " bytes\n";
+        const Result<HistorySize> refSize = ref.historySize();
+        if (!refSize)
+            return c.fail(refSize.message());
+        c.out << size->records + refSize->records << " records, " << size->bytes + refSize->bytes
+              << " bytes\n";
         return Success;
     }
     const QString text = c.values.value(QStringLiteral("prune-before"));
@@ -180,7 +185,14 @@ int pruneOrMeasure(Context &c)
         before->change ? data.pruneHistory(before->change) : data.pruneHistory(before->at);
     if (!removed)
         return c.fail(removed.message());
-    c.out << "Removed " << *removed << (*removed == 1 ? " record\n" : " records\n");
+    // A file of reference tables numbers its records apart: only a time reaches them.
+    Result<qint64> alsoRemoved = qint64(0);
+    if (!before->change)
+        alsoRemoved = ref.pruneHistory(before->at);
+    if (!alsoRemoved)
+        return c.fail(alsoRemoved.message());
+    const qint64 all = *removed + *alsoRemoved;
+    c.out << "Removed " << all << (all == 1 ? " record\n" : " records\n");
     return Success;
 }
 

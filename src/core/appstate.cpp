@@ -67,9 +67,12 @@ Status AppState::saveModId(const QString &modId)
 {
     if (!mData->keepsSettings()) {
         // The file is replaced inside the data file's transaction that
-        // records it: a failed write leaves no record.
-        if (Status s = mData->recordModId(
-                mModId, modId, [&] { return settings::WriteModID(settingsPath(), modId); });
+        // records it: a failed write leaves no record, a failed record the
+        // file as it was.
+        if (Status s = mData->recordModId(mModId, modId,
+                                          [this](const QString &value) {
+                                              return settings::WriteModID(settingsPath(), value);
+                                          });
             !s)
             return s;
     } else {

@@ -131,24 +131,29 @@ Status DataStore::storeModId(const QString &modId)
 }
 
 Status DataStore::recordModId(const QString &before, const QString &after,
-                              const std::function<Status()> &write)
+                              const std::function<Status(const QString &)> &write)
 {
     const QString what = QStringLiteral("The Mod ID was not saved.");
     if (!historylog::kept(mDb))
-        return write();
+        return write(after);
     Transaction tx(mDb);
     if (Status s = tx.begin(what); !s)
+        return s;
+    // The file first, so that its own failure is the one told; a record that
+    // then fails puts the file back.
+    if (Status s = write(after); !s)
         return s;
     Change change;
     change.kind = Change::ModId;
     change.column = QStringLiteral("mod_id");
     change.before = before;
     change.after = after;
-    if (Status s = historylog::record(mDb, {change}, what); !s)
-        return s;
-    if (Status s = write(); !s)
-        return s;
-    return tx.commit(what);
+    Status recorded = historylog::record(mDb, {change}, what);
+    if (recorded)
+        recorded = tx.commit(what);
+    if (!recorded)
+        write(before);
+    return recorded;
 }
 
 Status DataStore::checkNewName(const QString &name) const

@@ -137,11 +137,12 @@ public:
     // The Mod ID stored there; nothing when none was set.
     Result<std::optional<QString>> storedModId();
     Status storeModId(const QString &modId);
-    // Where the settings file keeps the Mod ID: records its change from
-    // before to after around write (the file's replacement), in one
-    // transaction of the data file, so that a failed write records nothing.
+    // Where the settings file keeps the Mod ID: write(value) replaces the
+    // file, inside a transaction of the data file that records the change
+    // from before to after. A failed write records nothing; a record that
+    // fails writes before back.
     Status recordModId(const QString &before, const QString &after,
-                       const std::function<Status()> &write);
+                       const std::function<Status(const QString &)> &write);
 
     // The history of every stored change (store/history.h). False on a team
     // database not yet upgraded: every command works and records nothing.

@@ -167,6 +167,12 @@ public:
     // A column's value as stored, as tagged text (store/historylog.h): NULL
     // stays NULL; whole numbers, fractions and texts stay apart.
     virtual QString taggedValue(const QString &column, schema::Kind kind) const = 0;
+    // The record's INSERT and a statement as one statement, where the engine
+    // runs that for less than two; empty where it does not.
+    virtual QString recordedWith(const QString & /*insert*/, const QString & /*statement*/) const
+    {
+        return {};
+    }
     // An expression for the bytes the tables take, their indexes included.
     virtual QString tableBytes(const QStringList &tables) const = 0;
 

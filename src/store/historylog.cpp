@@ -137,11 +137,9 @@ QStringList recordColumns(Database &db, QVariantList &values)
 
 } // namespace
 
-Status record(Database &db, const QList<Change> &changes, const QString &what, qint64 keep,
-              const QString &before)
+Statement recordStatement(Database &db, const QList<Change> &changes, qint64 keep,
+                          const QString &before)
 {
-    if (changes.isEmpty())
-        return Status::success();
     QVariantList first;
     const QStringList fixed = recordColumns(db, first);
     const QStringList columns =
@@ -172,10 +170,33 @@ Status record(Database &db, const QList<Change> &changes, const QString &what, q
                << (c.detail.isEmpty() ? QVariant() : QVariant(c.detail))
                << (keep ? QVariant(keep) : QVariant());
     }
-    return db.execLater(QStringLiteral("INSERT INTO %1 (%2) VALUES %3")
-                            .arg(QLatin1String(schema::kHistoryTable), schema::joined(columns),
-                                 rows.join(QStringLiteral(", "))),
-                        values, what);
+    return {QStringLiteral("INSERT INTO %1 (%2) VALUES %3")
+                .arg(QLatin1String(schema::kHistoryTable), schema::joined(columns),
+                     rows.join(QStringLiteral(", "))),
+            values};
+}
+
+Status record(Database &db, const QList<Change> &changes, const QString &what, qint64 keep,
+              const QString &before)
+{
+    if (changes.isEmpty())
+        return Status::success();
+    const Statement insert = recordStatement(db, changes, keep, before);
+    return db.execLater(insert.sql, insert.values, what);
+}
+
+Status recordWith(Database &db, const QList<Change> &changes, const Statement &statement,
+                  const QString &what)
+{
+    if (changes.isEmpty())
+        return db.execLater(statement.sql, statement.values, what);
+    const Statement insert = recordStatement(db, changes, 0, {});
+    // Where the engine takes both as one statement, one is parsed and run.
+    if (const QString both = db.engine().recordedWith(insert.sql, statement.sql); !both.isEmpty())
+        return db.execLater(both, insert.values + statement.values, what);
+    if (Status s = db.execLater(insert.sql, insert.values, what); !s)
+        return s;
+    return db.execLater(statement.sql, statement.values, what);
 }
 
 schema::Kind columnKind(const QString &table, const QString &column)

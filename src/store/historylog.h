@@ -27,6 +27,11 @@ Result<bool> addHistory(Database &db, bool classes, const QString &what);
 Status read(Database &db, const HistoryFilter &filter,
             const std::function<Status(const Change &)> &onChange, bool classes);
 
+// A file of reference tables: removes its records older than before; how many.
+Result<qint64> prune(Database &db, const QDateTime &before);
+// The records' count and bytes (with classes: the kept classes' too).
+Result<HistorySize> size(Database &db, bool classes);
+
 // Whether the database holds the history tables.
 bool kept(Database &db);
 
@@ -37,6 +42,17 @@ RowValues rowFromText(const QString &text);
 
 // A new mark for the classes a record keeps in history_class.
 qint64 newKeep();
+
+struct Statement {
+    QString sql;
+    QVariantList values;
+};
+Statement recordStatement(Database &db, const QList<Change> &changes, qint64 keep,
+                          const QString &before);
+// Runs statement (whose rows nothing reads) with the records of its changes,
+// sent with the next statement where the engine allows.
+Status recordWith(Database &db, const QList<Change> &changes, const Statement &statement,
+                  const QString &what);
 
 // Adds the records, sent with the next statement where the engine allows;
 // keep: the mark of the classes they keep (0: none); before: an expression

@@ -477,7 +477,8 @@ Status DataStore::restorePackage(const QString &name, const RestorePoint &point,
     if (!*existed)
         return Status::failure(
             Fault::NotFound,
-            what + QStringLiteral("\nThere was no configuration named '%1' at that moment.")
+            what + QStringLiteral("\nThere was no configuration named '%1' at that moment; to "
+                                  "bring back what a Delete removed, give a moment before it.")
                        .arg(shownText(name)));
     Change change;
     change.kind = Change::RestorePackage;
@@ -542,16 +543,23 @@ Result<qint64> DataStore::prune(const QString &condition, const QVariant &value)
 
 Result<HistorySize> DataStore::historySize()
 {
-    const QString what = QStringLiteral("Could not measure the history.");
-    HistorySize size;
     Result<bool> keeps = mDb.keepsHistory();
     if (!keeps || !*keeps)
-        return keeps ? Result<HistorySize>(size) : keeps.status();
+        return keeps ? Result<HistorySize>(HistorySize()) : keeps.status();
+    return historylog::size(mDb, true);
+}
+
+Result<HistorySize> historylog::size(Database &db, bool classes)
+{
+    const QString what = QStringLiteral("Could not measure the history.");
+    HistorySize size;
     Query query;
-    if (Status s = mDb.exec(query,
-                            QStringLiteral("SELECT (SELECT count(*) FROM %1), %2")
-                                .arg(history(), mDb.engine().tableBytes({history(), keptTable()})),
-                            {}, what);
+    if (Status s = db.exec(
+            query,
+            QStringLiteral("SELECT (SELECT count(*) FROM %1), %2")
+                .arg(history(), db.engine().tableBytes(classes ? QStringList{history(), keptTable()}
+                                                               : QStringList{history()})),
+            {}, what);
         !s)
         return s;
     if (query.next()) {
@@ -559,6 +567,18 @@ Result<HistorySize> DataStore::historySize()
         size.bytes = query.value(1).toLongLong();
     }
     return size;
+}
+
+Result<qint64> historylog::prune(Database &db, const QDateTime &before)
+{
+    const QString what = QStringLiteral("Could not prune the history.");
+    Query query;
+    if (Status s =
+            db.exec(query, QStringLiteral("DELETE FROM %1 WHERE changed_at < ?").arg(history()),
+                    {utcText(before)}, what);
+        !s)
+        return s;
+    return query.affected();
 }
 
 } // namespace tarn

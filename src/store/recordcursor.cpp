@@ -245,8 +245,8 @@ Result<WriteOutcome> RecordCursor::store(Key key, const RowValues &edits, const 
     WriteOutcome outcome = compare(shown, *now);
     if (outcome.kind != WriteOutcome::Done)
         return outcome;
+    QList<Change> changes;
     if (keeps) {
-        QList<Change> changes;
         for (qsizetype i = 0; i < edits.columns.size(); ++i) {
             const QVariant before = (*now)->value(edits.columns.at(i));
             if (sameValue(before, edits.values.at(i)) &&
@@ -262,16 +262,18 @@ Result<WriteOutcome> RecordCursor::store(Key key, const RowValues &edits, const 
             change.after = edits.values.at(i);
             changes << change;
         }
-        if (Status s = historylog::record(*mDb, changes, what); !s)
-            return s;
     }
     QStringList assignments;
     for (const QString &column : edits.columns)
         assignments << column + QStringLiteral(" = ?");
-    // The row is locked and checked: the UPDATE goes with the COMMIT.
-    if (Status s = mDb->execLater(QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?")
-                                      .arg(mSource.mTable, assignments.join(QStringLiteral(", "))),
-                                  edits.values + QVariantList{key}, what);
+    // The row is locked and checked: the UPDATE, with its records, goes with
+    // the COMMIT.
+    if (Status s = historylog::recordWith(
+            *mDb, changes,
+            {QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?")
+                 .arg(mSource.mTable, assignments.join(QStringLiteral(", "))),
+             edits.values + QVariantList{key}},
+            what);
         !s)
         return s;
     if (Status s = transaction.commit(what); !s)

@@ -30,6 +30,20 @@ Status RefStore::readHistory(const HistoryFilter &filter,
     return historylog::read(mDb, filter, onChange, false);
 }
 
+Result<qint64> RefStore::pruneHistory(const QDateTime &before)
+{
+    if (mDb.shared() || !historylog::kept(mDb))
+        return 0;
+    return historylog::prune(mDb, before);
+}
+
+Result<HistorySize> RefStore::historySize()
+{
+    if (mDb.shared() || !historylog::kept(mDb))
+        return HistorySize();
+    return historylog::size(mDb, false);
+}
+
 Result<QList<RefEntry>> RefStore::offered(schema::RefKind kind)
 {
     return select(kind, true);

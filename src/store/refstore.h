@@ -38,6 +38,11 @@ public:
     // first; none where one database holds both sets (the data's read gives them).
     Status readHistory(const HistoryFilter &filter,
                        const std::function<Status(const Change &)> &onChange);
+    // The same file's records: removes those older than before (by time, or
+    // before the change of that id in the data's numbering: none then); how
+    // many. Its count and bytes.
+    Result<qint64> pruneHistory(const QDateTime &before);
+    Result<HistorySize> historySize();
 
     // Weapons or grenades whose qz_enabled is 1 and whose id a class slot can
     // hold (16 bits; older files may have larger ids), by id.

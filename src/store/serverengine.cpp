@@ -729,6 +729,10 @@ public:
         const char *tag = kind == K::Text ? "t" : kind == K::Number ? "n" : "i";
         return QStringLiteral("'%1' || %2::text").arg(QLatin1String(tag), column);
     }
+    QString recordedWith(const QString &insert, const QString &statement) const override
+    {
+        return QStringLiteral("WITH recorded AS (%1) %2").arg(insert, statement);
+    }
     QString tableBytes(const QStringList &tables) const override
     {
         QStringList sizes;

@@ -371,8 +371,10 @@ public:
 
     QStringList historyKey() const override
     {
-        // AUTOINCREMENT: an id is never given twice, even after a prune.
-        return {QStringLiteral("id INTEGER PRIMARY KEY AUTOINCREMENT"),
+        // No AUTOINCREMENT, whose counter costs a write-back a page more: a
+        // prune removes the older records, so the newest id stays and the
+        // next is higher.
+        return {QStringLiteral("id INTEGER PRIMARY KEY"),
                 QStringLiteral("changed_at TEXT NOT NULL DEFAULT "
                                "(strftime('%Y-%m-%dT%H:%M:%fZ', 'now'))"),
                 QStringLiteral("who TEXT")};

@@ -243,10 +243,14 @@ private slots:
         if (!row.created && row.arg != "--help")
             QVERIFY(QDir(root.path()).isEmpty());
         // Every option and command line: two spaces, the synopsis, a gap of two
-        // or more spaces, the description; descriptions start in one column.
+        // or more spaces, the description (or a long synopsis alone, the
+        // description on the next line); descriptions start in one column.
         QSet<qsizetype> columns;
+        static const QRegularExpression alone("^  \\S+( \\S+)*$"), below("^ {3,}\\S"),
+            entry("^  \\S.*?\\S  +\\S");
         for (const QString &line : run.out.split('\n').filter(QRegularExpression("^  ")))
-            columns << QRegularExpression("^  \\S.*?\\S  +\\S").match(line).capturedEnd();
+            if (!alone.match(line).hasMatch())
+                columns << (below.match(line).hasMatch() ? below : entry).match(line).capturedEnd();
         QVERIFY(columns.size() <= 1 && !columns.contains(-1));
     }
 

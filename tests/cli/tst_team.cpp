@@ -191,8 +191,25 @@ private slots:
             QSKIP("needs the test server");
         QTemporaryDir original, copy;
         fillFolder(original.path());
+        // A history to carry: a deleted configuration, and a reference row's
+        // change, which a file of its own keeps.
+        QCOMPARE(runCli(original.path(), {"copy", "Sample Config", "Gone"}).code, 0);
+        QCOMPARE(runCli(original.path(), {"delete", "Gone"}).code, 0);
+        Peek(QDir(original.path()).filePath("tarn_ref.mdb"))
+            .exec("INSERT INTO history (who, program, kind, table_name, row_key, field, "
+                  "old_value, new_value) VALUES ('carol', 'tarn', 0, 'weapon', 40, 'w_speed', "
+                  "'i-3', 'r0.5')");
+        // Ids apart, as the reference file's records take new ones on a server.
+        const auto records = [](const QString &location) {
+            QStringList lines = runCli(location, {"history"}).out.split('\n');
+            lines.replaceInStrings(QRegularExpression("^#[0-9]+"), "");
+            lines.sort();
+            return lines;
+        };
         ServerDatabase team;
         QVERIFY(ranAs(runCli(team.url(), {"init", "--from", original.path()}), 0));
+        QCOMPARE(records(team.url()), records(original.path()));
+        QCOMPARE(records(team.url()).size(), 4); // and the empty last line
         QCOMPARE(runCli(team.url(), {"mod-id"}).out, "Team Mod\n");
 
         // Class files exported from the team database equal those from the files;
@@ -233,6 +250,10 @@ private slots:
             QCOMPARE(tableRows(QDir(pulled).filePath(file), table), rows);
         }
         QCOMPARE(readFile(QDir(pulled).filePath("tarn.ini")), QByteArray("\"Team Mod\"\r\n"));
+        QCOMPARE(records(pulled), records(team.url()));
+        QCOMPARE(runCli(pulled, {"deleted"}).out, runCli(team.url(), {"deleted"}).out);
+        QCOMPARE(runCli(pulled, {"restore", "--as-of", "1", "Gone"}).code, 0);
+        QCOMPARE(runCli(pulled, {"export", "Gone", original.filePath("c.class")}).code, 0);
         // Both copies go on working: new rows take keys after the copied ones.
         QCOMPARE(runCli(team.url(), {"copy", "Sample Config", "Next"}).code, 0);
         QCOMPARE(runCli(pulled, {"copy", "Sample Config", "Next"}).code, 0);
