@@ -590,6 +590,49 @@ bool DataControl::deleteCurrent()
     return true;
 }
 
+std::optional<RecordCursor::Key> DataControl::keyWhere(const QString &column, const QVariant &value)
+{
+    if (!mCursor)
+        return -1;
+    const RecordCursor::Key current = currentKey();
+    RecordCursor::Key found = -1;
+    if (!report(mCursor->loadAll({column}, [&](RecordCursor::Key key, const QVariantList &row) {
+            if (found < 0 && sameValue(row.at(0), value))
+                found = key;
+        })))
+        return std::nullopt;
+    // Rows another client added or deleted move the current one's place.
+    if (current >= 0) {
+        const qsizetype at = mCursor->keys().indexOf(current);
+        if (at >= 0)
+            mIndex = int(at);
+        else
+            show(qMin(mIndex, recordCount() - 1));
+    }
+    updateButtons();
+    return found;
+}
+
+std::optional<int> DataControl::storeRow(RecordCursor::Key key, const RowValues &row)
+{
+    if (!moveToKey(key))
+        return std::nullopt;
+    RowValues edits;
+    for (const Binding &b : mBindings)
+        if (b.type != Binding::Label && row.columns.contains(b.column) &&
+            !sameValue(b.loaded, row.value(b.column)))
+            edits.set(b.column, row.value(b.column));
+    if (edits.columns.isEmpty())
+        return 0;
+    const bool stored = storeEdits(edits);
+    // The controls showed the row before: now they show what was stored.
+    showLoaded();
+    emit repositioned();
+    if (!stored)
+        return std::nullopt;
+    return int(edits.columns.size());
+}
+
 bool DataControl::hasPendingEdits() const
 {
     if (mIndex < 0 && !mAddingNew)

@@ -103,6 +103,14 @@ public:
     // Deletes the current row at once (its pending edits go with it) and
     // shows the first remaining row. A pending new row is dropped instead.
     bool deleteCurrent();
+    // The key of the first row, in the source's order, whose column holds
+    // value: -1 when none does, nothing on a failure (told). The keys are
+    // read again, the current row kept.
+    std::optional<RecordCursor::Key> keyWhere(const QString &column, const QVariant &value);
+    // Writes back, shows the row with key and stores there each bound column
+    // of row that differs, checked as a write-back is: one step of the
+    // history. How many fields were stored; nothing when refused (told).
+    std::optional<int> storeRow(RecordCursor::Key key, const RowValues &row);
 
     // Takes back the last change stored in this control, or makes the last
     // one taken back again: one transaction, after storing pending edits

@@ -8,6 +8,8 @@
 #include "ui/classes/balance.h"
 #include "ui/classes/classtable.h"
 #include "ui/classes/frmclasses.h"
+#include "ui/classes/history.h"
+#include "ui/config/deleted.h"
 #include "ui/config/frmabout.h"
 #include "ui/config/frmcompare.h"
 #include "ui/config/frmconfig.h"
@@ -20,6 +22,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTableView>
 
 namespace tarn
 {
@@ -93,7 +96,16 @@ int takeScreenshots(AppState &state, const QString &dir)
             balance->findChild<QTabWidget *>(QStringLiteral("tabCharts"))->setCurrentIndex(1);
             written += save(balance, dir, QStringLiteral("balance-mean.png"));
         }
+        if (frmHistory *history = editor.mnuHistory_Click()) {
+            history->view()->selectRow(0);
+            written += save(history, dir, QStringLiteral("history.png"));
+        }
         editor.reject();
+    }
+    if (historyKept(state, prompter)) {
+        frmDeleted deleted(state, prompter, &main);
+        if (deleted.reload())
+            written += save(&deleted, dir, QStringLiteral("deleted-configurations.png"));
     }
     const std::pair<schema::RefKind, const char *> editors[] = {
         {schema::RefKind::Weapon, "weapons.png"},

@@ -29,7 +29,7 @@ struct Answer {
     bool meanwhile; // another user changes Scout's Max Speed before the undo
 };
 
-struct Change {
+struct Edit {
     const char *name;
     bool inTable; // else in the class editor
     const char *column;
@@ -73,7 +73,7 @@ class tst_Balance : public QObject
 private slots:
     void followsStoredValues_data()
     {
-        addRows<Change>({
+        addRows<Edit>({
             {"speed in the editor", false, "max_speed", "999"},
             {"cells in the table", true, "maxcells", "77"},
             {"a new largest armour in the table", true, "max_armor", "500"},
@@ -82,7 +82,7 @@ private slots:
 
     void followsStoredValues()
     {
-        QFETCH(Change, row);
+        QFETCH(Edit, row);
         ClassEditor e(true);
         frmClasses &editor = e.open();
         frmBalance *balance = editor.mnuBalance_Click();

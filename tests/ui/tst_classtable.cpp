@@ -121,7 +121,7 @@ struct Fixture : ClassEditor {
 enum class Action { Cell, Slot, Flag, FormThenMove, Select, Add, Delete };
 
 // A change made in the table or the form.
-struct Change {
+struct Edit {
     const char *name;
     Action action;
     QString target, column; // the class (by name) and the stored column
@@ -200,7 +200,7 @@ private slots:
     void tableAndFormAgree_data()
     {
         using enum Action;
-        addRows<Change>({
+        addRows<Edit>({
             // The form's own pending edit is stored first, as a move would.
             {"cell, form edit pending", Cell, "Scout", "max_speed", "450", "female", "Scout", 2},
             {"class name", Cell, "Scout", "class_name", "Runner", "", "Runner", 1, true},
@@ -220,7 +220,7 @@ private slots:
 
     void tableAndFormAgree()
     {
-        QFETCH(Change, row);
+        QFETCH(Edit, row);
         const auto &[name, action, target, column, value, pending, selected, writes, undo] = row;
         Fixture f;
         f.open();

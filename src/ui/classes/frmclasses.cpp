@@ -6,8 +6,10 @@
 #include "core/sheet.h"
 #include "platform/datacontrol.h"
 #include "platform/prompter.h"
+#include "store/textrules.h"
 #include "ui/classes/balance.h"
 #include "ui/classes/classtable.h"
+#include "ui/classes/history.h"
 #include "ui/windowicon.h"
 
 #include <QCheckBox>
@@ -233,6 +235,7 @@ void frmClasses::buildWindow()
                         id);
     });
     connect(mNavigator, &DataControl::repositioned, this, &frmClasses::dbClassDef_Reposition);
+    connect(mNavigator, &DataControl::rowChanged, this, &frmClasses::listChanges);
     addEditMenu(menuBar);
     QMenu *view = menuBar->addMenu(tr("&View"));
     view->setObjectName(QStringLiteral("mnuView"));
@@ -241,6 +244,9 @@ void frmClasses::buildWindow()
     table->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
     view->addAction(tr("&Balance..."), this, &frmClasses::mnuBalance_Click)
         ->setObjectName(QStringLiteral("mnuBalance"));
+    QAction *history = view->addAction(tr("&History..."), this, &frmClasses::mnuHistory_Click);
+    history->setObjectName(QStringLiteral("mnuHistory"));
+    history->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
 }
 
 QString frmClasses::slotText(RefKind kind, const QVariant &id) const
@@ -389,6 +395,12 @@ void frmClasses::dbClassDef_Reposition()
     mConfigName->setAccessibleName(name);
 
     const bool current = mNavigator->currentIndex() >= 0;
+    if (mHistory)
+        mHistory->setShownClass(
+            current ? std::optional<frmHistory::Shown>(
+                          {mNavigator->value(QStringLiteral("class_num")).toLongLong(),
+                           mNavigator->value(QStringLiteral("class_name")).toString()})
+                    : std::nullopt);
     for (Slot &slot : mSlots) {
         // Only a choice of the user stores a slot: showing a class never
         // changes it, so an id that is not offered is shown as it is.
@@ -558,8 +570,16 @@ void frmClasses::mnuApplySpreadsheet_Click()
     mNavigator->record(std::move(step));
 }
 
+void frmClasses::listChanges()
+{
+    // Read once the store's work and its questions are over.
+    if (mHistory)
+        QTimer::singleShot(0, mHistory.data(), &frmHistory::reload);
+}
+
 void frmClasses::sheetStored()
 {
+    listChanges();
     mNavigator->refresh();
     if (mTable)
         mTable->load();
@@ -608,6 +628,7 @@ frmClassTable *frmClasses::mnuClassTable_Click()
     connect(model, &ClassTableModel::stored, this,
             [this](ClassTableModel::Key key, const RowValues &before, const RowValues &after) {
                 mNavigator->record({EditHistory::Step::Update, key, before, after});
+                listChanges();
                 if (mBalance)
                     mBalance->model().refreshRow(key);
                 if (key == mNavigator->currentKey())
@@ -660,9 +681,94 @@ frmBalance *frmClasses::mnuBalance_Click()
     return balance;
 }
 
+frmHistory *frmClasses::mnuHistory_Click()
+{
+    if (mHistory) {
+        mHistory->show();
+        mHistory->raise();
+        mHistory->activateWindow();
+        return mHistory;
+    }
+    // What the editor shows is a change like any other: stored first, it is listed.
+    if (!mNavigator->writeBack() || !historyKept(mState, mPrompter))
+        return nullptr;
+    auto *history = new frmHistory(mState, mPackage, mRefs, mPrompter, this);
+    history->setAttribute(Qt::WA_DeleteOnClose);
+    mHistory = history;
+    history->setRestoreClass([this](const Change &change) { return restoreClass(change); });
+    dbClassDef_Reposition();
+    history->reload();
+    history->show();
+    return history;
+}
+
+bool frmClasses::restoreClass(const Change &change)
+{
+    // A pending edit is stored first, as a move stores it.
+    if (!mNavigator->writeBack())
+        return false;
+    auto tell = [this](const QString &message, Prompter::Icon icon = Prompter::Icon::Warning) {
+        mPrompter.message(message, Prompter::Buttons::Ok, icon);
+        return false;
+    };
+    // The prompter sets the busy pointer aside while it asks.
+    BusyCursor busy(mPrompter);
+    const Result<std::optional<RowValues>> before =
+        mState.data().classBefore(mPackage, change.rowKey, change.id);
+    if (!before)
+        return tell(before.message());
+    const QString name = tr("%1 (%2)").arg(shownText(change.rowName)).arg(change.rowKey);
+    const QString classNum = QStringLiteral("class_num");
+    if (!*before) {
+        // The change added the class: before it, there was none.
+        const std::optional<RecordCursor::Key> key = mNavigator->keyWhere(classNum, change.rowKey);
+        if (!key)
+            return false;
+        if (*key < 0)
+            return tell(tr("%1 did not exist before this change, and there is none now: "
+                           "nothing to restore.")
+                            .arg(name),
+                        Prompter::Icon::Information);
+        if (mPrompter.message(tr("%1 did not exist before this change. Delete it?").arg(name),
+                              Prompter::Buttons::YesNo, Prompter::Icon::Question,
+                              Prompter::Answer::No) != Prompter::Answer::Yes)
+            return false;
+        return mNavigator->moveToKey(*key) && mNavigator->deleteCurrent();
+    }
+    // Stored where the class is now; any column the editor does not know is left out.
+    const QStringList known = schema::classdefColumnNames();
+    RowValues row;
+    for (qsizetype i = 0; i < (*before)->columns.size(); ++i)
+        if (known.contains((*before)->columns.at(i)))
+            row.set((*before)->columns.at(i), (*before)->values.at(i));
+    row.set(QStringLiteral("package_name"), mPackage);
+    std::optional<RecordCursor::Key> key = mNavigator->keyWhere(classNum, row.value(classNum));
+    if (key && *key < 0 && change.kind == Change::Field && change.column == classNum)
+        key = mNavigator->keyWhere(classNum, change.after); // this change renumbered it
+    if (!key)
+        return false;
+    // A class that took the number of a deleted one since is another class.
+    if (*key >= 0 && change.kind == Change::DeleteClass) {
+        if (!mNavigator->moveToKey(*key))
+            return false;
+        const QString className = QStringLiteral("class_name");
+        if (!sameValue(mNavigator->value(className), row.value(className)))
+            key = -1;
+    }
+    if (*key < 0)
+        return mNavigator->insertRow(row.columns, row.values);
+    const std::optional<int> stored = mNavigator->storeRow(*key, row);
+    if (stored && *stored == 0)
+        return tell(tr("%1 is as it was before this change: nothing to restore.").arg(name),
+                    Prompter::Icon::Information);
+    return stored.has_value();
+}
+
 void frmClasses::done(int result)
 {
-    // The table and the chart show this window's classes and go with it.
+    // The table, the chart and the history show this window's classes and go with it.
+    if (mHistory)
+        mHistory->close();
     if (mBalance)
         mBalance->close();
     if (mTable)

@@ -22,6 +22,8 @@ class AppState;
 class DataControl;
 class frmBalance;
 class frmClassTable;
+class frmHistory;
+struct Change;
 class Prompter;
 
 // The class editor: one class of the selected configuration at a time.
@@ -44,6 +46,9 @@ public:
     frmClassTable *mnuClassTable_Click();
     // View > Balance: every class on one chart, following what either window stores.
     frmBalance *mnuBalance_Click();
+    // View > History: the configuration's changes, beside this window; null
+    // when the database keeps none (the user is told).
+    frmHistory *mnuHistory_Click();
 
 private:
     // AddClass is Add Class: stores a new class with the next number at once.
@@ -61,6 +66,12 @@ private:
     void mnuApplySpreadsheet_Click();
     // The windows read the configuration again after a sheet's changes.
     void sheetStored();
+    // The history, when open, lists what this window or its table just stored.
+    void listChanges();
+    // Restore Class as It Was: the class of a change back to its state just
+    // before it, stored as this window stores an edit (or a new class, or a
+    // deletion), one step of the Edit menu. False when nothing was stored.
+    bool restoreClass(const Change &change);
     void done(int result) override;
     // A weapon or grenade slot: a list that mirrors the id in its column.
     struct Slot {
@@ -98,6 +109,7 @@ private:
     ClassRefs mRefs;
     QPointer<frmClassTable> mTable;
     QPointer<frmBalance> mBalance;
+    QPointer<frmHistory> mHistory;
 };
 
 } // namespace tarn

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/config/firstrun.h"
 
+#include "ui/classes/history.h"
 #include "ui/config/jetconversion.h"
 
 #include <QDir>
@@ -60,14 +61,9 @@ bool startInWindows(AppState &state, Prompter &prompter, StartupResult &started)
         return false;
     if (!started.jetFiles.isEmpty())
         started = offerJetConversion(state, prompter, started.jetFiles);
-    // Once, at opening: the work goes on, unrecorded.
+    // Said once here; History and Deleted Configurations say it again when asked for.
     if (started.status && started.noHistory)
-        prompter.message(QStringLiteral("The team database %1 keeps no history yet: changes are "
-                                        "stored, but who made them and what they replaced is not "
-                                        "recorded.\n\nIts owner adds the history with 'tarn-cli "
-                                        "--database URL upgrade'.")
-                             .arg(state.where()),
-                         Prompter::Buttons::Ok, Prompter::Icon::Information);
+        prompter.message(noHistoryText(state), Prompter::Buttons::Ok, Prompter::Icon::Information);
     return true;
 }
 

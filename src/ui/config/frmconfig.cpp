@@ -10,6 +10,8 @@
 #include "store/serverurl.h"
 #include "store/textrules.h"
 #include "ui/classes/frmclasses.h"
+#include "ui/classes/history.h"
+#include "ui/config/deleted.h"
 #include "ui/config/firstrun.h"
 #include "ui/config/frmabout.h"
 #include "ui/config/frmcompare.h"
@@ -142,6 +144,8 @@ frmConfig::frmConfig(AppState &state, Prompter &prompter, QWidget *parent)
     QAction *compare =
         file->addAction(QStringLiteral("&Compare..."), this, command(&frmConfig::mnuCompare_Click));
     compare->setObjectName(QStringLiteral("mnuCompare"));
+    file->addAction(tr("&Deleted Configurations..."), this, command(&frmConfig::mnuDeleted_Click))
+        ->setObjectName(QStringLiteral("mnuDeleted"));
     file->addSeparator();
     QAction *connectTeam = file->addAction(QStringLiteral("Connect to &Team Database..."), this,
                                            command(&frmConfig::mnuConnectTeam_Click));
@@ -469,6 +473,19 @@ void frmConfig::mnuCompare_Click()
     }
     frmCompare compare(mState, mPrompter, mPackageNames, mState.currentPackage(), this);
     compare.exec();
+}
+
+void frmConfig::mnuDeleted_Click()
+{
+    if (!historyKept(mState, mPrompter))
+        return;
+    frmDeleted deleted(mState, mPrompter, this);
+    deleted.setChanged([this](const QString &name) {
+        revealName(name);
+        fillList(name);
+    });
+    if (deleted.reload())
+        deleted.exec();
 }
 
 void frmConfig::showWhere()

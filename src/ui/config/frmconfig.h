@@ -57,6 +57,9 @@ private:
     void mnuSetModID_Click();
     // File > Compare: two configurations' differences, class by class.
     void mnuCompare_Click();
+    // File > Deleted Configurations: the deleted ones kept with the history,
+    // restorable; the list follows each restore and its undo.
+    void mnuDeleted_Click();
     // File > Connect to Team Database: asks for a server's address and moves
     // the whole program to it; a failure keeps the database in use.
     void mnuConnectTeam_Click();
