@@ -8,7 +8,7 @@
 #include "ui/classes/balance.h"
 #include "ui/classes/classtable.h"
 #include "ui/classes/frmclasses.h"
-#include "ui/classes/history.h"
+#include "ui/classes/frmhistory.h"
 #include "ui/config/deleted.h"
 #include "ui/config/frmabout.h"
 #include "ui/config/frmcompare.h"

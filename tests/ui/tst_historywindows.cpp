@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "classeditor.h"
 #include "ui/classes/classtable.h"
-#include "ui/classes/history.h"
+#include "ui/classes/frmhistory.h"
 #include "ui/config/deleted.h"
 #include "ui/config/firstrun.h"
 #include "ui/config/frmconfig.h"

@@ -9,7 +9,7 @@
 #include "store/textrules.h"
 #include "ui/classes/balance.h"
 #include "ui/classes/classtable.h"
-#include "ui/classes/history.h"
+#include "ui/classes/frmhistory.h"
 #include "ui/windowicon.h"
 
 #include <QCheckBox>

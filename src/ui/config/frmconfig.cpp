@@ -10,7 +10,7 @@
 #include "store/serverurl.h"
 #include "store/textrules.h"
 #include "ui/classes/frmclasses.h"
-#include "ui/classes/history.h"
+#include "ui/classes/frmhistory.h"
 #include "ui/config/deleted.h"
 #include "ui/config/firstrun.h"
 #include "ui/config/frmabout.h"

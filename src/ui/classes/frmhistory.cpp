@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "ui/classes/history.h"
+#include "ui/classes/frmhistory.h"
 
 #include "core/appstate.h"
 #include "platform/prompter.h"
