@@ -459,8 +459,9 @@ Status importClassFile(AppState &state, const QString &newName, const QString &p
             return Status::failure(Fault::Cancelled, kCancelled);
         const qint64 total = file.size();
         ClassFileReader reader(sourceOf(file));
-        const Status created =
-            state.data().createPackage(newName, what, [&](ClassRecord &record) -> Result<bool> {
+        const Status created = state.data().createPackage(
+            newName, what,
+            [&](ClassRecord &record) -> Result<bool> {
                 switch (reader.next(record)) {
                 case ClassFileReader::Step::Error:
                     return refuse(problemOf(reader));
@@ -479,7 +480,8 @@ Status importClassFile(AppState &state, const QString &newName, const QString &p
                               2 * kImportHalf))
                     return Status::failure(Fault::Cancelled, kCancelled);
                 return true;
-            });
+            },
+            QFileInfo(path).fileName());
         if (created && warnings)
             *warnings = loweredWarnings(
                 ReadOutcome{reader.classCount(), {}, reader.lowered(), reader.loweredLines()},

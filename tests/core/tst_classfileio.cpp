@@ -189,6 +189,10 @@ private slots:
         const Status status = importClassFile(*f.state, "Back", path);
         QVERIFY2(status, qPrintable(status.message()));
         QCOMPARE(data.count("package"), 2);
+        QCOMPARE(data.rows("SELECT detail FROM history WHERE package_name = 'Back'")
+                     .value(0)
+                     .value("detail"),
+                 "out.class");
         QList<QVariantMap> before = typedClasses(data, config);
         const QList<QVariantMap> after = typedClasses(data, "Back");
         QCOMPARE(after.size(), row.classes);
