@@ -119,10 +119,6 @@ qint64 newKeep()
     return qint64(QRandomGenerator::system()->generate64() >> 2) + 1;
 }
 
-namespace
-{
-
-// The columns a record fills itself: who only where the engine does not.
 QStringList recordColumns(Database &db, QVariantList &values)
 {
     QStringList columns;
@@ -134,8 +130,6 @@ QStringList recordColumns(Database &db, QVariantList &values)
     values << changeProgram();
     return columns;
 }
-
-} // namespace
 
 Statement recordStatement(Database &db, const QList<Change> &changes, qint64 keep,
                           const QString &before)

@@ -100,6 +100,28 @@ Change changeOf(const RecordSource &source, const RowValues &row, Change::Kind k
     return change;
 }
 
+// Whether a stored value of the column can be compared with value by the
+// engine itself: a value of another kind is left to the check that reads the row.
+bool comparable(const QString &table, const QString &column, const QVariant &value)
+{
+    if (value.isNull())
+        return true;
+    switch (value.typeId()) {
+    case QMetaType::LongLong:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Short:
+    case QMetaType::Bool:
+        return historylog::columnKind(table, column) != schema::Kind::Text;
+    case QMetaType::Double:
+        return historylog::columnKind(table, column) == schema::Kind::Number;
+    case QMetaType::QString:
+        return historylog::columnKind(table, column) == schema::Kind::Text;
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
 RecordCursor::RecordCursor(Database &db, RecordSource source) : mDb(&db), mSource(std::move(source))
@@ -234,6 +256,15 @@ Result<WriteOutcome> RecordCursor::store(Key key, const RowValues &edits, const 
     const QString what = QStringLiteral("The changes to this record could not be stored.");
     if (edits.columns.isEmpty())
         return WriteOutcome();
+    if (mDb->engine().writesAhead()) {
+        // Most write-backs find the row as shown: one exchange. Otherwise the
+        // row is read and compared below, to tell the user what changed.
+        const Result<bool> stored = storeAhead(key, edits, shown, what);
+        if (!stored)
+            return stored.status();
+        if (*stored)
+            return WriteOutcome();
+    }
     Transaction transaction(*mDb);
     if (Status s = transaction.begin(what); !s)
         return s;
@@ -279,6 +310,110 @@ Result<WriteOutcome> RecordCursor::store(Key key, const RowValues &edits, const 
     if (Status s = transaction.commit(what); !s)
         return s;
     return outcome;
+}
+
+Result<bool> RecordCursor::storeAhead(Key key, const RowValues &edits, const RowValues &shown,
+                                      const QString &what)
+{
+    const QString &table = mSource.mTable;
+    for (qsizetype i = 0; i < shown.columns.size(); ++i)
+        if (!comparable(table, shown.columns.at(i), shown.values.at(i)))
+            return false;
+    const QStringList names = identity(mSource);
+    const bool keeps = historylog::kept(*mDb) && !names.isEmpty();
+    QVariantList values;
+    QStringList assignments;
+    for (const QString &column : edits.columns)
+        assignments << column + QStringLiteral(" = ?");
+    values << edits.values << key;
+    QString where = QStringLiteral("%1.rowid = ?%2").arg(table, owned());
+    for (qsizetype i = 0; i < shown.columns.size(); ++i) {
+        where +=
+            QStringLiteral(" AND %1.%2 IS NOT DISTINCT FROM ?").arg(table, shown.columns.at(i));
+        values << shown.values.at(i);
+    }
+    // Each record: the column, its value before (as the row was shown, which
+    // the UPDATE finds stored, else as stored) and after.
+    QStringList rows, before;
+    QVariantList records;
+    if (keeps) {
+        Engine &engine = mDb->engine();
+        for (qsizetype i = 0; i < edits.columns.size(); ++i) {
+            const QString &column = edits.columns.at(i);
+            const QVariant &after = edits.values.at(i);
+            if (const qsizetype at = shown.columns.indexOf(column); at >= 0) {
+                const QVariant &was = shown.values.at(at);
+                if (sameValue(was, after) && was.typeId() == after.typeId())
+                    continue;
+                rows << QStringLiteral("('%1', CAST(? AS TEXT), CAST(? AS TEXT))").arg(column);
+                records << historylog::tagged(was) << historylog::tagged(after);
+            } else {
+                before << QStringLiteral("%1 AS o%2")
+                              .arg(
+                                  engine.taggedValue(column, historylog::columnKind(table, column)))
+                              .arg(i);
+                rows << QStringLiteral("('%1', u.o%2, CAST(? AS TEXT))").arg(column).arg(i);
+                records << historylog::tagged(after);
+            }
+        }
+    }
+    QString sql;
+    if (rows.isEmpty()) {
+        sql = QStringLiteral("UPDATE %1 SET %2 WHERE %3 RETURNING %1.rowid")
+                  .arg(table, assignments.join(QStringLiteral(", ")), where);
+    } else {
+        // The UPDATE and its records in one statement: both or neither. Its
+        // RETURNING names the row as the change leaves it.
+        QStringList returning;
+        for (const QString &column : names)
+            returning << table + QLatin1Char('.') + column;
+        QString from;
+        QVariantList first;
+        if (!before.isEmpty()) {
+            // Values before that were not shown: read in the same statement.
+            from = QStringLiteral("stored AS (SELECT rowid, %1 FROM %2 WHERE rowid = ?), ")
+                       .arg(before.join(QStringLiteral(", ")), table);
+            first << key;
+            where += QStringLiteral(" AND stored.rowid = %1.rowid").arg(table);
+            returning << QStringLiteral("stored.*");
+        }
+        QVariantList fixedValues;
+        QStringList picks;
+        const QStringList fixed = historylog::recordColumns(*mDb, fixedValues);
+        for (qsizetype i = 0; i < fixed.size(); ++i)
+            picks << QStringLiteral("CAST(? AS TEXT)");
+        const bool classes = isClasses(mSource);
+        picks << QString::number(int(Change::Field))
+              << (classes ? QStringLiteral("u.package_name") : QStringLiteral("NULL"))
+              << QStringLiteral("'%1'").arg(table)
+              << QStringLiteral("COALESCE(u.%1, 0)").arg(names.at(classes ? 1 : 0))
+              << QStringLiteral("u.") + names.at(classes ? 2 : 1) << QStringLiteral("v.*");
+        sql = QStringLiteral("WITH %2updated AS (UPDATE %1 SET %3%4 WHERE %5 RETURNING %6), "
+                             "recorded AS (INSERT INTO %7 (%8, kind, package_name, table_name, "
+                             "row_key, row_name, field, old_value, new_value) SELECT %9 FROM "
+                             "updated u CROSS JOIN LATERAL (VALUES ")
+                  .arg(table, from, assignments.join(QStringLiteral(", ")),
+                       before.isEmpty() ? QString() : QStringLiteral(" FROM stored"), where,
+                       returning.join(QStringLiteral(", ")), QLatin1String(schema::kHistoryTable),
+                       schema::joined(fixed), picks.join(QStringLiteral(", "))) +
+              rows.join(QStringLiteral(", ")) +
+              QStringLiteral(") AS v (field, old_value, new_value) "
+                             "WHERE v.old_value IS DISTINCT FROM v.new_value) "
+                             "SELECT 1 FROM updated");
+        values = first + values + fixedValues + records;
+    }
+    Transaction transaction(*mDb);
+    if (Status s = transaction.begin(what); !s)
+        return s;
+    if (!mDb->engine().writeAhead(sql, values))
+        return false;
+    if (Status s = transaction.commit(what); !s)
+        return s;
+    // The rows came with the COMMIT.
+    Query hit;
+    if (Status s = mDb->exec(hit, sql, values, what); !s)
+        return s;
+    return hit.next();
 }
 
 Result<RecordCursor::Key> RecordCursor::insert(const QStringList &columns,

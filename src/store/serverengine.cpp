@@ -392,6 +392,8 @@ public:
                        .arg(busyTimeoutMs());
         if (PQstatus(mConn) != CONNECTION_OK)
             fault = Fault::ConnectionLost;
+        // A statement prepared in a failed exchange may or may not be there.
+        mPrepared.clear();
         if (fault == Fault::ConnectionLost) {
             mBroken = true;
             text += mCommitting ? kNotKnown : kLostConnection;
@@ -522,6 +524,7 @@ public:
             // Whatever waits to start goes with it; with nothing sent, nothing to end.
             const bool sentNothing = depth() <= mPendingOpeners;
             takePending();
+            mPrepared.clear(); // a PREPARE among them never went
             mKeep.clear();
             if (sentNothing)
                 return PQmakeEmptyPGresult(mConn, PGRES_COMMAND_OK);
@@ -635,6 +638,38 @@ public:
             mPendingKeep.emplace_back(mPendingCount, *literal);
             addPending(*literal);
         }
+    }
+
+    bool writesAhead() const override { return true; }
+    bool writeAhead(const QString &sql, const QVariantList &values) override
+    {
+        if (depth() == 0 || mCopying)
+            return false;
+        std::optional<std::vector<QByteArray>> literals = literalValues(values);
+        if (!literals)
+            return false;
+        // Prepared in the exchange of its first use: parsing and planning a
+        // write with its records costs the server more than running it.
+        auto prepared = mPrepared.constFind(sql);
+        if (prepared == mPrepared.cend()) {
+            if (mPrepared.size() >= kMostPrepared)
+                return false;
+            const QByteArray name = "tarn_write_" + QByteArray::number(++mPreparedCount);
+            dropAhead();
+            addPending("PREPARE " + name + " AS " + numbered(sql));
+            prepared = mPrepared.insert(sql, name);
+        }
+        QByteArray execute = "EXECUTE " + *prepared;
+        if (!literals->empty()) {
+            execute += '(';
+            for (size_t i = 0; i < literals->size(); ++i)
+                execute += (i ? ", " : "") + (*literals)[i];
+            execute += ')';
+        }
+        dropAhead();
+        mPendingKeep.emplace_back(mPendingCount, numbered(sql, &*literals));
+        addPending(execute);
+        return true;
     }
 
     void readWithCatalog(const QStringList &statements, bool follow) override
@@ -1123,6 +1158,14 @@ private:
     // The statement with its values as literals, where each has one.
     std::optional<QByteArray> literalSql(const QString &sql, const QVariantList &values)
     {
+        const std::optional<std::vector<QByteArray>> literals = literalValues(values);
+        if (!literals)
+            return std::nullopt;
+        return numbered(sql, &*literals);
+    }
+
+    std::optional<std::vector<QByteArray>> literalValues(const QVariantList &values)
+    {
         std::vector<QByteArray> literals;
         for (const QVariant &value : values) {
             if (value.isNull()) {
@@ -1140,7 +1183,7 @@ private:
             literals.emplace_back(quoted);
             PQfreemem(quoted);
         }
-        return numbered(sql, &literals);
+        return literals;
     }
 
     // The link is dead: the connection goes now, so that the server ends its
@@ -1186,6 +1229,10 @@ private:
     int mUnanswered = 0;         // statements sent whose answers are not taken in yet
     // Rows read ahead, by statement, until asked for or another statement goes.
     std::vector<std::pair<QByteArray, PGresult *>> mAhead;
+    // This connection's prepared writes by their text, and the last name.
+    static constexpr qsizetype kMostPrepared = 32;
+    QHash<QString, QByteArray> mPrepared;
+    int mPreparedCount = 0;
     std::function<void()> mNotify;
     std::unique_ptr<QSocketNotifier> mWatch;
     bool mHeard = false; // a notification taken in by the watch, not yet asked for
@@ -1415,6 +1462,7 @@ Status ServerEngine::connect()
     mConn = nullptr;
     mBroken = false;
     mEndedWithRows = mCopyEnds = false;
+    mPrepared.clear();
     // A server that does not answer, or a network that goes, ends a command
     // with a message instead of a hang: the bound on silence, keepalives and
     // a limit on unacknowledged writes (a write that blocks). A writer waits
