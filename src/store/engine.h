@@ -99,13 +99,17 @@ public:
         return run(sql, values).status();
     }
     // A statement inside a transaction, run again and again with other
-    // values, whose rows run() is asked for, with the same sql and values,
-    // once the COMMIT ran: where the engine allows, it goes with the COMMIT,
-    // parsed and planned once per connection. False where it does not; the
-    // caller then goes its own way, nothing sent.
+    // values, whose rows written() gives once the COMMIT ran: where the
+    // engine allows, it goes with the COMMIT, parsed and planned once per
+    // connection. False where it does not; the caller then goes its own way,
+    // nothing sent.
     virtual bool writeAhead(const QString & /*sql*/, const QVariantList & /*values*/)
     {
         return false;
+    }
+    virtual Result<std::unique_ptr<ResultRows>> written()
+    {
+        return Status::failure(Fault::Other, QStringLiteral("nothing was written ahead"));
     }
     // Whether writeAhead() may go so, and a statement there may hold others
     // as WITH name AS (INSERT ... | UPDATE ... RETURNING ...).

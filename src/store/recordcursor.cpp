@@ -410,10 +410,10 @@ Result<bool> RecordCursor::storeAhead(Key key, const RowValues &edits, const Row
     if (Status s = transaction.commit(what); !s)
         return s;
     // The rows came with the COMMIT.
-    Query hit;
-    if (Status s = mDb->exec(hit, sql, values, what); !s)
-        return s;
-    return hit.next();
+    Result<std::unique_ptr<ResultRows>> hit = mDb->engine().written();
+    if (!hit)
+        return mDb->failure(what, hit.status());
+    return (*hit)->next();
 }
 
 Result<RecordCursor::Key> RecordCursor::insert(const QStringList &columns,

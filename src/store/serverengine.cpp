@@ -667,9 +667,17 @@ public:
             execute += ')';
         }
         dropAhead();
-        mPendingKeep.emplace_back(mPendingCount, numbered(sql, &*literals));
+        mPendingKeep.emplace_back(mPendingCount, kWrittenKey);
         addPending(execute);
         return true;
+    }
+    Result<std::unique_ptr<ResultRows>> written() override
+    {
+        PGresult *rows = takeAhead(kWrittenKey);
+        if (!rows)
+            return Status::failure(Fault::Other,
+                                   QStringLiteral("the server sent no answer to the write"));
+        return std::unique_ptr<ResultRows>(std::make_unique<ServerRows>(rows));
     }
 
     void readWithCatalog(const QStringList &statements, bool follow) override
@@ -1231,6 +1239,8 @@ private:
     std::vector<std::pair<QByteArray, PGresult *>> mAhead;
     // This connection's prepared writes by their text, and the last name.
     static constexpr qsizetype kMostPrepared = 32;
+    // What the rows of a write sent ahead are kept by: no statement's text.
+    static inline const QByteArray kWrittenKey{"\x01written"};
     QHash<QString, QByteArray> mPrepared;
     int mPreparedCount = 0;
     std::function<void()> mNotify;
