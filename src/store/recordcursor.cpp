@@ -327,9 +327,10 @@ Result<bool> RecordCursor::storeAhead(Key key, const RowValues &edits, const Row
         assignments << column + QStringLiteral(" = ?");
     values << edits.values << key;
     QString where = QStringLiteral("%1.rowid = ?%2").arg(table, owned());
+    where.reserve(where.size() + shown.columns.size() * (table.size() + 40));
     for (qsizetype i = 0; i < shown.columns.size(); ++i) {
-        where +=
-            QStringLiteral(" AND %1.%2 IS NOT DISTINCT FROM ?").arg(table, shown.columns.at(i));
+        where += QStringLiteral(" AND ") + table + QLatin1Char('.') + shown.columns.at(i) +
+                 QStringLiteral(" IS NOT DISTINCT FROM ?");
         values << shown.values.at(i);
     }
     // Each record: the column, its value before (as the row was shown, which

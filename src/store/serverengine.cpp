@@ -163,6 +163,25 @@ QByteArray valueText(const QVariant &value)
     }
 }
 
+// A value whose text needs no escaping: digits, a sign, a point, an exponent
+// or a word (NaN, Infinity).
+bool plainLiteral(const QVariant &value)
+{
+    switch (value.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::UInt:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+    case QMetaType::Bool:
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return true;
+    default:
+        return false;
+    }
+}
+
 // A value's type by the column's: int2 and int4 as int, int8 as qlonglong,
 // numeric and floating point as double, bool, bytea; anything else as text.
 // NULL is a null value of that type.
@@ -661,6 +680,10 @@ public:
         }
         QByteArray execute = "EXECUTE " + *prepared;
         if (!literals->empty()) {
+            qsizetype size = execute.size() + 2;
+            for (const QByteArray &literal : *literals)
+                size += literal.size() + 2;
+            execute.reserve(size);
             execute += '(';
             for (size_t i = 0; i < literals->size(); ++i)
                 execute += (i ? ", " : "") + (*literals)[i];
@@ -1182,6 +1205,10 @@ private:
             }
             if (value.typeId() == QMetaType::QByteArray)
                 return std::nullopt; // bound as bytes
+            if (plainLiteral(value)) {
+                literals.emplace_back('\'' + valueText(value) + '\'');
+                continue;
+            }
             const QByteArray text = valueText(value);
             if (text.contains('\0'))
                 return std::nullopt; // refused where it is bound
