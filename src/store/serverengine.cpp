@@ -669,16 +669,25 @@ public:
             return false;
         // Prepared in the exchange of its first use: parsing and planning a
         // write with its records costs the server more than running it.
-        auto prepared = mPrepared.constFind(sql);
-        if (prepared == mPrepared.cend()) {
-            if (mPrepared.size() >= kMostPrepared)
-                return false;
+        auto prepared = mPrepared.find(sql);
+        if (prepared == mPrepared.end()) {
+            if (mPrepared.size() >= kMostPrepared) {
+                // The one used longest ago goes, in the same exchange.
+                auto oldest = mPrepared.begin();
+                for (auto p = mPrepared.begin(); p != mPrepared.end(); ++p)
+                    if (p->used < oldest->used)
+                        oldest = p;
+                dropAhead();
+                addPending("DEALLOCATE " + oldest->name);
+                mPrepared.erase(oldest);
+            }
             const QByteArray name = "tarn_write_" + QByteArray::number(++mPreparedCount);
             dropAhead();
             addPending("PREPARE " + name + " AS " + numbered(sql));
-            prepared = mPrepared.insert(sql, name);
+            prepared = mPrepared.insert(sql, {name, 0});
         }
-        QByteArray execute = "EXECUTE " + *prepared;
+        prepared->used = ++mPreparedUses;
+        QByteArray execute = "EXECUTE " + prepared->name;
         if (!literals->empty()) {
             qsizetype size = execute.size() + 2;
             for (const QByteArray &literal : *literals)
@@ -1268,8 +1277,13 @@ private:
     static constexpr qsizetype kMostPrepared = 32;
     // What the rows of a write sent ahead are kept by: no statement's text.
     static inline const QByteArray kWrittenKey{"\x01written"};
-    QHash<QString, QByteArray> mPrepared;
+    struct Prepared {
+        QByteArray name;
+        quint64 used; // when last, by mPreparedUses
+    };
+    QHash<QString, Prepared> mPrepared;
     int mPreparedCount = 0;
+    quint64 mPreparedUses = 0;
     std::function<void()> mNotify;
     std::unique_ptr<QSocketNotifier> mWatch;
     bool mHeard = false; // a notification taken in by the watch, not yet asked for

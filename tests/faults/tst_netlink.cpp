@@ -265,6 +265,47 @@ private slots:
                      shown.values[1].toInt() + 7);
     }
 
+    // More kinds of write-back than the connection keeps prepared: each is
+    // still one exchange, and each stores its value.
+    void manyKindsOfWriteBack()
+    {
+        const DataDir dir;
+        Result<ServerUrl> server = parseServerUrl(dir.location());
+        Proxy proxy(server->port, 0);
+        server->host = "127.0.0.1";
+        server->port = readFile(proxy.state.filePath("port")).trimmed().toInt();
+        Database db;
+        QVERIFY(db.open(server->shown()) && db.keepsHistory());
+        RecordCursor cursor(db, RecordSource::classesOf("Sample Config"));
+        QVERIFY(cursor.reload() && !cursor.keys().isEmpty());
+        const RecordCursor::Key key = cursor.keys().first();
+        QStringList columns;
+        for (const schema::Column &c : schema::classdefColumns())
+            if (c.kind != schema::Kind::Text)
+                columns << QLatin1String(c.name);
+        QVERIFY(columns.size() > 32); // more than are kept prepared
+        const Peek peek(dir.location());
+        const int before = readFile(proxy.state.filePath("trips")).trimmed().toInt();
+        for (int round = 0; round < 2; ++round)
+            for (const QString &column : columns) {
+                const QVariant shown =
+                    peek.scalar(QStringLiteral("SELECT %1 FROM classdef WHERE rowid = %2")
+                                    .arg(column)
+                                    .arg(key));
+                const int value = 100 + round;
+                const Result<WriteOutcome> stored =
+                    cursor.store(key, {{column}, {value}}, {{column}, {shown}});
+                QVERIFY2(stored && stored->kind == WriteOutcome::Done, qPrintable(column));
+                QCOMPARE(peek.scalar(QStringLiteral("SELECT %1 FROM classdef WHERE rowid = %2")
+                                         .arg(column)
+                                         .arg(key))
+                             .toInt(),
+                         value);
+            }
+        QCOMPARE(readFile(proxy.state.filePath("trips")).trimmed().toInt() - before,
+                 2 * columns.size());
+    }
+
     void verified_data()
     {
         addRows<TlsRow>(
