@@ -257,13 +257,13 @@ Result<WriteOutcome> RecordCursor::store(Key key, const RowValues &edits, const 
     if (edits.columns.isEmpty())
         return WriteOutcome();
     if (mDb->engine().writesAhead()) {
-        // Most write-backs find the row as shown: one exchange. Otherwise the
-        // row is read and compared below, to tell the user what changed.
-        const Result<bool> stored = storeAhead(key, edits, shown, what);
+        // One exchange, which also tells what changed meanwhile; the row is
+        // read and compared below only when it cannot.
+        Result<std::optional<WriteOutcome>> stored = storeAhead(key, edits, shown, what);
         if (!stored)
             return stored.status();
         if (*stored)
-            return WriteOutcome();
+            return std::move(**stored);
     }
     Transaction transaction(*mDb);
     if (Status s = transaction.begin(what); !s)
@@ -312,13 +312,14 @@ Result<WriteOutcome> RecordCursor::store(Key key, const RowValues &edits, const 
     return outcome;
 }
 
-Result<bool> RecordCursor::storeAhead(Key key, const RowValues &edits, const RowValues &shown,
-                                      const QString &what)
+Result<std::optional<WriteOutcome>> RecordCursor::storeAhead(Key key, const RowValues &edits,
+                                                             const RowValues &shown,
+                                                             const QString &what)
 {
     const QString &table = mSource.mTable;
     for (qsizetype i = 0; i < shown.columns.size(); ++i)
         if (!comparable(table, shown.columns.at(i), shown.values.at(i)))
-            return false;
+            return std::optional<WriteOutcome>();
     const QStringList names = identity(mSource);
     const bool keeps = historylog::kept(*mDb) && !names.isEmpty();
     QVariantList values;
@@ -358,10 +359,24 @@ Result<bool> RecordCursor::storeAhead(Key key, const RowValues &edits, const Row
             }
         }
     }
+    // Whether it hit, else the row as stored (none when it is gone), for the
+    // user to see what changed: in the same exchange.
+    QStringList nulls;
+    for (qsizetype i = 0; i < shown.columns.size(); ++i)
+        nulls << QStringLiteral(", NULL");
+    const QString outcome =
+        QStringLiteral(
+            " SELECT 1%1 FROM updated UNION ALL SELECT 0%2 FROM %3 WHERE rowid = ?%4 AND "
+            "NOT EXISTS (SELECT 1 FROM updated)")
+            .arg(nulls.join(QString()),
+                 shown.columns.isEmpty() ? QString()
+                                         : QStringLiteral(", ") + schema::joined(shown.columns),
+                 table, owned());
     QString sql;
     if (rows.isEmpty()) {
-        sql = QStringLiteral("UPDATE %1 SET %2 WHERE %3 RETURNING %1.rowid")
-                  .arg(table, assignments.join(QStringLiteral(", ")), where);
+        sql = QStringLiteral("WITH updated AS (UPDATE %1 SET %2 WHERE %3 RETURNING %1.rowid)")
+                  .arg(table, assignments.join(QStringLiteral(", ")), where) +
+              outcome;
     } else {
         // The UPDATE and its records in one statement: both or neither. Its
         // RETURNING names the row as the change leaves it.
@@ -399,22 +414,36 @@ Result<bool> RecordCursor::storeAhead(Key key, const RowValues &edits, const Row
                        schema::joined(fixed), picks.join(QStringLiteral(", "))) +
               rows.join(QStringLiteral(", ")) +
               QStringLiteral(") AS v (field, old_value, new_value) "
-                             "WHERE v.old_value IS DISTINCT FROM v.new_value) "
-                             "SELECT 1 FROM updated");
+                             "WHERE v.old_value IS DISTINCT FROM v.new_value)") +
+              outcome;
         values = first + values + fixedValues + records;
     }
+    values << key;
     Transaction transaction(*mDb);
     if (Status s = transaction.begin(what); !s)
         return s;
     if (!mDb->engine().writeAhead(sql, values))
-        return false;
+        return std::optional<WriteOutcome>();
     if (Status s = transaction.commit(what); !s)
         return s;
     // The rows came with the COMMIT.
-    Result<std::unique_ptr<ResultRows>> hit = mDb->engine().written();
-    if (!hit)
-        return mDb->failure(what, hit.status());
-    return (*hit)->next();
+    Result<std::unique_ptr<ResultRows>> found = mDb->engine().written();
+    if (!found)
+        return mDb->failure(what, found.status());
+    ResultRows &answer = **found;
+    if (!answer.next())
+        return std::optional<WriteOutcome>(compare(shown, std::nullopt));
+    if (answer.value(0).toInt() == 1)
+        return std::optional<WriteOutcome>(WriteOutcome());
+    RowValues now;
+    now.columns = shown.columns;
+    for (qsizetype i = 0; i < shown.columns.size(); ++i)
+        now.values << answer.value(int(i) + 1);
+    WriteOutcome changed = compare(shown, now);
+    // Equal as the window compares, not as the server did: read and compared again.
+    if (changed.kind == WriteOutcome::Done)
+        return std::optional<WriteOutcome>();
+    return std::optional<WriteOutcome>(std::move(changed));
 }
 
 Result<RecordCursor::Key> RecordCursor::insert(const QStringList &columns,
