@@ -725,11 +725,17 @@ bool DataControl::takeStep(bool undo)
             return false;
         if (outcome->kind == WriteOutcome::Done) {
             const RecordCursor::Key now = step.key;
+            const bool sameRows = step.kind == Step::Update;
             mHistory.advance(undo);
             emit undoStateChanged();
             if (key != now)
                 emit rowChanged(key); // the row came back under a new key
             emit rowChanged(now);
+            // A field taken back leaves the keys as they are: only the row is read.
+            if (const qsizetype at = mCursor->keys().indexOf(now); sameRows && at >= 0) {
+                show(int(at));
+                return true;
+            }
             return showKey(now);
         }
         if (outcome->kind == WriteOutcome::Gone) {

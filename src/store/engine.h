@@ -98,6 +98,22 @@ public:
     {
         return run(sql, values).status();
     }
+    // A statement inside a transaction, run again and again with other
+    // values, whose rows written() gives once the COMMIT ran: where the
+    // engine allows, it goes with the COMMIT, parsed and planned once per
+    // connection. False where it does not; the caller then goes its own way,
+    // nothing sent.
+    virtual bool writeAhead(const QString & /*sql*/, const QVariantList & /*values*/)
+    {
+        return false;
+    }
+    virtual Result<std::unique_ptr<ResultRows>> written()
+    {
+        return Status::failure(Fault::Other, QStringLiteral("nothing was written ahead"));
+    }
+    // Whether writeAhead() may go so, and a statement there may hold others
+    // as WITH name AS (INSERT ... | UPDATE ... RETURNING ...).
+    virtual bool writesAhead() const { return false; }
     // Runs an INSERT and gives the new row's key.
     virtual Result<qint64> insert(const QString &sql, const QVariantList &values) = 0;
     // Statements without values, in one exchange where the engine allows.

@@ -3,6 +3,7 @@
 
 #include "store/database.h"
 
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRandomGenerator>
@@ -119,10 +120,6 @@ qint64 newKeep()
     return qint64(QRandomGenerator::system()->generate64() >> 2) + 1;
 }
 
-namespace
-{
-
-// The columns a record fills itself: who only where the engine does not.
 QStringList recordColumns(Database &db, QVariantList &values)
 {
     QStringList columns;
@@ -134,8 +131,6 @@ QStringList recordColumns(Database &db, QVariantList &values)
     values << changeProgram();
     return columns;
 }
-
-} // namespace
 
 Statement recordStatement(Database &db, const QList<Change> &changes, qint64 keep,
                           const QString &before)
@@ -201,20 +196,20 @@ Status recordWith(Database &db, const QList<Change> &changes, const Statement &s
 
 schema::Kind columnKind(const QString &table, const QString &column)
 {
-    if (table == QLatin1String("classdef")) {
+    // Asked for every column a write-back compares: looked up, not searched.
+    static const QHash<QString, schema::Kind> kinds = [] {
+        QHash<QString, schema::Kind> all;
         for (const schema::Column &c : schema::classdefColumns())
-            if (column == QLatin1String(c.name))
-                return c.kind;
-        return schema::Kind::Text;
-    }
-    for (const schema::RefKind kind : schema::refKinds()) {
-        const schema::RefTable &t = schema::refTable(kind);
-        if (table == QLatin1String(t.table))
+            all.insert(QStringLiteral("classdef.") + QLatin1String(c.name), c.kind);
+        for (const schema::RefKind kind : schema::refKinds()) {
+            const schema::RefTable &t = schema::refTable(kind);
             for (const schema::Column &c : t.columns)
-                if (column == QLatin1String(c.name))
-                    return c.kind;
-    }
-    return schema::Kind::Text;
+                all.insert(QLatin1String(t.table) + QLatin1Char('.') + QLatin1String(c.name),
+                           c.kind);
+        }
+        return all;
+    }();
+    return kinds.value(table + QLatin1Char('.') + column, schema::Kind::Text);
 }
 
 Status recordRow(Database &db, Change::Kind kind, qint64 rowid, const QString &field,

@@ -43,6 +43,10 @@ RowValues rowFromText(const QString &text);
 // A new mark for the classes a record keeps in history_class.
 qint64 newKeep();
 
+// The columns a record fills itself (who only where the engine does not),
+// their values added to values.
+QStringList recordColumns(Database &db, QVariantList &values);
+
 struct Statement {
     QString sql;
     QVariantList values;

@@ -100,6 +100,28 @@ Change changeOf(const RecordSource &source, const RowValues &row, Change::Kind k
     return change;
 }
 
+// Whether a stored value of the column can be compared with value by the
+// engine itself: a value of another kind is left to the check that reads the row.
+bool comparable(const QString &table, const QString &column, const QVariant &value)
+{
+    if (value.isNull())
+        return true;
+    switch (value.typeId()) {
+    case QMetaType::LongLong:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Short:
+    case QMetaType::Bool:
+        return historylog::columnKind(table, column) != schema::Kind::Text;
+    case QMetaType::Double:
+        return historylog::columnKind(table, column) == schema::Kind::Number;
+    case QMetaType::QString:
+        return historylog::columnKind(table, column) == schema::Kind::Text;
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
 RecordCursor::RecordCursor(Database &db, RecordSource source) : mDb(&db), mSource(std::move(source))
@@ -234,6 +256,15 @@ Result<WriteOutcome> RecordCursor::store(Key key, const RowValues &edits, const 
     const QString what = QStringLiteral("The changes to this record could not be stored.");
     if (edits.columns.isEmpty())
         return WriteOutcome();
+    if (mDb->engine().writesAhead()) {
+        // One exchange, which also tells what changed meanwhile; the row is
+        // read and compared below only when it cannot.
+        Result<std::optional<WriteOutcome>> stored = storeAhead(key, edits, shown, what);
+        if (!stored)
+            return stored.status();
+        if (*stored)
+            return std::move(**stored);
+    }
     Transaction transaction(*mDb);
     if (Status s = transaction.begin(what); !s)
         return s;
@@ -279,6 +310,140 @@ Result<WriteOutcome> RecordCursor::store(Key key, const RowValues &edits, const 
     if (Status s = transaction.commit(what); !s)
         return s;
     return outcome;
+}
+
+Result<std::optional<WriteOutcome>> RecordCursor::storeAhead(Key key, const RowValues &edits,
+                                                             const RowValues &shown,
+                                                             const QString &what)
+{
+    const QString &table = mSource.mTable;
+    for (qsizetype i = 0; i < shown.columns.size(); ++i)
+        if (!comparable(table, shown.columns.at(i), shown.values.at(i)))
+            return std::optional<WriteOutcome>();
+    const QStringList names = identity(mSource);
+    const bool keeps = historylog::kept(*mDb) && !names.isEmpty();
+    QVariantList values;
+    QStringList assignments;
+    for (const QString &column : edits.columns)
+        assignments << column + QStringLiteral(" = ?");
+    values << edits.values << key;
+    QString where = QStringLiteral("%1.rowid = ?%2").arg(table, owned());
+    where.reserve(where.size() + shown.columns.size() * (table.size() + 40));
+    for (qsizetype i = 0; i < shown.columns.size(); ++i) {
+        where += QStringLiteral(" AND ") + table + QLatin1Char('.') + shown.columns.at(i) +
+                 QStringLiteral(" IS NOT DISTINCT FROM ?");
+        values << shown.values.at(i);
+    }
+    // Each record: the column, its value before (as the row was shown, which
+    // the UPDATE finds stored, else as stored) and after.
+    QStringList rows, before;
+    QVariantList records;
+    if (keeps) {
+        Engine &engine = mDb->engine();
+        for (qsizetype i = 0; i < edits.columns.size(); ++i) {
+            const QString &column = edits.columns.at(i);
+            const QVariant &after = edits.values.at(i);
+            if (const qsizetype at = shown.columns.indexOf(column); at >= 0) {
+                const QVariant &was = shown.values.at(at);
+                if (sameValue(was, after) && was.typeId() == after.typeId())
+                    continue;
+                rows << QStringLiteral("('%1', CAST(? AS TEXT), CAST(? AS TEXT))").arg(column);
+                records << historylog::tagged(was) << historylog::tagged(after);
+            } else {
+                before << QStringLiteral("%1 AS o%2")
+                              .arg(
+                                  engine.taggedValue(column, historylog::columnKind(table, column)))
+                              .arg(i);
+                rows << QStringLiteral("('%1', u.o%2, CAST(? AS TEXT))").arg(column).arg(i);
+                records << historylog::tagged(after);
+            }
+        }
+    }
+    // Whether it hit, else the row as stored (none when it is gone), for the
+    // user to see what changed: in the same exchange.
+    QStringList nulls;
+    for (qsizetype i = 0; i < shown.columns.size(); ++i)
+        nulls << QStringLiteral(", NULL");
+    const QString outcome =
+        QStringLiteral(
+            " SELECT 1%1 FROM updated UNION ALL SELECT 0%2 FROM %3 WHERE rowid = ?%4 AND "
+            "NOT EXISTS (SELECT 1 FROM updated)")
+            .arg(nulls.join(QString()),
+                 shown.columns.isEmpty() ? QString()
+                                         : QStringLiteral(", ") + schema::joined(shown.columns),
+                 table, owned());
+    QString sql;
+    if (rows.isEmpty()) {
+        sql = QStringLiteral("WITH updated AS (UPDATE %1 SET %2 WHERE %3 RETURNING %1.rowid)")
+                  .arg(table, assignments.join(QStringLiteral(", ")), where) +
+              outcome;
+    } else {
+        // The UPDATE and its records in one statement: both or neither. Its
+        // RETURNING names the row as the change leaves it.
+        QStringList returning;
+        for (const QString &column : names)
+            returning << table + QLatin1Char('.') + column;
+        QString from;
+        QVariantList first;
+        if (!before.isEmpty()) {
+            // Values before that were not shown: read in the same statement.
+            from = QStringLiteral("stored AS (SELECT rowid, %1 FROM %2 WHERE rowid = ?), ")
+                       .arg(before.join(QStringLiteral(", ")), table);
+            first << key;
+            where += QStringLiteral(" AND stored.rowid = %1.rowid").arg(table);
+            returning << QStringLiteral("stored.*");
+        }
+        QVariantList fixedValues;
+        QStringList picks;
+        const QStringList fixed = historylog::recordColumns(*mDb, fixedValues);
+        for (qsizetype i = 0; i < fixed.size(); ++i)
+            picks << QStringLiteral("CAST(? AS TEXT)");
+        const bool classes = isClasses(mSource);
+        picks << QString::number(int(Change::Field))
+              << (classes ? QStringLiteral("u.package_name") : QStringLiteral("NULL"))
+              << QStringLiteral("'%1'").arg(table)
+              << QStringLiteral("COALESCE(u.%1, 0)").arg(names.at(classes ? 1 : 0))
+              << QStringLiteral("u.") + names.at(classes ? 2 : 1) << QStringLiteral("v.*");
+        sql = QStringLiteral("WITH %2updated AS (UPDATE %1 SET %3%4 WHERE %5 RETURNING %6), "
+                             "recorded AS (INSERT INTO %7 (%8, kind, package_name, table_name, "
+                             "row_key, row_name, field, old_value, new_value) SELECT %9 FROM "
+                             "updated u CROSS JOIN LATERAL (VALUES ")
+                  .arg(table, from, assignments.join(QStringLiteral(", ")),
+                       before.isEmpty() ? QString() : QStringLiteral(" FROM stored"), where,
+                       returning.join(QStringLiteral(", ")), QLatin1String(schema::kHistoryTable),
+                       schema::joined(fixed), picks.join(QStringLiteral(", "))) +
+              rows.join(QStringLiteral(", ")) +
+              QStringLiteral(") AS v (field, old_value, new_value) "
+                             "WHERE v.old_value IS DISTINCT FROM v.new_value)") +
+              outcome;
+        values = first + values + fixedValues + records;
+    }
+    values << key;
+    Transaction transaction(*mDb);
+    if (Status s = transaction.begin(what); !s)
+        return s;
+    if (!mDb->engine().writeAhead(sql, values))
+        return std::optional<WriteOutcome>();
+    if (Status s = transaction.commit(what); !s)
+        return s;
+    // The rows came with the COMMIT.
+    Result<std::unique_ptr<ResultRows>> found = mDb->engine().written();
+    if (!found)
+        return mDb->failure(what, found.status());
+    ResultRows &answer = **found;
+    if (!answer.next())
+        return std::optional<WriteOutcome>(compare(shown, std::nullopt));
+    if (answer.value(0).toInt() == 1)
+        return std::optional<WriteOutcome>(WriteOutcome());
+    RowValues now;
+    now.columns = shown.columns;
+    for (qsizetype i = 0; i < shown.columns.size(); ++i)
+        now.values << answer.value(int(i) + 1);
+    WriteOutcome changed = compare(shown, now);
+    // Equal as the window compares, not as the server did: read and compared again.
+    if (changed.kind == WriteOutcome::Done)
+        return std::optional<WriteOutcome>();
+    return std::optional<WriteOutcome>(std::move(changed));
 }
 
 Result<RecordCursor::Key> RecordCursor::insert(const QStringList &columns,

@@ -117,6 +117,11 @@ private:
     // The row's columns as stored now, read inside the caller's transaction;
     // nothing when the row is gone.
     Result<std::optional<RowValues>> lockRow(Key key, const QStringList &columns);
+    // The write-back in one exchange with its COMMIT, where the engine sends
+    // it so: written when the row held what was shown, else what changed or
+    // that it is gone; nothing when it could not tell (nothing was written).
+    Result<std::optional<WriteOutcome>> storeAhead(Key key, const RowValues &edits,
+                                                   const RowValues &shown, const QString &what);
     // Done, or what differs from what was shown.
     static WriteOutcome compare(const RowValues &shown, const std::optional<RowValues> &now);
     Status select(Query &query, const QStringList &columns);

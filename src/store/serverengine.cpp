@@ -163,6 +163,25 @@ QByteArray valueText(const QVariant &value)
     }
 }
 
+// A value whose text needs no escaping: digits, a sign, a point, an exponent
+// or a word (NaN, Infinity).
+bool plainLiteral(const QVariant &value)
+{
+    switch (value.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::UInt:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+    case QMetaType::Bool:
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return true;
+    default:
+        return false;
+    }
+}
+
 // A value's type by the column's: int2 and int4 as int, int8 as qlonglong,
 // numeric and floating point as double, bool, bytea; anything else as text.
 // NULL is a null value of that type.
@@ -392,6 +411,8 @@ public:
                        .arg(busyTimeoutMs());
         if (PQstatus(mConn) != CONNECTION_OK)
             fault = Fault::ConnectionLost;
+        // A statement prepared in a failed exchange may or may not be there.
+        mPrepared.clear();
         if (fault == Fault::ConnectionLost) {
             mBroken = true;
             text += mCommitting ? kNotKnown : kLostConnection;
@@ -522,6 +543,7 @@ public:
             // Whatever waits to start goes with it; with nothing sent, nothing to end.
             const bool sentNothing = depth() <= mPendingOpeners;
             takePending();
+            mPrepared.clear(); // a PREPARE among them never went
             mKeep.clear();
             if (sentNothing)
                 return PQmakeEmptyPGresult(mConn, PGRES_COMMAND_OK);
@@ -635,6 +657,59 @@ public:
             mPendingKeep.emplace_back(mPendingCount, *literal);
             addPending(*literal);
         }
+    }
+
+    bool writesAhead() const override { return true; }
+    bool writeAhead(const QString &sql, const QVariantList &values) override
+    {
+        if (depth() == 0 || mCopying)
+            return false;
+        std::optional<std::vector<QByteArray>> literals = literalValues(values);
+        if (!literals)
+            return false;
+        // Prepared in the exchange of its first use: parsing and planning a
+        // write with its records costs the server more than running it.
+        auto prepared = mPrepared.find(sql);
+        if (prepared == mPrepared.end()) {
+            if (mPrepared.size() >= kMostPrepared) {
+                // The one used longest ago goes, in the same exchange.
+                auto oldest = mPrepared.begin();
+                for (auto p = mPrepared.begin(); p != mPrepared.end(); ++p)
+                    if (p->used < oldest->used)
+                        oldest = p;
+                dropAhead();
+                addPending("DEALLOCATE " + oldest->name);
+                mPrepared.erase(oldest);
+            }
+            const QByteArray name = "tarn_write_" + QByteArray::number(++mPreparedCount);
+            dropAhead();
+            addPending("PREPARE " + name + " AS " + numbered(sql));
+            prepared = mPrepared.insert(sql, {name, 0});
+        }
+        prepared->used = ++mPreparedUses;
+        QByteArray execute = "EXECUTE " + prepared->name;
+        if (!literals->empty()) {
+            qsizetype size = execute.size() + 2;
+            for (const QByteArray &literal : *literals)
+                size += literal.size() + 2;
+            execute.reserve(size);
+            execute += '(';
+            for (size_t i = 0; i < literals->size(); ++i)
+                execute += (i ? ", " : "") + (*literals)[i];
+            execute += ')';
+        }
+        dropAhead();
+        mPendingKeep.emplace_back(mPendingCount, kWrittenKey);
+        addPending(execute);
+        return true;
+    }
+    Result<std::unique_ptr<ResultRows>> written() override
+    {
+        PGresult *rows = takeAhead(kWrittenKey);
+        if (!rows)
+            return Status::failure(Fault::Other,
+                                   QStringLiteral("the server sent no answer to the write"));
+        return std::unique_ptr<ResultRows>(std::make_unique<ServerRows>(rows));
     }
 
     void readWithCatalog(const QStringList &statements, bool follow) override
@@ -1123,6 +1198,14 @@ private:
     // The statement with its values as literals, where each has one.
     std::optional<QByteArray> literalSql(const QString &sql, const QVariantList &values)
     {
+        const std::optional<std::vector<QByteArray>> literals = literalValues(values);
+        if (!literals)
+            return std::nullopt;
+        return numbered(sql, &*literals);
+    }
+
+    std::optional<std::vector<QByteArray>> literalValues(const QVariantList &values)
+    {
         std::vector<QByteArray> literals;
         for (const QVariant &value : values) {
             if (value.isNull()) {
@@ -1131,6 +1214,10 @@ private:
             }
             if (value.typeId() == QMetaType::QByteArray)
                 return std::nullopt; // bound as bytes
+            if (plainLiteral(value)) {
+                literals.emplace_back('\'' + valueText(value) + '\'');
+                continue;
+            }
             const QByteArray text = valueText(value);
             if (text.contains('\0'))
                 return std::nullopt; // refused where it is bound
@@ -1140,7 +1227,7 @@ private:
             literals.emplace_back(quoted);
             PQfreemem(quoted);
         }
-        return numbered(sql, &literals);
+        return literals;
     }
 
     // The link is dead: the connection goes now, so that the server ends its
@@ -1186,6 +1273,17 @@ private:
     int mUnanswered = 0;         // statements sent whose answers are not taken in yet
     // Rows read ahead, by statement, until asked for or another statement goes.
     std::vector<std::pair<QByteArray, PGresult *>> mAhead;
+    // This connection's prepared writes by their text, and the last name.
+    static constexpr qsizetype kMostPrepared = 32;
+    // What the rows of a write sent ahead are kept by: no statement's text.
+    static inline const QByteArray kWrittenKey{"\x01written"};
+    struct Prepared {
+        QByteArray name;
+        quint64 used; // when last, by mPreparedUses
+    };
+    QHash<QString, Prepared> mPrepared;
+    int mPreparedCount = 0;
+    quint64 mPreparedUses = 0;
     std::function<void()> mNotify;
     std::unique_ptr<QSocketNotifier> mWatch;
     bool mHeard = false; // a notification taken in by the watch, not yet asked for
@@ -1415,6 +1513,7 @@ Status ServerEngine::connect()
     mConn = nullptr;
     mBroken = false;
     mEndedWithRows = mCopyEnds = false;
+    mPrepared.clear();
     // A server that does not answer, or a network that goes, ends a command
     // with a message instead of a hang: the bound on silence, keepalives and
     // a limit on unacknowledged writes (a write that blocks). A writer waits

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "store/database.h"
+#include "store/recordcursor.h"
 #include "store/serverengine.h"
 #include "store/serverurl.h"
 #include "testsupport.h"
@@ -63,6 +64,16 @@ struct TripRow {
     const char *name;
     QStringList args;
     int most; // round trips
+};
+
+enum class Meanwhile { Nothing, OtherField, SameField, Deleted };
+
+struct WriteBackRow {
+    const char *name;
+    Meanwhile meanwhile; // what another client did since the row was shown
+    bool typedOtherwise; // a shown value of another kind than its column's
+    WriteOutcome::Kind outcome;
+    int trips;
 };
 
 struct TlsRow {
@@ -195,6 +206,104 @@ private slots:
         const int trips = readFile(proxy.state.filePath("trips")).trimmed().toInt();
         QVERIFY2(trips <= row.most, qPrintable(QString::number(trips)));
         QVERIFY(trips > 0);
+    }
+
+    // A write-back that finds the row as shown is one exchange, its records
+    // and COMMIT in it; otherwise the row is read and compared, and nothing
+    // of the first try is left.
+    void writeBackTrips_data()
+    {
+        using K = WriteOutcome::Kind;
+        addRows<WriteBackRow>(
+            {{"as shown", Meanwhile::Nothing, false, K::Done, 1},
+             {"as shown, a value typed otherwise", Meanwhile::Nothing, true, K::Done, 2},
+             {"another field changed", Meanwhile::OtherField, false, K::Changed, 1},
+             {"the same field changed", Meanwhile::SameField, false, K::Changed, 1},
+             {"deleted", Meanwhile::Deleted, false, K::Gone, 1}});
+    }
+    void writeBackTrips()
+    {
+        QFETCH(WriteBackRow, row);
+        const DataDir dir;
+        Result<ServerUrl> server = parseServerUrl(dir.location());
+        Proxy proxy(server->port, 0);
+        server->host = "127.0.0.1";
+        server->port = readFile(proxy.state.filePath("port")).trimmed().toInt();
+        Database db;
+        QVERIFY(db.open(server->shown()));
+        RecordCursor cursor(db, RecordSource::classesOf("Sample Config"));
+        QVERIFY(cursor.reload() && !cursor.keys().isEmpty());
+        const RecordCursor::Key key = cursor.keys().first();
+        const QStringList columns{"class_name", "max_speed", "max_health"};
+        const Result<std::optional<QVariantList>> loaded = cursor.load(key, columns);
+        QVERIFY(loaded && *loaded);
+        RowValues shown{columns, **loaded};
+        if (row.typedOtherwise)
+            shown.values[1] = shown.values[1].toString();
+        const Peek peek(dir.location());
+        const QString where = QStringLiteral(" WHERE rowid = %1").arg(key);
+        if (row.meanwhile == Meanwhile::OtherField)
+            peek.exec("UPDATE classdef SET max_health = max_health + 1" + where);
+        else if (row.meanwhile == Meanwhile::SameField)
+            peek.exec("UPDATE classdef SET max_speed = max_speed + 1" + where);
+        else if (row.meanwhile == Meanwhile::Deleted)
+            peek.exec("DELETE FROM classdef" + where);
+        const qint64 records = peek.count("history");
+        const Result<bool> keeps = db.keepsHistory(); // read at start, as the windows do
+        QVERIFY(keeps && *keeps);
+        const int before = readFile(proxy.state.filePath("trips")).trimmed().toInt();
+        const Result<WriteOutcome> outcome =
+            cursor.store(key, {{"max_speed"}, {shown.values[1].toInt() + 7}}, shown);
+        QVERIFY2(outcome, qPrintable(outcome.message()));
+        QCOMPARE(outcome->kind, row.outcome);
+        QTest::qWait(200); // the answer to a ROLLBACK nothing waits for
+        QCOMPARE(readFile(proxy.state.filePath("trips")).trimmed().toInt() - before, row.trips);
+        const bool done = row.outcome == WriteOutcome::Done;
+        QCOMPARE(peek.count("history"), records + (done ? 1 : 0));
+        if (done)
+            QCOMPARE(peek.scalar("SELECT max_speed FROM classdef" + where).toInt(),
+                     shown.values[1].toInt() + 7);
+    }
+
+    // More kinds of write-back than the connection keeps prepared: each is
+    // still one exchange, and each stores its value.
+    void manyKindsOfWriteBack()
+    {
+        const DataDir dir;
+        Result<ServerUrl> server = parseServerUrl(dir.location());
+        Proxy proxy(server->port, 0);
+        server->host = "127.0.0.1";
+        server->port = readFile(proxy.state.filePath("port")).trimmed().toInt();
+        Database db;
+        QVERIFY(db.open(server->shown()) && db.keepsHistory());
+        RecordCursor cursor(db, RecordSource::classesOf("Sample Config"));
+        QVERIFY(cursor.reload() && !cursor.keys().isEmpty());
+        const RecordCursor::Key key = cursor.keys().first();
+        QStringList columns;
+        for (const schema::Column &c : schema::classdefColumns())
+            if (c.kind != schema::Kind::Text)
+                columns << QLatin1String(c.name);
+        QVERIFY(columns.size() > 32); // more than are kept prepared
+        const Peek peek(dir.location());
+        const int before = readFile(proxy.state.filePath("trips")).trimmed().toInt();
+        for (int round = 0; round < 2; ++round)
+            for (const QString &column : columns) {
+                const QVariant shown =
+                    peek.scalar(QStringLiteral("SELECT %1 FROM classdef WHERE rowid = %2")
+                                    .arg(column)
+                                    .arg(key));
+                const int value = 100 + round;
+                const Result<WriteOutcome> stored =
+                    cursor.store(key, {{column}, {value}}, {{column}, {shown}});
+                QVERIFY2(stored && stored->kind == WriteOutcome::Done, qPrintable(column));
+                QCOMPARE(peek.scalar(QStringLiteral("SELECT %1 FROM classdef WHERE rowid = %2")
+                                         .arg(column)
+                                         .arg(key))
+                             .toInt(),
+                         value);
+            }
+        QCOMPARE(readFile(proxy.state.filePath("trips")).trimmed().toInt() - before,
+                 2 * columns.size());
     }
 
     void verified_data()
