@@ -87,6 +87,15 @@ public:
     // before them on (changedElsewhere() then takes no mark of its own): where
     // the engine gains by it, they go with the catalog's read.
     virtual void readWithCatalog(const QStringList & /*statements*/, bool /*follow*/) {}
+    // A write transaction (begin: what beginWrite() gave) and its first
+    // statement, which run() is asked for right after that transaction
+    // begins, once the catalog was read at open: where the engine gains by
+    // it, they go with the catalog's read, and the transaction waits for the
+    // caller uncommitted. Anything else asked first takes it back.
+    virtual void writeWithCatalog(const QStringList & /*begin*/, const QString & /*sql*/,
+                                  const QVariantList & /*values*/)
+    {
+    }
     // A statement inside a transaction whose rows run() is asked for, with
     // the same sql and values, once the next statement ran: where the engine
     // allows, it goes with that one and its rows are kept until asked for.

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "store/serverengine.h"
 
+#include "store/database.h"
 #include "store/serverurl.h"
 
 #include <QDeadlineTimer>
@@ -363,6 +364,7 @@ public:
     {
         mWatch.reset(); // before its socket closes
         dropAhead();
+        dropWrite();
         PQfinish(mConn);
     }
 
@@ -481,6 +483,7 @@ public:
 
     Status usable()
     {
+        takeBackWrite();
         // A link lost meanwhile shows here, and the connection is made again.
         for (; mUnanswered > 0 && !mBroken && mConn; --mUnanswered)
             if (Result<PGresult *> result = answer())
@@ -515,6 +518,7 @@ public:
 
     Result<PGresult *> execute(const QString &sql, const QVariantList &values)
     {
+        takeBackWrite();
         const bool ending = sql == QLatin1String("COMMIT") || sql == QLatin1String("ROLLBACK");
         if (std::exchange(mEndedWithRows, false) && ending && depth() == 1)
             return PQmakeEmptyPGresult(mConn, PGRES_COMMAND_OK);
@@ -604,6 +608,12 @@ public:
 
     Result<std::unique_ptr<ResultRows>> run(const QString &sql, const QVariantList &values) override
     {
+        if (PGresult *begun = claimWrite(sql, values)) {
+            Result<PGresult *> result = finished(begun);
+            if (!result)
+                return result.status();
+            return std::unique_ptr<ResultRows>(std::make_unique<ServerRows>(*result));
+        }
         if (!mAhead.empty()) {
             const std::optional<QByteArray> key =
                 values.isEmpty() ? sql.toUtf8() : literalSql(sql, values);
@@ -641,6 +651,14 @@ public:
     {
         mWithCatalog = statements;
         mFollowWithCatalog = follow;
+    }
+
+    void writeWithCatalog(const QStringList &begin, const QString &sql,
+                          const QVariantList &values) override
+    {
+        dropWrite();
+        if (std::optional<QByteArray> literal = literalSql(sql, values))
+            mWrite = FirstWrite{begin, *literal, nullptr};
     }
 
     Result<qint64> insert(const QString &sql, const QVariantList &values) override
@@ -823,11 +841,25 @@ public:
         ahead << std::exchange(mWithCatalog, {})
               << QStringLiteral("SELECT name, value FROM %1")
                      .arg(QLatin1String(schema::kSettingsTable));
-        if (sendAhead(ahead) > 2 && follow) {
+        // Then the command's write begins, left open: the caller commits it
+        // once the catalog is found as it needs it, or it is taken back.
+        qsizetype writes = 0;
+        if (mWrite) {
+            ahead << mWrite->begin << QString::fromUtf8(mWrite->statement);
+            writes = mWrite->begin.size() + 1;
+            markWriteBegun();
+        }
+        Status lost = Status::success();
+        if (sendAhead(ahead, writes, &lost) > 2 && follow) {
             mListening = true;
             mUnmarked = true;
         }
+        if (!mWriteOpen)
+            dropWrite();
         PGresult *read = takeAhead(catalog.toUtf8());
+        // A link that died meanwhile is not waited on twice.
+        if (!read && !lost)
+            return lost;
         Result<PGresult *> result = read ? Result<PGresult *>(read) : execute(catalog, {});
         if (!result)
             return result.status();
@@ -1067,24 +1099,43 @@ public:
     }
 
 private:
-    // The statements in one exchange, their rows kept; how many ran.
-    qsizetype sendAhead(const QStringList &statements)
+    // The statements in one exchange, their rows kept; how many ran. The
+    // last writes of them begin a write and its first statement (mWrite).
+    // lost: the link's failure, when it failed meanwhile.
+    qsizetype sendAhead(const QStringList &statements, qsizetype writes = 0, Status *lost = nullptr)
     {
         // Outside a transaction only: a failing one (a table not there yet)
         // ends the exchange, and is run again alone when asked for.
-        if (statements.size() < 2 || depth() > 0 || !mPending.isEmpty() || !usable())
+        if (statements.size() < 2 || depth() > 0 || !mPending.isEmpty())
             return 0;
+        if (Status s = usable(); !s) {
+            if (lost)
+                *lost = s;
+            return 0;
+        }
         if (PQsendQuery(mConn, statements.join(QStringLiteral("; ")).toUtf8().constData()) != 1)
             return 0;
         qsizetype ran = 0;
         for (qsizetype i = 0;; ++i) {
             Result<PGresult *> next = nextResult();
+            if (!next && lost)
+                *lost = next.status();
             if (!next || !*next)
                 return ran;
             const ExecStatusType status = PQresultStatus(*next);
-            if (status == PGRES_TUPLES_OK || status == PGRES_COMMAND_OK)
+            const bool ok = status == PGRES_TUPLES_OK || status == PGRES_COMMAND_OK;
+            if (ok)
                 ++ran;
-            if (i < statements.size() && status == PGRES_TUPLES_OK)
+            if (const qsizetype w = i - (statements.size() - writes); w >= 0 && mWrite) {
+                // The transaction is open once its BEGIN ran, whatever fails
+                // after it; its answer is the statement's or the first failure.
+                if (w == 0 && ok)
+                    mWriteOpen = true;
+                if (!mWrite->answer && (!ok || w == writes - 1))
+                    mWrite->answer = *next;
+                else
+                    PQclear(*next);
+            } else if (i < statements.size() && status == PGRES_TUPLES_OK)
                 mAhead.emplace_back(statements.at(i).toUtf8(), *next);
             else
                 PQclear(*next);
@@ -1092,6 +1143,45 @@ private:
     }
 
 private:
+    // The write begun with the catalog's read, when the caller has just begun
+    // that transaction and asks for its first statement: that statement's
+    // answer, or its failure, or the failure of the transaction's start.
+    PGresult *claimWrite(const QString &sql, const QVariantList &values)
+    {
+        if (!mWriteOpen || !mWrite->answer || depth() != 1 || mPendingOpeners != 1)
+            return nullptr;
+        QByteArray begun;
+        for (const QString &statement : mWrite->begin)
+            begun += statement.toUtf8() + "; ";
+        if (mPending != begun || literalSql(sql, values) != mWrite->statement)
+            return nullptr;
+        dropAhead();
+        takePending();
+        mWriteOpen = false;
+        PGresult *answer = std::exchange(mWrite->answer, nullptr);
+        mWrite.reset();
+        return answer;
+    }
+
+    // Something else goes first: the write begun at open is rolled back, its
+    // answer taken in before the next statement.
+    void takeBackWrite()
+    {
+        if (!std::exchange(mWriteOpen, false))
+            return;
+        dropWrite();
+        if (!mBroken && mConn && PQstatus(mConn) == CONNECTION_OK &&
+            PQsendQuery(mConn, "ROLLBACK") == 1)
+            ++mUnanswered;
+    }
+
+    void dropWrite()
+    {
+        if (mWrite)
+            PQclear(mWrite->answer);
+        mWrite.reset();
+    }
+
     // The statements that start a transaction, not yet sent.
     QByteArray takePending()
     {
@@ -1180,6 +1270,15 @@ private:
     std::vector<std::pair<int, QByteArray>> mPendingKeep, mKeep;
     QStringList mWithCatalog;
     bool mFollowWithCatalog = false;
+    // A write asked to begin with the catalog's read: its start, its first
+    // statement with literal values, then that statement's answer.
+    struct FirstWrite {
+        QStringList begin;
+        QByteArray statement;
+        PGresult *answer = nullptr;
+    };
+    std::optional<FirstWrite> mWrite;
+    bool mWriteOpen = false;     // begun on the server, waiting for the caller
     bool mUnmarked = false;      // following began without changedElsewhere()
     bool mCopyEnds = false;      // the COPY streaming now ends its transaction
     bool mEndedWithRows = false; // the transaction ended with its last rows
