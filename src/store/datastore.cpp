@@ -645,10 +645,21 @@ Status DataStore::readSnapshot(const QString &name, const QStringList &columns,
         inOrder
             ? QStringLiteral(" ORDER BY %1, rowid").arg(mDb.nullsFirst(QStringLiteral("class_num")))
             : QString();
-    Result<std::unique_ptr<RowReader>> rows =
-        mDb.engine().readRows(QStringLiteral("SELECT %1 FROM classdef WHERE %2%3")
-                                  .arg(schema::joined(columns + more), mDb.nameFilter(), order),
-                              {name}, true);
+    const QString select = QStringLiteral("SELECT %1 FROM classdef WHERE %2%3")
+                               .arg(schema::joined(columns + more), mDb.nameFilter(), order);
+    // The read that follows, of the same shape, goes with this one.
+    if (!mNextReads.isEmpty() && mNextReads.first() == name)
+        mNextReads.removeFirst();
+    else
+        mNextReads.clear();
+    if (!mNextReads.isEmpty()) {
+        const QString &next = mNextReads.first();
+        QList<std::pair<QString, QVariantList>> asks{{storedNameSql(), {next}}};
+        if (count)
+            asks.append({counting, {next}});
+        mDb.engine().readNext(mDb.engine().beginRead({}), asks, select, {next});
+    }
+    Result<std::unique_ptr<RowReader>> rows = mDb.engine().readRows(select, {name}, true);
     if (!rows)
         return mDb.failure(what, rows.status());
     // A missing configuration's refusal says all by itself.

@@ -113,6 +113,10 @@ public:
                        const std::function<Status(const QString &stored, qint64 classes)> &onStart,
                        const std::function<Status(const StoredClass &)> &onClass);
 
+    // The configurations readClasses is asked for next, one after another:
+    // a server sends each read with the one before it.
+    void readClassesNext(const QStringList &names) { mNextReads = names; }
+
     // The named classdef columns of a configuration's classes as stored, in
     // class number order (or as stored, when inOrder is false: no sort), from
     // one snapshot, one class at a time; failures as readClasses gives them.
@@ -227,6 +231,7 @@ private:
                           const RestorePoint &point, const QString &what, qint64 &deletion);
 
     Database mDb;
+    QStringList mNextReads; // readClassesNext
 };
 
 } // namespace tarn

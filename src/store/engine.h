@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 namespace tarn
 {
@@ -106,6 +107,15 @@ public:
     virtual Status runLater(const QString &sql, const QVariantList &values)
     {
         return run(sql, values).status();
+    }
+    // A snapshot read of its own that the caller begins once the next bulk
+    // read (readRows with last set) has ended: begin as beginRead() gave it,
+    // the statements it asks ahead, then its bulk read. Where the engine
+    // allows, it goes in that read's exchange and its answers wait for it.
+    virtual void readNext(const QStringList & /*begin*/,
+                          const QList<std::pair<QString, QVariantList>> & /*asks*/,
+                          const QString & /*select*/, const QVariantList & /*values*/)
+    {
     }
     // Runs an INSERT and gives the new row's key.
     virtual Result<qint64> insert(const QString &sql, const QVariantList &values) = 0;

@@ -179,7 +179,7 @@ private slots:
                           {"delete", {"delete", "Sample Config"}, 4},
                           {"show", {"show", "Sample Config"}, 4},
                           {"export", {"export", "Sample Config", "%1"}, 4},
-                          {"diff", {"diff", "Sample Config", "sample config"}, 5}});
+                          {"diff", {"diff", "Sample Config", "sample config"}, 4}});
     }
     void roundTrips()
     {
