@@ -658,6 +658,7 @@ public:
     void writeWithCatalog(const QStringList &begin, const QString &sql,
                           const QVariantList &values) override
     {
+        takeBackWrite();
         dropWrite();
         if (std::optional<QByteArray> literal = literalSql(sql, values))
             mWrite = FirstWrite{begin, *literal, nullptr};
