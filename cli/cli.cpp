@@ -42,10 +42,33 @@ const std::array kCommands{
             Failure,
             false,
             {.names = true, .follow = false, .refs = {}}},
-    Command{"new", "new NAME", "add an empty configuration", true, cmdNew},
-    Command{"delete", "delete NAME", "delete a configuration and all its classes", true, cmdDelete},
-    Command{"copy", "copy SOURCE NEW", "copy a configuration and its classes under a new name",
-            true, cmdCopy},
+    Command{"new",
+            "new NAME",
+            "add an empty configuration",
+            true,
+            cmdNew,
+            Failure,
+            false,
+            {},
+            FirstWrite::Create},
+    Command{"delete",
+            "delete NAME",
+            "delete a configuration and all its classes",
+            true,
+            cmdDelete,
+            Failure,
+            false,
+            {},
+            FirstWrite::Delete},
+    Command{"copy",
+            "copy SOURCE NEW",
+            "copy a configuration and its classes under a new name",
+            true,
+            cmdCopy,
+            Failure,
+            false,
+            {},
+            FirstWrite::Copy},
     Command{"mod-id", "mod-id [VALUE]", "print the Mod ID, or set it", true, cmdModId},
     Command{"export",
             "export [--plain] NAME FILE",
@@ -280,7 +303,12 @@ int runCommand(const Command &command, const QStringList &arguments, QTextStream
     setChangeProgram(QStringLiteral("tarn-cli ") + QLatin1String(command.name));
     AppState state(location);
     if (command.needsStartup) {
-        StartupResult started = startUp(state, command.reads);
+        FirstReads first = command.reads;
+        if (command.writes != FirstWrite::None &&
+            context.args.size() == (command.writes == FirstWrite::Copy ? 2 : 1))
+            first.write = {command.writes, context.args.last(),
+                           command.writes == FirstWrite::Copy ? context.args.first() : QString()};
+        StartupResult started = startUp(state, first);
         if (started.noDataFiles && command.withoutData && !state.onServer()) {
             context.withoutData = started.status.message();
             return command.handler(context);

@@ -324,6 +324,8 @@ int cmdDiff(Context &c)
             return read.fault() == Fault::NotFound ? file(spool) : read;
         };
     };
+    if (c.state)
+        c.state->data().readClassesNext(c.args);
     bool equal = true;
     const Status compared = compareClasses(sourceOf(c.args.at(0)), sourceOf(c.args.at(1)), names,
                                            differencePrinter(c, equal));

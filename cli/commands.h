@@ -39,6 +39,8 @@ struct Command {
     int failure = Failure;    // the status of a failure, output cut short included
     bool withoutData = false; // runs, state null, when the data folder holds no data files
     FirstReads reads = {};    // what it reads first, which a server sends with the start's reads
+    // The change it begins with, on its last argument (a copy's source first).
+    FirstWrite::Kind writes = FirstWrite::None;
 };
 
 // Commands on configurations and settings.

@@ -88,7 +88,7 @@ StartupResult startUpOnServer(AppState &state, const FirstReads &first)
         // Connected, but none of the tables: a database that init has not
         // filled yet, not a damaged one.
         Database &db = state.data().database();
-        if (db.isOpen()) {
+        if (db.isOpen() && s.fault() == Fault::NotFound) {
             const Result<QStringList> package = db.columns(QStringLiteral("package"));
             const Result<QStringList> weapon = db.columns(QStringLiteral("weapon"));
             result.noDataFiles = package && weapon && package->isEmpty() && weapon->isEmpty();

@@ -31,6 +31,11 @@ void writeSeam(const char *variable, bool hold)
 
 } // namespace
 
+void markWriteBegun()
+{
+    writeSeam("TARN_TEST_WRITE_BEGUN", false);
+}
+
 Status Database::open(const QString &location)
 {
     close();
@@ -225,7 +230,7 @@ Status Transaction::start(bool write, const QString &what)
     engine.enter();
     mWrite = write && mSavepoint.isEmpty();
     if (mWrite)
-        writeSeam("TARN_TEST_WRITE_BEGUN", false);
+        markWriteBegun();
     return Status::success();
 }
 

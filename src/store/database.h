@@ -165,6 +165,10 @@ private:
     bool mWrite = false; // a write transaction of its own, not a savepoint
 };
 
+// The crash tests' seam for the moment a write transaction begins, which a
+// server's engine may reach before Transaction does (Engine::writeWithCatalog).
+void markWriteBegun();
+
 // True when the file starts with the header of a Jet (Access) database.
 bool isJetFile(const QString &path);
 

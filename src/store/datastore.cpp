@@ -37,6 +37,16 @@ Status DataStore::open(const QString &path, const FirstReads &first)
     for (const schema::RefKind kind : first.refs)
         reads << RefStore::selectSql(mDb, kind, false);
     mDb.engine().readWithCatalog(reads, first.follow);
+    const FirstWrite &write = first.write;
+    // A name the command refuses before it begins is not sent.
+    if (write.kind == FirstWrite::Delete) {
+        const auto [sql, values] = deleteRowSql(write.name);
+        mDb.engine().writeWithCatalog(mDb.engine().beginWrite(1, {}), sql, values);
+    } else if (write.kind != FirstWrite::None && checkNewName(write.name)) {
+        const auto [sql, values] =
+            claimSql(write.name, write.kind == FirstWrite::Copy ? write.source : QString());
+        mDb.engine().writeWithCatalog(mDb.engine().beginWrite(1, {}), sql, values);
+    }
     return mDb.requireTables(schema::dataFileNeeds());
 }
 
@@ -203,7 +213,8 @@ Status DataStore::refuseExisting(const QString &name)
     return Status::success();
 }
 
-Status DataStore::claimNewName(const QString &name, const QString &what, const QString &source)
+std::pair<QString, QVariantList> DataStore::claimSql(const QString &name,
+                                                     const QString &source) const
 {
     // The checks and the row in one statement: a round trip each less on a server.
     QString sql = QStringLiteral("INSERT INTO package (package_name) SELECT CAST(? AS TEXT) "
@@ -214,6 +225,12 @@ Status DataStore::claimNewName(const QString &name, const QString &what, const Q
         sql += QStringLiteral(" AND EXISTS (SELECT 1 FROM package WHERE %1)").arg(mDb.nameFilter());
         values << source;
     }
+    return {sql, values};
+}
+
+Status DataStore::claimNewName(const QString &name, const QString &what, const QString &source)
+{
+    const auto [sql, values] = claimSql(name, source);
     Query query;
     if (Status s = mDb.exec(query, sql, values, what); !s)
         return s;
@@ -628,10 +645,21 @@ Status DataStore::readSnapshot(const QString &name, const QStringList &columns,
         inOrder
             ? QStringLiteral(" ORDER BY %1, rowid").arg(mDb.nullsFirst(QStringLiteral("class_num")))
             : QString();
-    Result<std::unique_ptr<RowReader>> rows =
-        mDb.engine().readRows(QStringLiteral("SELECT %1 FROM classdef WHERE %2%3")
-                                  .arg(schema::joined(columns + more), mDb.nameFilter(), order),
-                              {name}, true);
+    const QString select = QStringLiteral("SELECT %1 FROM classdef WHERE %2%3")
+                               .arg(schema::joined(columns + more), mDb.nameFilter(), order);
+    // The read that follows, of the same shape, goes with this one.
+    if (!mNextReads.isEmpty() && mNextReads.first() == name)
+        mNextReads.removeFirst();
+    else
+        mNextReads.clear();
+    if (!mNextReads.isEmpty()) {
+        const QString &next = mNextReads.first();
+        QList<std::pair<QString, QVariantList>> asks{{storedNameSql(), {next}}};
+        if (count)
+            asks.append({counting, {next}});
+        mDb.engine().readNext(mDb.engine().beginRead({}), asks, select, {next});
+    }
+    Result<std::unique_ptr<RowReader>> rows = mDb.engine().readRows(select, {name}, true);
     if (!rows)
         return mDb.failure(what, rows.status());
     // A missing configuration's refusal says all by itself.
@@ -706,6 +734,16 @@ Status DataStore::deletePackage(const QString &name)
     // classes stay where they are, unreachable without their configuration,
     // until the name is taken again (settleKept): the Delete costs no more
     // than without a history.
+    Query query;
+    const auto [sql, values] = deleteRowSql(name);
+    if (Status s = mDb.exec(query, sql, values, what); !s)
+        return s;
+    if (query.affected() < 1)
+        return Status::failure(
+            Fault::NotFound,
+            QStringLiteral("There is no configuration named '%1'.").arg(shownText(name)));
+    // The record after the row, so that the row's statement can be the
+    // transaction's first, which a server may have begun at open.
     const bool keeps = historylog::kept(mDb);
     const qint64 keep = keeps ? historylog::newKeep() : 0;
     if (keeps) {
@@ -715,19 +753,6 @@ Status DataStore::deletePackage(const QString &name)
         if (Status s = historylog::record(mDb, {change}, what, keep); !s)
             return s;
     }
-    Query query;
-    if (Status s = mDb.exec(query,
-                            QStringLiteral("DELETE FROM package WHERE rowid = "
-                                           "(SELECT rowid FROM package WHERE %1 "
-                                           "ORDER BY rowid LIMIT 1)")
-                                .arg(mDb.nameFilter()),
-                            {name}, what);
-        !s)
-        return s;
-    if (query.affected() < 1)
-        return Status::failure(
-            Fault::NotFound,
-            QStringLiteral("There is no configuration named '%1'.").arg(shownText(name)));
     // A duplicate row of the name that an older file holds keeps the name
     // taken: its classes go as before, kept when the history is.
     const QString another =
@@ -743,6 +768,14 @@ Status DataStore::deletePackage(const QString &name)
         !s)
         return s;
     return tx.commit(what);
+}
+
+std::pair<QString, QVariantList> DataStore::deleteRowSql(const QString &name) const
+{
+    return {QStringLiteral("DELETE FROM package WHERE rowid = (SELECT rowid FROM package WHERE "
+                           "%1 ORDER BY rowid LIMIT 1)")
+                .arg(mDb.nameFilter()),
+            {name}};
 }
 
 Status DataStore::copyPackage(const QString &source, const QString &target)

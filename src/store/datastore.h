@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace tarn
@@ -46,12 +47,22 @@ private:
     std::vector<bool> mText;
 };
 
+// The change a command makes first, named before the database opens so that
+// a server can begin it with the catalog's read: the transaction then waits,
+// its first statement run, for the command to ask for it.
+struct FirstWrite {
+    enum Kind { None, Create, Copy, Delete } kind = None;
+    QString name;   // the configuration created, copied to or deleted
+    QString source; // a copy's
+};
+
 // What a command or window reads first once the database is open: a server
 // sends it with the catalog's read, in the same exchange.
 struct FirstReads {
     bool names = false;                // the configuration list (packageNames)
     bool follow = false;               // other clients' changes, followed from before these reads
     std::vector<schema::RefKind> refs; // every row of these reference tables (RefStore::all)
+    FirstWrite write{};                // then the start of this change
 };
 
 // The data database: configurations (package) and their classes (classdef).
@@ -101,6 +112,10 @@ public:
     Status readClasses(const QString &name, bool count, const QString &what,
                        const std::function<Status(const QString &stored, qint64 classes)> &onStart,
                        const std::function<Status(const StoredClass &)> &onClass);
+
+    // The configurations readClasses is asked for next, one after another:
+    // a server sends each read with the one before it.
+    void readClassesNext(const QStringList &names) { mNextReads = names; }
 
     // The named classdef columns of a configuration's classes as stored, in
     // class number order (or as stored, when inOrder is false: no sort), from
@@ -197,6 +212,10 @@ private:
                         const std::function<Status(const QString &, qint64)> &onStart,
                         const std::function<Status(const StoredClass &)> &onClass);
     QString storedNameSql() const;
+    // The first statement of createPackage, copyPackage (source set) and
+    // deletePackage, whose affected rows tell whether it did its work.
+    std::pair<QString, QVariantList> claimSql(const QString &name, const QString &source) const;
+    std::pair<QString, QVariantList> deleteRowSql(const QString &name) const;
     Status storeNewPackage(const QString &name, const QString &what, const ClassSource &source,
                            Change::Kind kind, const QString &detail);
     // Takes back, newest first, the configuration's changes after the point,
@@ -212,6 +231,7 @@ private:
                           const RestorePoint &point, const QString &what, qint64 &deletion);
 
     Database mDb;
+    QStringList mNextReads; // readClassesNext
 };
 
 } // namespace tarn

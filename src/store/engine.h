@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 namespace tarn
 {
@@ -87,6 +88,15 @@ public:
     // before them on (changedElsewhere() then takes no mark of its own): where
     // the engine gains by it, they go with the catalog's read.
     virtual void readWithCatalog(const QStringList & /*statements*/, bool /*follow*/) {}
+    // A write transaction (begin: what beginWrite() gave) and its first
+    // statement, which run() is asked for right after that transaction
+    // begins, once the catalog was read at open: where the engine gains by
+    // it, they go with the catalog's read, and the transaction waits for the
+    // caller uncommitted. Anything else asked first takes it back.
+    virtual void writeWithCatalog(const QStringList & /*begin*/, const QString & /*sql*/,
+                                  const QVariantList & /*values*/)
+    {
+    }
     // A statement inside a transaction whose rows run() is asked for, with
     // the same sql and values, once the next statement ran: where the engine
     // allows, it goes with that one and its rows are kept until asked for.
@@ -114,6 +124,15 @@ public:
     // Whether writeAhead() may go so, and a statement there may hold others
     // as WITH name AS (INSERT ... | UPDATE ... RETURNING ...).
     virtual bool writesAhead() const { return false; }
+    // A snapshot read of its own that the caller begins once the next bulk
+    // read (readRows with last set) has ended: begin as beginRead() gave it,
+    // the statements it asks ahead, then its bulk read. Where the engine
+    // allows, it goes in that read's exchange and its answers wait for it.
+    virtual void readNext(const QStringList & /*begin*/,
+                          const QList<std::pair<QString, QVariantList>> & /*asks*/,
+                          const QString & /*select*/, const QVariantList & /*values*/)
+    {
+    }
     // Runs an INSERT and gives the new row's key.
     virtual Result<qint64> insert(const QString &sql, const QVariantList &values) = 0;
     // Statements without values, in one exchange where the engine allows.

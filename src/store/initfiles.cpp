@@ -357,11 +357,12 @@ Status buildServerTables(const QString &url, const std::function<Status(Database
                                                   "changed")
                                        .arg(db.where(), table.name));
     }
-    // One history serves both sets of tables.
-    if (Status s = db.execAll(
-            schema::createDataSql(db.engine()) + schema::createRefSql(db.engine(), false), what);
-        !s)
-        return s;
+    // One history serves both sets of tables. On a server they are made in
+    // the exchange of what follows: the rows, or the COMMIT.
+    for (const QString &statement :
+         schema::createDataSql(db.engine()) + schema::createRefSql(db.engine(), false))
+        if (Status s = db.execLater(statement, {}, what); !s)
+            return s;
     if (Status s = fill(db); !s)
         return s;
     return tx.commit(what);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "store/serverengine.h"
 
+#include "store/database.h"
 #include "store/serverurl.h"
 
 #include <QDeadlineTimer>
@@ -382,6 +383,7 @@ public:
     {
         mWatch.reset(); // before its socket closes
         dropAhead();
+        dropWrite();
         PQfinish(mConn);
     }
 
@@ -502,6 +504,8 @@ public:
 
     Status usable()
     {
+        takeBackWrite();
+        dropFollowing();
         // A link lost meanwhile shows here, and the connection is made again.
         for (; mUnanswered > 0 && !mBroken && mConn; --mUnanswered)
             if (Result<PGresult *> result = answer())
@@ -536,9 +540,11 @@ public:
 
     Result<PGresult *> execute(const QString &sql, const QVariantList &values)
     {
+        takeBackWrite();
         const bool ending = sql == QLatin1String("COMMIT") || sql == QLatin1String("ROLLBACK");
         if (std::exchange(mEndedWithRows, false) && ending && depth() == 1)
             return PQmakeEmptyPGresult(mConn, PGRES_COMMAND_OK);
+        dropFollowing();
         if (sql == QLatin1String("ROLLBACK") && !mPending.isEmpty()) {
             // Whatever waits to start goes with it; with nothing sent, nothing to end.
             const bool sentNothing = depth() <= mPendingOpeners;
@@ -626,6 +632,12 @@ public:
 
     Result<std::unique_ptr<ResultRows>> run(const QString &sql, const QVariantList &values) override
     {
+        if (PGresult *begun = claimWrite(sql, values)) {
+            Result<PGresult *> result = finished(begun);
+            if (!result)
+                return result.status();
+            return std::unique_ptr<ResultRows>(std::make_unique<ServerRows>(*result));
+        }
         if (!mAhead.empty()) {
             const std::optional<QByteArray> key =
                 values.isEmpty() ? sql.toUtf8() : literalSql(sql, values);
@@ -716,6 +728,15 @@ public:
     {
         mWithCatalog = statements;
         mFollowWithCatalog = follow;
+    }
+
+    void writeWithCatalog(const QStringList &begin, const QString &sql,
+                          const QVariantList &values) override
+    {
+        takeBackWrite();
+        dropWrite();
+        if (std::optional<QByteArray> literal = literalSql(sql, values))
+            mWrite = FirstWrite{begin, *literal, nullptr};
     }
 
     Result<qint64> insert(const QString &sql, const QVariantList &values) override
@@ -898,11 +919,25 @@ public:
         ahead << std::exchange(mWithCatalog, {})
               << QStringLiteral("SELECT name, value FROM %1")
                      .arg(QLatin1String(schema::kSettingsTable));
-        if (sendAhead(ahead) > 2 && follow) {
+        // Then the command's write begins, left open: the caller commits it
+        // once the catalog is found as it needs it, or it is taken back.
+        qsizetype writes = 0;
+        if (mWrite && !mWriteOpen) {
+            ahead << mWrite->begin << QString::fromUtf8(mWrite->statement);
+            writes = mWrite->begin.size() + 1;
+            markWriteBegun();
+        }
+        Status lost = Status::success();
+        if (sendAhead(ahead, writes, &lost) > 2 && follow) {
             mListening = true;
             mUnmarked = true;
         }
+        if (!mWriteOpen)
+            dropWrite();
         PGresult *read = takeAhead(catalog.toUtf8());
+        // A link that died meanwhile is not waited on twice.
+        if (!read && !lost)
+            return lost;
         Result<PGresult *> result = read ? Result<PGresult *>(read) : execute(catalog, {});
         if (!result)
             return result.status();
@@ -967,23 +1002,10 @@ public:
         // compiler, which takes longer than the whole read.
         if (depth() == 0)
             return Status::failure(Fault::Other, QStringLiteral("a bulk read needs a transaction"));
-        QString sql = select;
-        QStringList settings{QStringLiteral("set_config('statement_timeout', '0', true)"),
-                             QStringLiteral("set_config('enable_sort', 'off', true)"),
-                             QStringLiteral("set_config('jit', 'off', true)"),
-                             QStringLiteral("set_config('work_mem', '32MB', true)")};
-        for (qsizetype i = 0; i < values.size(); ++i) {
-            settings << QStringLiteral("set_config('tarn.arg%1', CAST(? AS TEXT), true)").arg(i);
-            const qsizetype at = sql.indexOf(u'?');
-            if (at >= 0)
-                sql.replace(at, 1, QStringLiteral("current_setting('tarn.arg%1')").arg(i));
-        }
-        const QString set = QStringLiteral("SELECT ") + settings.join(QStringLiteral(", "));
         // A transaction of its own that ends with the rows ends in the same
         // exchange: no closing round trip.
         const bool ends = last && depth() == 1;
-        const QString copy = QStringLiteral("COPY (%1) TO STDOUT").arg(sql) +
-                             (ends ? QStringLiteral("; COMMIT") : QString());
+        const auto [set, copy] = bulkRead(select, values.size(), ends);
         // The settings go with the COPY where their values can be literals.
         if (std::optional<QByteArray> literal = literalSql(set, values)) {
             addPending(*literal);
@@ -993,10 +1015,31 @@ public:
                 return done.status();
             PQclear(*done);
         }
-        if (Status s = startCopy(copy, PGRES_COPY_OUT); !s)
+        const QByteArray then = std::exchange(mNextRead, {});
+        if (Status s = startCopy(copy, PGRES_COPY_OUT, ends ? then : QByteArray()); !s)
             return s;
         mCopyEnds = ends;
         return std::unique_ptr<RowReader>(std::make_unique<CopyOut>(*this));
+    }
+
+    void readNext(const QStringList &begin, const QList<std::pair<QString, QVariantList>> &asks,
+                  const QString &select, const QVariantList &values) override
+    {
+        // The text its own calls will make, so that they are known for it.
+        mNextRead.clear();
+        QByteArray text;
+        for (const QString &statement : begin)
+            text += statement.toUtf8() + "; ";
+        for (const auto &[sql, asked] : asks) {
+            const std::optional<QByteArray> literal = literalSql(sql, asked);
+            if (!literal)
+                return;
+            text += *literal + "; ";
+        }
+        const auto [set, copy] = bulkRead(select, values.size(), true);
+        const std::optional<QByteArray> literal = literalSql(set, values);
+        if (literal)
+            mNextRead = text + *literal + "; " + copy.toUtf8();
     }
 
     qsizetype maxNameLength() const override
@@ -1022,6 +1065,26 @@ public:
     }
 
 private:
+    // A bulk read's settings (its values as ? to bind) and its COPY, which
+    // ends the transaction when ends is set.
+    static std::pair<QString, QString> bulkRead(const QString &select, qsizetype values, bool ends)
+    {
+        QString sql = select;
+        QStringList settings{QStringLiteral("set_config('statement_timeout', '0', true)"),
+                             QStringLiteral("set_config('enable_sort', 'off', true)"),
+                             QStringLiteral("set_config('jit', 'off', true)"),
+                             QStringLiteral("set_config('work_mem', '32MB', true)")};
+        for (qsizetype i = 0; i < values; ++i) {
+            settings << QStringLiteral("set_config('tarn.arg%1', CAST(? AS TEXT), true)").arg(i);
+            const qsizetype at = sql.indexOf(u'?');
+            if (at >= 0)
+                sql.replace(at, 1, QStringLiteral("current_setting('tarn.arg%1')").arg(i));
+        }
+        return {QStringLiteral("SELECT ") + settings.join(QStringLiteral(", ")),
+                QStringLiteral("COPY (%1) TO STDOUT").arg(sql) +
+                    (ends ? QStringLiteral("; COMMIT") : QString())};
+    }
+
     // While the connection listens, the event loop watches its socket for
     // the server's notifications, which come between statements.
     void watch()
@@ -1080,7 +1143,7 @@ public:
     // ended its transaction.
     Status copyDone()
     {
-        Result<PGresult *> result = answer();
+        Result<PGresult *> result = mFollowing ? answerBefore(mCopyEnds ? 2 : 1) : answer();
         if (!result)
             return result.status();
         const Status status =
@@ -1090,14 +1153,27 @@ public:
         return status;
     }
 
-    Status startCopy(const QString &sql, ExecStatusType expected)
+    // then: a read of its own sent after it in the same exchange, whose
+    // answers wait until it is asked for (readNext).
+    Status startCopy(const QString &sql, ExecStatusType expected, const QByteArray &then = {})
     {
-        if (Status s = usable(); !s)
-            return s;
+        // Sent already, after the read before it: its answers are next.
+        const bool sent = mFollowing && mPending + sql.toUtf8() == mFollowText;
+        if (!sent)
+            if (Status s = usable(); !s)
+                return s;
+        mFollowing = false;
+        mFollowText.clear();
         dropAhead();
-        const QByteArray joined = takePending() + sql.toUtf8();
-        if (PQsendQuery(mConn, joined.constData()) != 1)
-            return failure(nullptr);
+        QByteArray joined = takePending() + sql.toUtf8();
+        if (!sent) {
+            if (!then.isEmpty())
+                joined += "; " + then;
+            if (PQsendQuery(mConn, joined.constData()) != 1)
+                return failure(nullptr);
+            mFollowing = !then.isEmpty();
+            mFollowText = then;
+        }
         Result<PGresult *> result = answer();
         if (!result)
             return result.status();
@@ -1142,24 +1218,43 @@ public:
     }
 
 private:
-    // The statements in one exchange, their rows kept; how many ran.
-    qsizetype sendAhead(const QStringList &statements)
+    // The statements in one exchange, their rows kept; how many ran. The
+    // last writes of them begin a write and its first statement (mWrite).
+    // lost: the link's failure, when it failed meanwhile.
+    qsizetype sendAhead(const QStringList &statements, qsizetype writes = 0, Status *lost = nullptr)
     {
         // Outside a transaction only: a failing one (a table not there yet)
         // ends the exchange, and is run again alone when asked for.
-        if (statements.size() < 2 || depth() > 0 || !mPending.isEmpty() || !usable())
+        if (statements.size() < 2 || depth() > 0 || !mPending.isEmpty())
             return 0;
+        if (Status s = usable(); !s) {
+            if (lost)
+                *lost = s;
+            return 0;
+        }
         if (PQsendQuery(mConn, statements.join(QStringLiteral("; ")).toUtf8().constData()) != 1)
             return 0;
         qsizetype ran = 0;
         for (qsizetype i = 0;; ++i) {
             Result<PGresult *> next = nextResult();
+            if (!next && lost)
+                *lost = next.status();
             if (!next || !*next)
                 return ran;
             const ExecStatusType status = PQresultStatus(*next);
-            if (status == PGRES_TUPLES_OK || status == PGRES_COMMAND_OK)
+            const bool ok = status == PGRES_TUPLES_OK || status == PGRES_COMMAND_OK;
+            if (ok)
                 ++ran;
-            if (i < statements.size() && status == PGRES_TUPLES_OK)
+            if (const qsizetype w = i - (statements.size() - writes); w >= 0 && mWrite) {
+                // The transaction is open once its BEGIN ran, whatever fails
+                // after it; its answer is the statement's or the first failure.
+                if (w == 0 && ok)
+                    mWriteOpen = true;
+                if (!mWrite->answer && (!ok || w == writes - 1))
+                    mWrite->answer = *next;
+                else
+                    PQclear(*next);
+            } else if (i < statements.size() && status == PGRES_TUPLES_OK)
                 mAhead.emplace_back(statements.at(i).toUtf8(), *next);
             else
                 PQclear(*next);
@@ -1167,6 +1262,99 @@ private:
     }
 
 private:
+    // The write begun with the catalog's read, when the caller has just begun
+    // that transaction and asks for its first statement: that statement's
+    // answer, or its failure, or the failure of the transaction's start.
+    PGresult *claimWrite(const QString &sql, const QVariantList &values)
+    {
+        if (!mWriteOpen || !mWrite->answer || depth() != 1 || mPendingOpeners != 1)
+            return nullptr;
+        QByteArray begun;
+        for (const QString &statement : mWrite->begin)
+            begun += statement.toUtf8() + "; ";
+        if (mPending != begun || literalSql(sql, values) != mWrite->statement)
+            return nullptr;
+        dropAhead();
+        takePending();
+        mWriteOpen = false;
+        PGresult *answer = std::exchange(mWrite->answer, nullptr);
+        mWrite.reset();
+        return answer;
+    }
+
+    // The answers of the next count statements of what was sent, as answer()
+    // gives them, when a read sent after them is still to come. A failure
+    // ends the exchange, and that read with it.
+    Result<PGresult *> answerBefore(int count)
+    {
+        PGresult *kept = nullptr;
+        for (int at = 0; at < count; ++at) {
+            Result<PGresult *> next = nextResult();
+            if (!next || !*next) {
+                PQclear(kept);
+                mFollowing = false;
+                if (!next)
+                    return next;
+                return failure(nullptr);
+            }
+            PQclear(kept);
+            kept = *next;
+            if (const ExecStatusType status = PQresultStatus(kept);
+                status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+                dropFollowing();
+                return kept;
+            }
+        }
+        return kept;
+    }
+
+    // The read sent ahead is not asked for: its answers, rows and all, are
+    // taken in and dropped, so that the connection can go on.
+    void dropFollowing()
+    {
+        if (!std::exchange(mFollowing, false))
+            return;
+        mFollowText.clear();
+        for (;;) {
+            Result<PGresult *> next = nextResult();
+            if (!next || !*next)
+                return;
+            const bool rows = PQresultStatus(*next) == PGRES_COPY_OUT;
+            PQclear(*next);
+            while (rows) {
+                char *line = nullptr;
+                const int length = PQgetCopyData(mConn, &line, 1);
+                if (line)
+                    PQfreemem(line);
+                if (length > 0)
+                    continue;
+                if (length < 0)
+                    break;
+                if (!awaitReadable() || PQconsumeInput(mConn) != 1)
+                    return;
+            }
+        }
+    }
+
+    // Something else goes first: the write begun at open is rolled back, its
+    // answer taken in before the next statement.
+    void takeBackWrite()
+    {
+        if (!std::exchange(mWriteOpen, false))
+            return;
+        dropWrite();
+        if (!mBroken && mConn && PQstatus(mConn) == CONNECTION_OK &&
+            PQsendQuery(mConn, "ROLLBACK") == 1)
+            ++mUnanswered;
+    }
+
+    void dropWrite()
+    {
+        if (mWrite)
+            PQclear(mWrite->answer);
+        mWrite.reset();
+    }
+
     // The statements that start a transaction, not yet sent.
     QByteArray takePending()
     {
@@ -1267,6 +1455,18 @@ private:
     std::vector<std::pair<int, QByteArray>> mPendingKeep, mKeep;
     QStringList mWithCatalog;
     bool mFollowWithCatalog = false;
+    // A write asked to begin with the catalog's read: its start, its first
+    // statement with literal values, then that statement's answer.
+    struct FirstWrite {
+        QStringList begin;
+        QByteArray statement;
+        PGresult *answer = nullptr;
+    };
+    std::optional<FirstWrite> mWrite;
+    QByteArray mNextRead;        // the read that follows the next one (readNext)
+    bool mFollowing = false;     // such a read was sent and its answers are to come
+    QByteArray mFollowText;      // its statements
+    bool mWriteOpen = false;     // begun on the server, waiting for the caller
     bool mUnmarked = false;      // following began without changedElsewhere()
     bool mCopyEnds = false;      // the COPY streaming now ends its transaction
     bool mEndedWithRows = false; // the transaction ended with its last rows

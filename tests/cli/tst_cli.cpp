@@ -89,6 +89,14 @@ private slots:
         row("copy missing source", {{"copy", "Nope", "B"}}, 1, "", "no configuration named 'Nope'");
         row("delete missing, escaped", {{"delete", "No\x1b[2J"}}, 1, "", "named 'No\\x1b[2J'.");
         row("init over data", {{"new", "B"}, {"init", "--sample"}}, 1, "", "exists already", two);
+        row("new, the name in another case", {{"new", "sample CONFIG"}}, 1, "", "exists already");
+        // An older database is upgraded at start, before the command's change.
+        const QString older = "ALTER TABLE classdef DROP COLUMN s31";
+        row("new on an older database", {{"SQL", older}, {"new", "B"}}, 0, "", "", two);
+        row("copy on an older database", {{"SQL", older}, {"copy", "Sample Config", "B"}, {"list"}},
+            0, two, "", two);
+        row("delete on an older database", {{"SQL", older}, {"delete", "Sample Config"}}, 0, "", "",
+            "");
         row("mod-id set", {{"mod-id", " x "}, {"mod-id"}}, 0, "x\n");
         const QString lineBreak = "holds the control character \\n at position 2";
         row("new, name with a line break", {{"new", "a\nb"}}, 1, "", "name " + lineBreak);
@@ -118,6 +126,11 @@ private slots:
              {"diff", "sample config", "FILE"}},
             0, "");
         row("diff, a folder", {{"diff", "Sample Config", "."}}, 3, "", ".: this is a folder");
+        row("diff, a file before a configuration",
+            {{"export", "Sample Config", "FILE"},
+             {"SQL", "UPDATE classdef SET max_armor = 7 WHERE class_name = 'Scout'"},
+             {"diff", "FILE", "Sample Config"}},
+            1, "changed: Scout\n  Max Armor: 50 -> 7\n");
         row("diff, different", {{"new", "B"}, {"diff", "Sample Config", "B"}}, 1,
             "only in A: Scout\nonly in A: Soldier\n", "", two);
         row("diff, no such configuration, escaped", {{"diff", "Sample Config", "No\x1b[2J"}}, 3, "",
