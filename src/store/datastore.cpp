@@ -190,20 +190,31 @@ Status DataStore::checkNewName(const QString &name) const
     return Status::success();
 }
 
+namespace
+{
+
+Status nameTaken(const QString &name)
+{
+    return Status::failure(
+        Fault::Exists,
+        QStringLiteral("A configuration named '%1' exists already. Choose another name.")
+            .arg(shownText(name)));
+}
+
+} // namespace
+
 Status DataStore::refuseExisting(const QString &name)
 {
     Result<bool> exists = packageExists(name);
     if (!exists)
         return exists.status();
     if (*exists)
-        return Status::failure(
-            Fault::Exists,
-            QStringLiteral("A configuration named '%1' exists already. Choose another name.")
-                .arg(shownText(name)));
+        return nameTaken(name);
     return Status::success();
 }
 
-Status DataStore::claimNewName(const QString &name, const QString &what, const QString &source)
+Status DataStore::claimNewName(const QString &name, const QString &what, const QString &source,
+                               bool later)
 {
     // The checks and the row in one statement: a round trip each less on a server.
     QString sql = QStringLiteral("INSERT INTO package (package_name) SELECT CAST(? AS TEXT) "
@@ -214,20 +225,30 @@ Status DataStore::claimNewName(const QString &name, const QString &what, const Q
         sql += QStringLiteral(" AND EXISTS (SELECT 1 FROM package WHERE %1)").arg(mDb.nameFilter());
         values << source;
     }
-    Query query;
-    if (Status s = mDb.exec(query, sql, values, what); !s)
-        return s;
-    if (query.affected() < 1) {
-        if (!source.isNull()) {
-            Result<bool> sourceExists = packageExists(source);
-            if (!sourceExists)
-                return sourceExists.status();
-            if (!*sourceExists)
-                return Status::failure(
-                    Fault::NotFound,
-                    QStringLiteral("There is no configuration named '%1'.").arg(shownText(source)));
+    if (later && source.isNull()) {
+        // The statement refuses a taken name itself, with whatever follows
+        // it in the transaction: no exchange of its own.
+        const Status taken = nameTaken(name);
+        if (Status s = mDb.engine().runLaterOrFail(sql, values, taken); !s)
+            return s.fault() == taken.fault() && s.message() == taken.message()
+                       ? s
+                       : mDb.failure(what, s);
+    } else {
+        Query query;
+        if (Status s = mDb.exec(query, sql, values, what); !s)
+            return s;
+        if (query.affected() < 1) {
+            if (!source.isNull()) {
+                Result<bool> sourceExists = packageExists(source);
+                if (!sourceExists)
+                    return sourceExists.status();
+                if (!*sourceExists)
+                    return Status::failure(Fault::NotFound,
+                                           QStringLiteral("There is no configuration named '%1'.")
+                                               .arg(shownText(source)));
+            }
+            return refuseExisting(name);
         }
-        return refuseExisting(name);
     }
     // Classes left without their configuration, by a Delete or by older
     // versions: nothing reaches them, and they must not join the new
@@ -373,8 +394,19 @@ Status DataStore::storeNewPackage(const QString &name, const QString &what,
     Transaction tx(mDb);
     if (Status s = tx.begin(what); !s)
         return s;
-    if (Status s = claimNewName(name, what); !s)
+    // An import's checks, record and rows go to a server in one exchange and
+    // its COMMIT with their end.
+    const bool import = kind == Change::ImportPackage;
+    if (Status s = claimNewName(name, what, {}, import); !s)
         return s;
+    // A taken name shows where the deferred claim went, as its own refusal.
+    const Status taken = nameTaken(name);
+    const auto told = [&taken](const Status &s) {
+        return s.fault() == taken.fault() && s.message().endsWith(taken.message()) ? taken : s;
+    };
+    const auto failed = [&](const Status &s) {
+        return told(mDb.failure(what, s));
+    };
     // One record: before it, the configuration did not exist.
     if (historylog::kept(mDb)) {
         Change change;
@@ -385,9 +417,9 @@ Status DataStore::storeNewPackage(const QString &name, const QString &what,
             return s;
     }
     Result<std::unique_ptr<RowWriter>> rows =
-        mDb.engine().writeRows(QStringLiteral("classdef"), importColumns());
+        mDb.engine().writeRows(QStringLiteral("classdef"), importColumns(), true);
     if (!rows)
-        return mDb.failure(what, rows.status());
+        return failed(rows.status());
     const std::string package = name.toStdString();
     const bool checkNul = mDb.shared();
     std::string scratch;
@@ -402,12 +434,13 @@ Status DataStore::storeNewPackage(const QString &name, const QString &what,
             if (Status s = refuseNul(record, number); !s)
                 return s.under(what);
         if (Status s = storeClass(**rows, package, number, record, scratch); !s)
-            return mDb.failure(what, s);
+            return failed(s);
     }
+    tx.aboutToCommit();
     if (Status s = (*rows)->finish(); !s)
-        return mDb.failure(what, s);
+        return failed(s);
     rows->reset();
-    return tx.commit(what);
+    return told(tx.commit(what));
 }
 
 Status DataStore::writeClasses(const QString &name, const QString &what,

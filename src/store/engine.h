@@ -98,6 +98,16 @@ public:
     {
         return run(sql, values).status();
     }
+    // The same for a statement that must touch a row, else its transaction
+    // fails with ifNone: where the engine defers it, nothing after it runs then.
+    virtual Status runLaterOrFail(const QString &sql, const QVariantList &values,
+                                  const Status &ifNone)
+    {
+        Result<std::unique_ptr<ResultRows>> rows = run(sql, values);
+        if (!rows)
+            return rows.status();
+        return (*rows)->affected() > 0 ? Status::success() : ifNone;
+    }
     // Runs an INSERT and gives the new row's key.
     virtual Result<qint64> insert(const QString &sql, const QVariantList &values) = 0;
     // Statements without values, in one exchange where the engine allows.
@@ -159,8 +169,10 @@ public:
     virtual void onChangedElsewhere(std::function<void()> /*notify*/) {}
 
     // -- Bulk paths, inside the caller's transaction.
+    // last: the transaction commits as soon as the rows are finished, and
+    // may end with them.
     virtual Result<std::unique_ptr<RowWriter>> writeRows(const QString &table,
-                                                         const QStringList &columns) = 0;
+                                                         const QStringList &columns, bool last) = 0;
     // select: a SELECT whose ? take values. last: nothing else runs in the
     // transaction, which may then end with the rows (a COMMIT or ROLLBACK
     // after them has nothing left to do).

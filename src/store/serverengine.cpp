@@ -266,8 +266,9 @@ class ServerEngine;
 class CopyIn final : public RowWriter
 {
 public:
-    // The COPY starts with the first rows: none, no exchange.
-    CopyIn(ServerEngine &engine, QString sql);
+    // The COPY starts with the first rows: none, no exchange. ends: the
+    // COPY's statement commits after the rows.
+    CopyIn(ServerEngine &engine, QString sql, bool ends);
     // A COPY cut short (a failure of the rows' source) is cancelled, so that
     // the connection can roll back.
     ~CopyIn() override;
@@ -305,6 +306,7 @@ private:
     bool mStarted = false;
     Status mStart = Status::success();
     bool mActive = true;
+    bool mEnds = false;
 };
 
 // Rows read with COPY (...) TO STDOUT in the text format, one at a time as
@@ -442,6 +444,8 @@ public:
     {
         // The rows asked ahead belong to this exchange alone.
         const auto keep = std::exchange(mKeep, {});
+        const auto checks = std::exchange(mChecks, {});
+        std::optional<Status> unmet;
         bool keptAhead = false;
         PGresult *kept = nullptr;
         for (int at = 0;; ++at) {
@@ -454,6 +458,11 @@ public:
             if (!result)
                 break;
             const ExecStatusType status = PQresultStatus(result);
+            if (const auto check =
+                    std::ranges::find(checks, at, &decltype(mChecks)::value_type::first);
+                check != checks.end() && status == PGRES_FATAL_ERROR &&
+                qstrcmp(PQresultErrorField(result, PG_DIAG_SQLSTATE), "22012") == 0)
+                unmet = check->second; // division by zero: no row touched
             if (status == PGRES_COPY_IN || status == PGRES_COPY_OUT || status == PGRES_COPY_BOTH) {
                 PQclear(kept);
                 return result;
@@ -471,6 +480,10 @@ public:
             }
             PQclear(kept);
             kept = result;
+        }
+        if (unmet) {
+            PQclear(kept);
+            return *unmet;
         }
         if (!kept && keptAhead) // only rows asked ahead went
             return PQmakeEmptyPGresult(mConn, PGRES_COMMAND_OK);
@@ -523,6 +536,7 @@ public:
             const bool sentNothing = depth() <= mPendingOpeners;
             takePending();
             mKeep.clear();
+            mChecks.clear();
             if (sentNothing)
                 return PQmakeEmptyPGresult(mConn, PGRES_COMMAND_OK);
         }
@@ -625,6 +639,23 @@ public:
                 return Status::success();
             }
         return run(sql, values).status();
+    }
+
+    Status runLaterOrFail(const QString &sql, const QVariantList &values,
+                          const Status &ifNone) override
+    {
+        // Deferred, a row not touched must still stop what follows it in the
+        // same query: the statement fails by itself then, and its place in
+        // the query tells that failure from others.
+        if (depth() > 0 && !mCopying)
+            if (std::optional<QByteArray> literal = literalSql(sql, values)) {
+                dropAhead();
+                mPendingChecks.emplace_back(mPendingCount, ifNone);
+                addPending("WITH touched AS (" + *literal +
+                           " RETURNING 1) SELECT 1 / count(*) FROM touched");
+                return Status::success();
+            }
+        return Engine::runLaterOrFail(sql, values, ifNone);
     }
 
     void askAhead(const QString &sql, const QVariantList &values) override
@@ -873,13 +904,18 @@ public:
         return takeNotified();
     }
 
-    Result<std::unique_ptr<RowWriter>> writeRows(const QString &table,
-                                                 const QStringList &columns) override
+    Result<std::unique_ptr<RowWriter>> writeRows(const QString &table, const QStringList &columns,
+                                                 bool last) override
     {
         // Rows flow for as long as the import lasts: no limit on the statement.
+        // The server runs what follows the COPY in the same query once the
+        // rows are in: a transaction of its own ends in that exchange.
+        const bool ends = last && depth() == 1;
         return std::unique_ptr<RowWriter>(std::make_unique<CopyIn>(
-            *this, QStringLiteral("SET LOCAL statement_timeout = 0; COPY %1 (%2) FROM STDIN")
-                       .arg(table, schema::joined(columns))));
+            *this,
+            QStringLiteral("SET LOCAL statement_timeout = 0; COPY %1 (%2) FROM STDIN%3")
+                .arg(table, schema::joined(columns), ends ? QStringLiteral("; COMMIT") : QString()),
+            ends));
     }
 
     Result<std::unique_ptr<RowReader>> readRows(const QString &select, const QVariantList &values,
@@ -1015,6 +1051,27 @@ public:
         return status;
     }
 
+    // The end of the rows of a COPY in, and the answer to it and to what
+    // followed it in its query.
+    Status copyInDone(bool ends)
+    {
+        // A link lost while the rows' COMMIT is under way leaves it unknown.
+        mCommitting = ends;
+        Status status = PQputCopyEnd(mConn, nullptr) == 1 ? Status::success() : failure(nullptr);
+        if (status) {
+            Result<PGresult *> result = answer();
+            if (!result)
+                status = result.status();
+            else if (PQresultStatus(*result) != PGRES_COMMAND_OK)
+                status = failure(*result);
+            if (result)
+                PQclear(*result);
+        }
+        mCommitting = false;
+        mEndedWithRows = ends && status;
+        return status;
+    }
+
     Status startCopy(const QString &sql, ExecStatusType expected)
     {
         if (Status s = usable(); !s)
@@ -1098,6 +1155,7 @@ private:
         mPendingOpeners = 0;
         mPendingCount = 0;
         mKeep = std::exchange(mPendingKeep, {});
+        mChecks = std::exchange(mPendingChecks, {});
         return std::exchange(mPending, QByteArray());
     }
 
@@ -1178,6 +1236,8 @@ private:
     // Of the statements in mPending, then of the exchange that carries them:
     // the rows to keep (by the statement's place) and what run() asks them by.
     std::vector<std::pair<int, QByteArray>> mPendingKeep, mKeep;
+    // The same for the statements that must touch a row, with their failure.
+    std::vector<std::pair<int, Status>> mPendingChecks, mChecks;
     QStringList mWithCatalog;
     bool mFollowWithCatalog = false;
     bool mUnmarked = false;      // following began without changedElsewhere()
@@ -1191,7 +1251,8 @@ private:
     bool mHeard = false; // a notification taken in by the watch, not yet asked for
 };
 
-CopyIn::CopyIn(ServerEngine &engine, QString sql) : mEngine(engine), mSql(std::move(sql))
+CopyIn::CopyIn(ServerEngine &engine, QString sql, bool ends)
+    : mEngine(engine), mSql(std::move(sql)), mEnds(ends)
 {
     mBuffer.resize(kCopyChunk + 4096);
 }
@@ -1282,15 +1343,7 @@ Status CopyIn::finish()
     if (!mStarted)
         return Status::success();
     mEngine.setCopying(false);
-    if (PQputCopyEnd(conn(), nullptr) != 1)
-        return mEngine.failure(nullptr);
-    Result<PGresult *> result = mEngine.answer();
-    if (!result)
-        return result.status();
-    const Status status =
-        PQresultStatus(*result) == PGRES_COMMAND_OK ? Status::success() : mEngine.failure(*result);
-    PQclear(*result);
-    return status;
+    return mEngine.copyInDone(mEnds);
 }
 
 CopyOut::~CopyOut()
