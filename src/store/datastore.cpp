@@ -336,22 +336,17 @@ Status storeClass(RowWriter &row, const std::string &package, int number,
     text(r.skin1);
     text(r.skin2);
     text(r.model);
-    for (const std::int16_t id : r.weapons)
-        row.whole(id);
-    for (const std::int16_t id : r.grenades)
-        row.whole(id);
+    row.wholes(r.weapons);
+    row.wholes(r.grenades);
     row.whole(r.speed);
     row.whole(r.health);
     row.whole(r.armor);
     static const int items = schema::flagCount(RefKind::Item),
                      specials = schema::flagCount(RefKind::Special);
-    for (int k = 1; k <= items; ++k)
-        row.whole(r.item(k));
-    for (int k = 1; k <= specials; ++k)
-        row.whole(r.special(k));
+    row.bits(std::uint32_t(r.itemSum), items);
+    row.bits(std::uint32_t(r.specialSum), specials);
     row.whole(r.decoySkin);
-    for (const std::int16_t limit : r.ammo)
-        row.whole(limit);
+    row.wholes(r.ammo);
     return row.endRow();
 }
 

@@ -8,9 +8,11 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string_view>
 
 namespace tarn
@@ -42,6 +44,17 @@ public:
     // UTF-8 text; an empty text is stored as empty, never as NULL.
     virtual void text(std::string_view utf8) = 0;
     virtual void whole(long long value) = 0;
+    // Fields in a row: the values, or bits 0 to count - 1 of flags as 0 or 1.
+    virtual void wholes(std::span<const std::int16_t> values)
+    {
+        for (const std::int16_t value : values)
+            whole(value);
+    }
+    virtual void bits(std::uint32_t flags, int count)
+    {
+        for (int k = 0; k < count; ++k)
+            whole((flags >> k) & 1u);
+    }
     virtual Status endRow() = 0;
     virtual Status finish() = 0;
 };

@@ -277,6 +277,8 @@ public:
     ~CopyIn() override;
     void text(std::string_view utf8) override;
     void whole(long long value) override;
+    void wholes(std::span<const std::int16_t> values) override;
+    void bits(std::uint32_t flags, int count) override;
     Status endRow() override;
     Status finish() override;
 
@@ -1312,6 +1314,34 @@ void CopyIn::whole(long long value)
         return;
     }
     mUsed = size_t(std::to_chars(out, out + 20, value).ptr - mBuffer.data());
+}
+
+void CopyIn::wholes(std::span<const std::int16_t> values)
+{
+    // Room for each field at its longest: no check per value.
+    char *out = room(values.size() * 7);
+    for (const std::int16_t value : values) {
+        if (mRowStarted)
+            *out++ = '\t';
+        mRowStarted = true;
+        if (value >= 0 && value <= 9)
+            *out++ = char('0' + value);
+        else
+            out = std::to_chars(out, out + 6, value).ptr;
+    }
+    mUsed = size_t(out - mBuffer.data());
+}
+
+void CopyIn::bits(std::uint32_t flags, int count)
+{
+    char *out = room(size_t(count) * 2);
+    for (int k = 0; k < count; ++k) {
+        if (mRowStarted)
+            *out++ = '\t';
+        mRowStarted = true;
+        *out++ = char('0' + ((flags >> k) & 1u));
+    }
+    mUsed = size_t(out - mBuffer.data());
 }
 
 Status CopyIn::send()
