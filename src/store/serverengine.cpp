@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -1423,8 +1424,11 @@ void CopyOut::drain()
 // The text format's escapes, undone in place; the text only shrinks.
 std::string_view unescape(char *begin, char *end)
 {
-    char *out = begin;
-    for (const char *in = begin; in < end; ++in) {
+    // Most fields hold no escape: nothing to move.
+    char *out = static_cast<char *>(std::memchr(begin, '\\', size_t(end - begin)));
+    if (!out)
+        return std::string_view(begin, size_t(end - begin));
+    for (const char *in = out; in < end; ++in) {
         if (*in != '\\' || in + 1 == end) {
             *out++ = *in;
             continue;
