@@ -325,14 +325,14 @@ public:
     ~CopyOut() override;
     Result<bool> next() override;
     int fields() const override { return int(mFields.size()); }
-    bool isNull(int field) const override { return mNulls[size_t(field)]; }
+    bool isNull(int field) const override { return !mFields[size_t(field)].data(); }
     std::string_view text(int field) const override { return mFields[size_t(field)]; }
     std::optional<long long> whole(int field) const override
     {
         const std::string_view digits = mFields[size_t(field)];
         long long n = 0;
         const char *end = digits.data() + digits.size();
-        if (mNulls[size_t(field)] || digits.empty())
+        if (digits.empty())
             return std::nullopt;
         // Most values are a digit or a few (flags, slots): no call for them.
         if (digits.size() <= 4 && std::all_of(digits.begin(), digits.end(),
@@ -354,9 +354,9 @@ private:
     Result<int> line();
 
     ServerEngine &mEngine;
-    char *mLine = nullptr; // libpq's buffer of the current row, unescaped in place
-    std::vector<std::string_view> mFields;
-    std::vector<bool> mNulls;
+    char *mLine = nullptr;                 // libpq's buffer of the current row, unescaped in place
+    std::vector<std::string_view> mFields; // NULL: no data, an empty text: data
+
     bool mActive = true;
 };
 
@@ -1465,7 +1465,6 @@ Result<bool> CopyOut::next()
         PQfreemem(mLine);
     mLine = nullptr;
     mFields.clear();
-    mNulls.clear();
     if (!mActive)
         return false;
     const Result<int> read = line();
@@ -1486,11 +1485,19 @@ Result<bool> CopyOut::next()
     char *end = mLine + length;
     if (end > mLine && end[-1] == '\n')
         --end;
+    // One pass over a field finds its end and whether it holds an escape
+    // (NULL is one): fields are short, and most hold none.
     for (char *field = mLine;;) {
-        char *tab = std::find(field, end, '\t');
-        const bool null = tab - field == 2 && field[0] == '\\' && field[1] == 'N';
-        mNulls.push_back(null);
-        mFields.push_back(null ? std::string_view() : unescape(field, tab));
+        char *tab = field;
+        bool escaped = false;
+        for (; tab != end && *tab != '\t'; ++tab)
+            escaped |= *tab == '\\';
+        if (!escaped)
+            mFields.emplace_back(field, size_t(tab - field));
+        else if (tab - field == 2 && field[1] == 'N')
+            mFields.emplace_back();
+        else
+            mFields.push_back(unescape(field, tab));
         if (tab == end)
             break;
         field = tab + 1;
