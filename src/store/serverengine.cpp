@@ -44,7 +44,7 @@ enum : Oid {
 const QString kStateRule = QStringLiteral("(?=[A-Z]*[0-9])[0-9A-Z]{5}");
 // Rows go to the server in messages of about this size. The server takes in a
 // whole message before it parses any of it: small ones keep it parsing while
-// the next arrive (messages of 256 KiB made its COPY a fifth slower).
+// the next arrive (messages of 256 KiB made its COPY up to a fifth slower).
 constexpr size_t kCopyChunk = 16 * 1024;
 
 const QString kLostConnection =
