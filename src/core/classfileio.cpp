@@ -272,6 +272,14 @@ Result<ClassRecord> classFromRow(const StoredClass &row, const FlagRows &flagRow
     int i = 0;
     Status problem = Status::success();
     auto text = [&](std::string &out) {
+        // ASCII is the same in a class file: no conversion for most names.
+        if (const std::string_view utf8 = row.utf8(i);
+            std::all_of(utf8.begin(), utf8.end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+            out.assign(utf8);
+            ++i;
+            return true;
+        }
         Result<std::string> bytes = toFile(row.text(i));
         if (!bytes)
             problem = Status::failure(Fault::Refused, schema::fieldLabel(columns.at(i)) +

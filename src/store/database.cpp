@@ -244,10 +244,15 @@ Status Transaction::beginRead(const QString &what)
     return start(false, what);
 }
 
-Status Transaction::commit(const QString &what)
+void Transaction::aboutToCommit() const
 {
     if (mWrite)
         writeSeam("TARN_TEST_HOLD_COMMIT", true);
+}
+
+Status Transaction::commit(const QString &what)
+{
+    aboutToCommit();
     const QString sql = mSavepoint.isEmpty() ? QStringLiteral("COMMIT")
                                              : QStringLiteral("RELEASE SAVEPOINT ") + mSavepoint;
     if (Status s = mDb.exec(sql, {}, what); !s)

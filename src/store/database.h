@@ -154,6 +154,8 @@ public:
     Status beginRead(const QString &what);
     Status commit(const QString &what);
     void rollback();
+    // Work that commits with its last statement comes here before it.
+    void aboutToCommit() const;
 
 private:
     Status start(bool write, const QString &what);

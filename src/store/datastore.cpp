@@ -200,16 +200,26 @@ Status DataStore::checkNewName(const QString &name) const
     return Status::success();
 }
 
+namespace
+{
+
+Status nameTaken(const QString &name)
+{
+    return Status::failure(
+        Fault::Exists,
+        QStringLiteral("A configuration named '%1' exists already. Choose another name.")
+            .arg(shownText(name)));
+}
+
+} // namespace
+
 Status DataStore::refuseExisting(const QString &name)
 {
     Result<bool> exists = packageExists(name);
     if (!exists)
         return exists.status();
     if (*exists)
-        return Status::failure(
-            Fault::Exists,
-            QStringLiteral("A configuration named '%1' exists already. Choose another name.")
-                .arg(shownText(name)));
+        return nameTaken(name);
     return Status::success();
 }
 
@@ -228,23 +238,34 @@ std::pair<QString, QVariantList> DataStore::claimSql(const QString &name,
     return {sql, values};
 }
 
-Status DataStore::claimNewName(const QString &name, const QString &what, const QString &source)
+Status DataStore::claimNewName(const QString &name, const QString &what, const QString &source,
+                               bool later)
 {
     const auto [sql, values] = claimSql(name, source);
-    Query query;
-    if (Status s = mDb.exec(query, sql, values, what); !s)
-        return s;
-    if (query.affected() < 1) {
-        if (!source.isNull()) {
-            Result<bool> sourceExists = packageExists(source);
-            if (!sourceExists)
-                return sourceExists.status();
-            if (!*sourceExists)
-                return Status::failure(
-                    Fault::NotFound,
-                    QStringLiteral("There is no configuration named '%1'.").arg(shownText(source)));
+    if (later && source.isNull()) {
+        // The statement refuses a taken name itself, with whatever follows
+        // it in the transaction: no exchange of its own.
+        const Status taken = nameTaken(name);
+        if (Status s = mDb.engine().runLaterOrFail(sql, values, taken); !s)
+            return s.fault() == taken.fault() && s.message() == taken.message()
+                       ? s
+                       : mDb.failure(what, s);
+    } else {
+        Query query;
+        if (Status s = mDb.exec(query, sql, values, what); !s)
+            return s;
+        if (query.affected() < 1) {
+            if (!source.isNull()) {
+                Result<bool> sourceExists = packageExists(source);
+                if (!sourceExists)
+                    return sourceExists.status();
+                if (!*sourceExists)
+                    return Status::failure(Fault::NotFound,
+                                           QStringLiteral("There is no configuration named '%1'.")
+                                               .arg(shownText(source)));
+            }
+            return refuseExisting(name);
         }
-        return refuseExisting(name);
     }
     // Classes left without their configuration, by a Delete or by older
     // versions: nothing reaches them, and they must not join the new
@@ -332,22 +353,17 @@ Status storeClass(RowWriter &row, const std::string &package, int number,
     text(r.skin1);
     text(r.skin2);
     text(r.model);
-    for (const std::int16_t id : r.weapons)
-        row.whole(id);
-    for (const std::int16_t id : r.grenades)
-        row.whole(id);
+    row.wholes(r.weapons);
+    row.wholes(r.grenades);
     row.whole(r.speed);
     row.whole(r.health);
     row.whole(r.armor);
     static const int items = schema::flagCount(RefKind::Item),
                      specials = schema::flagCount(RefKind::Special);
-    for (int k = 1; k <= items; ++k)
-        row.whole(r.item(k));
-    for (int k = 1; k <= specials; ++k)
-        row.whole(r.special(k));
+    row.bits(std::uint32_t(r.itemSum), items);
+    row.bits(std::uint32_t(r.specialSum), specials);
     row.whole(r.decoySkin);
-    for (const std::int16_t limit : r.ammo)
-        row.whole(limit);
+    row.wholes(r.ammo);
     return row.endRow();
 }
 
@@ -390,8 +406,19 @@ Status DataStore::storeNewPackage(const QString &name, const QString &what,
     Transaction tx(mDb);
     if (Status s = tx.begin(what); !s)
         return s;
-    if (Status s = claimNewName(name, what); !s)
+    // An import's checks, record and rows go to a server in one exchange and
+    // its COMMIT with their end.
+    const bool import = kind == Change::ImportPackage;
+    if (Status s = claimNewName(name, what, {}, import); !s)
         return s;
+    // A taken name shows where the deferred claim went, as its own refusal.
+    const Status taken = nameTaken(name);
+    const auto told = [&taken](const Status &s) {
+        return s.fault() == taken.fault() && s.message().endsWith(taken.message()) ? taken : s;
+    };
+    const auto failed = [&](const Status &s) {
+        return told(mDb.failure(what, s));
+    };
     // One record: before it, the configuration did not exist.
     if (historylog::kept(mDb)) {
         Change change;
@@ -402,9 +429,9 @@ Status DataStore::storeNewPackage(const QString &name, const QString &what,
             return s;
     }
     Result<std::unique_ptr<RowWriter>> rows =
-        mDb.engine().writeRows(QStringLiteral("classdef"), importColumns());
+        mDb.engine().writeRows(QStringLiteral("classdef"), importColumns(), true);
     if (!rows)
-        return mDb.failure(what, rows.status());
+        return failed(rows.status());
     const std::string package = name.toStdString();
     const bool checkNul = mDb.shared();
     std::string scratch;
@@ -419,12 +446,13 @@ Status DataStore::storeNewPackage(const QString &name, const QString &what,
             if (Status s = refuseNul(record, number); !s)
                 return s.under(what);
         if (Status s = storeClass(**rows, package, number, record, scratch); !s)
-            return mDb.failure(what, s);
+            return failed(s);
     }
+    tx.aboutToCommit();
     if (Status s = (*rows)->finish(); !s)
-        return mDb.failure(what, s);
+        return failed(s);
     rows->reset();
-    return tx.commit(what);
+    return told(tx.commit(what));
 }
 
 Status DataStore::writeClasses(const QString &name, const QString &what,

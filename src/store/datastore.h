@@ -196,8 +196,10 @@ public:
     Status refuseExisting(const QString &name);
     // Inside the creating command's transaction: adds the configuration's row
     // unless the name exists (or, with source, that configuration does not)
-    // and removes classes filed under it without a configuration.
-    Status claimNewName(const QString &name, const QString &what, const QString &source = {});
+    // and removes classes filed under it without a configuration. later: a
+    // taken name may show only at the transaction's next exchange.
+    Status claimNewName(const QString &name, const QString &what, const QString &source = {},
+                        bool later = false);
 
     // Adds the history tables where they are missing: at start on files; on
     // a server by its owner (upgrade). Whether it added them.

@@ -8,9 +8,11 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <utility>
 
@@ -43,6 +45,17 @@ public:
     // UTF-8 text; an empty text is stored as empty, never as NULL.
     virtual void text(std::string_view utf8) = 0;
     virtual void whole(long long value) = 0;
+    // Fields in a row: the values, or bits 0 to count - 1 of flags as 0 or 1.
+    virtual void wholes(std::span<const std::int16_t> values)
+    {
+        for (const std::int16_t value : values)
+            whole(value);
+    }
+    virtual void bits(std::uint32_t flags, int count)
+    {
+        for (int k = 0; k < count; ++k)
+            whole((flags >> k) & 1u);
+    }
     virtual Status endRow() = 0;
     virtual Status finish() = 0;
 };
@@ -107,6 +120,16 @@ public:
     virtual Status runLater(const QString &sql, const QVariantList &values)
     {
         return run(sql, values).status();
+    }
+    // The same for a statement that must touch a row, else its transaction
+    // fails with ifNone: where the engine defers it, nothing after it runs then.
+    virtual Status runLaterOrFail(const QString &sql, const QVariantList &values,
+                                  const Status &ifNone)
+    {
+        Result<std::unique_ptr<ResultRows>> rows = run(sql, values);
+        if (!rows)
+            return rows.status();
+        return (*rows)->affected() > 0 ? Status::success() : ifNone;
     }
     // A statement inside a transaction, run again and again with other
     // values, whose rows written() gives once the COMMIT ran: where the
@@ -194,8 +217,10 @@ public:
     virtual void onChangedElsewhere(std::function<void()> /*notify*/) {}
 
     // -- Bulk paths, inside the caller's transaction.
+    // last: the transaction commits as soon as the rows are finished, and
+    // may end with them.
     virtual Result<std::unique_ptr<RowWriter>> writeRows(const QString &table,
-                                                         const QStringList &columns) = 0;
+                                                         const QStringList &columns, bool last) = 0;
     // select: a SELECT whose ? take values. last: nothing else runs in the
     // transaction, which may then end with the rows (a COMMIT or ROLLBACK
     // after them has nothing left to do).

@@ -344,8 +344,8 @@ public:
         return changed;
     }
 
-    Result<std::unique_ptr<RowWriter>> writeRows(const QString &table,
-                                                 const QStringList &columns) override
+    Result<std::unique_ptr<RowWriter>> writeRows(const QString &table, const QStringList &columns,
+                                                 bool /*last*/) override
     {
         Result<std::unique_ptr<Statement>> insert =
             prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")

@@ -214,23 +214,30 @@ private slots:
     {
         // 600 classes into "Back", where older versions left classes of "BACK" without
         // a configuration: exactly the file's classes, or nothing. A NUL in the last
-        // class is kept in a file, refused by a server, whose text cannot hold it.
+        // class is kept in a file, refused by a server, whose text cannot hold it. Taken:
+        // "BACK" is a configuration, whose classes stay as they were.
         QTest::addColumn<qint64>("cancelAt"); // on the progress scale; -1: never
         QTest::addColumn<bool>("nul");
-        QTest::newRow("imported") << qint64(-1) << false;
-        QTest::newRow("cancelled while reading") << kImportProgressHalf / 2 << false;
-        QTest::newRow("cancelled while storing") << kImportProgressHalf * 3 / 2 << false;
-        QTest::newRow("a NUL in the last class") << qint64(-1) << true;
+        QTest::addColumn<bool>("taken");
+        QTest::newRow("imported") << qint64(-1) << false << false;
+        QTest::newRow("cancelled while reading") << kImportProgressHalf / 2 << false << false;
+        QTest::newRow("cancelled while storing") << kImportProgressHalf * 3 / 2 << false << false;
+        QTest::newRow("a NUL in the last class") << qint64(-1) << true << false;
+        QTest::newRow("name taken") << qint64(-1) << false << true;
     }
 
     void importLeavesOnlyTheFile()
     {
         QFETCH(qint64, cancelAt);
         QFETCH(bool, nul);
+        QFETCH(bool, taken);
         Fixture f;
         Peek peek(f.dir.dataPath());
         for (int number : {1, 5})
             insertClass(peek, {{"package_name", "BACK"}, {"class_num", number}});
+        if (taken)
+            peek.exec("INSERT INTO package (package_name) VALUES ('BACK')");
+        const qint64 records = peek.count("history");
         QTemporaryDir tmp;
         qputenv("TMPDIR", QFile::encodeName(tmp.path()));
         QByteArray file = kExample.left(20);
@@ -239,17 +246,20 @@ private slots:
         if (nul)
             file.replace(file.lastIndexOf("grunt"), 5, QByteArray("gr\0nt", 5));
         writeFile(f.dir.file("in.class"), file);
-        const bool stored = cancelAt < 0 && !(nul && peek.onServer());
+        const bool stored = cancelAt < 0 && !(nul && peek.onServer()) && !taken;
         const Status status =
             importClassFile(*f.state, "Back", f.dir.file("in.class"),
                             [&](qint64 done, qint64) { return cancelAt < 0 || done < cancelAt; });
         qunsetenv("TMPDIR");
         QCOMPARE(status.fault(), stored         ? Fault::None
+                                 : taken        ? Fault::Exists
                                  : cancelAt < 0 ? Fault::Refused
                                                 : Fault::Cancelled);
         for (const char *fact : {"Red Skin", "C600", "\\x00"})
-            QVERIFY(stored || cancelAt >= 0 || status.message().contains(fact));
-        QCOMPARE(peek.count("package"), stored ? 2 : 1);
+            QVERIFY(stored || cancelAt >= 0 || taken || status.message().contains(fact));
+        QVERIFY(!taken || status.message().contains("'Back'"));
+        QCOMPARE(peek.count("package"), stored || taken ? 2 : 1);
+        QCOMPARE(peek.count("history"), records + (stored ? 1 : 0));
         const QList<QVariantMap> classes =
             peek.rows("SELECT class_num, class_name FROM classdef WHERE lower(package_name) = "
                       "'back' ORDER BY rowid");

@@ -190,6 +190,8 @@ private slots:
                           {"delete", {"delete", "Sample Config"}, 4},
                           {"show", {"show", "Sample Config"}, 4},
                           {"export", {"export", "Sample Config", "%1"}, 4},
+                          // Its rows, its checks and its COMMIT in one exchange.
+                          {"import", {"import", "Imported", "%2"}, 5},
                           {"diff", {"diff", "Sample Config", "sample config"}, 4}});
     }
     void roundTrips()
@@ -200,9 +202,13 @@ private slots:
         Proxy proxy(server->port, 0);
         server->host = "127.0.0.1";
         server->port = readFile(proxy.state.filePath("port")).trimmed().toInt();
+        writeFile(dir.file("in.class"), "V3 trips\r\nIn\r\n\r\n[Scout]\r\nmodel red blue 3\r\n"
+                                        "1 2 3 4 5 6 7 0 0 0\r\n1 2 3\r\n1 300 100  7919  1\r\n"
+                                        "100 25 10 2 50 5\r\n");
         QProcess cli;
         cli.start(TARN_CLI, QStringList{"--database", server->shown()} +
-                                row.args.replaceInStrings("%1", dir.file("out.class")));
+                                row.args.replaceInStrings("%1", dir.file("out.class"))
+                                    .replaceInStrings("%2", dir.file("in.class")));
         QVERIFY(cli.waitForFinished(60000) && cli.exitCode() == 0);
         const int trips = readFile(proxy.state.filePath("trips")).trimmed().toInt();
         QVERIFY2(trips <= row.most, qPrintable(QString::number(trips)));
