@@ -534,6 +534,7 @@ public:
             return Status::failure(Fault::Locked,
                                    QStringLiteral("the connection is busy with another command's "
                                                   "rows; try again when it is done"));
+        noticeClosed();
         if (!mBroken && PQstatus(mConn) == CONNECTION_OK)
             return Status::success();
         // A transaction's earlier statements went with the connection.
@@ -544,6 +545,27 @@ public:
         if (Status s = connect(); !s)
             return Status::failure(s.fault(), s.message() + kLostConnection);
         return Status::success();
+    }
+
+    // A server gone while the connection was idle (a restart, a crash) has
+    // closed its socket: seen before a write goes out with its COMMIT, which
+    // would leave its fate unknown, and the connection is made again.
+    void noticeClosed()
+    {
+        if (mBroken || !mConn || PQstatus(mConn) != CONNECTION_OK || depth() > mPendingOpeners)
+            return;
+        // A server going away says so, then closes: the hang-up tells it.
+        pollfd idle{PQsocket(mConn), POLLIN | POLLRDHUP, 0};
+        if (idle.fd < 0 || ::poll(&idle, 1, 0) != 1)
+            return;
+        if ((idle.revents & (POLLHUP | POLLRDHUP | POLLERR)) || PQconsumeInput(mConn) != 1 ||
+            PQstatus(mConn) != CONNECTION_OK) {
+            mBroken = true;
+            return;
+        }
+        // What the watch would have been told, taken in here instead.
+        if (takeNotified() && !std::exchange(mHeard, true) && mWatch)
+            QMetaObject::invokeMethod(mWatch.get(), mNotify, Qt::QueuedConnection);
     }
 
     // The result of a statement that ran, or its failure.
