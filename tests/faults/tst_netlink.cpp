@@ -28,15 +28,19 @@ bool ran(const QString &program, const QStringList &args, const QByteArray &ssl 
 }
 
 // tools/latency-proxy between a test and the server, while this lives.
+// Between the client and server, which it then names for the client.
 struct Proxy {
-    Proxy(int serverPort, int delayMs)
+    Proxy(ServerUrl &server, int delayMs)
     {
         proxy.start("python3", {TARN_PROXY, "--listen", "0", "--to",
-                                QStringLiteral("127.0.0.1:%1").arg(serverPort), "--state",
+                                QStringLiteral("127.0.0.1:%1").arg(server.port), "--state",
                                 state.path(), "--delay-ms", QString::number(delayMs)});
         for (int i = 0; i < 100 && !QFile::exists(state.filePath("port")); ++i)
             QTest::qWait(50);
+        server.host = "127.0.0.1";
+        server.port = readFile(state.filePath("port")).trimmed().toInt();
     }
+    int trips() const { return readFile(state.filePath("trips")).trimmed().toInt(); }
     ~Proxy()
     {
         proxy.kill();
@@ -116,9 +120,7 @@ private slots:
         QFETCH(DeadRow, row);
         const DataDir dir;
         Result<ServerUrl> server = parseServerUrl(dir.location());
-        Proxy proxy(server->port, row.stage == Stage::Command ? 40 : 0);
-        server->host = "127.0.0.1";
-        server->port = readFile(proxy.state.filePath("port")).trimmed().toInt();
+        Proxy proxy(*server, row.stage == Stage::Command ? 40 : 0);
         const QString url = server->shown(),
                       copy = "INSERT INTO classdef (package_name, class_name) SELECT 'Copied', "
                              "class_name FROM classdef WHERE package_name = 'Sample Config'";
@@ -199,9 +201,7 @@ private slots:
         QFETCH(TripRow, row);
         const DataDir dir;
         Result<ServerUrl> server = parseServerUrl(dir.location());
-        Proxy proxy(server->port, 0);
-        server->host = "127.0.0.1";
-        server->port = readFile(proxy.state.filePath("port")).trimmed().toInt();
+        Proxy proxy(*server, 0);
         writeFile(dir.file("in.class"), "V3 trips\r\nIn\r\n\r\n[Scout]\r\nmodel red blue 3\r\n"
                                         "1 2 3 4 5 6 7 0 0 0\r\n1 2 3\r\n1 300 100  7919  1\r\n"
                                         "100 25 10 2 50 5\r\n");
@@ -210,7 +210,7 @@ private slots:
                                 row.args.replaceInStrings("%1", dir.file("out.class"))
                                     .replaceInStrings("%2", dir.file("in.class")));
         QVERIFY(cli.waitForFinished(60000) && cli.exitCode() == 0);
-        const int trips = readFile(proxy.state.filePath("trips")).trimmed().toInt();
+        const int trips = proxy.trips();
         QVERIFY2(trips <= row.most, qPrintable(QString::number(trips)));
         QVERIFY(trips > 0);
     }
@@ -233,9 +233,7 @@ private slots:
         QFETCH(WriteBackRow, row);
         const DataDir dir;
         Result<ServerUrl> server = parseServerUrl(dir.location());
-        Proxy proxy(server->port, 0);
-        server->host = "127.0.0.1";
-        server->port = readFile(proxy.state.filePath("port")).trimmed().toInt();
+        Proxy proxy(*server, 0);
         Database db;
         QVERIFY(db.open(server->shown()));
         RecordCursor cursor(db, RecordSource::classesOf("Sample Config"));
@@ -258,13 +256,13 @@ private slots:
         const qint64 records = peek.count("history");
         const Result<bool> keeps = db.keepsHistory(); // read at start, as the windows do
         QVERIFY(keeps && *keeps);
-        const int before = readFile(proxy.state.filePath("trips")).trimmed().toInt();
+        const int before = proxy.trips();
         const Result<WriteOutcome> outcome =
             cursor.store(key, {{"max_speed"}, {shown.values[1].toInt() + 7}}, shown);
         QVERIFY2(outcome, qPrintable(outcome.message()));
         QCOMPARE(outcome->kind, row.outcome);
         QTest::qWait(200); // the answer to a ROLLBACK nothing waits for
-        QCOMPARE(readFile(proxy.state.filePath("trips")).trimmed().toInt() - before, row.trips);
+        QCOMPARE(proxy.trips() - before, row.trips);
         const bool done = row.outcome == WriteOutcome::Done;
         QCOMPARE(peek.count("history"), records + (done ? 1 : 0));
         if (done)
@@ -278,9 +276,7 @@ private slots:
     {
         const DataDir dir;
         Result<ServerUrl> server = parseServerUrl(dir.location());
-        Proxy proxy(server->port, 0);
-        server->host = "127.0.0.1";
-        server->port = readFile(proxy.state.filePath("port")).trimmed().toInt();
+        Proxy proxy(*server, 0);
         Database db;
         QVERIFY(db.open(server->shown()) && db.keepsHistory());
         RecordCursor cursor(db, RecordSource::classesOf("Sample Config"));
@@ -292,7 +288,7 @@ private slots:
                 columns << QLatin1String(c.name);
         QVERIFY(columns.size() > 32); // more than are kept prepared
         const Peek peek(dir.location());
-        const int before = readFile(proxy.state.filePath("trips")).trimmed().toInt();
+        const int before = proxy.trips();
         for (int round = 0; round < 2; ++round)
             for (const QString &column : columns) {
                 const QVariant shown =
@@ -309,8 +305,7 @@ private slots:
                              .toInt(),
                          value);
             }
-        QCOMPARE(readFile(proxy.state.filePath("trips")).trimmed().toInt() - before,
-                 2 * columns.size());
+        QCOMPARE(proxy.trips() - before, 2 * columns.size());
     }
 
     void verified_data()
